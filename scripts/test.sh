@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test through ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+ctest --test-dir build --output-on-failure --parallel 2

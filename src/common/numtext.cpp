@@ -1,0 +1,375 @@
+#include "common/numtext.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace qgrad {
+namespace {
+
+constexpr std::array<double, 23> kPow10 = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr std::array<std::uint64_t, 19> kPow10U = {
+    1ull,
+    10ull,
+    100ull,
+    1000ull,
+    10000ull,
+    100000ull,
+    1000000ull,
+    10000000ull,
+    100000000ull,
+    1000000000ull,
+    10000000000ull,
+    100000000000ull,
+    1000000000000ull,
+    10000000000000ull,
+    100000000000000ull,
+    1000000000000000ull,
+    10000000000000000ull,
+    100000000000000000ull,
+    1000000000000000000ull};
+
+constexpr double kTwo52 = 4503599627370496.0;
+constexpr double kTwo63 = 9223372036854775808.0;
+
+// A rounded non-negative decimal: digits × 10^-dec, digits without leading
+// zeros ("0" for zero).
+struct Decimal {
+    char digits[32];
+    int len = 0;
+    int dec = 0;
+};
+
+void SetDigits(Decimal& d, std::uint64_t n, int dec) {
+    auto r = std::to_chars(d.digits, d.digits + sizeof d.digits, n);
+    d.len = static_cast<int>(r.ptr - d.digits);
+    d.dec = dec;
+}
+
+// Exact rounding of a >= 0 at `dec` decimals (dec may be negative), ties away
+// from zero, through the exact decimal expansion of the binary value.
+void RoundExact(double a, int dec, Decimal& out) {
+    // Number of fractional decimal digits that the binary value has.
+    int e = 0;
+    std::frexp(a, &e);
+    int frac = std::clamp(53 - e, 0, 1074);
+    static thread_local char buf[1500];
+    auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::fixed, frac);
+    const char* s = buf;
+    const char* end = r.ptr;
+    const char* point = std::find(s, end, '.');
+    const int intLen = static_cast<int>(point - s);
+    const char* fracBegin = point == end ? end : point + 1;
+    const int fracLen = static_cast<int>(end - fracBegin);
+
+    // Kept digits: the integer digits and `dec` fraction digits (padded).
+    static thread_local char kept[1500];
+    int keptLen = 0;
+    int firstDropped = 0;  // the first digit that is dropped, 0 when beyond the text
+    if (dec >= 0) {
+        std::memcpy(kept, s, intLen);
+        keptLen = intLen;
+        for (int i = 0; i < dec; ++i) kept[keptLen++] = i < fracLen ? fracBegin[i] : '0';
+        firstDropped = dec < fracLen ? fracBegin[dec] - '0' : 0;
+    } else {
+        const int keepInt = intLen + dec;
+        if (keepInt > 0) {
+            std::memcpy(kept, s, keepInt);
+            keptLen = keepInt;
+        }
+        firstDropped = keepInt >= 0 ? s[keepInt] - '0' : 0;
+    }
+    if (keptLen == 0) kept[keptLen++] = '0';
+    if (firstDropped >= 5) {
+        int i = keptLen - 1;
+        while (i >= 0 && kept[i] == '9') kept[i--] = '0';
+        if (i >= 0) {
+            ++kept[i];
+        } else {
+            // All nines: one more digit in front.
+            for (int j = keptLen; j > 0; --j) kept[j] = kept[j - 1];
+            kept[0] = '1';
+            ++keptLen;
+        }
+    }
+    int lead = 0;
+    while (lead < keptLen - 1 && kept[lead] == '0') ++lead;
+    const int len = keptLen - lead;
+    if (len > static_cast<int>(sizeof out.digits)) throw std::range_error("number text too long");
+    std::memcpy(out.digits, kept + lead, len);
+    out.len = len;
+    out.dec = dec;
+}
+
+// Rounds a >= 0 at `dec` decimals, ties away from zero. Exact; takes a fast
+// path through 64-bit integers whenever the scaled value allows it.
+void RoundAt(double a, int dec, Decimal& out) {
+    if (dec >= 0 && dec < static_cast<int>(kPow10.size())) {
+        const double p = kPow10[dec];
+        const double y = a * p;
+        if (y < kTwo52) {
+            // y + err is the exact scaled value (fma gives the product's error).
+            const double err = std::fma(a, p, -y);
+            const double fl = std::floor(y);
+            const double f = y - fl;
+            std::uint64_t n = static_cast<std::uint64_t>(fl);
+            if (f > 0.5 || (f == 0.5 && err >= 0)) ++n;
+            SetDigits(out, n, dec);
+            return;
+        }
+    } else if (dec < 0 && -dec < static_cast<int>(kPow10U.size()) && a < kTwo63) {
+        // a / 10^k: the fraction of a only matters through the integer
+        // remainder, since 10^k / 2 is a whole number.
+        const std::uint64_t p = kPow10U[-dec];
+        const auto fa = static_cast<std::uint64_t>(a);
+        const std::uint64_t rem = fa % p;
+        SetDigits(out, fa / p + (rem * 2 >= p ? 1 : 0), dec);
+        return;
+    }
+    RoundExact(a, dec, out);
+}
+
+// Decimal exponent of the leading digit of a > 0 (floor(log10 a)), exact.
+int DecimalExponent(double a) {
+    if (a >= 1.0 && a < kPow10.back()) {
+        int e = 0;
+        while (e + 1 < static_cast<int>(kPow10.size()) && a >= kPow10[e + 1]) ++e;
+        return e;
+    }
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, 20);
+    const char* ep = std::find(buf, r.ptr, 'e');
+    int e = 0;
+    std::from_chars(ep + (ep[1] == '+' ? 2 : 1), r.ptr, e);
+    // No double lies within 10^-21 (relative) of a power of ten without
+    // being the nearest double to it, so 21 digits never carry here.
+    return e;
+}
+
+char* WriteExponentForm(char* out, const Decimal& d, bool twoDigitExponent) {
+    int last = d.len;
+    while (last > 1 && d.digits[last - 1] == '0') --last;
+    *out++ = d.digits[0];
+    if (last > 1) {
+        *out++ = '.';
+        std::memcpy(out, d.digits + 1, last - 1);
+        out += last - 1;
+    }
+    *out++ = 'E';
+    int e = d.len - 1 - d.dec;
+    if (e < 0) {
+        *out++ = '-';
+        e = -e;
+    }
+    if (twoDigitExponent && e < 10) *out++ = '0';
+    return std::to_chars(out, out + 8, e).ptr;
+}
+
+// Writes d in plain notation with at least `minInt` integer digits and
+// exactly `decimals` decimals (padding with zeros; never cutting digits).
+char* WritePlain(char* out, const Decimal& d, int decimals, int minInt) {
+    const int intLen = std::max(0, d.len - d.dec);
+    for (int i = intLen; i < minInt; ++i) *out++ = '0';
+    if (intLen == 0 && minInt == 0) *out++ = '0';
+    if (intLen > 0) {
+        const int fromDigits = std::min(intLen, d.len);
+        std::memcpy(out, d.digits, fromDigits);
+        out += fromDigits;
+        for (int i = fromDigits; i < intLen; ++i) *out++ = '0';
+    }
+    if (decimals > 0) {
+        *out++ = '.';
+        int written = 0;
+        // Leading zeros of the fraction, then the remaining digits.
+        for (int i = d.len; i < d.dec && written < decimals; ++i, ++written) *out++ = '0';
+        for (int i = std::max(0, d.len - d.dec); i < d.len && written < decimals; ++i, ++written)
+            *out++ = d.digits[i];
+        for (; written < decimals; ++written) *out++ = '0';
+    }
+    return out;
+}
+
+char* WriteNonFinite(char* out, double v) {
+    const char* t = std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF");
+    const std::size_t n = std::strlen(t);
+    std::memcpy(out, t, n);
+    return out + n;
+}
+
+bool IsZero(const Decimal& d) { return d.len == 1 && d.digits[0] == '0'; }
+
+char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
+    if (!std::isfinite(v)) return WriteNonFinite(out, v);
+    const double a = std::fabs(v);
+    int dec = decimals;
+    if (a != 0.0) {
+        const int e10 = DecimalExponent(a);
+        dec = std::min(decimals, maxSignificant - 1 - e10);
+    }
+    Decimal d;
+    RoundAt(a, dec, d);
+    if (std::signbit(v) && !IsZero(d)) *out++ = '-';
+    if (!IsZero(d) && d.len - d.dec > maxSignificant) return WriteExponentForm(out, d, true);
+    return WritePlain(out, d, decimals, minInt);
+}
+
+template <typename Writer>
+std::string ToString(Writer w) {
+    char buf[kNumberTextCapacity];
+    char* end = w(buf);
+    return std::string(buf, end);
+}
+
+}  // namespace
+
+char* WriteFixed(char* out, double v, int decimals, int maxSignificant) {
+    return WriteFixedImpl(out, v, decimals, maxSignificant, 0);
+}
+
+std::string FormatFixed(double v, int decimals, int maxSignificant) {
+    return ToString([&](char* b) { return WriteFixed(b, v, decimals, maxSignificant); });
+}
+
+void AppendFixed(std::string& out, double v, int decimals, int maxSignificant) {
+    char buf[kNumberTextCapacity];
+    out.append(buf, WriteFixed(buf, v, decimals, maxSignificant));
+}
+
+char* WriteTimePattern(char* out, double v) { return WriteFixedImpl(out, v, 3, 15, 6); }
+
+std::string FormatTimePattern(double v) {
+    return ToString([&](char* b) { return WriteTimePattern(b, v); });
+}
+
+char* WriteGeneral(char* out, double v) {
+    if (!std::isfinite(v)) return WriteNonFinite(out, v);
+    if (v == 0.0) {
+        *out++ = '0';
+        return out;
+    }
+    const double a = std::fabs(v);
+    Decimal d;
+    // The shortest text that reads back as the value is the value rounded to
+    // 15 digits whenever it has at most 15 digits (half an ulp is less than
+    // half a unit of the 15th digit).
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+    const char* ep = std::find(buf, r.ptr, 'e');
+    int e = 0;
+    std::from_chars(ep + (ep[1] == '+' ? 2 : 1), r.ptr, e);
+    int len = 0;
+    for (const char* p = buf; p != ep; ++p)
+        if (*p != '.') d.digits[len++] = *p;
+    if (len <= 15) {
+        d.len = len;
+        d.dec = len - 1 - e;
+    } else {
+        RoundAt(a, 14 - DecimalExponent(a), d);
+    }
+    // Drop trailing zeros.
+    while (d.len > 1 && d.digits[d.len - 1] == '0') {
+        --d.len;
+        --d.dec;
+    }
+    if (std::signbit(v)) *out++ = '-';
+    const int exp10 = d.len - 1 - d.dec;
+    if (exp10 < -5 || exp10 >= 15) return WriteExponentForm(out, d, false);
+    return WritePlain(out, d, std::max(0, d.dec), 0);
+}
+
+std::string FormatGeneral(double v) {
+    return ToString([&](char* b) { return WriteGeneral(b, v); });
+}
+
+std::int64_t RoundHalfEven(double v) {
+    if (!(v >= -kTwo63 && v < kTwo63)) throw std::range_error("value out of the whole-number range");
+    return static_cast<std::int64_t>(std::nearbyint(v));
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view t) {
+    while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
+    while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
+    return t;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool TryParseNumber(std::string_view text, double& value, char decimalSeparator) {
+    std::string_view t = TrimBlanks(text);
+    // Validate the grammar first: from_chars alone would take "inf", "nan"
+    // and stop silently at the first character it cannot use.
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t mantissaDigits = 0;
+    std::size_t separatorAt = std::string_view::npos;
+    for (; i < t.size(); ++i) {
+        if (IsDigit(t[i])) {
+            ++mantissaDigits;
+        } else if (t[i] == decimalSeparator && separatorAt == std::string_view::npos) {
+            separatorAt = i;
+        } else {
+            break;
+        }
+    }
+    if (mantissaDigits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        for (; i < t.size() && IsDigit(t[i]); ++i) ++expDigits;
+        if (expDigits == 0) return false;
+    }
+    if (i != t.size()) return false;
+
+    // from_chars wants a point and no leading "+".
+    const bool plus = t.front() == '+';
+    if (plus) t.remove_prefix(1);
+    const char* first = t.data();
+    const char* last = t.data() + t.size();
+    static thread_local std::string copy;
+    if (decimalSeparator != '.' && separatorAt != std::string_view::npos) {
+        copy.assign(t);
+        copy[separatorAt - (plus ? 1 : 0)] = '.';
+        first = copy.data();
+        last = copy.data() + copy.size();
+    }
+    double v = 0;
+    auto r = std::from_chars(first, last, v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != last) return false;
+    value = v;
+    return true;
+}
+
+bool TryParseInt32(std::string_view text, std::int32_t& value) {
+    std::string_view t = TrimBlanks(text);
+    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+    if (t.empty() || t.front() == '+') return false;
+    std::int32_t v = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
+    value = v;
+    return true;
+}
+
+char RegionalDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode())
+                                                              : '.';
+}
+
+}  // namespace qgrad

@@ -1,0 +1,339 @@
+#include "survey/reader.h"
+
+#include "common/errors.h"
+#include "common/numtext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace qgrad {
+namespace {
+
+constexpr std::size_t kChunk = 4 << 20;
+constexpr int kDataRow = SurveyTable::kHeadingRows;
+
+std::string Quote(std::string_view text) {
+    constexpr std::size_t kMax = 40;
+    std::string q = "\"";
+    q.append(text.substr(0, kMax));
+    if (text.size() > kMax) q += "...";
+    return q + "\"";
+}
+
+[[noreturn]] void FailCell(const SurveyTable& table, int column, std::size_t row, const char* what) {
+    throw SurveyFormatError("line " + std::to_string(FileLineOfRow(row)) + ", column " +
+                            std::to_string(column + 1) + " (" + std::string(table.cell(column, 2).substr(0, 40)) +
+                            "): " + Quote(table.cell(column, row)) + " " + what);
+}
+
+// Splits one line (without its line end) into at most 28 fields.
+std::size_t SplitFields(std::string_view line, std::string_view* fields) {
+    std::size_t n = 0;
+    std::size_t pos = 0;
+    while (n < SurveyTable::kColumns) {
+        const std::size_t semi = line.find(';', pos);
+        if (semi == std::string_view::npos) {
+            fields[n++] = line.substr(pos);
+            break;
+        }
+        fields[n++] = line.substr(pos, semi - pos);
+        pos = semi + 1;
+    }
+    return n;
+}
+
+// Reserves the table's arenas from the first rows read, so that a large file
+// is stored without the slack of repeated doubling.
+void ReserveFromSample(SurveyTable& table, std::size_t sampleBytes, qint64 fileSize) {
+    const std::size_t rows = table.rowCount();
+    if (rows == 0 || sampleBytes == 0) return;
+    const double scale = static_cast<double>(fileSize) / static_cast<double>(sampleBytes) * 1.05;
+    const auto estRows = static_cast<std::size_t>(static_cast<double>(rows) * scale) + 16;
+    for (int c = 0; c < SurveyTable::kColumns; ++c) {
+        const auto estBytes = static_cast<std::size_t>(static_cast<double>(table.column(c).textBytes()) * scale) + 64;
+        table.column(c).reserve(estRows, estBytes);
+    }
+}
+
+bool IsZeroText(std::string_view text) {
+    for (char ch : text) {
+        if (ch >= '1' && ch <= '9') return false;
+        if (ch == 'E' || ch == 'e') break;
+    }
+    return true;
+}
+
+double ParseCell(const SurveyTable& table, int column, std::size_t row, char separator = '.') {
+    double v = 0;
+    if (!TryParseNumber(table.cell(column, row), v, separator)) FailCell(table, column, row, "is not a number");
+    return v;
+}
+
+// Inserts the time column: rows 2 and on move one column to the right.
+void InsertTimeColumn(SurveyTable& table) {
+    const std::size_t rows = table.rowCount();
+    for (int c = SurveyTable::kColumns - 1; c >= 1; --c) {
+        ColumnRewriter w(table.column(c));
+        const TextColumn& left = table.column(c - 1);
+        for (std::size_t r = 2; r < rows; ++r) w.Set(r, left[r]);
+        w.Finish();
+    }
+    ColumnRewriter w(table.column(0));
+    w.Set(2, "Time");
+    for (std::size_t r = kDataRow; r < rows; ++r) w.Set(r, "0.00");
+    w.Finish();
+}
+
+void ConvertTenths(SurveyTable& table, int column, std::string_view suffix, std::string_view unit,
+                   char regionalSeparator) {
+    const std::string_view heading = table.cell(column, 2);
+    if (heading.size() < suffix.size() || heading.substr(heading.size() - suffix.size()) != suffix) return;
+    ColumnRewriter w(table.column(column));
+    std::string newHeading(heading.substr(0, heading.size() - suffix.size()));
+    newHeading += unit;
+    w.Set(2, newHeading);
+    char buf[kNumberTextCapacity];
+    for (std::size_t r = kDataRow; r < table.rowCount(); ++r) {
+        double v = 0;
+        if (!TryParseNumber(w.old()[r], v, regionalSeparator)) FailCell(table, column, r, "is not a number");
+        w.Set(r, std::string_view(buf, WriteGeneral(buf, v / 10.0) - buf));
+    }
+    w.Finish();
+}
+
+// NMEA ddmm.mmmm to decimal degrees.
+double NmeaToDegrees(double v, ReaderVariant variant) {
+    if (variant == ReaderVariant::Batch) {
+        const double d = static_cast<double>(RoundHalfEven(v) / 100);
+        return d + (v / 100.0 - d) / 0.6;
+    }
+    const float vf = static_cast<float>(v);
+    const double d = static_cast<double>(RoundHalfEven(vf) / 100);
+    const float minutes = static_cast<float>(static_cast<double>(vf) / 100.0 - d);
+    return static_cast<float>(d + static_cast<double>(minutes) / 0.6);
+}
+
+// Degrees, then the fill of the track start and of the gaps.
+void CleanPositions(SurveyTable& table, ReaderVariant variant) {
+    const std::size_t rows = table.rowCount();
+    // Zero flags of each data row's latitude and longitude as the cells read
+    // after the conversion: bit 0 latitude, bit 1 longitude.
+    std::vector<std::uint8_t> zero(rows, 0);
+    {
+        ColumnRewriter lat(table.column(1));
+        ColumnRewriter lon(table.column(2));
+        char a[kNumberTextCapacity];
+        char b[kNumberTextCapacity];
+        for (std::size_t r = kDataRow; r < rows; ++r) {
+            const double vlat = ParseCell(table, 1, r);
+            const double vlon = ParseCell(table, 2, r);
+            double dlat = 0;
+            double dlon = 0;
+            try {
+                dlat = NmeaToDegrees(vlat, variant);
+            } catch (const std::range_error&) {
+                FailCell(table, 1, r, "is out of range");
+            }
+            try {
+                dlon = NmeaToDegrees(vlon, variant);
+            } catch (const std::range_error&) {
+                FailCell(table, 2, r, "is out of range");
+            }
+            if (dlat != 0.0 || dlon != 0.0) {
+                const std::string_view tlat(a, WriteFixed(a, dlat, 8, 12) - a);
+                const std::string_view tlon(b, WriteFixed(b, dlon, 8, 12) - b);
+                zero[r] = (IsZeroText(tlat) ? 1 : 0) | (IsZeroText(tlon) ? 2 : 0);
+                lat.Set(r, tlat);
+                lon.Set(r, tlon);
+            } else {
+                zero[r] = (vlat == 0.0 ? 1 : 0) | (vlon == 0.0 ? 2 : 0);
+            }
+        }
+        lat.Finish();
+        lon.Finish();
+    }
+    if (rows <= kDataRow) return;
+
+    // The first row with both values non-zero; the last row when none has.
+    std::size_t first = kDataRow;
+    if (zero[kDataRow] == 3) {
+        first = rows - 1;
+        for (std::size_t r = kDataRow + 1; r < rows; ++r) {
+            if (zero[r] == 0) {
+                first = r;
+                break;
+            }
+        }
+    }
+    ColumnRewriter lat(table.column(1));
+    ColumnRewriter lon(table.column(2));
+    for (std::size_t r = kDataRow; r < first; ++r) {
+        lat.Set(r, lat.old()[first]);
+        lon.Set(r, lon.old()[first]);
+    }
+    // Row 3 as it stands now: the start fill may have replaced it.
+    std::size_t goodSource = first > kDataRow ? first : kDataRow;
+    for (std::size_t r = first; r < rows; ++r) {
+        if (zero[r] == 3) {
+            lat.Set(r, lat.old()[goodSource]);
+            lon.Set(r, lon.old()[goodSource]);
+        } else {
+            goodSource = r;
+        }
+    }
+    lat.Finish();
+    lon.Finish();
+}
+
+void ReadOffsets(const SurveyTable& table, SurveyGeometry& geometry) {
+    for (int k = 0; k < kChannels; ++k) {
+        for (int which = 0; which < 2; ++which) {
+            const int column = 3 + 2 * k + which;
+            std::int32_t cm = 0;
+            if (!TryParseInt32(table.cell(column, 1), cm))
+                throw SurveyFormatError("line 2, column " + std::to_string(column + 1) + ": sensor offset " +
+                                        Quote(table.cell(column, 1)) + " is not a whole number of centimetres");
+            (which == 0 ? geometry.offsetX : geometry.offsetY)[k] = cm / 100.0;
+        }
+    }
+}
+
+bool IsDroppedPair(const TextColumn& field, const TextColumn& gradient, std::size_t r) {
+    return field[r] == "0" && gradient[r] == "0";
+}
+
+// A pair "0" and "0" takes the pair of the row below, as it stands when the
+// row is visited; the last row takes the pair of the row above.
+void FillDroppedReadings(SurveyTable& table) {
+    const std::size_t rows = table.rowCount();
+    if (rows <= kDataRow) return;
+    const std::size_t last = rows - 1;
+    for (int k = 0; k < kChannels; ++k) {
+        TextColumn& fieldCol = table.column(4 + 2 * k);
+        TextColumn& gradCol = table.column(5 + 2 * k);
+        bool any = false;
+        for (std::size_t r = kDataRow; r < rows && !any; ++r) any = IsDroppedPair(fieldCol, gradCol, r);
+        if (!any) continue;
+        ColumnRewriter field(fieldCol);
+        ColumnRewriter grad(gradCol);
+        // Rows below r are untouched when r is visited, so the old texts are
+        // the texts "as they stand".
+        for (std::size_t r = kDataRow; r < last; ++r) {
+            if (IsDroppedPair(fieldCol, gradCol, r)) {
+                field.Set(r, fieldCol[r + 1]);
+                grad.Set(r, gradCol[r + 1]);
+            }
+        }
+        // The last row takes the pair of the row above as it stands: a dropped
+        // row above has just taken the last row's own "0" pair. With a single
+        // data row the row above is a heading row: leave the pair.
+        if (last > kDataRow && IsDroppedPair(fieldCol, gradCol, last) && !IsDroppedPair(fieldCol, gradCol, last - 1)) {
+            field.Set(last, fieldCol[last - 1]);
+            grad.Set(last, gradCol[last - 1]);
+        }
+        field.Finish();
+        grad.Finish();
+    }
+}
+
+}  // namespace
+
+std::size_t FileLineOfRow(std::size_t row) { return row < kDataRow ? row + 1 : row + 2; }
+
+std::unique_ptr<QFile> OpenSurveyFile(const QString& path) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        throw SurveyFormatError("cannot open " + path.toStdString() + ": " + file->errorString().toStdString());
+    return file;
+}
+
+ReadResult ReadSurveyLines(QFile& file, SurveyTable& table) {
+    struct Closer {
+        QFile& f;
+        ~Closer() { f.close(); }
+    } closer{file};
+
+    table.clear();
+    const qint64 fileSize = file.size();
+    std::string buffer;
+    std::size_t begin = 0;  // start of the unread text in buffer
+    std::size_t lineCount = 0;
+    std::size_t bytesSeen = 0;
+    bool reserved = false;
+    std::string_view fields[SurveyTable::kColumns];
+
+    auto takeLine = [&](std::string_view line) {
+        ++lineCount;
+        bytesSeen += line.size() + 1;
+        if (lineCount == 4) return;
+        const std::size_t cut = line.find_first_of("\r\n");
+        if (cut != std::string_view::npos) line = line.substr(0, cut);
+        table.appendRow(fields, SplitFields(line, fields));
+        if (!reserved && table.rowCount() == 1024) {
+            ReserveFromSample(table, bytesSeen, fileSize);
+            reserved = true;
+        }
+    };
+
+    for (;;) {
+        const std::size_t kept = buffer.size() - begin;
+        if (begin > 0) {
+            std::memmove(buffer.data(), buffer.data() + begin, kept);
+            begin = 0;
+        }
+        buffer.resize(kept + kChunk);
+        const qint64 n = file.read(buffer.data() + kept, static_cast<qint64>(kChunk));
+        if (n < 0) throw SurveyFormatError("cannot read " + file.fileName().toStdString() + ": " +
+                                           file.errorString().toStdString());
+        buffer.resize(kept + static_cast<std::size_t>(n));
+        std::size_t scanFrom = kept;
+        for (;;) {
+            const void* lf = n > 0 ? std::memchr(buffer.data() + scanFrom, '\n', buffer.size() - scanFrom) : nullptr;
+            if (!lf) break;
+            const std::size_t end = static_cast<const char*>(lf) - buffer.data();
+            takeLine(std::string_view(buffer.data() + begin, end - begin));
+            begin = end + 1;
+            scanFrom = begin;
+        }
+        if (n == 0) {
+            if (begin < buffer.size()) takeLine(std::string_view(buffer.data() + begin, buffer.size() - begin));
+            break;
+        }
+    }
+    file.close();
+    if (table.rowCount() < SurveyTable::kHeadingRows) return ReadResult::Empty;
+    if (table.rowCount() == SurveyTable::kHeadingRows)
+        throw SurveyFormatError("the file has " + std::to_string(lineCount) +
+                                " lines and no data line (data begin on line 5)");
+    return ReadResult::Loaded;
+}
+
+void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry& geometry) {
+    if (table.cell(0, 2) != "Time") InsertTimeColumn(table);
+
+    const char regional = RegionalDecimalSeparator();
+    for (int k = 0; k < kChannels; ++k) {
+        ConvertTenths(table, 4 + 2 * k, "x0.1nT", "nT", regional);
+        ConvertTenths(table, 5 + 2 * k, "x0.1nT/m", "nT/m", regional);
+    }
+
+    geometry.latitudeSign = table.cell(1, 2) == "Latitude,S" ? -1 : 1;
+    geometry.longitudeSign = table.cell(2, 2) == "Longitude,W" ? -1 : 1;
+
+    CleanPositions(table, variant);
+    ReadOffsets(table, geometry);
+    FillDroppedReadings(table);
+}
+
+ReadResult ReadSurveyFile(const QString& path, ReaderVariant variant, SurveyTable& table,
+                          SurveyGeometry& geometry) {
+    auto file = OpenSurveyFile(path);
+    if (ReadSurveyLines(*file, table) == ReadResult::Empty) return ReadResult::Empty;
+    CleanSurveyTable(table, variant, geometry);
+    return ReadResult::Loaded;
+}
+
+}  // namespace qgrad

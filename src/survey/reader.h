@@ -1,0 +1,53 @@
+// The survey file reader: reads a gradiometer run into the survey table and
+// cleans it (time column, units, degrees, missing fixes, offsets, dropped
+// readings).
+#pragma once
+
+#include "survey/surveytable.h"
+
+#include <QFile>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+namespace qgrad {
+
+inline constexpr int kChannels = 12;
+
+// Interactive (OPEN FILE) keeps the degree conversion in 32-bit floats;
+// Batch (ARRANGE ALL IN FOLDER) works in 64-bit throughout.
+enum class ReaderVariant { Interactive, Batch };
+
+enum class ReadResult { Loaded, Empty };
+
+// What the reader learns besides the table: sensor offsets in metres (right
+// of the course, behind the antenna) and the hemisphere signs.
+struct SurveyGeometry {
+    std::array<double, kChannels> offsetX{};
+    std::array<double, kChannels> offsetY{};
+    int latitudeSign = 1;
+    int longitudeSign = 1;
+};
+
+// Opens the survey file for reading. Throws SurveyFormatError.
+std::unique_ptr<QFile> OpenSurveyFile(const QString& path);
+
+// Reads the lines into the table (rows 0 to 2 the heading lines, the 4th line
+// dropped, then one row per data line) and closes the file. Empty for a file
+// of fewer than three lines. Throws SurveyFormatError for a read failure or a
+// file without data lines; the file is closed on every path.
+ReadResult ReadSurveyLines(QFile& file, SurveyTable& table);
+
+// Cleans a table that ReadSurveyLines has loaded. Throws SurveyFormatError;
+// the table and geometry then hold what the steps so far produced.
+void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry& geometry);
+
+// Open, read and clean in one call.
+ReadResult ReadSurveyFile(const QString& path, ReaderVariant variant, SurveyTable& table,
+                          SurveyGeometry& geometry);
+
+// The line of the file that table row `row` came from (1-based).
+std::size_t FileLineOfRow(std::size_t row);
+
+}  // namespace qgrad

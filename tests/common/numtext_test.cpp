@@ -1,0 +1,205 @@
+#include "common/numtext.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+using namespace qgrad;
+
+namespace {
+
+struct FixedCase {
+    double value;
+    int decimals;
+    int significant;
+    const char* text;
+};
+
+TEST(NumberText, FixedForms) {
+    const FixedCase cases[] = {
+        {123456.78, 2, 5, "1.2346E05"},           // exponent form, 5 significant digits
+        {99999.996, 2, 5, "1E05"},                // exponent chosen after rounding
+        {12345.67, 2, 5, "12346.00"},             // significant digits win over decimals
+        {1234.567, 2, 5, "1234.60"},
+        {0.01, 2, 5, "0.01"},
+        {0.0, 2, 5, "0.00"},
+        {44.913936614990234375, 8, 12, "44.91393661"},  // rounded once, not via 12 digits
+        {55.0000152587890625, 8, 12, "55.00001526"},
+        {-37.5, 8, 12, "-37.50000000"},
+        {123456789012.5, 8, 12, "123456789013.00000000"},
+        {1234567890123.0, 8, 12, "1.23456789012E12"},
+        {12.25, 1, 8, "12.3"},                    // exact tie: away from zero
+        {-12.25, 1, 8, "-12.3"},
+        {0.15, 1, 8, "0.1"},                      // 0.1499999... in binary: no tie
+        {101559.0625, 3, 12, "101559.063"},
+        {-0.04, 1, 8, "0.0"},                     // negative zero loses its minus
+        {-1e-9, 8, 12, "0.00000000"},
+        {5e-9, 8, 12, "0.00000001"},
+        {2.5, 0, 8, "3"},
+        {12345678.25, 1, 8, "12345678.0"},
+        {123456789.5, 1, 8, "1.2345679E08"},
+        {1e20, 1, 8, "1E20"},
+        {-1e300, 8, 12, "-1E300"},
+        {4.9e-324, 8, 12, "0.00000000"},
+        {std::numeric_limits<double>::infinity(), 1, 8, "INF"},
+        {std::nan(""), 1, 8, "NAN"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatFixed(c.value, c.decimals, c.significant), c.text)
+            << c.value << " D=" << c.decimals << " S=" << c.significant;
+}
+
+TEST(NumberText, GeneralForms) {
+    const std::pair<double, const char*> cases[] = {
+        {12.5, "12.5"},
+        {0.1, "0.1"},
+        {0.1 + 0.2, "0.3"},
+        {1.0 / 3.0, "0.333333333333333"},
+        {2.0 / 3.0, "0.666666666666667"},
+        {-2.5, "-2.5"},
+        {100.0, "100"},
+        {0.0, "0"},
+        {550.00008, "550.00008"},
+        {37.5, "37.5"},
+        {1e-5, "0.00001"},
+        {9e-6, "9E-6"},
+        {1e15, "1E15"},
+        {999999999999999.9, "1E15"},
+        {123456789012345.0, "123456789012345"},
+        {123456789012345678.0, "1.23456789012346E17"},
+        {1.5e-300, "1.5E-300"},
+    };
+    for (const auto& [v, text] : cases) EXPECT_EQ(FormatGeneral(v), text) << v;
+}
+
+TEST(NumberText, TimePattern) {
+    const std::pair<double, const char*> cases[] = {
+        {93015.5, "093015.500"},
+        {101559.2, "101559.200"},
+        {101559.0625, "101559.063"},
+        {0.0, "000000.000"},
+        {-5.5, "-000005.500"},
+        {1234567.0, "1234567.000"},
+    };
+    for (const auto& [v, text] : cases) EXPECT_EQ(FormatTimePattern(v), text) << v;
+}
+
+TEST(NumberText, RoundHalfEven) {
+    EXPECT_EQ(RoundHalfEven(2.5), 2);
+    EXPECT_EQ(RoundHalfEven(3.5), 4);
+    EXPECT_EQ(RoundHalfEven(-2.5), -2);
+    EXPECT_EQ(RoundHalfEven(-2.6), -3);
+    EXPECT_EQ(RoundHalfEven(101559.0), 101559);
+    EXPECT_THROW(RoundHalfEven(1e300), std::range_error);
+    EXPECT_THROW(RoundHalfEven(std::nan("")), std::range_error);
+}
+
+TEST(NumberText, ParseNumbers) {
+    const struct {
+        const char* text;
+        char separator;
+        bool ok;
+        double value;
+    } cases[] = {
+        {"55.1", '.', true, 55.1},   {" 55.1 ", '.', true, 55.1}, {"+5", '.', true, 5},
+        {"-5", '.', true, -5},       {".5", '.', true, 0.5},      {"5.", '.', true, 5},
+        {"1E+05", '.', true, 1e5},   {"2e-3", '.', true, 2e-3},   {"1,5", ',', true, 1.5},
+        {"1,5", '.', false, 0},      {"1.5", ',', false, 0},      {"", '.', false, 0},
+        {" ", '.', false, 0},        {"abc", '.', false, 0},      {"nan", '.', false, 0},
+        {"inf", '.', false, 0},      {"1e400", '.', false, 0},    {"1.2.3", '.', false, 0},
+        {"0x10", '.', false, 0},     {"1e", '.', false, 0},       {"--5", '.', false, 0},
+        {"5 5", '.', false, 0},      {"\"5\"", '.', false, 0},    {"+", '.', false, 0},
+        {".", '.', false, 0},
+    };
+    for (const auto& c : cases) {
+        double v = -1;
+        EXPECT_EQ(TryParseNumber(c.text, v, c.separator), c.ok) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+    double v = 0;
+    EXPECT_FALSE(TryParseNumber(std::string_view("5\0", 2), v));  // a NUL byte is no blank
+}
+
+TEST(NumberText, ParseWholeNumbers) {
+    const struct {
+        const char* text;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"25", true, 25},     {"-30", true, -30}, {" 7 ", true, 7},  {"+7", true, 7},
+        {"2147483647", true, 2147483647},         {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},                 {"1.5", false, 0}, {"", false, 0},
+        {"abc", false, 0},    {"++7", false, 0},  {"7x", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int32_t v = -1;
+        EXPECT_EQ(TryParseInt32(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+}
+
+// Reference: the exact decimal expansion rounded by hand on its digits.
+std::string ReferenceFixed(double v, int decimals, int significant) {
+    static char buf[2000];
+    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed, 1100);
+    std::string s(buf, r.ptr);
+    const auto point = s.find('.');
+    std::string digits = s.substr(0, point) + s.substr(point + 1);
+    int intLen = static_cast<int>(point);
+    const auto firstNonZero = digits.find_first_not_of('0');
+    if (firstNonZero == std::string::npos) return decimals ? "0." + std::string(decimals, '0') : "0";
+    const int e10 = intLen - 1 - static_cast<int>(firstNonZero);
+    const int dec = std::min(decimals, significant - 1 - e10);
+    const int keep = intLen + dec;  // digits kept from the start of `digits`
+    std::string kept = keep > 0 ? digits.substr(0, keep) : "0";
+    const bool up = keep >= 0 && keep < static_cast<int>(digits.size()) && digits[keep] >= '5';
+    if (up) {
+        int i = static_cast<int>(kept.size()) - 1;
+        while (i >= 0 && kept[i] == '9') kept[i--] = '0';
+        if (i >= 0) ++kept[i]; else kept.insert(kept.begin(), '1');
+    }
+    kept.erase(0, std::min(kept.find_first_not_of('0'), kept.size() - 1));
+    const bool zero = kept == "0";
+    const int len = static_cast<int>(kept.size());
+    std::string out = (v < 0 && !zero) ? "-" : "";
+    if (!zero && len - dec > significant) {
+        std::string m = kept;
+        while (m.size() > 1 && m.back() == '0') m.pop_back();
+        out += m.substr(0, 1);
+        if (m.size() > 1) out += "." + m.substr(1);
+        const int e = len - 1 - dec;
+        out += "E" + std::string(e < 10 ? "0" : "") + std::to_string(e);
+        return out;
+    }
+    std::string scaled = dec >= 0 ? kept : kept + std::string(-dec, '0');
+    const int d = std::max(dec, 0);
+    if (static_cast<int>(scaled.size()) <= d) scaled.insert(0, d + 1 - scaled.size(), '0');
+    out += scaled.substr(0, scaled.size() - d);
+    if (decimals > 0) out += "." + scaled.substr(scaled.size() - d) + std::string(decimals - d, '0');
+    return out;
+}
+
+TEST(NumberText, FixedAgreesWithExactDecimalExpansion) {
+    std::mt19937_64 rng(20261210);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-12, 17);
+    const std::pair<int, int> forms[] = {{8, 12}, {1, 8}, {2, 5}, {3, 12}, {3, 15}};
+    for (int i = 0; i < 200000; ++i) {
+        double v = mantissa(rng) * std::pow(10.0, exponent(rng));
+        if (i % 4 == 0) v = std::round(v * 1024.0) / 1024.0;  // many exact ties
+        if (i % 8 == 1) v = static_cast<float>(v);
+        const auto [d, s] = forms[i % 5];
+        ASSERT_EQ(FormatFixed(v, d, s), ReferenceFixed(v, d, s)) << v << " D=" << d << " S=" << s;
+    }
+}
+
+}  // namespace

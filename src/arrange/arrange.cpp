@@ -1,0 +1,265 @@
+#include "arrange/arrange.h"
+
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <stdexcept>
+
+#include "arrange/geodistance.h"
+#include "common/numtext.h"
+
+namespace qgrad {
+namespace {
+
+constexpr std::size_t kFirst = SurveyTable::kHeadingRows;
+constexpr double kPi = std::numbers::pi;
+// The radius of the offset conversion; GeoDistance has its own.
+constexpr double kOffsetRadius = 6372795.0;
+
+// Ends the arrangement; caught by its guard.
+struct ArrangeFault {};
+
+double Finite(double v) {
+    if (!std::isfinite(v)) throw ArrangeFault{};
+    return v;
+}
+
+double Value(std::string_view text) {
+    double v = 0;
+    if (!TryParseNumber(text, v)) throw ArrangeFault{};
+    return v;
+}
+
+double Value(const SurveyTable& t, int column, std::size_t row) { return Value(t.cell(column, row)); }
+
+double RoundLevel(double v) {
+    try {
+        return static_cast<double>(RoundHalfEven(v));
+    } catch (const std::range_error&) {
+        throw ArrangeFault{};
+    }
+}
+
+// Seconds field of a time HHMMSS, with the fraction of the second.
+double SecondsField(double t) {
+    try {
+        return t - 100.0 * static_cast<double>(RoundHalfEven(t) / 100);
+    } catch (const std::range_error&) {
+        throw ArrangeFault{};
+    }
+}
+
+std::string_view Text(char* buf, char* end) { return std::string_view(buf, end - buf); }
+
+// Runs `body` on a rewriter of the column; what it wrote stays even when it
+// ends in a fault.
+template <typename Body>
+void Rewrite(TextColumn& column, Body&& body) {
+    ColumnRewriter out(column);
+    try {
+        body(out);
+    } catch (...) {
+        out.Finish();
+        throw;
+    }
+    out.Finish();
+}
+
+// Time stamps: each run of identical texts is spread linearly up to the next
+// stamp; its first row keeps its text.
+void SpreadTimes(SurveyTable& table) {
+    Rewrite(table.column(0), [&](ColumnRewriter& out) {
+        const TextColumn& col = out.old();
+        const std::size_t rows = col.size();
+        char buf[kNumberTextCapacity];
+        std::size_t r0 = kFirst;
+        double t0 = Value(col[r0]);
+        double dt = 0;
+        std::size_t n = 0;
+        while (r0 + n < rows - 1) {
+            ++n;
+            if (col[r0 + n] == col[r0]) continue;
+            if (n == 1) {
+                ++r0;
+                t0 = Value(col[r0]);
+                n = 0;
+                continue;
+            }
+            const double t1 = Value(col[r0 + n]);
+            const double s1 = SecondsField(t1);
+            dt = (s1 == 0 ? 60 - SecondsField(t0) : s1 - SecondsField(t0)) / static_cast<double>(n);
+            for (std::size_t i = 1; i < n; ++i)
+                out.Set(r0 + i, Text(buf, WriteTimePattern(buf, Finite(t0 + static_cast<double>(i) * dt))));
+            r0 += n;
+            t0 = t1;
+            n = 0;
+        }
+        // A final run of three rows or more goes on with the last step.
+        if (n > 1)
+            for (std::size_t i = 1; i <= n; ++i)
+                out.Set(r0 + i, Text(buf, WriteFixed(buf, Finite(t0 + static_cast<double>(i) * dt), 3, 12)));
+    });
+}
+
+// Latitude or longitude: each run of identical texts is spread linearly up to
+// the next fix, its first row included; the final run goes on with the last
+// slope.
+void SpreadFixes(SurveyTable& table, int c) {
+    Rewrite(table.column(c), [&](ColumnRewriter& out) {
+        const TextColumn& col = out.old();
+        const std::size_t rows = col.size();
+        char buf[kNumberTextCapacity];
+        auto write = [&](std::size_t row, double v) { out.Set(row, Text(buf, WriteFixed(buf, Finite(v), 8, 12))); };
+        std::size_t r0 = kFirst;
+        double u0 = Value(col[r0]);
+        double du = 0;
+        std::size_t n = 0;
+        while (r0 + n < rows - 1) {
+            ++n;
+            if (col[r0 + n] == col[r0]) continue;
+            if (n == 1) {
+                ++r0;
+                u0 = Value(col[r0]);
+                n = 0;
+                continue;
+            }
+            du = (Value(col[r0 + n]) - u0) / static_cast<double>(n);
+            for (std::size_t i = 0; i < n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
+            r0 += n;
+            u0 = Value(col[r0]);
+            n = 0;
+        }
+        if (n > 1)
+            for (std::size_t i = 0; i <= n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
+    });
+}
+
+bool Present(const SurveyTable& t, int k, std::size_t r) {
+    return !t.cell(4 + 2 * k, r).empty() && !t.cell(5 + 2 * k, r).empty();
+}
+
+struct Levels {
+    std::array<double, kChannels> field{};
+    std::array<double, kChannels> gradient{};
+};
+
+// The rounded mean of each channel over the rows where both its readings are
+// present.
+Levels ChannelLevels(const SurveyTable& table) {
+    Levels levels;
+    for (int k = 0; k < kChannels; ++k) {
+        double fieldSum = 0;
+        double gradientSum = 0;
+        std::size_t count = 0;
+        for (std::size_t r = kFirst; r < table.rowCount(); ++r) {
+            if (!Present(table, k, r)) continue;
+            fieldSum += Value(table, 4 + 2 * k, r);
+            gradientSum += Value(table, 5 + 2 * k, r);
+            ++count;
+        }
+        if (count == 0) continue;
+        levels.field[k] = RoundLevel(fieldSum / static_cast<double>(count));
+        levels.gradient[k] = RoundLevel(gradientSum / static_cast<double>(count));
+    }
+    return levels;
+}
+
+// Everything after the headings; throws ArrangeFault. The rewriters of the
+// distance and gradient columns are the caller's, so that what was written
+// before a fault stays.
+void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
+                  std::optional<ColumnRewriter>& distanceOut,
+                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
+    SpreadTimes(table);
+    SpreadFixes(table, 1);
+    SpreadFixes(table, 2);
+
+    const std::size_t last = table.rowCount() - 1;
+    const double theta =
+        std::atan2(Value(table, 1, last) - Value(table, 1, kFirst), Value(table, 2, last) - Value(table, 2, kFirst)) *
+        g.latitudeSign;
+
+    const Levels levels = levelSignals ? ChannelLevels(table) : Levels{};
+
+    // The course is one straight line, so each sensor's offset in metres east
+    // and north, and its latitude offset, are the same on every row.
+    std::array<double, kChannels> east{};
+    std::array<double, kChannels> dLat{};
+    for (int k = 0; k < kChannels; ++k) {
+        const double x = g.offsetX[k];
+        const double y = g.offsetY[k];
+        const double rho = -std::sqrt(x * x + y * y);
+        const double phi = std::atan2(x, y) + theta;
+        east[k] = rho * std::cos(phi);
+        const double north = rho * std::sin(phi);
+        dLat[k] = Finite(std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2);
+    }
+    // asin's argument outside -1..1 is a fault only for a channel in use.
+    auto dLonFactor = [&](int k) { return std::asin(kPi * east[k] / kOffsetRadius) * 180; };
+
+    distanceOut.emplace(table.column(3));
+    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(5 + 2 * k));
+    distanceOut->Set(kFirst, "0");
+
+    char buf[kNumberTextCapacity];
+    double distance = 0;
+    // Each row is placed from the fix of the row after it; the last row from
+    // its own fix.
+    double rowLat = Value(table, 1, kFirst);
+    double rowLon = Value(table, 2, kFirst);
+    double lat = rowLat;
+    double lon = rowLon;
+    for (std::size_t r = kFirst; r <= last; ++r) {
+        if (r != last) {
+            lat = Value(table, 1, r + 1);
+            lon = Value(table, 2, r + 1);
+            double d = GeoDistance(lat, lon, rowLat, rowLon);
+            rowLat = lat;
+            rowLon = lon;
+            if (d == 0) d = 0.01;
+            distance = Finite(distance + d);
+            distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
+        }
+        const double lonScale = std::acos(kPi * lat / 360);
+        for (int k = 0; k < kChannels; ++k) {
+            if (!Present(table, k, r)) continue;
+            const double dLon = Finite(dLonFactor(k) * lonScale / kPi / 2);
+            const double pointLon = Finite(g.longitudeSign * (lon + dLon));
+            const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
+            const double field = Finite(Value(table, 4 + 2 * k, r) - levels.field[k]);
+            const double gradient = Finite(Value(gradientOut[k]->old()[r]) - levels.gradient[k]);
+            points.append(pointLon, pointLat, field, gradient);
+            gradientOut[k]->Set(r, Text(buf, WritePointValue(buf, gradient)));
+        }
+    }
+}
+
+}  // namespace
+
+bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points) {
+    if (table.rowCount() <= kFirst) throw std::invalid_argument("the survey table holds no data row");
+    points.clear();
+    points.lonHeading = std::string(table.cell(2, 2));
+    points.latHeading = std::string(table.cell(1, 2));
+    std::size_t present = 0;
+    for (std::size_t r = kFirst; r < table.rowCount(); ++r)
+        for (int k = 0; k < kChannels; ++k) present += Present(table, k, r) ? 1 : 0;
+    points.reserve(present);
+
+    std::optional<ColumnRewriter> distanceOut;
+    std::array<std::optional<ColumnRewriter>, kChannels> gradientOut;
+    bool completed = true;
+    try {
+        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut);
+    } catch (const ArrangeFault&) {
+        completed = false;
+    }
+    // The columns keep whatever was rewritten, complete or not.
+    if (distanceOut) distanceOut->Finish();
+    for (auto& g : gradientOut)
+        if (g) g->Finish();
+    return completed;
+}
+
+}  // namespace qgrad

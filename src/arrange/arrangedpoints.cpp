@@ -1,0 +1,58 @@
+#include "arrange/arrangedpoints.h"
+
+#include "common/numtext.h"
+
+namespace qgrad {
+
+const char* ValueHeading(PointTable t) { return t == PointTable::Absolute ? "H,nT" : "grad(H),nT/m"; }
+
+char* WriteCoordinate(char* out, double v) { return WriteFixed(out, v, 8, 12); }
+char* WritePointValue(char* out, double v) { return WriteFixed(out, v, 1, 8); }
+
+void ArrangedPoints::clear() {
+    for (auto* v : {&lon_, &lat_, &field_, &gradient_}) {
+        v->clear();
+        v->shrink_to_fit();
+    }
+}
+
+void ArrangedPoints::reserve(std::size_t n) {
+    for (auto* v : {&lon_, &lat_, &field_, &gradient_}) v->reserve(n);
+}
+
+void ArrangedPoints::append(double lon, double lat, double field, double gradient) {
+    lon_.push_back(lon);
+    lat_.push_back(lat);
+    field_.push_back(field);
+    gradient_.push_back(gradient);
+}
+
+void ArrangedPoints::truncate(std::size_t n) {
+    for (auto* v : {&lon_, &lat_, &field_, &gradient_})
+        if (v->size() > n) v->resize(n);
+}
+
+std::string ArrangedPoints::CellText(PointTable t, int column, std::size_t row) const {
+    if (row == 0) return column == 0 ? lonHeading : column == 1 ? latHeading : ValueHeading(t);
+    const std::size_t i = row - 1;
+    char buf[kNumberTextCapacity];
+    char* end = column == 0 ? WriteCoordinate(buf, lon_[i])
+              : column == 1 ? WriteCoordinate(buf, lat_[i])
+                            : WritePointValue(buf, value(t, i));
+    return std::string(buf, end);
+}
+
+void ArrangedPoints::AppendFileLine(std::string& out, PointTable t, std::size_t i) const {
+    char buf[3 * kNumberTextCapacity + 8];
+    char* p = WriteCoordinate(buf, lon_[i]);
+    *p++ = ';';
+    p = WriteCoordinate(p, lat_[i]);
+    *p++ = ';';
+    p = WritePointValue(p, value(t, i));
+    *p++ = ';';
+    *p++ = '\r';
+    *p++ = '\n';
+    out.append(buf, p);
+}
+
+}  // namespace qgrad

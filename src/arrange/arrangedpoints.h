@@ -1,0 +1,52 @@
+// The arranged point tables: one point per sample row and channel with both
+// readings present. The absolute table holds the total field, the gradient
+// table the gradient; both share the coordinates. Numbers are kept and their
+// texts made on demand, always the same texts the tables define:
+// coordinates in fixed notation with 8 decimals (at most 12 significant
+// digits), values with 1 decimal (at most 8).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qgrad {
+
+enum class PointTable { Absolute, Gradient };
+
+class ArrangedPoints {
+public:
+    // Row 0 of both tables: the survey's longitude and latitude headings.
+    std::string lonHeading;
+    std::string latHeading;
+
+    std::size_t size() const { return lon_.size(); }
+    // Rows of the table, heading row included.
+    std::size_t rowCount() const { return size() + 1; }
+    void clear();
+    void reserve(std::size_t n);
+    void append(double lon, double lat, double field, double gradient);
+    void truncate(std::size_t n);
+
+    double lon(std::size_t i) const { return lon_[i]; }
+    double lat(std::size_t i) const { return lat_[i]; }
+    double value(PointTable t, std::size_t i) const { return t == PointTable::Absolute ? field_[i] : gradient_[i]; }
+
+    // The text of cell (column, row) of a table; row 0 is the heading row.
+    std::string CellText(PointTable t, int column, std::size_t row) const;
+    // Appends one file line: the three cells each followed by ";", then CR LF.
+    void AppendFileLine(std::string& out, PointTable t, std::size_t i) const;
+
+    std::size_t memoryBytes() const { return 4 * lon_.capacity() * sizeof(double); }
+
+private:
+    std::vector<double> lon_, lat_, field_, gradient_;
+};
+
+const char* ValueHeading(PointTable t);
+
+char* WriteCoordinate(char* out, double v);
+char* WritePointValue(char* out, double v);
+
+}  // namespace qgrad

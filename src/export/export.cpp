@@ -1,0 +1,163 @@
+#include "export/export.h"
+
+#include "arrange/geodistance.h"
+#include "common/errors.h"
+#include "common/fileio.h"
+#include "common/numtext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace qgrad {
+
+void PointExtent::Add(double lon, double lat) {
+    if (!set_) {
+        minLon_ = maxLon_ = lon;
+        minLat_ = maxLat_ = lat;
+        set_ = true;
+        return;
+    }
+    minLon_ = std::min(minLon_, lon);
+    maxLon_ = std::max(maxLon_, lon);
+    minLat_ = std::min(minLat_, lat);
+    maxLat_ = std::max(maxLat_, lat);
+}
+
+namespace {
+
+// A coordinate as its text reads back.
+double ReadBack(double v) {
+    char buf[kNumberTextCapacity];
+    char* end = WriteCoordinate(buf, v);
+    double back = 0;
+    if (!TryParseNumber(std::string_view(buf, end - buf), back))
+        throw std::range_error("coordinate " + std::string(buf, end) + " is not a number");
+    return back;
+}
+
+}  // namespace
+
+void PointExtent::AddPoints(const ArrangedPoints& points) {
+    if (points.size() == 0) return;
+    // Text rounding is monotonic, so the bounds of the texts read back are
+    // the bounds of the numbers, rounded and read back.
+    double lo[2] = {points.lon(0), points.lat(0)};
+    double hi[2] = {lo[0], lo[1]};
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        lo[0] = std::min(lo[0], points.lon(i));
+        hi[0] = std::max(hi[0], points.lon(i));
+        lo[1] = std::min(lo[1], points.lat(i));
+        hi[1] = std::max(hi[1], points.lat(i));
+    }
+    Add(ReadBack(lo[0]), ReadBack(lo[1]));
+    Add(ReadBack(hi[0]), ReadBack(hi[1]));
+}
+
+GridSize GridSizeForMetres(double w, double h) {
+    auto lines = [](double longer, double shorter) {
+        const double n = std::nearbyint(100 * longer / shorter);
+        if (!(n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max()))
+            throw std::range_error("grid size " + FormatGeneral(n) + " does not fit a 32-bit integer");
+        return static_cast<std::int32_t>(n);
+    };
+    if (h > w) return {100, lines(h, w)};
+    return {lines(w, h), 100};
+}
+
+GridSize ComputeGridSize(const PointExtent& e) {
+    const double centreLon = (e.minLon() + e.maxLon()) / 2;
+    const double centreLat = (e.minLat() + e.maxLat()) / 2;
+    double w = GeoDistance(centreLat, e.minLon(), centreLat, e.maxLon());
+    double h = GeoDistance(e.minLat(), centreLon, e.maxLat(), centreLon);
+    if (w == 0) w = 1;
+    if (h == 0) h = 1;
+    return GridSizeForMetres(w, h);
+}
+
+ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName) {
+    const QString diff = "GPS_DIFF_" + surveyFileName;
+    return {folder + ReplaceExtension("GPS_ABS_" + surveyFileName, ".txt"), folder + ReplaceExtension(diff, ".txt"),
+            folder + ReplaceExtension(diff, ".grd"), folder + ReplaceExtension(diff, ".bas")};
+}
+
+void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
+    std::string chunk;
+    chunk.reserve(1 << 16);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        points.AppendFileLine(chunk, table, i);
+        if (chunk.size() > (1 << 16) - 256) {
+            out.Write(chunk);
+            chunk.clear();
+        }
+    }
+    out.Write(chunk);
+}
+
+void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {
+    {
+        OutputFile abs(paths.absoluteFile);
+        abs.WriteLine(kAbsoluteHeading);
+        WritePointRows(abs, points, PointTable::Absolute);
+        abs.Commit();
+    }
+    OutputFile diff(paths.gradientFile);
+    diff.WriteLine(kGradientHeading);
+    WritePointRows(diff, points, PointTable::Gradient);
+    diff.Commit();
+    extent.AddPoints(points);
+}
+
+std::string GriddingScript(const ExportPaths& paths, GridSize size) {
+    const std::string data = "\"" + LocalBytes(paths.gradientFile) + "\"";
+    const std::string grid = "\"" + LocalBytes(paths.gridFile) + "\"";
+    const std::string lines[] = {
+        "Sub Main",
+        "",
+        "\tDim SurferApp As Object",
+        "\tSet SurferApp = CreateObject(\"Surfer.Application\")",
+        "\tSurferApp.Visible = True",
+        "\tSurferApp.WindowState = srfWindowStateMaximized",
+        "",
+        "\tDim Plot As Object",
+        "\tSet Plot = SurferApp.Documents.Add",
+        "\tSurferApp.GridData3(DataFile:=" + data + ", _",
+        "\t\tAlgorithm:=srfKriging, showReport:=False, BlankOutsideHull:=True, NumCols:=" +
+            std::to_string(size.cols) + ", NumRows:=" + std::to_string(size.rows) + ", _",
+        "\t\tOutGrid:=" + grid + ")",
+        "",
+        "\tDim MapFrame As Object",
+        "\tSet MapFrame = Plot.Shapes.AddContourMap(GridFileName:=" + grid + ")",
+        "\tSet PostLayer = Plot.Shapes.AddPostLayer(Map:=MapFrame, DataFileName:=" + data + ")",
+        "\tPostLayer.Symbol.Size = 0.01",
+        "",
+        "\tDim ColorLayer As Object",
+        "\tSet ColorLayer = MapFrame.Overlays(1)",
+        "\tColorLayer.FillForegroundColorMap.LoadPreset(\"Rainbow6\")",
+        "\tColorLayer.FillContours = True",
+        "\tColorLayer.ShowColorScale = True",
+        "\tColorLayer.ShowMajorLabels = False",
+        "\tColorLayer.ShowMinorLabels = False",
+        "\tColorLayer.MajorLine.Style = \"Invisible\"",
+        "\tColorLayer.MinorLine.Style = \"Invisible\"",
+        "",
+        "\tSet ColorScale = ColorLayer.ColorScale",
+        "\tColorScale.Title = \"gradHz, nT/m\"",
+        "\tColorScale.TitlePosition = srfColorScaleTitlePositionTop",
+        "\tColorScale.TitleAngle = 0",
+        "End Sub",
+    };
+    std::string out;
+    for (const auto& l : lines) out += l + "\r\n";
+    return out;
+}
+
+void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent) {
+    const std::string script = GriddingScript(paths, ComputeGridSize(extent));
+    OutputFile out(paths.scriptFile);
+    out.Write(script);
+    out.Commit();
+}
+
+}  // namespace qgrad

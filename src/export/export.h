@@ -1,0 +1,74 @@
+// SAVE TO MAP: the absolute and gradient point files, the point extent, the
+// grid size and the gridding script for the mapping package's host.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+namespace qgrad {
+
+class OutputFile;
+
+// Longitude and latitude bounds of the gradient points written, as their
+// texts read back. Each bound is set by the first point; a coordinate of
+// exactly 0 is a coordinate like any other.
+class PointExtent {
+public:
+    void Add(double lon, double lat);
+    // Adds the points' coordinates as their texts read back.
+    void AddPoints(const ArrangedPoints& points);
+    bool empty() const { return !set_; }
+    double minLon() const { return minLon_; }
+    double maxLon() const { return maxLon_; }
+    double minLat() const { return minLat_; }
+    double maxLat() const { return maxLat_; }
+
+private:
+    bool set_ = false;
+    double minLon_ = 0, maxLon_ = 0, minLat_ = 0, maxLat_ = 0;
+};
+
+struct GridSize {
+    std::int32_t cols = 100;
+    std::int32_t rows = 100;
+};
+
+// The shorter side gets 100 grid lines, the longer proportionally more,
+// halves to even. Throws std::range_error when a side does not fit 32 bits.
+GridSize GridSizeForMetres(double width, double height);
+// The grid size for the extent's width along its middle parallel and height
+// along its middle meridian (0 m counts as 1 m).
+GridSize ComputeGridSize(const PointExtent& extent);
+
+// The files of one export, named from the survey (or combined) file name.
+struct ExportPaths {
+    QString absoluteFile;  // folder + "GPS_ABS_" + name.txt
+    QString gradientFile;  // folder + "GPS_DIFF_" + name.txt; the data path of the script
+    QString gridFile;      // folder + "GPS_DIFF_" + name.grd
+    QString scriptFile;    // folder + "GPS_DIFF_" + name.bas
+};
+// `folder` ends with the path separator.
+ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName);
+
+inline constexpr const char* kAbsoluteHeading = "Lon;Lat;H,nT";
+inline constexpr const char* kGradientHeading = "Lon;Lat;grad(H),nT/m";
+
+// Writes the point rows of one table, each line its three cells followed by
+// ";" and CR LF.
+void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table);
+
+// Writes both point files (each replaced whole) and adds the gradient points
+// to `extent`. Throws FileError.
+void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent);
+
+// The 33 lines of the gridding script, CR LF line ends, paths as local 8-bit.
+std::string GriddingScript(const ExportPaths& paths, GridSize size);
+// Works out the grid size and writes the script. Throws FileError or
+// std::range_error.
+void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent);
+
+}  // namespace qgrad

@@ -1,0 +1,229 @@
+#include "arrange/arrange.h"
+#include "arrange/geodistance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+using namespace qgrad;
+
+namespace {
+
+using Row = std::vector<std::string>;
+
+TEST(GeoDistanceTest, KnownDistances) {
+    EXPECT_EQ(GeoDistance(55.75, 37.5, 55.75, 37.5), 0.0);
+    EXPECT_EQ(GeoDistance(-33.9, -70.1, -33.9, -70.1), 0.0);
+    EXPECT_NEAR(GeoDistance(0, 10, 1, 10), 111319.49, 0.01);
+    EXPECT_NEAR(GeoDistance(60, 10, 61, 10), 111319.49, 0.01);  // same meridian: R * dphi anywhere
+    EXPECT_NEAR(GeoDistance(60, 10, 60, 11) / GeoDistance(0, 10, 0, 11), 0.5, 1e-4);
+    EXPECT_DOUBLE_EQ(GeoDistance(55.1, 37.2, 55.3, 37.9), GeoDistance(55.3, 37.9, 55.1, 37.2));
+    EXPECT_DOUBLE_EQ(GeoDistance(55.1, 37.2, 55.3, 37.9), GeoDistance(-55.1, -37.2, -55.3, -37.9));
+    EXPECT_NEAR(GeoDistance(0, 0, 0, 180), 6378137.0 * M_PI, 1e-6);
+}
+
+class ArrangeTest : public ::testing::Test {
+protected:
+    // A table with the standard headings and the given data rows
+    // (time, latitude, longitude, distance, then field and gradient pairs).
+    void Load(const std::vector<Row>& data, const std::string& lat = "Latitude,N",
+              const std::string& lon = "Longitude,E") {
+        table_.clear();
+        const std::string_view free[] = {"free"};
+        table_.appendRow(free, 1);
+        const std::string_view offsets[] = {"offsets"};
+        table_.appendRow(offsets, 1);
+        std::vector<std::string> headings = {"Time", lat, lon, "Dist"};
+        for (int k = 0; k < kChannels; ++k) {
+            headings.push_back("F" + std::to_string(k) + ",nT");
+            headings.push_back("G" + std::to_string(k) + ",nT/m");
+        }
+        Append(headings);
+        for (const auto& r : data) Append(r);
+    }
+    void Append(const std::vector<std::string>& cells) {
+        std::vector<std::string_view> views(cells.begin(), cells.end());
+        table_.appendRow(views.data(), views.size());
+    }
+    bool Arrange(bool level = true) { return ArrangeToGps(table_, geometry_, level, points_); }
+    std::string Cell(int c, std::size_t r) const { return std::string(table_.cell(c, r)); }
+    std::string Point(PointTable t, int c, std::size_t row) const { return points_.CellText(t, c, row); }
+    std::vector<std::string> Column(int c) const {
+        std::vector<std::string> v;
+        for (std::size_t r = 3; r < table_.rowCount(); ++r) v.push_back(Cell(c, r));
+        return v;
+    }
+
+    SurveyTable table_;
+    SurveyGeometry geometry_;
+    ArrangedPoints points_;
+};
+
+TEST_F(ArrangeTest, TimeStampsAreSpreadOverTheirRuns) {
+    const struct {
+        const char* name;
+        std::vector<std::string> in;
+        std::vector<std::string> out;
+    } cases[] = {
+        {"minute rolls over",
+         {"101559", "101559", "101559", "101559", "101559", "101600", "101601"},
+         {"101559", "101559.200", "101559.400", "101559.600", "101559.800", "101600", "101601"}},
+        {"pattern pads, final run does not",
+         {"93014", "93014", "93015", "93015", "93015"},
+         {"93014", "093014.500", "93015", "93015.500", "93016.000"}},
+        {"lost second across a minute",
+         {"101559", "101559", "101601"},
+         {"101559", "101530.000", "101601"}},
+        {"final run of two stays", {"5", "6", "6"}, {"5", "6", "6"}},
+        {"inserted time is one run", {"0.00", "0.00", "0.00"}, {"0.00", "0.000", "0.000"}},
+        {"fraction of a second", {"120000.5", "120000.5", "120001"}, {"120000.5", "120000.750", "120001"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<Row> rows;
+        for (const auto& t : c.in) rows.push_back({t, "55.5", "37.5", "", "1", "2"});
+        Load(rows);
+        ASSERT_TRUE(Arrange()) << c.name;
+        EXPECT_EQ(Column(0), c.out) << c.name;
+    }
+}
+
+TEST_F(ArrangeTest, FixesAreSpreadAndTheFinalRunExtended) {
+    Load({{"1", "55.1", "37.5"}, {"2", "55.1", "37.5"}, {"3", "55.1", "37.5"}, {"4", "55.4", "37.6"},
+          {"5", "55.4", "37.6"}, {"6", "55.5", "37.6"}, {"7", "55.5", "37.6"}, {"8", "55.5", "37.6"}});
+    ASSERT_TRUE(Arrange());
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"55.10000000", "55.20000000", "55.30000000", "55.40000000",
+                                                   "55.45000000", "55.50000000", "55.55000000", "55.60000000"}));
+    EXPECT_EQ(Column(2), (std::vector<std::string>{"37.50000000", "37.53333333", "37.56666667", "37.60000000",
+                                                   "37.63333333", "37.66666667", "37.70000000", "37.73333333"}));
+}
+
+TEST_F(ArrangeTest, OneSampleRow) {
+    geometry_.offsetX[0] = 1.0;
+    geometry_.offsetY[0] = 0.5;
+    Load({{"1", "55.5", "37.5", "d", "48000", "7"}});
+    ASSERT_TRUE(Arrange());
+    EXPECT_EQ(Cell(3, 3), "0");
+    ASSERT_EQ(points_.rowCount(), 2u);
+    // Due east (theta 0): a sensor to the right lies south, one behind lies west.
+    EXPECT_EQ(Point(PointTable::Gradient, 0, 1), "37.49999248");
+    EXPECT_EQ(Point(PointTable::Gradient, 1, 1), "55.49998588");
+    EXPECT_EQ(Point(PointTable::Gradient, 2, 1), "0.0");
+    EXPECT_EQ(Point(PointTable::Absolute, 2, 1), "0.0");
+}
+
+TEST_F(ArrangeTest, SensorsTurnWithTheCourse) {
+    geometry_.offsetX[0] = 1.0;
+    geometry_.offsetY[0] = 0.0;
+    // Heading north: a sensor to the right lies east of the antenna.
+    Load({{"1", "55.0", "37.5", "", "1", "1"}, {"2", "55.001", "37.5", "", "1", "1"},
+          {"3", "55.002", "37.5", "", "1", "1"}});
+    ASSERT_TRUE(Arrange());
+    ASSERT_EQ(points_.size(), 3u);
+    EXPECT_GT(points_.lon(0), 37.5);
+    EXPECT_NEAR(points_.lat(0), 55.001, 1e-12);  // placed from the next row's fix
+    EXPECT_NEAR(points_.lat(2), 55.002, 1e-12);  // the last row from its own fix
+    // Heading south with the hemisphere signs: coordinates negative, the
+    // sensor still to the right of the course, now west in the table's terms.
+    Load({{"1", "55.002", "37.5", "", "1", "1"}, {"2", "55.0", "37.5", "", "1", "1"}}, "Latitude,S", "Longitude,W");
+    geometry_.latitudeSign = -1;
+    geometry_.longitudeSign = -1;
+    ASSERT_TRUE(Arrange());
+    EXPECT_EQ(Point(PointTable::Absolute, 0, 0), "Longitude,W");
+    EXPECT_EQ(Point(PointTable::Gradient, 1, 0), "Latitude,S");
+    EXPECT_EQ(Point(PointTable::Gradient, 2, 0), "grad(H),nT/m");
+    EXPECT_EQ(Point(PointTable::Absolute, 2, 0), "H,nT");
+    EXPECT_LT(points_.lon(0), 0);
+    EXPECT_LT(points_.lat(0), 0);
+    EXPECT_EQ(Point(PointTable::Gradient, 1, 1), "-55.00000000");
+}
+
+TEST_F(ArrangeTest, DistanceHasAFloorAndAnExponentForm) {
+    Load({{"1", "0.5", "10"}, {"2", "1.5", "10"}, {"3", "1.6", "10"}, {"4", "1.6", "10"}, {"5", "1.7", "10"},
+          {"6", "1.7", "10"}});
+    ASSERT_TRUE(Arrange());
+    // 1 degree = 111319.49 m: five significant digits, then the exponent form;
+    // the spread latitudes are 0.5, 1.5, 1.6, 1.65, 1.7, 1.7.
+    EXPECT_EQ(Column(3),
+              (std::vector<std::string>{"0", "1.1132E05", "1.2245E05", "1.2802E05", "1.3358E05", "1.3358E05"}));
+    Load({{"1", "55.5", "37.5"}, {"2", "55.5", "37.5"}});
+    ASSERT_TRUE(Arrange());
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"0", "0.01"}));
+}
+
+TEST_F(ArrangeTest, LevelsAreRoundedMeansHalvesToEven) {
+    Load({{"1", "55.5", "37.5", "", "2", "2", "3", "3", "10", "1"},
+          {"2", "55.5", "37.5", "", "3", "3", "4", "4.04", "", "5"},
+          {"3", "55.5", "37.5", "", "2.5", "2.5", "3.5", "3.5", "20", "2"}});
+    ASSERT_TRUE(Arrange());
+    // Channel 0 mean 2.5 -> level 2; channel 1 mean 3.5133 -> 4; channel 2 is
+    // present in rows 1 and 3 only: mean of those, 15 and 1.5 -> 2.
+    const std::vector<std::string> grad = {"0.0", "-1.0", "-1.0", "1.0", "0.0", "0.0", "0.5", "-0.5", "0.0"};
+    const std::vector<std::string> field = {"0.0", "-1.0", "-5.0", "1.0", "0.0", "0.5", "-0.5", "5.0"};
+    ASSERT_EQ(points_.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(Point(PointTable::Absolute, 2, i + 1), field[i]) << i;
+    EXPECT_EQ(Cell(5, 3), "0.0");
+    EXPECT_EQ(Cell(7, 4), "0.0");  // 4.04 - 4, rewritten with one decimal
+    EXPECT_EQ(Cell(9, 4), "5");    // no field reading: not a point, not rewritten
+    EXPECT_EQ(Cell(9, 5), "0.0");
+}
+
+TEST_F(ArrangeTest, WithoutLevellingValuesPassRounded) {
+    Load({{"1", "55.5", "37.5", "", "48000.26", "-3.25"}});
+    ASSERT_TRUE(Arrange(false));
+    EXPECT_EQ(Point(PointTable::Absolute, 2, 1), "48000.3");
+    EXPECT_EQ(Point(PointTable::Gradient, 2, 1), "-3.3");  // the tie goes away from zero
+    EXPECT_EQ(Cell(5, 3), "-3.3");
+}
+
+TEST_F(ArrangeTest, AllChannelsComeInChannelOrder) {
+    Row row = {"1", "55.5", "37.5", ""};
+    for (int k = 0; k < kChannels; ++k) {
+        geometry_.offsetX[k] = -1.1 + 0.2 * k;
+        geometry_.offsetY[k] = 0.3;
+        row.push_back(std::to_string(48000 + k));
+        row.push_back(std::to_string(k));
+    }
+    Load({row, row});
+    ASSERT_TRUE(Arrange(false));
+    ASSERT_EQ(points_.size(), 24u);
+    for (int k = 0; k < kChannels; ++k) {
+        EXPECT_EQ(Point(PointTable::Gradient, 2, 1 + k), std::to_string(k) + ".0");
+        EXPECT_EQ(Point(PointTable::Absolute, 2, 1 + k), std::to_string(48000 + k) + ".0");
+        // Heading east: the sensors step from north to south.
+        if (k > 0) {
+            EXPECT_LT(points_.lat(k), points_.lat(k - 1));
+        }
+        EXPECT_EQ(Point(PointTable::Absolute, 0, 1 + k), Point(PointTable::Gradient, 0, 1 + k));
+    }
+}
+
+TEST_F(ArrangeTest, AFaultStopsSilentlyKeepingWhatWasDone) {
+    Load({{"1", "55.5", "37.5", "", "1", "1"}, {"2", "55.6", "37.5", "", "2", "2"},
+          {"3", "55.7", "37.5", "", "3", "x"}, {"4", "55.8", "37.5", "", "4", "4"}});
+    EXPECT_FALSE(Arrange(false));
+    EXPECT_EQ(points_.size(), 2u);       // the rows before the bad cell
+    EXPECT_EQ(Cell(5, 4), "2.0");        // rewritten before the fault
+    EXPECT_EQ(Cell(5, 5), "x");
+    EXPECT_EQ(Cell(3, 6), "33396.00");   // distances were written up to the next row
+    EXPECT_EQ(Cell(1, 3), "55.5");       // rows of their own are not spread
+}
+
+TEST_F(ArrangeTest, FaultsBeforeThePoints) {
+    const std::vector<std::vector<Row>> cases = {
+        {{"1", "55.5", "37.5"}, {"2", "bad", "37.5"}},    // a fix that is no number
+        {{"t", "55.5", "37.5"}},                          // a time that is no number
+        {{"1", "200", "37.5", "", "1", "1"}},             // acos of a latitude past 114.6
+    };
+    for (const auto& rows : cases) {
+        Load(rows);
+        EXPECT_FALSE(Arrange());
+        EXPECT_EQ(points_.size(), 0u);
+    }
+    geometry_.offsetX[0] = 2147483647 / 100.0;  // asin out of range for a channel in use
+    Load({{"1", "55.5", "37.5", "", "1", "1"}});
+    EXPECT_FALSE(Arrange());
+}
+
+}  // namespace

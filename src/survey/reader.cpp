@@ -66,11 +66,6 @@ bool IsZeroText(std::string_view text) {
     return true;
 }
 
-double ParseCell(const SurveyTable& table, int column, std::size_t row, char separator = '.') {
-    double v = 0;
-    if (!TryParseNumber(table.cell(column, row), v, separator)) FailCell(table, column, row, "is not a number");
-    return v;
-}
 
 // Inserts the time column: rows 2 and on move one column to the right.
 void InsertTimeColumn(SurveyTable& table) {
@@ -128,8 +123,8 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
         char a[kNumberTextCapacity];
         char b[kNumberTextCapacity];
         for (std::size_t r = kDataRow; r < rows; ++r) {
-            const double vlat = ParseCell(table, 1, r);
-            const double vlon = ParseCell(table, 2, r);
+            const double vlat = CellNumber(table, 1, r);
+            const double vlon = CellNumber(table, 2, r);
             double dlat = 0;
             double dlon = 0;
             try {
@@ -242,6 +237,12 @@ void FillDroppedReadings(SurveyTable& table) {
 }  // namespace
 
 std::size_t FileLineOfRow(std::size_t row) { return row < kDataRow ? row + 1 : row + 2; }
+
+double CellNumber(const SurveyTable& table, int column, std::size_t row) {
+    double v = 0;
+    if (!TryParseNumber(table.cell(column, row), v)) FailCell(table, column, row, "is not a number");
+    return v;
+}
 
 std::unique_ptr<QFile> OpenSurveyFile(const QString& path) {
     auto file = std::make_unique<QFile>(path);

@@ -50,4 +50,8 @@ ReadResult ReadSurveyFile(const QString& path, ReaderVariant variant, SurveyTabl
 // The line of the file that table row `row` came from (1-based).
 std::size_t FileLineOfRow(std::size_t row);
 
+// The number in a cell (point as separator). Throws SurveyFormatError naming
+// the line, the column and the text.
+double CellNumber(const SurveyTable& table, int column, std::size_t row);
+
 }  // namespace qgrad

@@ -1,0 +1,150 @@
+#include "surveygen.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace qgrad::bench {
+namespace {
+
+constexpr double kMetresPerDegree = 111319.49079327358;
+constexpr int kChannels = 12;
+
+struct Target {
+    double east, north;  // metres from the field origin
+    double amplitude;    // nT/m at the peak
+    double width;        // metres
+};
+// A pit, a kiln and an iron object, spread over the first 200 m.
+constexpr std::array<Target, 5> kTargets = {{{18, 9, 35, 1.6},
+                                            {64, 3, -12, 3.0},
+                                            {92, 14, 80, 0.9},
+                                            {140, 7, 22, 2.2},
+                                            {175, 20, -30, 1.2}}};
+
+// Uniform in [0, 1) from the generator's bits: defined the same everywhere.
+double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
+
+void Append(std::string& out, double v, int decimals) {
+    char buf[48];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    out.append(buf, r.ptr);
+}
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+double Nmea(double degrees) {
+    const double d = std::floor(degrees);
+    return d * 100 + (degrees - d) * 60;
+}
+
+// Field and gradient of the buried targets at a point.
+void Anomaly(double east, double north, double& field, double& gradient) {
+    field = 49480.0 + 0.015 * east - 0.01 * north;
+    gradient = 0;
+    for (const Target& t : kTargets) {
+        const double dx = east - t.east;
+        const double dy = north - t.north;
+        const double r2 = (dx * dx + dy * dy) / (t.width * t.width);
+        const double bump = std::exp(-r2);
+        // A dipole-like shape: a positive peak with a negative lobe to the north.
+        gradient += t.amplitude * bump * (1 - 0.6 * dy / t.width * std::exp(-0.5 * r2));
+        field += t.amplitude * 0.8 * bump;
+    }
+}
+
+}  // namespace
+
+std::string GenerateRun(const RunSpec& s) {
+    std::mt19937_64 rng(s.seed);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(s.rows) * 200 + 4096);
+
+    out += "Quenor QG-12 gradiometer;serial 1207;run " + std::to_string(s.seed) + ";\r\n";
+    out += "Sensor offsets, cm;x right;y behind";
+    for (int k = 0; k < kChannels; ++k) {
+        out += ';';
+        AppendInt(out, -275 + 50 * k);
+        out += ';';
+        AppendInt(out, 150);
+    }
+    out += "\r\n";
+    out += "Time;Latitude,N;Longitude,E;Dist";
+    const char* fieldUnit = s.tenths ? "x0.1nT" : ",nT";
+    const char* gradUnit = s.tenths ? "x0.1nT/m" : ",nT/m";
+    for (int k = 1; k <= kChannels; ++k)
+        out += ";S" + std::to_string(k) + " H" + fieldUnit + ";S" + std::to_string(k) + " dH" + gradUnit;
+    out += "\r\n";
+    out += "hhmmss;ddmm.mmmm;dddmm.mmmm;m;readings\r\n";
+
+    const double cosLat = std::cos(s.originLat * M_PI / 180);
+    const int rowsPerFix = std::max(1, s.sampleHz / std::max(1, s.fixHz));
+    const double step = s.speed / s.sampleHz;  // metres per row
+    const double lineLength = static_cast<double>(s.rows) * step;
+    double fixEast = 0, fixNorth = 0;
+    for (std::uint64_t row = 0; row < s.rows; ++row) {
+        const double along = static_cast<double>(row) * step;
+        const double east = s.westward ? lineLength - along : along;
+        const double north = s.lineNorth + 0.05 * std::sin(along / 7.0);  // a cart never drives straight
+        // The receiver reports a new fix now and then, with a little noise.
+        if (row % rowsPerFix == 0) {
+            fixEast = east + (Uniform(rng) - 0.5) * 0.04;
+            fixNorth = north + (Uniform(rng) - 0.5) * 0.04;
+        }
+        const int second = s.startSecond + static_cast<int>(row / static_cast<std::uint64_t>(s.sampleHz));
+        AppendInt(out, (second / 3600 % 24) * 10000 + (second / 60 % 60) * 100 + second % 60);
+        out += ';';
+        if (row < static_cast<std::uint64_t>(s.rowsWithoutFix)) {
+            out += "0;0;";
+        } else {
+            Append(out, Nmea(s.originLat + fixNorth / kMetresPerDegree), 4);
+            out += ';';
+            Append(out, Nmea(s.originLon + fixEast / (kMetresPerDegree * cosLat)), 4);
+            out += ';';
+        }
+        for (int k = 0; k < kChannels; ++k) {
+            out += ';';
+            const bool dropped = s.dropEvery > 0 && (row * 7 + static_cast<std::uint64_t>(k) * 131) %
+                                                        static_cast<std::uint64_t>(s.dropEvery) == 0;
+            if (dropped) {
+                out += "0;0";
+                continue;
+            }
+            // Sensor k sits across the cart, right of the course, 1.5 m behind.
+            const double right = -2.75 + 0.5 * k;
+            const double sensorEast = east + (s.westward ? 1.5 : -1.5);
+            const double sensorNorth = north + (s.westward ? right : -right);
+            double field = 0, gradient = 0;
+            Anomaly(sensorEast, sensorNorth, field, gradient);
+            field += (Uniform(rng) - 0.5) * 0.6 + 0.4 * k;
+            gradient += (Uniform(rng) - 0.5) * 0.5 + 0.3 * (k % 3);
+            if (s.tenths) {
+                AppendInt(out, std::llround(field * 10));
+                out += ';';
+                AppendInt(out, std::llround(gradient * 10));
+            } else {
+                Append(out, field, 2);
+                out += ';';
+                Append(out, gradient, 2);
+            }
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool WriteRun(const RunSpec& spec, const std::string& path) {
+    const std::string text = GenerateRun(spec);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace qgrad::bench

@@ -1,0 +1,13 @@
+#include "app/mainform.h"
+#include "app/slategray.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    qgrad::ApplySlateGrayStyle(app);
+    QApplication::setApplicationName("Quenor GRAD");
+    qgrad::TMainForm form;
+    form.showMaximized();
+    return app.exec();
+}

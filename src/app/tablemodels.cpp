@@ -1,0 +1,46 @@
+#include "app/tablemodels.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qgrad {
+
+SurveyTableModel::SurveyTableModel(const SurveyTable& table, std::size_t firstRow, std::size_t rowLimit, int minRows,
+                                   QObject* parent)
+    : QAbstractTableModel(parent), table_(table), firstRow_(firstRow), rowLimit_(rowLimit), minRows_(minRows) {}
+
+int SurveyTableModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid()) return 0;
+    const std::size_t have = table_.rowCount() > firstRow_ ? table_.rowCount() - firstRow_ : 0;
+    const std::size_t shown = std::min({have, rowLimit_, static_cast<std::size_t>(std::numeric_limits<int>::max())});
+    return std::max(static_cast<int>(shown), minRows_);
+}
+
+int SurveyTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : SurveyTable::kColumns;
+}
+
+QVariant SurveyTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const std::size_t row = firstRow_ + static_cast<std::size_t>(index.row());
+    if (row >= table_.rowCount()) return {};
+    const std::string_view cell = table_.cell(index.column(), row);
+    return QString::fromLocal8Bit(cell.data(), static_cast<qsizetype>(cell.size()));
+}
+
+PointTableModel::PointTableModel(const ArrangedPoints& points, PointTable kind, QObject* parent)
+    : QAbstractTableModel(parent), points_(points), kind_(kind) {}
+
+int PointTableModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid()) return 0;
+    return static_cast<int>(std::min(points_.rowCount(), static_cast<std::size_t>(std::numeric_limits<int>::max())));
+}
+
+int PointTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant PointTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    return QString::fromStdString(points_.CellText(kind_, index.column(), static_cast<std::size_t>(index.row())));
+}
+
+}  // namespace qgrad

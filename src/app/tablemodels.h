@@ -1,0 +1,48 @@
+// Table models over the survey table and the arranged point tables: the views
+// read the cells on demand, nothing is copied per cell.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "survey/surveytable.h"
+
+#include <QAbstractTableModel>
+
+namespace qgrad {
+
+// Rows [firstRow, firstRow + rowLimit) of the survey table, never fewer than
+// `minRows` (empty cells pad a short table, as a fresh grid shows).
+class SurveyTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    SurveyTableModel(const SurveyTable& table, std::size_t firstRow, std::size_t rowLimit, int minRows,
+                     QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    // Call around every change of the table.
+    void BeginUpdate() { beginResetModel(); }
+    void EndUpdate() { endResetModel(); }
+
+private:
+    const SurveyTable& table_;
+    std::size_t firstRow_;
+    std::size_t rowLimit_;
+    int minRows_;
+};
+
+class PointTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    PointTableModel(const ArrangedPoints& points, PointTable kind, QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    void BeginUpdate() { beginResetModel(); }
+    void EndUpdate() { endResetModel(); }
+
+private:
+    const ArrangedPoints& points_;
+    PointTable kind_;
+};
+
+}  // namespace qgrad

@@ -1,0 +1,46 @@
+#include "app/userinteraction.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace qgrad {
+
+WidgetInteraction::~WidgetInteraction() { SetBusyCursor(false); }
+
+std::optional<QString> WidgetInteraction::ChooseFileToOpen() {
+    const QString path = QFileDialog::getOpenFileName(owner_, QString(), lastFolder_);
+    if (path.isEmpty()) return std::nullopt;
+    lastFolder_ = QFileInfo(path).absolutePath();
+    return path;
+}
+
+std::optional<QString> WidgetInteraction::ChooseSaveFile(const QString& suggestedName) {
+    // No question before replacing: the combined files are replaced anyway.
+    const QString path = QFileDialog::getSaveFileName(owner_, QString(), QDir(lastFolder_).filePath(suggestedName),
+                                                      QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+void WidgetInteraction::ShowMessage(const QString& text, const QString& detail) {
+    QMessageBox box(owner_);
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(text);
+    if (!detail.isEmpty()) box.setDetailedText(detail);
+    box.exec();
+}
+
+void WidgetInteraction::SetBusyCursor(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void WidgetInteraction::ProcessPendingEvents() { QApplication::processEvents(); }
+
+}  // namespace qgrad

@@ -1,0 +1,43 @@
+// What the window's commands ask of the person and of the desktop: dialogs,
+// the modal message box, the busy cursor, pending events. The window uses the
+// widget implementation; tests replace it.
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace qgrad {
+
+class UserInteraction {
+public:
+    virtual ~UserInteraction() = default;
+    // OPEN FILE's dialog: a path, or nothing when cancelled.
+    virtual std::optional<QString> ChooseFileToOpen() = 0;
+    // The save dialog, preset with a file name: a path, or nothing.
+    virtual std::optional<QString> ChooseSaveFile(const QString& suggestedName) = 0;
+    // A modal message box with a fixed text and, when there is one, a detail.
+    virtual void ShowMessage(const QString& text, const QString& detail = {}) = 0;
+    virtual void SetBusyCursor(bool busy) = 0;
+    virtual void ProcessPendingEvents() = 0;
+};
+
+class WidgetInteraction : public UserInteraction {
+public:
+    explicit WidgetInteraction(QWidget* owner) : owner_(owner) {}
+    ~WidgetInteraction() override;
+    std::optional<QString> ChooseFileToOpen() override;
+    std::optional<QString> ChooseSaveFile(const QString& suggestedName) override;
+    void ShowMessage(const QString& text, const QString& detail) override;
+    void SetBusyCursor(bool busy) override;
+    void ProcessPendingEvents() override;
+
+private:
+    QWidget* owner_;
+    QString lastFolder_;
+    bool busy_ = false;
+};
+
+}  // namespace qgrad

@@ -1,0 +1,47 @@
+// What the opening of a survey reads from the arranged survey table: the
+// track, the profiles and the ends of the run. Every cell is read as a number
+// with the point format; a cell that is not one throws SurveyFormatError.
+#pragma once
+
+#include "survey/reader.h"
+#include "survey/surveytable.h"
+
+#include <vector>
+
+namespace qgrad {
+
+struct Track {
+    std::vector<float> lon;
+    std::vector<float> lat;
+};
+
+// Longitude and latitude of every data row as 32-bit floats.
+Track ReadTrack(const SurveyTable& table);
+
+struct RunEnds {
+    float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
+};
+RunEnds ReadRunEnds(const SurveyTable& table);
+
+// Profile of channel k: (distance, gradient) of every data row whose
+// gradient cell is not empty, in row order.
+template <typename Add>
+void ForEachProfilePoint(const SurveyTable& table, int k, Add&& add) {
+    const int column = 5 + 2 * k;
+    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
+        if (!table.cell(column, r).empty()) add(CellNumber(table, 3, r), CellNumber(table, column, r));
+}
+
+// Shown when the channel's gradient cell of the first data row is not empty.
+inline bool ProfileShown(const SurveyTable& table, int k) {
+    return table.rowCount() > SurveyTable::kHeadingRows && !table.cell(5 + 2 * k, SurveyTable::kHeadingRows).empty();
+}
+
+// (distance, longitude) and (distance, latitude) of every data row.
+template <typename Add>
+void ForEachPosition(const SurveyTable& table, Add&& add) {
+    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
+        add(CellNumber(table, 3, r), CellNumber(table, 2, r), CellNumber(table, 1, r));
+}
+
+}  // namespace qgrad

@@ -1,0 +1,57 @@
+// A stand-in for the person at the window: answers the dialogs from a script
+// and records the messages and the cursor.
+#pragma once
+
+#include "app/userinteraction.h"
+#include "export/hostlauncher.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace qgrad::testing {
+
+struct Message {
+    QString text;
+    QString detail;
+};
+
+class FakeInteraction : public UserInteraction {
+public:
+    std::deque<std::optional<QString>> openAnswers;
+    std::deque<std::optional<QString>> saveAnswers;
+    QStringList suggestedNames;
+    std::vector<Message> messages;
+    bool busy = false;
+    int pendingEventCalls = 0;
+
+    std::optional<QString> ChooseFileToOpen() override { return Next(openAnswers); }
+    std::optional<QString> ChooseSaveFile(const QString& suggestedName) override {
+        suggestedNames << suggestedName;
+        return Next(saveAnswers);
+    }
+    void ShowMessage(const QString& text, const QString& detail) override { messages.push_back({text, detail}); }
+    void SetBusyCursor(bool b) override { busy = b; }
+    void ProcessPendingEvents() override { ++pendingEventCalls; }
+
+private:
+    static std::optional<QString> Next(std::deque<std::optional<QString>>& q) {
+        std::optional<QString> v;
+        if (!q.empty()) {
+            v = std::move(q.front());
+            q.pop_front();
+        }
+        return v;
+    }
+};
+
+class FakeHost : public HostLauncher {
+public:
+    QStringList started;
+    void StartGriddingHost(const QString& scriptPath) override { started << scriptPath; }
+};
+
+}  // namespace qgrad::testing

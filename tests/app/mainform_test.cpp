@@ -1,0 +1,268 @@
+#include "app/mainform.h"
+#include "app/mapwidgets.h"
+#include "app/surveygrid.h"
+#include "app/tablemodels.h"
+#include "common/errors.h"
+#include "fakeinteraction.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <qcustomplot.h>
+
+using namespace qgrad;
+using qgrad::testing::FakeHost;
+using qgrad::testing::FakeInteraction;
+
+namespace {
+
+const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run001.csv";
+
+class MainFormTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        auto ui = std::make_unique<FakeInteraction>();
+        auto host = std::make_unique<FakeHost>();
+        ui_ = ui.get();
+        host_ = host.get();
+        form_ = std::make_unique<TMainForm>(std::move(ui), std::move(host));
+    }
+    // Copies a file into the test's own folder.
+    QString Copy(const QString& from, const QString& name) {
+        const QString to = dir_.filePath(name);
+        QFile::remove(to);
+        EXPECT_TRUE(QFile::copy(from, to));
+        return to;
+    }
+    QString Write(const QByteArray& bytes, const QString& name) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    void Open(const QString& path) {
+        ui_->openAnswers.push_back(path);
+        form_->BtnOpen->click();
+    }
+    QByteArray ReadAll(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir dir_;
+    FakeInteraction* ui_ = nullptr;
+    FakeHost* host_ = nullptr;
+    std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
+    EXPECT_EQ(form_->windowTitle(), "Quenor GRADIOMETER");
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_FALSE(form_->BtnSave->isEnabled());
+    EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_TRUE(form_->BtnArrange->isHidden());
+    EXPECT_TRUE(form_->ArrSignalsCheckBox->isChecked());
+    EXPECT_TRUE(form_->ArrSignalsCheckBox->isHidden());
+    EXPECT_TRUE(form_->DiffGpsStringGrid->isHidden());
+    EXPECT_TRUE(form_->AbsGpsStringGrid->isHidden());
+    for (QWidget* w : {static_cast<QWidget*>(form_->Shape1), static_cast<QWidget*>(form_->Edit1),
+                       static_cast<QWidget*>(form_->ImgStart), static_cast<QWidget*>(form_->ImgEnd)})
+        EXPECT_TRUE(w->isHidden());
+    EXPECT_EQ(form_->Chart1->graphCount(), 14);
+    EXPECT_EQ(form_->Chart1->xAxis->range().upper, 1000);
+    EXPECT_EQ(form_->Chart1->xAxis->label(), "Distance, m");
+    EXPECT_EQ(form_->Chart1->yAxis->label(), "gradHz, nT");
+    EXPECT_EQ(form_->Series(1)->pen().color(), QColor("#2B406B"));
+    EXPECT_EQ(form_->Series(9)->pen().color(), QColor("#2B406B"));
+    EXPECT_EQ(form_->Series(8)->pen().color(), QColor("#1D7B63"));
+    EXPECT_EQ(form_->Series(13)->pen().color(), QColor("#4E97A8"));
+    EXPECT_FALSE(form_->Series(13)->visible());
+    EXPECT_FALSE(form_->Series(14)->visible());
+    // The fresh grid: three heading rows and one empty sample row.
+    EXPECT_EQ(form_->DataStringGrid->headingModel()->rowCount(), 3);
+    EXPECT_EQ(form_->DataStringGrid->sampleModel()->rowCount(), 1);
+    EXPECT_EQ(form_->DataStringGrid->sampleModel()->columnCount(), 28);
+}
+
+TEST_F(MainFormTest, ResizeRule) {
+    form_->show();
+    form_->resize(892, 508);
+    EXPECT_EQ(form_->Chart1->height(), 203);
+    EXPECT_EQ(form_->SurveyMap->height(), 305);
+    EXPECT_EQ(form_->SurveyMap->width(), 440);
+    EXPECT_EQ(form_->Chart1->width(), 892);
+    EXPECT_EQ(form_->TopPanel->x(), 440);
+    form_->resize(1300, 901);
+    EXPECT_EQ(form_->Chart1->height(), 360);
+    EXPECT_EQ(form_->SurveyMap->width(), 541 * 650 / 450);
+}
+
+TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
+    const QString path = Copy(kSample, "run001.csv");
+    Open(path);
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
+    EXPECT_FALSE(ui_->busy);
+    EXPECT_EQ(form_->windowTitle(), "run001.csv");
+    EXPECT_EQ(form_->state().surveyFileName, "run001.csv");
+    EXPECT_EQ(form_->state().surveyFolder, QDir::toNativeSeparators(dir_.path() + "/"));
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
+
+    const SurveyTable& t = form_->state().survey;
+    ASSERT_EQ(t.rowCount(), 2403u);
+    auto* samples = form_->DataStringGrid->sampleModel();
+    EXPECT_EQ(samples->rowCount(), 2400);
+    EXPECT_EQ(samples->data(samples->index(0, 3), Qt::DisplayRole).toString(), "0");
+    EXPECT_EQ(samples->data(samples->index(1, 0), Qt::DisplayRole).toString(), "101500.100");
+    EXPECT_EQ(form_->DataStringGrid->headingModel()->data(form_->DataStringGrid->headingModel()->index(2, 1),
+                                                           Qt::DisplayRole),
+              "Latitude,N");
+
+    // Profiles: each shown channel holds one point per row with a gradient.
+    for (int k = 0; k < 12; ++k) {
+        QCPGraph* s = form_->Series(k + 1);
+        EXPECT_TRUE(s->visible()) << k;
+        EXPECT_EQ(s->data()->size(), 2400) << k;
+    }
+    EXPECT_EQ(form_->Series(1)->data()->at(1)->key, 0.05);
+    EXPECT_FALSE(form_->Series(13)->visible());
+    EXPECT_EQ(form_->Series(13)->data()->size(), 2400);
+    EXPECT_EQ(form_->Series(14)->data()->at(0)->value, t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
+    EXPECT_GT(form_->Chart1->xAxis->range().upper, 200);  // automatic now
+    EXPECT_LT(form_->Chart1->xAxis->range().upper, 300);
+
+    EXPECT_EQ(form_->state().points.size(), 12u * 2400u);
+    EXPECT_EQ(form_->state().trackLongitudes.size(), 2400u);
+    EXPECT_FALSE(form_->ImgStart->isHidden());
+    EXPECT_FALSE(form_->ImgEnd->isHidden());
+}
+
+TEST_F(MainFormTest, HiddenProfileWhenTheFirstRowHasNoGradient) {
+    const QByteArray head = ReadAll(kSample).left(ReadAll(kSample).indexOf("\r\n101500"));
+    QByteArray data = head + "\r\n";
+    data += "101500;5545.0;3737.0;;49000;;49001;2\r\n";
+    data += "101501;5545.1;3737.1;;49000;5;49001;3\r\n";
+    Open(Write(data, "gap.csv"));
+    ASSERT_TRUE(ui_->messages.empty());
+    EXPECT_FALSE(form_->Series(1)->visible());
+    EXPECT_EQ(form_->Series(1)->data()->size(), 1);  // it still holds the later point
+    EXPECT_TRUE(form_->Series(2)->visible());
+    EXPECT_FALSE(form_->Series(3)->visible());
+    EXPECT_EQ(form_->Series(3)->data()->size(), 0);
+}
+
+TEST_F(MainFormTest, CancelChangesNothing) {
+    Open(Copy(kSample, "run001.csv"));
+    const auto points = form_->Series(1)->data()->size();
+    ui_->openAnswers.push_back(std::nullopt);
+    form_->BtnOpen->click();
+    EXPECT_EQ(form_->windowTitle(), "run001.csv");
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_EQ(form_->Series(1)->data()->size(), points);
+    EXPECT_TRUE(ui_->messages.empty());
+}
+
+TEST_F(MainFormTest, EmptyAndMalformedFilesAreRefusedAndTheWindowGoesOn) {
+    Open(Copy(kSample, "run001.csv"));
+    Open(Write("only\r\ntwo lines\r\n", "empty.csv"));
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, QString::fromUtf8(kEmptyFileText));
+    EXPECT_EQ(form_->windowTitle(), "empty.csv");
+    EXPECT_FALSE(form_->BtnSave->isEnabled());
+    EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_EQ(form_->DataStringGrid->headingModel()->data(form_->DataStringGrid->headingModel()->index(1, 0),
+                                                           Qt::DisplayRole),
+              "two lines");
+    EXPECT_FALSE(ui_->busy);
+
+    QByteArray bad = ReadAll(kSample);
+    bad.replace("101500;5545", "101500;55x45");
+    Open(Write(bad, "bad.csv"));
+    ASSERT_EQ(ui_->messages.size(), 2u);
+    EXPECT_EQ(ui_->messages[1].text, QString::fromUtf8(kBadFormatText));
+    EXPECT_TRUE(ui_->messages[1].detail.contains("55x45")) << ui_->messages[1].detail.toStdString();
+    EXPECT_TRUE(ui_->messages[1].detail.contains("line ")) << ui_->messages[1].detail.toStdString();
+    EXPECT_FALSE(form_->BtnSave->isEnabled());
+    EXPECT_FALSE(ui_->busy);
+
+    // A file that cannot be opened keeps the caption.
+    Open(dir_.filePath("missing.csv"));
+    ASSERT_EQ(ui_->messages.size(), 3u);
+    EXPECT_EQ(ui_->messages[2].text, QString::fromUtf8(kBadFormatText));
+    EXPECT_EQ(form_->windowTitle(), "bad.csv");
+
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_EQ(ui_->messages.size(), 3u);
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+}
+
+TEST_F(MainFormTest, SaveToMapWritesThreeFilesAndStartsTheHost) {
+    Open(Copy(kSample, "run001.csv"));
+    form_->BtnSave->click();
+    ASSERT_TRUE(ui_->messages.empty());
+    const QString folder = dir_.path() + "/";
+    ASSERT_EQ(host_->started.size(), 1);
+    EXPECT_EQ(host_->started[0], QDir::toNativeSeparators(folder + "GPS_DIFF_run001.bas"));
+    const QByteArray abs = ReadAll(folder + "GPS_ABS_run001.txt");
+    const QByteArray diff = ReadAll(folder + "GPS_DIFF_run001.txt");
+    EXPECT_TRUE(abs.startsWith("Lon;Lat;H,nT\r\n"));
+    EXPECT_TRUE(diff.startsWith("Lon;Lat;grad(H),nT/m\r\n"));
+    EXPECT_EQ(diff.count("\r\n"), 1 + 12 * 2400);
+    EXPECT_TRUE(ReadAll(folder + "GPS_DIFF_run001.bas").contains(("OutGrid:=\"" + folder + "GPS_DIFF_run001.grd\")").toLocal8Bit()));
+    EXPECT_FALSE(ui_->busy);
+
+    // The command-line tool writes the same bytes.
+    QTemporaryDir other;
+    const QString copy = other.filePath("run001.csv");
+    ASSERT_TRUE(QFile::copy(kSample, copy));
+    QProcess qgrad;
+    qgrad.start(QGRAD_CLI, {"arrange", copy});
+    ASSERT_TRUE(qgrad.waitForFinished(60000));
+    EXPECT_EQ(qgrad.exitCode(), 0) << qgrad.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadAll(other.filePath("GPS_ABS_run001.txt")), abs);
+    EXPECT_EQ(ReadAll(other.filePath("GPS_DIFF_run001.txt")), diff);
+    QByteArray script = ReadAll(folder + "GPS_DIFF_run001.bas");
+    script.replace(folder.toLocal8Bit(), (other.path() + "/").toLocal8Bit());
+    EXPECT_EQ(ReadAll(other.filePath("GPS_DIFF_run001.bas")), script);
+}
+
+TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {
+    Open(Copy(kSample, "run001.csv"));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));  // the script's name is taken by a folder
+    form_->BtnSave->click();
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_TRUE(ui_->messages[0].text.contains("GPS_DIFF_run001.bas")) << ui_->messages[0].text.toStdString();
+    EXPECT_TRUE(host_->started.isEmpty());
+    EXPECT_FALSE(ui_->busy);
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+}
+
+TEST_F(MainFormTest, ClickedProfilePointPicksThePositionByIndex) {
+    Open(Copy(kSample, "run001.csv"));
+    form_->Chart1ClickSeries(form_->Series(3), 100);
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->Series(13)->data()->at(100)->value));
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->Series(14)->data()->at(100)->value));
+    EXPECT_FALSE(form_->Shape1->isHidden());
+    EXPECT_FALSE(form_->Edit1->isHidden());
+    form_->Shape1MouseUp();
+    EXPECT_TRUE(form_->Shape1->isHidden());
+    EXPECT_TRUE(form_->Edit1->isHidden());
+}
+
+}  // namespace

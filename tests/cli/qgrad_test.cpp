@@ -1,0 +1,90 @@
+#include "common/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run002.csv";
+
+struct Result {
+    int code;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result Qgrad(const QStringList& args) {
+    QProcess p;
+    p.start(QGRAD_CLI, args);
+    EXPECT_TRUE(p.waitForFinished(120000));
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+class QgradTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "qgrad_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    }
+    QString Write(const QByteArray& bytes, const QString& name) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    QTemporaryDir dir_;
+};
+
+TEST_F(QgradTest, TablePrintsTheArrangedSurvey) {
+    const Result r = Qgrad({"table", kSample});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QByteArray> lines = r.out.split('\n');
+    ASSERT_EQ(lines.size(), 2403 + 1);  // the last LF leaves an empty tail
+    EXPECT_TRUE(lines[2].startsWith("Time;Latitude,N;Longitude,E;Dist;S1 H,nT;"));
+    EXPECT_EQ(lines[3].split(';').size(), 28);
+    EXPECT_EQ(lines[3].split(';')[3], "0");             // the distance column
+    EXPECT_EQ(lines[4].split(';')[0], "101940.100");    // spread time
+    EXPECT_TRUE(lines[4].split(';')[1].startsWith("55.751"));
+
+    const Result batch = Qgrad({"table", kSample, "--batch"});
+    ASSERT_EQ(batch.code, 0);
+    EXPECT_NE(batch.out, r.out);  // 64-bit degrees differ in the last decimals
+    EXPECT_EQ(batch.out.count('\n'), r.out.count('\n'));
+}
+
+TEST_F(QgradTest, RefusedSurveysExitWithTwoAndTheFixedText) {
+    const Result empty = Qgrad({"table", Write("a\nb\n", "e.csv")});
+    EXPECT_EQ(empty.code, 2);
+    EXPECT_EQ(QString::fromUtf8(empty.err).trimmed(), QString::fromUtf8(qgrad::kEmptyFileText));
+    EXPECT_TRUE(empty.out.isEmpty());
+
+    const Result bad = Qgrad({"table", Write("a\nb\nc\nd\n", "b.csv")});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_TRUE(QString::fromUtf8(bad.err).startsWith(QString::fromUtf8(qgrad::kBadFormatText)));
+    EXPECT_TRUE(bad.err.contains("no data line"));
+
+    EXPECT_EQ(Qgrad({"table", dir_.filePath("missing.csv")}).code, 2);
+    EXPECT_EQ(Qgrad({"nonsense"}).code, 1);
+    EXPECT_EQ(Qgrad({}).code, 1);
+}
+
+TEST_F(QgradTest, ArrangeWritesBesideTheSurveyAndPrintsThePaths) {
+    QFile::copy(kSample, dir_.filePath("line 2.csv"));
+    const Result r = Qgrad({"arrange", dir_.filePath("line 2.csv")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList paths = QString::fromLocal8Bit(r.out).trimmed().split('\n');
+    ASSERT_EQ(paths.size(), 3);
+    EXPECT_EQ(paths[0], dir_.filePath("GPS_ABS_line 2.txt"));
+    EXPECT_EQ(paths[1], dir_.filePath("GPS_DIFF_line 2.txt"));
+    EXPECT_EQ(paths[2], dir_.filePath("GPS_DIFF_line 2.bas"));
+    for (const QString& p : paths) EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
+}
+
+}  // namespace

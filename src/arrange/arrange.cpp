@@ -1,6 +1,10 @@
 #include "arrange/arrange.h"
 
+#include <algorithm>
 #include <array>
+#include <exception>
+#include <future>
+#include <memory>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -135,35 +139,80 @@ void SpreadFixes(SurveyTable& table, int c) {
     });
 }
 
-bool Present(const SurveyTable& t, int k, std::size_t r) {
-    return !t.cell(4 + 2 * k, r).empty() && !t.cell(5 + 2 * k, r).empty();
-}
-
 struct Levels {
     std::array<double, kChannels> field{};
     std::array<double, kChannels> gradient{};
 };
 
-// The rounded mean of each channel over the rows where both its readings are
-// present.
-Levels ChannelLevels(const SurveyTable& table) {
-    Levels levels;
-    for (int k = 0; k < kChannels; ++k) {
+// The rounded mean of channels [from, to) over the rows where both readings
+// are present. Each channel is one sequential pass over its two columns.
+void ChannelLevels(const SurveyTable& table, int from, int to, Levels& levels) {
+    for (int k = from; k < to; ++k) {
+        const TextColumn& fieldCol = table.column(4 + 2 * k);
+        const TextColumn& gradientCol = table.column(5 + 2 * k);
         double fieldSum = 0;
         double gradientSum = 0;
         std::size_t count = 0;
         for (std::size_t r = kFirst; r < table.rowCount(); ++r) {
-            if (!Present(table, k, r)) continue;
-            fieldSum += Value(table, 4 + 2 * k, r);
-            gradientSum += Value(table, 5 + 2 * k, r);
+            const std::string_view f = fieldCol[r];
+            const std::string_view gr = gradientCol[r];
+            if (f.empty() || gr.empty()) continue;
+            fieldSum += Value(f);
+            gradientSum += Value(gr);
             ++count;
         }
         if (count == 0) continue;
         levels.field[k] = RoundLevel(fieldSum / static_cast<double>(count));
         levels.gradient[k] = RoundLevel(gradientSum / static_cast<double>(count));
     }
+}
+
+// Both cores share the channels.
+Levels AllChannelLevels(const SurveyTable& table) {
+    Levels levels;
+    auto upper = std::async(std::launch::async, [&] { ChannelLevels(table, kChannels / 2, kChannels, levels); });
+    try {
+        ChannelLevels(table, 0, kChannels / 2, levels);
+    } catch (...) {
+        upper.wait();
+        throw;
+    }
+    upper.get();
     return levels;
 }
+
+// The readings of a block of rows, read channel by channel: the placement
+// then walks the rows without chasing 24 columns at once.
+constexpr std::size_t kBlock = 1024;
+constexpr std::size_t kNoFault = static_cast<std::size_t>(-1);
+
+struct ReadingBlock {
+    std::array<std::array<double, kBlock>, kChannels> field;
+    std::array<std::array<double, kBlock>, kChannels> gradient;
+    std::array<std::array<bool, kBlock>, kChannels> present;
+    // Row-major position (row offset * channels + k) of the first reading
+    // that is not a number.
+    std::size_t fault = kNoFault;
+
+    void Read(const SurveyTable& table, std::size_t begin, std::size_t end) {
+        fault = kNoFault;
+        for (int k = 0; k < kChannels; ++k) {
+            const TextColumn& fieldCol = table.column(4 + 2 * k);
+            const TextColumn& gradientCol = table.column(5 + 2 * k);
+            for (std::size_t r = begin; r < end; ++r) {
+                const std::size_t i = r - begin;
+                const std::string_view f = fieldCol[r];
+                const std::string_view g = gradientCol[r];
+                present[k][i] = !f.empty() && !g.empty();
+                if (!present[k][i]) continue;
+                if (!TryParseNumber(f, field[k][i]) || !TryParseNumber(g, gradient[k][i])) {
+                    fault = std::min(fault, i * kChannels + static_cast<std::size_t>(k));
+                    break;
+                }
+            }
+        }
+    }
+};
 
 // Everything after the headings; throws ArrangeFault. The rewriters of the
 // distance and gradient columns are the caller's, so that what was written
@@ -171,32 +220,46 @@ Levels ChannelLevels(const SurveyTable& table) {
 void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
                   std::optional<ColumnRewriter>& distanceOut,
                   std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
-    SpreadTimes(table);
-    SpreadFixes(table, 1);
-    SpreadFixes(table, 2);
+    // The three columns are independent: spread them side by side.
+    auto times = std::async(std::launch::async, [&] { SpreadTimes(table); });
+    auto latitudes = std::async(std::launch::async, [&] { SpreadFixes(table, 1); });
+    std::exception_ptr failure;
+    try {
+        SpreadFixes(table, 2);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (auto* f : {&times, &latitudes}) {
+        try {
+            f->get();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
 
     const std::size_t last = table.rowCount() - 1;
     const double theta =
         std::atan2(Value(table, 1, last) - Value(table, 1, kFirst), Value(table, 2, last) - Value(table, 2, kFirst)) *
         g.latitudeSign;
 
-    const Levels levels = levelSignals ? ChannelLevels(table) : Levels{};
+    const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
 
     // The course is one straight line, so each sensor's offset in metres east
     // and north, and its latitude offset, are the same on every row.
-    std::array<double, kChannels> east{};
     std::array<double, kChannels> dLat{};
+    std::array<double, kChannels> dLonFactor{};
     for (int k = 0; k < kChannels; ++k) {
         const double x = g.offsetX[k];
         const double y = g.offsetY[k];
         const double rho = -std::sqrt(x * x + y * y);
         const double phi = std::atan2(x, y) + theta;
-        east[k] = rho * std::cos(phi);
+        const double east = rho * std::cos(phi);
         const double north = rho * std::sin(phi);
-        dLat[k] = Finite(std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2);
+        // asin's argument outside -1..1 is a fault only for a channel in use.
+        dLat[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
+        dLonFactor[k] = std::asin(kPi * east / kOffsetRadius) * 180;
     }
-    // asin's argument outside -1..1 is a fault only for a channel in use.
-    auto dLonFactor = [&](int k) { return std::asin(kPi * east[k] / kOffsetRadius) * 180; };
 
     distanceOut.emplace(table.column(3));
     for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(5 + 2 * k));
@@ -210,28 +273,50 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     double rowLon = Value(table, 2, kFirst);
     double lat = rowLat;
     double lon = rowLon;
-    for (std::size_t r = kFirst; r <= last; ++r) {
-        if (r != last) {
-            lat = Value(table, 1, r + 1);
-            lon = Value(table, 2, r + 1);
-            double d = GeoDistance(lat, lon, rowLat, rowLon);
-            rowLat = lat;
-            rowLon = lon;
-            if (d == 0) d = 0.01;
-            distance = Finite(distance + d);
-            distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
+    auto block = std::make_unique<ReadingBlock>();
+    for (std::size_t begin = kFirst; begin <= last; begin += kBlock) {
+        const std::size_t end = std::min(last + 1, begin + kBlock);
+        block->Read(table, begin, end);
+        // Rows and channels placed in this block, row-major; their gradient
+        // cells are rewritten channel by channel when the block ends.
+        std::size_t placed = 0;
+        auto rewriteGradients = [&] {
+            for (int k = 0; k < kChannels; ++k)
+                for (std::size_t i = 0; i * kChannels + static_cast<std::size_t>(k) < placed; ++i)
+                    if (block->present[k][i])
+                        gradientOut[k]->Set(begin + i, Text(buf, WritePointValue(buf, block->gradient[k][i])));
+        };
+        try {
+            for (std::size_t r = begin; r < end; ++r) {
+                const std::size_t i = r - begin;
+                if (r != last) {
+                    lat = Value(table, 1, r + 1);
+                    lon = Value(table, 2, r + 1);
+                    double d = GeoDistance(lat, lon, rowLat, rowLon);
+                    rowLat = lat;
+                    rowLon = lon;
+                    if (d == 0) d = 0.01;
+                    distance = Finite(distance + d);
+                    distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
+                }
+                const double lonScale = std::acos(kPi * lat / 360);
+                for (int k = 0; k < kChannels; ++k, ++placed) {
+                    if (placed == block->fault) throw ArrangeFault{};
+                    if (!block->present[k][i]) continue;
+                    const double dLon = Finite(dLonFactor[k] * lonScale / kPi / 2);
+                    const double pointLon = Finite(g.longitudeSign * (lon + dLon));
+                    const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
+                    const double field = Finite(block->field[k][i] - levels.field[k]);
+                    const double gradient = Finite(block->gradient[k][i] - levels.gradient[k]);
+                    points.append(pointLon, pointLat, field, gradient);
+                    block->gradient[k][i] = gradient;
+                }
+            }
+        } catch (const ArrangeFault&) {
+            rewriteGradients();
+            throw;
         }
-        const double lonScale = std::acos(kPi * lat / 360);
-        for (int k = 0; k < kChannels; ++k) {
-            if (!Present(table, k, r)) continue;
-            const double dLon = Finite(dLonFactor(k) * lonScale / kPi / 2);
-            const double pointLon = Finite(g.longitudeSign * (lon + dLon));
-            const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
-            const double field = Finite(Value(table, 4 + 2 * k, r) - levels.field[k]);
-            const double gradient = Finite(Value(gradientOut[k]->old()[r]) - levels.gradient[k]);
-            points.append(pointLon, pointLat, field, gradient);
-            gradientOut[k]->Set(r, Text(buf, WritePointValue(buf, gradient)));
-        }
+        rewriteGradients();
     }
 }
 
@@ -242,10 +327,8 @@ bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool level
     points.clear();
     points.lonHeading = std::string(table.cell(2, 2));
     points.latHeading = std::string(table.cell(1, 2));
-    std::size_t present = 0;
-    for (std::size_t r = kFirst; r < table.rowCount(); ++r)
-        for (int k = 0; k < kChannels; ++k) present += Present(table, k, r) ? 1 : 0;
-    points.reserve(present);
+    // At most one point per row and channel; pages never written cost nothing.
+    points.reserve(table.dataRowCount() * kChannels);
 
     std::optional<ColumnRewriter> distanceOut;
     std::array<std::optional<ColumnRewriter>, kChannels> gradientOut;

@@ -10,7 +10,7 @@ constexpr std::size_t kFlushSize = 1 << 20;
 OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QSaveFile>(path)) {
     // Every save replaces the file; a folder we cannot write to fails here.
     file_->setDirectWriteFallback(false);
-    if (!file_->open(QIODevice::WriteOnly)) Fail("Cannot create file");
+    if (!file_->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("Cannot create file");
     buffer_.reserve(kFlushSize + 4096);
 }
 

@@ -210,11 +210,11 @@ bool IsZero(const Decimal& d) { return d.len == 1 && d.digits[0] == '0'; }
 char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
     if (!std::isfinite(v)) return WriteNonFinite(out, v);
     const double a = std::fabs(v);
+    // Below 1 the significant digits limit the decimals only when there are
+    // fewer of them than decimals.
     int dec = decimals;
-    if (a != 0.0) {
-        const int e10 = DecimalExponent(a);
-        dec = std::min(decimals, maxSignificant - 1 - e10);
-    }
+    if (a >= 1.0 || (a != 0.0 && maxSignificant < decimals))
+        dec = std::min(decimals, maxSignificant - 1 - DecimalExponent(a));
     Decimal d;
     RoundAt(a, dec, d);
     if (std::signbit(v) && !IsZero(d)) *out++ = '-';
@@ -297,9 +297,9 @@ std::int64_t RoundHalfEven(double v) {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view TrimBlanks(std::string_view t) {
+inline std::string_view TrimBlanks(std::string_view t) {
     while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
     while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
     return t;
@@ -309,17 +309,46 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+// The common text: optional minus, at most 15 digits with an optional
+// separator, nothing else. A whole number below 2^53 divided by an exact power
+// of ten is correctly rounded by the division itself.
+inline bool TryParseShortDecimal(std::string_view text, double& value, char decimalSeparator) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; p != end && static_cast<unsigned>(*p - '0') < 10; ++p, ++digits) mantissa = mantissa * 10 + (*p - '0');
+    if (p != end && *p == decimalSeparator) {
+        ++p;
+        for (; p != end && static_cast<unsigned>(*p - '0') < 10; ++p, ++fraction)
+            mantissa = mantissa * 10 + (*p - '0');
+    }
+    if (p != end || digits + fraction == 0 || digits + fraction > 15) return false;
+    const double v = static_cast<double>(mantissa) / kPow10[fraction];
+    value = negative ? -v : v;
+    return true;
+}
+
 bool TryParseNumber(std::string_view text, double& value, char decimalSeparator) {
+    if (TryParseShortDecimal(text, value, decimalSeparator)) return true;
     std::string_view t = TrimBlanks(text);
     // Validate the grammar first: from_chars alone would take "inf", "nan"
     // and stop silently at the first character it cannot use.
     std::size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
     std::size_t mantissaDigits = 0;
+    std::size_t fractionDigits = 0;
+    std::uint64_t mantissa = 0;
     std::size_t separatorAt = std::string_view::npos;
     for (; i < t.size(); ++i) {
         if (IsDigit(t[i])) {
             ++mantissaDigits;
+            if (mantissaDigits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(t[i] - '0');
+            if (separatorAt != std::string_view::npos) ++fractionDigits;
         } else if (t[i] == decimalSeparator && separatorAt == std::string_view::npos) {
             separatorAt = i;
         } else {
@@ -327,7 +356,9 @@ bool TryParseNumber(std::string_view text, double& value, char decimalSeparator)
         }
     }
     if (mantissaDigits == 0) return false;
+    bool exponent = false;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        exponent = true;
         ++i;
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
         std::size_t expDigits = 0;
@@ -336,21 +367,28 @@ bool TryParseNumber(std::string_view text, double& value, char decimalSeparator)
     }
     if (i != t.size()) return false;
 
+    // Most texts are short decimals: a whole number below 2^53 divided by an
+    // exact power of ten is correctly rounded by the division itself.
+    if (!exponent && mantissaDigits <= 15 && fractionDigits < kPow10.size()) {
+        const double v = static_cast<double>(mantissa) / kPow10[fractionDigits];
+        value = negative ? -v : v;
+        return true;
+    }
+
     // from_chars wants a point and no leading "+".
-    const bool plus = t.front() == '+';
-    if (plus) t.remove_prefix(1);
-    const char* first = t.data();
-    const char* last = t.data() + t.size();
-    static thread_local std::string copy;
+    if (t.front() == '+') {
+        t.remove_prefix(1);
+        if (separatorAt != std::string_view::npos) --separatorAt;
+    }
+    std::string copy;
     if (decimalSeparator != '.' && separatorAt != std::string_view::npos) {
         copy.assign(t);
-        copy[separatorAt - (plus ? 1 : 0)] = '.';
-        first = copy.data();
-        last = copy.data() + copy.size();
+        copy[separatorAt] = '.';
+        t = copy;
     }
     double v = 0;
-    auto r = std::from_chars(first, last, v, std::chars_format::general);
-    if (r.ec != std::errc() || r.ptr != last) return false;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
     value = v;
     return true;
 }

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <future>
+#include <memory>
 #include <limits>
 #include <stdexcept>
 
@@ -96,16 +99,27 @@ void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable ta
 }
 
 void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {
-    {
-        OutputFile abs(paths.absoluteFile);
-        abs.WriteLine(kAbsoluteHeading);
-        WritePointRows(abs, points, PointTable::Absolute);
-        abs.Commit();
+    // The two files are written side by side, one on each core. The absolute
+    // file is put in place first: a failure of the gradient file leaves it
+    // complete, a failure of the absolute file leaves the gradient file unwritten.
+    auto writeFile = [&points](const QString& path, const char* heading, PointTable table) {
+        auto out = std::make_unique<OutputFile>(path);
+        out->WriteLine(heading);
+        WritePointRows(*out, points, table);
+        return out;
+    };
+    auto absolute = std::async(std::launch::async, writeFile, paths.absoluteFile, kAbsoluteHeading,
+                               PointTable::Absolute);
+    std::unique_ptr<OutputFile> gradient;
+    std::exception_ptr gradientFailure;
+    try {
+        gradient = writeFile(paths.gradientFile, kGradientHeading, PointTable::Gradient);
+    } catch (...) {
+        gradientFailure = std::current_exception();
     }
-    OutputFile diff(paths.gradientFile);
-    diff.WriteLine(kGradientHeading);
-    WritePointRows(diff, points, PointTable::Gradient);
-    diff.Commit();
+    absolute.get()->Commit();
+    if (gradientFailure) std::rethrow_exception(gradientFailure);
+    gradient->Commit();
     extent.AddPoints(points);
 }
 

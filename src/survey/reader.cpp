@@ -29,19 +29,23 @@ std::string Quote(std::string_view text) {
                             "): " + Quote(table.cell(column, row)) + " " + what);
 }
 
-// Splits one line (without its line end) into at most 28 fields.
+// Splits one line into at most 28 fields. The line's text ends at its first
+// CR; text after the 28th ";" is ignored. One pass over the bytes.
 std::size_t SplitFields(std::string_view line, std::string_view* fields) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    const char* fieldStart = p;
     std::size_t n = 0;
-    std::size_t pos = 0;
-    while (n < SurveyTable::kColumns) {
-        const std::size_t semi = line.find(';', pos);
-        if (semi == std::string_view::npos) {
-            fields[n++] = line.substr(pos);
-            break;
+    for (; p != end; ++p) {
+        const char c = *p;
+        if (c == '\r') break;
+        if (c == ';') {
+            fields[n++] = std::string_view(fieldStart, static_cast<std::size_t>(p - fieldStart));
+            if (n == SurveyTable::kColumns) return n;
+            fieldStart = p + 1;
         }
-        fields[n++] = line.substr(pos, semi - pos);
-        pos = semi + 1;
     }
+    fields[n++] = std::string_view(fieldStart, static_cast<std::size_t>(p - fieldStart));
     return n;
 }
 
@@ -270,8 +274,6 @@ ReadResult ReadSurveyLines(QFile& file, SurveyTable& table) {
         ++lineCount;
         bytesSeen += line.size() + 1;
         if (lineCount == 4) return;
-        const std::size_t cut = line.find_first_of("\r\n");
-        if (cut != std::string_view::npos) line = line.substr(0, cut);
         table.appendRow(fields, SplitFields(line, fields));
         if (!reserved && table.rowCount() == 1024) {
             ReserveFromSample(table, bytesSeen, fileSize);

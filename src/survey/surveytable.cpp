@@ -1,26 +1,46 @@
 #include "survey/surveytable.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <utility>
 
 namespace qgrad {
 
-void TextColumn::push_back(std::string_view text) {
-    if (bytes_.size() + text.size() > std::numeric_limits<std::uint32_t>::max())
-        throw std::length_error("a column of the survey holds more than 4 GiB of text");
-    bytes_.append(text);
-    ends_.push_back(static_cast<std::uint32_t>(bytes_.size()));
+namespace {
+constexpr std::size_t kMaxColumnText = std::numeric_limits<std::uint32_t>::max();
+}
+
+void TextColumn::Grow(std::size_t atLeast) {
+    if (atLeast > kMaxColumnText) throw std::length_error("a column of the survey holds more than 4 GiB of text");
+    const std::size_t capacity = std::min(kMaxColumnText, std::max({atLeast, capacity_ + capacity_ / 2, std::size_t{256}}));
+    auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_) std::memcpy(bytes.get(), bytes_.get(), size_);
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+}
+
+void TextColumn::AppendRows(const TextColumn& other, std::size_t from, std::size_t to) {
+    if (from >= to) return;
+    const std::uint32_t begin = from == 0 ? 0 : other.ends_[from - 1];
+    const std::uint32_t end = other.ends_[to - 1];
+    const std::size_t newSize = size_ + (end - begin);
+    if (newSize > capacity_) Grow(newSize);
+    std::memcpy(bytes_.get() + size_, other.bytes_.get() + begin, end - begin);
+    const std::int64_t shift = static_cast<std::int64_t>(size_) - begin;
+    ends_.reserve(ends_.size() + (to - from));
+    for (std::size_t r = from; r < to; ++r) ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));
+    size_ = newSize;
 }
 
 void TextColumn::reserve(std::size_t rows, std::size_t bytes) {
     ends_.reserve(rows);
-    bytes_.reserve(bytes);
+    if (bytes > capacity_) Grow(bytes);
 }
 
 void TextColumn::clear() {
-    bytes_.clear();
-    bytes_.shrink_to_fit();
+    bytes_.reset();
+    size_ = capacity_ = 0;
     ends_.clear();
     ends_.shrink_to_fit();
 }
@@ -49,7 +69,9 @@ ColumnRewriter::ColumnRewriter(TextColumn& target) : target_(target) {
 }
 
 void ColumnRewriter::CopyUpTo(std::size_t row) {
-    for (; next_ < row; ++next_) fresh_.push_back(target_[next_]);
+    if (row <= next_) return;
+    fresh_.AppendRows(target_, next_, row);
+    next_ = row;
 }
 
 void ColumnRewriter::Set(std::size_t row, std::string_view text) {

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,20 +19,36 @@ namespace qgrad {
 
 class TextColumn {
 public:
+    TextColumn() = default;
+    TextColumn(TextColumn&&) noexcept = default;
+    TextColumn& operator=(TextColumn&&) noexcept = default;
+
     std::size_t size() const { return ends_.size(); }
     std::string_view operator[](std::size_t row) const {
         const std::uint32_t begin = row == 0 ? 0 : ends_[row - 1];
-        return std::string_view(bytes_.data() + begin, ends_[row] - begin);
+        return std::string_view(bytes_.get() + begin, ends_[row] - begin);
     }
     // Throws std::length_error past 4 GiB of text in one column.
-    void push_back(std::string_view text);
+    void push_back(std::string_view text) {
+        const std::size_t newSize = size_ + text.size();
+        if (newSize > capacity_) Grow(newSize);
+        if (!text.empty()) std::memcpy(bytes_.get() + size_, text.data(), text.size());
+        size_ = newSize;
+        ends_.push_back(static_cast<std::uint32_t>(newSize));
+    }
+    // Appends rows [from, to) of another column in one copy.
+    void AppendRows(const TextColumn& other, std::size_t from, std::size_t to);
     void reserve(std::size_t rows, std::size_t bytes);
     void clear();
-    std::size_t textBytes() const { return bytes_.size(); }
-    std::size_t memoryBytes() const { return bytes_.capacity() + ends_.capacity() * sizeof(std::uint32_t); }
+    std::size_t textBytes() const { return size_; }
+    std::size_t memoryBytes() const { return capacity_ + ends_.capacity() * sizeof(std::uint32_t); }
 
 private:
-    std::string bytes_;
+    void Grow(std::size_t atLeast);
+
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
     std::vector<std::uint32_t> ends_;
 };
 

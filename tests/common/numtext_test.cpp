@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -192,13 +193,36 @@ TEST(NumberText, FixedAgreesWithExactDecimalExpansion) {
     std::mt19937_64 rng(20261210);
     std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
     std::uniform_int_distribution<int> exponent(-12, 17);
-    const std::pair<int, int> forms[] = {{8, 12}, {1, 8}, {2, 5}, {3, 12}, {3, 15}};
+    const std::pair<int, int> forms[] = {{8, 12}, {1, 8}, {2, 5}, {3, 12}, {3, 15}, {8, 5}};
     for (int i = 0; i < 200000; ++i) {
         double v = mantissa(rng) * std::pow(10.0, exponent(rng));
         if (i % 4 == 0) v = std::round(v * 1024.0) / 1024.0;  // many exact ties
         if (i % 8 == 1) v = static_cast<float>(v);
-        const auto [d, s] = forms[i % 5];
+        const auto [d, s] = forms[i % 6];
         ASSERT_EQ(FormatFixed(v, d, s), ReferenceFixed(v, d, s)) << v << " D=" << d << " S=" << s;
+    }
+}
+
+TEST(NumberText, ParseAgreesWithTheLibrary) {
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 200000; ++i) {
+        std::string text = (rng() % 3 == 0) ? "-" : (rng() % 5 == 0 ? "+" : "");
+        const int intDigits = static_cast<int>(rng() % 10);
+        const int fracDigits = static_cast<int>(rng() % 12);
+        for (int d = 0; d < intDigits; ++d) text += static_cast<char>('0' + rng() % 10);
+        if (fracDigits > 0 || intDigits == 0) text += '.';
+        for (int d = 0; d < fracDigits || (intDigits == 0 && d == 0); ++d) text += static_cast<char>('0' + rng() % 10);
+        if (rng() % 7 == 0) text += "E" + std::to_string(static_cast<int>(rng() % 40) - 20);
+        double mine = 0;
+        ASSERT_TRUE(TryParseNumber(text, mine)) << text;
+        std::string plain = text[0] == '+' ? text.substr(1) : text;
+        double reference = 0;
+        std::from_chars(plain.data(), plain.data() + plain.size(), reference);
+        ASSERT_EQ(mine, reference) << text;
+        ASSERT_EQ(std::signbit(mine), std::signbit(reference)) << text;
+        std::replace(text.begin(), text.end(), '.', ',');
+        ASSERT_TRUE(TryParseNumber(text, mine, ',')) << text;
+        ASSERT_EQ(mine, reference) << text;
     }
 }
 

@@ -1,0 +1,98 @@
+// qgrad-bench-stages: times each stage of opening and saving one survey,
+// inside a process that has created its QApplication as the window does.
+//   qgrad-bench-stages SURVEY [--repeat N]
+// Prints one line per stage: seconds (median of the repeats) and the
+// process's peak resident memory after the stage.
+#include "arrange/arrange.h"
+#include "export/export.h"
+#include "survey/opening.h"
+#include "survey/reader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+double PeakMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+double Seconds(const std::function<void()>& f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: qgrad-bench-stages SURVEY [--repeat N]\n");
+        return 2;
+    }
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    const int repeat = argc >= 4 ? std::max(1, std::atoi(argv[3])) : 3;
+    QTemporaryDir out;
+    const qgrad::ExportPaths paths = qgrad::MakeExportPaths(out.path() + "/", QFileInfo(path).fileName());
+    const double mb = static_cast<double>(QFileInfo(path).size()) / 1e6;
+
+    struct Stage {
+        const char* name;
+        std::vector<double> times;
+        double peak = 0;
+    };
+    std::vector<Stage> stages(4);
+    const char* names[] = {"read and clean", "arrange", "opening reads", "save to map"};
+    for (int i = 0; i < 4; ++i) stages[i].name = names[i];
+    std::size_t rows = 0;
+    for (int i = 0; i < repeat; ++i) {
+        qgrad::SurveyTable table;
+        qgrad::SurveyGeometry geometry;
+        qgrad::ArrangedPoints points;
+        auto run = [&](Stage& s, const std::function<void()>& f) {
+            s.times.push_back(Seconds(f));
+            s.peak = PeakMegabytes();
+        };
+        run(stages[0], [&] { qgrad::ReadSurveyFile(path, qgrad::ReaderVariant::Interactive, table, geometry); });
+        rows = table.dataRowCount();
+        run(stages[1], [&] { qgrad::ArrangeToGps(table, geometry, true, points); });
+        run(stages[2], [&] {
+            qgrad::ReadTrack(table);
+            double sum = 0;
+            for (int k = 0; k < qgrad::kChannels; ++k)
+                qgrad::ForEachProfilePoint(table, k, [&](double x, double y) { sum += x + y; });
+            qgrad::ForEachPosition(table, [&](double x, double lon, double lat) { sum += x + lon + lat; });
+            qgrad::ReadRunEnds(table);
+            if (sum == 42) std::puts("");
+        });
+        run(stages[3], [&] {
+            qgrad::PointExtent extent;
+            qgrad::WritePointFiles(paths, points, extent);
+            qgrad::WriteGriddingScript(paths, extent);
+        });
+        if (i == 0)
+            std::printf("table %.0f MB in memory (%.2f x the file), points %.0f MB\n", table.memoryBytes() / 1e6,
+                        table.memoryBytes() / 1e6 / mb, points.memoryBytes() / 1e6);
+    }
+    std::printf("%-16s %10s %9s %10s %12s\n", "stage", "rows", "file MB", "median s", "peak RSS MB");
+    for (auto& s : stages) {
+        std::sort(s.times.begin(), s.times.end());
+        std::printf("%-16s %10zu %9.1f %10.3f %12.0f\n", s.name, rows, mb, s.times[s.times.size() / 2], s.peak);
+    }
+    return 0;
+}

@@ -91,7 +91,7 @@ std::string GenerateRun(const RunSpec& s) {
     for (std::uint64_t row = 0; row < s.rows; ++row) {
         const double along = static_cast<double>(row) * step;
         const double east = s.westward ? lineLength - along : along;
-        const double north = s.lineNorth + 0.05 * std::sin(along / 7.0);  // a cart never drives straight
+        const double north = s.lineNorth + 0.6 * std::sin(along / 17.0);  // a cart never drives straight
         // The receiver reports a new fix now and then, with a little noise.
         if (row % rowsPerFix == 0) {
             fixEast = east + (Uniform(rng) - 0.5) * 0.04;

@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
+#include "mapview/markers.h"
 #include "survey/opening.h"
 
 #include <QCheckBox>
@@ -27,9 +28,6 @@ static void InitMarkerResources() { Q_INIT_RESOURCE(markers); }
 
 namespace qgrad {
 namespace {
-
-constexpr int kMapWidth = 650;
-constexpr int kMapHeight = 450;
 
 const QColor kSeriesColors[] = {QColor(0x2B, 0x40, 0x6B), QColor(0x3B, 0x54, 0x8C), QColor(0x44, 0x66, 0xA3),
                                 QColor(0x4E, 0x97, 0xA8), QColor(0x5D, 0xB7, 0x9E), QColor(0x41, 0xA0, 0x8A),
@@ -67,9 +65,11 @@ QTableView* MakePointGrid(QWidget* parent, QAbstractItemModel* model, const QCol
 
 }  // namespace
 
-TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLauncher> host)
+TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLauncher> host,
+                     std::unique_ptr<MapFetcher> maps)
     : ui_(ui ? std::move(ui) : std::make_unique<WidgetInteraction>(this)),
-      host_(host ? std::move(host) : std::make_unique<SystemHostLauncher>()) {
+      host_(host ? std::move(host) : std::make_unique<SystemHostLauncher>()),
+      maps_(maps ? std::move(maps) : std::make_unique<CurlMapFetcher>()) {
     InitMarkerResources();
     setWindowTitle("Quenor GRADIOMETER");
     resize(892, 508);
@@ -208,7 +208,7 @@ void TMainForm::FormCreate() {
     state_.trackLongitudes = {0.0f};
     state_.trackLatitudes = {0.0f};
     state_.cursorLon = state_.cursorLat = 0;
-    state_.centreLon = state_.centreLat = 0;
+    state_.frame.centreLon = state_.frame.centreLat = 0;
 
     // The chart takes its panel and label colours from the style.
     const StyleColors& style = SlateGrayColors();
@@ -240,8 +240,12 @@ void TMainForm::FormResize() {
     TopPanel->setGeometry(mapWidth, 0, std::max(0, clientWidth - mapWidth), mapHeight);
     ButtonPanel->setGeometry(0, 0, TopPanel->width(), 41);
     DataStringGrid->setGeometry(0, 41, TopPanel->width(), std::max(0, mapHeight - 41));
-    PlaceCursorMarker();
-    PlaceStartEndMarkers();
+    // Markers whose positions leave the pixel range keep their places.
+    try {
+        PlaceCursorMarker();
+        PlaceStartEndMarkers();
+    } catch (const std::range_error&) {
+    }
 }
 
 void TMainForm::Guarded(const std::function<void()>& handler) {
@@ -301,7 +305,7 @@ void TMainForm::BtnOpenClick() {
             ui_->ShowMessage(kEmptyFileText);
             return;
         }
-        CleanArrangeAndShow(ReaderVariant::Interactive);
+        CleanArrangeAndShow(ReaderVariant::Interactive, ZoomPrecision::Single);
     } catch (const std::exception& e) {
         // Whatever stops the opening is reported as a file the program cannot take.
         ReportFormatFailure(e);
@@ -311,14 +315,14 @@ void TMainForm::BtnOpenClick() {
     BtnArrangeAll->setEnabled(true);
 }
 
-void TMainForm::CleanArrangeAndShow(ReaderVariant variant) {
+void TMainForm::CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision) {
     CleanSurveyTable(state_.survey, variant, state_.geometry);
     BtnArrangeClick();
 
     Track track = ReadTrack(state_.survey);
     state_.trackLongitudes = std::move(track.lon);
     state_.trackLatitudes = std::move(track.lat);
-    FitMapToTrack();
+    FitMapToTrack(zoomPrecision);
     ShowProfiles();
 
     const RunEnds ends = ReadRunEnds(state_.survey);
@@ -395,9 +399,42 @@ void TMainForm::Shape1MouseUp() {
     Shape1->hide();
 }
 
-// The map view joins here: centre, zoom, image, scale bar and track.
-void TMainForm::FitMapToTrack() {}
-void TMainForm::PlaceStartEndMarkers() {}
-void TMainForm::PlaceCursorMarker() {}
+void TMainForm::FitMapToTrack(ZoomPrecision precision) {
+    FitFrameToTrack(state_.trackLongitudes, state_.trackLatitudes, precision, state_.frame);
+    state_.cursorLon = static_cast<float>(state_.frame.centreLon);
+    state_.cursorLat = static_cast<float>(state_.frame.centreLat);
+    LoadSurveyMap();
+}
+
+void TMainForm::LoadSurveyMap() {
+    const std::optional<QByteArray> jpeg = maps_->FetchMap(state_.frame);
+    ComposedMap map;
+    auto show = [&] {
+        state_.baseMapBitmap = map.base;
+        state_.trackMapBitmap = map.track;
+        SurveyMap->setPicture(map.track);
+    };
+    try {
+        ComposeSurveyMap(jpeg, state_.frame, state_.trackLongitudes, state_.trackLatitudes, map);
+    } catch (...) {
+        show();  // the picture as far as it was drawn
+        throw;
+    }
+    show();
+}
+
+void TMainForm::PlaceStartEndMarkers() {
+    const int w = SurveyMap->width();
+    ImgStart->move(PlaceMarker(state_.frame, w, state_.startLon, state_.startLat, ImgStart->size()));
+    ImgEnd->move(PlaceMarker(state_.frame, w, state_.endLon, state_.endLat, ImgEnd->size()));
+}
+
+void TMainForm::PlaceCursorMarker() {
+    const CursorPlacement c =
+        PlaceCursor(state_.frame, SurveyMap->width(), state_.cursorLon, state_.cursorLat, Shape1->size(), Edit1->height());
+    Shape1->move(c.ring);
+    Edit1->setText(c.text);
+    Edit1->move(c.label);
+}
 
 }  // namespace qgrad

@@ -5,6 +5,8 @@
 #include "app/userinteraction.h"
 #include "arrange/arrangedpoints.h"
 #include "export/hostlauncher.h"
+#include "mapview/mapframe.h"
+#include "mapview/staticmap.h"
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
@@ -44,8 +46,7 @@ struct ModuleState {
     std::vector<float> trackLatitudes{0.0f};
     float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
     float cursorLon = 0, cursorLat = 0;
-    double centreLon = 0, centreLat = 0;
-    std::uint8_t mapZoom = 18;
+    MapFrame frame;  // CentreLon, CentreLat, MapZoom
     QImage baseMapBitmap;
     QImage trackMapBitmap;
 };
@@ -55,7 +56,8 @@ class TMainForm : public QWidget {
 public:
     // Without arguments the window talks to the person and the desktop;
     // tests pass their own.
-    explicit TMainForm(std::unique_ptr<UserInteraction> ui = nullptr, std::unique_ptr<HostLauncher> host = nullptr);
+    explicit TMainForm(std::unique_ptr<UserInteraction> ui = nullptr, std::unique_ptr<HostLauncher> host = nullptr,
+                       std::unique_ptr<MapFetcher> maps = nullptr);
     ~TMainForm() override;
 
     // Command handlers.
@@ -100,9 +102,10 @@ private:
 
     // Steps 6 to 14 of opening a survey; the folder command runs them for
     // every file. Throws SurveyFormatError.
-    void CleanArrangeAndShow(ReaderVariant variant);
+    void CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision);
     void ShowProfiles();
-    void FitMapToTrack();
+    void FitMapToTrack(ZoomPrecision precision);
+    void LoadSurveyMap();
     void PlaceStartEndMarkers();
     void PlaceCursorMarker();
 
@@ -114,6 +117,7 @@ private:
     ModuleState state_;
     std::unique_ptr<UserInteraction> ui_;
     std::unique_ptr<HostLauncher> host_;
+    std::unique_ptr<MapFetcher> maps_;
     PointTableModel* diffModel_ = nullptr;
     PointTableModel* absModel_ = nullptr;
 };

@@ -1,0 +1,40 @@
+// What is drawn on the map picture: the scale bar with the image's ground
+// size, and the survey track.
+#pragma once
+
+#include "mapview/mapframe.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <array>
+#include <vector>
+
+namespace qgrad {
+
+inline constexpr std::array<int, 7> kScaleSteps = {10, 20, 50, 100, 200, 500, 1000};
+
+struct ScaleBar {
+    double widthMetres = 0;   // ground width of the 650-pixel image
+    double heightMetres = 0;  // ground height of the 450-pixel image
+    int step = 0;             // the bar's length in metres
+    int x0 = 0, x1 = 0;       // the bar's ends in pixels
+};
+
+// The bar for a frame, its left end at x: about a seventh of the image
+// width, the shorter step on a tie.
+ScaleBar ComputeScaleBar(const MapFrame& frame, int x);
+
+// White-edged black bar with ticks and the three labels, on `image`.
+void DrawScaleBar(QImage& image, const MapFrame& frame, int x, int y);
+
+// Lime polyline through the track's positions with a 2 x 2 dot on each;
+// later entries with latitude 0 are skipped. Throws std::range_error for a
+// position beyond the 32-bit pixel range; what was drawn before stays.
+void DrawTrackOnMap(QImage& image, const MapFrame& frame, const std::vector<float>& lon,
+                    const std::vector<float>& lat);
+
+// The picture under the overlay when no image came.
+QColor PlainMapFill();
+
+}  // namespace qgrad

@@ -1,0 +1,67 @@
+// The satellite image of the survey area: the request URL, the HTTPS GET,
+// and the composition of the map picture.
+#pragma once
+
+#include "mapview/mapframe.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qgrad {
+
+inline constexpr const char* kStaticMapEndpoint = "https://static-maps.yandex.ru";
+inline constexpr const char* kMapUserAgent = "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:12.0) Gecko/20100101 Firefox/12.0";
+
+// endpoint + "/1.x/?ll=LON,LAT&size=W,H&z=ZOOM&l=sat,skl&lang=ru_RU": plain
+// concatenation, no checks, no escaping.
+std::string BuildStaticMapUrl(const std::string& endpoint, const std::string& lonText, const std::string& latText,
+                              const std::string& zoomText, const std::string& widthText,
+                              const std::string& heightText);
+// The request for a frame: its centre in the general number text, longitude first.
+std::string MapRequestUrl(const std::string& endpoint, const MapFrame& frame);
+
+// The image for a frame: one synchronous request; nothing when anything fails.
+class MapFetcher {
+public:
+    virtual ~MapFetcher() = default;
+    virtual std::optional<QByteArray> FetchMap(const MapFrame& frame) = 0;
+};
+
+struct HttpsSettings {
+    std::string endpoint = kStaticMapEndpoint;
+    std::string caFile;  // empty: the system's certificate bundle
+    long connectTimeoutMs = 10000;
+    long totalTimeoutMs = 30000;
+};
+
+// libcurl over OpenSSL: the server certificate verified, redirects followed,
+// an error status counted as a failure.
+class CurlMapFetcher : public MapFetcher {
+public:
+    explicit CurlMapFetcher(HttpsSettings settings = {}) : settings_(std::move(settings)) {}
+    std::optional<QByteArray> FetchMap(const MapFrame& frame) override;
+    // One GET of any URL.
+    std::optional<QByteArray> Get(const std::string& url);
+    const HttpsSettings& settings() const { return settings_; }
+
+private:
+    HttpsSettings settings_;
+};
+
+struct ComposedMap {
+    QImage base;   // the image (or the plain fill) with the scale bar
+    QImage track;  // the base with the track: the picture shown
+};
+
+// Decodes the JPEG (a plain 650 x 450 fill when there is none or it does not
+// decode), draws the scale bar at (20, 20) and the track on a copy. A track
+// that cannot be drawn throws std::range_error after `out` holds the picture.
+void ComposeSurveyMap(const std::optional<QByteArray>& jpeg, const MapFrame& frame, const std::vector<float>& lon,
+                      const std::vector<float>& lat, ComposedMap& out);
+
+}  // namespace qgrad

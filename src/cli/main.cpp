@@ -4,14 +4,19 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
+#include "mapview/mapframe.h"
+#include "mapview/staticmap.h"
 #include "survey/opening.h"
 #include "survey/reader.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +30,8 @@ constexpr int kRefused = 2;
 int Usage() {
     std::fputs(
         "usage: qgrad table SURVEY [--batch]\n"
-        "       qgrad arrange SURVEY\n",
+        "       qgrad arrange SURVEY\n"
+        "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n",
         stderr);
     return kFailure;
 }
@@ -95,6 +101,34 @@ int Run(const std::vector<QString>& args) {
         for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
         return kOk;
     }
+    if (command == "map" && args.size() >= 3) {
+        HttpsSettings https;
+        for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
+            if (args[i] == "--endpoint") https.endpoint = args[i + 1].toStdString();
+            else if (args[i] == "--cacert") https.caFile = args[i + 1].toLocal8Bit().toStdString();
+            else return Usage();
+        }
+        if (args.size() % 2 == 0) return Usage();
+        OpenedSurvey s;
+        Open(args[1], ReaderVariant::Interactive, s);
+        const Track track = ReadTrack(s.table);
+        MapFrame frame;
+        FitFrameToTrack(track.lon, track.lat, ZoomPrecision::Single, frame);
+        CurlMapFetcher fetcher(https);
+        ComposedMap map;
+        const std::optional<QByteArray> image = fetcher.FetchMap(frame);
+        auto save = [&] {
+            if (!map.track.save(args[2], "PNG")) throw std::runtime_error("cannot write " + args[2].toStdString());
+        };
+        try {
+            ComposeSurveyMap(image, frame, track.lon, track.lat, map);
+        } catch (const std::range_error& e) {
+            save();  // the picture as far as it was drawn, as the window shows it
+            throw Refused{kBadFormatText, e.what()};
+        }
+        save();
+        return kOk;
+    }
     return Usage();
 }
 
@@ -102,7 +136,11 @@ int Run(const std::vector<QString>& args) {
 }  // namespace qgrad
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Drawing the map's labels needs the GUI module, with no display.
+    const bool drawing = argc > 1 && std::string(argv[1]) == "map";
+    if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app =
+        drawing ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     std::vector<QString> args;
     for (int i = 1; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
     try {

@@ -24,15 +24,20 @@ void Set2x2(QImage& image, QPoint p, QRgb colour) {
 
 QColor PlainMapFill() { return QColor(0x3A, 0x6E, 0xA5); }
 
+int ChooseScaleStep(double widthMetres) {
+    int step = kScaleSteps[0];
+    for (int s : kScaleSteps)
+        if (std::fabs(widthMetres / 7 - s) < std::fabs(widthMetres / 7 - step)) step = s;
+    return step;
+}
+
 ScaleBar ComputeScaleBar(const MapFrame& frame, int x) {
     ScaleBar bar;
     const double metresPerPixel = 2 * std::numbers::pi * 6378137.0 * std::cos(frame.centreLat * std::numbers::pi / 180) /
                                   (256 * std::ldexp(1.0, frame.zoom));
     bar.widthMetres = kMapWidth * metresPerPixel;
     bar.heightMetres = kMapHeight * metresPerPixel;
-    bar.step = kScaleSteps[0];
-    for (int s : kScaleSteps)
-        if (std::fabs(bar.widthMetres / 7 - s) < std::fabs(bar.widthMetres / 7 - bar.step)) bar.step = s;
+    bar.step = ChooseScaleStep(bar.widthMetres);
     bar.x0 = x;
     bar.x1 = RoundHalfEvenInt(x + (bar.step * kMapWidth) / bar.widthMetres);
     return bar;

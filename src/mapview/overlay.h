@@ -21,6 +21,10 @@ struct ScaleBar {
     int x0 = 0, x1 = 0;       // the bar's ends in pixels
 };
 
+// The step for an image `widthMetres` wide: the entry nearest a seventh of
+// it, the earlier (shorter) one on a tie.
+int ChooseScaleStep(double widthMetres);
+
 // The bar for a frame, its left end at x: about a seventh of the image
 // width, the shorter step on a tie.
 ScaleBar ComputeScaleBar(const MapFrame& frame, int x);

@@ -4,6 +4,7 @@
 
 #include "app/userinteraction.h"
 #include "export/hostlauncher.h"
+#include "mapview/staticmap.h"
 
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,17 @@ class FakeHost : public HostLauncher {
 public:
     QStringList started;
     void StartGriddingHost(const QString& scriptPath) override { started << scriptPath; }
+};
+
+// The map service: records the frames asked for and answers with `image`.
+class FakeMaps : public MapFetcher {
+public:
+    std::vector<MapFrame> asked;
+    std::optional<QByteArray> image;
+    std::optional<QByteArray> FetchMap(const MapFrame& frame) override {
+        asked.push_back(frame);
+        return image;
+    }
 };
 
 }  // namespace qgrad::testing

@@ -3,11 +3,13 @@
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
 #include "common/errors.h"
+#include "mapview/markers.h"
 #include "fakeinteraction.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -22,6 +24,7 @@
 using namespace qgrad;
 using qgrad::testing::FakeHost;
 using qgrad::testing::FakeInteraction;
+using qgrad::testing::FakeMaps;
 
 namespace {
 
@@ -38,9 +41,11 @@ protected:
     void SetUp() override {
         auto ui = std::make_unique<FakeInteraction>();
         auto host = std::make_unique<FakeHost>();
+        auto maps = std::make_unique<FakeMaps>();
         ui_ = ui.get();
         host_ = host.get();
-        form_ = std::make_unique<TMainForm>(std::move(ui), std::move(host));
+        maps_ = maps.get();
+        form_ = std::make_unique<TMainForm>(std::move(ui), std::move(host), std::move(maps));
     }
     // Copies a file into the test's own folder.
     QString Copy(const QString& from, const QString& name) {
@@ -68,6 +73,7 @@ protected:
     QTemporaryDir dir_;
     FakeInteraction* ui_ = nullptr;
     FakeHost* host_ = nullptr;
+    FakeMaps* maps_ = nullptr;
     std::unique_ptr<TMainForm> form_;
 };
 
@@ -253,16 +259,79 @@ TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {
     EXPECT_TRUE(form_->BtnSave->isEnabled());
 }
 
-TEST_F(MainFormTest, ClickedProfilePointPicksThePositionByIndex) {
+TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
+    form_->show();
+    form_->resize(1300, 800);
     Open(Copy(kSample, "run001.csv"));
+    ASSERT_EQ(maps_->asked.size(), 1u);
+    const MapFrame frame = form_->state().frame;
+    EXPECT_EQ(maps_->asked[0].zoom, frame.zoom);
+    EXPECT_EQ(frame.zoom, 17);
+    EXPECT_NEAR(frame.centreLat, 55.7513, 1e-3);
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(frame.centreLon));
+
+    // No image came: the plain fill with the bar and the lime track.
+    const QImage& picture = form_->SurveyMap->picture();
+    ASSERT_EQ(picture.size(), QSize(650, 450));
+    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    EXPECT_EQ(picture.pixel(start), qRgb(0, 255, 0));
+    EXPECT_EQ(picture.pixel(640, 440), form_->state().baseMapBitmap.pixel(640, 440));
+
+    const int w = form_->SurveyMap->width();
+    EXPECT_EQ(w, (800 - 800 * 2 / 5) * 650 / 450);
+    EXPECT_EQ(form_->ImgStart->pos(),
+              PlaceMarker(frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
+    EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().endLon, form_->state().endLat, QSize(42, 24)));
+    EXPECT_EQ(form_->ImgStart->size(), QSize(25, 25));
+    EXPECT_EQ(form_->ImgEnd->size(), QSize(42, 24));
+}
+
+TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
+    form_->show();
+    form_->resize(1300, 800);
+    Open(Copy(kSample, "run001.csv"));
+    // The click's index within the profile picks the row of the look-ups.
     form_->Chart1ClickSeries(form_->Series(3), 100);
-    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->Series(13)->data()->at(100)->value));
-    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->Series(14)->data()->at(100)->value));
+    const float lon = static_cast<float>(form_->Series(13)->data()->at(100)->value);
+    const float lat = static_cast<float>(form_->Series(14)->data()->at(100)->value);
+    EXPECT_EQ(form_->state().cursorLon, lon);
+    EXPECT_EQ(form_->state().cursorLat, lat);
     EXPECT_FALSE(form_->Shape1->isHidden());
     EXPECT_FALSE(form_->Edit1->isHidden());
+    const CursorPlacement c =
+        PlaceCursor(form_->state().frame, form_->SurveyMap->width(), lon, lat, QSize(13, 13), form_->Edit1->height());
+    EXPECT_EQ(form_->Shape1->pos(), c.ring);
+    EXPECT_EQ(form_->Edit1->pos(), c.label);
+    EXPECT_EQ(form_->Edit1->text(), c.text);
+    EXPECT_TRUE(form_->Edit1->text().startsWith("37.6"));
+
+    // Releasing over the ring hides ring and label; a resize still moves them.
     form_->Shape1MouseUp();
     EXPECT_TRUE(form_->Shape1->isHidden());
     EXPECT_TRUE(form_->Edit1->isHidden());
+    form_->resize(900, 500);
+    const int w = form_->SurveyMap->width();
+    EXPECT_EQ(form_->Shape1->pos(),
+              PlaceCursor(form_->state().frame, w, lon, lat, QSize(13, 13), form_->Edit1->height()).ring);
+    EXPECT_EQ(form_->ImgStart->pos(),
+              PlaceMarker(form_->state().frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
+    // Opening again hides the ring.
+    form_->Chart1ClickSeries(form_->Series(1), 5);
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_TRUE(form_->Shape1->isHidden());
+}
+
+TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
+    QImage red(650, 450, QImage::Format_RGB32);
+    red.fill(QColor(220, 20, 20));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    red.save(&buffer, "JPEG");
+    maps_->image = jpeg;
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_NEAR(form_->SurveyMap->picture().pixelColor(600, 300).red(), 220, 8);
+    EXPECT_TRUE(ui_->messages.empty());
 }
 
 }  // namespace

@@ -88,3 +88,38 @@ TEST_F(QgradTest, ArrangeWritesBesideTheSurveyAndPrintsThePaths) {
 }
 
 }  // namespace
+
+#include "../mapview/tlsserver.h"
+
+#include <QBuffer>
+#include <QImage>
+
+namespace {
+
+TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
+    QImage green(650, 450, QImage::Format_RGB32);
+    green.fill(QColor(20, 160, 60));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    green.save(&buffer, "JPEG");
+    qgrad::testing::TlsServer server;
+    server.SetAnswer(200, "image/jpeg", jpeg);
+
+    const QString out = dir_.filePath("map.png");
+    const Result r = Qgrad({"map", kSample, out, "--endpoint", QString::fromStdString(server.url()), "--cacert",
+                            QString::fromStdString(server.certificateFile())});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QImage picture(out);
+    ASSERT_EQ(picture.size(), QSize(650, 450));
+    EXPECT_NEAR(picture.pixelColor(600, 400).green(), 160, 8);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].rfind("GET /1.x/?ll=37.6", 0), 0u) << server.requests()[0];
+
+    // No service at all: the plain fill, and still a picture.
+    const Result offline = Qgrad({"map", kSample, out, "--endpoint", "https://127.0.0.1:1"});
+    ASSERT_EQ(offline.code, 0) << offline.err.toStdString();
+    EXPECT_NE(QImage(out).pixelColor(600, 400), QColor(20, 160, 60));
+}
+
+}  // namespace

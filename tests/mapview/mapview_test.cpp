@@ -1,0 +1,272 @@
+#include "mapview/mapframe.h"
+#include "mapview/markers.h"
+#include "mapview/overlay.h"
+#include "mapview/staticmap.h"
+#include "tlsserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+
+using namespace qgrad;
+
+namespace {
+
+class MapViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "mapview_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
+    }
+};
+
+MapFrame Frame(double lon, double lat, int zoom) {
+    MapFrame f;
+    f.centreLon = lon;
+    f.centreLat = lat;
+    f.zoom = static_cast<std::uint8_t>(zoom);
+    return f;
+}
+
+TEST_F(MapViewTest, ProjectionAndItsRange) {
+    const MapFrame f = Frame(37.5, 55.75, 16);
+    EXPECT_EQ(GeoToMapPixel(f, 37.5f, 55.75f), QPoint(325, 225));
+    // East is right, north is up; one degree of longitude is 2^16 * 256 / 360 px.
+    const QPoint east = GeoToMapPixel(f, 37.501f, 55.75f);
+    EXPECT_EQ(east.x(), static_cast<int>(std::nearbyint(65536.0 * (37.501f - 37.5) * 256 / 360 + 325)));
+    EXPECT_LT(GeoToMapPixel(f, 37.5f, 55.751f).y(), 225);
+    EXPECT_THROW(GeoToMapPixel(Frame(0, 0, 40), 180.0f, 0.0f), std::range_error);
+}
+
+TEST_F(MapViewTest, ZoomFitsTheTrackOrKeepsThePreviousLevel) {
+    MapFrame f = Frame(0, 0, 18);
+    FitFrameToTrack({37.5f}, {55.75f}, ZoomPrecision::Single, f);
+    EXPECT_EQ(f.zoom, 18);  // one row: no extent
+    EXPECT_EQ(f.centreLon, 37.5);
+    f.zoom = 12;
+    FitFrameToTrack({37.5f, 37.5f}, {55.7f, 55.8f}, ZoomPrecision::Single, f);
+    EXPECT_EQ(f.zoom, 12);  // all on one meridian
+    FitFrameToTrack({37.5f, 37.50001f}, {55.75f, 55.75001f}, ZoomPrecision::Single, f);
+    EXPECT_EQ(f.zoom, 18);  // a very short track: capped
+    FitFrameToTrack({37.50f, 37.51f}, {55.745f, 55.75f}, ZoomPrecision::Single, f);
+    EXPECT_EQ(f.zoom, 16);
+    // The centre is the mean, not the middle of the extent.
+    FitFrameToTrack({0.0f, 0.0f, 3.0f}, {1.0f, 1.0f, 4.0f}, ZoomPrecision::Double, f);
+    EXPECT_EQ(f.centreLon, 1.0);
+    EXPECT_EQ(f.centreLat, 2.0);
+    EXPECT_THROW(FitFrameToTrack({}, {}, ZoomPrecision::Double, f), std::invalid_argument);
+}
+
+TEST_F(MapViewTest, ZoomRoundedTo32BitAfterAnOpening) {
+    // Find an extent whose level lies a hair below 16: 32-bit rounding lifts
+    // it to 16, 64-bit keeps 15.
+    float extent = 234000.0f / 16777216.0f;
+    for (int i = 0; i < 1000; ++i, extent = std::nextafter(extent, 1.0f)) {
+        const double zx = std::log2(234000.0 / extent) - 8;
+        if (zx < 16 && static_cast<float>(zx) == 16.0f) break;
+    }
+    MapFrame single = Frame(0, 0, 18);
+    MapFrame twice = single;
+    FitFrameToTrack({0.0f, extent}, {10.0f, 10.0001f}, ZoomPrecision::Single, single);
+    FitFrameToTrack({0.0f, extent}, {10.0f, 10.0001f}, ZoomPrecision::Double, twice);
+    EXPECT_EQ(single.zoom, 16);
+    EXPECT_EQ(twice.zoom, 15);
+}
+
+TEST_F(MapViewTest, ScaleBarGeometry) {
+    const struct {
+        double lat;
+        int zoom;
+        long long width, height;
+        int step, pixels;
+    } cases[] = {{55.75, 16, 874, 605, 100, 74}, {0, 18, 388, 269, 50, 84}, {0, 12, 24842, 17198, 1000, 26}};
+    for (const auto& c : cases) {
+        const ScaleBar bar = ComputeScaleBar(Frame(37.5, c.lat, c.zoom), 20);
+        EXPECT_EQ(std::llround(bar.widthMetres), c.width) << c.zoom;
+        EXPECT_EQ(std::llround(bar.heightMetres), c.height) << c.zoom;
+        EXPECT_EQ(bar.step, c.step) << c.zoom;
+        EXPECT_EQ(bar.x0, 20);
+        EXPECT_EQ(bar.x1 - bar.x0, c.pixels) << c.zoom;
+    }
+    EXPECT_EQ(ChooseScaleStep(105.0), 10);  // a seventh is 15: the tie goes to the shorter step
+    EXPECT_EQ(ChooseScaleStep(105.1), 20);
+    EXPECT_EQ(ChooseScaleStep(1e6), 1000);
+}
+
+QImage Plain() {
+    QImage image(kMapWidth, kMapHeight, QImage::Format_RGB32);
+    image.fill(PlainMapFill());
+    return image;
+}
+
+int CountColour(const QImage& image, QRgb colour, QRect area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.pixel(x, y) == colour) ++n;
+    return n;
+}
+
+TEST_F(MapViewTest, ScaleBarPixels) {
+    QImage image = Plain();
+    DrawScaleBar(image, Frame(37.5, 55.75, 16), 20, 20);
+    const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255);
+    for (int x : {21, 50, 93}) {
+        EXPECT_EQ(image.pixel(x, 20), black) << x;  // the bar, black on its white edge
+        EXPECT_EQ(image.pixel(x, 19), white) << x;
+        EXPECT_EQ(image.pixel(x, 21), white) << x;
+    }
+    EXPECT_EQ(image.pixel(20, 16), black);  // the left tick
+    EXPECT_EQ(image.pixel(94, 24), black);  // the right tick
+    EXPECT_EQ(image.pixel(96, 20), PlainMapFill().rgb());
+    // The three labels are white text at their corners.
+    EXPECT_GT(CountColour(image, white, QRect(325, 432, 40, 16)), 10);
+    EXPECT_GT(CountColour(image, white, QRect(5, 225, 40, 16)), 10);
+    EXPECT_GT(CountColour(image, white, QRect(25, 26, 40, 16)), 10);
+    EXPECT_EQ(CountColour(image, white, QRect(400, 100, 100, 100)), 0);
+}
+
+TEST_F(MapViewTest, TrackPixels) {
+    const QRgb lime = qRgb(0, 255, 0);
+    const MapFrame f = Frame(37.5, 55.75, 16);
+    QImage one = Plain();
+    DrawTrackOnMap(one, f, {37.5f}, {55.75f});
+    EXPECT_EQ(CountColour(one, lime, one.rect()), 4);
+    EXPECT_EQ(one.pixel(326, 226), lime);
+
+    // A middle entry at latitude 0 is skipped: the line runs straight on.
+    const float lonA = 37.499f, lonB = 37.501f;
+    QImage skip = Plain();
+    DrawTrackOnMap(skip, f, {lonA, 37.5f, lonB}, {55.75f, 0.0f, 55.75f});
+    const QPoint a = GeoToMapPixel(f, lonA, 55.75f), b = GeoToMapPixel(f, lonB, 55.75f);
+    for (int x = a.x(); x <= b.x(); ++x) EXPECT_EQ(skip.pixel(x, 225), lime) << x;
+    EXPECT_EQ(CountColour(skip, lime, QRect(0, 0, 650, 220)), 0);
+
+    // A first entry at latitude 0 is drawn: the line comes in from outside.
+    QImage first = Plain();
+    DrawTrackOnMap(first, f, {37.5f, 37.5f}, {0.0f, 55.75f});
+    for (int y = 227; y < kMapHeight; y += 37) EXPECT_EQ(first.pixel(325, y), lime) << y;
+
+    // Beyond the pixel range: a failure, with the track drawn so far.
+    QImage broken = Plain();
+    EXPECT_THROW(DrawTrackOnMap(broken, Frame(0, 0, 40), {0.0f, 1e-11f, 180.0f}, {0.0f, 1e-12f, 1e-12f}),
+                 std::range_error);
+    EXPECT_GT(CountColour(broken, lime, broken.rect()), 0);
+}
+
+TEST_F(MapViewTest, MarkerAndRingPlaces) {
+    const MapFrame f = Frame(37.5, 55.75, 16);
+    const CursorPlacement full = PlaceCursor(f, 650, 37.5f, 55.75f, QSize(13, 13), 19);
+    EXPECT_EQ(full.ring, QPoint(318, 218));
+    EXPECT_EQ(full.label, QPoint(328, 189));
+    EXPECT_EQ(full.text, "37.50000000, 55.75000000");
+    EXPECT_EQ(PlaceMarker(f, 650, 37.5f, 55.75f, QSize(25, 25)), QPoint(313, 200));
+    EXPECT_EQ(PlaceMarker(f, 650, 37.5f, 55.75f, QSize(42, 24)), QPoint(304, 201));
+    const CursorPlacement half = PlaceCursor(f, 325, 37.5f, 55.75f, QSize(13, 13), 19);
+    EXPECT_EQ(half.ring, QPoint(156, 106));
+    EXPECT_EQ(PlaceMarker(f, 325, 37.5f, 55.75f, QSize(25, 25)), QPoint(150, 87));
+    EXPECT_EQ(PlaceCursor(f, 650, 37.4f, 55.7f, QSize(13, 13), 19).text, "37.40000153, 55.70000076");
+}
+
+QByteArray Jpeg(QColor colour) {
+    QImage image(kMapWidth, kMapHeight, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
+TEST_F(MapViewTest, RequestTextAndImage) {
+    EXPECT_EQ(BuildStaticMapUrl("https://h", "37.5", "55.75", "16", "650", "450"),
+              "https://h/1.x/?ll=37.5,55.75&size=650,450&z=16&l=sat,skl&lang=ru_RU");
+    EXPECT_EQ(MapRequestUrl("https://h", Frame(-0.000001, 51.5, 18)),
+              "https://h/1.x/?ll=-1E-6,51.5&size=650,450&z=18&l=sat,skl&lang=ru_RU");
+
+    qgrad::testing::TlsServer server;
+    server.SetAnswer(200, "image/jpeg", Jpeg(QColor(200, 30, 30)));
+    HttpsSettings settings;
+    settings.endpoint = server.url();
+    settings.caFile = server.certificateFile();
+    CurlMapFetcher fetcher(settings);
+    const auto body = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+    ASSERT_TRUE(body.has_value());
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
+              "GET /1.x/?ll=37.5,55.75&size=650,450&z=16&l=sat,skl&lang=ru_RU HTTP/1.1");
+    EXPECT_NE(requests[0].find("\r\nUser-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64; rv:12.0) Gecko/20100101 "
+                               "Firefox/12.0\r\n"),
+              std::string::npos);
+
+    ComposedMap map;
+    ComposeSurveyMap(body, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+    const QColor corner = map.base.pixelColor(600, 400);
+    EXPECT_NEAR(corner.red(), 200, 8);
+    EXPECT_NEAR(corner.green(), 30, 8);
+    EXPECT_EQ(map.track.pixel(325, 225), qRgb(0, 255, 0));
+}
+
+TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
+    qgrad::testing::TlsServer server;
+    HttpsSettings settings;
+    settings.endpoint = server.url();
+    settings.caFile = server.certificateFile();
+
+    server.SetAnswer(404, "text/plain", "not here");
+    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+
+    server.SetAnswer(200, "text/html", "<html>no image</html>");
+    const auto notJpeg = CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16));
+    ComposedMap map;
+    ComposeSurveyMap(notJpeg, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+    EXPECT_EQ(map.base.size(), QSize(650, 450));
+    EXPECT_EQ(map.base.pixelColor(600, 400), PlainMapFill());
+    EXPECT_EQ(map.track.pixel(325, 225), qRgb(0, 255, 0));  // track and bar all the same
+    EXPECT_EQ(map.base.pixel(50, 20), qRgb(0, 0, 0));
+
+    // Without our certificate the server is not trusted.
+    HttpsSettings system = settings;
+    system.caFile.clear();
+    server.SetAnswer(200, "image/jpeg", Jpeg(Qt::red));
+    EXPECT_FALSE(CurlMapFetcher(system).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+
+    // A server that never answers: the whole request gives up in time.
+    server.SetMode(qgrad::testing::TlsServer::Mode::Silent);
+    HttpsSettings quick = settings;
+    quick.totalTimeoutMs = 400;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(CurlMapFetcher(quick).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // a bound, not a timing
+}
+
+TEST_F(MapViewTest, RefusedConnection) {
+    // A port that was just free: nobody listens there.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    HttpsSettings settings;
+    settings.endpoint = "https://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+}
+
+}  // namespace

@@ -123,9 +123,14 @@ void TMainForm::CreateControls() {
     Edit1->setFrame(false);
     Edit1->setAlignment(Qt::AlignCenter);
     Edit1->resize(185, 19);
+    // Bold, 13 pixels high where the widest coordinates fit the 185 pixels;
+    // smaller where the platform's font runs wider.
     QFont labelFont("MS Sans Serif");
-    labelFont.setPixelSize(13);
     labelFont.setBold(true);
+    for (int px = 13; px >= 9; --px) {
+        labelFont.setPixelSize(px);
+        if (QFontMetrics(labelFont).horizontalAdvance("-180.00000000, -90.00000000") <= 181) break;
+    }
     Edit1->setFont(labelFont);
     Edit1->setStyleSheet("QLineEdit { background: black; color: white; border: none; }");
     Edit1->hide();

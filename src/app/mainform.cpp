@@ -5,6 +5,7 @@
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
 #include "arrange/arrange.h"
+#include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
@@ -16,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -99,6 +101,10 @@ void TMainForm::CreateControls() {
     AvgHeadingCheckBox->move(504, 3);
     ArrSignalsCheckBox = new QCheckBox("ARRANGE SIGNAL LEVELS", ButtonPanel);
     ArrSignalsCheckBox->move(504, 22);
+    ArrangeAllProgress = new QProgressBar(ButtonPanel);
+    ArrangeAllProgress->setGeometry(345, 10, 150, 21);
+    ArrangeAllProgress->setFormat("%v of %m");
+    ArrangeAllProgress->hide();
     for (QCheckBox* box : {AvgHeadingCheckBox, ArrSignalsCheckBox}) {
         box->setChecked(true);
         box->hide();
@@ -147,6 +153,7 @@ void TMainForm::CreateControls() {
 
     connect(BtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { BtnOpenClick(); }); });
     connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
+    connect(BtnArrangeAll, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeAllClick(); }); });
     connect(BtnArrange, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeClick(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
@@ -273,6 +280,25 @@ void TMainForm::ReportFormatFailure(const std::exception& failure) {
     ui_->ShowMessage(kBadFormatText, QString::fromLocal8Bit(format ? format->detail() : failure.what()));
 }
 
+class TMainForm::TableUpdate {
+public:
+    explicit TableUpdate(TMainForm* form) : f_(form) {
+        f_->DataStringGrid->BeginUpdate();
+        f_->diffModel_->BeginUpdate();
+        f_->absModel_->BeginUpdate();
+        f_->state_.survey.clear();
+        f_->state_.points.clear();
+    }
+    ~TableUpdate() {
+        f_->DataStringGrid->EndUpdate();
+        f_->diffModel_->EndUpdate();
+        f_->absModel_->EndUpdate();
+    }
+
+private:
+    TMainForm* f_;
+};
+
 void TMainForm::BtnOpenClick() {
     const std::optional<QString> path = ui_->ChooseFileToOpen();
     if (!path) return;
@@ -283,19 +309,7 @@ void TMainForm::BtnOpenClick() {
     BtnSave->setEnabled(false);
     BtnArrangeAll->setEnabled(false);
 
-    DataStringGrid->BeginUpdate();
-    diffModel_->BeginUpdate();
-    absModel_->BeginUpdate();
-    struct ViewsFollow {
-        TMainForm* f;
-        ~ViewsFollow() {
-            f->DataStringGrid->EndUpdate();
-            f->diffModel_->EndUpdate();
-            f->absModel_->EndUpdate();
-        }
-    } viewsFollow{this};
-    state_.survey.clear();
-    state_.points.clear();
+    TableUpdate update(this);
 
     try {
         std::unique_ptr<QFile> file = OpenSurveyFile(*path);
@@ -386,6 +400,68 @@ void TMainForm::BtnSaveClick() {
     WriteGriddingScript(paths, extent);
     host_->StartGriddingHost(paths.scriptFile);
     ui_->SetBusyCursor(false);
+}
+
+void TMainForm::BtnArrangeAllClick() {
+    const std::optional<QString> answer = ui_->ChooseSaveFile(DefaultCombinedName(state_.surveyFileName));
+    if (!answer) return;
+    ui_->SetBusyCursor(true);
+    state_.surveyFileName = CombinedName(*answer);
+
+    // A second command inside the run is not taken; the run shows its progress.
+    struct RunScope {
+        TMainForm* f;
+        std::optional<TableUpdate> update;
+        RunScope(TMainForm* form) : f(form) {
+            f->BtnOpen->setEnabled(false);
+            f->ArrangeAllProgress->setValue(0);
+            f->ArrangeAllProgress->show();
+        }
+        ~RunScope() {
+            update.reset();
+            f->BtnOpen->setEnabled(true);
+            f->ArrangeAllProgress->hide();
+        }
+    } scope(this);
+
+    class WindowSteps : public FolderRunSteps {
+    public:
+        WindowSteps(TMainForm* f, RunScope& scope) : f_(f), scope_(scope) {}
+        void BeforeFile(int index, int count, const QString&) override {
+            f_->ArrangeAllProgress->setRange(0, count);
+            f_->ArrangeAllProgress->setValue(index);
+            f_->BtnSave->setEnabled(false);
+            f_->BtnArrangeAll->setEnabled(false);
+            scope_.update.emplace(f_);  // the views follow the new survey
+        }
+        void FileOpened(const QString& name) override { f_->setWindowTitle(name); }
+        void ArrangeAndShow() override { f_->CleanArrangeAndShow(ReaderVariant::Batch, ZoomPrecision::Double); }
+        void AfterFile() override {
+            f_->BtnArrangeAll->setEnabled(true);
+            scope_.update.reset();
+            f_->ArrangeAllProgress->setValue(f_->ArrangeAllProgress->value() + 1);
+            f_->ui_->ProcessPendingEvents();
+        }
+
+    private:
+        TMainForm* f_;
+        RunScope& scope_;
+    } steps(this, scope);
+
+    const FolderRunResult run = RunFolder(state_.surveyFolder, state_.surveyFileName, state_.survey, state_.points, steps);
+    scope.update.reset();
+    ui_->SetBusyCursor(false);
+    switch (run.end) {
+        case FolderRunEnd::Completed:
+            host_->StartGriddingHost(run.paths.scriptFile);
+            break;
+        case FolderRunEnd::EmptyFile:
+            ui_->ShowMessage(kEmptyFileText);
+            break;
+        case FolderRunEnd::BadFile:
+            ui_->ShowMessage(kBadFormatText, QString::fromLocal8Bit(run.detail));
+            break;
+    }
 }
 
 void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueIndex) {

@@ -63,6 +63,7 @@ public:
     // Command handlers.
     void BtnOpenClick();
     void BtnSaveClick();
+    void BtnArrangeAllClick();
     void BtnArrangeClick();
     void Chart1ClickSeries(QCPAbstractPlottable* series, int valueIndex);
     void Shape1MouseUp();
@@ -87,6 +88,7 @@ public:
     QLineEdit* Edit1 = nullptr;
     QLabel* ImgStart = nullptr;
     QLabel* ImgEnd = nullptr;
+    QProgressBar* ArrangeAllProgress = nullptr;  // shown while ARRANGE ALL IN FOLDER runs
     // Series1 .. Series14 are Chart1's graphs 0 .. 13.
     QCPGraph* Series(int number) const;
 
@@ -104,6 +106,8 @@ private:
     // every file. Throws SurveyFormatError.
     void CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision);
     void ShowProfiles();
+    // Clears the survey and point tables with their views following.
+    class TableUpdate;
     void FitMapToTrack(ZoomPrecision precision);
     void LoadSurveyMap();
     void PlaceStartEndMarkers();

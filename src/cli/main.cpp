@@ -1,10 +1,12 @@
 // qgrad: the program's logic without the window, for scripts and tests.
 // Output files are the bytes the window writes.
 #include "arrange/arrange.h"
+#include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
 #include "mapview/mapframe.h"
+#include "mapview/overlay.h"
 #include "mapview/staticmap.h"
 #include "survey/opening.h"
 #include "survey/reader.h"
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +34,7 @@ int Usage() {
     std::fputs(
         "usage: qgrad table SURVEY [--batch]\n"
         "       qgrad arrange SURVEY\n"
+        "       qgrad arrange-folder FOLDER NAME\n"
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n",
         stderr);
     return kFailure;
@@ -49,18 +53,73 @@ struct OpenedSurvey {
     ArrangedPoints points;
 };
 
+// The opening after the reading: cleaning, arrangement, and every read the
+// window makes of the arranged table (track, map frame, profiles, ends).
+Track CleanAndArrange(OpenedSurvey& s, ReaderVariant variant, ZoomPrecision zoom) {
+    CleanSurveyTable(s.table, variant, s.geometry);
+    ArrangeToGps(s.table, s.geometry, true, s.points);
+    Track track = ReadTrack(s.table);
+    MapFrame frame;
+    FitFrameToTrack(track.lon, track.lat, zoom, frame);
+    CheckTrackPixels(frame, track.lon, track.lat);
+    for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(s.table, k, [](double, double) {});
+    ForEachPosition(s.table, [](double, double, double) {});
+    ReadRunEnds(s.table);
+    return track;
+}
+
 void Open(const QString& path, ReaderVariant variant, OpenedSurvey& s) {
     try {
-        if (ReadSurveyFile(path, variant, s.table, s.geometry) == ReadResult::Empty) throw Refused{kEmptyFileText, {}};
-        ArrangeToGps(s.table, s.geometry, true, s.points);
-        ReadTrack(s.table);
-        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(s.table, k, [](double, double) {});
-        ForEachPosition(s.table, [](double, double, double) {});
-        ReadRunEnds(s.table);
+        auto file = OpenSurveyFile(path);
+        if (ReadSurveyLines(*file, s.table) == ReadResult::Empty) throw Refused{kEmptyFileText, {}};
+        CleanAndArrange(s, variant, ZoomPrecision::Single);
     } catch (const SurveyFormatError& e) {
         throw Refused{kBadFormatText, e.detail()};
+    } catch (const std::range_error& e) {
+        throw Refused{kBadFormatText, e.what()};
     }
 }
+
+// A progress bar on standard error when it is a terminal.
+class Progress {
+public:
+    Progress() : shown_(isatty(fileno(stderr)) != 0) {}
+    ~Progress() {
+        if (shown_ && drawn_) std::fputc('\n', stderr);
+    }
+    void Show(int done, int count, const QString& name) {
+        if (!shown_ || count <= 0) return;
+        constexpr int kWidth = 30;
+        const int filled = done * kWidth / count;
+        std::fprintf(stderr, "\r[%.*s%*s] %d/%d %-40.40s", filled, "##############################", kWidth - filled, "",
+                     done, count, name.toLocal8Bit().constData());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+private:
+    bool shown_;
+    bool drawn_ = false;
+};
+
+class CliFolderSteps : public FolderRunSteps {
+public:
+    explicit CliFolderSteps(OpenedSurvey& s) : s_(s) {}
+    void BeforeFile(int index, int count, const QString& name) override {
+        count_ = count;
+        index_ = index;
+        progress_.Show(index, count, name);
+    }
+    void FileOpened(const QString&) override {}
+    void ArrangeAndShow() override { CleanAndArrange(s_, ReaderVariant::Batch, ZoomPrecision::Double); }
+    void AfterFile() override { progress_.Show(index_ + 1, count_, {}); }
+
+private:
+    OpenedSurvey& s_;
+    Progress progress_;
+    int count_ = 0;
+    int index_ = 0;
+};
 
 void PrintTable(const SurveyTable& t) {
     std::string out;
@@ -99,6 +158,16 @@ int Run(const std::vector<QString>& args) {
         WritePointFiles(paths, s.points, extent);
         WriteGriddingScript(paths, extent);
         for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
+        return kOk;
+    }
+    if (command == "arrange-folder" && args.size() == 3) {
+        OpenedSurvey s;
+        CliFolderSteps steps(s);
+        const QString folder = QDir::toNativeSeparators(QFileInfo(args[1]).absoluteFilePath() + "/");
+        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), s.table, s.points, steps);
+        if (run.end == FolderRunEnd::EmptyFile) throw Refused{kEmptyFileText, run.file.toLocal8Bit().toStdString()};
+        if (run.end == FolderRunEnd::BadFile) throw Refused{kBadFormatText, run.detail};
+        for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         return kOk;
     }
     if (command == "map" && args.size() >= 3) {

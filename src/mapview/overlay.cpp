@@ -95,4 +95,9 @@ void DrawTrackOnMap(QImage& image, const MapFrame& frame, const std::vector<floa
     flush();
 }
 
+void CheckTrackPixels(const MapFrame& frame, const std::vector<float>& lon, const std::vector<float>& lat) {
+    for (std::size_t i = 0; i < lon.size() && i < lat.size(); ++i)
+        if (i == 0 || lat[i] != 0.0f) GeoToMapPixel(frame, lon[i], lat[i]);
+}
+
 }  // namespace qgrad

@@ -38,6 +38,10 @@ void DrawScaleBar(QImage& image, const MapFrame& frame, int x, int y);
 void DrawTrackOnMap(QImage& image, const MapFrame& frame, const std::vector<float>& lon,
                     const std::vector<float>& lat);
 
+// Projects the track as DrawTrackOnMap does, drawing nothing: throws where
+// the drawing would.
+void CheckTrackPixels(const MapFrame& frame, const std::vector<float>& lon, const std::vector<float>& lat);
+
 // The picture under the overlay when no image came.
 QColor PlainMapFill();
 

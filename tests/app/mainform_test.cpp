@@ -335,3 +335,95 @@ TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
 }
 
 }  // namespace
+
+namespace {
+
+class ArrangeAllTest : public MainFormTest {
+protected:
+    void SetUp() override {
+        MainFormTest::SetUp();
+        for (const char* name : {"run001.csv", "run002.csv", "run003.csv"})
+            Copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + name, name);
+        Open(dir_.filePath("run002.csv"));
+        ASSERT_TRUE(ui_->messages.empty());
+    }
+    void ArrangeAll(const QString& answer) {
+        ui_->saveAnswers.push_back(answer);
+        form_->BtnArrangeAll->click();
+    }
+};
+
+TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
+    ArrangeAll("/somewhere/else/comb");
+    EXPECT_EQ(ui_->suggestedNames, QStringList({"run002.csv.txt"}));
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
+    const QString folder = QDir::toNativeSeparators(dir_.path() + "/");
+    EXPECT_EQ(host_->started, QStringList({folder + "GPS_DIFF_comb.bas"}));
+    EXPECT_EQ(form_->state().surveyFileName, "comb.txt");
+    EXPECT_EQ(form_->windowTitle(), "run003.csv");  // the last survey stays on show
+    EXPECT_EQ(ui_->pendingEventCalls, 3);
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_TRUE(form_->ArrangeAllProgress->isHidden());
+    EXPECT_FALSE(ui_->busy);
+    EXPECT_EQ(maps_->asked.size(), 1u + 3u);
+    const QByteArray combined = ReadAll(folder + "GPS_DIFF_comb.txt");
+    EXPECT_EQ(combined.count("\r\n"), 1 + 3 * 12 * 2400);
+
+    // The command-line tool writes the same bytes.
+    QProcess qgrad;
+    QTemporaryDir other;
+    for (const char* name : {"run001.csv", "run002.csv", "run003.csv"})
+        QFile::copy(dir_.filePath(name), other.filePath(name));
+    qgrad.start(QGRAD_CLI, {"arrange-folder", other.path(), "comb"});
+    ASSERT_TRUE(qgrad.waitForFinished(120000));
+    ASSERT_EQ(qgrad.exitCode(), 0) << qgrad.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadAll(other.filePath("GPS_DIFF_comb.txt")), combined);
+    EXPECT_EQ(ReadAll(other.filePath("GPS_ABS_comb.txt")), ReadAll(folder + "GPS_ABS_comb.txt"));
+
+    // SAVE TO MAP now writes the last survey under the combined names; a
+    // further run offers the combined name's first 13 characters.
+    form_->BtnSave->click();
+    EXPECT_EQ(ReadAll(folder + "GPS_DIFF_comb.txt").count("\r\n"), 1 + 12 * 2400);
+    ui_->saveAnswers.push_back(std::nullopt);
+    form_->BtnArrangeAll->click();
+    EXPECT_EQ(ui_->suggestedNames.back(), "comb.txt.txt");
+}
+
+TEST_F(ArrangeAllTest, CancelChangesNothing) {
+    ui_->saveAnswers.push_back(std::nullopt);
+    form_->BtnArrangeAll->click();
+    EXPECT_EQ(form_->state().surveyFileName, "run002.csv");
+    EXPECT_TRUE(host_->started.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run002.csv.txt")));
+}
+
+TEST_F(ArrangeAllTest, EmptySecondFileStopsTheRun) {
+    Write("only one line\r\n", "run002.csv");
+    ArrangeAll("comb.txt");
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, QString::fromUtf8(kEmptyFileText));
+    EXPECT_TRUE(host_->started.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.bas")));
+    EXPECT_EQ(ReadAll(dir_.filePath("GPS_DIFF_comb.txt")).count("\r\n"), 1 + 12 * 2400);  // run001's points
+    EXPECT_FALSE(form_->BtnSave->isEnabled());
+    EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_FALSE(ui_->busy);
+}
+
+TEST_F(ArrangeAllTest, MalformedFileStopsTheRunWithItsDetail) {
+    QByteArray bad = ReadAll(dir_.filePath("run003.csv"));
+    bad.replace(";0;0;;", ";north;0;;");
+    Write(bad, "run003.csv");
+    ArrangeAll("comb.txt");
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, QString::fromUtf8(kBadFormatText));
+    EXPECT_TRUE(ui_->messages[0].detail.startsWith("run003.csv: line 5")) << ui_->messages[0].detail.toStdString();
+    EXPECT_TRUE(host_->started.isEmpty());
+    EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// ARRANGE ALL IN FOLDER: every ".csv" survey of a folder arranged in turn, its
+// points appended to one pair of combined point files, and one gridding
+// script at the end.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "export/export.h"
+#include "survey/surveytable.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+namespace qgrad {
+
+// The name offered in the save dialog: the first 13 characters of the
+// survey's file name, then ".txt".
+QString DefaultCombinedName(const QString& surveyFileName);
+// The combined name from the dialog's answer: its file name part, forced to
+// end in ".txt" (letter case significant).
+QString CombinedName(const QString& dialogPath);
+// The folder's ".csv" files (any letter case, hidden ones included, folders
+// skipped), sorted by name with letter case ignored.
+QStringList FindSurveyFiles(const QString& folder);
+
+// The steps a run asks of its host for each file; the window shows each
+// survey, the command-line tool only checks what the window would read.
+class FolderRunSteps {
+public:
+    virtual ~FolderRunSteps() = default;
+    // Before the file is read: the table and point tables are cleared.
+    virtual void BeforeFile(int index, int count, const QString& name) = 0;
+    // The file has been opened (before reading).
+    virtual void FileOpened(const QString& name) = 0;
+    // Clean, arrange, track, map, profiles and markers of the survey just
+    // read. Throws for a survey that cannot be opened.
+    virtual void ArrangeAndShow() = 0;
+    // After the file's points are appended.
+    virtual void AfterFile() = 0;
+};
+
+enum class FolderRunEnd { Completed, EmptyFile, BadFile };
+
+struct FolderRunResult {
+    FolderRunEnd end = FolderRunEnd::Completed;
+    QString file;        // the survey that stopped the run
+    std::string detail;  // why, for a bad file
+    ExportPaths paths;
+    int surveys = 0;     // surveys appended
+};
+
+// Runs the folder into the combined files named from `combinedName`. A run
+// that stops early still puts both combined files in place, holding the
+// surveys before the stop, and writes no script. A failure to write the
+// combined files throws FileError and leaves any earlier pair intact.
+FolderRunResult RunFolder(const QString& folder, const QString& combinedName, SurveyTable& table,
+                          ArrangedPoints& points, FolderRunSteps& steps);
+
+}  // namespace qgrad

@@ -56,3 +56,4 @@ void ArrangedPoints::AppendFileLine(std::string& out, PointTable t, std::size_t 
 }
 
 }  // namespace qgrad
+

@@ -69,8 +69,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, Su
             result.detail = name.toLocal8Bit().toStdString() + ": " + (format ? format->detail() : e.what());
             break;
         }
-        WritePointRows(absolute, points, PointTable::Absolute);
-        WritePointRows(gradient, points, PointTable::Gradient);
+        WritePointRows(absolute, gradient, points);
         extent.AddPoints(points);
         ++result.surveys;
         steps.AfterFile();

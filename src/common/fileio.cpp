@@ -18,8 +18,19 @@ OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_uniqu
 OutputFile::~OutputFile() = default;
 
 void OutputFile::Write(std::string_view bytes) {
+    if (bytes.size() >= kFlushSize / 4) {
+        // Large pieces go straight to the file.
+        Flush();
+        WriteThrough(bytes);
+        return;
+    }
     buffer_.append(bytes);
     if (buffer_.size() >= kFlushSize) Flush();
+}
+
+void OutputFile::WriteThrough(std::string_view bytes) {
+    const qint64 n = file_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    if (n != static_cast<qint64>(bytes.size())) Fail("Cannot write file");
 }
 
 void OutputFile::WriteLine(std::string_view line) {
@@ -30,8 +41,7 @@ void OutputFile::WriteLine(std::string_view line) {
 
 void OutputFile::Flush() {
     if (buffer_.empty()) return;
-    const qint64 n = file_->write(buffer_.data(), static_cast<qint64>(buffer_.size()));
-    if (n != static_cast<qint64>(buffer_.size())) Fail("Cannot write file");
+    WriteThrough(buffer_);
     buffer_.clear();
 }
 

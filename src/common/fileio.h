@@ -29,6 +29,7 @@ public:
 
 private:
     void Flush();
+    void WriteThrough(std::string_view bytes);
     [[noreturn]] void Fail(const char* what);
 
     QString path_;

@@ -110,19 +110,26 @@ void RoundExact(double a, int dec, Decimal& out) {
     out.dec = dec;
 }
 
+// a * 10^dec rounded to a whole number, ties away from zero, exactly, when
+// the scaled value stays below 2^52 (false otherwise).
+inline bool RoundScaled(double a, int dec, std::uint64_t& n) {
+    const double p = kPow10[dec];
+    const double y = a * p;
+    if (!(y < kTwo52)) return false;
+    n = static_cast<std::uint64_t>(y);
+    const double f = y - static_cast<double>(n);
+    // Only a product that rounded onto a half needs its exact error: the
+    // rounding of the exact value follows from the sign of that error.
+    if (f > 0.5 || (f == 0.5 && std::fma(a, p, -y) >= 0)) ++n;
+    return true;
+}
+
 // Rounds a >= 0 at `dec` decimals, ties away from zero. Exact; takes a fast
 // path through 64-bit integers whenever the scaled value allows it.
 void RoundAt(double a, int dec, Decimal& out) {
     if (dec >= 0 && dec < static_cast<int>(kPow10.size())) {
-        const double p = kPow10[dec];
-        const double y = a * p;
-        if (y < kTwo52) {
-            // y + err is the exact scaled value (fma gives the product's error).
-            const double err = std::fma(a, p, -y);
-            const double fl = std::floor(y);
-            const double f = y - fl;
-            std::uint64_t n = static_cast<std::uint64_t>(fl);
-            if (f > 0.5 || (f == 0.5 && err >= 0)) ++n;
+        std::uint64_t n = 0;
+        if (RoundScaled(a, dec, n)) {
             SetDigits(out, n, dec);
             return;
         }
@@ -207,6 +214,50 @@ char* WriteNonFinite(char* out, double v) {
 
 bool IsZero(const Decimal& d) { return d.len == 1 && d.digits[0] == '0'; }
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Digits of n written backwards ending at `end`; returns their start.
+inline char* DigitsBackwards(char* end, std::uint64_t n) {
+    while (n >= 100) {
+        const auto pair = static_cast<unsigned>(n % 100) * 2;
+        n /= 100;
+        *--end = kDigitPairs[pair + 1];
+        *--end = kDigitPairs[pair];
+    }
+    if (n >= 10) {
+        const auto pair = static_cast<unsigned>(n) * 2;
+        *--end = kDigitPairs[pair + 1];
+        *--end = kDigitPairs[pair];
+    } else {
+        *--end = static_cast<char>('0' + n);
+    }
+    return end;
+}
+
+// The common case: the scaled value fits 52 bits and no exponent form is
+// due. Writes straight from the rounded whole number.
+inline char* WriteFixedFromScaled(char* out, bool negative, std::uint64_t n, int dec, int decimals, int minInt) {
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* first = DigitsBackwards(end, n);
+    while (end - first < dec + 1) *--first = '0';
+    const int len = static_cast<int>(end - first);
+    if (negative && n != 0) *out++ = '-';
+    for (int i = len - dec; i < minInt; ++i) *out++ = '0';
+    std::memcpy(out, first, static_cast<std::size_t>(len - dec));
+    out += len - dec;
+    if (decimals > 0) {
+        *out++ = '.';
+        std::memcpy(out, first + len - dec, static_cast<std::size_t>(dec));
+        out += dec;
+        for (int i = dec; i < decimals; ++i) *out++ = '0';
+    }
+    return out;
+}
+
 char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
     if (!std::isfinite(v)) return WriteNonFinite(out, v);
     const double a = std::fabs(v);
@@ -215,6 +266,14 @@ char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int 
     int dec = decimals;
     if (a >= 1.0 || (a != 0.0 && maxSignificant < decimals))
         dec = std::min(decimals, maxSignificant - 1 - DecimalExponent(a));
+    std::uint64_t n = 0;
+    if (dec >= 0 && dec < static_cast<int>(kPow10.size()) && RoundScaled(a, dec, n)) {
+        // More whole digits than maxSignificant after rounding take the
+        // exponent form (n stays below 2^52 < 10^16).
+        const int limit = dec + maxSignificant;
+        const bool exponentForm = limit < static_cast<int>(kPow10U.size()) && n >= kPow10U[limit];
+        if (!exponentForm) return WriteFixedFromScaled(out, std::signbit(v), n, dec, decimals, minInt);
+    }
     Decimal d;
     RoundAt(a, dec, d);
     if (std::signbit(v) && !IsZero(d)) *out++ = '-';

@@ -10,6 +10,7 @@
 #include <exception>
 #include <future>
 #include <memory>
+#include <optional>
 #include <limits>
 #include <stdexcept>
 
@@ -87,10 +88,10 @@ ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName
 
 void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
     std::string chunk;
-    chunk.reserve(1 << 16);
+    chunk.reserve(1 << 18);
     for (std::size_t i = 0; i < points.size(); ++i) {
         points.AppendFileLine(chunk, table, i);
-        if (chunk.size() > (1 << 16) - 256) {
+        if (chunk.size() > (1 << 18) - 256) {
             out.Write(chunk);
             chunk.clear();
         }
@@ -98,27 +99,34 @@ void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable ta
     out.Write(chunk);
 }
 
-void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {
-    // The two files are written side by side, one on each core. The absolute
-    // file is put in place first: a failure of the gradient file leaves it
-    // complete, a failure of the absolute file leaves the gradient file unwritten.
-    auto writeFile = [&points](const QString& path, const char* heading, PointTable table) {
-        auto out = std::make_unique<OutputFile>(path);
-        out->WriteLine(heading);
-        WritePointRows(*out, points, table);
-        return out;
-    };
-    auto absolute = std::async(std::launch::async, writeFile, paths.absoluteFile, kAbsoluteHeading,
-                               PointTable::Absolute);
-    std::unique_ptr<OutputFile> gradient;
-    std::exception_ptr gradientFailure;
+void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
+    // One file on each core; each thread formats and writes its own file.
+    auto absoluteRows = std::async(std::launch::async, [&] { WritePointRows(absolute, points, PointTable::Absolute); });
     try {
-        gradient = writeFile(paths.gradientFile, kGradientHeading, PointTable::Gradient);
+        WritePointRows(gradient, points, PointTable::Gradient);
     } catch (...) {
-        gradientFailure = std::current_exception();
+        absoluteRows.wait();
+        throw;
     }
-    absolute.get()->Commit();
-    if (gradientFailure) std::rethrow_exception(gradientFailure);
+    absoluteRows.get();
+}
+
+void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {
+    // The absolute file is put in place first: when the gradient file cannot
+    // be made, the absolute one is still written whole.
+    OutputFile absolute(paths.absoluteFile);
+    absolute.WriteLine(kAbsoluteHeading);
+    std::optional<OutputFile> gradient;
+    try {
+        gradient.emplace(paths.gradientFile);
+    } catch (const FileError&) {
+        WritePointRows(absolute, points, PointTable::Absolute);
+        absolute.Commit();
+        throw;
+    }
+    gradient->WriteLine(kGradientHeading);
+    WritePointRows(absolute, *gradient, points);
+    absolute.Commit();
     gradient->Commit();
     extent.AddPoints(points);
 }

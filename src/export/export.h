@@ -61,6 +61,9 @@ inline constexpr const char* kGradientHeading = "Lon;Lat;grad(H),nT/m";
 // ";" and CR LF.
 void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table);
 
+// Writes the point rows of both tables into their files, one on each core.
+void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points);
+
 // Writes both point files (each replaced whole) and adds the gradient points
 // to `extent`. Throws FileError.
 void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent);

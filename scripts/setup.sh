@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqcustomplot-dev libgl-dev
   libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev gdal-bin
   "$@"
 )
 

@@ -5,6 +5,11 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
+#include "gridhost/contourmap.h"
+#include "gridhost/gridfile.h"
+#include "gridhost/gridjob.h"
+#include "gridhost/kriging.h"
+#include "gridviewer.h"
 #include "mapview/mapframe.h"
 #include "mapview/overlay.h"
 #include "mapview/staticmap.h"
@@ -12,7 +17,9 @@
 #include "survey/reader.h"
 
 #include <QCoreApplication>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QSaveFile>
 #include <QDir>
 #include <QFileInfo>
 
@@ -35,7 +42,8 @@ int Usage() {
         "usage: qgrad table SURVEY [--batch]\n"
         "       qgrad arrange SURVEY\n"
         "       qgrad arrange-folder FOLDER NAME\n"
-        "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n",
+        "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
+        "       qgrad grid SCRIPT.bas [--no-view]\n",
         stderr);
     return kFailure;
 }
@@ -84,6 +92,7 @@ void Open(const QString& path, ReaderVariant variant, OpenedSurvey& s) {
 class Progress {
 public:
     Progress() : shown_(isatty(fileno(stderr)) != 0) {}
+    Progress(const Progress&) = delete;
     ~Progress() {
         if (shown_ && drawn_) std::fputc('\n', stderr);
     }
@@ -170,6 +179,31 @@ int Run(const std::vector<QString>& args) {
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         return kOk;
     }
+    if (command == "grid" && (args.size() == 2 || (args.size() == 3 && args[2] == "--no-view"))) {
+        const GridJob job = ReadGriddingScript(args[1]);
+        const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+        constexpr long long kMaxNodes = 50'000'000;
+        if (static_cast<long long>(job.cols) * job.rows > kMaxNodes)
+            throw GridHostError("a grid of " + std::to_string(job.cols) + " by " + std::to_string(job.rows) +
+                                " nodes is more than this host makes (" + std::to_string(kMaxNodes) + ")");
+        Progress progress;
+        const Grid grid = KrigeGrid(points, job.cols, job.rows, {},
+                                    [&](int rows) { progress.Show(rows, job.rows, "kriging"); });
+        WriteSurfer7Grid(job.gridFile, grid);
+        const QString picturePath = ReplaceExtension(job.gridFile, ".png");
+        const QImage picture = DrawContourMap(grid, points);
+        QSaveFile out(picturePath);
+        if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit())
+            throw std::runtime_error("cannot write " + picturePath.toLocal8Bit().toStdString());
+        PrintPath(job.gridFile);
+        PrintPath(picturePath);
+        if (args.size() == 2 && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            GridViewer viewer(picture, QFileInfo(picturePath).fileName());
+            viewer.show();
+            return QApplication::exec();
+        }
+        return kOk;
+    }
     if (command == "map" && args.size() >= 3) {
         HttpsSettings https;
         for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
@@ -205,11 +239,20 @@ int Run(const std::vector<QString>& args) {
 }  // namespace qgrad
 
 int main(int argc, char** argv) {
-    // Drawing the map's labels needs the GUI module, with no display.
-    const bool drawing = argc > 1 && std::string(argv[1]) == "map";
-    if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::unique_ptr<QCoreApplication> app =
-        drawing ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    // Drawing pictures needs the GUI module, with no display unless the
+    // gridding host shows its picture on one.
+    const std::string command = argc > 1 ? argv[1] : "";
+    const bool drawing = command == "map" || command == "grid";
+    const bool viewing = command == "grid" && !(argc > 3 && std::string(argv[3]) == "--no-view") &&
+                         (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    if (drawing && !viewing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app;
+    if (viewing)
+        app = std::make_unique<QApplication>(argc, argv);
+    else if (drawing)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
     std::vector<QString> args;
     for (int i = 1; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
     try {

@@ -123,3 +123,30 @@ TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QgradTest, GridHostMakesTheGridAndThePicture) {
+    for (const char* name : {"run001.csv", "run002.csv"})
+        QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + name, dir_.filePath(name));
+    ASSERT_EQ(Qgrad({"arrange-folder", dir_.path(), "field"}).code, 0);
+    const Result r = Qgrad({"grid", dir_.filePath("GPS_DIFF_field.bas"), "--no-view"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QString::fromLocal8Bit(r.out).trimmed().split('\n'),
+              QStringList({dir_.filePath("GPS_DIFF_field.grd"), dir_.filePath("GPS_DIFF_field.png")}));
+    QFile grid(dir_.filePath("GPS_DIFF_field.grd"));
+    ASSERT_TRUE(grid.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(grid.read(4) == "DSRB");
+    EXPECT_FALSE(QImage(dir_.filePath("GPS_DIFF_field.png")).isNull());
+
+    QFile script(dir_.filePath("GPS_DIFF_field.bas"));
+    ASSERT_TRUE(script.open(QIODevice::ReadOnly));
+    QByteArray text = script.readAll();
+    script.close();
+    text.replace("NumRows:=100", "NumRows:=many");
+    const Result bad = Qgrad({"grid", Write(text, "bad.bas"), "--no-view"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.err.contains("line 11")) << bad.err.toStdString();
+}
+
+}  // namespace

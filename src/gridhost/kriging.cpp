@@ -1,0 +1,262 @@
+#include "gridhost/kriging.h"
+
+#include <Eigen/Dense>
+#include <nanoflann.hpp>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <numbers>
+#include <utility>
+
+namespace qgrad {
+namespace {
+
+constexpr double kMetresPerDegree = 111319.49079327358;
+constexpr std::size_t kMaxCandidates = 256;
+
+struct PlanePoints {
+    std::vector<double> x, y, z;
+    std::size_t kdtree_get_point_count() const { return x.size(); }
+    double kdtree_get_pt(std::size_t i, std::size_t dim) const { return dim == 0 ? x[i] : y[i]; }
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const {
+        return false;
+    }
+};
+
+using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, PlanePoints>, PlanePoints, 2,
+                                                 std::uint32_t>;
+
+double Cross(const std::array<double, 2>& o, const std::array<double, 2>& a, const std::array<double, 2>& b) {
+    return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
+}
+
+// Andrew's monotone chain; counter-clockwise, without repeated points.
+std::vector<std::array<double, 2>> ConvexHull(const PlanePoints& p) {
+    std::vector<std::array<double, 2>> pts(p.x.size());
+    for (std::size_t i = 0; i < pts.size(); ++i) pts[i] = {p.x[i], p.y[i]};
+    std::sort(pts.begin(), pts.end());
+    pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
+    if (pts.size() < 3) return pts;
+    std::vector<std::array<double, 2>> hull(2 * pts.size());
+    std::size_t k = 0;
+    for (const auto& q : pts) {
+        while (k >= 2 && Cross(hull[k - 2], hull[k - 1], q) <= 0) --k;
+        hull[k++] = q;
+    }
+    for (std::size_t i = pts.size() - 1, lower = k + 1; i-- > 0;) {
+        while (k >= lower && Cross(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
+        hull[k++] = pts[i];
+    }
+    hull.resize(k - 1);
+    return hull;
+}
+
+// Where the horizontal line at y crosses the hull: [left, right], or an
+// empty interval.
+std::pair<double, double> HullSpan(const std::vector<std::array<double, 2>>& hull, double y, double tolerance) {
+    double left = std::numeric_limits<double>::infinity();
+    double right = -left;
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+        const auto& a = hull[i];
+        const auto& b = hull[(i + 1) % hull.size()];
+        const double lo = std::min(a[1], b[1]) - tolerance;
+        const double hi = std::max(a[1], b[1]) + tolerance;
+        if (y < lo || y > hi) continue;
+        if (std::fabs(b[1] - a[1]) <= tolerance) {
+            left = std::min({left, a[0], b[0]});
+            right = std::max({right, a[0], b[0]});
+        } else {
+            const double t = std::clamp((y - a[1]) / (b[1] - a[1]), 0.0, 1.0);
+            const double x = a[0] + t * (b[0] - a[0]);
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    return {left - tolerance, right + tolerance};
+}
+
+// Solves the ordinary kriging system for the neighbours `idx` at (x, y).
+class Solver {
+public:
+    double Estimate(const PlanePoints& p, const std::vector<std::uint32_t>& idx, double x, double y) {
+        const int n = static_cast<int>(idx.size());
+        a_.resize(n + 1, n + 1);
+        b_.resize(n + 1);
+        for (int i = 0; i < n; ++i) {
+            for (int j = i; j < n; ++j) {
+                const double h = std::hypot(p.x[idx[i]] - p.x[idx[j]], p.y[idx[i]] - p.y[idx[j]]);
+                a_(i, j) = a_(j, i) = h;
+            }
+            a_(i, n) = a_(n, i) = 1;
+            b_(i) = std::hypot(p.x[idx[i]] - x, p.y[idx[i]] - y);
+        }
+        a_(n, n) = 0;
+        b_(n) = 1;
+        lu_.compute(a_);
+        w_ = lu_.solve(b_);
+        double z = 0;
+        for (int i = 0; i < n; ++i) z += w_(i) * p.z[idx[i]];
+        return z;
+    }
+
+private:
+    Eigen::MatrixXd a_;
+    Eigen::VectorXd b_, w_;
+    Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
+};
+
+// Up to `perQuadrant` nearest points in each quadrant around (x, y) within
+// `radius`, looked for among the 256 nearest points: a quadrant that has
+// none of its points among those has only far ones, of little weight.
+void QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double y, double radius, int perQuadrant,
+                        std::vector<std::uint32_t>& chosen, std::vector<std::uint32_t>& found,
+                        std::vector<double>& dist) {
+    const std::size_t n = p.x.size();
+    std::size_t k = std::min<std::size_t>(n, 64);
+    const double query[2] = {x, y};
+    const double radius2 = radius * radius;
+    for (;;) {
+        found.resize(k);
+        dist.resize(k);
+        const std::size_t got = tree.knnSearch(query, k, found.data(), dist.data());
+        chosen.clear();
+        std::array<int, 4> count{};
+        bool beyond = false;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (dist[i] > radius2) {
+                beyond = true;
+                break;
+            }
+            const std::uint32_t j = found[i];
+            const int q = (p.x[j] >= x ? 0 : 1) + (p.y[j] >= y ? 0 : 2);
+            if (count[q] < perQuadrant) {
+                ++count[q];
+                chosen.push_back(j);
+            }
+        }
+        const bool full = std::all_of(count.begin(), count.end(), [&](int c) { return c == perQuadrant; });
+        // Look further only while quadrants are short and nearer points remain.
+        if (full || beyond || got < k || k >= n || k >= kMaxCandidates) return;
+        k = std::min(n, k * 4);
+    }
+}
+
+}  // namespace
+
+std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points) {
+    std::map<std::pair<double, double>, std::pair<std::size_t, int>> seen;  // position -> (index, count)
+    std::vector<DataPoint> out;
+    out.reserve(points.size());
+    for (const DataPoint& d : points) {
+        auto [it, fresh] = seen.try_emplace({d.lon, d.lat}, out.size(), 0);
+        if (fresh) out.push_back({d.lon, d.lat, 0});
+        DataPoint& m = out[it->second.first];
+        const int c = ++it->second.second;
+        m.z += (d.z - m.z) / c;  // running mean
+    }
+    return out;
+}
+
+Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options,
+               const std::function<void(int)>& progress) {
+    points = MergeDuplicates(points);
+    Grid g;
+    g.cols = cols;
+    g.rows = rows;
+    g.z.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows),
+               std::numeric_limits<double>::quiet_NaN());
+    if (points.empty()) return g;
+
+    double minLon = points[0].lon, maxLon = minLon, minLat = points[0].lat, maxLat = minLat, sumLat = 0;
+    for (const DataPoint& d : points) {
+        minLon = std::min(minLon, d.lon);
+        maxLon = std::max(maxLon, d.lon);
+        minLat = std::min(minLat, d.lat);
+        maxLat = std::max(maxLat, d.lat);
+        sumLat += d.lat;
+    }
+    g.xLL = minLon;
+    g.yLL = minLat;
+    g.xSize = (maxLon - minLon) / (cols - 1);
+    g.ySize = (maxLat - minLat) / (rows - 1);
+    if (g.xSize == 0 || g.ySize == 0) return g;  // the points lie on one line: no surface
+
+    // Metres on a local plane about the field's middle latitude.
+    const double kx = std::cos(sumLat / static_cast<double>(points.size()) * std::numbers::pi / 180) * kMetresPerDegree;
+    const double ky = kMetresPerDegree;
+    PlanePoints plane;
+    for (const DataPoint& d : points) {
+        plane.x.push_back((d.lon - minLon) * kx);
+        plane.y.push_back((d.lat - minLat) * ky);
+        plane.z.push_back(d.z);
+    }
+    const auto hull = ConvexHull(plane);
+    if (hull.size() < 3) return g;
+
+    const double width = (maxLon - minLon) * kx;
+    const double height = (maxLat - minLat) * ky;
+    const double tolerance = 1e-9 * std::max(width, height);
+    const double radius = 0.5 * std::hypot(width, height);
+    const bool global = points.size() <= options.globalLimit;
+
+    // One system for all nodes when every point takes part.
+    Eigen::PartialPivLU<Eigen::MatrixXd> globalLu;
+    if (global) {
+        const int n = static_cast<int>(points.size());
+        Eigen::MatrixXd a(n + 1, n + 1);
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) a(i, j) = std::hypot(plane.x[i] - plane.x[j], plane.y[i] - plane.y[j]);
+            a(i, n) = a(n, i) = 1;
+        }
+        a(n, n) = 0;
+        globalLu.compute(a);
+    }
+    std::unique_ptr<Tree> tree;
+    if (!global) tree = std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+
+    std::atomic<int> rowsDone{0};
+    std::mutex progressMutex;
+#pragma omp parallel
+    {
+        Solver solver;
+        std::vector<std::uint32_t> chosen, found;
+        std::vector<double> dist;
+        Eigen::VectorXd b, w;
+#pragma omp for schedule(dynamic, 1)
+        for (int row = 0; row < rows; ++row) {
+            const double y = row * g.ySize * ky;
+            const auto [left, right] = HullSpan(hull, y, tolerance);
+            for (int col = 0; col < cols; ++col) {
+                const double x = col * g.xSize * kx;
+                if (x < left || x > right) continue;
+                double value = std::numeric_limits<double>::quiet_NaN();
+                if (global) {
+                    const int n = static_cast<int>(plane.x.size());
+                    b.resize(n + 1);
+                    for (int i = 0; i < n; ++i) b(i) = std::hypot(plane.x[i] - x, plane.y[i] - y);
+                    b(n) = 1;
+                    w = globalLu.solve(b);
+                    value = 0;
+                    for (int i = 0; i < n; ++i) value += w(i) * plane.z[i];
+                } else {
+                    QuadrantNeighbours(*tree, plane, x, y, radius, options.perQuadrant, chosen, found, dist);
+                    if (static_cast<int>(chosen.size()) >= options.minimumPoints)
+                        value = solver.Estimate(plane, chosen, x, y);
+                }
+                g.at(col, row) = std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
+            }
+            const int done = ++rowsDone;
+            if (progress) {
+                std::lock_guard lock(progressMutex);
+                progress(done);
+            }
+        }
+    }
+    return g;
+}
+
+}  // namespace qgrad

@@ -1,0 +1,43 @@
+// Ordinary point kriging with a linear variogram (slope 1, isotropic, no
+// nugget), onto a node-registered grid over the data's extent; nodes outside
+// the convex hull of the data are blank.
+#pragma once
+
+#include "gridhost/gridjob.h"
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace qgrad {
+
+struct Grid {
+    int cols = 0;
+    int rows = 0;
+    double xLL = 0, yLL = 0;      // the south-west node, degrees
+    double xSize = 0, ySize = 0;  // node spacing, degrees
+    std::vector<double> z;        // south row first, west to east; NaN = blank
+
+    double& at(int col, int row) { return z[static_cast<std::size_t>(row) * cols + col]; }
+    double at(int col, int row) const { return z[static_cast<std::size_t>(row) * cols + col]; }
+    static bool Blank(double v) { return std::isnan(v); }
+};
+
+struct KrigingOptions {
+    // All data in one system up to this many points; a local search beyond.
+    std::size_t globalLimit = 250;
+    // Local search: nearest points per quadrant, and the least in all.
+    int perQuadrant = 8;
+    int minimumPoints = 8;
+};
+
+// `progress` is called with the rows done so far (from any thread).
+Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options = {},
+               const std::function<void(int)>& progress = {});
+
+// Exact duplicates (same longitude and latitude) become one point with
+// their mean value; the order of first appearance is kept.
+std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points);
+
+}  // namespace qgrad

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need,
-# when they are missing. Usage: scripts/setup.sh [extra packages...]
+# Installs the Debian packages that building and running (run) or testing
+# (test) need, when they are missing. Usage: scripts/setup.sh [run|test]
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqcustomplot-dev libgl-dev
   libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev
-  libgtest-dev libbenchmark-dev gdal-bin
-  "$@"
+  libgtest-dev libbenchmark-dev
 )
+# Tests also read the grid files with GDAL and fuzz with clang's libFuzzer.
+[ "${1:-run}" = test ] && packages+=(gdal-bin clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@
 namespace qgrad {
 namespace {
 
-constexpr std::size_t kChunk = 4 << 20;
+constexpr qint64 kChunk = 4 << 20;
 constexpr int kDataRow = SurveyTable::kHeadingRows;
 
 std::string Quote(std::string_view text) {
@@ -255,14 +255,16 @@ std::unique_ptr<QFile> OpenSurveyFile(const QString& path) {
     return file;
 }
 
-ReadResult ReadSurveyLines(QFile& file, SurveyTable& table) {
+ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table) {
     struct Closer {
-        QFile& f;
+        QIODevice& f;
         ~Closer() { f.close(); }
     } closer{file};
 
     table.clear();
     const qint64 fileSize = file.size();
+    // Read in large pieces, but no larger than the file needs.
+    const std::size_t chunk = static_cast<std::size_t>(std::clamp<qint64>(fileSize + 1, 64 << 10, kChunk));
     std::string buffer;
     std::size_t begin = 0;  // start of the unread text in buffer
     std::size_t lineCount = 0;
@@ -287,10 +289,9 @@ ReadResult ReadSurveyLines(QFile& file, SurveyTable& table) {
             std::memmove(buffer.data(), buffer.data() + begin, kept);
             begin = 0;
         }
-        buffer.resize(kept + kChunk);
-        const qint64 n = file.read(buffer.data() + kept, static_cast<qint64>(kChunk));
-        if (n < 0) throw SurveyFormatError("cannot read " + file.fileName().toStdString() + ": " +
-                                           file.errorString().toStdString());
+        buffer.resize(kept + chunk);
+        const qint64 n = file.read(buffer.data() + kept, static_cast<qint64>(chunk));
+        if (n < 0) throw SurveyFormatError("cannot read the file: " + file.errorString().toStdString());
         buffer.resize(kept + static_cast<std::size_t>(n));
         std::size_t scanFrom = kept;
         for (;;) {

@@ -6,6 +6,7 @@
 #include "survey/surveytable.h"
 
 #include <QFile>
+#include <QIODevice>
 #include <QString>
 
 #include <array>
@@ -34,10 +35,10 @@ struct SurveyGeometry {
 std::unique_ptr<QFile> OpenSurveyFile(const QString& path);
 
 // Reads the lines into the table (rows 0 to 2 the heading lines, the 4th line
-// dropped, then one row per data line) and closes the file. Empty for a file
-// of fewer than three lines. Throws SurveyFormatError for a read failure or a
-// file without data lines; the file is closed on every path.
-ReadResult ReadSurveyLines(QFile& file, SurveyTable& table);
+// dropped, then one row per data line) and closes the input. Empty for fewer
+// than three lines. Throws SurveyFormatError for a read failure or a survey
+// without data lines; the input is closed on every path.
+ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table);
 
 // Cleans a table that ReadSurveyLines has loaded. Throws SurveyFormatError;
 // the table and geometry then hold what the steps so far produced.

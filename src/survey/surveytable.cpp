@@ -26,7 +26,7 @@ void TextColumn::AppendRows(const TextColumn& other, std::size_t from, std::size
     const std::uint32_t end = other.ends_[to - 1];
     const std::size_t newSize = size_ + (end - begin);
     if (newSize > capacity_) Grow(newSize);
-    std::memcpy(bytes_.get() + size_, other.bytes_.get() + begin, end - begin);
+    if (end > begin) std::memcpy(bytes_.get() + size_, other.bytes_.get() + begin, end - begin);
     const std::int64_t shift = static_cast<std::int64_t>(size_) - begin;
     ends_.reserve(ends_.size() + (to - from));
     for (std::size_t r = from; r < to; ++r) ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));

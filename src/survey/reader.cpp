@@ -15,17 +15,33 @@ namespace {
 constexpr qint64 kChunk = 4 << 20;
 constexpr int kDataRow = SurveyTable::kHeadingRows;
 
+// The text in quotes, cut short, control bytes shown as \xHH.
 std::string Quote(std::string_view text) {
     constexpr std::size_t kMax = 40;
     std::string q = "\"";
-    q.append(text.substr(0, kMax));
+    for (char c : text.substr(0, kMax)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            constexpr char kHex[] = "0123456789ABCDEF";
+            q += "\\x";
+            q += kHex[u >> 4];
+            q += kHex[u & 15];
+        } else {
+            q += c;
+        }
+    }
     if (text.size() > kMax) q += "...";
     return q + "\"";
 }
 
+std::string Unquoted(std::string_view text) {
+    const std::string q = Quote(text);
+    return q.substr(1, q.size() - 2);
+}
+
 [[noreturn]] void FailCell(const SurveyTable& table, int column, std::size_t row, const char* what) {
     throw SurveyFormatError("line " + std::to_string(FileLineOfRow(row)) + ", column " +
-                            std::to_string(column + 1) + " (" + std::string(table.cell(column, 2).substr(0, 40)) +
+                            std::to_string(column + 1) + " (" + Unquoted(table.cell(column, 2)) +
                             "): " + Quote(table.cell(column, row)) + " " + what);
 }
 

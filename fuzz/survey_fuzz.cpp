@@ -31,8 +31,9 @@ void Road(const QByteArray& bytes, qgrad::ReaderVariant variant) {
         CleanSurveyTable(table, variant, geometry);
         ArrangeToGps(table, geometry, true, points);
         const Track track = ReadTrack(table);
-        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(table, k, [](double, double) {});
-        ForEachPosition(table, [](double, double, double) {});
+        const std::vector<double> distances = ReadDistances(table);
+        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(table, distances, k, [](double, double) {});
+        ForEachPosition(table, distances, [](double, double, double) {});
         const RunEnds ends = ReadRunEnds(table);
         MapFrame frame;
         FitFrameToTrack(track.lon, track.lat,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running (run) or testing
-# (test) need, when they are missing. Usage: scripts/setup.sh [run|test]
+# (test) or benchmarking (bench) need, when they are missing.
+# Usage: scripts/setup.sh [run|test|bench]
 set -euo pipefail
 
 packages=(
@@ -9,8 +10,10 @@ packages=(
   libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev
   libgtest-dev libbenchmark-dev
 )
-# Tests also read the grid files with GDAL and fuzz with clang's libFuzzer.
+# Tests also read the grid files with GDAL and fuzz with clang's libFuzzer;
+# benchmarks time whole commands and compare with GDAL's gridding.
 [ "${1:-run}" = test ] && packages+=(gdal-bin clang libclang-rt-14-dev)
+[ "${1:-run}" = bench ] && packages+=(gdal-bin time)
 
 missing=()
 for p in "${packages[@]}"; do

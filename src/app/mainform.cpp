@@ -361,13 +361,14 @@ void TMainForm::BtnArrangeClick() {
 
 void TMainForm::ShowProfiles() {
     const SurveyTable& table = state_.survey;
+    const std::vector<double> distances = ReadDistances(table);
     for (int k = 0; k < kChannels; ++k) {
         QCPGraph* series = Series(k + 1);
         series->data()->clear();
         series->setVisible(ProfileShown(table, k));
         QVector<QCPGraphData> points;
         bool sorted = true;
-        ForEachProfilePoint(table, k, [&](double x, double y) {
+        ForEachProfilePoint(table, distances, k, [&](double x, double y) {
             sorted = sorted && (points.isEmpty() || points.back().key <= x);
             points.push_back({x, y});
         });
@@ -380,7 +381,7 @@ void TMainForm::ShowProfiles() {
     QVector<QCPGraphData> lat;
     lon.reserve(static_cast<qsizetype>(table.dataRowCount()));
     lat.reserve(static_cast<qsizetype>(table.dataRowCount()));
-    ForEachPosition(table, [&](double x, double longitude, double latitude) {
+    ForEachPosition(table, distances, [&](double x, double longitude, double latitude) {
         lon.push_back({x, longitude});
         lat.push_back({x, latitude});
     });

@@ -4,6 +4,7 @@
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
@@ -70,8 +71,9 @@ Track CleanAndArrange(OpenedSurvey& s, ReaderVariant variant, ZoomPrecision zoom
     MapFrame frame;
     FitFrameToTrack(track.lon, track.lat, zoom, frame);
     CheckTrackPixels(frame, track.lon, track.lat);
-    for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(s.table, k, [](double, double) {});
-    ForEachPosition(s.table, [](double, double, double) {});
+    const std::vector<double> distances = ReadDistances(s.table);
+    for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(s.table, distances, k, [](double, double) {});
+    ForEachPosition(s.table, distances, [](double, double, double) {});
     ReadRunEnds(s.table);
     return track;
 }
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
         app = std::make_unique<QGuiApplication>(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
+    qgrad::ClearUpperVectorState();
     std::vector<QString> args;
     for (int i = 1; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
     try {

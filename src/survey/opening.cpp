@@ -14,6 +14,13 @@ Track ReadTrack(const SurveyTable& table) {
     return t;
 }
 
+std::vector<double> ReadDistances(const SurveyTable& table) {
+    std::vector<double> d;
+    d.reserve(table.dataRowCount());
+    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r) d.push_back(CellNumber(table, 3, r));
+    return d;
+}
+
 RunEnds ReadRunEnds(const SurveyTable& table) {
     const std::size_t first = SurveyTable::kHeadingRows;
     const std::size_t last = table.rowCount() - 1;

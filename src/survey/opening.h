@@ -23,13 +23,17 @@ struct RunEnds {
 };
 RunEnds ReadRunEnds(const SurveyTable& table);
 
+// The distance of every data row (column 3), read once for all profiles.
+std::vector<double> ReadDistances(const SurveyTable& table);
+
 // Profile of channel k: (distance, gradient) of every data row whose
-// gradient cell is not empty, in row order.
+// gradient cell is not empty, in row order; `distances` from ReadDistances.
 template <typename Add>
-void ForEachProfilePoint(const SurveyTable& table, int k, Add&& add) {
+void ForEachProfilePoint(const SurveyTable& table, const std::vector<double>& distances, int k, Add&& add) {
     const int column = 5 + 2 * k;
     for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
-        if (!table.cell(column, r).empty()) add(CellNumber(table, 3, r), CellNumber(table, column, r));
+        if (!table.cell(column, r).empty())
+            add(distances[r - SurveyTable::kHeadingRows], CellNumber(table, column, r));
 }
 
 // Shown when the channel's gradient cell of the first data row is not empty.
@@ -37,11 +41,11 @@ inline bool ProfileShown(const SurveyTable& table, int k) {
     return table.rowCount() > SurveyTable::kHeadingRows && !table.cell(5 + 2 * k, SurveyTable::kHeadingRows).empty();
 }
 
-// (distance, longitude) and (distance, latitude) of every data row.
+// (distance, longitude, latitude) of every data row.
 template <typename Add>
-void ForEachPosition(const SurveyTable& table, Add&& add) {
+void ForEachPosition(const SurveyTable& table, const std::vector<double>& distances, Add&& add) {
     for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
-        add(CellNumber(table, 3, r), CellNumber(table, 2, r), CellNumber(table, 1, r));
+        add(distances[r - SurveyTable::kHeadingRows], CellNumber(table, 2, r), CellNumber(table, 1, r));
 }
 
 }  // namespace qgrad

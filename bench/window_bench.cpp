@@ -1,0 +1,96 @@
+// qgrad-bench-window: the window's commands on one survey, timed inside the
+// window process (offscreen): OPEN FILE with the table, chart and map filled,
+// the first paint, scrolling repaints of the table and the chart, and SAVE TO
+// MAP. Prints "stage seconds peak-MB" lines.
+//   qgrad-bench-window SURVEY [--repeat N]
+#include "app/mainform.h"
+#include "app/slategray.h"
+#include "app/surveygrid.h"
+#include "../tests/app/fakeinteraction.h"
+
+#include "common/vectorunit.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTableView>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+double PeakMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+double Seconds(const std::function<void()>& f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (!qEnvironmentVariableIsSet("QGRAD_BENCH_DIRTY_VECTORS")) qgrad::ClearUpperVectorState();
+    qgrad::ApplySlateGrayStyle(app);
+    if (argc < 2) return 2;
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    const int repeat = argc >= 4 ? std::max(1, std::atoi(argv[3])) : 3;
+
+    auto ui = std::make_unique<qgrad::testing::FakeInteraction>();
+    auto* fake = ui.get();
+    qgrad::TMainForm form(std::move(ui), std::make_unique<qgrad::testing::FakeHost>(),
+                          std::make_unique<qgrad::testing::FakeMaps>());
+    form.resize(1600, 900);
+    form.show();
+    QApplication::processEvents();
+
+    std::map<std::string, std::vector<double>> times;
+    std::map<std::string, double> peaks;
+    std::vector<std::string> order;
+    auto run = [&](const std::string& name, const std::function<void()>& f) {
+        if (!times.count(name)) order.push_back(name);
+        times[name].push_back(Seconds(f));
+        peaks[name] = PeakMegabytes();
+    };
+    for (int i = 0; i < repeat; ++i) {
+        fake->openAnswers.push_back(path);
+        run("open (table, chart, map)", [&] { form.BtnOpenClick(); });
+        if (!fake->messages.empty()) {
+            std::fprintf(stderr, "refused: %s\n", qPrintable(fake->messages.back().detail));
+            return 1;
+        }
+        run("first paint", [&] { form.repaint(); });
+        QTableView* table = form.DataStringGrid->sampleView();
+        QScrollBar* bar = table->verticalScrollBar();
+        run("table scroll repaint", [&] {
+            bar->setValue(bar->maximum() / 2 + i * 17);
+            table->viewport()->repaint();
+        });
+        run("chart scroll repaint", [&] {
+            const QCPRange r = form.Chart1->xAxis->range();
+            form.Chart1->xAxis->setRange(r.lower + r.size() / 7, r.upper + r.size() / 7);
+            form.Chart1->replot(QCustomPlot::rpImmediateRefresh);
+        });
+        run("save to map", [&] { form.BtnSaveClick(); });
+    }
+    for (const auto& name : order) {
+        auto& t = times[name];
+        std::sort(t.begin(), t.end());
+        std::printf("%-26s %8.3f %8.0f\n", name.c_str(), t[t.size() / 2], peaks[name]);
+    }
+    return 0;
+}

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks; prints one table. Synthetic surveys are
+# made once into build/bench-data (about 2.5 GB).
+#   scripts/bench.sh [--quick]    (--quick: skips the 7-million-row folder and the large grid)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+scripts/setup.sh bench
+scripts/build.sh bench >/dev/null
+B=build/bench
+D=build/bench-data
+mkdir -p "$D"
+export QT_QPA_PLATFORM=offscreen
+
+make_run() { [ -f "$D/$1.csv" ] || $B/qgrad-gen "$D/$1.csv" --rows "$2" --seed 7; }
+make_run run100k 100000
+make_run run1m 1000000
+if [ $quick = 0 ] && [ ! -f "$D/folder7m/run028.csv" ]; then
+  $B/qgrad-gen --folder "$D/folder7m" --files 28 --rows 250000 --seed 21
+fi
+
+mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+row() { printf "%-34s %10s %9s %10s %12s\n" "$@"; }
+# Seconds and peak MB of a whole command, median of 3.
+timed() {
+  local out times=() peaks=()
+  for _ in 1 2 3; do
+    out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    times+=("${out% *}"); peaks+=("${out#* }")
+  done
+  echo "$(printf '%s\n' "${times[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1 | awk '{ printf "%.0f", $1 / 1024 }')"
+}
+
+row stage rows "file MB" "median s" "peak RSS MB"
+for f in run100k:100000 run1m:1000000; do
+  name=${f%%:*}; rows=${f#*:}; file="$D/$name.csv"
+  $B/qgrad-bench-stages "$file" --repeat 3 2>/dev/null | tail -n +3 | while read -r a b _ _ s p; do
+    row "$a $b" "$rows" "$(mb "$file")" "$s" "$p"; done
+  $B/qgrad-bench-window "$file" --repeat 3 2>/dev/null | while read -r line; do
+    stage=$(echo "$line" | sed -E 's/ +[0-9.]+ +[0-9.]+$//'); set -- $line; n=$#
+    row "window: $stage" "$rows" "$(mb "$file")" "${!n:+$(echo "$line" | awk '{ print $(NF-1) }')}" "$(echo "$line" | awk '{ print $NF }')"
+  done
+  cat_s=$( { /usr/bin/time -f "%e" cat "$file" >/dev/null; } 2>&1 | tail -1)
+  row "cat (the file's bytes)" "$rows" "$(mb "$file")" "$cat_s" "-"
+  read -r s p < <(timed build/src/cli/qgrad arrange "$file")
+  row "qgrad arrange (end to end)" "$rows" "$(mb "$file")" "$s" "$p"
+done
+if [ $quick = 0 ]; then
+  size=$(du -sm "$D/folder7m" | cut -f1)
+  read -r s p < <(timed build/src/cli/qgrad arrange-folder "$D/folder7m" bench)
+  row "qgrad arrange-folder (28 runs)" 7000000 "$size" "$s" "$p"
+fi
+
+# Gridding: our kriging beside GDAL's inverse distance to nearest neighbours,
+# searching within 5 m (GDAL's default radius of 1 unit is 1 degree here,
+# which makes it visit every point for every node).
+G="$D/grid"
+mkdir -p "$G"
+[ -f "$G/a.csv" ] || $B/qgrad-gen --folder "$G" --files 2 --rows 8400 --seed 5 >/dev/null
+build/src/cli/qgrad arrange-folder "$G" points >/dev/null
+pts="$G/GPS_DIFF_points.txt"
+n=$(($(wc -l < "$pts") - 1))
+awk -F';' 'NR == 1 { print "x,y,z"; next } { print $1 "," $2 "," $3 }' "$pts" > "$G/points.csv"
+cat > "$G/points.vrt" <<VRT
+<OGRVRTDataSource><OGRVRTLayer name="points"><SrcDataSource>$PWD/$G/points.csv</SrcDataSource>
+<GeometryType>wkbPoint</GeometryType><GeometryField encoding="PointFromColumns" x="x" y="y" z="z"/></OGRVRTLayer></OGRVRTDataSource>
+VRT
+extent=$(awk -F, 'NR > 1 { if (NR == 2 || $1 < a) a = $1; if (NR == 2 || $1 > b) b = $1; if (NR == 2 || $2 < c) c = $2; if (NR == 2 || $2 > d) d = $2 } END { printf "%.10f %.10f %.10f %.10f", a, b, c, d }' "$G/points.csv")
+set -- $extent
+sizes="200"
+[ $quick = 0 ] && sizes="200 1000"
+for s in $sizes; do
+  sed -E "s/NumCols:=[0-9]+, NumRows:=[0-9]+/NumCols:=$s, NumRows:=$s/" "$G/GPS_DIFF_points.bas" > "$G/grid$s.bas"
+  read -r ours p < <(timed build/src/cli/qgrad grid "$G/grid$s.bas" --no-view)
+  read -r theirs q < <(timed gdal_grid -q -a invdistnn:power=2:max_points=16:radius=0.000045 -txe "$1" "$2" -tye "$3" "$4" \
+      -outsize "$s" "$s" -of GTiff -ot Float64 "$G/points.vrt" "$G/idw$s.tif")
+  row "qgrad grid $s x $s (kriging)" "$n" "-" "$ours" "$p"
+  row "gdal_grid $s x $s (invdistnn, 5 m)" "$n" "-" "$theirs" "$q"
+  awk -v a="$ours" -v b="$theirs" -v s="$s" 'BEGIN { printf "  kriging takes %.2f x the time of gdal_grid at %d x %d\n", a / b, s, s }'
+done

@@ -183,7 +183,7 @@ Levels AllChannelLevels(const SurveyTable& table) {
 
 // The readings of a block of rows, read channel by channel: the placement
 // then walks the rows without chasing 24 columns at once.
-constexpr std::size_t kBlock = 1024;
+constexpr std::size_t kBlock = 4096;
 constexpr std::size_t kNoFault = static_cast<std::size_t>(-1);
 
 struct ReadingBlock {
@@ -273,51 +273,67 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     double rowLon = Value(table, 2, kFirst);
     double lat = rowLat;
     double lon = rowLon;
-    auto block = std::make_unique<ReadingBlock>();
-    for (std::size_t begin = kFirst; begin <= last; begin += kBlock) {
-        const std::size_t end = std::min(last + 1, begin + kBlock);
-        block->Read(table, begin, end);
-        // Rows and channels placed in this block, row-major; their gradient
-        // cells are rewritten channel by channel when the block ends.
-        std::size_t placed = 0;
-        auto rewriteGradients = [&] {
-            for (int k = 0; k < kChannels; ++k)
-                for (std::size_t i = 0; i * kChannels + static_cast<std::size_t>(k) < placed; ++i)
-                    if (block->present[k][i])
-                        gradientOut[k]->Set(begin + i, Text(buf, WritePointValue(buf, block->gradient[k][i])));
-        };
-        try {
-            for (std::size_t r = begin; r < end; ++r) {
-                const std::size_t i = r - begin;
-                if (r != last) {
-                    lat = Value(table, 1, r + 1);
-                    lon = Value(table, 2, r + 1);
-                    double d = GeoDistance(lat, lon, rowLat, rowLon);
-                    rowLat = lat;
-                    rowLon = lon;
-                    if (d == 0) d = 0.01;
-                    distance = Finite(distance + d);
-                    distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
+    // The gradient cells of one block are rewritten on the other core while
+    // the next block is placed; two reading blocks take turns.
+    std::array<std::unique_ptr<ReadingBlock>, 2> blocks = {std::make_unique<ReadingBlock>(),
+                                                           std::make_unique<ReadingBlock>()};
+    auto rewriteGradients = [&gradientOut](const ReadingBlock& block, std::size_t begin, std::size_t placed) {
+        char text[kNumberTextCapacity];
+        for (int k = 0; k < kChannels; ++k)
+            for (std::size_t i = 0; i * kChannels + static_cast<std::size_t>(k) < placed; ++i)
+                if (block.present[k][i])
+                    gradientOut[k]->Set(begin + i, Text(text, WritePointValue(text, block.gradient[k][i])));
+    };
+    std::future<void> rewriting;
+    auto finishRewriting = [&rewriting] {
+        if (rewriting.valid()) rewriting.get();
+    };
+    try {
+        for (std::size_t begin = kFirst, turn = 0; begin <= last; begin += kBlock, ++turn) {
+            const std::size_t end = std::min(last + 1, begin + kBlock);
+            ReadingBlock& block = *blocks[turn % 2];
+            block.Read(table, begin, end);
+            // Rows and channels placed in this block, row-major.
+            std::size_t placed = 0;
+            try {
+                for (std::size_t r = begin; r < end; ++r) {
+                    const std::size_t i = r - begin;
+                    if (r != last) {
+                        lat = Value(table, 1, r + 1);
+                        lon = Value(table, 2, r + 1);
+                        double d = GeoDistance(lat, lon, rowLat, rowLon);
+                        rowLat = lat;
+                        rowLon = lon;
+                        if (d == 0) d = 0.01;
+                        distance = Finite(distance + d);
+                        distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
+                    }
+                    const double lonScale = std::acos(kPi * lat / 360);
+                    for (int k = 0; k < kChannels; ++k, ++placed) {
+                        if (placed == block.fault) throw ArrangeFault{};
+                        if (!block.present[k][i]) continue;
+                        const double dLon = Finite(dLonFactor[k] * lonScale / kPi / 2);
+                        const double pointLon = Finite(g.longitudeSign * (lon + dLon));
+                        const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
+                        const double field = Finite(block.field[k][i] - levels.field[k]);
+                        const double gradient = Finite(block.gradient[k][i] - levels.gradient[k]);
+                        points.append(pointLon, pointLat, field, gradient);
+                        block.gradient[k][i] = gradient;
+                    }
                 }
-                const double lonScale = std::acos(kPi * lat / 360);
-                for (int k = 0; k < kChannels; ++k, ++placed) {
-                    if (placed == block->fault) throw ArrangeFault{};
-                    if (!block->present[k][i]) continue;
-                    const double dLon = Finite(dLonFactor[k] * lonScale / kPi / 2);
-                    const double pointLon = Finite(g.longitudeSign * (lon + dLon));
-                    const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
-                    const double field = Finite(block->field[k][i] - levels.field[k]);
-                    const double gradient = Finite(block->gradient[k][i] - levels.gradient[k]);
-                    points.append(pointLon, pointLat, field, gradient);
-                    block->gradient[k][i] = gradient;
-                }
+            } catch (const ArrangeFault&) {
+                finishRewriting();
+                rewriteGradients(block, begin, placed);
+                throw;
             }
-        } catch (const ArrangeFault&) {
-            rewriteGradients();
-            throw;
+            finishRewriting();
+            rewriting = std::async(std::launch::async, rewriteGradients, std::cref(block), begin, placed);
         }
-        rewriteGradients();
+    } catch (...) {
+        if (rewriting.valid()) rewriting.wait();
+        throw;
     }
+    finishRewriting();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "arrange/arrange.h"
 #include "arrange/geodistance.h"
+#include "common/numtext.h"
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,21 @@ TEST_F(ArrangeTest, AFaultStopsSilentlyKeepingWhatWasDone) {
     EXPECT_EQ(Cell(5, 5), "x");
     EXPECT_EQ(Cell(3, 6), "33396.00");   // distances were written up to the next row
     EXPECT_EQ(Cell(1, 3), "55.5");       // rows of their own are not spread
+}
+
+TEST_F(ArrangeTest, AFaultFarDownKeepsEveryEarlierRow) {
+    // Long enough for the work to go in several blocks.
+    std::vector<Row> rows;
+    for (int i = 0; i < 10000; ++i)
+        rows.push_back({std::to_string(i), FormatFixed(55.0 + i * 1e-6, 6, 12), "37.5", "", "1", i == 9000 ? "x" : "2.25"});
+    Load(rows);
+    EXPECT_FALSE(Arrange(false));
+    EXPECT_EQ(points_.size(), 9000u);
+    EXPECT_EQ(Cell(5, 3 + 8999), "2.3");
+    EXPECT_EQ(Cell(5, 3 + 9000), "x");
+    EXPECT_EQ(Cell(5, 3 + 9001), "2.25");
+    EXPECT_EQ(Cell(3, 3 + 9001), "1002.00");  // the faulty row's step was taken before its readings
+    EXPECT_EQ(Cell(3, 3 + 9002), "");
 }
 
 TEST_F(ArrangeTest, FaultsBeforeThePoints) {

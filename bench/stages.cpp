@@ -8,6 +8,7 @@
 #include "survey/opening.h"
 #include "survey/reader.h"
 
+#include "benchutil.h"
 #include "common/vectorunit.h"
 
 #include <QApplication>
@@ -23,23 +24,8 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-double PeakMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
-double Seconds(const std::function<void()>& f) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-}  // namespace
+using qgrad::bench::PeakMegabytes;
+using qgrad::bench::Seconds;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

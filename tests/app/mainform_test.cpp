@@ -6,6 +6,8 @@
 #include "mapview/markers.h"
 #include "fakeinteraction.h"
 
+#include "testapp.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -32,12 +34,7 @@ const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run001.csv";
 
 class MainFormTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QApplication>(); }
     void SetUp() override {
         auto ui = std::make_unique<FakeInteraction>();
         auto host = std::make_unique<FakeHost>();

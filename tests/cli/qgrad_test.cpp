@@ -1,5 +1,7 @@
 #include "common/errors.h"
 
+#include "testapp.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -26,12 +28,7 @@ Result Qgrad(const QStringList& args) {
 
 class QgradTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "qgrad_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QCoreApplication>(); }
     QString Write(const QByteArray& bytes, const QString& name) {
         const QString path = dir_.filePath(name);
         QFile f(path);

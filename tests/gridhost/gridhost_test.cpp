@@ -5,6 +5,8 @@
 #include "gridhost/gridjob.h"
 #include "gridhost/kriging.h"
 
+#include "testapp.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -192,12 +194,7 @@ TEST(Kriging, LocalSearchFarFromDataIsBlank) {
 
 class GridFileTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "gridhost_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
 };
 
 TEST_F(GridFileTest, GdalReadsSizeExtentStatisticsAndBlanks) {

@@ -4,6 +4,8 @@
 #include "mapview/staticmap.h"
 #include "tlsserver.h"
 
+#include "testapp.h"
+
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -25,12 +27,7 @@ namespace {
 
 class MapViewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "mapview_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
 };
 
 MapFrame Frame(double lon, double lat, int zoom) {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <future>
 
 namespace qgrad {
 
@@ -45,35 +46,54 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, Su
     gradient.WriteLine(kGradientHeading);
     PointExtent extent;
 
+    // Each survey's points are written on the other core while the next
+    // survey is read and arranged: the surveys take turns in two point tables.
+    ArrangedPoints written;
+    std::future<void> writing;
+    auto finishWriting = [&writing] {
+        if (writing.valid()) writing.get();
+    };
     const QStringList names = FindSurveyFiles(folder);
-    for (int i = 0; i < names.size(); ++i) {
-        const QString& name = names[i];
-        steps.BeforeFile(i, static_cast<int>(names.size()), name);
-        table.clear();
-        points.clear();
-        try {
-            auto file = OpenSurveyFile(folder + name);
-            steps.FileOpened(name);
-            if (ReadSurveyLines(*file, table) == ReadResult::Empty) {
-                result.end = FolderRunEnd::EmptyFile;
+    try {
+        for (int i = 0; i < names.size(); ++i) {
+            const QString& name = names[i];
+            steps.BeforeFile(i, static_cast<int>(names.size()), name);
+            table.clear();
+            points.clear();
+            try {
+                auto file = OpenSurveyFile(folder + name);
+                steps.FileOpened(name);
+                if (ReadSurveyLines(*file, table) == ReadResult::Empty) {
+                    result.end = FolderRunEnd::EmptyFile;
+                    result.file = name;
+                    break;
+                }
+                steps.ArrangeAndShow();
+            } catch (const FileError&) {
+                throw;
+            } catch (const std::exception& e) {
+                const auto* format = dynamic_cast<const SurveyFormatError*>(&e);
+                result.end = FolderRunEnd::BadFile;
                 result.file = name;
+                result.detail = name.toLocal8Bit().toStdString() + ": " + (format ? format->detail() : e.what());
                 break;
             }
-            steps.ArrangeAndShow();
-        } catch (const FileError&) {
-            throw;
-        } catch (const std::exception& e) {
-            const auto* format = dynamic_cast<const SurveyFormatError*>(&e);
-            result.end = FolderRunEnd::BadFile;
-            result.file = name;
-            result.detail = name.toLocal8Bit().toStdString() + ": " + (format ? format->detail() : e.what());
-            break;
+            ++result.surveys;
+            steps.AfterFile();
+            finishWriting();
+            std::swap(points, written);
+            writing = std::async(std::launch::async, [&] {
+                WritePointRows(absolute, gradient, written);
+                extent.AddPoints(written);
+            });
         }
-        WritePointRows(absolute, gradient, points);
-        extent.AddPoints(points);
-        ++result.surveys;
-        steps.AfterFile();
+        finishWriting();
+    } catch (...) {
+        if (writing.valid()) writing.wait();
+        throw;
     }
+    // A complete run leaves the last survey's points where the window shows them.
+    if (result.end == FolderRunEnd::Completed && result.surveys > 0) std::swap(points, written);
     absolute.Commit();
     gradient.Commit();
     if (result.end == FolderRunEnd::Completed) WriteGriddingScript(result.paths, extent);

@@ -1,8 +1,8 @@
 // qgrad-bench-stages: times each stage of opening and saving one survey,
 // inside a process that has created its QApplication as the window does.
 //   qgrad-bench-stages SURVEY [--repeat N]
-// Prints one line per stage: seconds (median of the repeats) and the
-// process's peak resident memory after the stage.
+// Prints one tab-separated line per stage: name, rows, file MB, seconds
+// (median of the repeats) and the process's peak resident memory after it.
 #include "arrange/arrange.h"
 #include "export/export.h"
 #include "survey/opening.h"
@@ -76,13 +76,13 @@ int main(int argc, char** argv) {
             qgrad::WriteGriddingScript(paths, extent);
         });
         if (i == 0)
-            std::printf("table %.0f MB in memory (%.2f x the file), points %.0f MB\n", table.memoryBytes() / 1e6,
-                        table.memoryBytes() / 1e6 / mb, points.memoryBytes() / 1e6);
+            std::fprintf(stderr, "table %.0f MB in memory (%.2f x the file), points %.0f MB\n",
+                         table.memoryBytes() / 1e6, table.memoryBytes() / 1e6 / mb, points.memoryBytes() / 1e6);
     }
-    std::printf("%-16s %10s %9s %10s %12s\n", "stage", "rows", "file MB", "median s", "peak RSS MB");
+    // One line a stage: name, rows, file MB, median seconds, peak MB, tab-separated.
     for (auto& s : stages) {
         std::sort(s.times.begin(), s.times.end());
-        std::printf("%-16s %10zu %9.1f %10.3f %12.0f\n", s.name, rows, mb, s.times[s.times.size() / 2], s.peak);
+        std::printf("%s\t%zu\t%.1f\t%.3f\t%.0f\n", s.name, rows, mb, s.times[s.times.size() / 2], s.peak);
     }
     return 0;
 }

@@ -1,7 +1,7 @@
 // qgrad-bench-window: the window's commands on one survey, timed inside the
 // window process (offscreen): OPEN FILE with the table, chart and map filled,
 // the first paint, scrolling repaints of the table and the chart, and SAVE TO
-// MAP. Prints "stage seconds peak-MB" lines.
+// MAP. Prints tab-separated "stage, median seconds, peak MB" lines.
 //   qgrad-bench-window SURVEY [--repeat N]
 #include "app/mainform.h"
 #include "app/slategray.h"
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     for (const auto& name : order) {
         auto& t = times[name];
         std::sort(t.begin(), t.end());
-        std::printf("%-26s %8.3f %8.0f\n", name.c_str(), t[t.size() / 2], peaks[name]);
+        std::printf("%s\t%.3f\t%.0f\n", name.c_str(), t[t.size() / 2], peaks[name]);
     }
     return 0;
 }

@@ -25,27 +25,28 @@ median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 row() { printf "%-34s %10s %9s %10s %12s\n" "$@"; }
 # Seconds and peak MB of a whole command, median of 3.
 timed() {
-  local out times=() peaks=()
+  local out times=() peaks=() log
+  log=$(mktemp)
   for _ in 1 2 3; do
-    out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    /usr/bin/time -f "%e %M" -o "$log" "$@" >/dev/null 2>&1
+    out=$(tail -1 "$log")
     times+=("${out% *}"); peaks+=("${out#* }")
   done
+  rm -f "$log"
   echo "$(printf '%s\n' "${times[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1 | awk '{ printf "%.0f", $1 / 1024 }')"
 }
 
 row stage rows "file MB" "median s" "peak RSS MB"
 for f in run100k:100000 run1m:1000000; do
-  name=${f%%:*}; rows=${f#*:}; file="$D/$name.csv"
-  $B/qgrad-bench-stages "$file" --repeat 3 2>/dev/null | tail -n +3 | while read -r a b _ _ s p; do
-    row "$a $b" "$rows" "$(mb "$file")" "$s" "$p"; done
-  $B/qgrad-bench-window "$file" --repeat 3 2>/dev/null | while read -r line; do
-    stage=$(echo "$line" | sed -E 's/ +[0-9.]+ +[0-9.]+$//'); set -- $line; n=$#
-    row "window: $stage" "$rows" "$(mb "$file")" "${!n:+$(echo "$line" | awk '{ print $(NF-1) }')}" "$(echo "$line" | awk '{ print $NF }')"
-  done
-  cat_s=$( { /usr/bin/time -f "%e" cat "$file" >/dev/null; } 2>&1 | tail -1)
-  row "cat (the file's bytes)" "$rows" "$(mb "$file")" "$cat_s" "-"
+  name=${f%%:*}; rows=${f#*:}; file="$D/$name.csv"; size=$(mb "$file")
+  while IFS=$'\t' read -r stage r m s p; do row "$stage" "$r" "$m" "$s" "$p"; done \
+    < <($B/qgrad-bench-stages "$file" --repeat 3 2>/dev/null)
+  while IFS=$'\t' read -r stage s p; do row "window: $stage" "$rows" "$size" "$s" "$p"; done \
+    < <($B/qgrad-bench-window "$file" --repeat 3 2>/dev/null)
+  read -r s p < <(timed cat "$file")
+  row "cat (the file's bytes)" "$rows" "$size" "$s" "$p"
   read -r s p < <(timed build/src/cli/qgrad arrange "$file")
-  row "qgrad arrange (end to end)" "$rows" "$(mb "$file")" "$s" "$p"
+  row "qgrad arrange (end to end)" "$rows" "$size" "$s" "$p"
 done
 if [ $quick = 0 ]; then
   size=$(du -sm "$D/folder7m" | cut -f1)
@@ -56,10 +57,11 @@ fi
 # Gridding: our kriging beside GDAL's inverse distance to nearest neighbours,
 # searching within 5 m (GDAL's default radius of 1 unit is 1 degree here,
 # which makes it visit every point for every node).
-G="$D/grid"
+G="$D/grid"       # the gridding's own files, beside the two runs' folder
 mkdir -p "$G"
-[ -f "$G/a.csv" ] || $B/qgrad-gen --folder "$G" --files 2 --rows 8400 --seed 5 >/dev/null
-build/src/cli/qgrad arrange-folder "$G" points >/dev/null
+[ -f "$D/grid-runs/run002.csv" ] || $B/qgrad-gen --folder "$D/grid-runs" --files 2 --rows 8400 --seed 5 >/dev/null
+build/src/cli/qgrad arrange-folder "$D/grid-runs" points >/dev/null
+cp "$D/grid-runs/GPS_DIFF_points.txt" "$D/grid-runs/GPS_DIFF_points.bas" "$G/"
 pts="$G/GPS_DIFF_points.txt"
 n=$(($(wc -l < "$pts") - 1))
 awk -F';' 'NR == 1 { print "x,y,z"; next } { print $1 "," $2 "," $3 }' "$pts" > "$G/points.csv"
@@ -72,7 +74,8 @@ set -- $extent
 sizes="200"
 [ $quick = 0 ] && sizes="200 1000"
 for s in $sizes; do
-  sed -E "s/NumCols:=[0-9]+, NumRows:=[0-9]+/NumCols:=$s, NumRows:=$s/" "$G/GPS_DIFF_points.bas" > "$G/grid$s.bas"
+  sed -E "s/NumCols:=[0-9]+, NumRows:=[0-9]+/NumCols:=$s, NumRows:=$s/; s#grid-runs/#grid/#g; s#GPS_DIFF_points.grd#grid$s.grd#g" \
+    "$G/GPS_DIFF_points.bas" > "$G/grid$s.bas"
   read -r ours p < <(timed build/src/cli/qgrad grid "$G/grid$s.bas" --no-view)
   read -r theirs q < <(timed gdal_grid -q -a invdistnn:power=2:max_points=16:radius=0.000045 -txe "$1" "$2" -tye "$3" "$4" \
       -outsize "$s" "$s" -of GTiff -ot Float64 "$G/points.vrt" "$G/idw$s.tif")

@@ -5,6 +5,7 @@
 namespace qgrad {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
+constexpr std::size_t kWriteThrough = 64 << 10;
 }
 
 OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QSaveFile>(path)) {
@@ -18,7 +19,7 @@ OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_uniqu
 OutputFile::~OutputFile() = default;
 
 void OutputFile::Write(std::string_view bytes) {
-    if (bytes.size() >= kFlushSize / 4) {
+    if (bytes.size() >= kWriteThrough) {
         // Large pieces go straight to the file.
         Flush();
         WriteThrough(bytes);

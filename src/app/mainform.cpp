@@ -367,6 +367,7 @@ void TMainForm::ShowProfiles() {
         series->data()->clear();
         series->setVisible(ProfileShown(table, k));
         QVector<QCPGraphData> points;
+        points.reserve(static_cast<qsizetype>(table.dataRowCount()));
         bool sorted = true;
         ForEachProfilePoint(table, distances, k, [&](double x, double y) {
             sorted = sorted && (points.isEmpty() || points.back().key <= x);

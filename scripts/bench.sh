@@ -49,7 +49,7 @@ for f in run100k:100000 run1m:1000000; do
   row "qgrad arrange (end to end)" "$rows" "$size" "$s" "$p"
 done
 if [ $quick = 0 ]; then
-  size=$(du -sm "$D/folder7m" | cut -f1)
+  size=$(du -cm "$D"/folder7m/*.csv | tail -1 | cut -f1)
   read -r s p < <(timed build/src/cli/qgrad arrange-folder "$D/folder7m" bench)
   row "qgrad arrange-folder (28 runs)" 7000000 "$size" "$s" "$p"
 fi

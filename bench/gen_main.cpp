@@ -12,7 +12,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    qgrad::bench::RunSpec spec;
+    qgrad::bench::RunSpec base;
     std::string file, folder;
     int files = 0;
     for (int i = 1; i < argc; ++i) {
@@ -24,11 +24,11 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "--rows") spec.rows = std::strtoull(next(), nullptr, 10);
-        else if (a == "--seed") spec.seed = std::strtoull(next(), nullptr, 10);
-        else if (a == "--line-north") spec.lineNorth = std::strtod(next(), nullptr);
-        else if (a == "--westward") spec.westward = true;
-        else if (a == "--tenths") spec.tenths = true;
+        if (a == "--rows") base.rows = std::strtoull(next(), nullptr, 10);
+        else if (a == "--seed") base.seed = std::strtoull(next(), nullptr, 10);
+        else if (a == "--line-north") base.lineNorth = std::strtod(next(), nullptr);
+        else if (a == "--westward") base.westward = true;
+        else if (a == "--tenths") base.tenths = true;
         else if (a == "--folder") folder = next();
         else if (a == "--files") files = std::atoi(next());
         else if (!a.empty() && a[0] != '-') file = a;
@@ -40,11 +40,11 @@ int main(int argc, char** argv) {
     if (!folder.empty()) {
         std::filesystem::create_directories(folder);
         for (int f = 0; f < files; ++f) {
-            qgrad::bench::RunSpec run = spec;
-            run.seed = spec.seed + static_cast<std::uint64_t>(f);
+            qgrad::bench::RunSpec run = base;
+            run.seed = base.seed + static_cast<std::uint64_t>(f);
             run.lineNorth = 6.0 * f;
             run.westward = f % 2 == 1;
-            run.startSecond = spec.startSecond + f * static_cast<int>(spec.rows / spec.sampleHz + 40);
+            run.startSecond = base.startSecond + f * static_cast<int>(base.rows / base.sampleHz + 40);
             char name[32];
             std::snprintf(name, sizeof name, "run%03d.csv", f + 1);
             if (!qgrad::bench::WriteRun(run, (std::filesystem::path(folder) / name).string())) {
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: qgrad-gen FILE [--rows N] [--seed S] | --folder DIR --files F\n");
         return 2;
     }
-    if (!qgrad::bench::WriteRun(spec, file)) {
+    if (!qgrad::bench::WriteRun(base, file)) {
         std::fprintf(stderr, "qgrad-gen: cannot write %s\n", file.c_str());
         return 1;
     }

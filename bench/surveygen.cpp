@@ -139,8 +139,8 @@ std::string GenerateRun(const RunSpec& s) {
     return out;
 }
 
-bool WriteRun(const RunSpec& spec, const std::string& path) {
-    const std::string text = GenerateRun(spec);
+bool WriteRun(const RunSpec& run, const std::string& path) {
+    const std::string text = GenerateRun(run);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();

@@ -27,9 +27,9 @@ struct RunSpec {
 };
 
 // The whole file.
-std::string GenerateRun(const RunSpec& spec);
+std::string GenerateRun(const RunSpec& run);
 
 // Writes the run to `path`; returns false when the file cannot be written.
-bool WriteRun(const RunSpec& spec, const std::string& path);
+bool WriteRun(const RunSpec& run, const std::string& path);
 
 }  // namespace qgrad::bench

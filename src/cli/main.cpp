@@ -191,7 +191,7 @@ int Run(const std::vector<QString>& args) {
         Progress progress;
         const Grid grid = KrigeGrid(points, job.cols, job.rows, {},
                                     [&](int rows) { progress.Show(rows, job.rows, "kriging"); });
-        WriteSurfer7Grid(job.gridFile, grid);
+        WriteGridFile(job.gridFile, grid);
         const QString picturePath = ReplaceExtension(job.gridFile, ".png");
         const QImage picture = DrawContourMap(grid, points);
         QSaveFile out(picturePath);

@@ -22,7 +22,7 @@ void Put(std::string& out, T v) {
 
 }  // namespace
 
-std::string Surfer7GridBytes(const Grid& g) {
+std::string GridFileBytes(const Grid& g) {
     if (g.z.size() > static_cast<std::size_t>(INT32_MAX) / 8)
         throw GridHostError("a grid of " + std::to_string(g.z.size()) + " nodes does not fit the grid file");
     double zMin = kGridBlank, zMax = kGridBlank;
@@ -49,9 +49,9 @@ std::string Surfer7GridBytes(const Grid& g) {
     return out;
 }
 
-void WriteSurfer7Grid(const QString& path, const Grid& grid) {
+void WriteGridFile(const QString& path, const Grid& grid) {
     OutputFile out(path);
-    out.Write(Surfer7GridBytes(grid));
+    out.Write(GridFileBytes(grid));
     out.Commit();
 }
 

@@ -13,8 +13,8 @@ namespace qgrad {
 // The value that marks a blank node (the 32-bit float 0x7EFFFFEE).
 inline constexpr double kGridBlank = static_cast<double>(1.70141e38f);
 
-std::string Surfer7GridBytes(const Grid& grid);
+std::string GridFileBytes(const Grid& grid);
 // Written whole or not at all. Throws FileError.
-void WriteSurfer7Grid(const QString& path, const Grid& grid);
+void WriteGridFile(const QString& path, const Grid& grid);
 
 }  // namespace qgrad

@@ -208,8 +208,8 @@ TEST_F(GridFileTest, GdalReadsSizeExtentStatisticsAndBlanks) {
     g.z = {1, 2, 3, 4, 5, 6, 7, 8, std::nan(""), 10, 11, 12};
     QTemporaryDir dir;
     const QString path = dir.filePath("g.grd");
-    WriteSurfer7Grid(path, g);
-    const std::string bytes = Surfer7GridBytes(g);
+    WriteGridFile(path, g);
+    const std::string bytes = GridFileBytes(g);
     ASSERT_EQ(bytes.size(), 12 + 8 + 72 + 8 + 12 * 8u);
     EXPECT_EQ(bytes.substr(0, 4), "DSRB");
     EXPECT_EQ(bytes.substr(12, 4), "GRID");
@@ -243,7 +243,7 @@ TEST_F(GridFileTest, AllBlankGridKeepsTheBlankAsItsRange) {
     g.cols = g.rows = 2;
     g.xSize = g.ySize = 1;
     g.z.assign(4, std::nan(""));
-    const std::string bytes = Surfer7GridBytes(g);
+    const std::string bytes = GridFileBytes(g);
     double zMin = 0, zMax = 0;
     std::memcpy(&zMin, bytes.data() + 20 + 8 + 32, 8);
     std::memcpy(&zMax, bytes.data() + 20 + 8 + 40, 8);

@@ -14,3 +14,23 @@ void EnsureApplication() {
 }
 
 }  // namespace qgrad::testing
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+
+namespace qgrad::testing {
+
+// A 650 x 450 JPEG of one colour, as the map service would send.
+inline QByteArray JpegOf(QColor colour) {
+    QImage image(650, 450, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
+}  // namespace qgrad::testing

@@ -319,13 +319,7 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
 }
 
 TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
-    QImage red(650, 450, QImage::Format_RGB32);
-    red.fill(QColor(220, 20, 20));
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    red.save(&buffer, "JPEG");
-    maps_->image = jpeg;
+    maps_->image = qgrad::testing::JpegOf(QColor(220, 20, 20));
     Open(Copy(kSample, "run001.csv"));
     EXPECT_NEAR(form_->SurveyMap->picture().pixelColor(600, 300).red(), 220, 8);
     EXPECT_TRUE(ui_->messages.empty());

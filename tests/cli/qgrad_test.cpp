@@ -94,14 +94,8 @@ TEST_F(QgradTest, ArrangeWritesBesideTheSurveyAndPrintsThePaths) {
 namespace {
 
 TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
-    QImage green(650, 450, QImage::Format_RGB32);
-    green.fill(QColor(20, 160, 60));
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    green.save(&buffer, "JPEG");
     qgrad::testing::TlsServer server;
-    server.SetAnswer(200, "image/jpeg", jpeg);
+    server.SetAnswer(200, "image/jpeg", qgrad::testing::JpegOf(QColor(20, 160, 60)));
 
     const QString out = dir_.filePath("map.png");
     const Result r = Qgrad({"map", kSample, out, "--endpoint", QString::fromStdString(server.url()), "--cacert",

@@ -178,15 +178,6 @@ TEST_F(MapViewTest, MarkerAndRingPlaces) {
     EXPECT_EQ(PlaceCursor(f, 650, 37.4f, 55.7f, QSize(13, 13), 19).text, "37.40000153, 55.70000076");
 }
 
-QByteArray Jpeg(QColor colour) {
-    QImage image(kMapWidth, kMapHeight, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return bytes;
-}
 
 TEST_F(MapViewTest, RequestTextAndImage) {
     EXPECT_EQ(BuildStaticMapUrl("https://h", "37.5", "55.75", "16", "650", "450"),
@@ -195,7 +186,7 @@ TEST_F(MapViewTest, RequestTextAndImage) {
               "https://h/1.x/?ll=-1E-6,51.5&size=650,450&z=18&l=sat,skl&lang=ru_RU");
 
     qgrad::testing::TlsServer server;
-    server.SetAnswer(200, "image/jpeg", Jpeg(QColor(200, 30, 30)));
+    server.SetAnswer(200, "image/jpeg", qgrad::testing::JpegOf(QColor(200, 30, 30)));
     HttpsSettings settings;
     settings.endpoint = server.url();
     settings.caFile = server.certificateFile();
@@ -239,7 +230,7 @@ TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
     // Without our certificate the server is not trusted.
     HttpsSettings system = settings;
     system.caFile.clear();
-    server.SetAnswer(200, "image/jpeg", Jpeg(Qt::red));
+    server.SetAnswer(200, "image/jpeg", qgrad::testing::JpegOf(Qt::red));
     EXPECT_FALSE(CurlMapFetcher(system).FetchMap(Frame(37.5, 55.75, 16)).has_value());
 
     // A server that never answers: the whole request gives up in time.

@@ -264,7 +264,8 @@ void TMainForm::Guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const SurveyFormatError& e) {
-        ReportFormatFailure(e);
+        ui_->SetBusyCursor(false);
+        ui_->ShowMessage(kBadFormatText, FailureDetail(e));
     } catch (const std::exception& e) {
         ui_->SetBusyCursor(false);
         ui_->ShowMessage(QString::fromLocal8Bit(e.what()));
@@ -274,10 +275,9 @@ void TMainForm::Guarded(const std::function<void()>& handler) {
     }
 }
 
-void TMainForm::ReportFormatFailure(const std::exception& failure) {
-    ui_->SetBusyCursor(false);
+QString TMainForm::FailureDetail(const std::exception& failure) {
     const auto* format = dynamic_cast<const SurveyFormatError*>(&failure);
-    ui_->ShowMessage(kBadFormatText, QString::fromLocal8Bit(format ? format->detail() : failure.what()));
+    return QString::fromLocal8Bit(format ? format->detail() : failure.what());
 }
 
 class TMainForm::TableUpdate {
@@ -309,29 +309,42 @@ void TMainForm::BtnOpenClick() {
     BtnSave->setEnabled(false);
     BtnArrangeAll->setEnabled(false);
 
-    TableUpdate update(this);
+    // The views follow the table once the opening has ended, before any message.
+    enum class Outcome { Opened, Empty, Refused };
+    QString detail;
+    const Outcome outcome = [&] {
+        TableUpdate update(this);
+        try {
+            std::unique_ptr<QFile> file = OpenSurveyFile(*path);
+            const QFileInfo info(*path);
+            state_.surveyFileName = info.fileName();
+            state_.surveyFolder = QDir::toNativeSeparators(info.absolutePath() + "/");
+            setWindowTitle(state_.surveyFileName);
 
-    try {
-        std::unique_ptr<QFile> file = OpenSurveyFile(*path);
-        const QFileInfo info(*path);
-        state_.surveyFileName = info.fileName();
-        state_.surveyFolder = QDir::toNativeSeparators(info.absolutePath() + "/");
-        setWindowTitle(state_.surveyFileName);
-
-        const ReadResult read = ReadSurveyLines(*file, state_.survey);
-        ui_->SetBusyCursor(false);
-        if (read == ReadResult::Empty) {
+            const ReadResult read = ReadSurveyLines(*file, state_.survey);
+            ui_->SetBusyCursor(false);
+            if (read == ReadResult::Empty) return Outcome::Empty;
+            CleanArrangeAndShow(ReaderVariant::Interactive, ZoomPrecision::Single);
+            return Outcome::Opened;
+        } catch (const std::exception& e) {
+            // Whatever stops the opening is reported as a file the program cannot take.
+            detail = FailureDetail(e);
+            return Outcome::Refused;
+        }
+    }();
+    ui_->SetBusyCursor(false);
+    switch (outcome) {
+        case Outcome::Empty:
             ui_->ShowMessage(kEmptyFileText);
             return;
-        }
-        CleanArrangeAndShow(ReaderVariant::Interactive, ZoomPrecision::Single);
-    } catch (const std::exception& e) {
-        // Whatever stops the opening is reported as a file the program cannot take.
-        ReportFormatFailure(e);
-        return;
+        case Outcome::Refused:
+            ui_->ShowMessage(kBadFormatText, detail);
+            return;
+        case Outcome::Opened:
+            BtnSave->setEnabled(true);
+            BtnArrangeAll->setEnabled(true);
+            return;
     }
-    BtnSave->setEnabled(true);
-    BtnArrangeAll->setEnabled(true);
 }
 
 void TMainForm::CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision) {

@@ -116,7 +116,7 @@ private:
     // Runs a handler so that no exception crosses the event loop: what the
     // command does not catch is shown in the message box.
     void Guarded(const std::function<void()>& handler);
-    void ReportFormatFailure(const std::exception& failure);
+    static QString FailureDetail(const std::exception& failure);
 
     ModuleState state_;
     std::unique_ptr<UserInteraction> ui_;

@@ -488,6 +488,9 @@ void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueInd
     PlaceCursorMarker();
     Shape1->show();
     Edit1->show();
+    // The ring and its label lie over the start and end markers.
+    Shape1->raise();
+    Edit1->raise();
 }
 
 void TMainForm::Shape1MouseUp() {

@@ -18,9 +18,16 @@ void EnsureApplication() {
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
+#include <QFile>
 #include <QImage>
 
 namespace qgrad::testing {
+
+// Writes a file whole; false when it cannot be written.
+inline bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
 
 // A 650 x 450 JPEG of one colour, as the map service would send.
 inline QByteArray JpegOf(QColor colour) {

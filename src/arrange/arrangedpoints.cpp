@@ -27,11 +27,6 @@ void ArrangedPoints::append(double lon, double lat, double field, double gradien
     gradient_.push_back(gradient);
 }
 
-void ArrangedPoints::truncate(std::size_t n) {
-    for (auto* v : {&lon_, &lat_, &field_, &gradient_})
-        if (v->size() > n) v->resize(n);
-}
-
 std::string ArrangedPoints::CellText(PointTable t, int column, std::size_t row) const {
     if (row == 0) return column == 0 ? lonHeading : column == 1 ? latHeading : ValueHeading(t);
     const std::size_t i = row - 1;

@@ -27,7 +27,6 @@ public:
     void clear();
     void reserve(std::size_t n);
     void append(double lon, double lat, double field, double gradient);
-    void truncate(std::size_t n);
 
     double lon(std::size_t i) const { return lon_[i]; }
     double lat(std::size_t i) const { return lat_[i]; }

@@ -53,9 +53,7 @@ protected:
     }
     QString Write(const QByteArray& bytes, const QString& name) {
         const QString path = dir_.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(qgrad::testing::WriteFile(path, bytes));
         return path;
     }
     void Open(const QString& path) {

@@ -31,9 +31,7 @@ protected:
     static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QCoreApplication>(); }
     QString Write(const QByteArray& bytes, const QString& name) {
         const QString path = dir_.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(qgrad::testing::WriteFile(path, bytes));
         return path;
     }
     QTemporaryDir dir_;

@@ -3,10 +3,8 @@
 //   qgrad-bench-stages SURVEY [--repeat N]
 // Prints one tab-separated line per stage: name, rows, file MB, seconds
 // (median of the repeats) and the process's peak resident memory after it.
-#include "arrange/arrange.h"
 #include "export/export.h"
-#include "survey/opening.h"
-#include "survey/reader.h"
+#include "pipeline/opensurvey.h"
 
 #include "benchutil.h"
 #include "common/vectorunit.h"
@@ -45,39 +43,45 @@ int main(int argc, char** argv) {
         std::vector<double> times;
         double peak = 0;
     };
-    std::vector<Stage> stages(4);
-    const char* names[] = {"read and clean", "arrange", "opening reads", "save to map"};
-    for (int i = 0; i < 4; ++i) stages[i].name = names[i];
+    // The opening's stages, timed from one stage reached to the next.
+    std::vector<Stage> stages;
+    for (const char* name : {"read", "clean", "arrange", "opening reads", "save to map"}) stages.push_back({name, {}, 0});
+    auto stageOf = [](qgrad::OpeningStage s) -> int {
+        switch (s) {
+            case qgrad::OpeningStage::Read: return 0;
+            case qgrad::OpeningStage::Cleaned: return 1;
+            case qgrad::OpeningStage::Arranged: return 2;
+            case qgrad::OpeningStage::Done: return 3;
+            default: return -1;
+        }
+    };
     std::size_t rows = 0;
     for (int i = 0; i < repeat; ++i) {
-        qgrad::SurveyTable table;
-        qgrad::SurveyGeometry geometry;
-        qgrad::ArrangedPoints points;
-        auto run = [&](Stage& s, const std::function<void()>& f) {
-            s.times.push_back(Seconds(f));
-            s.peak = PeakMegabytes();
+        qgrad::OpenedSurvey survey;
+        qgrad::OpeningOptions options;
+        options.keepProfiles = false;  // as qgrad opens
+        auto last = std::chrono::steady_clock::now();
+        options.stageReached = [&](qgrad::OpeningStage reached) {
+            const int index = stageOf(reached);
+            if (reached == qgrad::OpeningStage::FileOpened) last = std::chrono::steady_clock::now();
+            if (index < 0) return;
+            const auto now = std::chrono::steady_clock::now();
+            stages[index].times.push_back(std::chrono::duration<double>(now - last).count());
+            stages[index].peak = PeakMegabytes();
+            last = now;
         };
-        run(stages[0], [&] { qgrad::ReadSurveyFile(path, qgrad::ReaderVariant::Interactive, table, geometry); });
-        rows = table.dataRowCount();
-        run(stages[1], [&] { qgrad::ArrangeToGps(table, geometry, true, points); });
-        run(stages[2], [&] {
-            qgrad::ReadTrack(table);
-            double sum = 0;
-            const std::vector<double> distances = qgrad::ReadDistances(table);
-            for (int k = 0; k < qgrad::kChannels; ++k)
-                qgrad::ForEachProfilePoint(table, distances, k, [&](double x, double y) { sum += x + y; });
-            qgrad::ForEachPosition(table, distances, [&](double x, double lon, double lat) { sum += x + lon + lat; });
-            qgrad::ReadRunEnds(table);
-            if (sum == 42) std::puts("");
-        });
-        run(stages[3], [&] {
+        qgrad::OpenSurvey(path, options, survey);
+        rows = survey.table.dataRowCount();
+        stages[4].times.push_back(Seconds([&] {
             qgrad::PointExtent extent;
-            qgrad::WritePointFiles(paths, points, extent);
+            qgrad::WritePointFiles(paths, survey.points, extent);
             qgrad::WriteGriddingScript(paths, extent);
-        });
+        }));
+        stages[4].peak = PeakMegabytes();
         if (i == 0)
             std::fprintf(stderr, "table %.0f MB in memory (%.2f x the file), points %.0f MB\n",
-                         table.memoryBytes() / 1e6, table.memoryBytes() / 1e6 / mb, points.memoryBytes() / 1e6);
+                         survey.table.memoryBytes() / 1e6, survey.table.memoryBytes() / 1e6 / mb,
+                         survey.points.memoryBytes() / 1e6);
     }
     // One line a stage: name, rows, file MB, median seconds, peak MB, tab-separated.
     for (auto& s : stages) {

@@ -54,7 +54,10 @@ int main(int argc, char** argv) {
     };
     for (int i = 0; i < repeat; ++i) {
         fake->openAnswers.push_back(path);
-        run("open (table, chart, map)", [&] { form.BtnOpenClick(); });
+        run("open (table, chart, map)", [&] {
+            form.BtnOpenClick();
+            while (form.IsWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        });
         if (!fake->messages.empty()) {
             std::fprintf(stderr, "refused: %s\n", qPrintable(fake->messages.back().detail));
             return 1;

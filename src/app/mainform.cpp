@@ -1,18 +1,18 @@
 #include "app/mainform.h"
 
+#include "app/backgroundjob.h"
 #include "app/mapwidgets.h"
 #include "app/slategray.h"
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
-#include "arrange/arrange.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "export/export.h"
 #include "mapview/markers.h"
-#include "survey/opening.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,6 +23,9 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <qcustomplot.h>
+
+#include <algorithm>
+#include <array>
 
 // The marker pictures live in this static library; Q_INIT_RESOURCE must stand
 // outside any namespace.
@@ -35,10 +38,7 @@ const QColor kSeriesColors[] = {QColor(0x2B, 0x40, 0x6B), QColor(0x3B, 0x54, 0x8
                                 QColor(0x4E, 0x97, 0xA8), QColor(0x5D, 0xB7, 0x9E), QColor(0x41, 0xA0, 0x8A),
                                 QColor(0x2B, 0x92, 0x7D), QColor(0x1D, 0x7B, 0x63)};
 
-QColor SeriesColor(int index) {
-    if (index >= 12) return kSeriesColors[3];  // the position look-ups
-    return kSeriesColors[index % 8];
-}
+QColor SeriesColor(int index) { return kSeriesColors[index % 8]; }
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
@@ -71,7 +71,8 @@ TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLa
                      std::unique_ptr<MapFetcher> maps)
     : ui_(ui ? std::move(ui) : std::make_unique<WidgetInteraction>(this)),
       host_(host ? std::move(host) : std::make_unique<SystemHostLauncher>()),
-      maps_(maps ? std::move(maps) : std::make_unique<CurlMapFetcher>()) {
+      maps_(maps ? std::move(maps) : std::make_unique<CurlMapFetcher>()),
+      job_(std::make_unique<BackgroundJob>()) {
     InitMarkerResources();
     setWindowTitle("Quenor GRADIOMETER");
     resize(892, 508);
@@ -79,7 +80,9 @@ TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLa
     FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    job_.reset();  // the work uses the window's members: it ends first
+}
 
 QCPGraph* TMainForm::Series(int number) const { return Chart1->graph(number - 1); }
 
@@ -154,7 +157,6 @@ void TMainForm::CreateControls() {
     connect(BtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { BtnOpenClick(); }); });
     connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
     connect(BtnArrangeAll, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeAllClick(); }); });
-    connect(BtnArrange, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeClick(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
         Guarded([=, this] { Chart1ClickSeries(p, index); });
@@ -188,7 +190,7 @@ void TMainForm::CreateChart() {
     wall.setColorAt(1, Qt::white);
     Chart1->axisRect()->setBackground(QBrush(wall));
 
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < kChannels; ++i) {
         QCPGraph* g = Chart1->addGraph();
         QPen pen(SeriesColor(i), 1);
         pen.setCapStyle(Qt::RoundCap);
@@ -196,7 +198,6 @@ void TMainForm::CreateChart() {
         g->setAdaptiveSampling(true);
         g->setSelectable(QCP::stNone);
     }
-    for (int number : {13, 14}) Series(number)->setVisible(false);
 }
 
 void TMainForm::CouplePointTables() {
@@ -280,6 +281,15 @@ QString TMainForm::FailureDetail(const std::exception& failure) {
     return QString::fromLocal8Bit(format ? format->detail() : failure.what());
 }
 
+// An opened survey made ready for the window on the worker: its map
+// picture and the chart's data in the form the chart keeps.
+struct ShownSurvey {
+    OpenedSurvey survey;
+    std::optional<ComposedMap> map;  // once the opening came as far as the map frame
+    std::optional<std::string> mapFailure;
+    std::array<QVector<QCPGraphData>, kChannels> chart;
+};
+
 class TMainForm::TableUpdate {
 public:
     explicit TableUpdate(TMainForm* form) : f_(form) {
@@ -299,6 +309,30 @@ private:
     TMainForm* f_;
 };
 
+bool TMainForm::IsWorking() const { return job_->running(); }
+
+OpeningOptions TMainForm::CurrentOpeningOptions() const {
+    OpeningOptions options;
+    options.levelSignals = ArrSignalsCheckBox->isChecked();
+    options.previousFrame = state_.frame;
+    return options;
+}
+
+void TMainForm::BeginWork(const QString& progressFormat) {
+    BtnOpen->setEnabled(false);
+    BtnSave->setEnabled(false);
+    BtnArrangeAll->setEnabled(false);
+    ArrangeAllProgress->setFormat(progressFormat);
+    ArrangeAllProgress->setRange(0, 0);  // busy until a count is known
+    ArrangeAllProgress->show();
+}
+
+void TMainForm::EndWork() {
+    ArrangeAllProgress->hide();
+    BtnOpen->setEnabled(true);
+    ui_->SetBusyCursor(false);
+}
+
 void TMainForm::BtnOpenClick() {
     const std::optional<QString> path = ui_->ChooseFileToOpen();
     if (!path) return;
@@ -306,104 +340,126 @@ void TMainForm::BtnOpenClick() {
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
-    BtnSave->setEnabled(false);
-    BtnArrangeAll->setEnabled(false);
+    BeginWork(QFileInfo(*path).fileName());
 
-    // The views follow the table once the opening has ended, before any message.
-    enum class Outcome { Opened, Empty, Refused };
-    QString detail;
-    const Outcome outcome = [&] {
-        TableUpdate update(this);
+    struct Outcome {
+        std::shared_ptr<ShownSurvey> shown;
+        std::optional<SurveyFormatError> refusal;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const OpeningOptions options = CurrentOpeningOptions();
+    job_->Start(
+        [this, outcome, options, path = *path] {
+            OpenedSurvey survey;
+            try {
+                OpenSurvey(path, options, survey);
+            } catch (const SurveyFormatError& e) {
+                outcome->refusal = e;
+            }
+            outcome->shown = PrepareToShow(std::move(survey));
+            if (!outcome->refusal && outcome->shown->mapFailure)
+                outcome->refusal.emplace(*outcome->shown->mapFailure);
+        },
+        [this, outcome](const std::exception_ptr& failure) {
+            if (failure) {
+                EndWork();
+                Guarded([&] { std::rethrow_exception(failure); });
+                return;
+            }
+            FinishOpening(outcome->shown, outcome->refusal);
+        });
+}
+
+std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
+    auto shown = std::make_shared<ShownSurvey>();
+    shown->survey = std::move(survey);
+    OpenedSurvey& s = shown->survey;
+    if (s.reached >= OpeningStage::Framed) {
+        const std::optional<QByteArray> jpeg = maps_->FetchMap(s.frame);
+        shown->map.emplace();
         try {
-            std::unique_ptr<QFile> file = OpenSurveyFile(*path);
-            const QFileInfo info(*path);
-            state_.surveyFileName = info.fileName();
-            state_.surveyFolder = QDir::toNativeSeparators(info.absolutePath() + "/");
-            setWindowTitle(state_.surveyFileName);
-
-            const ReadResult read = ReadSurveyLines(*file, state_.survey);
-            ui_->SetBusyCursor(false);
-            if (read == ReadResult::Empty) return Outcome::Empty;
-            CleanArrangeAndShow(ReaderVariant::Interactive, ZoomPrecision::Single);
-            return Outcome::Opened;
-        } catch (const std::exception& e) {
-            // Whatever stops the opening is reported as a file the program cannot take.
-            detail = FailureDetail(e);
-            return Outcome::Refused;
+            ComposeSurveyMap(jpeg, s.frame, s.track.lon, s.track.lat, *shown->map);
+        } catch (const std::range_error& e) {
+            shown->mapFailure = e.what();  // the picture as far as it was drawn
         }
-    }();
-    ui_->SetBusyCursor(false);
-    switch (outcome) {
-        case Outcome::Empty:
-            ui_->ShowMessage(kEmptyFileText);
-            return;
-        case Outcome::Refused:
-            ui_->ShowMessage(kBadFormatText, detail);
-            return;
-        case Outcome::Opened:
-            BtnSave->setEnabled(true);
-            BtnArrangeAll->setEnabled(true);
-            return;
+    }
+    if (s.reached >= OpeningStage::Profiled) {
+        for (int k = 0; k < kChannels; ++k) {
+            std::vector<ProfilePoint>& points = s.profiles[k].points;
+            QVector<QCPGraphData>& data = shown->chart[k];
+            data.resize(static_cast<qsizetype>(points.size()));
+            std::transform(points.begin(), points.end(), data.begin(),
+                           [](const ProfilePoint& p) { return QCPGraphData(p.distance, p.gradient); });
+            points = {};
+        }
+    }
+    return shown;
+}
+
+void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal) {
+    const OpenedSurvey& s = shown->survey;
+    if (s.reached >= OpeningStage::FileOpened) {
+        state_.surveyFileName = s.fileName;
+        state_.surveyFolder = s.folder;
+    }
+    ShowSurvey(*shown);
+    BtnSave->setEnabled(state_.arranged);
+    EndWork();
+    if (refusal) {
+        if (refusal->kind() == SurveyFormatError::Kind::Empty)
+            ui_->ShowMessage(QString::fromUtf8(refusal->what()));
+        else
+            ui_->ShowMessage(QString::fromUtf8(refusal->what()), QString::fromLocal8Bit(refusal->detail()));
+        return;
+    }
+    BtnArrangeAll->setEnabled(true);
+}
+
+void TMainForm::ShowSurvey(ShownSurvey& shown) {
+    OpenedSurvey& s = shown.survey;
+    if (s.reached >= OpeningStage::FileOpened) setWindowTitle(s.fileName);
+    {
+        TableUpdate update(this);
+        std::swap(state_.survey, s.table);
+        std::swap(state_.points, s.points);
+    }
+    state_.geometry = s.geometry;
+    state_.arranged = s.arranged;
+    if (shown.map) {
+        state_.trackLongitudes = std::move(s.track.lon);
+        state_.trackLatitudes = std::move(s.track.lat);
+        state_.frame = s.frame;
+        state_.cursorLon = static_cast<float>(s.frame.centreLon);
+        state_.cursorLat = static_cast<float>(s.frame.centreLat);
+        state_.baseMapBitmap = shown.map->base;
+        state_.trackMapBitmap = shown.map->track;
+        SurveyMap->setPicture(shown.map->track);
+    }
+    if (s.reached >= OpeningStage::Profiled) ShowProfiles(shown);
+    if (s.reached >= OpeningStage::Done) {
+        state_.startLon = s.ends.startLon;
+        state_.startLat = s.ends.startLat;
+        state_.endLon = s.ends.endLon;
+        state_.endLat = s.ends.endLat;
+        PlaceStartEndMarkers();
+        ImgStart->show();
+        ImgEnd->show();
     }
 }
 
-void TMainForm::CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision) {
-    CleanSurveyTable(state_.survey, variant, state_.geometry);
-    BtnArrangeClick();
-
-    Track track = ReadTrack(state_.survey);
-    state_.trackLongitudes = std::move(track.lon);
-    state_.trackLatitudes = std::move(track.lat);
-    FitMapToTrack(zoomPrecision);
-    ShowProfiles();
-
-    const RunEnds ends = ReadRunEnds(state_.survey);
-    state_.startLon = ends.startLon;
-    state_.startLat = ends.startLat;
-    state_.endLon = ends.endLon;
-    state_.endLat = ends.endLat;
-    PlaceStartEndMarkers();
-    ImgStart->show();
-    ImgEnd->show();
-}
-
-void TMainForm::BtnArrangeClick() {
-    if (ArrangeToGps(state_.survey, state_.geometry, ArrSignalsCheckBox->isChecked(), state_.points))
-        BtnSave->setEnabled(true);
-}
-
-void TMainForm::ShowProfiles() {
-    const SurveyTable& table = state_.survey;
-    const std::vector<double> distances = ReadDistances(table);
+void TMainForm::ShowProfiles(ShownSurvey& shown) {
+    OpenedSurvey& s = shown.survey;
     for (int k = 0; k < kChannels; ++k) {
         QCPGraph* series = Series(k + 1);
-        series->data()->clear();
-        series->setVisible(ProfileShown(table, k));
-        QVector<QCPGraphData> points;
-        points.reserve(static_cast<qsizetype>(table.dataRowCount()));
-        bool sorted = true;
-        ForEachProfilePoint(table, distances, k, [&](double x, double y) {
-            sorted = sorted && (points.isEmpty() || points.back().key <= x);
-            points.push_back({x, y});
-        });
-        series->data()->set(points, sorted);
+        series->data()->set(shown.chart[k], s.profiles[k].sorted);
+        series->setVisible(s.profiles[k].shown);
+        shown.chart[k] = {};
     }
-    Chart1->xAxis->rescale();
-    Chart1->yAxis->rescale();
-
-    QVector<QCPGraphData> lon;
-    QVector<QCPGraphData> lat;
-    lon.reserve(static_cast<qsizetype>(table.dataRowCount()));
-    lat.reserve(static_cast<qsizetype>(table.dataRowCount()));
-    ForEachPosition(table, distances, [&](double x, double longitude, double latitude) {
-        lon.push_back({x, longitude});
-        lat.push_back({x, latitude});
-    });
-    // Look-up lists by index: kept in row order.
-    Series(13)->data()->set(lon, true);
-    Series(14)->data()->set(lat, true);
-    Series(13)->setVisible(false);
-    Series(14)->setVisible(false);
+    // The axes span the profiles on show.
+    Chart1->xAxis->rescale(true);
+    Chart1->yAxis->rescale(true);
+    state_.positionLon = std::move(s.positionLon);
+    state_.positionLat = std::move(s.positionLat);
     Chart1->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -422,52 +478,60 @@ void TMainForm::BtnArrangeAllClick() {
     if (!answer) return;
     ui_->SetBusyCursor(true);
     state_.surveyFileName = CombinedName(*answer);
+    BeginWork("%v of %m");
 
-    // A second command inside the run is not taken; the run shows its progress.
-    struct RunScope {
-        TMainForm* f;
-        std::optional<TableUpdate> update;
-        RunScope(TMainForm* form) : f(form) {
-            f->BtnOpen->setEnabled(false);
-            f->ArrangeAllProgress->setValue(0);
-            f->ArrangeAllProgress->show();
-        }
-        ~RunScope() {
-            update.reset();
-            f->BtnOpen->setEnabled(true);
-            f->ArrangeAllProgress->hide();
-        }
-    } scope(this);
-
+    // Each survey is shown as it is opened; the run waits until the window
+    // has taken it.
     class WindowSteps : public FolderRunSteps {
     public:
-        WindowSteps(TMainForm* f, RunScope& scope) : f_(f), scope_(scope) {}
+        explicit WindowSteps(TMainForm* f) : f_(f) {}
         void BeforeFile(int index, int count, const QString&) override {
-            f_->ArrangeAllProgress->setRange(0, count);
-            f_->ArrangeAllProgress->setValue(index);
-            f_->BtnSave->setEnabled(false);
-            f_->BtnArrangeAll->setEnabled(false);
-            scope_.update.emplace(f_);  // the views follow the new survey
+            f_->job_->Post([f = f_, index, count] {
+                f->ArrangeAllProgress->setRange(0, count);
+                f->ArrangeAllProgress->setValue(index);
+            });
         }
-        void FileOpened(const QString& name) override { f_->setWindowTitle(name); }
-        void ArrangeAndShow() override { f_->CleanArrangeAndShow(ReaderVariant::Batch, ZoomPrecision::Double); }
+        void Show(OpenedSurvey& survey) override {
+            const std::shared_ptr<ShownSurvey> shown = f_->PrepareToShow(std::move(survey));
+            f_->job_->ApplyAndWait([f = f_, shown] { f->ShowSurvey(*shown); });
+        }
         void AfterFile() override {
-            f_->BtnArrangeAll->setEnabled(true);
-            scope_.update.reset();
-            f_->ArrangeAllProgress->setValue(f_->ArrangeAllProgress->value() + 1);
-            f_->ui_->ProcessPendingEvents();
+            f_->job_->Post([f = f_] { f->ArrangeAllProgress->setValue(f->ArrangeAllProgress->value() + 1); });
         }
 
     private:
         TMainForm* f_;
-        RunScope& scope_;
-    } steps(this, scope);
+    };
 
-    const FolderRunResult run = RunFolder(state_.surveyFolder, state_.surveyFileName, state_.survey, state_.points, steps);
-    scope.update.reset();
-    ui_->SetBusyCursor(false);
+    auto run = std::make_shared<FolderRunResult>();
+    const OpeningOptions options = CurrentOpeningOptions();
+    job_->Start(
+        [this, run, options, folder = state_.surveyFolder, name = state_.surveyFileName] {
+            WindowSteps steps(this);
+            *run = RunFolder(folder, name, options, steps);
+        },
+        [this, run](const std::exception_ptr& failure) {
+            if (failure) {
+                EndWork();
+                Guarded([&] { std::rethrow_exception(failure); });
+                return;
+            }
+            FinishFolderRun(*run);
+        });
+}
+
+void TMainForm::FinishFolderRun(FolderRunResult& run) {
+    BtnSave->setEnabled(state_.arranged);
+    EndWork();
     switch (run.end) {
         case FolderRunEnd::Completed:
+            // The last survey's points stay where the window shows them.
+            diffModel_->BeginUpdate();
+            absModel_->BeginUpdate();
+            state_.points = std::move(run.lastPoints);
+            diffModel_->EndUpdate();
+            absModel_->EndUpdate();
+            BtnArrangeAll->setEnabled(true);
             host_->StartGriddingHost(run.paths.scriptFile);
             break;
         case FolderRunEnd::EmptyFile:
@@ -480,11 +544,10 @@ void TMainForm::BtnArrangeAllClick() {
 }
 
 void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueIndex) {
-    const auto lon = Series(13)->data();
-    const auto lat = Series(14)->data();
-    if (valueIndex < 0 || valueIndex >= lon->size() || valueIndex >= lat->size()) return;
-    state_.cursorLon = static_cast<float>((lon->constBegin() + valueIndex)->value);
-    state_.cursorLat = static_cast<float>((lat->constBegin() + valueIndex)->value);
+    const std::size_t rows = std::min(state_.positionLon.size(), state_.positionLat.size());
+    if (valueIndex < 0 || static_cast<std::size_t>(valueIndex) >= rows) return;
+    state_.cursorLon = static_cast<float>(state_.positionLon[valueIndex]);
+    state_.cursorLat = static_cast<float>(state_.positionLat[valueIndex]);
     PlaceCursorMarker();
     Shape1->show();
     Edit1->show();
@@ -496,30 +559,6 @@ void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueInd
 void TMainForm::Shape1MouseUp() {
     Edit1->hide();
     Shape1->hide();
-}
-
-void TMainForm::FitMapToTrack(ZoomPrecision precision) {
-    FitFrameToTrack(state_.trackLongitudes, state_.trackLatitudes, precision, state_.frame);
-    state_.cursorLon = static_cast<float>(state_.frame.centreLon);
-    state_.cursorLat = static_cast<float>(state_.frame.centreLat);
-    LoadSurveyMap();
-}
-
-void TMainForm::LoadSurveyMap() {
-    const std::optional<QByteArray> jpeg = maps_->FetchMap(state_.frame);
-    ComposedMap map;
-    auto show = [&] {
-        state_.baseMapBitmap = map.base;
-        state_.trackMapBitmap = map.track;
-        SurveyMap->setPicture(map.track);
-    };
-    try {
-        ComposeSurveyMap(jpeg, state_.frame, state_.trackLongitudes, state_.trackLatitudes, map);
-    } catch (...) {
-        show();  // the picture as far as it was drawn
-        throw;
-    }
-    show();
 }
 
 void TMainForm::PlaceStartEndMarkers() {

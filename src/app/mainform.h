@@ -4,9 +4,12 @@
 
 #include "app/userinteraction.h"
 #include "arrange/arrangedpoints.h"
+#include "batch/folderrun.h"
+#include "common/errors.h"
 #include "export/hostlauncher.h"
 #include "mapview/mapframe.h"
 #include "mapview/staticmap.h"
+#include "pipeline/opensurvey.h"
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
@@ -16,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -30,8 +34,10 @@ class QTableView;
 
 namespace qgrad {
 
+class BackgroundJob;
 class CursorRing;
 class MapPicture;
+struct ShownSurvey;
 class PointTableModel;
 class SurveyGrid;
 
@@ -44,6 +50,11 @@ struct ModuleState {
     QString surveyFolder;  // with the trailing separator
     std::vector<float> trackLongitudes{0.0f};
     std::vector<float> trackLatitudes{0.0f};
+    // Longitude and latitude of every data row, looked up by the index of a
+    // clicked profile point.
+    std::vector<double> positionLon;
+    std::vector<double> positionLat;
+    bool arranged = false;  // the shown survey's arrangement completed
     float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
     float cursorLon = 0, cursorLat = 0;
     MapFrame frame;  // CentreLon, CentreLat, MapZoom
@@ -64,11 +75,13 @@ public:
     void BtnOpenClick();
     void BtnSaveClick();
     void BtnArrangeAllClick();
-    void BtnArrangeClick();
     void Chart1ClickSeries(QCPAbstractPlottable* series, int valueIndex);
     void Shape1MouseUp();
 
     const ModuleState& state() const { return state_; }
+    // An opening or a folder run is under way on the worker; the commands
+    // are disabled until its result is shown.
+    bool IsWorking() const;
 
     // Controls, named as the program's documentation names them.
     MapPicture* SurveyMap = nullptr;
@@ -88,8 +101,8 @@ public:
     QLineEdit* Edit1 = nullptr;
     QLabel* ImgStart = nullptr;
     QLabel* ImgEnd = nullptr;
-    QProgressBar* ArrangeAllProgress = nullptr;  // shown while ARRANGE ALL IN FOLDER runs
-    // Series1 .. Series14 are Chart1's graphs 0 .. 13.
+    QProgressBar* ArrangeAllProgress = nullptr;  // shown while an opening or ARRANGE ALL IN FOLDER runs
+    // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
 
 protected:
@@ -102,14 +115,18 @@ private:
     void CreateChart();
     void CouplePointTables();
 
-    // Steps 6 to 14 of opening a survey; the folder command runs them for
-    // every file. Throws SurveyFormatError.
-    void CleanArrangeAndShow(ReaderVariant variant, ZoomPrecision zoomPrecision);
-    void ShowProfiles();
+    // Runs on the worker: the map and the chart's data of an opened survey.
+    std::shared_ptr<ShownSurvey> PrepareToShow(OpenedSurvey&& survey);
+    // On the window's thread: the views follow the survey, as far as it was opened.
+    void ShowSurvey(ShownSurvey& shown);
+    void ShowProfiles(ShownSurvey& shown);
+    void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
+    void FinishFolderRun(FolderRunResult& run);
+    void BeginWork(const QString& progressFormat);
+    void EndWork();
+    OpeningOptions CurrentOpeningOptions() const;
     // Clears the survey and point tables with their views following.
     class TableUpdate;
-    void FitMapToTrack(ZoomPrecision precision);
-    void LoadSurveyMap();
     void PlaceStartEndMarkers();
     void PlaceCursorMarker();
 
@@ -124,6 +141,7 @@ private:
     std::unique_ptr<MapFetcher> maps_;
     PointTableModel* diffModel_ = nullptr;
     PointTableModel* absModel_ = nullptr;
+    std::unique_ptr<BackgroundJob> job_;
 };
 
 }  // namespace qgrad

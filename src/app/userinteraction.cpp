@@ -41,6 +41,4 @@ void WidgetInteraction::SetBusyCursor(bool busy) {
         QApplication::restoreOverrideCursor();
 }
 
-void WidgetInteraction::ProcessPendingEvents() { QApplication::processEvents(); }
-
 }  // namespace qgrad

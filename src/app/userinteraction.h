@@ -1,5 +1,5 @@
 // What the window's commands ask of the person and of the desktop: dialogs,
-// the modal message box, the busy cursor, pending events. The window uses the
+// the modal message box, the busy cursor. The window uses the
 // widget implementation; tests replace it.
 #pragma once
 
@@ -21,7 +21,6 @@ public:
     // A modal message box with a fixed text and, when there is one, a detail.
     virtual void ShowMessage(const QString& text, const QString& detail = {}) = 0;
     virtual void SetBusyCursor(bool busy) = 0;
-    virtual void ProcessPendingEvents() = 0;
 };
 
 class WidgetInteraction : public UserInteraction {
@@ -32,7 +31,6 @@ public:
     std::optional<QString> ChooseSaveFile(const QString& suggestedName) override;
     void ShowMessage(const QString& text, const QString& detail) override;
     void SetBusyCursor(bool busy) override;
-    void ProcessPendingEvents() override;
 
 private:
     QWidget* owner_;

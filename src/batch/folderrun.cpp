@@ -2,7 +2,6 @@
 
 #include "common/errors.h"
 #include "common/fileio.h"
-#include "survey/reader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,8 +35,8 @@ QStringList FindSurveyFiles(const QString& folder) {
     return names;
 }
 
-FolderRunResult RunFolder(const QString& folder, const QString& combinedName, SurveyTable& table,
-                          ArrangedPoints& points, FolderRunSteps& steps) {
+FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
+                          FolderRunSteps& steps) {
     FolderRunResult result;
     result.paths = MakeExportPaths(folder, combinedName);
     OutputFile absolute(result.paths.absoluteFile);
@@ -45,9 +44,13 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, Su
     absolute.WriteLine(kAbsoluteHeading);
     gradient.WriteLine(kGradientHeading);
     PointExtent extent;
+    OpeningOptions opening = options;
+    opening.mode = OpeningMode::Folder;
+    result.frame = options.previousFrame;
 
     // Each survey's points are written on the other core while the next
-    // survey is read and arranged: the surveys take turns in two point tables.
+    // survey is opened.
+    OpenedSurvey survey;
     ArrangedPoints written;
     std::future<void> writing;
     auto finishWriting = [&writing] {
@@ -58,42 +61,34 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, Su
         for (int i = 0; i < names.size(); ++i) {
             const QString& name = names[i];
             steps.BeforeFile(i, static_cast<int>(names.size()), name);
-            table.clear();
-            points.clear();
+            opening.previousFrame = result.frame;
             try {
-                auto file = OpenSurveyFile(folder + name);
-                steps.FileOpened(name);
-                if (ReadSurveyLines(*file, table) == ReadResult::Empty) {
-                    result.end = FolderRunEnd::EmptyFile;
-                    result.file = name;
-                    break;
-                }
-                steps.ArrangeAndShow();
-            } catch (const FileError&) {
-                throw;
-            } catch (const std::exception& e) {
-                const auto* format = dynamic_cast<const SurveyFormatError*>(&e);
-                result.end = FolderRunEnd::BadFile;
+                OpenSurvey(folder + name, opening, survey);
+            } catch (const SurveyFormatError& e) {
+                result.end = e.kind() == SurveyFormatError::Kind::Empty ? FolderRunEnd::EmptyFile : FolderRunEnd::BadFile;
                 result.file = name;
-                result.detail = name.toLocal8Bit().toStdString() + ": " + (format ? format->detail() : e.what());
+                result.detail = e.detail();
+                if (survey.reached >= OpeningStage::Framed) result.frame = survey.frame;
+                steps.Show(survey);
                 break;
             }
+            result.frame = survey.frame;
             ++result.surveys;
-            steps.AfterFile();
             finishWriting();
-            std::swap(points, written);
+            std::swap(survey.points, written);
             writing = std::async(std::launch::async, [&] {
                 WritePointRows(absolute, gradient, written);
                 extent.AddPoints(written);
             });
+            steps.Show(survey);
+            steps.AfterFile();
         }
         finishWriting();
     } catch (...) {
         if (writing.valid()) writing.wait();
         throw;
     }
-    // A complete run leaves the last survey's points where the window shows them.
-    if (result.end == FolderRunEnd::Completed && result.surveys > 0) std::swap(points, written);
+    if (result.end == FolderRunEnd::Completed) result.lastPoints = std::move(written);
     absolute.Commit();
     gradient.Commit();
     if (result.end == FolderRunEnd::Completed) WriteGriddingScript(result.paths, extent);

@@ -5,7 +5,7 @@
 
 #include "arrange/arrangedpoints.h"
 #include "export/export.h"
-#include "survey/surveytable.h"
+#include "pipeline/opensurvey.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,18 +24,17 @@ QString CombinedName(const QString& dialogPath);
 // skipped), sorted by name with letter case ignored.
 QStringList FindSurveyFiles(const QString& folder);
 
-// The steps a run asks of its host for each file; the window shows each
-// survey, the command-line tool only checks what the window would read.
+// What a run asks of its host for each file: the window shows each survey,
+// the command-line tool shows its progress. Called on the run's thread.
 class FolderRunSteps {
 public:
     virtual ~FolderRunSteps() = default;
-    // Before the file is read: the table and point tables are cleared.
+    // Before the file is opened.
     virtual void BeforeFile(int index, int count, const QString& name) = 0;
-    // The file has been opened (before reading).
-    virtual void FileOpened(const QString& name) = 0;
-    // Clean, arrange, track, map, profiles and markers of the survey just
-    // read. Throws for a survey that cannot be opened.
-    virtual void ArrangeAndShow() = 0;
+    // The survey as far as it was opened: whole, or up to where it was
+    // refused. The host may take its contents. The points of a survey that
+    // opened have been taken for writing by then (see FolderRunResult).
+    virtual void Show(OpenedSurvey& survey) = 0;
     // After the file's points are appended.
     virtual void AfterFile() = 0;
 };
@@ -48,13 +47,19 @@ struct FolderRunResult {
     std::string detail;  // why, for a bad file
     ExportPaths paths;
     int surveys = 0;     // surveys appended
+    // The last survey's points, after a complete run.
+    ArrangedPoints lastPoints;
+    // The map frame of the last survey, which the next opening starts from.
+    MapFrame frame;
 };
 
-// Runs the folder into the combined files named from `combinedName`. A run
-// that stops early still puts both combined files in place, holding the
-// surveys before the stop, and writes no script. A failure to write the
-// combined files throws FileError and leaves any earlier pair intact.
-FolderRunResult RunFolder(const QString& folder, const QString& combinedName, SurveyTable& table,
-                          ArrangedPoints& points, FolderRunSteps& steps);
+// Opens every survey of the folder in the folder mode, starting from
+// `options` (its frame carried from survey to survey), into the combined
+// files named from `combinedName`. A run that stops early still puts both
+// combined files in place, holding the surveys before the stop, and writes
+// no script. A failure to write the combined files throws FileError and
+// leaves any earlier pair intact.
+FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
+                          FolderRunSteps& steps);
 
 }  // namespace qgrad

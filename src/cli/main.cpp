@@ -1,26 +1,18 @@
 // qgrad: the program's logic without the window, for scripts and tests.
 // Output files are the bytes the window writes.
-#include "arrange/arrange.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/vectorunit.h"
 #include "export/export.h"
-#include "gridhost/contourmap.h"
-#include "gridhost/gridfile.h"
-#include "gridhost/gridjob.h"
-#include "gridhost/kriging.h"
+#include "gridhost/gridrun.h"
 #include "gridviewer.h"
-#include "mapview/mapframe.h"
-#include "mapview/overlay.h"
 #include "mapview/staticmap.h"
-#include "survey/opening.h"
-#include "survey/reader.h"
+#include "pipeline/opensurvey.h"
 
 #include <QCoreApplication>
 #include <QApplication>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QDir>
 #include <QFileInfo>
 
@@ -54,39 +46,15 @@ struct Refused {
     std::string detail;
 };
 
-// OPEN FILE without the window: read, clean, arrange, and the reads that the
-// opening makes of the arranged table.
-struct OpenedSurvey {
-    SurveyTable table;
-    SurveyGeometry geometry;
-    ArrangedPoints points;
-};
-
-// The opening after the reading: cleaning, arrangement, and every read the
-// window makes of the arranged table (track, map frame, profiles, ends).
-Track CleanAndArrange(OpenedSurvey& s, ReaderVariant variant, ZoomPrecision zoom) {
-    CleanSurveyTable(s.table, variant, s.geometry);
-    ArrangeToGps(s.table, s.geometry, true, s.points);
-    Track track = ReadTrack(s.table);
-    MapFrame frame;
-    FitFrameToTrack(track.lon, track.lat, zoom, frame);
-    CheckTrackPixels(frame, track.lon, track.lat);
-    const std::vector<double> distances = ReadDistances(s.table);
-    for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(s.table, distances, k, [](double, double) {});
-    ForEachPosition(s.table, distances, [](double, double, double) {});
-    ReadRunEnds(s.table);
-    return track;
-}
-
-void Open(const QString& path, ReaderVariant variant, OpenedSurvey& s) {
+// OPEN FILE without the window; a survey the program does not take is refused.
+void Open(const QString& path, OpeningMode mode, OpenedSurvey& s) {
+    OpeningOptions options;
+    options.mode = mode;
+    options.keepProfiles = false;
     try {
-        auto file = OpenSurveyFile(path);
-        if (ReadSurveyLines(*file, s.table) == ReadResult::Empty) throw Refused{kEmptyFileText, {}};
-        CleanAndArrange(s, variant, ZoomPrecision::Single);
+        OpenSurvey(path, options, s);
     } catch (const SurveyFormatError& e) {
-        throw Refused{kBadFormatText, e.detail()};
-    } catch (const std::range_error& e) {
-        throw Refused{kBadFormatText, e.what()};
+        throw Refused{e.what(), e.kind() == SurveyFormatError::Kind::Empty ? std::string() : e.detail()};
     }
 }
 
@@ -115,18 +83,15 @@ private:
 
 class CliFolderSteps : public FolderRunSteps {
 public:
-    explicit CliFolderSteps(OpenedSurvey& s) : s_(s) {}
     void BeforeFile(int index, int count, const QString& name) override {
         count_ = count;
         index_ = index;
         progress_.Show(index, count, name);
     }
-    void FileOpened(const QString&) override {}
-    void ArrangeAndShow() override { CleanAndArrange(s_, ReaderVariant::Batch, ZoomPrecision::Double); }
+    void Show(OpenedSurvey&) override {}
     void AfterFile() override { progress_.Show(index_ + 1, count_, {}); }
 
 private:
-    OpenedSurvey& s_;
     Progress progress_;
     int count_ = 0;
     int index_ = 0;
@@ -156,15 +121,14 @@ int Run(const std::vector<QString>& args) {
     const QString& command = args[0];
     if (command == "table" && (args.size() == 2 || (args.size() == 3 && args[2] == "--batch"))) {
         OpenedSurvey s;
-        Open(args[1], args.size() == 3 ? ReaderVariant::Batch : ReaderVariant::Interactive, s);
+        Open(args[1], args.size() == 3 ? OpeningMode::Folder : OpeningMode::Interactive, s);
         PrintTable(s.table);
         return kOk;
     }
     if (command == "arrange" && args.size() == 2) {
         OpenedSurvey s;
-        Open(args[1], ReaderVariant::Interactive, s);
-        const QFileInfo info(args[1]);
-        const ExportPaths paths = MakeExportPaths(QDir::toNativeSeparators(info.absolutePath() + "/"), info.fileName());
+        Open(args[1], OpeningMode::Interactive, s);
+        const ExportPaths paths = MakeExportPaths(s.folder, s.fileName);
         PointExtent extent;
         WritePointFiles(paths, s.points, extent);
         WriteGriddingScript(paths, extent);
@@ -172,35 +136,22 @@ int Run(const std::vector<QString>& args) {
         return kOk;
     }
     if (command == "arrange-folder" && args.size() == 3) {
-        OpenedSurvey s;
-        CliFolderSteps steps(s);
+        CliFolderSteps steps;
         const QString folder = QDir::toNativeSeparators(QFileInfo(args[1]).absoluteFilePath() + "/");
-        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), s.table, s.points, steps);
-        if (run.end == FolderRunEnd::EmptyFile) throw Refused{kEmptyFileText, run.file.toLocal8Bit().toStdString()};
+        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), {}, steps);
+        if (run.end == FolderRunEnd::EmptyFile) throw Refused{kEmptyFileText, run.detail};
         if (run.end == FolderRunEnd::BadFile) throw Refused{kBadFormatText, run.detail};
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         return kOk;
     }
     if (command == "grid" && (args.size() == 2 || (args.size() == 3 && args[2] == "--no-view"))) {
-        const GridJob job = ReadGriddingScript(args[1]);
-        const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
-        constexpr long long kMaxNodes = 50'000'000;
-        if (static_cast<long long>(job.cols) * job.rows > kMaxNodes)
-            throw GridHostError("a grid of " + std::to_string(job.cols) + " by " + std::to_string(job.rows) +
-                                " nodes is more than this host makes (" + std::to_string(kMaxNodes) + ")");
         Progress progress;
-        const Grid grid = KrigeGrid(points, job.cols, job.rows, {},
-                                    [&](int rows) { progress.Show(rows, job.rows, "kriging"); });
-        WriteGridFile(job.gridFile, grid);
-        const QString picturePath = ReplaceExtension(job.gridFile, ".png");
-        const QImage picture = DrawContourMap(grid, points);
-        QSaveFile out(picturePath);
-        if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit())
-            throw std::runtime_error("cannot write " + picturePath.toLocal8Bit().toStdString());
-        PrintPath(job.gridFile);
-        PrintPath(picturePath);
+        const GridRunResult run =
+            RunGridHost(args[1], [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        PrintPath(run.gridFile);
+        PrintPath(run.pictureFile);
         if (args.size() == 2 && qobject_cast<QApplication*>(QCoreApplication::instance())) {
-            GridViewer viewer(picture, QFileInfo(picturePath).fileName());
+            GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
             viewer.show();
             return QApplication::exec();
         }
@@ -214,24 +165,28 @@ int Run(const std::vector<QString>& args) {
             else return Usage();
         }
         if (args.size() % 2 == 0) return Usage();
+        // The picture is written whenever the opening came as far as the
+        // map frame; a track that cannot be drawn is reported after it.
         OpenedSurvey s;
-        Open(args[1], ReaderVariant::Interactive, s);
-        const Track track = ReadTrack(s.table);
-        MapFrame frame;
-        FitFrameToTrack(track.lon, track.lat, ZoomPrecision::Single, frame);
+        OpeningOptions options;
+        options.keepProfiles = false;
+        std::optional<Refused> refused;
+        try {
+            OpenSurvey(args[1], options, s);
+        } catch (const SurveyFormatError& e) {
+            if (s.reached < OpeningStage::Framed) throw Refused{e.what(), e.detail()};
+            refused = Refused{e.what(), e.detail()};
+        }
         CurlMapFetcher fetcher(https);
         ComposedMap map;
-        const std::optional<QByteArray> image = fetcher.FetchMap(frame);
-        auto save = [&] {
-            if (!map.track.save(args[2], "PNG")) throw std::runtime_error("cannot write " + args[2].toStdString());
-        };
+        const std::optional<QByteArray> image = fetcher.FetchMap(s.frame);
         try {
-            ComposeSurveyMap(image, frame, track.lon, track.lat, map);
+            ComposeSurveyMap(image, s.frame, s.track.lon, s.track.lat, map);
         } catch (const std::range_error& e) {
-            save();  // the picture as far as it was drawn, as the window shows it
-            throw Refused{kBadFormatText, e.what()};
+            if (!refused) refused = Refused{kBadFormatText, e.what()};
         }
-        save();
+        if (!map.track.save(args[2], "PNG")) throw std::runtime_error("cannot write " + args[2].toStdString());
+        if (refused) throw *refused;
         return kOk;
     }
     return Usage();

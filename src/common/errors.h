@@ -1,8 +1,10 @@
 // Failures that travel to the handler that reports them.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qgrad {
 
@@ -10,17 +12,35 @@ namespace qgrad {
 inline constexpr const char* kEmptyFileText = "Пустой файл!";
 inline constexpr const char* kBadFormatText = "Неправильный формат файла!";
 
-// A survey file that cannot be read or opened. what() is the fixed text;
-// detail() says where and why, for a person to act on.
+// A survey the program does not take: an empty file, or one it cannot read
+// or open. what() is the fixed text; the fields say where and why, and
+// detail() puts them into words for a person to act on.
 class SurveyFormatError : public std::runtime_error {
 public:
-    explicit SurveyFormatError(std::string detail)
-        : std::runtime_error(kBadFormatText), detail_(std::move(detail)) {}
-    const std::string& detail() const noexcept { return detail_; }
+    enum class Kind { BadFormat, Empty };
+
+    // A failure with no place in the file (it cannot be read, it has no data).
+    explicit SurveyFormatError(std::string reason, Kind kind = Kind::BadFormat);
+    // A cell: the file's line, the table column (0-based), its heading and text.
+    static SurveyFormatError AtCell(std::size_t line, int column, std::string_view heading, std::string_view text,
+                                    std::string reason);
+
+    Kind kind() const noexcept { return kind_; }
+    std::string file;        // the survey's file name, when the caller knows it
+    std::size_t line = 0;    // 1-based line of the file; 0 for none
+    int column = -1;         // 0-based column of the survey table; -1 for none
+    std::string heading;     // the column's heading
+    std::string text;        // the offending text
+    std::string reason;      // what is wrong with it
+
+    std::string detail() const;
 
 private:
-    std::string detail_;
+    Kind kind_;
 };
+
+// A text for a message: quoted, cut short, control bytes shown as \xHH.
+std::string QuoteForMessage(std::string_view text);
 
 // An output file that cannot be created or written. what() names the file and
 // the reason.

@@ -15,34 +15,8 @@ namespace {
 constexpr qint64 kChunk = 4 << 20;
 constexpr int kDataRow = SurveyTable::kHeadingRows;
 
-// The text in quotes, cut short, control bytes shown as \xHH.
-std::string Quote(std::string_view text) {
-    constexpr std::size_t kMax = 40;
-    std::string q = "\"";
-    for (char c : text.substr(0, kMax)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            constexpr char kHex[] = "0123456789ABCDEF";
-            q += "\\x";
-            q += kHex[u >> 4];
-            q += kHex[u & 15];
-        } else {
-            q += c;
-        }
-    }
-    if (text.size() > kMax) q += "...";
-    return q + "\"";
-}
-
-std::string Unquoted(std::string_view text) {
-    const std::string q = Quote(text);
-    return q.substr(1, q.size() - 2);
-}
-
 [[noreturn]] void FailCell(const SurveyTable& table, int column, std::size_t row, const char* what) {
-    throw SurveyFormatError("line " + std::to_string(FileLineOfRow(row)) + ", column " +
-                            std::to_string(column + 1) + " (" + Unquoted(table.cell(column, 2)) +
-                            "): " + Quote(table.cell(column, row)) + " " + what);
+    throw SurveyFormatError::AtCell(FileLineOfRow(row), column, table.cell(column, 2), table.cell(column, row), what);
 }
 
 // Splits one line into at most 28 fields. The line's text ends at its first
@@ -209,8 +183,8 @@ void ReadOffsets(const SurveyTable& table, SurveyGeometry& geometry) {
             const int column = 3 + 2 * k + which;
             std::int32_t cm = 0;
             if (!TryParseInt32(table.cell(column, 1), cm))
-                throw SurveyFormatError("line 2, column " + std::to_string(column + 1) + ": sensor offset " +
-                                        Quote(table.cell(column, 1)) + " is not a whole number of centimetres");
+                throw SurveyFormatError::AtCell(2, column, {}, table.cell(column, 1),
+                                                "is not a whole number of centimetres for a sensor offset");
             (which == 0 ? geometry.offsetX : geometry.offsetY)[k] = cm / 100.0;
         }
     }
@@ -267,7 +241,8 @@ double CellNumber(const SurveyTable& table, int column, std::size_t row) {
 std::unique_ptr<QFile> OpenSurveyFile(const QString& path) {
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly))
-        throw SurveyFormatError("cannot open " + path.toStdString() + ": " + file->errorString().toStdString());
+        throw SurveyFormatError("cannot open " + path.toLocal8Bit().toStdString() + ": " +
+                                file->errorString().toStdString());
     return file;
 }
 

@@ -27,7 +27,6 @@ public:
     QStringList suggestedNames;
     std::vector<Message> messages;
     bool busy = false;
-    int pendingEventCalls = 0;
 
     std::optional<QString> ChooseFileToOpen() override { return Next(openAnswers); }
     std::optional<QString> ChooseSaveFile(const QString& suggestedName) override {
@@ -36,7 +35,6 @@ public:
     }
     void ShowMessage(const QString& text, const QString& detail) override { messages.push_back({text, detail}); }
     void SetBusyCursor(bool b) override { busy = b; }
-    void ProcessPendingEvents() override { ++pendingEventCalls; }
 
 private:
     static std::optional<QString> Next(std::deque<std::optional<QString>>& q) {

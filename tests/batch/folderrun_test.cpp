@@ -1,4 +1,5 @@
 #include "arrange/arrange.h"
+#include "pipeline/opensurvey.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "survey/reader.h"
@@ -8,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <vector>
 
 using namespace qgrad;
 
@@ -26,25 +29,18 @@ TEST(FolderNames, DefaultAndCombined) {
     for (const auto& [in, out] : cases) EXPECT_EQ(CombinedName(in), out) << in;
 }
 
-// The command-line tool's steps: clean and arrange, nothing shown.
-class ArrangeOnly : public FolderRunSteps {
+// Records what the run shows: the names before each file and the surveys.
+class Recorder : public FolderRunSteps {
 public:
-    ArrangeOnly(SurveyTable& t, ArrangedPoints& p) : table(t), points(p) {}
     void BeforeFile(int, int count, const QString& name) override {
         seen << name;
         total = count;
     }
-    void FileOpened(const QString&) override {}
-    void ArrangeAndShow() override {
-        SurveyGeometry g;
-        CleanSurveyTable(table, ReaderVariant::Batch, g);
-        ArrangeToGps(table, g, true, points);
-    }
+    void Show(OpenedSurvey& survey) override { shown.push_back(survey.reached); }
     void AfterFile() override { ++after; }
 
-    SurveyTable& table;
-    ArrangedPoints& points;
     QStringList seen;
+    std::vector<OpeningStage> shown;
     int total = 0;
     int after = 0;
 };
@@ -74,14 +70,12 @@ protected:
         return QByteArray::fromStdString(lines);
     }
     FolderRunResult Run(const QString& name = "comb.txt") {
-        steps_ = std::make_unique<ArrangeOnly>(table_, points_);
-        return RunFolder(Folder(), name, table_, points_, *steps_);
+        steps_ = std::make_unique<Recorder>();
+        return RunFolder(Folder(), name, {}, *steps_);
     }
 
     QTemporaryDir dir_;
-    SurveyTable table_;
-    ArrangedPoints points_;
-    std::unique_ptr<ArrangeOnly> steps_;
+    std::unique_ptr<Recorder> steps_;
 };
 
 TEST_F(FolderRunTest, SurveysInNameOrderIntoOnePairAndOneScript) {
@@ -96,6 +90,9 @@ TEST_F(FolderRunTest, SurveysInNameOrderIntoOnePairAndOneScript) {
     EXPECT_EQ(r.surveys, 3);
     EXPECT_EQ(steps_->seen, QStringList({".hidden.CSV", "a.csv", "B.csv"}));
     EXPECT_EQ(steps_->total, 3);
+    EXPECT_EQ(steps_->shown, std::vector<OpeningStage>(3, OpeningStage::Done));
+    EXPECT_EQ(steps_->after, 3);
+    EXPECT_EQ(r.lastPoints.size(), 12u * 2400u);
     EXPECT_EQ(Read("GPS_ABS_comb.txt"), "Lon;Lat;H,nT\r\n" + PointsOf("run003.csv", PointTable::Absolute) +
                                             PointsOf("run001.csv", PointTable::Absolute) +
                                             PointsOf("run002.csv", PointTable::Absolute));
@@ -125,6 +122,7 @@ TEST_F(FolderRunTest, EmptySecondFileStopsWithTheFirstKept) {
     EXPECT_EQ(r.end, FolderRunEnd::EmptyFile);
     EXPECT_EQ(r.file, "b.csv");
     EXPECT_EQ(steps_->seen, QStringList({"a.csv", "b.csv"}));
+    EXPECT_EQ(steps_->shown, std::vector<OpeningStage>({OpeningStage::Done, OpeningStage::FileOpened}));
     EXPECT_EQ(Read("GPS_DIFF_comb.txt"), "Lon;Lat;grad(H),nT/m\r\n" + PointsOf("run001.csv", PointTable::Gradient));
     EXPECT_FALSE(QFile::exists(Folder() + "GPS_DIFF_comb.bas"));
 }

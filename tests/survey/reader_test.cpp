@@ -51,15 +51,18 @@ protected:
         return ReadSurveyFile(path, v, table_, geometry_);
     }
     std::string Cell(int c, std::size_t r) const { return std::string(table_.cell(c, r)); }
-    std::string FailureDetail(const QString& path, ReaderVariant v = ReaderVariant::Interactive) {
+    SurveyFormatError Failure(const QString& path, ReaderVariant v = ReaderVariant::Interactive) {
         try {
             Read(path, v);
         } catch (const SurveyFormatError& e) {
             EXPECT_STREQ(e.what(), kBadFormatText);
-            return e.detail();
+            return e;
         }
         ADD_FAILURE() << "no failure";
-        return {};
+        return SurveyFormatError("no failure");
+    }
+    std::string FailureDetail(const QString& path, ReaderVariant v = ReaderVariant::Interactive) {
+        return Failure(path, v).detail();
     }
 
     QTemporaryDir dir_;
@@ -260,7 +263,9 @@ struct BadCase {
     std::vector<std::string> data;
     std::string headings;
     std::string offsets;
-    const char* detail;  // part of the detail the person sees
+    std::size_t line;  // where the failure points: the file's line,
+    int column;        // the table's column
+    const char* text;  // and the cell's text
 };
 
 TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
@@ -271,21 +276,26 @@ TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
     std::string emptyOffset = OffsetsLine();
     emptyOffset.replace(emptyOffset.find(";-40;"), 5, ";;");
     const BadCase cases[] = {
-        {"text latitude", {"1;5530;3730", "2;55,30;3730"}, Headings(), OffsetsLine(), "line 6, column 2 (Latitude,N): \"55,30\""},
-        {"empty longitude", {"1;5530;"}, Headings(), OffsetsLine(), "line 5, column 3"},
-        {"blank line", {"1;5530;3730", "", "2;5530;3730"}, Headings(), OffsetsLine(), "line 6, column 2"},
-        {"nan", {"1;nan;3730"}, Headings(), OffsetsLine(), "\"nan\" is not a number"},
-        {"huge", {"1;1e400;3730"}, Headings(), OffsetsLine(), "line 5"},
-        {"out of range", {"1;1e300;3730"}, Headings(), OffsetsLine(), "out of range"},
-        {"tenth unit", {"1;5530;3730;;1;2;3;"}, tenth, OffsetsLine(), "line 5, column 8 (Ch2x0.1nT/m): \"\""},
-        {"offset", {"1;5530;3730"}, Headings(), badOffsets, "line 2, column 6: sensor offset \"-4.5\""},
-        {"empty offset", {"1;5530;3730"}, Headings(), emptyOffset, "line 2, column 6"},
-        {"huge offset", {"1;5530;3730"}, Headings(), "a;b;c;2147483648", "line 2, column 4"},
+        {"text latitude", {"1;5530;3730", "2;55,30;3730"}, Headings(), OffsetsLine(), 6, 1, "55,30"},
+        {"empty longitude", {"1;5530;"}, Headings(), OffsetsLine(), 5, 2, ""},
+        {"blank line", {"1;5530;3730", "", "2;5530;3730"}, Headings(), OffsetsLine(), 6, 1, ""},
+        {"nan", {"1;nan;3730"}, Headings(), OffsetsLine(), 5, 1, "nan"},
+        {"huge", {"1;1e400;3730"}, Headings(), OffsetsLine(), 5, 1, "1e400"},
+        {"out of range", {"1;1e300;3730"}, Headings(), OffsetsLine(), 5, 1, "1e300"},
+        {"tenth unit", {"1;5530;3730;;1;2;3;"}, tenth, OffsetsLine(), 5, 7, ""},
+        {"offset", {"1;5530;3730"}, Headings(), badOffsets, 2, 5, "-4.5"},
+        {"empty offset", {"1;5530;3730"}, Headings(), emptyOffset, 2, 5, ""},
+        {"huge offset", {"1;5530;3730"}, Headings(), "a;b;c;2147483648", 2, 3, "2147483648"},
     };
     for (const auto& c : cases) {
-        const std::string detail = FailureDetail(Survey(c.data, c.headings, c.offsets));
-        EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
+        const SurveyFormatError e = Failure(Survey(c.data, c.headings, c.offsets));
+        EXPECT_EQ(e.line, c.line) << c.name << ": " << e.detail();
+        EXPECT_EQ(e.column, c.column) << c.name << ": " << e.detail();
+        EXPECT_EQ(e.text, c.text) << c.name << ": " << e.detail();
+        EXPECT_FALSE(e.reason.empty()) << c.name;
     }
+    // The heading of the column, as the table holds it, is named too.
+    EXPECT_EQ(Failure(Survey({"1;5530;3730;;1;2;3;"}, tenth)).heading, "Ch2x0.1nT/m");
 }
 
 TEST_F(ReaderTest, LongLineIsQuotedShort) {

@@ -1,10 +1,8 @@
 // The catalogue of bad input: each file a surveyor may bring, and what the
 // program makes of it, from the reader through the arrangement to the reads
 // of the opening.
-#include "arrange/arrange.h"
 #include "common/errors.h"
-#include "survey/opening.h"
-#include "survey/reader.h"
+#include "pipeline/opensurvey.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -32,40 +31,36 @@ enum class Outcome { Empty, Refused, Opened };
 
 struct Road {
     Outcome outcome = Outcome::Opened;
-    std::string detail;
-    bool arranged = false;
-    SurveyTable table;
-    ArrangedPoints points;
+    std::optional<SurveyFormatError> refusal;
+    OpenedSurvey survey;
 };
 
-// What OPEN FILE makes of the file: refused by the reader or by the reads
-// after the arrangement, or opened.
+// What OPEN FILE makes of the file: refused, empty or opened.
 void Travel(const QString& path, Road& road) {
-    SurveyGeometry g;
     try {
-        if (ReadSurveyFile(path, ReaderVariant::Interactive, road.table, g) == ReadResult::Empty) {
-            road.outcome = Outcome::Empty;
-            return;
-        }
-        road.arranged = ArrangeToGps(road.table, g, true, road.points);
-        ReadTrack(road.table);
-        const std::vector<double> distances = ReadDistances(road.table);
-        for (int k = 0; k < kChannels; ++k) ForEachProfilePoint(road.table, distances, k, [](double, double) {});
-        ForEachPosition(road.table, distances, [](double, double, double) {});
-        ReadRunEnds(road.table);
+        OpenSurvey(path, {}, road.survey);
         road.outcome = Outcome::Opened;
     } catch (const SurveyFormatError& e) {
-        road.outcome = Outcome::Refused;
-        road.detail = e.detail();
+        road.outcome = e.kind() == SurveyFormatError::Kind::Empty ? Outcome::Empty : Outcome::Refused;
+        road.refusal = e;
     }
 }
+
+// Where a refusal points: its file line and table column (0 and -1 when not
+// checked), the offending text (nullptr when not checked) and the reason.
+struct Place {
+    std::size_t line = 0;
+    int column = -1;
+    const char* text = nullptr;
+    const char* reason = nullptr;
+};
 
 struct Case {
     const char* name;
     std::function<std::string()> bytes;
     Outcome outcome;
-    const char* detail;                        // part of the detail, when refused
-    std::function<void(const Road&)> check;    // more, when there is more to say
+    Place place;                               // when refused
+    std::function<void(const OpenedSurvey&)> check;  // more, when there is more to say
 };
 
 std::string Repeat(const std::string& line, int times) {
@@ -89,74 +84,74 @@ TEST(BadInput, Catalogue) {
     const std::string row2 = "101501;5545.1240;3730.5010;;48000.7;1.7;48001;2\r\n";
     const Case cases[] = {
         {"last line cut among the readings", [&] { return Header() + row + row2 + "101502;5545.1250;3730.5020;;48000."; },
-         Outcome::Opened, "", [](const Road& r) {
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_EQ(r.table.rowCount(), 6u);
              EXPECT_EQ(r.points.size(), 4u);  // the cut row's lone field reading makes no point
          }},
         {"last line cut in its fix", [&] { return Header() + row + row2 + "101502;5545.12"; }, Outcome::Refused,
-         "line 7, column 3 (Longitude,E): \"\" is not a number", nullptr},
+         {7, 2, "", "is not a number"}, nullptr},
         {"carriage returns only", [&] {
              std::string s = Header() + row + row2;
              for (auto& c : s) if (c == '\n') c = '\r';
              return s;
-         }, Outcome::Empty, "", nullptr},
+         }, Outcome::Empty, {}, nullptr},
         {"mixed line ends", [&] { return "Quenor run\n" + Header().substr(12) + "101500;5545.1234;3730.5;;1;1\n" + row2; },
-         Outcome::Opened, "", [](const Road& r) { EXPECT_EQ(r.table.rowCount(), 5u); }},
-        {"UTF-8 BOM", [&] { return "\xEF\xBB\xBF" + Header() + row; }, Outcome::Opened, "", nullptr},
-        {"UTF-16 file", [&] { return Utf16(Header() + row); }, Outcome::Refused,
-         "line 5, column 2 (\\x00T\\x00i\\x00m\\x00e\\x00): \"\\x001\\x000", nullptr},
+         Outcome::Opened, {}, [](const OpenedSurvey& r) { EXPECT_EQ(r.table.rowCount(), 5u); }},
+        {"UTF-8 BOM", [&] { return "\xEF\xBB\xBF" + Header() + row; }, Outcome::Opened, {}, nullptr},
+        {"UTF-16 file", [&] { return Utf16(Header() + row); }, Outcome::Refused, {5, 1, nullptr, "is not a number"},
+         nullptr},
         {"decimal comma in a coordinate", [&] { return Header() + "101500;5545,1234;3730.5;;1;1\r\n"; },
-         Outcome::Refused, "line 5, column 2 (Latitude,N): \"5545,1234\" is not a number", nullptr},
+         Outcome::Refused, {5, 1, "5545,1234", "is not a number"}, nullptr},
         {"quoted fields", [&] { return Header() + "\"101500\";\"5545.1234\";\"3730.5\"\r\n"; }, Outcome::Refused,
-         "\"\"5545.1234\"\"", nullptr},
+         {5, 1, "\"5545.1234\"", "is not a number"}, nullptr},
         {"extra columns", [&] { return Header() + Repeat("1;5545;3730;;1;1;2;2;3;3;4;4;5;5;6;6;7;7;8;8;9;9;10;10;11;11;12;12;x;y;z\r\n", 2); },
-         Outcome::Opened, "", [](const Road& r) {
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_EQ(r.points.size(), 24u);
              EXPECT_EQ(r.table.cell(27, 3), "0.0");  // the 28th field, levelled; x, y, z are gone
          }},
         {"missing columns", [&] { return Header() + "101500;5545.1234;3730.5\r\n101501;5545.2;3730.6\r\n"; },
-         Outcome::Opened, "", [](const Road& r) {
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_TRUE(r.arranged);
              EXPECT_EQ(r.points.size(), 0u);
          }},
-        {"NaN latitude", [&] { return Header() + "1;NaN;3730;;1;1\r\n"; }, Outcome::Refused, "\"NaN\" is not a number", nullptr},
-        {"infinite longitude", [&] { return Header() + "1;5545;Inf;;1;1\r\n"; }, Outcome::Refused, "\"Inf\"", nullptr},
-        {"1e400 latitude", [&] { return Header() + "1;1e400;3730;;1;1\r\n"; }, Outcome::Refused, "\"1e400\"", nullptr},
+        {"NaN latitude", [&] { return Header() + "1;NaN;3730;;1;1\r\n"; }, Outcome::Refused, {5, 1, "NaN", "is not a number"}, nullptr},
+        {"infinite longitude", [&] { return Header() + "1;5545;Inf;;1;1\r\n"; }, Outcome::Refused, {5, 2, "Inf", "is not a number"}, nullptr},
+        {"1e400 latitude", [&] { return Header() + "1;1e400;3730;;1;1\r\n"; }, Outcome::Refused, {5, 1, "1e400", "is not a number"}, nullptr},
         // The arrangement stops at the reading and writes no distance, so the
         // opening refuses the survey at the first distance it reads.
         {"NaN gradient", [&] { return Header() + "1;5545;3730;;1;nan\r\n"; }, Outcome::Refused,
-         "line 5, column 4 (Dist): \"\" is not a number", [](const Road& r) { EXPECT_FALSE(r.arranged); }},
-        {"negative coordinates", [&] { return Header() + "1;-5545.1234;-3730.5;;1;1\r\n"; }, Outcome::Opened, "",
-         [](const Road& r) { EXPECT_EQ(r.table.cell(1, 3), "-55.75205994"); }},
+         {5, 3, "", "is not a number"}, [](const OpenedSurvey& r) { EXPECT_FALSE(r.arranged); }},
+        {"negative coordinates", [&] { return Header() + "1;-5545.1234;-3730.5;;1;1\r\n"; }, Outcome::Opened, {},
+         [](const OpenedSurvey& r) { EXPECT_EQ(r.table.cell(1, 3), "-55.75205994"); }},
         {"latitude 9000", [&] { return Header() + Repeat("1;900000;3730;;1;1\r\n", 3); }, Outcome::Refused,
-         "column 4 (Dist)", [](const Road& r) {
+         {0, 3, nullptr, "is not a number"}, [](const OpenedSurvey& r) {
              EXPECT_FALSE(r.arranged);  // the offset conversion has no answer there
              EXPECT_EQ(r.points.size(), 0u);
          }},
-        {"no row with a fix", [&] { return Header() + Repeat("1;0;0;;1;1\r\n", 4); }, Outcome::Opened, "",
-         [](const Road& r) {
+        {"no row with a fix", [&] { return Header() + Repeat("1;0;0;;1;1\r\n", 4); }, Outcome::Opened, {},
+         [](const OpenedSurvey& r) {
              EXPECT_TRUE(r.arranged);
              EXPECT_EQ(r.table.cell(1, 6), "0.00000000");  // one run of identical fixes, spread with a step of 0
              EXPECT_EQ(r.table.cell(3, 6), "0.03");
          }},
         {"a million identical rows", [&] { return Header() + Repeat("1;5545;3730;;1;1\n", 1'000'000); },
-         Outcome::Opened, "", [](const Road& r) {
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_TRUE(r.arranged);
              EXPECT_EQ(r.points.size(), 1'000'000u);
              EXPECT_EQ(r.table.cell(0, 1'000'002), "1.000");  // one run to the end, a step of 0
              EXPECT_EQ(r.table.cell(3, 1'000'002), "10000.00");
          }},
         {"offset of 2^31", [&] { return Header("2147483648") + row; }, Outcome::Refused,
-         "line 2, column 4: sensor offset \"2147483648\" is not a whole number", nullptr},
-        {"offset of -2^31", [&] { return Header("-2147483648") + row; }, Outcome::Opened, "",
-         [](const Road& r) { EXPECT_FALSE(r.arranged); }},
+         {2, 3, "2147483648", "is not a whole number of centimetres for a sensor offset"}, nullptr},
+        {"offset of -2^31", [&] { return Header("-2147483648") + row; }, Outcome::Opened, {},
+         [](const OpenedSurvey& r) { EXPECT_FALSE(r.arranged); }},
         {"a 100 MB line", [&] { return Header() + "1;5545;3730;" + std::string(100'000'000, 'x') + ";1;1\r\n" + row2; },
-         Outcome::Opened, "", [](const Road& r) {
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_TRUE(r.arranged);
              EXPECT_EQ(r.table.cell(3, 3), "0");
              EXPECT_EQ(r.table.column(3).textBytes() < 1000, true);  // the rewritten column dropped the 100 MB
          }},
-        {"NUL bytes", [&] { return Header() + std::string("1;5545;3730;a\0b;1;1\r\n", 21); }, Outcome::Opened, "",
+        {"NUL bytes", [&] { return Header() + std::string("1;5545;3730;a\0b;1;1\r\n", 21); }, Outcome::Opened, {},
          nullptr},
     };
     QTemporaryDir dir;
@@ -170,11 +165,22 @@ TEST(BadInput, Catalogue) {
         f.close();
         Road road;
         Travel(path, road);
-        EXPECT_EQ(road.outcome, c.outcome) << road.detail;
-        if (c.outcome == Outcome::Refused) {
-            EXPECT_NE(road.detail.find(c.detail), std::string::npos) << road.detail;
+        EXPECT_EQ(road.outcome, c.outcome) << (road.refusal ? road.refusal->detail() : "");
+        if (c.outcome == Outcome::Refused && road.refusal) {
+            const SurveyFormatError& e = *road.refusal;
+            EXPECT_EQ(e.file, "case.csv");
+            if (c.place.line) {
+                EXPECT_EQ(e.line, c.place.line) << e.detail();
+            }
+            if (c.place.column >= 0) {
+                EXPECT_EQ(e.column, c.place.column) << e.detail();
+            }
+            if (c.place.text) {
+                EXPECT_EQ(e.text, c.place.text) << e.detail();
+            }
+            EXPECT_EQ(e.reason, c.place.reason) << e.detail();
         }
-        if (c.check) c.check(road);
+        if (c.check) c.check(road.survey);
     }
 }
 
@@ -183,7 +189,7 @@ TEST(BadInput, FilesThatAreNotThere) {
     Road missing;
     Travel(dir.filePath("removed after the dialog.csv"), missing);
     EXPECT_EQ(missing.outcome, Outcome::Refused);
-    EXPECT_NE(missing.detail.find("cannot open"), std::string::npos);
+    EXPECT_EQ(missing.refusal->reason.rfind("cannot open", 0), 0u) << missing.refusal->reason;
     Road folder;
     ASSERT_TRUE(QDir(dir.path()).mkdir("a folder.csv"));
     Travel(dir.filePath("a folder.csv"), folder);
@@ -202,7 +208,7 @@ TEST(BadInput, FileWithoutReadPermission) {
     Road road;
     Travel(locked, road);
     EXPECT_EQ(road.outcome, Outcome::Refused);
-    EXPECT_NE(road.detail.find("cannot open"), std::string::npos);
+    EXPECT_EQ(road.refusal->reason.rfind("cannot open", 0), 0u) << road.refusal->reason;
 }
 
 }  // namespace

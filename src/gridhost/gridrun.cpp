@@ -1,0 +1,36 @@
+#include "gridhost/gridrun.h"
+
+#include "common/errors.h"
+#include "common/fileio.h"
+#include "gridhost/contourmap.h"
+#include "gridhost/gridfile.h"
+#include "gridhost/gridjob.h"
+
+#include <QSaveFile>
+
+#include <string>
+#include <vector>
+
+namespace qgrad {
+
+GridRunResult RunGridHost(const QString& scriptPath, const std::function<void(int, int)>& progress) {
+    const GridJob job = ReadGriddingScript(scriptPath);
+    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    if (static_cast<long long>(job.cols) * job.rows > kMaxGridNodes)
+        throw GridHostError("a grid of " + std::to_string(job.cols) + " by " + std::to_string(job.rows) +
+                            " nodes is more than this host makes (" + std::to_string(kMaxGridNodes) + ")");
+    const Grid grid = KrigeGrid(points, job.cols, job.rows, {}, [&](int rows) {
+        if (progress) progress(rows, job.rows);
+    });
+    GridRunResult result;
+    result.gridFile = job.gridFile;
+    WriteGridFile(job.gridFile, grid);
+    result.pictureFile = ReplaceExtension(job.gridFile, ".png");
+    result.picture = DrawContourMap(grid, points);
+    QSaveFile out(result.pictureFile);
+    if (!out.open(QIODevice::WriteOnly) || !result.picture.save(&out, "PNG") || !out.commit())
+        throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString());
+    return result;
+}
+
+}  // namespace qgrad

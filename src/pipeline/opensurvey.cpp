@@ -1,0 +1,125 @@
+#include "pipeline/opensurvey.h"
+
+#include "arrange/arrange.h"
+#include "common/errors.h"
+#include "mapview/overlay.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+namespace qgrad {
+
+ReaderVariant ReaderVariantOf(OpeningMode mode) {
+    return mode == OpeningMode::Folder ? ReaderVariant::Batch : ReaderVariant::Interactive;
+}
+
+ZoomPrecision ZoomPrecisionOf(OpeningMode mode) {
+    return mode == OpeningMode::Folder ? ZoomPrecision::Double : ZoomPrecision::Single;
+}
+
+void OpenedSurvey::clear() {
+    fileName.clear();
+    folder.clear();
+    table.clear();
+    geometry = {};
+    points.clear();
+    arranged = false;
+    track = {};
+    frame = {};
+    for (Profile& p : profiles) p = {};
+    positionLon.clear();
+    positionLat.clear();
+    ends = {};
+    reached = OpeningStage::None;
+}
+
+namespace {
+
+void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
+    const std::vector<double> distances = ReadDistances(s.table);
+    for (int k = 0; k < kChannels; ++k) {
+        Profile& profile = s.profiles[k];
+        profile.shown = ProfileShown(s.table, k);
+        if (options.keepProfiles) profile.points.reserve(s.table.dataRowCount());
+        ForEachProfilePoint(s.table, distances, k, [&](double x, double y) {
+            if (!options.keepProfiles) return;
+            profile.sorted = profile.sorted && (profile.points.empty() || profile.points.back().distance <= x);
+            profile.points.push_back({x, y});
+        });
+    }
+    s.positionLon.reserve(s.table.dataRowCount());
+    s.positionLat.reserve(s.table.dataRowCount());
+    ForEachPosition(s.table, distances, [&](double, double lon, double lat) {
+        s.positionLon.push_back(lon);
+        s.positionLat.push_back(lat);
+    });
+}
+
+void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
+    s.reached = stage;
+    if (options.stageReached) options.stageReached(stage);
+}
+
+void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
+    Reach(options, s, OpeningStage::FileOpened);
+    if (ReadSurveyLines(input, s.table) == ReadResult::Empty)
+        throw SurveyFormatError({}, SurveyFormatError::Kind::Empty);
+    Reach(options, s, OpeningStage::Read);
+    CleanSurveyTable(s.table, ReaderVariantOf(options.mode), s.geometry);
+    Reach(options, s, OpeningStage::Cleaned);
+    s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
+    Reach(options, s, OpeningStage::Arranged);
+    // Optional processing of the arranged points belongs here: after the
+    // arrangement, before anything is shown or written.
+
+    s.track = ReadTrack(s.table);
+    s.frame = options.previousFrame;
+    FitFrameToTrack(s.track.lon, s.track.lat, ZoomPrecisionOf(options.mode), s.frame);
+    Reach(options, s, OpeningStage::Framed);
+    // A track that cannot be drawn on its map ends the opening here.
+    CheckTrackPixels(s.frame, s.track.lon, s.track.lat);
+
+    ReadProfiles(options, s);
+    Reach(options, s, OpeningStage::Profiled);
+    s.ends = ReadRunEnds(s.table);
+    Reach(options, s, OpeningStage::Done);
+}
+
+// Runs `open`, naming the file in what it throws.
+template <typename Steps>
+void Named(const QString& fileName, Steps&& open) {
+    try {
+        open();
+    } catch (SurveyFormatError& e) {
+        e.file = fileName.toLocal8Bit().toStdString();
+        throw;
+    } catch (const std::range_error& e) {
+        // A position beyond the map's pixel range.
+        SurveyFormatError refusal(e.what());
+        refusal.file = fileName.toLocal8Bit().toStdString();
+        throw refusal;
+    }
+}
+
+}  // namespace
+
+void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey& out) {
+    out.clear();
+    const QFileInfo info(path);
+    Named(info.fileName(), [&] {
+        std::unique_ptr<QFile> file = OpenSurveyFile(path);
+        out.fileName = info.fileName();
+        out.folder = QDir::toNativeSeparators(info.absolutePath() + "/");
+        Open(*file, options, out);
+    });
+}
+
+void OpenSurvey(QIODevice& input, const QString& fileName, const OpeningOptions& options, OpenedSurvey& out) {
+    out.clear();
+    out.fileName = fileName;
+    Named(fileName, [&] { Open(input, options, out); });
+}
+
+}  // namespace qgrad

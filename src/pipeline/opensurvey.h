@@ -1,0 +1,96 @@
+// The road of one survey from its file to what the program shows and
+// writes: read, clean, arrange, and every read the opening makes of the
+// arranged table (track, map frame, profiles, positions, ends). The window,
+// the command-line tool, the folder run, the tests and the benchmarks all
+// open a survey through OpenSurvey.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "mapview/mapframe.h"
+#include "survey/opening.h"
+#include "survey/reader.h"
+#include "survey/surveytable.h"
+
+#include <QIODevice>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace qgrad {
+
+// The two ways a survey is opened. They differ in the reader's variant and
+// the zoom rule's precision, which always go together.
+enum class OpeningMode {
+    Interactive,  // OPEN FILE
+    Folder,       // ARRANGE ALL IN FOLDER
+};
+ReaderVariant ReaderVariantOf(OpeningMode mode);
+ZoomPrecision ZoomPrecisionOf(OpeningMode mode);
+
+// How far the opening came; each stage includes the ones before.
+enum class OpeningStage {
+    None,       // the file could not be opened
+    FileOpened,
+    Read,       // the lines are in the table
+    Cleaned,
+    Arranged,   // the arrangement ran (see `arranged` for whether it completed)
+    Framed,     // track and map frame
+    Profiled,   // profiles and positions
+    Done,       // the ends of the run: the survey is open
+};
+
+struct OpeningOptions {
+    OpeningMode mode = OpeningMode::Interactive;
+    bool levelSignals = true;  // ARRANGE SIGNAL LEVELS
+    // The zoom kept when the track gives none.
+    MapFrame previousFrame;
+    // Keep the profiles' points; callers that show no chart only need them
+    // checked.
+    bool keepProfiles = true;
+    // Told each stage as it is reached, on the opening's thread.
+    std::function<void(OpeningStage)> stageReached;
+};
+
+struct ProfilePoint {
+    double distance;
+    double gradient;
+};
+
+struct Profile {
+    bool shown = false;  // the channel's gradient cell of the first data row is not empty
+    bool sorted = true;  // distances ascending
+    std::vector<ProfilePoint> points;
+};
+
+struct OpenedSurvey {
+    QString fileName;  // without the folder
+    QString folder;    // absolute, native separators, with the trailing separator
+    SurveyTable table;
+    SurveyGeometry geometry;
+    ArrangedPoints points;
+    bool arranged = false;  // the arrangement completed: the point tables are whole
+    Track track;
+    MapFrame frame;
+    std::array<Profile, kChannels> profiles;
+    // Longitude and latitude of every data row, as a click on a profile
+    // point looks them up by the point's index.
+    std::vector<double> positionLon;
+    std::vector<double> positionLat;
+    RunEnds ends;
+    OpeningStage reached = OpeningStage::None;
+
+    void clear();
+};
+
+// Opens the survey at `path` into `out`. Throws SurveyFormatError (its file
+// field set to the file's name) for an empty file or one the program does
+// not take; `out` then holds what the steps so far produced, and
+// `out.reached` says how far they came.
+void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey& out);
+// The same for a survey already open for reading (closed on every path),
+// known by `fileName`; `out.folder` stays empty.
+void OpenSurvey(QIODevice& input, const QString& fileName, const OpeningOptions& options, OpenedSurvey& out);
+
+}  // namespace qgrad

@@ -4,21 +4,17 @@
 
 namespace qgrad {
 
-BackgroundJob::~BackgroundJob() {
+void BackgroundJob::Stop() {
     {
         std::lock_guard lock(mutex_);
         cancelled_ = true;
     }
     applied_.notify_all();
-    Join();
-}
-
-void BackgroundJob::Join() {
     if (worker_.joinable()) worker_.join();
 }
 
 void BackgroundJob::Start(std::function<void()> work, std::function<void(const std::exception_ptr&)> finished) {
-    Join();  // the previous worker has handed back its end already
+    if (worker_.joinable()) worker_.join();  // it has handed back its end already
     running_ = true;
     worker_ = std::thread([this, work = std::move(work), finished = std::move(finished)] {
         std::exception_ptr failure;

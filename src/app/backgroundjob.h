@@ -19,8 +19,9 @@ struct WorkCancelled {};
 class BackgroundJob : public QObject {
 public:
     explicit BackgroundJob(QObject* parent = nullptr) : QObject(parent) {}
-    // Cancels the work and waits for it to end.
-    ~BackgroundJob() override;
+    ~BackgroundJob() override { Stop(); }
+    // Cancels the work and waits for it to end; nothing it hands back runs.
+    void Stop();
 
     bool running() const { return running_; }
     // Starts `work` on the worker; `finished` runs on the window's thread
@@ -32,10 +33,12 @@ public:
     void ApplyAndWait(const std::function<void()>& apply);
     // From the worker: runs `apply` on the window's thread, without waiting.
     void Post(std::function<void()> apply);
-    bool cancelled() const { return cancelled_; }
+    // From the worker, between steps: throws WorkCancelled once Stop has been called.
+    void ThrowIfCancelled() const {
+        if (cancelled_) throw WorkCancelled{};
+    }
 
 private:
-    void Join();
 
     std::thread worker_;
     bool running_ = false;

@@ -81,7 +81,7 @@ TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLa
 }
 
 TMainForm::~TMainForm() {
-    job_.reset();  // the work uses the window's members: it ends first
+    job_->Stop();  // the work uses the window's members: it ends first
 }
 
 QCPGraph* TMainForm::Series(int number) const { return Chart1->graph(number - 1); }
@@ -486,6 +486,7 @@ void TMainForm::BtnArrangeAllClick() {
     public:
         explicit WindowSteps(TMainForm* f) : f_(f) {}
         void BeforeFile(int index, int count, const QString&) override {
+            f_->job_->ThrowIfCancelled();
             f_->job_->Post([f = f_, index, count] {
                 f->ArrangeAllProgress->setRange(0, count);
                 f->ArrangeAllProgress->setValue(index);

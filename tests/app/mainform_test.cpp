@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QTimer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <qcustomplot.h>
+
+#include <atomic>
+#include <future>
 
 using namespace qgrad;
 using qgrad::testing::FakeHost;
@@ -329,6 +333,107 @@ TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
     EXPECT_TRUE(ui_->messages.empty());
 }
 
+// The map service when it never answers until the test lets it.
+class HangingMaps : public MapFetcher {
+public:
+    std::optional<QByteArray> FetchMap(const MapFrame&) override {
+        entered = true;
+        release.get_future().wait();
+        return std::nullopt;
+    }
+    std::promise<void> release;
+    std::atomic<bool> entered{false};
+};
+
+// Counts the paints a widget gets.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+// A run of `rows` samples with the sample's headings.
+QByteArray LongRun(int rows) {
+    QFile f(kSample);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray all = f.readAll();
+    QByteArray run = all.left(all.indexOf("\r\n101500") + 2);
+    run.reserve(run.size() + rows * 120);
+    for (int i = 0; i < rows; ++i)
+        run += QByteArray::number(100000 + i / 10) + ";5545." + QByteArray::number(1000 + i % 9000) +
+               ";3730.5;;48000;1.5;48001;2;48002;-3;48003;4;48004;0.5;48005;6\r\n";
+    return run;
+}
+
+TEST_F(MainFormTest, WindowPaintsWhileALongRunOpens) {
+    form_->show();
+    const QString path = Write(LongRun(300'000), "long.csv");
+    PaintCounter counter;
+    form_->installEventFilter(&counter);
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, form_.get(), [this] { form_->update(); });
+    ticker.start(5);
+
+    ui_->openAnswers.push_back(path);
+    form_->BtnOpen->click();
+    ASSERT_TRUE(form_->IsWorking());
+    EXPECT_FALSE(form_->BtnOpen->isEnabled());
+    EXPECT_FALSE(form_->BtnSave->isEnabled());
+    EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_FALSE(form_->ArrangeAllProgress->isHidden());
+    int paintsWhileWorking = 0;
+    QDeadlineTimer deadline(120000);
+    while (form_->IsWorking() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (form_->IsWorking()) paintsWhileWorking = counter.paints;
+    }
+    EXPECT_GT(paintsWhileWorking, 0);
+    ASSERT_FALSE(form_->IsWorking());
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
+    EXPECT_EQ(form_->state().survey.dataRowCount(), 300'000u);
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
+    EXPECT_TRUE(form_->ArrangeAllProgress->isHidden());
+    EXPECT_FALSE(ui_->busy);
+}
+
+TEST_F(MainFormTest, MapRequestThatNeverAnswersDoesNotBlockTheWindow) {
+    auto ui = std::make_unique<FakeInteraction>();
+    auto maps = std::make_unique<HangingMaps>();
+    HangingMaps* hanging = maps.get();
+    ui_ = ui.get();
+    form_ = std::make_unique<TMainForm>(std::move(ui), std::make_unique<FakeHost>(), std::move(maps));
+    ui_->openAnswers.push_back(Copy(kSample, "run001.csv"));
+    form_->BtnOpen->click();
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(1);
+    QDeadlineTimer wait(300);
+    while (!wait.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(hanging->entered);
+    EXPECT_GT(ticks, 10);  // the window's thread went on
+    EXPECT_TRUE(form_->IsWorking());
+    EXPECT_FALSE(form_->BtnOpen->isEnabled());
+    hanging->release.set_value();
+    Settle();
+    EXPECT_TRUE(ui_->messages.empty());
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_EQ(form_->windowTitle(), "run001.csv");
+}
+
+TEST_F(MainFormTest, ClosingDuringAnOpeningEndsCleanly) {
+    ui_->openAnswers.push_back(Write(LongRun(100'000), "long.csv"));
+    form_->BtnOpen->click();
+    ASSERT_TRUE(form_->IsWorking());
+    form_.reset();
+    QCoreApplication::processEvents();  // nothing is left to reach the closed window
+}
+
 }  // namespace
 
 namespace {
@@ -384,6 +489,18 @@ TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     ui_->saveAnswers.push_back(std::nullopt);
     form_->BtnArrangeAll->click();
     EXPECT_EQ(ui_->suggestedNames.back(), "comb.txt.txt");
+}
+
+TEST_F(ArrangeAllTest, CommandsWaitForTheRunAndClosingDuringItLeavesNoFile) {
+    ui_->saveAnswers.push_back("comb.txt");
+    form_->BtnArrangeAll->click();
+    ASSERT_TRUE(form_->IsWorking());
+    for (QPushButton* b : {form_->BtnOpen, form_->BtnSave, form_->BtnArrangeAll}) EXPECT_FALSE(b->isEnabled());
+    form_.reset();
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.txt")));
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_ABS_comb.txt")));
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.bas")));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 3);  // the three surveys, no temporary file
 }
 
 TEST_F(ArrangeAllTest, CancelChangesNothing) {

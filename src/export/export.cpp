@@ -4,11 +4,11 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/numtext.h"
+#include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <future>
 #include <memory>
 #include <optional>
 #include <limits>
@@ -101,14 +101,8 @@ void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable ta
 
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
     // One file on each core; each thread formats and writes its own file.
-    auto absoluteRows = std::async(std::launch::async, [&] { WritePointRows(absolute, points, PointTable::Absolute); });
-    try {
-        WritePointRows(gradient, points, PointTable::Gradient);
-    } catch (...) {
-        absoluteRows.wait();
-        throw;
-    }
-    absoluteRows.get();
+    RunSideBySide([&] { WritePointRows(absolute, points, PointTable::Absolute); },
+                  [&] { WritePointRows(gradient, points, PointTable::Gradient); });
 }
 
 void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {

@@ -111,6 +111,20 @@ TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
     EXPECT_NE(QImage(out).pixelColor(600, 400), QColor(20, 160, 60));
 }
 
+TEST_F(QgradTest, MapOfATrackThatCannotBeDrawnIsWrittenThenRefused) {
+    QFile sample(kSample);
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    QByteArray head;
+    for (int i = 0; i < 4; ++i) head += sample.readLine();
+    // A longitude of 4,000,000 in degrees and minutes: its pixel is beyond 32 bits.
+    const QString survey = Write(head + "101500;5545.1;3730.5;;48000;1\r\n101501;5545.2;4000000;;48000;1\r\n", "far.csv");
+    const QString out = dir_.filePath("far.png");
+    const Result r = Qgrad({"map", survey, out, "--endpoint", "https://127.0.0.1:1"});
+    EXPECT_EQ(r.code, 2) << r.err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(r.err).contains(QString::fromUtf8(qgrad::kBadFormatText) + "\nfar.csv: ")) << r.err.toStdString();
+    EXPECT_EQ(QImage(out).size(), QSize(650, 450));  // the picture as far as it was drawn
+}
+
 }  // namespace
 
 namespace {

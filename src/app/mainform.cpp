@@ -418,6 +418,7 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
 void TMainForm::ShowSurvey(ShownSurvey& shown) {
     OpenedSurvey& s = shown.survey;
     if (s.reached >= OpeningStage::FileOpened) setWindowTitle(s.fileName);
+    ClearSurveyViews();
     {
         TableUpdate update(this);
         std::swap(state_.survey, s.table);
@@ -445,6 +446,25 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
         ImgStart->show();
         ImgEnd->show();
     }
+}
+
+void TMainForm::ClearSurveyViews() {
+    // Nothing of the previous survey stays on show, also where the new one
+    // was refused before its views were filled.
+    state_.trackLongitudes = {0.0f};
+    state_.trackLatitudes = {0.0f};
+    state_.baseMapBitmap.fill(Qt::white);
+    state_.trackMapBitmap.fill(Qt::white);
+    SurveyMap->setPicture(QImage());
+    for (int k = 0; k < kChannels; ++k) {
+        Series(k + 1)->data()->clear();
+        Series(k + 1)->setVisible(false);
+    }
+    state_.positionLon.clear();
+    state_.positionLat.clear();
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+    ImgStart->hide();
+    ImgEnd->hide();
 }
 
 void TMainForm::ShowProfiles(ShownSurvey& shown) {

@@ -120,6 +120,7 @@ private:
     // On the window's thread: the views follow the survey, as far as it was opened.
     void ShowSurvey(ShownSurvey& shown);
     void ShowProfiles(ShownSurvey& shown);
+    void ClearSurveyViews();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
     void FinishFolderRun(FolderRunResult& run);
     void BeginWork(const QString& progressFormat);

@@ -223,6 +223,42 @@ TEST_F(MainFormTest, EmptyAndMalformedFilesAreRefusedAndTheWindowGoesOn) {
     EXPECT_TRUE(form_->BtnSave->isEnabled());
 }
 
+TEST_F(MainFormTest, RefusedOpeningClearsThePreviousSurveysViews) {
+    Open(Copy(kSample, "run001.csv"));
+    QByteArray bad = ReadAll(kSample);
+    bad.replace("101500;5545", "101500;55x45");
+    Open(Write(bad, "bad.csv"));
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    for (int k = 1; k <= 12; ++k) {
+        EXPECT_EQ(form_->Series(k)->data()->size(), 0) << k;
+        EXPECT_FALSE(form_->Series(k)->visible()) << k;
+    }
+    EXPECT_TRUE(form_->SurveyMap->picture().isNull());
+    EXPECT_TRUE(form_->ImgStart->isHidden());
+    EXPECT_TRUE(form_->ImgEnd->isHidden());
+    EXPECT_TRUE(form_->state().positionLon.empty());
+    // The table shows what was read.
+    EXPECT_EQ(form_->state().survey.dataRowCount(), 2400u);
+}
+
+TEST_F(MainFormTest, SecondOpeningScalesTheAxesToItsOwnProfiles) {
+    Open(Copy(kSample, "run001.csv"));
+    const QCPRange x = form_->Chart1->xAxis->range();
+    const QCPRange y = form_->Chart1->yAxis->range();
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_EQ(form_->Chart1->xAxis->range(), x);
+    EXPECT_EQ(form_->Chart1->yAxis->range(), y);
+    // The span of the shown gradients, not the positions'.
+    double low = 1e300, high = -1e300;
+    for (int k = 1; k <= 12; ++k)
+        for (auto it = form_->Series(k)->data()->constBegin(); it != form_->Series(k)->data()->constEnd(); ++it) {
+            low = std::min(low, it->value);
+            high = std::max(high, it->value);
+        }
+    EXPECT_EQ(y.lower, low);
+    EXPECT_EQ(y.upper, high);
+}
+
 TEST_F(MainFormTest, SaveToMapWritesThreeFilesAndStartsTheHost) {
     Open(Copy(kSample, "run001.csv"));
     form_->BtnSave->click();

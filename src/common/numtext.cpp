@@ -317,9 +317,10 @@ char* WriteGeneral(char* out, double v) {
     }
     const double a = std::fabs(v);
     Decimal d;
-    // The shortest text that reads back as the value is the value rounded to
-    // 15 digits whenever it has at most 15 digits (half an ulp is less than
-    // half a unit of the 15th digit).
+    // The shortest text that reads back as a normal value is the value
+    // rounded to 15 digits whenever it has at most 15 digits (half an ulp is
+    // less than half a unit of the 15th digit). A subnormal has too few bits
+    // for that: 1E-321 reads back as the subnormal 9.98012604599318E-322.
     char buf[40];
     auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
     const char* ep = std::find(buf, r.ptr, 'e');
@@ -328,7 +329,7 @@ char* WriteGeneral(char* out, double v) {
     int len = 0;
     for (const char* p = buf; p != ep; ++p)
         if (*p != '.') d.digits[len++] = *p;
-    if (len <= 15) {
+    if (len <= 15 && a >= std::numeric_limits<double>::min()) {
         d.len = len;
         d.dec = len - 1 - e;
     } else {

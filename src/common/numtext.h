@@ -35,8 +35,8 @@ void AppendFixed(std::string& out, double v, int decimals, int maxSignificant);
 // Coordinates: 8 decimals, at most 12 significant digits.
 inline std::string FormatFixed8(double v) { return FormatFixed(v, 8, 12); }
 
-// General text: at most 15 significant digits, no trailing zeros, plain
-// notation for 1E-5 <= |v| < 1E15, otherwise "9E-6", "1.5E15".
+// General text: the value rounded to 15 significant digits, no trailing
+// zeros, plain notation for 1E-5 <= |v| < 1E15, otherwise "9E-6", "1.5E15".
 char* WriteGeneral(char* out, double v);
 std::string FormatGeneral(double v);
 

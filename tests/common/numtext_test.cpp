@@ -74,6 +74,10 @@ TEST(NumberText, GeneralForms) {
         {123456789012345.0, "123456789012345"},
         {123456789012345678.0, "1.23456789012346E17"},
         {1.5e-300, "1.5E-300"},
+        {std::numeric_limits<double>::min(), "2.2250738585072E-308"},
+        // Subnormals: the 15-digit rounding, not the shortest text that reads back.
+        {1e-320 / 10, "9.98012604599318E-322"},
+        {-std::numeric_limits<double>::denorm_min(), "-4.94065645841247E-324"},
     };
     for (const auto& [v, text] : cases) EXPECT_EQ(FormatGeneral(v), text) << v;
 }

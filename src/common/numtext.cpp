@@ -454,13 +454,11 @@ bool TryParseNumber(std::string_view text, double& value, char decimalSeparator)
 }
 
 bool TryParseInt32(std::string_view text, std::int32_t& value) {
-    std::string_view t = TrimBlanks(text);
-    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-    if (t.empty() || t.front() == '+') return false;
-    std::int32_t v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
-    value = v;
+    double v = 0;
+    if (!TryParseNumber(text, v) || v != std::trunc(v) || v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+        return false;
+    value = static_cast<std::int32_t>(v);
     return true;
 }
 

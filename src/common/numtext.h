@@ -54,8 +54,8 @@ std::int64_t RoundHalfEven(double v);
 // digits), optional blanks. Rejects everything else, including NaN and
 // infinity texts and values out of the double range.
 bool TryParseNumber(std::string_view text, double& value, char decimalSeparator = '.');
-// Whole number in the 32-bit range: optional blanks, optional sign, digits,
-// optional blanks.
+// A number as TryParseNumber reads it whose value is a whole number in the
+// 32-bit range ("25", " -30 ", "5.0", "2E3").
 bool TryParseInt32(std::string_view text, std::int32_t& value);
 
 // The decimal separator of the user's regional settings.

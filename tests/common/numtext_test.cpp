@@ -142,6 +142,9 @@ TEST(NumberText, ParseWholeNumbers) {
         {"2147483647", true, 2147483647},         {"-2147483648", true, -2147483647 - 1},
         {"2147483648", false, 0},                 {"1.5", false, 0}, {"", false, 0},
         {"abc", false, 0},    {"++7", false, 0},  {"7x", false, 0},
+        // The program's number syntax, then a whole value.
+        {"+-5", false, 0},    {"-+5", false, 0},  {"5.0", true, 5},  {"-2E3", true, -2000},
+        {"0.5e1", true, 5},   {"1e10", false, 0}, {"2147483647.5", false, 0},
     };
     for (const auto& c : cases) {
         std::int32_t v = -1;

@@ -280,6 +280,8 @@ TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
     badOffsets.replace(badOffsets.find(";-40;"), 5, ";-4.5;");
     std::string emptyOffset = OffsetsLine();
     emptyOffset.replace(emptyOffset.find(";-40;"), 5, ";;");
+    std::string twoSigns = OffsetsLine();
+    twoSigns.replace(twoSigns.find(";-40;"), 5, ";+-5;");
     const BadCase cases[] = {
         {"text latitude", {"1;5530;3730", "2;55,30;3730"}, Headings(), OffsetsLine(), 6, 1, "55,30"},
         {"empty longitude", {"1;5530;"}, Headings(), OffsetsLine(), 5, 2, ""},
@@ -290,6 +292,7 @@ TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
         {"tenth unit", {"1;5530;3730;;1;2;3;"}, tenth, OffsetsLine(), 5, 7, ""},
         {"offset", {"1;5530;3730"}, Headings(), badOffsets, 2, 5, "-4.5"},
         {"empty offset", {"1;5530;3730"}, Headings(), emptyOffset, 2, 5, ""},
+        {"offset with two signs", {"1;5530;3730"}, Headings(), twoSigns, 2, 5, "+-5"},
         {"huge offset", {"1;5530;3730"}, Headings(), "a;b;c;2147483648", 2, 3, "2147483648"},
     };
     for (const auto& c : cases) {

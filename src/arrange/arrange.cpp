@@ -61,7 +61,7 @@ std::string_view Text(char* buf, char* end) { return std::string_view(buf, end -
 void SpreadTimes(ColumnRewriter& out) {
     const TextColumn& col = out.old();
     const std::size_t rows = col.size();
-    char buf[kNumberTextCapacity];
+    char buf[kTimePatternCapacity];
     std::size_t r0 = kFirst;
     double t0 = Value(col[r0]);
     double dt = 0;

@@ -39,6 +39,7 @@ constexpr std::array<std::uint64_t, 19> kPow10U = {
     1000000000000000000ull};
 
 constexpr double kTwo52 = 4503599627370496.0;
+constexpr double kTwo53 = 9007199254740992.0;
 constexpr double kTwo63 = 9223372036854775808.0;
 
 // A rounded non-negative decimal: digits × 10^-dec, digits without leading
@@ -281,9 +282,9 @@ char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int 
     return WritePlain(out, d, decimals, minInt);
 }
 
-template <typename Writer>
+template <std::size_t Capacity = kNumberTextCapacity, typename Writer>
 std::string ToString(Writer w) {
-    char buf[kNumberTextCapacity];
+    char buf[Capacity];
     char* end = w(buf);
     return std::string(buf, end);
 }
@@ -303,10 +304,20 @@ void AppendFixed(std::string& out, double v, int decimals, int maxSignificant) {
     out.append(buf, WriteFixed(buf, v, decimals, maxSignificant));
 }
 
-char* WriteTimePattern(char* out, double v) { return WriteFixedImpl(out, v, 3, 15, 6); }
+// A value below 2^53 has at most 16 integer digits, so with its three
+// decimals at most 19 significant ones.
+constexpr int kTimePatternDigits = 19;
+
+char* WriteTimePattern(char* out, double v) {
+    // From 2^53 up every double is a whole number: its exact digits, then
+    // three zeros, with no tie to round.
+    if (std::isfinite(v) && std::fabs(v) >= kTwo53)
+        return std::to_chars(out, out + kTimePatternCapacity, v, std::chars_format::fixed, 3).ptr;
+    return WriteFixedImpl(out, v, 3, kTimePatternDigits, 6);
+}
 
 std::string FormatTimePattern(double v) {
-    return ToString([&](char* b) { return WriteTimePattern(b, v); });
+    return ToString<kTimePatternCapacity>([&](char* b) { return WriteTimePattern(b, v); });
 }
 
 char* WriteGeneral(char* out, double v) {

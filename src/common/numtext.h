@@ -41,8 +41,10 @@ char* WriteGeneral(char* out, double v);
 std::string FormatGeneral(double v);
 
 // The time pattern "000000.##0": at least six integer digits, exactly three
-// decimals (at most 15 significant digits; beyond that the exponent form).
+// decimals, every integer digit however many (never the exponent form).
 char* WriteTimePattern(char* out, double v);
+// Room that WriteTimePattern may use: the largest double has 309 integer digits.
+inline constexpr std::size_t kTimePatternCapacity = 320;
 std::string FormatTimePattern(double v);
 
 // Round to the nearest whole number, halves to even. Throws std::range_error

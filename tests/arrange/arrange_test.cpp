@@ -80,6 +80,9 @@ TEST_F(ArrangeTest, TimeStampsAreSpreadOverTheirRuns) {
         {"final run of two stays", {"5", "6", "6"}, {"5", "6", "6"}},
         {"inserted time is one run", {"0.00", "0.00", "0.00"}, {"0.00", "0.000", "0.000"}},
         {"fraction of a second", {"120000.5", "120000.5", "120001"}, {"120000.5", "120000.750", "120001"}},
+        {"thirteen digits keep three decimals",
+         {"1000000000000", "1000000000000", "1000000000000", "1000000000001"},
+         {"1000000000000", "1000000000000.333", "1000000000000.667", "1000000000001"}},
     };
     for (const auto& c : cases) {
         std::vector<Row> rows;

@@ -56,87 +56,96 @@ double SecondsField(double t) {
 
 std::string_view Text(char* buf, char* end) { return std::string_view(buf, end - buf); }
 
-// Runs `body` on a rewriter of the column; what it wrote stays even when it
-// ends in a fault.
-template <typename Body>
-void Rewrite(TextColumn& column, Body&& body) {
-    ColumnRewriter out(column);
-    try {
-        body(out);
-    } catch (...) {
-        out.Finish();
-        throw;
-    }
-    out.Finish();
-}
-
 // Time stamps: each run of identical texts is spread linearly up to the next
 // stamp; its first row keeps its text.
-void SpreadTimes(SurveyTable& table) {
-    Rewrite(table.column(0), [&](ColumnRewriter& out) {
-        const TextColumn& col = out.old();
-        const std::size_t rows = col.size();
-        char buf[kNumberTextCapacity];
-        std::size_t r0 = kFirst;
-        double t0 = Value(col[r0]);
-        double dt = 0;
-        std::size_t n = 0;
-        while (r0 + n < rows - 1) {
-            ++n;
-            if (col[r0 + n] == col[r0]) continue;
-            if (n == 1) {
-                ++r0;
-                t0 = Value(col[r0]);
-                n = 0;
-                continue;
-            }
-            const double t1 = Value(col[r0 + n]);
-            const double s1 = SecondsField(t1);
-            dt = (s1 == 0 ? 60 - SecondsField(t0) : s1 - SecondsField(t0)) / static_cast<double>(n);
-            for (std::size_t i = 1; i < n; ++i)
-                out.Set(r0 + i, Text(buf, WriteTimePattern(buf, Finite(t0 + static_cast<double>(i) * dt))));
-            r0 += n;
-            t0 = t1;
+void SpreadTimes(ColumnRewriter& out) {
+    const TextColumn& col = out.old();
+    const std::size_t rows = col.size();
+    char buf[kTimePatternCapacity];
+    std::size_t r0 = kFirst;
+    double t0 = Value(col[r0]);
+    double dt = 0;
+    std::size_t n = 0;
+    while (r0 + n < rows - 1) {
+        ++n;
+        if (col[r0 + n] == col[r0]) continue;
+        if (n == 1) {
+            ++r0;
+            t0 = Value(col[r0]);
             n = 0;
+            continue;
         }
-        // A final run of three rows or more goes on with the last step.
-        if (n > 1)
-            for (std::size_t i = 1; i <= n; ++i)
-                out.Set(r0 + i, Text(buf, WriteFixed(buf, Finite(t0 + static_cast<double>(i) * dt), 3, 12)));
-    });
+        const double t1 = Value(col[r0 + n]);
+        const double s1 = SecondsField(t1);
+        dt = (s1 == 0 ? 60 - SecondsField(t0) : s1 - SecondsField(t0)) / static_cast<double>(n);
+        for (std::size_t i = 1; i < n; ++i)
+            out.Set(r0 + i, Text(buf, WriteTimePattern(buf, Finite(t0 + static_cast<double>(i) * dt))));
+        r0 += n;
+        t0 = t1;
+        n = 0;
+    }
+    // A final run of three rows or more goes on with the last step.
+    if (n > 1)
+        for (std::size_t i = 1; i <= n; ++i)
+            out.Set(r0 + i, Text(buf, WriteFixed(buf, Finite(t0 + static_cast<double>(i) * dt), 3, 12)));
 }
 
 // Latitude or longitude: each run of identical texts is spread linearly up to
 // the next fix, its first row included; the final run goes on with the last
 // slope.
-void SpreadFixes(SurveyTable& table, int c) {
-    Rewrite(table.column(c), [&](ColumnRewriter& out) {
-        const TextColumn& col = out.old();
-        const std::size_t rows = col.size();
-        char buf[kNumberTextCapacity];
-        auto write = [&](std::size_t row, double v) { out.Set(row, Text(buf, WriteFixed(buf, Finite(v), 8, 12))); };
-        std::size_t r0 = kFirst;
-        double u0 = Value(col[r0]);
-        double du = 0;
-        std::size_t n = 0;
-        while (r0 + n < rows - 1) {
-            ++n;
-            if (col[r0 + n] == col[r0]) continue;
-            if (n == 1) {
-                ++r0;
-                u0 = Value(col[r0]);
-                n = 0;
-                continue;
-            }
-            du = (Value(col[r0 + n]) - u0) / static_cast<double>(n);
-            for (std::size_t i = 0; i < n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
-            r0 += n;
+void SpreadFixes(ColumnRewriter& out) {
+    const TextColumn& col = out.old();
+    const std::size_t rows = col.size();
+    char buf[kNumberTextCapacity];
+    auto write = [&](std::size_t row, double v) { out.Set(row, Text(buf, WriteFixed(buf, Finite(v), 8, 12))); };
+    std::size_t r0 = kFirst;
+    double u0 = Value(col[r0]);
+    double du = 0;
+    std::size_t n = 0;
+    while (r0 + n < rows - 1) {
+        ++n;
+        if (col[r0 + n] == col[r0]) continue;
+        if (n == 1) {
+            ++r0;
             u0 = Value(col[r0]);
             n = 0;
+            continue;
         }
-        if (n > 1)
-            for (std::size_t i = 0; i <= n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
-    });
+        du = (Value(col[r0 + n]) - u0) / static_cast<double>(n);
+        for (std::size_t i = 0; i < n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
+        r0 += n;
+        u0 = Value(col[r0]);
+        n = 0;
+    }
+    if (n > 1)
+        for (std::size_t i = 0; i <= n; ++i) write(r0 + i, u0 + static_cast<double>(i) * du);
+}
+
+template <typename Work>
+std::exception_ptr FaultOf(Work&& work) {
+    try {
+        work();
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+// Time, latitude, longitude: the three spreads are independent, so they run
+// side by side, each into a new column. The columns are put in place in that
+// order, and a spread that failed puts in place what it wrote and ends the
+// arrangement with the later columns untouched, as if they ran one by one.
+void SpreadTimesAndFixes(SurveyTable& table) {
+    ColumnRewriter out[] = {ColumnRewriter(table.column(0)), ColumnRewriter(table.column(1)),
+                            ColumnRewriter(table.column(2))};
+    auto times = std::async(std::launch::async, [&] { return FaultOf([&] { SpreadTimes(out[0]); }); });
+    auto latitudes = std::async(std::launch::async, [&] { return FaultOf([&] { SpreadFixes(out[1]); }); });
+    const std::exception_ptr longitudes = FaultOf([&] { SpreadFixes(out[2]); });
+    const std::exception_ptr faults[] = {times.get(), latitudes.get(), longitudes};
+    for (std::size_t c = 0; c < std::size(out); ++c) {
+        out[c].Finish();
+        if (faults[c]) std::rethrow_exception(faults[c]);
+    }
 }
 
 struct Levels {
@@ -220,23 +229,7 @@ struct ReadingBlock {
 void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
                   std::optional<ColumnRewriter>& distanceOut,
                   std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
-    // The three columns are independent: spread them side by side.
-    auto times = std::async(std::launch::async, [&] { SpreadTimes(table); });
-    auto latitudes = std::async(std::launch::async, [&] { SpreadFixes(table, 1); });
-    std::exception_ptr failure;
-    try {
-        SpreadFixes(table, 2);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    for (auto* f : {&times, &latitudes}) {
-        try {
-            f->get();
-        } catch (...) {
-            if (!failure) failure = std::current_exception();
-        }
-    }
-    if (failure) std::rethrow_exception(failure);
+    SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
     const double theta =

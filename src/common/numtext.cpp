@@ -39,6 +39,7 @@ constexpr std::array<std::uint64_t, 19> kPow10U = {
     1000000000000000000ull};
 
 constexpr double kTwo52 = 4503599627370496.0;
+constexpr double kTwo53 = 9007199254740992.0;
 constexpr double kTwo63 = 9223372036854775808.0;
 
 // A rounded non-negative decimal: digits × 10^-dec, digits without leading
@@ -281,9 +282,9 @@ char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int 
     return WritePlain(out, d, decimals, minInt);
 }
 
-template <typename Writer>
+template <std::size_t Capacity = kNumberTextCapacity, typename Writer>
 std::string ToString(Writer w) {
-    char buf[kNumberTextCapacity];
+    char buf[Capacity];
     char* end = w(buf);
     return std::string(buf, end);
 }
@@ -303,10 +304,20 @@ void AppendFixed(std::string& out, double v, int decimals, int maxSignificant) {
     out.append(buf, WriteFixed(buf, v, decimals, maxSignificant));
 }
 
-char* WriteTimePattern(char* out, double v) { return WriteFixedImpl(out, v, 3, 15, 6); }
+// A value below 2^53 has at most 16 integer digits, so with its three
+// decimals at most 19 significant ones.
+constexpr int kTimePatternDigits = 19;
+
+char* WriteTimePattern(char* out, double v) {
+    // From 2^53 up every double is a whole number: its exact digits, then
+    // three zeros, with no tie to round.
+    if (std::isfinite(v) && std::fabs(v) >= kTwo53)
+        return std::to_chars(out, out + kTimePatternCapacity, v, std::chars_format::fixed, 3).ptr;
+    return WriteFixedImpl(out, v, 3, kTimePatternDigits, 6);
+}
 
 std::string FormatTimePattern(double v) {
-    return ToString([&](char* b) { return WriteTimePattern(b, v); });
+    return ToString<kTimePatternCapacity>([&](char* b) { return WriteTimePattern(b, v); });
 }
 
 char* WriteGeneral(char* out, double v) {
@@ -317,9 +328,10 @@ char* WriteGeneral(char* out, double v) {
     }
     const double a = std::fabs(v);
     Decimal d;
-    // The shortest text that reads back as the value is the value rounded to
-    // 15 digits whenever it has at most 15 digits (half an ulp is less than
-    // half a unit of the 15th digit).
+    // The shortest text that reads back as a normal value is the value
+    // rounded to 15 digits whenever it has at most 15 digits (half an ulp is
+    // less than half a unit of the 15th digit). A subnormal has too few bits
+    // for that: 1E-321 reads back as the subnormal 9.98012604599318E-322.
     char buf[40];
     auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
     const char* ep = std::find(buf, r.ptr, 'e');
@@ -328,7 +340,7 @@ char* WriteGeneral(char* out, double v) {
     int len = 0;
     for (const char* p = buf; p != ep; ++p)
         if (*p != '.') d.digits[len++] = *p;
-    if (len <= 15) {
+    if (len <= 15 && a >= std::numeric_limits<double>::min()) {
         d.len = len;
         d.dec = len - 1 - e;
     } else {
@@ -453,13 +465,11 @@ bool TryParseNumber(std::string_view text, double& value, char decimalSeparator)
 }
 
 bool TryParseInt32(std::string_view text, std::int32_t& value) {
-    std::string_view t = TrimBlanks(text);
-    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-    if (t.empty() || t.front() == '+') return false;
-    std::int32_t v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
-    value = v;
+    double v = 0;
+    if (!TryParseNumber(text, v) || v != std::trunc(v) || v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+        return false;
+    value = static_cast<std::int32_t>(v);
     return true;
 }
 

@@ -35,14 +35,16 @@ void AppendFixed(std::string& out, double v, int decimals, int maxSignificant);
 // Coordinates: 8 decimals, at most 12 significant digits.
 inline std::string FormatFixed8(double v) { return FormatFixed(v, 8, 12); }
 
-// General text: at most 15 significant digits, no trailing zeros, plain
-// notation for 1E-5 <= |v| < 1E15, otherwise "9E-6", "1.5E15".
+// General text: the value rounded to 15 significant digits, no trailing
+// zeros, plain notation for 1E-5 <= |v| < 1E15, otherwise "9E-6", "1.5E15".
 char* WriteGeneral(char* out, double v);
 std::string FormatGeneral(double v);
 
 // The time pattern "000000.##0": at least six integer digits, exactly three
-// decimals (at most 15 significant digits; beyond that the exponent form).
+// decimals, every integer digit however many (never the exponent form).
 char* WriteTimePattern(char* out, double v);
+// Room that WriteTimePattern may use: the largest double has 309 integer digits.
+inline constexpr std::size_t kTimePatternCapacity = 320;
 std::string FormatTimePattern(double v);
 
 // Round to the nearest whole number, halves to even. Throws std::range_error
@@ -54,8 +56,8 @@ std::int64_t RoundHalfEven(double v);
 // digits), optional blanks. Rejects everything else, including NaN and
 // infinity texts and values out of the double range.
 bool TryParseNumber(std::string_view text, double& value, char decimalSeparator = '.');
-// Whole number in the 32-bit range: optional blanks, optional sign, digits,
-// optional blanks.
+// A number as TryParseNumber reads it whose value is a whole number in the
+// 32-bit range ("25", " -30 ", "5.0", "2E3").
 bool TryParseInt32(std::string_view text, std::int32_t& value);
 
 // The decimal separator of the user's regional settings.

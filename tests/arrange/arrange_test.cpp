@@ -80,6 +80,9 @@ TEST_F(ArrangeTest, TimeStampsAreSpreadOverTheirRuns) {
         {"final run of two stays", {"5", "6", "6"}, {"5", "6", "6"}},
         {"inserted time is one run", {"0.00", "0.00", "0.00"}, {"0.00", "0.000", "0.000"}},
         {"fraction of a second", {"120000.5", "120000.5", "120001"}, {"120000.5", "120000.750", "120001"}},
+        {"thirteen digits keep three decimals",
+         {"1000000000000", "1000000000000", "1000000000000", "1000000000001"},
+         {"1000000000000", "1000000000000.333", "1000000000000.667", "1000000000001"}},
     };
     for (const auto& c : cases) {
         std::vector<Row> rows;
@@ -227,15 +230,36 @@ TEST_F(ArrangeTest, AFaultFarDownKeepsEveryEarlierRow) {
 }
 
 TEST_F(ArrangeTest, FaultsBeforeThePoints) {
-    const std::vector<std::vector<Row>> cases = {
-        {{"1", "55.5", "37.5"}, {"2", "bad", "37.5"}},    // a fix that is no number
-        {{"t", "55.5", "37.5"}},                          // a time that is no number
-        {{"1", "200", "37.5", "", "1", "1"}},             // acos of a latitude past 114.6
+    const struct {
+        const char* name;
+        std::vector<Row> rows;
+        // Time, latitude and longitude as the failure leaves them: the steps
+        // before the failing one done, the failing one as far as it got, the
+        // later ones not begun.
+        std::vector<std::string> times;
+        std::vector<std::string> latitudes;
+        std::vector<std::string> longitudes;
+    } cases[] = {
+        {"a fix that is no number", {{"1", "55.5", "37.5"}, {"2", "bad", "37.5"}},
+         {"1", "2"}, {"55.5", "bad"}, {"37.5", "37.5"}},
+        {"a time that is no number", {{"t", "55.5", "37.5"}}, {"t"}, {"55.5"}, {"37.5"}},
+        {"a first time that is no number", {{"x", "55.1", "37.5"}, {"2", "55.1", "37.5"}, {"3", "55.4", "37.6"}},
+         {"x", "2", "3"}, {"55.1", "55.1", "55.4"}, {"37.5", "37.5", "37.6"}},
+        {"a latitude that is no number after a run",
+         {{"1", "55.1", "37.5"}, {"1", "55.1", "37.5"}, {"2", "55.2", "37.6"}, {"3", "x", "37.6"}},
+         {"1", "000001.500", "2", "3"}, {"55.10000000", "55.15000000", "55.2", "x"}, {"37.5", "37.5", "37.6", "37.6"}},
+        {"a longitude that is no number",
+         {{"1", "55.1", "37.5"}, {"2", "55.1", "37.5"}, {"3", "55.2", "y"}},
+         {"1", "2", "3"}, {"55.10000000", "55.15000000", "55.2"}, {"37.5", "37.5", "y"}},
+        {"acos of a latitude past 114.6", {{"1", "200", "37.5", "", "1", "1"}}, {"1"}, {"200"}, {"37.5"}},
     };
-    for (const auto& rows : cases) {
-        Load(rows);
-        EXPECT_FALSE(Arrange());
-        EXPECT_EQ(points_.size(), 0u);
+    for (const auto& c : cases) {
+        Load(c.rows);
+        EXPECT_FALSE(Arrange()) << c.name;
+        EXPECT_EQ(points_.size(), 0u) << c.name;
+        EXPECT_EQ(Column(0), c.times) << c.name;
+        EXPECT_EQ(Column(1), c.latitudes) << c.name;
+        EXPECT_EQ(Column(2), c.longitudes) << c.name;
     }
     geometry_.offsetX[0] = 2147483647 / 100.0;  // asin out of range for a channel in use
     Load({{"1", "55.5", "37.5", "", "1", "1"}});

@@ -74,18 +74,28 @@ TEST(NumberText, GeneralForms) {
         {123456789012345.0, "123456789012345"},
         {123456789012345678.0, "1.23456789012346E17"},
         {1.5e-300, "1.5E-300"},
+        {std::numeric_limits<double>::min(), "2.2250738585072E-308"},
+        // Subnormals: the 15-digit rounding, not the shortest text that reads back.
+        {1e-320 / 10, "9.98012604599318E-322"},
+        {-std::numeric_limits<double>::denorm_min(), "-4.94065645841247E-324"},
     };
     for (const auto& [v, text] : cases) EXPECT_EQ(FormatGeneral(v), text) << v;
 }
 
 TEST(NumberText, TimePattern) {
-    const std::pair<double, const char*> cases[] = {
+    const std::pair<double, std::string> cases[] = {
         {93015.5, "093015.500"},
         {101559.2, "101559.200"},
         {101559.0625, "101559.063"},
         {0.0, "000000.000"},
         {-5.5, "-000005.500"},
         {1234567.0, "1234567.000"},
+        // No cap on the digits: three decimals however large the value.
+        {1000000000000.0 + 1.0 / 3.0, "1000000000000.333"},
+        {8796093022208.0625, "8796093022208.063"},  // a tie past 2^52 thousandths: away from zero
+        {9007199254740991.0, "9007199254740991.000"},
+        {-1e20, "-100000000000000000000.000"},
+        {std::numeric_limits<double>::max(), "179769313486231570814527423731704356798070567525844996598917476803157260780028538760589558632766878171540458953514382464234321326889464182768467546703537516986049910576551282076245490090389328944075868508455133942304583236903222948165808559332123348274797826204144723168738177180919299881250404026184124858368.000"},
     };
     for (const auto& [v, text] : cases) EXPECT_EQ(FormatTimePattern(v), text) << v;
 }
@@ -138,6 +148,9 @@ TEST(NumberText, ParseWholeNumbers) {
         {"2147483647", true, 2147483647},         {"-2147483648", true, -2147483647 - 1},
         {"2147483648", false, 0},                 {"1.5", false, 0}, {"", false, 0},
         {"abc", false, 0},    {"++7", false, 0},  {"7x", false, 0},
+        // The program's number syntax, then a whole value.
+        {"+-5", false, 0},    {"-+5", false, 0},  {"5.0", true, 5},  {"-2E3", true, -2000},
+        {"0.5e1", true, 5},   {"1e10", false, 0}, {"2147483647.5", false, 0},
     };
     for (const auto& c : cases) {
         std::int32_t v = -1;

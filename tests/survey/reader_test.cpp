@@ -144,7 +144,9 @@ TEST_F(ReaderTest, TenthUnitsAreConverted) {
     headings.replace(headings.find("Ch1,nT/m"), 8, "Ch1x0.1nT/m");
     headings.replace(headings.find("Ch2,nT;"), 7, "x0.1nT;");
     headings.replace(headings.find("Ch3,nT;"), 7, "Ch3x0.1nT/m;");  // a field column: not converted
-    ASSERT_EQ(Read(Survey({"1;5530;3730;;125;-7;5;8;9;10", "2;5530;3730;;480005;0;6;8;9;10"}, headings)),
+    ASSERT_EQ(Read(Survey({"1;5530;3730;;125;-7;5;8;9;10", "2;5530;3730;;480005;0;6;8;9;10",
+                           "3;5530;3730;;1E-320;-1E-320;7;8;9;10"},
+                          headings)),
               ReadResult::Loaded);
     EXPECT_EQ(Cell(4, 2), "Ch1nT");
     EXPECT_EQ(Cell(5, 2), "Ch1nT/m");
@@ -156,6 +158,9 @@ TEST_F(ReaderTest, TenthUnitsAreConverted) {
     EXPECT_EQ(Cell(5, 4), "0");
     EXPECT_EQ(Cell(6, 3), "0.5");
     EXPECT_EQ(Cell(8, 3), "9");
+    // A tenth of 1E-320 is a subnormal: its 15 digits, not the shortest text.
+    EXPECT_EQ(Cell(4, 5), "9.98012604599318E-322");
+    EXPECT_EQ(Cell(5, 5), "-9.98012604599318E-322");
 }
 
 TEST_F(ReaderTest, HemisphereSigns) {
@@ -275,6 +280,8 @@ TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
     badOffsets.replace(badOffsets.find(";-40;"), 5, ";-4.5;");
     std::string emptyOffset = OffsetsLine();
     emptyOffset.replace(emptyOffset.find(";-40;"), 5, ";;");
+    std::string twoSigns = OffsetsLine();
+    twoSigns.replace(twoSigns.find(";-40;"), 5, ";+-5;");
     const BadCase cases[] = {
         {"text latitude", {"1;5530;3730", "2;55,30;3730"}, Headings(), OffsetsLine(), 6, 1, "55,30"},
         {"empty longitude", {"1;5530;"}, Headings(), OffsetsLine(), 5, 2, ""},
@@ -285,6 +292,7 @@ TEST_F(ReaderTest, MalformedFilesNameTheLineAndText) {
         {"tenth unit", {"1;5530;3730;;1;2;3;"}, tenth, OffsetsLine(), 5, 7, ""},
         {"offset", {"1;5530;3730"}, Headings(), badOffsets, 2, 5, "-4.5"},
         {"empty offset", {"1;5530;3730"}, Headings(), emptyOffset, 2, 5, ""},
+        {"offset with two signs", {"1;5530;3730"}, Headings(), twoSigns, 2, 5, "+-5"},
         {"huge offset", {"1;5530;3730"}, Headings(), "a;b;c;2147483648", 2, 3, "2147483648"},
     };
     for (const auto& c : cases) {

@@ -2,21 +2,31 @@
 
 #include "app/backgroundjob.h"
 #include "app/mapwidgets.h"
+#include "app/profilechart.h"
 #include "app/slategray.h"
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/language.h"
 #include "export/export.h"
 #include "mapview/markers.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QKeySequence>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QSettings>
+#include <QShortcut>
+#include <QToolButton>
+#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -34,11 +44,16 @@ static void InitMarkerResources() { Q_INIT_RESOURCE(markers); }
 namespace qgrad {
 namespace {
 
-const QColor kSeriesColors[] = {QColor(0x2B, 0x40, 0x6B), QColor(0x3B, 0x54, 0x8C), QColor(0x44, 0x66, 0xA3),
-                                QColor(0x4E, 0x97, 0xA8), QColor(0x5D, 0xB7, 0x9E), QColor(0x41, 0xA0, 0x8A),
-                                QColor(0x2B, 0x92, 0x7D), QColor(0x1D, 0x7B, 0x63)};
+constexpr int kStatusHeight = 20;
+constexpr int kRecentFiles = 8;
 
-QColor SeriesColor(int index) { return kSeriesColors[index % 8]; }
+// Settings kept between runs.
+const char* const kGeometryKey = "window/geometry";
+const char* const kOpenFolderKey = "folders/open";
+const char* const kSaveFolderKey = "folders/save";
+const char* const kRecentKey = "recentFiles";
+const char* const kAverageHeadingKey = "options/averageHeading";
+const char* const kLevelSignalsKey = "options/arrangeSignalLevels";
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
@@ -68,20 +83,25 @@ QTableView* MakePointGrid(QWidget* parent, QAbstractItemModel* model, const QCol
 }  // namespace
 
 TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLauncher> host,
-                     std::unique_ptr<MapFetcher> maps)
+                     std::unique_ptr<MapFetcher> maps, std::unique_ptr<QSettings> settings)
     : ui_(ui ? std::move(ui) : std::make_unique<WidgetInteraction>(this)),
       host_(host ? std::move(host) : std::make_unique<SystemHostLauncher>()),
       maps_(maps ? std::move(maps) : std::make_unique<CurlMapFetcher>()),
+      settings_(settings ? std::move(settings) : std::make_unique<QSettings>("Quenor", "Quenor GRAD")),
       job_(std::make_unique<BackgroundJob>()) {
     InitMarkerResources();
     setWindowTitle("Quenor GRADIOMETER");
-    resize(892, 508);
+    resize(892, 508 + kStatusHeight);
+    setAcceptDrops(true);
     CreateControls();
+    CreateShortcuts();
     FormCreate();
+    RestoreSettings();
 }
 
 TMainForm::~TMainForm() {
     job_->Stop();  // the work uses the window's members: it ends first
+    settings_->setValue(kGeometryKey, saveGeometry());
 }
 
 QCPGraph* TMainForm::Series(int number) const { return Chart1->graph(number - 1); }
@@ -104,8 +124,21 @@ void TMainForm::CreateControls() {
     AvgHeadingCheckBox->move(504, 3);
     ArrSignalsCheckBox = new QCheckBox("ARRANGE SIGNAL LEVELS", ButtonPanel);
     ArrSignalsCheckBox->move(504, 22);
+    BtnRecent = new QToolButton(ButtonPanel);
+    BtnRecent->setText(tr("Recent"));
+    BtnRecent->setToolTip(tr("Surveys opened recently"));
+    BtnRecent->setPopupMode(QToolButton::InstantPopup);
+    BtnRecent->setMenu(new QMenu(BtnRecent));
+    BtnRecent->setGeometry(343, 8, 60, 25);
+    connect(BtnRecent->menu(), &QMenu::aboutToShow, this, [this] {
+        QMenu* menu = BtnRecent->menu();
+        menu->clear();
+        for (const QString& path : RecentFiles())
+            menu->addAction(QDir::toNativeSeparators(path), this, [this, path] { OpenSurveyFile(path); });
+        if (menu->isEmpty()) menu->addAction(tr("No surveys yet"))->setEnabled(false);
+    });
     ArrangeAllProgress = new QProgressBar(ButtonPanel);
-    ArrangeAllProgress->setGeometry(345, 10, 150, 21);
+    ArrangeAllProgress->setGeometry(409, 10, 150, 21);
     ArrangeAllProgress->setFormat("%v of %m");
     ArrangeAllProgress->hide();
     for (QCheckBox* box : {AvgHeadingCheckBox, ArrSignalsCheckBox}) {
@@ -114,6 +147,13 @@ void TMainForm::CreateControls() {
     }
 
     DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
+    connect(DataStringGrid, &SurveyGrid::sampleRowClicked, this,
+            [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
+
+    StatusBar = new QLabel(this);
+    StatusBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusBar->setContentsMargins(6, 0, 6, 0);
+    StatusBar->setAutoFillBackground(true);
 
     diffModel_ = new PointTableModel(state_.points, PointTable::Gradient, this);
     absModel_ = new PointTableModel(state_.points, PointTable::Absolute, this);
@@ -192,12 +232,57 @@ void TMainForm::CreateChart() {
 
     for (int i = 0; i < kChannels; ++i) {
         QCPGraph* g = Chart1->addGraph();
-        QPen pen(SeriesColor(i), 1);
-        pen.setCapStyle(Qt::RoundCap);
-        g->setPen(pen);
         g->setAdaptiveSampling(true);
         g->setSelectable(QCP::stNone);
     }
+    Profiles = new ProfileChart(Chart1, kChannels);
+    connect(Profiles, &ProfileChart::hovered, this, [this](const QString& text) {
+        if (!text.isEmpty()) ShowStatus(text);
+    });
+}
+
+void TMainForm::CreateShortcuts() {
+    const std::pair<QKeySequence, QPushButton*> keys[] = {
+        {QKeySequence::Open, BtnOpen},
+        {QKeySequence::Save, BtnSave},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), BtnArrangeAll},
+    };
+    for (const auto& [key, button] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, button, [button] {
+            if (button->isEnabled()) button->click();
+        });
+        button->setToolTip(key.toString(QKeySequence::NativeText));
+    }
+}
+
+void TMainForm::RestoreSettings() {
+    const QByteArray geometry = settings_->value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    AvgHeadingCheckBox->setChecked(settings_->value(kAverageHeadingKey, true).toBool());
+    ArrSignalsCheckBox->setChecked(settings_->value(kLevelSignalsKey, true).toBool());
+    connect(AvgHeadingCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kAverageHeadingKey, on); });
+    connect(ArrSignalsCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kLevelSignalsKey, on); });
+}
+
+QStringList TMainForm::RecentFiles() const { return settings_->value(kRecentKey).toStringList(); }
+
+void TMainForm::RememberRecent(const QString& path) {
+    QStringList recent = RecentFiles();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recent.removeAll(absolute);
+    recent.prepend(absolute);
+    while (recent.size() > kRecentFiles) recent.removeLast();
+    settings_->setValue(kRecentKey, recent);
+    settings_->setValue(kOpenFolderKey, QFileInfo(absolute).absolutePath());
+}
+
+void TMainForm::ShowStatus(const QString& text) { StatusBar->setText(text); }
+
+void TMainForm::ShowWritten(const QStringList& files) {
+    QStringList names;
+    for (const QString& f : files) names << QFileInfo(f).fileName();
+    ShowStatus(tr("Wrote %1 in %2").arg(names.join(", "), QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath())));
 }
 
 void TMainForm::CouplePointTables() {
@@ -243,16 +328,31 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainForm::FormResize() {
+    // The client area lies above the status line.
     const int clientWidth = width();
-    const int clientHeight = height();
+    const int clientHeight = std::max(0, height() - kStatusHeight);
+    StatusBar->setGeometry(0, clientHeight, clientWidth, kStatusHeight);
     const int chartHeight = clientHeight * 2 / 5;
     const int mapHeight = clientHeight - chartHeight;
     const int mapWidth = mapHeight * kMapWidth / kMapHeight;
     Chart1->setGeometry(0, mapHeight, clientWidth, chartHeight);
     SurveyMap->setGeometry(0, 0, mapWidth, mapHeight);
     TopPanel->setGeometry(mapWidth, 0, std::max(0, clientWidth - mapWidth), mapHeight);
-    ButtonPanel->setGeometry(0, 0, TopPanel->width(), 41);
-    DataStringGrid->setGeometry(0, 41, TopPanel->width(), std::max(0, mapHeight - 41));
+    // The buttons take a second row where the panel is too narrow for one.
+    const int panelWidth = TopPanel->width();
+    const bool oneRow = panelWidth >= BtnArrangeAll->geometry().right() + 8 + 6 + BtnRecent->width();
+    const int rowHeight = oneRow ? 41 : 70;
+    if (oneRow) {
+        BtnArrangeAll->move(183, 8);
+        BtnRecent->move(343, 8);
+        ArrangeAllProgress->move(409, 10);
+    } else {
+        BtnArrangeAll->move(8, 37);
+        BtnRecent->move(168, 37);
+        ArrangeAllProgress->move(234, 39);
+    }
+    ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
+    DataStringGrid->setGeometry(0, rowHeight, panelWidth, std::max(0, mapHeight - rowHeight));
     // Markers whose positions leave the pixel range keep their places.
     try {
         PlaceCursorMarker();
@@ -266,13 +366,13 @@ void TMainForm::Guarded(const std::function<void()>& handler) {
         handler();
     } catch (const SurveyFormatError& e) {
         ui_->SetBusyCursor(false);
-        ui_->ShowMessage(kBadFormatText, FailureDetail(e));
+        ui_->ShowMessage(RefusalText(e.kind()), FailureDetail(e));
     } catch (const std::exception& e) {
         ui_->SetBusyCursor(false);
         ui_->ShowMessage(QString::fromLocal8Bit(e.what()));
     } catch (...) {
         ui_->SetBusyCursor(false);
-        ui_->ShowMessage("Unexpected failure");
+        ui_->ShowMessage(tr("Unexpected failure"));
     }
 }
 
@@ -334,13 +434,18 @@ void TMainForm::EndWork() {
 }
 
 void TMainForm::BtnOpenClick() {
-    const std::optional<QString> path = ui_->ChooseFileToOpen();
-    if (!path) return;
+    const std::optional<QString> path = ui_->ChooseFileToOpen(settings_->value(kOpenFolderKey).toString());
+    if (path) OpenSurveyFile(*path);
+}
 
+void TMainForm::OpenSurveyFile(const QString& chosen) {
+    if (IsWorking()) return;
+    const QString path = chosen;
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
-    BeginWork(QFileInfo(*path).fileName());
+    BeginWork(QFileInfo(path).fileName());
+    ShowStatus(tr("Opening %1 ...").arg(QDir::toNativeSeparators(path)));
 
     struct Outcome {
         std::shared_ptr<ShownSurvey> shown;
@@ -349,7 +454,7 @@ void TMainForm::BtnOpenClick() {
     auto outcome = std::make_shared<Outcome>();
     const OpeningOptions options = CurrentOpeningOptions();
     job_->Start(
-        [this, outcome, options, path = *path] {
+        [this, outcome, options, path] {
             OpenedSurvey survey;
             try {
                 OpenSurvey(path, options, survey);
@@ -368,6 +473,17 @@ void TMainForm::BtnOpenClick() {
             }
             FinishOpening(outcome->shown, outcome->refusal);
         });
+}
+
+void TMainForm::DataStringGridRowClick(int sampleRow) {
+    if (sampleRow < 0 || static_cast<std::size_t>(sampleRow) >= state_.positionLon.size()) return;
+    state_.cursorLon = static_cast<float>(state_.positionLon[sampleRow]);
+    state_.cursorLat = static_cast<float>(state_.positionLat[sampleRow]);
+    PlaceCursorMarker();
+    Shape1->show();
+    Edit1->show();
+    Shape1->raise();
+    Edit1->raise();
 }
 
 std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
@@ -406,12 +522,15 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
     BtnSave->setEnabled(state_.arranged);
     EndWork();
     if (refusal) {
+        ShowStatus(tr("%1 was not opened").arg(s.fileName));
         if (refusal->kind() == SurveyFormatError::Kind::Empty)
-            ui_->ShowMessage(QString::fromUtf8(refusal->what()));
+            ui_->ShowMessage(RefusalText(refusal->kind()));
         else
-            ui_->ShowMessage(QString::fromUtf8(refusal->what()), QString::fromLocal8Bit(refusal->detail()));
+            ui_->ShowMessage(RefusalText(refusal->kind()), QString::fromLocal8Bit(refusal->detail()));
         return;
     }
+    RememberRecent(s.folder + s.fileName);
+    ShowStatus(tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size()));
     BtnArrangeAll->setEnabled(true);
 }
 
@@ -475,6 +594,14 @@ void TMainForm::ShowProfiles(ShownSurvey& shown) {
         series->setVisible(s.profiles[k].shown);
         shown.chart[k] = {};
     }
+    std::array<bool, kChannels> visible{};
+    std::array<QString, kChannels> names;
+    for (int k = 0; k < kChannels; ++k) {
+        visible[k] = s.profiles[k].shown;
+        const std::string_view heading = state_.survey.rowCount() > 2 ? state_.survey.cell(5 + 2 * k, 2) : "";
+        names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
+    }
+    Profiles->ProfilesChanged(visible, names);
     // The axes span the profiles on show.
     Chart1->xAxis->rescale(true);
     Chart1->yAxis->rescale(true);
@@ -489,12 +616,28 @@ void TMainForm::BtnSaveClick() {
     PointExtent extent;
     WritePointFiles(paths, state_.points, extent);
     WriteGriddingScript(paths, extent);
-    host_->StartGriddingHost(paths.scriptFile);
+    ShowWritten({paths.absoluteFile, paths.gradientFile, paths.scriptFile});
+    StartGridding(paths);
     ui_->SetBusyCursor(false);
 }
 
+void TMainForm::StartGridding(const ExportPaths& paths) {
+    const QString picture = ReplaceExtension(paths.gridFile, ".png");
+    const QDateTime started = QDateTime::currentDateTime();
+    const QString written = StatusBar->text();
+    const bool running = host_->StartGriddingHost(paths.scriptFile, [this, picture, started] {
+        const QFileInfo made(picture);
+        ShowStatus(made.exists() && made.lastModified() >= started.addSecs(-1)
+                       ? tr("Gridding done: %1").arg(QDir::toNativeSeparators(picture))
+                       : tr("Gridding ended without a map: see its window"));
+    });
+    if (running) ShowStatus(written + " " + tr("- gridding runs ..."));
+}
+
 void TMainForm::BtnArrangeAllClick() {
-    const std::optional<QString> answer = ui_->ChooseSaveFile(DefaultCombinedName(state_.surveyFileName));
+    const QString suggested =
+        state_.surveyFileName.isEmpty() ? QDir(state_.surveyFolder).dirName() + ".txt" : DefaultCombinedName(state_.surveyFileName);
+    const std::optional<QString> answer = ui_->ChooseSaveFile(state_.surveyFolder, suggested);
     if (!answer) return;
     ui_->SetBusyCursor(true);
     state_.surveyFileName = CombinedName(*answer);
@@ -553,13 +696,16 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             diffModel_->EndUpdate();
             absModel_->EndUpdate();
             BtnArrangeAll->setEnabled(true);
-            host_->StartGriddingHost(run.paths.scriptFile);
+            ShowWritten({run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile});
+            StartGridding(run.paths);
             break;
         case FolderRunEnd::EmptyFile:
-            ui_->ShowMessage(kEmptyFileText);
+            ShowStatus(tr("The folder run stopped at %1").arg(run.file));
+            ui_->ShowMessage(RefusalText(SurveyFormatError::Kind::Empty));
             break;
         case FolderRunEnd::BadFile:
-            ui_->ShowMessage(kBadFormatText, QString::fromLocal8Bit(run.detail));
+            ShowStatus(tr("The folder run stopped at %1").arg(run.file));
+            ui_->ShowMessage(RefusalText(SurveyFormatError::Kind::BadFormat), QString::fromLocal8Bit(run.detail));
             break;
     }
 }
@@ -580,6 +726,32 @@ void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueInd
 void TMainForm::Shape1MouseUp() {
     Edit1->hide();
     Shape1->hide();
+}
+
+void TMainForm::ArrangeFolder(const QString& folder) {
+    if (IsWorking()) return;
+    state_.surveyFolder = QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath() + "/");
+    state_.surveyFileName.clear();
+    BtnArrangeAllClick();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!IsWorking() && urls.size() == 1 && urls.first().isLocalFile()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    const QString path = event->mimeData()->urls().first().toLocalFile();
+    event->acceptProposedAction();
+    // After the drop has ended: the commands may ask questions.
+    QMetaObject::invokeMethod(this, [this, path] {
+        Guarded([&] {
+            if (QFileInfo(path).isDir())
+                ArrangeFolder(path);
+            else
+                OpenSurveyFile(path);
+        });
+    }, Qt::QueuedConnection);
 }
 
 void TMainForm::PlaceStartEndMarkers() {

@@ -6,6 +6,7 @@
 #include "arrange/arrangedpoints.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
+#include "export/export.h"
 #include "export/hostlauncher.h"
 #include "mapview/mapframe.h"
 #include "mapview/staticmap.h"
@@ -14,6 +15,8 @@
 #include "survey/surveytable.h"
 
 #include <QImage>
+#include <QSettings>
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
@@ -23,6 +26,9 @@
 #include <vector>
 
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QToolButton;
 class QCPAbstractPlottable;
 class QCPGraph;
 class QCustomPlot;
@@ -37,6 +43,7 @@ namespace qgrad {
 class BackgroundJob;
 class CursorRing;
 class MapPicture;
+class ProfileChart;
 struct ShownSurvey;
 class PointTableModel;
 class SurveyGrid;
@@ -67,8 +74,10 @@ class TMainForm : public QWidget {
 public:
     // Without arguments the window talks to the person and the desktop;
     // tests pass their own.
+    // Settings are kept between runs in `settings` (the user's own place
+    // when none is given).
     explicit TMainForm(std::unique_ptr<UserInteraction> ui = nullptr, std::unique_ptr<HostLauncher> host = nullptr,
-                       std::unique_ptr<MapFetcher> maps = nullptr);
+                       std::unique_ptr<MapFetcher> maps = nullptr, std::unique_ptr<QSettings> settings = nullptr);
     ~TMainForm() override;
 
     // Command handlers.
@@ -77,6 +86,17 @@ public:
     void BtnArrangeAllClick();
     void Chart1ClickSeries(QCPAbstractPlottable* series, int valueIndex);
     void Shape1MouseUp();
+    // A click on a sample row of the table: its position on the map, as a
+    // click on a profile point shows it.
+    void DataStringGridRowClick(int sampleRow);
+
+    // OPEN FILE without its dialog: a survey named on the command line,
+    // dropped on the window or picked from the recent files.
+    void OpenSurveyFile(const QString& path);
+    // ARRANGE ALL IN FOLDER on another folder than the open survey's (a
+    // folder dropped on the window).
+    void ArrangeFolder(const QString& folder);
+    QStringList RecentFiles() const;
 
     const ModuleState& state() const { return state_; }
     // An opening or a folder run is under way on the worker; the commands
@@ -102,11 +122,16 @@ public:
     QLabel* ImgStart = nullptr;
     QLabel* ImgEnd = nullptr;
     QProgressBar* ArrangeAllProgress = nullptr;  // shown while an opening or ARRANGE ALL IN FOLDER runs
+    QToolButton* BtnRecent = nullptr;            // the recent surveys
+    QLabel* StatusBar = nullptr;                 // what was written, what runs, what is under the mouse
+    ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -114,6 +139,12 @@ private:
     void CreateControls();
     void CreateChart();
     void CouplePointTables();
+    void CreateShortcuts();
+    void RestoreSettings();
+    void RememberRecent(const QString& path);
+    void ShowStatus(const QString& text);
+    void ShowWritten(const QStringList& files);
+    void StartGridding(const ExportPaths& paths);
 
     // Runs on the worker: the map and the chart's data of an opened survey.
     std::shared_ptr<ShownSurvey> PrepareToShow(OpenedSurvey&& survey);
@@ -142,6 +173,7 @@ private:
     std::unique_ptr<MapFetcher> maps_;
     PointTableModel* diffModel_ = nullptr;
     PointTableModel* absModel_ = nullptr;
+    std::unique_ptr<QSettings> settings_;
     std::unique_ptr<BackgroundJob> job_;
 };
 

@@ -3,6 +3,8 @@
 #include "app/tablemodels.h"
 
 #include <QHeaderView>
+
+#include <algorithm>
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -49,17 +51,34 @@ SurveyGrid::SurveyGrid(const SurveyTable& table, QWidget* parent) : QWidget(pare
     headings_->setSelectionMode(QAbstractItemView::NoSelection);
     headings_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     headings_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    headings_->setFixedHeight(SurveyTable::kHeadingRows * kCellHeight + 2 * headings_->frameWidth());
+    // The headings' view carries the ruler that sizes the columns of both.
+    QHeaderView* ruler = headings_->horizontalHeader();
+    ruler->show();
+    ruler->setFixedHeight(6);
+    ruler->setSectionResizeMode(QHeaderView::Interactive);
+    ruler->setToolTip(tr("Drag a column's edge to widen it; double-click the edge to fit its text"));
+    headings_->setFixedHeight(SurveyTable::kHeadingRows * kCellHeight + ruler->height() + 2 * headings_->frameWidth());
+    connect(ruler, &QHeaderView::sectionResized, samples_,
+            [this](int column, int, int width) { samples_->setColumnWidth(column, width); });
+    ruler->disconnect(SIGNAL(sectionHandleDoubleClicked(int)));
+    connect(ruler, &QHeaderView::sectionHandleDoubleClicked, this, &SurveyGrid::FitColumn);
     samples_->setSelectionMode(QAbstractItemView::SingleSelection);
     // The frozen rows follow the sample rows sideways.
     connect(samples_->horizontalScrollBar(), &QScrollBar::valueChanged, headings_->horizontalScrollBar(),
             &QScrollBar::setValue);
+    connect(samples_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit sampleRowClicked(index.row()); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(headings_);
     layout->addWidget(samples_, 1);
+}
+
+void SurveyGrid::FitColumn(int column) {
+    const QAbstractItemView* views[] = {headings_, samples_};
+    const int widest = std::max(views[0]->sizeHintForColumn(column), views[1]->sizeHintForColumn(column));
+    headings_->horizontalHeader()->resizeSection(column, std::max(widest, kCellWidth));
 }
 
 void SurveyGrid::BeginUpdate() {

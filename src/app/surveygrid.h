@@ -1,6 +1,8 @@
 // The survey table's view: 28 columns of 70 by 20 pixel cells on #FFFFCA,
 // the three heading rows frozen above the scrolling sample rows, whole-row
-// selection.
+// selection. Columns widen by dragging their edge in the thin ruler above
+// the headings, or to their widest text by double-clicking it; a cell's
+// whole text is its tooltip.
 #pragma once
 
 #include "survey/surveytable.h"
@@ -24,6 +26,12 @@ public:
     QTableView* sampleView() const { return samples_; }
     SurveyTableModel* headingModel() const { return headingModel_; }
     SurveyTableModel* sampleModel() const { return sampleModel_; }
+    // Widens a column to the widest text of the headings and the rows on show.
+    void FitColumn(int column);
+
+signals:
+    // A sample row (0 = the first data row) was clicked.
+    void sampleRowClicked(int row);
 
 private:
     QTableView* headings_;

@@ -21,7 +21,8 @@ int SurveyTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant SurveyTableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    // A cell too wide for its column shows its whole text as the tooltip.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) return {};
     const std::size_t row = firstRow_ + static_cast<std::size_t>(index.row());
     if (row >= table_.rowCount()) return {};
     const std::string_view cell = table_.cell(index.column(), row);

@@ -1,6 +1,7 @@
 #include "app/userinteraction.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -9,16 +10,17 @@ namespace qgrad {
 
 WidgetInteraction::~WidgetInteraction() { SetBusyCursor(false); }
 
-std::optional<QString> WidgetInteraction::ChooseFileToOpen() {
-    const QString path = QFileDialog::getOpenFileName(owner_, QString(), lastFolder_);
+std::optional<QString> WidgetInteraction::ChooseFileToOpen(const QString& folder) {
+    const QString filters = QCoreApplication::translate("qgrad", "Survey files (*.csv *.CSV)") + ";;" +
+                            QCoreApplication::translate("qgrad", "All files (*)");
+    const QString path = QFileDialog::getOpenFileName(owner_, QString(), folder, filters);
     if (path.isEmpty()) return std::nullopt;
-    lastFolder_ = QFileInfo(path).absolutePath();
     return path;
 }
 
-std::optional<QString> WidgetInteraction::ChooseSaveFile(const QString& suggestedName) {
+std::optional<QString> WidgetInteraction::ChooseSaveFile(const QString& folder, const QString& suggestedName) {
     // No question before replacing: the combined files are replaced anyway.
-    const QString path = QFileDialog::getSaveFileName(owner_, QString(), QDir(lastFolder_).filePath(suggestedName),
+    const QString path = QFileDialog::getSaveFileName(owner_, QString(), QDir(folder).filePath(suggestedName),
                                                       QString(), nullptr, QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty()) return std::nullopt;
     return path;

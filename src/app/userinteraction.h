@@ -14,10 +14,11 @@ namespace qgrad {
 class UserInteraction {
 public:
     virtual ~UserInteraction() = default;
-    // OPEN FILE's dialog: a path, or nothing when cancelled.
-    virtual std::optional<QString> ChooseFileToOpen() = 0;
-    // The save dialog, preset with a file name: a path, or nothing.
-    virtual std::optional<QString> ChooseSaveFile(const QString& suggestedName) = 0;
+    // OPEN FILE's dialog, opened in `folder`: a path, or nothing when cancelled.
+    virtual std::optional<QString> ChooseFileToOpen(const QString& folder) = 0;
+    // The save dialog, opened in `folder` and preset with a file name: a
+    // path, or nothing.
+    virtual std::optional<QString> ChooseSaveFile(const QString& folder, const QString& suggestedName) = 0;
     // A modal message box with a fixed text and, when there is one, a detail.
     virtual void ShowMessage(const QString& text, const QString& detail = {}) = 0;
     virtual void SetBusyCursor(bool busy) = 0;
@@ -27,14 +28,13 @@ class WidgetInteraction : public UserInteraction {
 public:
     explicit WidgetInteraction(QWidget* owner) : owner_(owner) {}
     ~WidgetInteraction() override;
-    std::optional<QString> ChooseFileToOpen() override;
-    std::optional<QString> ChooseSaveFile(const QString& suggestedName) override;
+    std::optional<QString> ChooseFileToOpen(const QString& folder) override;
+    std::optional<QString> ChooseSaveFile(const QString& folder, const QString& suggestedName) override;
     void ShowMessage(const QString& text, const QString& detail) override;
     void SetBusyCursor(bool busy) override;
 
 private:
     QWidget* owner_;
-    QString lastFolder_;
     bool busy_ = false;
 };
 

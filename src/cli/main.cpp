@@ -3,6 +3,7 @@
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/language.h"
 #include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
@@ -54,7 +55,7 @@ void Open(const QString& path, OpeningMode mode, OpenedSurvey& s) {
     try {
         OpenSurvey(path, options, s);
     } catch (const SurveyFormatError& e) {
-        throw Refused{e.what(), e.kind() == SurveyFormatError::Kind::Empty ? std::string() : e.detail()};
+        throw Refused{RefusalText(e.kind()).toStdString(), e.kind() == SurveyFormatError::Kind::Empty ? std::string() : e.detail()};
     }
 }
 
@@ -139,8 +140,10 @@ int Run(const std::vector<QString>& args) {
         CliFolderSteps steps;
         const QString folder = QDir::toNativeSeparators(QFileInfo(args[1]).absoluteFilePath() + "/");
         const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), {}, steps);
-        if (run.end == FolderRunEnd::EmptyFile) throw Refused{kEmptyFileText, run.detail};
-        if (run.end == FolderRunEnd::BadFile) throw Refused{kBadFormatText, run.detail};
+        if (run.end == FolderRunEnd::EmptyFile)
+            throw Refused{RefusalText(SurveyFormatError::Kind::Empty).toStdString(), run.detail};
+        if (run.end == FolderRunEnd::BadFile)
+            throw Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), run.detail};
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         return kOk;
     }
@@ -174,8 +177,8 @@ int Run(const std::vector<QString>& args) {
         try {
             OpenSurvey(args[1], options, s);
         } catch (const SurveyFormatError& e) {
-            if (s.reached < OpeningStage::Framed) throw Refused{e.what(), e.detail()};
-            refused = Refused{e.what(), e.detail()};
+            if (s.reached < OpeningStage::Framed) throw Refused{RefusalText(e.kind()).toStdString(), e.detail()};
+            refused = Refused{RefusalText(e.kind()).toStdString(), e.detail()};
         }
         CurlMapFetcher fetcher(https);
         ComposedMap map;
@@ -183,7 +186,7 @@ int Run(const std::vector<QString>& args) {
         try {
             ComposeSurveyMap(image, s.frame, s.track.lon, s.track.lat, map);
         } catch (const std::range_error& e) {
-            if (!refused) refused = Refused{kBadFormatText, e.what()};
+            if (!refused) refused = Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), e.what()};
         }
         if (!map.track.save(args[2], "PNG")) throw std::runtime_error("cannot write " + args[2].toStdString());
         if (refused) throw *refused;
@@ -211,6 +214,7 @@ int main(int argc, char** argv) {
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     qgrad::ClearUpperVectorState();
+    qgrad::InstallInterfaceLanguage();
     std::vector<QString> args;
     for (int i = 1; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
     try {

@@ -4,9 +4,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <cerrno>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
 #endif
 
 namespace qgrad {
@@ -25,20 +30,34 @@ QString FindOwnGriddingHost() {
     return QStandardPaths::findExecutable("qgrad");
 }
 
-void SystemHostLauncher::StartGriddingHost(const QString& scriptPath) {
+bool SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std::function<void()> ended) {
 #ifdef _WIN32
     // The mapping package's script host where it is installed.
     static const wchar_t* kScripter = L"C:\\Program Files (x86)\\Golden Software\\Surfer 15\\Scripter.exe";
     if (QFileInfo::exists(QString::fromWCharArray(kScripter))) {
         const std::wstring params = L"-x \"" + scriptPath.toStdWString() + L"\"";
         ShellExecuteW(static_cast<HWND>(owner_), L"open", kScripter, params.c_str(), L"C:\\", 1);
-        return;
+        return true;
     }
 #endif
     (void)owner_;
     // Elsewhere our own host; none installed is no error.
     const QString host = FindOwnGriddingHost();
-    if (!host.isEmpty()) QProcess::startDetached(host, {"grid", scriptPath});
+    qint64 pid = 0;
+    if (host.isEmpty() || !QProcess::startDetached(host, {"grid", scriptPath}, QString(), &pid)) return false;
+#ifndef _WIN32
+    if (ended) {
+        // A detached host is no child of ours: watch whether it still runs.
+        auto* timer = new QTimer(&watchers_);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, ended] {
+            if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return;
+            timer->deleteLater();
+            ended();
+        });
+        timer->start(500);
+    }
+#endif
+    return true;
 }
 
 }  // namespace qgrad

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,11 +26,17 @@ public:
     std::deque<std::optional<QString>> openAnswers;
     std::deque<std::optional<QString>> saveAnswers;
     QStringList suggestedNames;
+    QStringList openFolders;  // where each dialog opened
+    QStringList saveFolders;
     std::vector<Message> messages;
     bool busy = false;
 
-    std::optional<QString> ChooseFileToOpen() override { return Next(openAnswers); }
-    std::optional<QString> ChooseSaveFile(const QString& suggestedName) override {
+    std::optional<QString> ChooseFileToOpen(const QString& folder) override {
+        openFolders << folder;
+        return Next(openAnswers);
+    }
+    std::optional<QString> ChooseSaveFile(const QString& folder, const QString& suggestedName) override {
+        saveFolders << folder;
         suggestedNames << suggestedName;
         return Next(saveAnswers);
     }
@@ -50,7 +57,12 @@ private:
 class FakeHost : public HostLauncher {
 public:
     QStringList started;
-    void StartGriddingHost(const QString& scriptPath) override { started << scriptPath; }
+    std::vector<std::function<void()>> running;  // call one to end that host
+    bool StartGriddingHost(const QString& scriptPath, std::function<void()> ended) override {
+        started << scriptPath;
+        running.push_back(std::move(ended));
+        return true;
+    }
 };
 
 // The map service: records the frames asked for and answers with `image`.

@@ -3,6 +3,8 @@
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
 #include "common/errors.h"
+#include "app/profilechart.h"
+#include "common/language.h"
 #include "mapview/markers.h"
 #include "fakeinteraction.h"
 
@@ -20,7 +22,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <qcustomplot.h>
@@ -39,15 +45,25 @@ const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run001.csv";
 
 class MainFormTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QApplication>(); }
-    void SetUp() override {
+    // The window speaks as specified: Russian messages.
+    static void SetUpTestSuite() {
+        qgrad::testing::EnsureApplication<QApplication>();
+        InstallInterfaceLanguage("ru");
+    }
+    static void TearDownTestSuite() { InstallInterfaceLanguage("en"); }
+    void SetUp() override { MakeForm(std::make_unique<FakeMaps>()); }
+    void MakeForm(std::unique_ptr<MapFetcher> maps) {
+        form_.reset();
         auto ui = std::make_unique<FakeInteraction>();
         auto host = std::make_unique<FakeHost>();
-        auto maps = std::make_unique<FakeMaps>();
         ui_ = ui.get();
         host_ = host.get();
-        maps_ = maps.get();
-        form_ = std::make_unique<TMainForm>(std::move(ui), std::move(host), std::move(maps));
+        maps_ = dynamic_cast<FakeMaps*>(maps.get());
+        form_ = std::make_unique<TMainForm>(std::move(ui), std::move(host), std::move(maps), Settings());
+    }
+    // The window's settings, in the test's own file.
+    std::unique_ptr<QSettings> Settings() const {
+        return std::make_unique<QSettings>(dir_.filePath("settings.ini"), QSettings::IniFormat);
     }
     // Copies a file into the test's own folder.
     QString Copy(const QString& from, const QString& name) {
@@ -102,26 +118,47 @@ TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
     EXPECT_EQ(form_->Chart1->xAxis->range().upper, 1000);
     EXPECT_EQ(form_->Chart1->xAxis->label(), "Distance, m");
     EXPECT_EQ(form_->Chart1->yAxis->label(), "gradHz, nT");
-    EXPECT_EQ(form_->Series(1)->pen().color(), QColor("#2B406B"));
-    EXPECT_EQ(form_->Series(9)->pen().color(), QColor("#2B406B"));
-    EXPECT_EQ(form_->Series(8)->pen().color(), QColor("#1D7B63"));
+    for (int k = 0; k < 12; ++k) EXPECT_EQ(form_->Series(k + 1)->pen().color(), ChannelColour(k)) << k;
+    EXPECT_NE(ChannelColour(0), ChannelColour(8));
     // The fresh grid: three heading rows and one empty sample row.
     EXPECT_EQ(form_->DataStringGrid->headingModel()->rowCount(), 3);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->rowCount(), 1);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->columnCount(), 28);
 }
 
+// The client area is the window above the status line.
 TEST_F(MainFormTest, ResizeRule) {
     form_->show();
-    form_->resize(892, 508);
+    const int status = form_->StatusBar->height();
+    form_->resize(892, 508 + status);
     EXPECT_EQ(form_->Chart1->height(), 203);
     EXPECT_EQ(form_->SurveyMap->height(), 305);
     EXPECT_EQ(form_->SurveyMap->width(), 440);
     EXPECT_EQ(form_->Chart1->width(), 892);
     EXPECT_EQ(form_->TopPanel->x(), 440);
-    form_->resize(1300, 901);
+    EXPECT_EQ(form_->StatusBar->y(), 508);
+    form_->resize(1300, 901 + status);
     EXPECT_EQ(form_->Chart1->height(), 360);
     EXPECT_EQ(form_->SurveyMap->width(), 541 * 650 / 450);
+}
+
+// At 700 x 450 every button is whole and readable; the buttons take a second row.
+TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
+    form_->show();
+    for (const QSize size : {QSize(700, 450), QSize(892, 528), QSize(1366, 768)}) {
+        form_->resize(size);
+        QApplication::processEvents();
+        const QRect panel = form_->ButtonPanel->rect();
+        std::vector<QRect> taken;
+        for (QWidget* b : std::initializer_list<QWidget*>{form_->BtnOpen, form_->BtnSave, form_->BtnArrangeAll, form_->BtnRecent}) {
+            EXPECT_TRUE(panel.contains(b->geometry())) << size.width() << ": " << b->objectName().toStdString();
+            for (const QRect& other : taken) EXPECT_FALSE(other.intersects(b->geometry())) << size.width();
+            taken.push_back(b->geometry());
+            if (auto* button = qobject_cast<QPushButton*>(b))
+                EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width()) << size.width();
+        }
+        EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
+    }
 }
 
 TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
@@ -319,7 +356,8 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     EXPECT_EQ(picture.pixel(640, 440), form_->state().baseMapBitmap.pixel(640, 440));
 
     const int w = form_->SurveyMap->width();
-    EXPECT_EQ(w, (800 - 800 * 2 / 5) * 650 / 450);
+    const int client = 800 - form_->StatusBar->height();
+    EXPECT_EQ(w, (client - client * 2 / 5) * 650 / 450);
     EXPECT_EQ(form_->ImgStart->pos(),
               PlaceMarker(frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
     EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().endLon, form_->state().endLat, QSize(42, 24)));
@@ -367,6 +405,118 @@ TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
     Open(Copy(kSample, "run001.csv"));
     EXPECT_NEAR(form_->SurveyMap->picture().pixelColor(600, 300).red(), 220, 8);
     EXPECT_TRUE(ui_->messages.empty());
+}
+
+TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_TRUE(form_->StatusBar->text().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
+        << form_->StatusBar->text().toStdString();
+    form_->BtnSave->click();
+    const QString text = form_->StatusBar->text();
+    for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001.bas"})
+        EXPECT_TRUE(text.contains(name)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QDir::toNativeSeparators(dir_.path()))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromUtf8("строится карта"))) << text.toStdString();
+    // The host ends without making its picture: the status line says so.
+    ASSERT_EQ(host_->running.size(), 1u);
+    host_->running[0]();
+    EXPECT_TRUE(form_->StatusBar->text().contains(QString::fromUtf8("без карты"))) << form_->StatusBar->text().toStdString();
+}
+
+TEST_F(MainFormTest, ProfilesHaveALegendThatHidesAChannelAndTellWhatIsUnderTheMouse) {
+    form_->show();
+    form_->resize(1300, 800);
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_TRUE(form_->Chart1->legend->visible());
+    EXPECT_EQ(form_->Chart1->legend->itemCount(), 12);
+    form_->Profiles->ToggleChannel(2);
+    EXPECT_FALSE(form_->Series(3)->visible());
+    Open(Copy(kSample, "run001.csv"));  // the user's choice stays
+    EXPECT_FALSE(form_->Series(3)->visible());
+    form_->Profiles->ToggleChannel(2);
+    EXPECT_TRUE(form_->Series(3)->visible());
+
+    form_->Chart1->replot();
+    const QCPGraphData point = *form_->Series(5)->data()->at(1000);
+    const QPoint pixel(qRound(form_->Chart1->xAxis->coordToPixel(point.key)),
+                       qRound(form_->Chart1->yAxis->coordToPixel(point.value)));
+    const std::optional<PointUnderMouse> under = form_->Profiles->PointAt(pixel);
+    ASSERT_TRUE(under.has_value());
+    EXPECT_NEAR(under->distance, point.key, 1.0);  // a neighbour may lie under the same pixel
+}
+
+TEST_F(MainFormTest, ClickedTableRowShowsItsPositionOnTheMap) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    QTableView* rows = form_->DataStringGrid->sampleView();
+    const QRect cell = rows->visualRect(rows->model()->index(7, 1));
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_FALSE(form_->Shape1->isHidden());
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[7]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[7]));
+    // A cell's whole text is its tooltip.
+    auto* samples = form_->DataStringGrid->sampleModel();
+    EXPECT_EQ(samples->data(samples->index(7, 1), Qt::ToolTipRole), samples->data(samples->index(7, 1), Qt::DisplayRole));
+    // Double-clicking a column's edge fits its widest text.
+    form_->DataStringGrid->FitColumn(1);
+    EXPECT_GT(rows->columnWidth(1), 70);
+    EXPECT_EQ(form_->DataStringGrid->headingView()->columnWidth(1), rows->columnWidth(1));
+}
+
+TEST_F(MainFormTest, DroppedSurveyOpensAndDroppedFolderRunsTheFolder) {
+    const QString survey = Copy(kSample, "run001.csv");
+    auto drop = [&](const QString& path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form_.get(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form_.get(), &event);
+        QApplication::processEvents();
+        Settle();
+    };
+    drop(survey);
+    EXPECT_EQ(form_->windowTitle(), "run001.csv");
+    EXPECT_TRUE(ui_->openFolders.isEmpty());  // no dialog
+    ui_->saveAnswers.push_back(dir_.filePath("dropped.txt"));
+    drop(dir_.path());
+    EXPECT_TRUE(ui_->messages.empty());
+    EXPECT_TRUE(QFile::exists(dir_.filePath("GPS_DIFF_dropped.bas")));
+}
+
+TEST_F(MainFormTest, ShortcutsRunTheCommands) {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ui_->openAnswers.push_back(Copy(kSample, "run001.csv"));
+    QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+    Settle();
+    EXPECT_EQ(form_->windowTitle(), "run001.csv");
+    QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(host_->started.size(), 1);
+}
+
+TEST_F(MainFormTest, SettingsAreKeptBetweenRuns) {
+    form_->ArrSignalsCheckBox->setChecked(false);
+    form_->resize(1000, 640);
+    Open(Copy(kSample, "run001.csv"));
+    Open(Copy(kSample, "second.csv"));
+    MakeForm(std::make_unique<FakeMaps>());  // the program's next run
+    EXPECT_FALSE(form_->ArrSignalsCheckBox->isChecked());
+    EXPECT_EQ(form_->size(), QSize(1000, 640));
+    EXPECT_EQ(form_->RecentFiles(), QStringList({dir_.filePath("second.csv"), dir_.filePath("run001.csv")}));
+    ui_->openAnswers.push_back(std::nullopt);
+    form_->BtnOpen->click();
+    ASSERT_EQ(ui_->openFolders.size(), 1);
+    EXPECT_EQ(QDir(ui_->openFolders[0]), QDir(dir_.path()));
+}
+
+TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {
+    InstallInterfaceLanguage("en");
+    Open(Write("only\r\ntwo lines\r\n", "empty.csv"));
+    InstallInterfaceLanguage("ru");
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, "Empty file!");
 }
 
 // The map service when it never answers until the test lets it.
@@ -438,11 +588,9 @@ TEST_F(MainFormTest, WindowPaintsWhileALongRunOpens) {
 }
 
 TEST_F(MainFormTest, MapRequestThatNeverAnswersDoesNotBlockTheWindow) {
-    auto ui = std::make_unique<FakeInteraction>();
     auto maps = std::make_unique<HangingMaps>();
     HangingMaps* hanging = maps.get();
-    ui_ = ui.get();
-    form_ = std::make_unique<TMainForm>(std::move(ui), std::make_unique<FakeHost>(), std::move(maps));
+    MakeForm(std::move(maps));
     ui_->openAnswers.push_back(Copy(kSample, "run001.csv"));
     form_->BtnOpen->click();
     int ticks = 0;
@@ -536,7 +684,8 @@ TEST_F(ArrangeAllTest, CommandsWaitForTheRunAndClosingDuringItLeavesNoFile) {
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.txt")));
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_ABS_comb.txt")));
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.bas")));
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 3);  // the three surveys, no temporary file
+    // No combined file, not even a temporary one.
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter("comb"), QStringList());
 }
 
 TEST_F(ArrangeAllTest, CancelChangesNothing) {

@@ -19,8 +19,12 @@ struct Result {
     QByteArray err;
 };
 
-Result Qgrad(const QStringList& args) {
+// qgrad under an interface language: Russian unless told otherwise.
+Result Qgrad(const QStringList& args, const QString& language = "ru") {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANGUAGE", language);
+    p.setProcessEnvironment(env);
     p.start(QGRAD_CLI, args);
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
@@ -66,6 +70,12 @@ TEST_F(QgradTest, RefusedSurveysExitWithTwoAndTheFixedText) {
     EXPECT_TRUE(bad.err.contains("no data line"));
 
     EXPECT_EQ(Qgrad({"table", dir_.filePath("missing.csv")}).code, 2);
+
+    // Outside a Russian interface the same, in English.
+    const Result english = Qgrad({"table", dir_.filePath("e.csv")}, "en");
+    EXPECT_EQ(english.code, 2);
+    EXPECT_EQ(QString::fromUtf8(english.err).trimmed(), "Empty file!");
+    EXPECT_TRUE(Qgrad({"table", dir_.filePath("b.csv")}, "en").err.startsWith("Wrong file format!\nb.csv: "));
     EXPECT_EQ(Qgrad({"nonsense"}).code, 1);
     EXPECT_EQ(Qgrad({}).code, 1);
 }

@@ -1,0 +1,100 @@
+#include "app/profilechart.h"
+
+#include <qcustomplot.h>
+
+#include <limits>
+
+namespace qgrad {
+
+QColor ChannelColour(int channel) {
+    // Twelve hues far enough apart to tell the channels' lines apart.
+    static const QColor kColours[12] = {
+        QColor(0x1F, 0x77, 0xB4), QColor(0xFF, 0x7F, 0x0E), QColor(0x2C, 0xA0, 0x2C), QColor(0xD6, 0x27, 0x28),
+        QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B), QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F),
+        QColor(0xBC, 0xBD, 0x22), QColor(0x17, 0xBE, 0xCF), QColor(0x00, 0x00, 0x00), QColor(0xFF, 0xBB, 0x00)};
+    return kColours[channel % 12];
+}
+
+ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), chart_(chart), channels_(channels) {
+    chart_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    chart_->legend->setVisible(false);
+    QFont font("Verdana");
+    font.setPixelSize(10);
+    chart_->legend->setFont(font);
+    chart_->legend->setBrush(QColor(255, 255, 255, 200));
+    chart_->legend->setRowSpacing(0);
+    chart_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    for (int k = 0; k < channels_; ++k) {
+        QPen pen(ChannelColour(k), 1);
+        pen.setCapStyle(Qt::RoundCap);
+        chart_->graph(k)->setPen(pen);
+        chart_->graph(k)->removeFromLegend();
+    }
+    connect(chart_, &QCustomPlot::legendClick, this, [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
+        if (auto* p = qobject_cast<QCPPlottableLegendItem*>(item))
+            for (int k = 0; k < channels_; ++k)
+                if (chart_->graph(k) == p->plottable()) ToggleChannel(k);
+    });
+    connect(chart_, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) { ResetView(); });
+    connect(chart_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
+        const std::optional<PointUnderMouse> p = PointAt(e->pos());
+        emit hovered(p ? tr("Channel %1: %2 m, %3 nT/m").arg(p->channel + 1).arg(p->distance, 0, 'f', 2).arg(p->gradient)
+                       : QString());
+    });
+}
+
+void ProfileChart::ProfilesChanged(const std::array<bool, 12>& shown, const std::array<QString, 12>& names) {
+    shown_ = shown;
+    chart_->legend->clearItems();
+    bool any = false;
+    for (int k = 0; k < channels_; ++k) {
+        QCPGraph* g = chart_->graph(k);
+        g->setName(names[k]);
+        if (!g->data()->isEmpty()) {
+            g->addToLegend();
+            any = true;
+        }
+        ApplyVisibility(k);
+    }
+    chart_->legend->setVisible(any);
+}
+
+void ProfileChart::ToggleChannel(int channel) {
+    hiddenByUser_[channel] = !hiddenByUser_[channel];
+    ApplyVisibility(channel);
+    chart_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void ProfileChart::ApplyVisibility(int channel) {
+    QCPGraph* g = chart_->graph(channel);
+    g->setVisible(shown_[channel] && !hiddenByUser_[channel]);
+    if (QCPPlottableLegendItem* item = chart_->legend->itemWithPlottable(g))
+        item->setTextColor(g->visible() ? Qt::black : Qt::gray);
+}
+
+void ProfileChart::ResetView() {
+    chart_->xAxis->rescale(true);
+    chart_->yAxis->rescale(true);
+    chart_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+std::optional<PointUnderMouse> ProfileChart::PointAt(QPoint pixel) const {
+    constexpr double kReach = 6;  // pixels
+    std::optional<PointUnderMouse> best;
+    double bestDistance = kReach;
+    for (int k = 0; k < channels_; ++k) {
+        QCPGraph* g = chart_->graph(k);
+        if (!g->visible() || g->data()->isEmpty()) continue;
+        QVariant details;
+        const double d = g->selectTest(pixel, false, &details);
+        if (d < 0 || d >= bestDistance) continue;
+        const QCPDataSelection selection = details.value<QCPDataSelection>();
+        if (selection.isEmpty()) continue;
+        const auto it = g->data()->at(selection.dataRange().begin());
+        bestDistance = d;
+        best = PointUnderMouse{k, it->key, it->value};
+    }
+    return best;
+}
+
+}  // namespace qgrad

@@ -1,0 +1,88 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en">
+<context>
+    <name>qgrad</name>
+    <message>
+        <source>Survey files (*.csv *.CSV)</source>
+        <translation>Файлы съёмки (*.csv *.CSV)</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Empty file!</source>
+        <translation>Пустой файл!</translation>
+    </message>
+    <message>
+        <source>Wrong file format!</source>
+        <translation>Неправильный формат файла!</translation>
+    </message>
+</context>
+<context>
+    <name>qgrad::ProfileChart</name>
+    <message>
+        <source>Channel %1: %2 m, %3 nT/m</source>
+        <translation>Канал %1: %2 м, %3 нТл/м</translation>
+    </message>
+</context>
+<context>
+    <name>qgrad::SurveyGrid</name>
+    <message>
+        <source>Drag a column&apos;s edge to widen it; double-click the edge to fit its text</source>
+        <translation>Потяните край столбца, чтобы расширить его; двойной щелчок по краю подгоняет ширину под текст</translation>
+    </message>
+</context>
+<context>
+    <name>qgrad::TMainForm</name>
+    <message>
+        <source>Recent</source>
+        <translation>Недавние</translation>
+    </message>
+    <message>
+        <source>Surveys opened recently</source>
+        <translation>Недавно открытые съёмки</translation>
+    </message>
+    <message>
+        <source>No surveys yet</source>
+        <translation>Съёмок пока нет</translation>
+    </message>
+    <message>
+        <source>Wrote %1 in %2</source>
+        <translation>Записаны %1 в %2</translation>
+    </message>
+    <message>
+        <source>Unexpected failure</source>
+        <translation>Непредвиденная ошибка</translation>
+    </message>
+    <message>
+        <source>Opening %1 ...</source>
+        <translation>Открывается %1 ...</translation>
+    </message>
+    <message>
+        <source>%1 was not opened</source>
+        <translation>%1 не открыт</translation>
+    </message>
+    <message>
+        <source>%1: %2 samples, %3 points</source>
+        <translation>%1: отсчётов %2, точек %3</translation>
+    </message>
+    <message>
+        <source>Gridding done: %1</source>
+        <translation>Карта построена: %1</translation>
+    </message>
+    <message>
+        <source>Gridding ended without a map: see its window</source>
+        <translation>Построение карты завершилось без карты: см. его окно</translation>
+    </message>
+    <message>
+        <source>- gridding runs ...</source>
+        <translation>- строится карта ...</translation>
+    </message>
+    <message>
+        <source>The folder run stopped at %1</source>
+        <translation>Обработка папки остановлена на %1</translation>
+    </message>
+</context>
+</TS>

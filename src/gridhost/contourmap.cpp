@@ -90,7 +90,7 @@ void PostPoints(QPainter& p, const std::vector<DataPoint>& points, PointPosting 
     }
     // Sparse: one faint pixel for each cell of a coarse raster that holds
     // any point, so the posting marks the coverage without covering the map.
-    constexpr int kCell = 4;
+    constexpr int kCell = 6;
     const int cellsX = plot.width() / kCell + 1, cellsY = plot.height() / kCell + 1;
     std::vector<bool> taken(static_cast<std::size_t>(cellsX) * cellsY);
     p.setPen(QPen(QColor(255, 140, 0, 150), 1));
@@ -163,7 +163,8 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
     p.setPen(Qt::black);
     p.drawRect(plot);
     const double lonSpan = grid.xSize * (grid.cols - 1), latSpan = grid.ySize * (grid.rows - 1);
-    const int ticksX = std::clamp(plotW / 120, 1, 4), ticksY = std::clamp(plotH / 40, 1, 4);
+    // A plot too low for two latitude labels gets one, at its foot.
+    const int ticksX = std::clamp(plotW / 120, 1, 4), ticksY = plotH < 32 ? 0 : std::clamp(plotH / 40, 1, 4);
     for (int i = 0; i <= ticksX; ++i) {
         const double lon = grid.xLL + lonSpan * i / ticksX;
         const int x = plot.left() + plotW * i / ticksX;
@@ -171,8 +172,8 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
         p.drawText(QRect(x - 60, plot.bottom() + 9, 120, 16), Qt::AlignCenter, QString::fromStdString(FormatFixed(lon, 5, 12)));
     }
     for (int i = 0; i <= ticksY; ++i) {
-        const double lat = grid.yLL + latSpan * i / ticksY;
-        const int y = plot.bottom() + 1 - plotH * i / ticksY;
+        const double lat = grid.yLL + latSpan * i / std::max(1, ticksY);
+        const int y = plot.bottom() + 1 - plotH * i / std::max(1, ticksY);
         p.drawLine(kLeft - 5, y, kLeft, y);
         p.drawText(QRect(2, y - 8, kLeft - 10, 16), Qt::AlignRight | Qt::AlignVCenter,
                    QString::fromStdString(FormatFixed(lat, 5, 12)));

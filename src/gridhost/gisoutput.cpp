@@ -226,9 +226,10 @@ std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& 
     return k;
 }
 
-OGRLayerH CreateLayer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type,
+OGRLayerH CreateLayer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, bool spatialIndex,
                       std::initializer_list<std::pair<const char*, OGRFieldType>> fields, const StagedFile& out) {
-    OGRLayerH layer = GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, nullptr);
+    const Options options{spatialIndex ? "SPATIAL_INDEX=YES" : "SPATIAL_INDEX=NO"};
+    OGRLayerH layer = GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, options.get());
     out.Check(layer != nullptr, "cannot create a layer");
     for (const auto& [field, fieldType] : fields) {
         OGRFieldDefnH defn = OGR_Fld_Create(field, fieldType);
@@ -322,11 +323,14 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
     {
         Dataset ds(GDALCreate(driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
         out.Check(ds != nullptr, "cannot create the GeoPackage");
-        OGRLayerH points = CreateLayer(ds.get(), "points", wkbPoint,
+        // One layer filled at a time: with two open at once GDAL's inserts
+        // are much slower. The points have no spatial index: building one
+        // (SQLite's R-tree, row by row) takes three times as long as writing
+        // them, and a GIS reads a survey's points whole anyway.
+        OGRLayerH points = CreateLayer(ds.get(), "points", wkbPoint, false,
                                        {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
                                         {"field", OFTReal}, {"channel", OFTInteger}, {"survey_file", OFTString}},
                                        out);
-        OGRLayerH tracks = CreateLayer(ds.get(), "tracks", wkbLineString, {{"survey_file", OFTString}}, out);
         out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
         enum { kLon, kLat, kGradient, kField, kChannel, kFile };
         OGRFeatureDefnH pointDefn = OGR_L_GetLayerDefn(points);
@@ -346,6 +350,9 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
             OGR_F_SetGeometryDirectly(f, g);
             AddFeature(points, f, out);
         }
+        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the points");
+        OGRLayerH tracks = CreateLayer(ds.get(), "tracks", wkbLineString, true, {{"survey_file", OFTString}}, out);
+        out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
         OGRFeatureDefnH trackDefn = OGR_L_GetLayerDefn(tracks);
         for (const SurveyRun& run : survey.runs) {
             if (run.lon.size() < 2) continue;
@@ -357,7 +364,7 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
             OGR_F_SetGeometryDirectly(f, g);
             AddFeature(tracks, f, out);
         }
-        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the layers");
+        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
     }
     out.Check(true, "cannot finish the layers");
     Dataset source = GridRaster(grid);

@@ -1,10 +1,8 @@
 #include "gridhost/gissurvey.h"
 
-#include "arrange/arrange.h"
 #include "batch/folderrun.h"
 #include "common/fileio.h"
-#include "survey/opening.h"
-#include "survey/reader.h"
+#include "pipeline/opensurvey.h"
 
 #include <QFileInfo>
 
@@ -30,32 +28,30 @@ std::vector<int> ArrangedChannels(const SurveyTable& table) {
     return channels;
 }
 
-// Reads and arranges one survey; when its points are those of `gradient`
-// from `from` on, marks them with their channel and run and returns their
-// number, else 0.
-std::size_t MatchSurvey(const QString& path, ReaderVariant variant, const std::vector<DataPoint>& gradient,
+// Opens one survey; when its points are those of `gradient` from `from` on,
+// marks them with their channel and run and returns their number, else 0.
+std::size_t MatchSurvey(const QString& path, OpeningMode mode, const std::vector<DataPoint>& gradient,
                         std::size_t from, GisSurvey& survey) {
-    SurveyTable table;
-    SurveyGeometry geometry;
-    ArrangedPoints arranged;
+    OpeningOptions options;
+    options.mode = mode;
+    options.keepProfiles = false;
+    OpenedSurvey opened;
     try {
-        if (ReadSurveyFile(path, variant, table, geometry) != ReadResult::Loaded ||
-            !ArrangeToGps(table, geometry, true, arranged))
-            return 0;
+        OpenSurvey(path, options, opened);
     } catch (const std::exception&) {
-        return 0;  // not a survey this program reads: its points are not these
+        return 0;  // not a survey this program opens: its points are not these
     }
+    const ArrangedPoints& arranged = opened.points;
     const std::size_t n = arranged.size();
-    const std::vector<int> channels = ArrangedChannels(table);
-    if (n == 0 || channels.size() != n || from + n > gradient.size()) return 0;
+    const std::vector<int> channels = ArrangedChannels(opened.table);
+    if (!opened.arranged || n == 0 || channels.size() != n || from + n > gradient.size()) return 0;
     for (std::size_t i = 0; i < n; ++i)
         if (std::abs(arranged.lon(i) - gradient[from + i].lon) > kCoordinateTolerance ||
             std::abs(arranged.lat(i) - gradient[from + i].lat) > kCoordinateTolerance)
             return 0;
-    const Track track = ReadTrack(table);
     const int run = static_cast<int>(survey.runs.size());
-    survey.runs.push_back({QFileInfo(path).fileName().toStdString(), {track.lon.begin(), track.lon.end()},
-                           {track.lat.begin(), track.lat.end()}});
+    survey.runs.push_back({opened.fileName.toStdString(), {opened.track.lon.begin(), opened.track.lon.end()},
+                           {opened.track.lat.begin(), opened.track.lat.end()}});
     for (std::size_t i = 0; i < n; ++i) {
         survey.points[from + i].channel = channels[i];
         survey.points[from + i].run = run;
@@ -87,15 +83,15 @@ GisSurvey ReadGisSurvey(const QString& gradientFile, const std::vector<DataPoint
     // One survey saved alone has the point file's name with its own
     // extension; a folder's combined files come from all its surveys in turn.
     QStringList surveys = FindSurveyFiles(folder);
-    ReaderVariant variant = ReaderVariant::Batch;
+    OpeningMode mode = OpeningMode::Folder;
     for (const QString& s : surveys)
         if (ReplaceExtension(s, ".txt") == surveyName) {
             surveys = {s};
-            variant = ReaderVariant::Interactive;
+            mode = OpeningMode::Interactive;
             break;
         }
     std::size_t matched = 0;
-    for (const QString& s : surveys) matched += MatchSurvey(folder + s, variant, gradient, matched, survey);
+    for (const QString& s : surveys) matched += MatchSurvey(folder + s, mode, gradient, matched, survey);
     return survey;
 }
 

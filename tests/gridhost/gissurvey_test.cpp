@@ -1,9 +1,8 @@
-#include "arrange/arrange.h"
 #include "arrange/geodistance.h"
 #include "batch/folderrun.h"
 #include "export/export.h"
 #include "gridhost/gissurvey.h"
-#include "survey/reader.h"
+#include "pipeline/opensurvey.h"
 
 #include <gtest/gtest.h>
 
@@ -19,22 +18,12 @@ namespace {
 
 const QString kSamples = QString(QGRAD_SAMPLES) + "/field-2026-05-14/";
 
-// The command-line tool's steps of a folder run: clean and arrange only.
-class ArrangeOnly : public FolderRunSteps {
+// A folder run that shows nothing.
+class Unseen : public FolderRunSteps {
 public:
-    ArrangeOnly(SurveyTable& t, ArrangedPoints& p) : table_(t), points_(p) {}
     void BeforeFile(int, int, const QString&) override {}
-    void FileOpened(const QString&) override {}
-    void ArrangeAndShow() override {
-        SurveyGeometry g;
-        CleanSurveyTable(table_, ReaderVariant::Batch, g);
-        ArrangeToGps(table_, g, true, points_);
-    }
+    void Show(OpenedSurvey&) override {}
     void AfterFile() override {}
-
-private:
-    SurveyTable& table_;
-    ArrangedPoints& points_;
 };
 
 class GisSurveyTest : public ::testing::Test {
@@ -43,14 +32,12 @@ protected:
     void Copy(const char* sample) { ASSERT_TRUE(QFile::copy(kSamples + sample, Folder() + sample)); }
     // OPEN FILE and SAVE TO MAP of one survey in the folder.
     ExportPaths Save(const char* sample) {
-        SurveyTable table;
-        SurveyGeometry geometry;
-        ArrangedPoints points;
-        ReadSurveyFile(Folder() + sample, ReaderVariant::Interactive, table, geometry);
-        EXPECT_TRUE(ArrangeToGps(table, geometry, true, points));
+        OpenedSurvey opened;
+        OpenSurvey(Folder() + sample, {}, opened);
+        EXPECT_TRUE(opened.arranged);
         const ExportPaths paths = MakeExportPaths(Folder(), sample);
         PointExtent extent;
-        WritePointFiles(paths, points, extent);
+        WritePointFiles(paths, opened.points, extent);
         return paths;
     }
     GisSurvey Read(const QString& gradientFile) { return ReadGisSurvey(gradientFile, ReadPointFile(gradientFile)); }
@@ -91,10 +78,8 @@ TEST_F(GisSurveyTest, OneSurveyGivesFieldChannelFileAndTrack) {
 
 TEST_F(GisSurveyTest, AFolderRunGivesEachSurveyItsPoints) {
     for (const char* sample : {"run003.csv", "run001.csv", "run002.csv"}) Copy(sample);
-    SurveyTable table;
-    ArrangedPoints points;
-    ArrangeOnly steps(table, points);
-    const FolderRunResult run = RunFolder(Folder(), "all.txt", table, points, steps);
+    Unseen steps;
+    const FolderRunResult run = RunFolder(Folder(), "all.txt", {}, steps);
     ASSERT_EQ(run.surveys, 3);
     const GisSurvey s = Read(run.paths.gradientFile);
     ASSERT_EQ(s.runs.size(), 3u);

@@ -4,6 +4,7 @@
 #include "gridhost/gridfile.h"
 #include "gridhost/presentation.h"
 
+#include "gdaltools.h"
 #include "testapp.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,7 @@
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -26,23 +25,8 @@ namespace {
 
 constexpr double kMetresPerDegree = 111319.49079327358;
 
-// A tool's standard output; the test fails when the tool is missing or fails.
-QString Tool(const QString& name, const QStringList& args) {
-    const QString program = QStandardPaths::findExecutable(name);
-    EXPECT_FALSE(program.isEmpty()) << "the test command installs " << name.toStdString();
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << name.toStdString() << " " << args.join(' ').toStdString() << "\n"
-                               << p.readAllStandardError().toStdString();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// "Minimum=..., Maximum=..." of gdalinfo -stats.
-QString ValueRange(const QString& info) {
-    const auto m = QRegularExpression("Minimum=[^,]+, Maximum=[^,]+").match(info);
-    return m.hasMatch() ? m.captured(0) : QString();
-}
+using qgrad::testing::Tool;
+using qgrad::testing::ValueRange;
 
 // A grid of `cols` by `rows` nodes over about w by h metres from (37.6 E,
 // 55.75 N), each node col + 10 * row, blanks where `blank` says.
@@ -106,8 +90,8 @@ TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
     // The same node-registered corners as the grid file.
     EXPECT_TRUE(info.contains("Lower Left  (  37.4995000,  55.7497500)")) << info.toStdString();
     EXPECT_TRUE(info.contains("NoData Value=1.70141"));
-    EXPECT_EQ(ValueRange(info).toStdString(), "Minimum=0.000, Maximum=23.000");
-    EXPECT_EQ(ValueRange(info).toStdString(), ValueRange(Tool("gdalinfo", {"-stats", Path("g.grd")})).toStdString());
+    EXPECT_EQ(ValueRange(info), "Minimum=0.000, Maximum=23.000");
+    EXPECT_EQ(ValueRange(info), ValueRange(Tool("gdalinfo", {"-stats", Path("g.grd")})));
     // North row first: the blank north-west node, the south-west node's 0.
     EXPECT_TRUE(Tool("gdallocationinfo", {"-valonly", Path("g.tif"), "0", "0"}).startsWith("1.70141"));
     EXPECT_EQ(Tool("gdallocationinfo", {"-valonly", Path("g.tif"), "0", "2"}).trimmed(), "0");
@@ -240,7 +224,7 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     const QString raster = Tool("gdalinfo", {"-stats", Path("p.gpkg")});
     EXPECT_TRUE(raster.contains("Size is 41, 21")) << raster.toStdString();
     EXPECT_TRUE(raster.contains("NoData Value="));
-    EXPECT_EQ(ValueRange(raster).toStdString(), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})).toStdString());
+    EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {

@@ -88,9 +88,12 @@ public:
     [[noreturn]] void Fail(const std::string& reason) const {
         throw FileError("cannot write " + target_.toLocal8Bit().toStdString() + ": " + reason);
     }
+    // Fails unless `ok` and GDAL has reported no failure since the start.
     void Check(bool ok, const char* what) const {
         if (!ok || CPLGetLastErrorType() == CE_Failure) FailGdal(what);
     }
+    // For steps that report only through GDAL's error state, such as closing.
+    void CheckGdal(const char* what) const { Check(true, what); }
 
 private:
     QString target_, temp_;
@@ -172,11 +175,11 @@ void AppendPosition(std::string& out, double lon, double lat) {
 
 std::string Coordinate(double v) { return FormatFixed(v, 8, 12); }
 
-QByteArray Png(const QImage& image) {
+QByteArray Png(const QImage& image, const StagedFile& out) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    if (!image.save(&buffer, "PNG")) out.Fail("cannot make the overlay's picture");
     return bytes;
 }
 
@@ -265,7 +268,7 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
                                     creation.get(), nullptr, nullptr));
         out.Check(tiff != nullptr, "cannot create the GeoTIFF");
         tiff.reset();
-        out.Check(true, "cannot finish the GeoTIFF");
+        out.CheckGdal("cannot finish the GeoTIFF");
         out.Commit();
         return;
     }
@@ -285,7 +288,7 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     GDALWarpAppOptionsFree(options);
     out.Check(warped != nullptr && !usageError, "cannot warp the grid");
     warped.reset();
-    out.Check(true, "cannot finish the GeoTIFF");
+    out.CheckGdal("cannot finish the GeoTIFF");
     out.Commit();
 }
 
@@ -295,8 +298,8 @@ void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, co
     CheckGrid(grid, out);
     // About one picture pixel per node, within what viewers handle well.
     const int longest = std::clamp(std::max(grid.cols, grid.rows), 512, 2048);
-    const QByteArray picture = Png(DrawGridPicture(grid, presentation, PlotSize(grid, longest)));
-    const QByteArray legend = Png(DrawColourScale(grid, presentation));
+    const QByteArray picture = Png(DrawGridPicture(grid, presentation, PlotSize(grid, longest)), out);
+    const QByteArray legend = Png(DrawColourScale(grid, presentation), out);
     const std::string kml = KmlDocument(QFileInfo(path).completeBaseName(), grid, survey);
 
     void* zip = CPLCreateZip(out.temp().c_str(), nullptr);
@@ -366,14 +369,14 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
         }
         out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
     }
-    out.Check(true, "cannot finish the layers");
+    out.CheckGdal("cannot finish the layers");
     Dataset source = GridRaster(grid);
     out.Check(source != nullptr, "cannot hold the grid");
     const Options raster{"APPEND_SUBDATASET=YES", "RASTER_TABLE=grid", "RASTER_IDENTIFIER=gradHz, nT/m"};
     Dataset gpkg(GDALCreateCopy(driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
     out.Check(gpkg != nullptr, "cannot add the grid");
     gpkg.reset();
-    out.Check(true, "cannot finish the GeoPackage");
+    out.CheckGdal("cannot finish the GeoPackage");
     out.Commit();
 }
 

@@ -50,8 +50,16 @@ std::size_t MatchSurvey(const QString& path, OpeningMode mode, const std::vector
             std::abs(arranged.lat(i) - gradient[from + i].lat) > kCoordinateTolerance)
             return 0;
     const int run = static_cast<int>(survey.runs.size());
-    survey.runs.push_back({opened.fileName.toStdString(), {opened.track.lon.begin(), opened.track.lon.end()},
-                           {opened.track.lat.begin(), opened.track.lat.end()}});
+    // The track as the map draws it, a position repeated while the fix stood
+    // still given once.
+    SurveyRun& r = survey.runs.emplace_back();
+    r.file = opened.fileName.toStdString();
+    for (std::size_t i = 0; i < opened.track.lon.size(); ++i) {
+        const double lon = opened.track.lon[i], lat = opened.track.lat[i];
+        if (!r.lon.empty() && r.lon.back() == lon && r.lat.back() == lat) continue;
+        r.lon.push_back(lon);
+        r.lat.push_back(lat);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         survey.points[from + i].channel = channels[i];
         survey.points[from + i].run = run;

@@ -81,6 +81,7 @@ TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
     g.xLL = 37.5;
     WriteGridFile(Path("g.grd"), g);
     WriteGeoTiff(Path("g.tif"), g);
+    EXPECT_EQ(Others({"g.tif", "g.grd"}), QStringList());
     const QString info = Tool("gdalinfo", {"-stats", Path("g.tif")});
     EXPECT_TRUE(info.contains("Driver: GTiff")) << info.toStdString();
     EXPECT_TRUE(info.contains("Size is 4, 3"));
@@ -101,6 +102,7 @@ TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
 TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
     const Grid g = MakeGrid(41, 31, 200, 150, [](int c, int r) { return c + r < 5; });
     WriteGeoTiff(Path("u.tif"), g, GeoTiffProjection::LocalUtm);
+    EXPECT_EQ(Others({"u.tif"}), QStringList());
     const QString info = Tool("gdalinfo", {"-stats", Path("u.tif")});
     EXPECT_TRUE(info.contains("UTM zone 37N")) << info.toStdString();
     EXPECT_TRUE(info.contains("ID[\"EPSG\",32637]"));
@@ -252,7 +254,23 @@ TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {
         EXPECT_EQ(Others({c.name}), QStringList()) << c.name;
         QFile::remove(Path(c.name));
     }
-    EXPECT_THROW(WriteGeoTiff(Path("missing/a.tif"), MakeGrid(3, 3, 9, 9, [](int, int) { return false; })), FileError);
+    const Grid good = MakeGrid(3, 3, 9, 9, [](int, int) { return false; });
+    EXPECT_THROW(WriteGeoTiff(Path("missing/a.tif"), good), FileError);
+
+    // Written whole, then the target cannot be replaced: the staged file goes.
+    const struct {
+        const char* name;
+        std::function<void(const QString&)> write;
+    } blocked[] = {
+        {"d.tif", [&](const QString& p) { WriteGeoTiff(p, good); }},
+        {"d.kmz", [&](const QString& p) { WriteKmz(p, good, none, {}); }},
+        {"d.gpkg", [&](const QString& p) { WriteGeoPackage(p, good, none); }},
+    };
+    for (const auto& c : blocked) {
+        ASSERT_TRUE(QDir(dir_.path()).mkpath(QString(c.name) + "/inside"));
+        EXPECT_THROW(c.write(Path(c.name)), FileError) << c.name;
+        EXPECT_EQ(Others({}), QStringList()) << c.name;
+    }
 }
 
 }  // namespace

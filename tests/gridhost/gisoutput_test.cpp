@@ -64,7 +64,7 @@ GisSurvey TwoRuns(const Grid& g) {
 class GisOutputTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
-    QString Path(const char* name) const { return dir_.filePath(name); }
+    QString Path(const QString& name) const { return dir_.filePath(name); }
     // Files in the folder besides `kept`: a staged file left behind shows here.
     QStringList Others(const QStringList& kept) const {
         QStringList all = QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden);
@@ -230,46 +230,39 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {
-    Grid empty;
     const GisSurvey none;
     const struct {
-        const char* name;
-        std::function<void(const QString&)> write;
-    } cases[] = {
-        {"a.tif", [&](const QString& p) { WriteGeoTiff(p, empty); }},
-        {"a.kmz", [&](const QString& p) { WriteKmz(p, empty, none, {}); }},
-        {"a.gpkg", [&](const QString& p) { WriteGeoPackage(p, empty, none); }},
+        const char* extension;
+        std::function<void(const QString&, const Grid&)> write;
+    } writers[] = {
+        {".tif", [](const QString& p, const Grid& g) { WriteGeoTiff(p, g); }},
+        {".kmz", [&](const QString& p, const Grid& g) { WriteKmz(p, g, none, {}); }},
+        {".gpkg", [&](const QString& p, const Grid& g) { WriteGeoPackage(p, g, none); }},
     };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(qgrad::testing::WriteFile(Path(c.name), "old"));
-        try {
-            c.write(Path(c.name));
-            ADD_FAILURE() << c.name;
-        } catch (const FileError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.name), std::string::npos) << e.what();
-        }
-        QFile f(Path(c.name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), "old") << c.name;
-        EXPECT_EQ(Others({c.name}), QStringList()) << c.name;
-        QFile::remove(Path(c.name));
-    }
     const Grid good = MakeGrid(3, 3, 9, 9, [](int, int) { return false; });
-    EXPECT_THROW(WriteGeoTiff(Path("missing/a.tif"), good), FileError);
+    for (const auto& w : writers) {
+        // A grid without nodes: the old file stays as it was.
+        const QString old = QString("old") + w.extension;
+        ASSERT_TRUE(qgrad::testing::WriteFile(Path(old), "old"));
+        try {
+            w.write(Path(old), Grid{});
+            ADD_FAILURE() << w.extension;
+        } catch (const FileError& e) {
+            EXPECT_NE(std::string(e.what()).find(old.toStdString()), std::string::npos) << e.what();
+        }
+        QFile f(Path(old));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "old") << w.extension;
+        EXPECT_EQ(Others({old}), QStringList()) << w.extension;
+        QFile::remove(Path(old));
 
-    // Written whole, then the target cannot be replaced: the staged file goes.
-    const struct {
-        const char* name;
-        std::function<void(const QString&)> write;
-    } blocked[] = {
-        {"d.tif", [&](const QString& p) { WriteGeoTiff(p, good); }},
-        {"d.kmz", [&](const QString& p) { WriteKmz(p, good, none, {}); }},
-        {"d.gpkg", [&](const QString& p) { WriteGeoPackage(p, good, none); }},
-    };
-    for (const auto& c : blocked) {
-        ASSERT_TRUE(QDir(dir_.path()).mkpath(QString(c.name) + "/inside"));
-        EXPECT_THROW(c.write(Path(c.name)), FileError) << c.name;
-        EXPECT_EQ(Others({}), QStringList()) << c.name;
+        // Written whole, then the target cannot be replaced: the staged file goes.
+        const QString blocked = QString("blocked") + w.extension;
+        ASSERT_TRUE(QDir(dir_.path()).mkpath(blocked + "/inside"));
+        EXPECT_THROW(w.write(Path(blocked), good), FileError) << w.extension;
+        EXPECT_EQ(Others({}), QStringList()) << w.extension;
+
+        EXPECT_THROW(w.write(Path("missing/a" + QString(w.extension)), good), FileError);
     }
 }
 

@@ -83,3 +83,7 @@ for s in $sizes; do
   row "gdal_grid $s x $s (invdistnn, 5 m)" "$n" "-" "$theirs" "$q"
   awk -v a="$ours" -v b="$theirs" -v s="$s" 'BEGIN { printf "  kriging takes %.2f x the time of gdal_grid at %d x %d\n", a / b, s, s }'
 done
+
+# The GIS outputs of a gridding run: a 1000 x 1000 grid and 200,000 points.
+while IFS=$'\t' read -r output nodes points s p; do row "GIS: $output" "$points" "-" "$s" "$p"; done \
+  < <($B/qgrad-bench-gis --cols 1000 --rows 1000 --points 200000 --repeat 3 2>/dev/null)

@@ -7,12 +7,13 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqcustomplot-dev libgl-dev
-  libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev
+  libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev libgdal-dev
   libgtest-dev libbenchmark-dev
 )
-# Tests also read the grid files with GDAL and fuzz with clang's libFuzzer;
-# benchmarks time whole commands and compare with GDAL's gridding.
-[ "${1:-run}" = test ] && packages+=(gdal-bin clang libclang-rt-14-dev)
+# Tests also read the grid and GIS files with GDAL, check the KML with
+# xmllint and fuzz with clang's libFuzzer; benchmarks time whole commands and
+# compare with GDAL's gridding.
+[ "${1:-run}" = test ] && packages+=(gdal-bin libxml2-utils clang libclang-rt-14-dev)
 [ "${1:-run}" = bench ] && packages+=(gdal-bin time)
 
 missing=()

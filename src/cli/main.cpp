@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 #include <memory>
@@ -37,7 +38,8 @@ int Usage() {
         "       qgrad arrange SURVEY\n"
         "       qgrad arrange-folder FOLDER NAME\n"
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
-        "       qgrad grid SCRIPT.bas [--no-view]\n",
+        "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
+        "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n",
         stderr);
     return kFailure;
 }
@@ -115,6 +117,36 @@ void PrintTable(const SurveyTable& t) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+constexpr const char* kNoView = "--no-view";
+
+struct GridCommand {
+    GridRunOptions options;
+    bool view = true;
+};
+
+// The options of `qgrad grid` after the script; nothing for a word it does
+// not take. Throws std::invalid_argument for a palette or clip it cannot read.
+std::optional<GridCommand> ParseGridCommand(const std::vector<QString>& args) {
+    GridCommand c;
+    GisOutputs& gis = c.options.gis;
+    Presentation& look = c.options.presentation;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == kNoView) c.view = false;
+        else if (a == "--gis") gis.geoTiff = gis.kmz = gis.geoPackage = true;
+        else if (a == "--geotiff") gis.geoTiff = true;
+        else if (a == "--kmz") gis.kmz = true;
+        else if (a == "--gpkg") gis.geoPackage = true;
+        else if (a == "--utm") gis.projection = GeoTiffProjection::LocalUtm;
+        else if (a == "--post-points") look.posting = PointPosting::Sparse;
+        else if (a == "--palette" && hasValue) look.palette = ParsePalette(args[++i].toStdString());
+        else if (a == "--clip" && hasValue) look.clip = ParseClip(args[++i].toStdString());
+        else return std::nullopt;
+    }
+    return c;
+}
+
 void PrintPath(const QString& path) { std::printf("%s\n", QDir::toNativeSeparators(path).toLocal8Bit().constData()); }
 
 int Run(const std::vector<QString>& args) {
@@ -147,13 +179,16 @@ int Run(const std::vector<QString>& args) {
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         return kOk;
     }
-    if (command == "grid" && (args.size() == 2 || (args.size() == 3 && args[2] == "--no-view"))) {
+    if (command == "grid" && args.size() >= 2) {
+        const std::optional<GridCommand> grid = ParseGridCommand(args);
+        if (!grid) return Usage();
         Progress progress;
-        const GridRunResult run =
-            RunGridHost(args[1], [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        const GridRunResult run = RunGridHost(args[1], grid->options,
+                                              [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);
-        if (args.size() == 2 && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        for (const QString& p : run.gisFiles) PrintPath(p);
+        if (grid->view && qobject_cast<QApplication*>(QCoreApplication::instance())) {
             GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
             viewer.show();
             return QApplication::exec();
@@ -203,7 +238,9 @@ int main(int argc, char** argv) {
     // gridding host shows its picture on one.
     const std::string command = argc > 1 ? argv[1] : "";
     const bool drawing = command == "map" || command == "grid";
-    const bool viewing = command == "grid" && !(argc > 3 && std::string(argv[3]) == "--no-view") &&
+    const bool viewing = command == "grid" && std::none_of(argv + std::min(argc, 2), argv + argc, [](const char* a) {
+                             return std::string(a) == qgrad::kNoView;
+                         }) &&
                          (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     if (drawing && !viewing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> app;

@@ -1,28 +1,30 @@
 // The map picture beside the grid: colour-filled bands of the gridded
-// gradient, the data points posted, a colour scale and the axes.
+// gradient, the data points posted when asked, a colour scale and the axes;
+// and the pieces the GIS overlays take from it.
 #pragma once
 
 #include "gridhost/kriging.h"
+#include "gridhost/presentation.h"
 
-#include <QColor>
 #include <QImage>
+#include <QSize>
 
 #include <vector>
 
 namespace qgrad {
 
-// The Turbo rainbow, from violet-blue at 0 to red at 1.
-QColor TurboColour(double t);
+// Pixels of the grid's area with a metre the same length across and up,
+// the longer side `longest` pixels; a side is never less than one pixel.
+QSize PlotSize(const Grid& grid, int longest);
 
-struct BandLevels {
-    double low = 0, high = 1;  // values beyond take the end colours
-    int bands = 16;
-    int BandOf(double v) const;
-};
-// Levels over the grid's values, from the 1st to the 99th percentile so
-// that a single strong anomaly does not take the whole scale.
-BandLevels ChooseLevels(const Grid& grid);
+// The grid alone, one band colour per pixel and transparent where blank;
+// pixel rows run north to south over the nodes' extent.
+QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize size);
 
-QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points);
+// The colour scale with its title and values, on white.
+QImage DrawColourScale(const Grid& grid, const Presentation& presentation);
+
+QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points,
+                      const Presentation& presentation = {});
 
 }  // namespace qgrad

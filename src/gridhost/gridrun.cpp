@@ -4,6 +4,7 @@
 #include "common/fileio.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
+#include "gridhost/gissurvey.h"
 #include "gridhost/gridjob.h"
 
 #include <QSaveFile>
@@ -13,7 +14,8 @@
 
 namespace qgrad {
 
-GridRunResult RunGridHost(const QString& scriptPath, const std::function<void(int, int)>& progress) {
+GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options,
+                          const std::function<void(int, int)>& progress) {
     const GridJob job = ReadGriddingScript(scriptPath);
     const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
     if (static_cast<long long>(job.cols) * job.rows > kMaxGridNodes)
@@ -26,10 +28,27 @@ GridRunResult RunGridHost(const QString& scriptPath, const std::function<void(in
     result.gridFile = job.gridFile;
     WriteGridFile(job.gridFile, grid);
     result.pictureFile = ReplaceExtension(job.gridFile, ".png");
-    result.picture = DrawContourMap(grid, points);
+    result.picture = DrawContourMap(grid, points, options.presentation);
     QSaveFile out(result.pictureFile);
     if (!out.open(QIODevice::WriteOnly) || !result.picture.save(&out, "PNG") || !out.commit())
         throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString());
+
+    const GisOutputs& gis = options.gis;
+    if (gis.geoTiff) {
+        result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".tif"));
+        WriteGeoTiff(result.gisFiles.back(), grid, gis.projection);
+    }
+    if (gis.kmz || gis.geoPackage) {
+        const GisSurvey survey = ReadGisSurvey(job.dataFile, points);
+        if (gis.kmz) {
+            result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".kmz"));
+            WriteKmz(result.gisFiles.back(), grid, survey, options.presentation);
+        }
+        if (gis.geoPackage) {
+            result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".gpkg"));
+            WriteGeoPackage(result.gisFiles.back(), grid, survey);
+        }
+    }
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "common/errors.h"
 
+#include "gdaltools.h"
 #include "testapp.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +161,76 @@ TEST_F(QgradTest, GridHostMakesTheGridAndThePicture) {
     const Result bad = Qgrad({"grid", Write(text, "bad.bas"), "--no-view"});
     EXPECT_EQ(bad.code, 1);
     EXPECT_TRUE(bad.err.contains("line 11")) << bad.err.toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+using qgrad::testing::Tool;
+using qgrad::testing::ValueRange;
+
+class GridGisTest : public QgradTest {
+protected:
+    void SetUp() override {
+        for (const char* name : {"run001.csv", "run002.csv"})
+            QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + name, dir_.filePath(name));
+        ASSERT_EQ(Qgrad({"arrange-folder", dir_.path(), "field"}).code, 0);
+        script_ = dir_.filePath("GPS_DIFF_field.bas");
+    }
+    QString Beside(const char* ext) const { return dir_.filePath(QString("GPS_DIFF_field") + ext); }
+    QString script_;
+};
+
+TEST_F(GridGisTest, AllThreeBesideTheGridWithItsName) {
+    const Result r = Qgrad({"grid", script_, "--no-view", "--gis", "--palette", "diverging", "--clip", "2"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QString::fromLocal8Bit(r.out).trimmed().split('\n'),
+              QStringList({Beside(".grd"), Beside(".png"), Beside(".tif"), Beside(".kmz"), Beside(".gpkg")}));
+
+    const std::string gridRange = ValueRange(Tool("gdalinfo", {"-stats", Beside(".grd")}));
+    ASSERT_FALSE(gridRange.empty());
+    const QString tiff = Tool("gdalinfo", {"-stats", Beside(".tif")});
+    EXPECT_TRUE(tiff.contains("ID[\"EPSG\",4326]")) << tiff.toStdString();
+    EXPECT_EQ(ValueRange(tiff), gridRange);
+    EXPECT_EQ(ValueRange(Tool("gdalinfo", {"-stats", Beside(".gpkg")})), gridRange);
+
+    // Every point of the point file, each with its survey file.
+    QFile points(dir_.filePath("GPS_DIFF_field.txt"));
+    ASSERT_TRUE(points.open(QIODevice::ReadOnly));
+    const qsizetype count = points.readAll().count('\n') - 1;
+    const QString layers = Tool("ogrinfo", {"-al", "-so", Beside(".gpkg")});
+    EXPECT_TRUE(layers.contains(QString("Feature Count: %1").arg(count))) << layers.toStdString();
+    const QString unknown =
+        Tool("ogrinfo", {"-q", Beside(".gpkg"), "-sql", "SELECT COUNT(*) AS n FROM points WHERE survey_file IS NULL"});
+    EXPECT_TRUE(unknown.contains("n (Integer) = 0")) << unknown.toStdString();
+
+    const QString kml = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so", Beside(".kmz")});
+    EXPECT_TRUE(kml.contains("Layer name: run001.csv")) << kml.toStdString();
+    EXPECT_TRUE(kml.contains("Layer name: run002.csv"));
+}
+
+TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
+    const Result r = Qgrad({"grid", script_, "--gpkg", "--no-view"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(Beside(".gpkg")));
+    EXPECT_FALSE(QFile::exists(Beside(".tif")));
+    EXPECT_FALSE(QFile::exists(Beside(".kmz")));
+
+    const struct {
+        QStringList args;
+        const char* message;
+    } bad[] = {
+        {{"--clip", "0"}, "not a clip range: \"0\""},
+        {{"--palette", "viridis"}, "not a palette: \"viridis\""},
+        {{"--palette"}, "usage:"},
+        {{"--tiff"}, "usage:"},
+    };
+    for (const auto& b : bad) {
+        const Result e = Qgrad(QStringList({"grid", script_, "--no-view"}) + b.args);
+        EXPECT_EQ(e.code, 1) << b.args.join(' ').toStdString();
+        EXPECT_TRUE(e.err.contains(b.message)) << e.err.toStdString();
+    }
 }
 
 }  // namespace

@@ -254,7 +254,7 @@ TEST_F(GridFileTest, AllBlankGridKeepsTheBlankAsItsRange) {
 TEST_F(GridFileTest, PictureBandsAndBlanks) {
     const auto points = Traverses(55.75, 37.6);
     const Grid g = KrigeGrid(points, 121, 97);
-    const QImage picture = DrawContourMap(g, points);
+    const QImage picture = DrawContourMap(g, points, Presentation::FirstPictures());
     ASSERT_FALSE(picture.isNull());
     // The dipole's peak takes the top band's colour, and the scale runs violet to red.
     const QColor low = TurboColour(0.1), high = TurboColour(0.95);

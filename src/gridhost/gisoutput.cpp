@@ -1,0 +1,383 @@
+#include "gridhost/gisoutput.h"
+
+#include "common/errors.h"
+#include "common/numtext.h"
+#include "gridhost/contourmap.h"
+#include "gridhost/gridfile.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <numbers>
+
+namespace qgrad {
+namespace {
+
+constexpr double kMetresPerDegree = 111319.49079327358;
+constexpr int kWgs84 = 4326;
+const float kNoData = static_cast<float>(kGridBlank);
+
+struct DatasetCloser {
+    void operator()(void* ds) const { GDALClose(ds); }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+struct SrsReleaser {
+    void operator()(OGRSpatialReferenceH srs) const { OSRRelease(srs); }
+};
+using SpatialRef = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsReleaser>;
+
+std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
+
+// GDAL reports through its error state while this lives, not on stderr.
+class QuietGdal {
+public:
+    QuietGdal() {
+        static std::once_flag once;
+        std::call_once(once, [] { GDALAllRegister(); });
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietGdal() { CPLPopErrorHandler(); }
+    QuietGdal(const QuietGdal&) = delete;
+    QuietGdal& operator=(const QuietGdal&) = delete;
+};
+
+// The file under a temporary name in the target's folder, with the target's
+// extension (some drivers insist on it); removed unless committed.
+class StagedFile {
+public:
+    explicit StagedFile(const QString& target) : target_(target) {
+        const QFileInfo info(target);
+        QTemporaryFile reserve(info.absolutePath() + "/." + info.completeBaseName() + "-XXXXXX." + info.suffix());
+        if (!reserve.open()) Fail(reserve.errorString().toStdString());
+        temp_ = reserve.fileName();
+        // The drivers create the file themselves.
+    }
+    ~StagedFile() {
+        if (!committed_) std::filesystem::remove(std::filesystem::path(temp_.toStdString()), ignored_);
+    }
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    std::string temp() const { return Utf8(temp_); }
+
+    void Commit() {
+        std::filesystem::rename(temp_.toStdString(), target_.toStdString(), ignored_);
+        if (ignored_) Fail(ignored_.message());
+        committed_ = true;
+    }
+    // The reason GDAL gave, or `fallback`.
+    [[noreturn]] void FailGdal(const char* fallback) const {
+        const std::string reason = CPLGetLastErrorType() != CE_None ? CPLGetLastErrorMsg() : fallback;
+        Fail(reason);
+    }
+    [[noreturn]] void Fail(const std::string& reason) const {
+        throw FileError("cannot write " + target_.toLocal8Bit().toStdString() + ": " + reason);
+    }
+    // Fails unless `ok` and GDAL has reported no failure since the start.
+    void Check(bool ok, const char* what) const {
+        if (!ok || CPLGetLastErrorType() == CE_Failure) FailGdal(what);
+    }
+    // For steps that report only through GDAL's error state, such as closing.
+    void CheckGdal(const char* what) const { Check(true, what); }
+
+private:
+    QString target_, temp_;
+    bool committed_ = false;
+    std::error_code ignored_;
+};
+
+// Options as GDAL's NULL-terminated string list.
+class Options {
+public:
+    Options(std::initializer_list<std::string> items) {
+        for (const std::string& s : items) list_ = CSLAddString(list_, s.c_str());
+    }
+    ~Options() { CSLDestroy(list_); }
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    char** get() const { return list_; }
+
+private:
+    char** list_ = nullptr;
+};
+
+SpatialRef Epsg(int code) {
+    SpatialRef srs(OSRNewSpatialReference(nullptr));
+    OSRImportFromEPSG(srs.get(), code);
+    OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
+    return srs;
+}
+
+// The grid as a one-band Float32 raster in memory: north row first, each
+// pixel centred on its node.
+Dataset GridRaster(const Grid& grid) {
+    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr));
+    if (!ds) return ds;
+    double transform[6] = {grid.xLL - grid.xSize / 2, grid.xSize, 0,
+                           grid.yLL + grid.ySize * (grid.rows - 1) + grid.ySize / 2, 0, -grid.ySize};
+    GDALSetGeoTransform(ds.get(), transform);
+    GDALSetSpatialRef(ds.get(), Epsg(kWgs84).get());
+    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
+    GDALSetRasterNoDataValue(band, kNoData);
+    std::vector<float> values(static_cast<std::size_t>(grid.cols) * grid.rows);
+    for (int r = 0; r < grid.rows; ++r) {
+        float* line = values.data() + static_cast<std::size_t>(grid.rows - 1 - r) * grid.cols;
+        for (int c = 0; c < grid.cols; ++c) {
+            const double v = grid.at(c, r);
+            line[c] = Grid::Blank(v) ? kNoData : static_cast<float>(v);
+        }
+    }
+    if (GDALRasterIO(band, GF_Write, 0, 0, grid.cols, grid.rows, values.data(), grid.cols, grid.rows, GDT_Float32, 0,
+                     0) != CE_None)
+        ds.reset();
+    return ds;
+}
+
+void CheckGrid(const Grid& grid, const StagedFile& out) {
+    if (grid.cols < 1 || grid.rows < 1 || grid.z.size() != static_cast<std::size_t>(grid.cols) * grid.rows)
+        out.Fail("the grid has no nodes");
+}
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void AppendPosition(std::string& out, double lon, double lat) {
+    AppendFixed(out, lon, 8, 12);
+    out += ',';
+    AppendFixed(out, lat, 8, 12);
+}
+
+std::string Coordinate(double v) { return FormatFixed(v, 8, 12); }
+
+QByteArray Png(const QImage& image, const StagedFile& out) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) out.Fail("cannot make the overlay's picture");
+    return bytes;
+}
+
+constexpr const char* kPictureEntry = "files/gradient.png";
+constexpr const char* kLegendEntry = "files/legend.png";
+
+// KML 2.2, each element's children in the order of the standard's schema.
+std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& survey) {
+    std::string k;
+    k += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n";
+    k += "<name>" + Escaped(Utf8(name)) + "</name>\n<open>1</open>\n";
+    k += "<Style id=\"track\"><LineStyle><color>ff00ffff</color><width>2</width></LineStyle></Style>\n";
+    k += "<Style id=\"start\"><IconStyle><color>ff00c000</color></IconStyle></Style>\n";
+    k += "<Style id=\"end\"><IconStyle><color>ff0000e0</color></IconStyle></Style>\n";
+    k += "<GroundOverlay>\n<name>gradHz, nT/m</name>\n<Icon><href>" + std::string(kPictureEntry) + "</href></Icon>\n";
+    k += "<LatLonBox><north>" + Coordinate(grid.yLL + grid.ySize * (grid.rows - 1)) + "</north><south>" +
+         Coordinate(grid.yLL) + "</south><east>" + Coordinate(grid.xLL + grid.xSize * (grid.cols - 1)) +
+         "</east><west>" + Coordinate(grid.xLL) + "</west></LatLonBox>\n</GroundOverlay>\n";
+    k += "<ScreenOverlay>\n<name>Colour scale</name>\n<Icon><href>" + std::string(kLegendEntry) + "</href></Icon>\n";
+    k += "<overlayXY x=\"0\" y=\"1\" xunits=\"fraction\" yunits=\"fraction\"/>\n"
+         "<screenXY x=\"10\" y=\"1\" xunits=\"pixels\" yunits=\"fraction\"/>\n"
+         "<size x=\"-1\" y=\"-1\" xunits=\"pixels\" yunits=\"pixels\"/>\n</ScreenOverlay>\n";
+    for (const SurveyRun& run : survey.runs) {
+        if (run.lon.empty()) continue;
+        const std::string file = Escaped(run.file);
+        k += "<Folder>\n<name>" + file + "</name>\n";
+        k += "<Placemark>\n<name>" + file + " track</name>\n<styleUrl>#track</styleUrl>\n"
+             "<LineString><tessellate>1</tessellate><coordinates>\n";
+        for (std::size_t i = 0; i < run.lon.size(); ++i) {
+            AppendPosition(k, run.lon[i], run.lat[i]);
+            k += '\n';
+        }
+        k += "</coordinates></LineString>\n</Placemark>\n";
+        const struct {
+            const char* what;
+            std::size_t at;
+        } ends[] = {{"start", 0}, {"end", run.lon.size() - 1}};
+        for (const auto& e : ends) {
+            k += "<Placemark>\n<name>" + file + " " + e.what + "</name>\n<styleUrl>#" + e.what + "</styleUrl>\n"
+                 "<Point><coordinates>";
+            AppendPosition(k, run.lon[e.at], run.lat[e.at]);
+            k += "</coordinates></Point>\n</Placemark>\n";
+        }
+        k += "</Folder>\n";
+    }
+    k += "</Document>\n</kml>\n";
+    return k;
+}
+
+OGRLayerH CreateLayer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, bool spatialIndex,
+                      std::initializer_list<std::pair<const char*, OGRFieldType>> fields, const StagedFile& out) {
+    const Options options{spatialIndex ? "SPATIAL_INDEX=YES" : "SPATIAL_INDEX=NO"};
+    OGRLayerH layer = GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, options.get());
+    out.Check(layer != nullptr, "cannot create a layer");
+    for (const auto& [field, fieldType] : fields) {
+        OGRFieldDefnH defn = OGR_Fld_Create(field, fieldType);
+        const OGRErr err = OGR_L_CreateField(layer, defn, TRUE);
+        OGR_Fld_Destroy(defn);
+        out.Check(err == OGRERR_NONE, "cannot create a field");
+    }
+    return layer;
+}
+
+void AddFeature(OGRLayerH layer, OGRFeatureH feature, const StagedFile& out) {
+    const OGRErr err = OGR_L_CreateFeature(layer, feature);
+    OGR_F_Destroy(feature);
+    out.Check(err == OGRERR_NONE, "cannot add a feature");
+}
+
+}  // namespace
+
+int UtmEpsgCode(double lon, double lat) {
+    const int zone = std::clamp(static_cast<int>(std::floor((lon + 180) / 6)) + 1, 1, 60);
+    return (lat < 0 ? 32700 : 32600) + zone;
+}
+
+void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection) {
+    QuietGdal quiet;
+    StagedFile out(path);
+    CheckGrid(grid, out);
+    Dataset source = GridRaster(grid);
+    out.Check(source != nullptr, "cannot hold the grid");
+    const Options creation{"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"};
+    if (projection == GeoTiffProjection::Geographic) {
+        Dataset tiff(GDALCreateCopy(GDALGetDriverByName("GTiff"), out.temp().c_str(), source.get(), FALSE,
+                                    creation.get(), nullptr, nullptr));
+        out.Check(tiff != nullptr, "cannot create the GeoTIFF");
+        tiff.reset();
+        out.CheckGdal("cannot finish the GeoTIFF");
+        out.Commit();
+        return;
+    }
+    // Square pixels of the finer node spacing, in metres.
+    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    const double spacing = std::max(1e-3, std::min(grid.ySize, grid.xSize * std::cos(midLat * std::numbers::pi / 180)) * kMetresPerDegree);
+    const int epsg = UtmEpsgCode(grid.xLL + grid.xSize * (grid.cols - 1) / 2, midLat);
+    const std::string noData = FormatGeneral(kNoData);
+    const Options warp{"-of", "GTiff", "-t_srs", "EPSG:" + std::to_string(epsg), "-r", "bilinear", "-tr",
+                       FormatGeneral(spacing), FormatGeneral(spacing), "-srcnodata", noData, "-dstnodata", noData,
+                       "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=3", "-co", "TILED=YES"};
+    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(warp.get(), nullptr);
+    out.Check(options != nullptr, "bad warp options");
+    GDALDatasetH sources[] = {source.get()};
+    int usageError = 0;
+    Dataset warped(GDALWarp(out.temp().c_str(), nullptr, 1, sources, options, &usageError));
+    GDALWarpAppOptionsFree(options);
+    out.Check(warped != nullptr && !usageError, "cannot warp the grid");
+    warped.reset();
+    out.CheckGdal("cannot finish the GeoTIFF");
+    out.Commit();
+}
+
+void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation) {
+    QuietGdal quiet;
+    StagedFile out(path);
+    CheckGrid(grid, out);
+    // About one picture pixel per node, within what viewers handle well.
+    const int longest = std::clamp(std::max(grid.cols, grid.rows), 512, 2048);
+    const QByteArray picture = Png(DrawGridPicture(grid, presentation, PlotSize(grid, longest)), out);
+    const QByteArray legend = Png(DrawColourScale(grid, presentation), out);
+    const std::string kml = KmlDocument(QFileInfo(path).completeBaseName(), grid, survey);
+
+    void* zip = CPLCreateZip(out.temp().c_str(), nullptr);
+    out.Check(zip != nullptr, "cannot create the archive");
+    bool ok = true;
+    auto add = [&](const char* entry, const char* data, std::size_t size) {
+        ok = ok && CPLCreateFileInZip(zip, entry, nullptr) == CE_None &&
+             CPLWriteFileInZip(zip, data, static_cast<int>(size)) == CE_None && CPLCloseFileInZip(zip) == CE_None;
+    };
+    // The document first: readers take the archive's first .kml as the root.
+    add("doc.kml", kml.data(), kml.size());
+    add(kPictureEntry, picture.constData(), static_cast<std::size_t>(picture.size()));
+    add(kLegendEntry, legend.constData(), static_cast<std::size_t>(legend.size()));
+    ok = CPLCloseZip(zip) == CE_None && ok;
+    out.Check(ok, "cannot write the archive");
+    out.Commit();
+}
+
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey) {
+    QuietGdal quiet;
+    StagedFile out(path);
+    CheckGrid(grid, out);
+    GDALDriverH driver = GDALGetDriverByName("GPKG");
+    {
+        Dataset ds(GDALCreate(driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        out.Check(ds != nullptr, "cannot create the GeoPackage");
+        // One layer filled at a time: with two open at once GDAL's inserts
+        // are much slower. The points have no spatial index: building one
+        // (SQLite's R-tree, row by row) takes three times as long as writing
+        // them, and a GIS reads a survey's points whole anyway.
+        OGRLayerH points = CreateLayer(ds.get(), "points", wkbPoint, false,
+                                       {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
+                                        {"field", OFTReal}, {"channel", OFTInteger}, {"survey_file", OFTString}},
+                                       out);
+        out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+        enum { kLon, kLat, kGradient, kField, kChannel, kFile };
+        OGRFeatureDefnH pointDefn = OGR_L_GetLayerDefn(points);
+        for (const GisPoint& p : survey.points) {
+            OGRFeatureH f = OGR_F_Create(pointDefn);
+            OGR_F_SetFieldDouble(f, kLon, p.lon);
+            OGR_F_SetFieldDouble(f, kLat, p.lat);
+            OGR_F_SetFieldDouble(f, kGradient, p.gradient);
+            if (std::isnan(p.field)) OGR_F_SetFieldNull(f, kField);
+            else OGR_F_SetFieldDouble(f, kField, p.field);
+            if (p.channel < 0) OGR_F_SetFieldNull(f, kChannel);
+            else OGR_F_SetFieldInteger(f, kChannel, p.channel);
+            if (p.run < 0 || p.run >= static_cast<int>(survey.runs.size())) OGR_F_SetFieldNull(f, kFile);
+            else OGR_F_SetFieldString(f, kFile, survey.runs[p.run].file.c_str());
+            OGRGeometryH g = OGR_G_CreateGeometry(wkbPoint);
+            OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
+            OGR_F_SetGeometryDirectly(f, g);
+            AddFeature(points, f, out);
+        }
+        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the points");
+        OGRLayerH tracks = CreateLayer(ds.get(), "tracks", wkbLineString, true, {{"survey_file", OFTString}}, out);
+        out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+        OGRFeatureDefnH trackDefn = OGR_L_GetLayerDefn(tracks);
+        for (const SurveyRun& run : survey.runs) {
+            if (run.lon.size() < 2) continue;
+            OGRFeatureH f = OGR_F_Create(trackDefn);
+            OGR_F_SetFieldString(f, 0, run.file.c_str());
+            OGRGeometryH g = OGR_G_CreateGeometry(wkbLineString);
+            OGR_G_SetPointCount(g, static_cast<int>(run.lon.size()));
+            for (std::size_t i = 0; i < run.lon.size(); ++i) OGR_G_SetPoint_2D(g, static_cast<int>(i), run.lon[i], run.lat[i]);
+            OGR_F_SetGeometryDirectly(f, g);
+            AddFeature(tracks, f, out);
+        }
+        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
+    }
+    out.CheckGdal("cannot finish the layers");
+    Dataset source = GridRaster(grid);
+    out.Check(source != nullptr, "cannot hold the grid");
+    const Options raster{"APPEND_SUBDATASET=YES", "RASTER_TABLE=grid", "RASTER_IDENTIFIER=gradHz, nT/m"};
+    Dataset gpkg(GDALCreateCopy(driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
+    out.Check(gpkg != nullptr, "cannot add the grid");
+    gpkg.reset();
+    out.CheckGdal("cannot finish the GeoPackage");
+    out.Commit();
+}
+
+}  // namespace qgrad

@@ -1,0 +1,269 @@
+#include "common/errors.h"
+#include "gridhost/contourmap.h"
+#include "gridhost/gisoutput.h"
+#include "gridhost/gridfile.h"
+#include "gridhost/presentation.h"
+
+#include "gdaltools.h"
+#include "testapp.h"
+
+#include <gtest/gtest.h>
+
+#include <cpl_vsi.h>
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <string>
+
+using namespace qgrad;
+
+namespace {
+
+constexpr double kMetresPerDegree = 111319.49079327358;
+
+using qgrad::testing::Tool;
+using qgrad::testing::ValueRange;
+
+// A grid of `cols` by `rows` nodes over about w by h metres from (37.6 E,
+// 55.75 N), each node col + 10 * row, blanks where `blank` says.
+template <typename Blank>
+Grid MakeGrid(int cols, int rows, double widthM, double heightM, Blank blank) {
+    Grid g;
+    g.cols = cols;
+    g.rows = rows;
+    g.xLL = 37.6;
+    g.yLL = 55.75;
+    g.xSize = widthM / (cols - 1) / (kMetresPerDegree * std::cos(55.75 * M_PI / 180));
+    g.ySize = heightM / (rows - 1) / kMetresPerDegree;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) g.z.push_back(blank(c, r) ? std::nan("") : c + 10.0 * r);
+    return g;
+}
+
+GisSurvey TwoRuns(const Grid& g) {
+    GisSurvey s;
+    for (int i = 0; i < 2; ++i) {
+        SurveyRun run;
+        run.file = i ? "line 2 & <b>.csv" : "line1.csv";
+        for (int k = 0; k < 20; ++k) {
+            run.lon.push_back(g.xLL + g.xSize * k / 2);
+            run.lat.push_back(g.yLL + g.ySize * (i + 1));
+        }
+        s.runs.push_back(run);
+        for (int k = 0; k < 30; ++k)
+            s.points.push_back({run.lon[k % 20], run.lat[k % 20], 0.1 * k, 48000.5 + k, k % 12 + 1, i});
+    }
+    s.points.push_back({g.xLL, g.yLL, -3.5, std::nan(""), -1, -1});  // nothing known beyond the point file
+    return s;
+}
+
+class GisOutputTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+    // Files in the folder besides `kept`: a staged file left behind shows here.
+    QStringList Others(const QStringList& kept) const {
+        QStringList all = QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& k : kept) all.removeAll(k);
+        return all;
+    }
+    QTemporaryDir dir_;
+};
+
+TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
+    Grid g = MakeGrid(4, 3, 0, 0, [](int c, int r) { return c == 0 && r == 2; });
+    g.xSize = 0.001;
+    g.ySize = 0.0005;
+    g.xLL = 37.5;
+    WriteGridFile(Path("g.grd"), g);
+    WriteGeoTiff(Path("g.tif"), g);
+    EXPECT_EQ(Others({"g.tif", "g.grd"}), QStringList());
+    const QString info = Tool("gdalinfo", {"-stats", Path("g.tif")});
+    EXPECT_TRUE(info.contains("Driver: GTiff")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Size is 4, 3"));
+    EXPECT_TRUE(info.contains("Type=Float32"));
+    EXPECT_TRUE(info.contains("COMPRESSION=DEFLATE"));
+    EXPECT_TRUE(info.contains("ID[\"EPSG\",4326]"));
+    // The same node-registered corners as the grid file.
+    EXPECT_TRUE(info.contains("Lower Left  (  37.4995000,  55.7497500)")) << info.toStdString();
+    EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    EXPECT_EQ(ValueRange(info), "Minimum=0.000, Maximum=23.000");
+    EXPECT_EQ(ValueRange(info), ValueRange(Tool("gdalinfo", {"-stats", Path("g.grd")})));
+    // North row first: the blank north-west node, the south-west node's 0.
+    EXPECT_TRUE(Tool("gdallocationinfo", {"-valonly", Path("g.tif"), "0", "0"}).startsWith("1.70141"));
+    EXPECT_EQ(Tool("gdallocationinfo", {"-valonly", Path("g.tif"), "0", "2"}).trimmed(), "0");
+    EXPECT_EQ(Tool("gdallocationinfo", {"-valonly", Path("g.tif"), "3", "1"}).trimmed(), "13");
+}
+
+TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
+    const Grid g = MakeGrid(41, 31, 200, 150, [](int c, int r) { return c + r < 5; });
+    WriteGeoTiff(Path("u.tif"), g, GeoTiffProjection::LocalUtm);
+    EXPECT_EQ(Others({"u.tif"}), QStringList());
+    const QString info = Tool("gdalinfo", {"-stats", Path("u.tif")});
+    EXPECT_TRUE(info.contains("UTM zone 37N")) << info.toStdString();
+    EXPECT_TRUE(info.contains("ID[\"EPSG\",32637]"));
+    EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    // Square pixels of the 5 m node spacing.
+    const auto pixel = QRegularExpression("Pixel Size = \\(([0-9.]+),-([0-9.]+)\\)").match(info);
+    ASSERT_TRUE(pixel.hasMatch()) << info.toStdString();
+    EXPECT_NEAR(pixel.captured(1).toDouble(), 5, 0.01);
+    EXPECT_EQ(pixel.captured(1), pixel.captured(2));
+    // Bilinear resampling stays within the grid's values and reaches near both ends.
+    const auto m = QRegularExpression("Minimum=([-0-9.]+), Maximum=([-0-9.]+)").match(info);
+    ASSERT_TRUE(m.hasMatch());
+    EXPECT_GE(m.captured(1).toDouble(), 5 - 1e-3);
+    EXPECT_LT(m.captured(1).toDouble(), 20);
+    EXPECT_LE(m.captured(2).toDouble(), 340 + 1e-3);
+    EXPECT_GT(m.captured(2).toDouble(), 320);
+}
+
+TEST(UtmZone, FromTheCentre) {
+    const struct {
+        double lon, lat;
+        int epsg;
+    } cases[] = {{37.6, 55.75, 32637}, {-0.1, 51.5, 32630}, {0.0, 51.5, 32631}, {151.2, -33.9, 32756},
+                 {-180.0, 10, 32601}, {180.0, 10, 32660}};
+    for (const auto& c : cases) EXPECT_EQ(UtmEpsgCode(c.lon, c.lat), c.epsg) << c.lon << " " << c.lat;
+}
+
+// An entry of the KMZ archive.
+QByteArray ZipEntry(const QString& zip, const char* entry) {
+    const std::string name = "/vsizip/" + zip.toStdString() + "/" + entry;
+    vsi_l_offset size = 0;
+    GByte* bytes = VSIGetMemFileBuffer(name.c_str(), &size, FALSE);
+    if (bytes) return QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size));
+    VSILFILE* f = VSIFOpenL(name.c_str(), "rb");
+    if (!f) return {};
+    QByteArray out;
+    char buffer[65536];
+    for (std::size_t n; (n = VSIFReadL(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, static_cast<qsizetype>(n));
+    VSIFCloseL(f);
+    return out;
+}
+
+TEST_F(GisOutputTest, KmzOpensInBothKmlReadersWithOverlayLegendAndTracks) {
+    const Grid g = MakeGrid(41, 21, 200, 100, [](int c, int) { return c > 35; });
+    Presentation diverging;
+    diverging.palette = Palette::Diverging;
+    diverging.clip = ClipRange::Between(0, 240);
+    WriteKmz(Path("m.kmz"), g, TwoRuns(g), diverging);
+    EXPECT_EQ(Others({"m.kmz"}), QStringList());
+
+    // Each reader alone, the other skipped; the plain KML reader takes the
+    // document inside the archive.
+    const struct {
+        const char *driver, *other;
+        QString source;
+    } readers[] = {{"LIBKML", "KML", Path("m.kmz")}, {"KML", "LIBKML", "/vsizip/" + Path("m.kmz") + "/doc.kml"}};
+    for (const auto& r : readers) {
+        const QString info = Tool("ogrinfo", {"--config", "GDAL_SKIP", r.other, "-al", "-so", r.source});
+        EXPECT_TRUE(info.contains(QString("using driver `%1' successful").arg(r.driver))) << info.toStdString();
+        EXPECT_TRUE(info.contains("Layer name: line1.csv")) << info.toStdString();
+        EXPECT_TRUE(info.contains("Layer name: line 2 & <b>.csv"));
+        EXPECT_EQ(info.count("Feature Count: 3"), 2) << info.toStdString();
+    }
+
+    const QByteArray kml = ZipEntry(Path("m.kmz"), "doc.kml");
+    ASSERT_FALSE(kml.isEmpty());
+    ASSERT_TRUE(qgrad::testing::WriteFile(Path("doc.kml"), kml));
+    Tool("xmllint", {"--noout", Path("doc.kml")});
+    EXPECT_TRUE(kml.contains("<kml xmlns=\"http://www.opengis.net/kml/2.2\">"));
+    // Children in the schema's order: feature elements, then the overlay's, then its own.
+    const char* inOrder[] = {"<Document>", "<name>m</name>", "<open>", "<Style id=\"track\">", "<GroundOverlay>",
+                             "<name>gradHz", "<Icon><href>files/gradient.png", "<LatLonBox><north>55.75089",
+                             "<south>55.75000000</south><east>37.60319", "<west>37.60000000</west>",
+                             "<ScreenOverlay>", "<Icon><href>files/legend.png", "<overlayXY", "<screenXY", "<size",
+                             "<Folder>", "<name>line1.csv</name>", "<styleUrl>#track", "<LineString><tessellate>",
+                             "<styleUrl>#start", "<Point>", "<styleUrl>#end", "line 2 &amp; &lt;b&gt;.csv"};
+    qsizetype at = 0;
+    for (const char* item : inOrder) {
+        const qsizetype next = kml.indexOf(item, at);
+        EXPECT_GE(next, at) << item;
+        if (next >= 0) at = next;
+    }
+
+    // The overlay: west end blue, east end red, blank east columns clear.
+    const QImage picture = QImage::fromData(ZipEntry(Path("m.kmz"), "files/gradient.png"));
+    ASSERT_EQ(picture.size(), PlotSize(g, 512));
+    const QColor west = picture.pixelColor(1, picture.height() - 2), east = picture.pixelColor(430, 2);
+    EXPECT_GT(west.blue(), 2 * west.red());
+    EXPECT_GT(east.red(), 2 * east.blue());
+    EXPECT_EQ(picture.pixelColor(picture.width() - 2, 10).alpha(), 0);
+    EXPECT_FALSE(QImage::fromData(ZipEntry(Path("m.kmz"), "files/legend.png")).isNull());
+}
+
+TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
+    const Grid g = MakeGrid(41, 21, 200, 100, [](int c, int r) { return c + r < 3; });
+    const GisSurvey survey = TwoRuns(g);
+    WriteGridFile(Path("p.grd"), g);
+    WriteGeoPackage(Path("p.gpkg"), g, survey);
+    EXPECT_EQ(Others({"p.gpkg", "p.grd"}), QStringList());
+
+    const QString layers = Tool("ogrinfo", {"-al", "-so", Path("p.gpkg")});
+    const int points = layers.indexOf("Layer name: points"), tracks = layers.indexOf("Layer name: tracks");
+    ASSERT_GE(points, 0) << layers.toStdString();
+    ASSERT_GE(tracks, 0);
+    EXPECT_TRUE(layers.indexOf(QString("Feature Count: %1").arg(survey.points.size()), points) > points);
+    EXPECT_TRUE(layers.indexOf("Feature Count: 2", tracks) > tracks);
+    for (const char* field : {"longitude: Real", "latitude: Real", "gradient: Real", "field: Real",
+                              "channel: Integer", "survey_file: String"})
+        EXPECT_TRUE(layers.contains(field)) << field;
+    EXPECT_TRUE(layers.contains("Geometry: Point"));
+    EXPECT_TRUE(layers.contains("Geometry: Line String"));
+
+    // The last point knows nothing but its place and value.
+    const QString last = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql", "SELECT * FROM points WHERE gradient < -3"});
+    EXPECT_TRUE(last.contains("field (Real) = (null)")) << last.toStdString();
+    EXPECT_TRUE(last.contains("channel (Integer) = (null)"));
+    const QString second = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql", "SELECT * FROM points WHERE channel = 3"});
+    EXPECT_TRUE(second.contains("survey_file (String) = line 2 & <b>.csv")) << second.toStdString();
+    EXPECT_TRUE(second.contains("field (Real) = 48002.5"));
+
+    const QString raster = Tool("gdalinfo", {"-stats", Path("p.gpkg")});
+    EXPECT_TRUE(raster.contains("Size is 41, 21")) << raster.toStdString();
+    EXPECT_TRUE(raster.contains("NoData Value="));
+    EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
+}
+
+TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {
+    const GisSurvey none;
+    const struct {
+        const char* extension;
+        std::function<void(const QString&, const Grid&)> write;
+    } writers[] = {
+        {".tif", [](const QString& p, const Grid& g) { WriteGeoTiff(p, g); }},
+        {".kmz", [&](const QString& p, const Grid& g) { WriteKmz(p, g, none, {}); }},
+        {".gpkg", [&](const QString& p, const Grid& g) { WriteGeoPackage(p, g, none); }},
+    };
+    const Grid good = MakeGrid(3, 3, 9, 9, [](int, int) { return false; });
+    for (const auto& w : writers) {
+        // A grid without nodes: the old file stays as it was.
+        const QString old = QString("old") + w.extension;
+        ASSERT_TRUE(qgrad::testing::WriteFile(Path(old), "old"));
+        try {
+            w.write(Path(old), Grid{});
+            ADD_FAILURE() << w.extension;
+        } catch (const FileError& e) {
+            EXPECT_NE(std::string(e.what()).find(old.toStdString()), std::string::npos) << e.what();
+        }
+        QFile f(Path(old));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "old") << w.extension;
+        EXPECT_EQ(Others({old}), QStringList()) << w.extension;
+        QFile::remove(Path(old));
+
+        // Written whole, then the target cannot be replaced: the staged file goes.
+        const QString blocked = QString("blocked") + w.extension;
+        ASSERT_TRUE(QDir(dir_.path()).mkpath(blocked + "/inside"));
+        EXPECT_THROW(w.write(Path(blocked), good), FileError) << w.extension;
+        EXPECT_EQ(Others({}), QStringList()) << w.extension;
+
+        EXPECT_THROW(w.write(Path("missing/a" + QString(w.extension)), good), FileError);
+    }
+}
+
+}  // namespace

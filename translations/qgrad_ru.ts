@@ -84,5 +84,21 @@
         <source>The folder run stopped at %1</source>
         <translation>Обработка папки остановлена на %1</translation>
     </message>
+    <message>
+        <source>GeoTIFF, KMZ and GeoPackage of the gridded map</source>
+        <translation>GeoTIFF, KMZ и GeoPackage построенной карты</translation>
+    </message>
+    <message>
+        <source>Result over map</source>
+        <translation>Результат на карте</translation>
+    </message>
+    <message>
+        <source>Opacity of the result</source>
+        <translation>Непрозрачность результата</translation>
+    </message>
+    <message>
+        <source>GIS export</source>
+        <translation>Экспорт в ГИС</translation>
+    </message>
 </context>
 </TS>

@@ -11,6 +11,11 @@
 #include "common/fileio.h"
 #include "common/language.h"
 #include "export/export.h"
+#include "gridhost/gridfile.h"
+#include "gridhost/gridjob.h"
+#include "gridhost/gridoverlay.h"
+#include "gridhost/gridrun.h"
+#include "mapview/overlay.h"
 #include "mapview/markers.h"
 
 #include <QCheckBox>
@@ -22,7 +27,10 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
+#include <QHBoxLayout>
 #include <QMimeData>
+#include <QPainter>
+#include <QSlider>
 #include <QSettings>
 #include <QShortcut>
 #include <QToolButton>
@@ -54,6 +62,8 @@ const char* const kSaveFolderKey = "folders/save";
 const char* const kRecentKey = "recentFiles";
 const char* const kAverageHeadingKey = "options/averageHeading";
 const char* const kLevelSignalsKey = "options/arrangeSignalLevels";
+const char* const kPaletteKey = "result/palette";  // as qgrad grid --palette takes it
+const char* const kClipKey = "result/clip";        // as qgrad grid --clip takes it
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
@@ -129,7 +139,10 @@ void TMainForm::CreateControls() {
     BtnRecent->setToolTip(tr("Surveys opened recently"));
     BtnRecent->setPopupMode(QToolButton::InstantPopup);
     BtnRecent->setMenu(new QMenu(BtnRecent));
-    BtnRecent->setGeometry(343, 8, 60, 25);
+    BtnRecent->setGeometry(439, 8, 60, 25);
+    BtnGisExport = MakeButton(ButtonPanel, "GIS EXPORT", 343, 8, 90, 25);
+    BtnGisExport->setToolTip(tr("GeoTIFF, KMZ and GeoPackage of the gridded map"));
+    BtnGisExport->setEnabled(false);
     connect(BtnRecent->menu(), &QMenu::aboutToShow, this, [this] {
         QMenu* menu = BtnRecent->menu();
         menu->clear();
@@ -137,8 +150,7 @@ void TMainForm::CreateControls() {
             menu->addAction(QDir::toNativeSeparators(path), this, [this, path] { OpenSurveyFile(path); });
         if (menu->isEmpty()) menu->addAction(tr("No surveys yet"))->setEnabled(false);
     });
-    ArrangeAllProgress = new QProgressBar(ButtonPanel);
-    ArrangeAllProgress->setGeometry(409, 10, 150, 21);
+    ArrangeAllProgress = new QProgressBar(this);
     ArrangeAllProgress->setFormat("%v of %m");
     ArrangeAllProgress->hide();
     for (QCheckBox* box : {AvgHeadingCheckBox, ArrSignalsCheckBox}) {
@@ -149,6 +161,24 @@ void TMainForm::CreateControls() {
     DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowClicked, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
+
+    // Over the map's lower left corner: the gridded result over the picture.
+    ResultOverlay = new QWidget(this);
+    ResultOverlay->setAutoFillBackground(true);
+    ResultOverlayCheckBox = new QCheckBox(tr("Result over map"), ResultOverlay);
+    ResultOverlayCheckBox->setChecked(true);
+    ResultOpacity = new QSlider(Qt::Horizontal, ResultOverlay);
+    ResultOpacity->setRange(0, 100);
+    ResultOpacity->setValue(70);
+    ResultOpacity->setToolTip(tr("Opacity of the result"));
+    auto* overlayRow = new QHBoxLayout(ResultOverlay);
+    overlayRow->setContentsMargins(4, 2, 4, 2);
+    overlayRow->addWidget(ResultOverlayCheckBox);
+    overlayRow->addWidget(ResultOpacity);
+    ResultOverlay->resize(ResultOverlay->sizeHint().expandedTo(QSize(220, 0)));
+    ResultOverlay->hide();
+    connect(ResultOverlayCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
+    connect(ResultOpacity, &QSlider::valueChanged, this, [this] { ShowMapPicture(); });
 
     StatusBar = new QLabel(this);
     StatusBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -197,6 +227,7 @@ void TMainForm::CreateControls() {
     connect(BtnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { BtnOpenClick(); }); });
     connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
     connect(BtnArrangeAll, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeAllClick(); }); });
+    connect(BtnGisExport, &QPushButton::clicked, this, [this] { Guarded([this] { BtnGisExportClick(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
         Guarded([=, this] { Chart1ClickSeries(p, index); });
@@ -331,7 +362,9 @@ void TMainForm::FormResize() {
     // The client area lies above the status line.
     const int clientWidth = width();
     const int clientHeight = std::max(0, height() - kStatusHeight);
-    StatusBar->setGeometry(0, clientHeight, clientWidth, kStatusHeight);
+    const int progressWidth = std::min(200, clientWidth / 3);
+    StatusBar->setGeometry(0, clientHeight, clientWidth - progressWidth, kStatusHeight);
+    ArrangeAllProgress->setGeometry(clientWidth - progressWidth, clientHeight, progressWidth, kStatusHeight);
     const int chartHeight = clientHeight * 2 / 5;
     const int mapHeight = clientHeight - chartHeight;
     const int mapWidth = mapHeight * kMapWidth / kMapHeight;
@@ -340,19 +373,15 @@ void TMainForm::FormResize() {
     TopPanel->setGeometry(mapWidth, 0, std::max(0, clientWidth - mapWidth), mapHeight);
     // The buttons take a second row where the panel is too narrow for one.
     const int panelWidth = TopPanel->width();
-    const bool oneRow = panelWidth >= BtnArrangeAll->geometry().right() + 8 + 6 + BtnRecent->width();
+    const bool oneRow = panelWidth >= 183 + BtnArrangeAll->width() + 6 + BtnGisExport->width() + 6 + BtnRecent->width() + 8;
     const int rowHeight = oneRow ? 41 : 70;
-    if (oneRow) {
-        BtnArrangeAll->move(183, 8);
-        BtnRecent->move(343, 8);
-        ArrangeAllProgress->move(409, 10);
-    } else {
-        BtnArrangeAll->move(8, 37);
-        BtnRecent->move(168, 37);
-        ArrangeAllProgress->move(234, 39);
-    }
+    const QPoint second = oneRow ? QPoint(183, 8) : QPoint(8, 37);  // where ARRANGE ALL IN FOLDER starts
+    BtnArrangeAll->move(second);
+    BtnGisExport->move(BtnArrangeAll->geometry().right() + 7, second.y());
+    BtnRecent->move(BtnGisExport->geometry().right() + 7, second.y());
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
     DataStringGrid->setGeometry(0, rowHeight, panelWidth, std::max(0, mapHeight - rowHeight));
+    ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
     // Markers whose positions leave the pixel range keep their places.
     try {
         PlaceCursorMarker();
@@ -422,6 +451,7 @@ void TMainForm::BeginWork(const QString& progressFormat) {
     BtnOpen->setEnabled(false);
     BtnSave->setEnabled(false);
     BtnArrangeAll->setEnabled(false);
+    BtnGisExport->setEnabled(false);
     ArrangeAllProgress->setFormat(progressFormat);
     ArrangeAllProgress->setRange(0, 0);  // busy until a count is known
     ArrangeAllProgress->show();
@@ -553,7 +583,7 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
         state_.cursorLat = static_cast<float>(s.frame.centreLat);
         state_.baseMapBitmap = shown.map->base;
         state_.trackMapBitmap = shown.map->track;
-        SurveyMap->setPicture(shown.map->track);
+        ShowMapPicture();
     }
     if (s.reached >= OpeningStage::Profiled) ShowProfiles(shown);
     if (s.reached >= OpeningStage::Done) {
@@ -570,6 +600,9 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
 void TMainForm::ClearSurveyViews() {
     // Nothing of the previous survey stays on show, also where the new one
     // was refused before its views were filled.
+    state_.result.reset();
+    ResultOverlay->hide();
+    BtnGisExport->setEnabled(false);
     state_.trackLongitudes = {0.0f};
     state_.trackLatitudes = {0.0f};
     state_.baseMapBitmap.fill(Qt::white);
@@ -625,11 +658,14 @@ void TMainForm::StartGridding(const ExportPaths& paths) {
     const QString picture = ReplaceExtension(paths.gridFile, ".png");
     const QDateTime started = QDateTime::currentDateTime();
     const QString written = StatusBar->text();
-    const bool running = host_->StartGriddingHost(paths.scriptFile, [this, picture, started] {
+    const bool running = host_->StartGriddingHost(paths.scriptFile, [this, paths, picture, started] {
         const QFileInfo made(picture);
-        ShowStatus(made.exists() && made.lastModified() >= started.addSecs(-1)
-                       ? tr("Gridding done: %1").arg(QDir::toNativeSeparators(picture))
-                       : tr("Gridding ended without a map: see its window"));
+        if (!made.exists() || made.lastModified() < started.addSecs(-1)) {
+            ShowStatus(tr("Gridding ended without a map: see its window"));
+            return;
+        }
+        ShowStatus(tr("Gridding done: %1").arg(QDir::toNativeSeparators(picture)));
+        ShowResult(paths);
     });
     if (running) ShowStatus(written + " " + tr("- gridding runs ..."));
 }
@@ -726,6 +762,77 @@ void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueInd
 void TMainForm::Shape1MouseUp() {
     Edit1->hide();
     Shape1->hide();
+}
+
+void TMainForm::ShowResult(const ExportPaths& paths) {
+    try {
+        GriddedResult result;
+        result.grid = ReadGridFile(paths.gridFile);
+        result.scriptFile = paths.scriptFile;
+        result.overlay = DrawGridOverlay(result.grid, state_.frame, ResultPresentation());
+        state_.result = std::move(result);
+    } catch (const GridHostError& e) {
+        ShowStatus(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    ResultOverlay->show();
+    ResultOverlay->raise();
+    BtnGisExport->setEnabled(true);
+    ShowMapPicture();
+}
+
+Presentation TMainForm::ResultPresentation() const {
+    Presentation p;
+    try {
+        p.palette = ParsePalette(settings_->value(kPaletteKey, "grey").toString().toStdString());
+        p.clip = ParseClip(settings_->value(kClipKey, "3sd").toString().toStdString());
+    } catch (const std::invalid_argument&) {
+        // A setting edited by hand that means nothing: the defaults.
+    }
+    return p;
+}
+
+void TMainForm::ShowMapPicture() {
+    if (!state_.result || !ResultOverlayCheckBox->isChecked()) {
+        SurveyMap->setPicture(state_.trackMapBitmap);
+        return;
+    }
+    // The result lies over the satellite picture, under the scale bar and the track.
+    QImage picture = state_.baseMapBitmap.convertToFormat(QImage::Format_RGB32);
+    {
+        QPainter p(&picture);
+        p.setOpacity(ResultOpacity->value() / 100.0);
+        p.drawImage(0, 0, state_.result->overlay);
+    }
+    DrawScaleBar(picture, state_.frame, 20, 20);
+    try {
+        DrawTrackOnMap(picture, state_.frame, state_.trackLongitudes, state_.trackLatitudes);
+    } catch (const std::range_error&) {
+        // Drawn as far as it goes, as on the picture without the result.
+    }
+    SurveyMap->setPicture(picture);
+}
+
+void TMainForm::BtnGisExportClick() {
+    if (!state_.result || IsWorking()) return;
+    ui_->SetBusyCursor(true);
+    BeginWork(tr("GIS export"));
+    GridRunOptions options;
+    options.presentation = ResultPresentation();
+    options.gis = {true, true, true, GeoTiffProjection::Geographic};
+    auto written = std::make_shared<std::vector<QString>>();
+    job_->Start([script = state_.result->scriptFile, options, written] { *written = ExportGis(script, options); },
+                [this, written](const std::exception_ptr& failure) {
+                    BtnSave->setEnabled(state_.arranged);
+                    BtnArrangeAll->setEnabled(true);
+                    BtnGisExport->setEnabled(state_.result.has_value());
+                    EndWork();
+                    if (failure) {
+                        Guarded([&] { std::rethrow_exception(failure); });
+                        return;
+                    }
+                    ShowWritten(QStringList(written->begin(), written->end()));
+                });
 }
 
 void TMainForm::ArrangeFolder(const QString& folder) {

@@ -8,6 +8,8 @@
 #include "common/errors.h"
 #include "export/export.h"
 #include "export/hostlauncher.h"
+#include "gridhost/kriging.h"
+#include "gridhost/presentation.h"
 #include "mapview/mapframe.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
@@ -28,6 +30,7 @@
 class QCheckBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QSlider;
 class QToolButton;
 class QCPAbstractPlottable;
 class QCPGraph;
@@ -48,6 +51,13 @@ struct ShownSurvey;
 class PointTableModel;
 class SurveyGrid;
 
+// A gridded map read back, and its picture over the satellite map.
+struct GriddedResult {
+    Grid grid;
+    QString scriptFile;
+    QImage overlay;  // 650 x 450, transparent where the grid has no value
+};
+
 // State of the program's run, shared by the commands.
 struct ModuleState {
     SurveyTable survey;
@@ -67,6 +77,8 @@ struct ModuleState {
     MapFrame frame;  // CentreLon, CentreLat, MapZoom
     QImage baseMapBitmap;
     QImage trackMapBitmap;
+    // The map the gridding host made of the last save, once it has made it.
+    std::optional<GriddedResult> result;
 };
 
 class TMainForm : public QWidget {
@@ -84,6 +96,8 @@ public:
     void BtnOpenClick();
     void BtnSaveClick();
     void BtnArrangeAllClick();
+    // GeoTIFF, KMZ and GeoPackage of the gridded result beside its grid file.
+    void BtnGisExportClick();
     void Chart1ClickSeries(QCPAbstractPlottable* series, int valueIndex);
     void Shape1MouseUp();
     // A click on a sample row of the table: its position on the map, as a
@@ -123,6 +137,10 @@ public:
     QLabel* ImgEnd = nullptr;
     QProgressBar* ArrangeAllProgress = nullptr;  // shown while an opening or ARRANGE ALL IN FOLDER runs
     QToolButton* BtnRecent = nullptr;            // the recent surveys
+    QPushButton* BtnGisExport = nullptr;
+    QWidget* ResultOverlay = nullptr;            // over the map: the gridded result's toggle and opacity
+    QCheckBox* ResultOverlayCheckBox = nullptr;
+    QSlider* ResultOpacity = nullptr;
     QLabel* StatusBar = nullptr;                 // what was written, what runs, what is under the mouse
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
@@ -145,6 +163,10 @@ private:
     void ShowStatus(const QString& text);
     void ShowWritten(const QStringList& files);
     void StartGridding(const ExportPaths& paths);
+    void ShowResult(const ExportPaths& paths);
+    // The satellite picture with the track, and the result over it when shown.
+    void ShowMapPicture();
+    Presentation ResultPresentation() const;
 
     // Runs on the worker: the map and the chart's data of an opened survey.
     std::shared_ptr<ShownSurvey> PrepareToShow(OpenedSurvey&& survey);

@@ -3,13 +3,19 @@
 #include "common/fileio.h"
 #include "gridhost/gridjob.h"
 
+#include <QFile>
+
 #include <bit>
+#include <limits>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 namespace qgrad {
 namespace {
+
+// Larger grids than the host makes are no grid of ours.
+constexpr long long kMaxReadNodes = 50'000'000;
 
 static_assert(std::endian::native == std::endian::little, "the grid file is written little-endian");
 
@@ -18,6 +24,16 @@ void Put(std::string& out, T v) {
     char b[sizeof(T)];
     std::memcpy(b, &v, sizeof(T));
     out.append(b, sizeof(T));
+}
+
+template <typename T>
+T Take(const QByteArray& bytes, qsizetype& at, const QString& path) {
+    if (at + static_cast<qsizetype>(sizeof(T)) > bytes.size())
+        throw GridHostError(path.toLocal8Bit().toStdString() + " ends before its grid does");
+    T v;
+    std::memcpy(&v, bytes.constData() + at, sizeof(T));
+    at += sizeof(T);
+    return v;
 }
 
 }  // namespace
@@ -47,6 +63,36 @@ std::string GridFileBytes(const Grid& g) {
     Put<std::int32_t>(out, static_cast<std::int32_t>(g.z.size() * 8));
     for (double v : g.z) Put(out, Grid::Blank(v) ? kGridBlank : v);
     return out;
+}
+
+Grid ReadGridFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw GridHostError("cannot read " + path.toLocal8Bit().toStdString() + ": " + f.errorString().toStdString());
+    const QByteArray bytes = f.read(static_cast<qint64>(100) + static_cast<qint64>(kMaxReadNodes) * 8);
+    qsizetype at = 0;
+    auto fail = [&](const char* why) { return GridHostError(path.toLocal8Bit().toStdString() + ": " + why); };
+    if (Take<std::int32_t>(bytes, at, path) != 0x42525344) throw fail("not a grid file");
+    at += 8;  // header size and version
+    if (Take<std::int32_t>(bytes, at, path) != 0x44495247) throw fail("no grid section");
+    at += 4;
+    Grid g;
+    g.rows = Take<std::int32_t>(bytes, at, path);
+    g.cols = Take<std::int32_t>(bytes, at, path);
+    if (g.rows < 2 || g.cols < 2 || static_cast<long long>(g.rows) * g.cols > kMaxReadNodes) throw fail("an odd grid size");
+    g.xLL = Take<double>(bytes, at, path);
+    g.yLL = Take<double>(bytes, at, path);
+    g.xSize = Take<double>(bytes, at, path);
+    g.ySize = Take<double>(bytes, at, path);
+    at += 4 * 8;  // z range, rotation, blank value
+    if (Take<std::int32_t>(bytes, at, path) != 0x41544144) throw fail("no data section");
+    at += 4;
+    g.z.resize(static_cast<std::size_t>(g.rows) * g.cols);
+    for (double& v : g.z) {
+        v = Take<double>(bytes, at, path);
+        if (v >= kGridBlank) v = std::numeric_limits<double>::quiet_NaN();
+    }
+    return g;
 }
 
 void WriteGridFile(const QString& path, const Grid& grid) {

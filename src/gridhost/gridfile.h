@@ -16,5 +16,8 @@ inline constexpr double kGridBlank = static_cast<double>(1.70141e38f);
 std::string GridFileBytes(const Grid& grid);
 // Written whole or not at all. Throws FileError.
 void WriteGridFile(const QString& path, const Grid& grid);
+// Reads a grid file this host wrote (blank nodes become NaN). Throws
+// GridHostError for a file that is not one.
+Grid ReadGridFile(const QString& path);
 
 }  // namespace qgrad

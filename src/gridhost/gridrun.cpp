@@ -14,6 +14,37 @@
 
 namespace qgrad {
 
+namespace {
+
+std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
+                                     const GridRunOptions& options) {
+    std::vector<QString> written;
+    const GisOutputs& gis = options.gis;
+    if (gis.geoTiff) {
+        written.push_back(ReplaceExtension(job.gridFile, ".tif"));
+        WriteGeoTiff(written.back(), grid, gis.projection);
+    }
+    if (gis.kmz || gis.geoPackage) {
+        const GisSurvey survey = ReadGisSurvey(job.dataFile, points);
+        if (gis.kmz) {
+            written.push_back(ReplaceExtension(job.gridFile, ".kmz"));
+            WriteKmz(written.back(), grid, survey, options.presentation);
+        }
+        if (gis.geoPackage) {
+            written.push_back(ReplaceExtension(job.gridFile, ".gpkg"));
+            WriteGeoPackage(written.back(), grid, survey);
+        }
+    }
+    return written;
+}
+
+}  // namespace
+
+std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options) {
+    const GridJob job = ReadGriddingScript(scriptPath);
+    return WriteGisOutputs(job, ReadGridFile(job.gridFile), ReadPointFile(job.dataFile), options);
+}
+
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options,
                           const std::function<void(int, int)>& progress) {
     const GridJob job = ReadGriddingScript(scriptPath);
@@ -33,22 +64,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     if (!out.open(QIODevice::WriteOnly) || !result.picture.save(&out, "PNG") || !out.commit())
         throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString());
 
-    const GisOutputs& gis = options.gis;
-    if (gis.geoTiff) {
-        result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".tif"));
-        WriteGeoTiff(result.gisFiles.back(), grid, gis.projection);
-    }
-    if (gis.kmz || gis.geoPackage) {
-        const GisSurvey survey = ReadGisSurvey(job.dataFile, points);
-        if (gis.kmz) {
-            result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".kmz"));
-            WriteKmz(result.gisFiles.back(), grid, survey, options.presentation);
-        }
-        if (gis.geoPackage) {
-            result.gisFiles.push_back(ReplaceExtension(job.gridFile, ".gpkg"));
-            WriteGeoPackage(result.gisFiles.back(), grid, survey);
-        }
-    }
+    result.gisFiles = WriteGisOutputs(job, grid, points, options);
     return result;
 }
 

@@ -47,4 +47,8 @@ struct GridRunResult {
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options = {},
                           const std::function<void(int, int)>& progress = {});
 
+// The GIS outputs asked for of a grid the host has made already (its grid
+// file beside the script's data), without gridding again; the paths written.
+std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options);
+
 }  // namespace qgrad

@@ -36,6 +36,12 @@ QPoint GeoToMapPixel(const MapFrame& f, float lon, float lat) {
     return QPoint(RoundToInt32(x), RoundToInt32(y));
 }
 
+GeoPosition MapPixelToGeo(const MapFrame& f, double x, double y) {
+    const double scale = std::ldexp(1.0, f.zoom);
+    return {f.centreLon + (x - 325) * 360 / 256 / scale,
+            f.centreLat - (y - 225) * std::cos(f.centreLat * kRad) * 360 / 256 / scale};
+}
+
 void FitFrameToTrack(const std::vector<float>& lon, const std::vector<float>& lat, ZoomPrecision precision,
                      MapFrame& frame) {
     if (lon.empty() || lat.empty()) throw std::invalid_argument("the track is empty");

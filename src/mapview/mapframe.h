@@ -23,6 +23,13 @@ struct MapFrame {
 // range.
 QPoint GeoToMapPixel(const MapFrame& frame, float lon, float lat);
 
+// The position at the centre of map pixel (x, y): GeoToMapPixel undone.
+struct GeoPosition {
+    double lon = 0;
+    double lat = 0;
+};
+GeoPosition MapPixelToGeo(const MapFrame& frame, double x, double y);
+
 // After an opening the zoom rule's working values are 32-bit floats; in the
 // folder command they stay doubles.
 enum class ZoomPrecision { Single, Double };

@@ -5,6 +5,7 @@
 #include "common/errors.h"
 #include "app/profilechart.h"
 #include "common/language.h"
+#include "gridhost/gridfile.h"
 #include "mapview/markers.h"
 #include "fakeinteraction.h"
 
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QSlider>
 #include <QTimer>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -150,7 +152,8 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
         QApplication::processEvents();
         const QRect panel = form_->ButtonPanel->rect();
         std::vector<QRect> taken;
-        for (QWidget* b : std::initializer_list<QWidget*>{form_->BtnOpen, form_->BtnSave, form_->BtnArrangeAll, form_->BtnRecent}) {
+        for (QWidget* b : std::initializer_list<QWidget*>{form_->BtnOpen, form_->BtnSave, form_->BtnArrangeAll,
+                                                                form_->BtnGisExport, form_->BtnRecent}) {
             EXPECT_TRUE(panel.contains(b->geometry())) << size.width() << ": " << b->objectName().toStdString();
             for (const QRect& other : taken) EXPECT_FALSE(other.intersects(b->geometry())) << size.width();
             taken.push_back(b->geometry());
@@ -517,6 +520,55 @@ TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {
     InstallInterfaceLanguage("ru");
     ASSERT_EQ(ui_->messages.size(), 1u);
     EXPECT_EQ(ui_->messages[0].text, "Empty file!");
+}
+
+TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    form_->BtnSave->click();
+    EXPECT_FALSE(form_->BtnGisExport->isEnabled());
+    // The host makes its grid: one value all over the survey's map.
+    const MapFrame frame = form_->state().frame;
+    const GeoPosition sw = MapPixelToGeo(frame, 0, kMapHeight), ne = MapPixelToGeo(frame, kMapWidth, 0);
+    Grid grid;
+    grid.cols = grid.rows = 50;
+    grid.xLL = sw.lon;
+    grid.yLL = sw.lat;
+    grid.xSize = (ne.lon - sw.lon) / 49;
+    grid.ySize = (ne.lat - sw.lat) / 49;
+    grid.z.assign(2500, 1.0);
+    grid.z[0] = -1.0;
+    WriteGridFile(dir_.filePath("GPS_DIFF_run001.grd"), grid);
+    ASSERT_TRUE(qgrad::testing::WriteFile(dir_.filePath("GPS_DIFF_run001.png"), "picture"));
+    host_->running.at(0)();
+
+    ASSERT_FALSE(form_->ResultOverlay->isHidden());
+    EXPECT_TRUE(form_->BtnGisExport->isEnabled());
+    const QImage& shown = form_->SurveyMap->picture();
+    const QImage& plain = form_->state().trackMapBitmap;
+    const QPoint inside(500, 300);
+    EXPECT_NE(shown.pixel(inside), plain.pixel(inside));
+    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    EXPECT_EQ(shown.pixel(start), qRgb(0, 255, 0));  // the track on top
+    EXPECT_EQ(shown.pixel(40, 20), qRgb(0, 0, 0));  // and the scale bar
+    form_->ResultOpacity->setValue(0);
+    EXPECT_EQ(form_->SurveyMap->picture().pixel(inside), plain.pixel(inside));
+    form_->ResultOpacity->setValue(70);
+    form_->ResultOverlayCheckBox->setChecked(false);
+    EXPECT_EQ(form_->SurveyMap->picture(), plain);
+
+    form_->BtnGisExport->click();
+    Settle();
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].text.toStdString();
+    for (const char* ext : {".tif", ".kmz", ".gpkg"}) {
+        const QFileInfo out(dir_.filePath(QString("GPS_DIFF_run001") + ext));
+        EXPECT_TRUE(out.exists() && out.size() > 0) << ext;
+        EXPECT_TRUE(form_->StatusBar->text().contains(out.fileName())) << ext;
+    }
+    // A new survey takes the result away with the rest of the old one.
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_TRUE(form_->ResultOverlay->isHidden());
+    EXPECT_FALSE(form_->BtnGisExport->isEnabled());
 }
 
 // The map service when it never answers until the test lets it.

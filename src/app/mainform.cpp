@@ -505,13 +505,17 @@ void TMainForm::OpenSurveyFile(const QString& chosen) {
         });
 }
 
-void TMainForm::DataStringGridRowClick(int sampleRow) {
-    if (sampleRow < 0 || static_cast<std::size_t>(sampleRow) >= state_.positionLon.size()) return;
-    state_.cursorLon = static_cast<float>(state_.positionLon[sampleRow]);
-    state_.cursorLat = static_cast<float>(state_.positionLat[sampleRow]);
+void TMainForm::DataStringGridRowClick(int sampleRow) { ShowCursorAtRow(sampleRow); }
+
+void TMainForm::ShowCursorAtRow(int row) {
+    const std::size_t rows = std::min(state_.positionLon.size(), state_.positionLat.size());
+    if (row < 0 || static_cast<std::size_t>(row) >= rows) return;
+    state_.cursorLon = static_cast<float>(state_.positionLon[row]);
+    state_.cursorLat = static_cast<float>(state_.positionLat[row]);
     PlaceCursorMarker();
     Shape1->show();
     Edit1->show();
+    // The ring and its label lie over the start and end markers.
     Shape1->raise();
     Edit1->raise();
 }
@@ -746,18 +750,8 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
     }
 }
 
-void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueIndex) {
-    const std::size_t rows = std::min(state_.positionLon.size(), state_.positionLat.size());
-    if (valueIndex < 0 || static_cast<std::size_t>(valueIndex) >= rows) return;
-    state_.cursorLon = static_cast<float>(state_.positionLon[valueIndex]);
-    state_.cursorLat = static_cast<float>(state_.positionLat[valueIndex]);
-    PlaceCursorMarker();
-    Shape1->show();
-    Edit1->show();
-    // The ring and its label lie over the start and end markers.
-    Shape1->raise();
-    Edit1->raise();
-}
+// The point's index within its profile picks the row of the look-ups.
+void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueIndex) { ShowCursorAtRow(valueIndex); }
 
 void TMainForm::Shape1MouseUp() {
     Edit1->hide();

@@ -183,6 +183,8 @@ private:
     class TableUpdate;
     void PlaceStartEndMarkers();
     void PlaceCursorMarker();
+    // The cursor ring at a data row's position.
+    void ShowCursorAtRow(int row);
 
     // Runs a handler so that no exception crosses the event loop: what the
     // command does not catch is shown in the message box.

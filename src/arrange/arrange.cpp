@@ -9,9 +9,12 @@
 #include <numbers>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "arrange/geodistance.h"
 #include "common/numtext.h"
+#include "common/timeseries.h"
+#include "survey/reader.h"
 
 namespace qgrad {
 namespace {
@@ -148,6 +151,47 @@ void SpreadTimesAndFixes(SurveyTable& table) {
     }
 }
 
+// Where each channel's sensor lies from the fix a row is placed from. The
+// course is one straight line from the run's first to its last fix, so each
+// sensor's offset in metres east and north, and its latitude offset, are the
+// same on every row. Reads the spread position columns.
+class SensorPlacement {
+public:
+    SensorPlacement(const SurveyTable& table, const SurveyGeometry& g) : g_(g) {
+        const std::size_t last = table.rowCount() - 1;
+        const double theta = std::atan2(Value(table, 1, last) - Value(table, 1, kFirst),
+                                        Value(table, 2, last) - Value(table, 2, kFirst)) *
+                             g.latitudeSign;
+        for (int k = 0; k < kChannels; ++k) {
+            const double x = g.offsetX[k];
+            const double y = g.offsetY[k];
+            const double rho = -std::sqrt(x * x + y * y);
+            const double phi = std::atan2(x, y) + theta;
+            const double east = rho * std::cos(phi);
+            const double north = rho * std::sin(phi);
+            // asin's argument outside -1..1 is a fault only for a channel in use.
+            dLat_[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
+            dLonFactor_[k] = std::asin(kPi * east / kOffsetRadius) * 180;
+        }
+    }
+
+    // The longitude scale at the unsigned latitude of a placing fix.
+    static double LonScale(double lat) { return std::acos(kPi * lat / 360); }
+
+    // The signed position of channel k's sensor placed from the unsigned fix
+    // (lat, lon) whose LonScale is `lonScale`.
+    void Place(int k, double lat, double lon, double lonScale, double& pointLon, double& pointLat) const {
+        const double dLon = Finite(dLonFactor_[k] * lonScale / kPi / 2);
+        pointLon = Finite(g_.longitudeSign * (lon + dLon));
+        pointLat = Finite(g_.latitudeSign * (lat + dLat_[k]));
+    }
+
+private:
+    const SurveyGeometry& g_;
+    std::array<double, kChannels> dLat_{};
+    std::array<double, kChannels> dLonFactor_{};
+};
+
 struct Levels {
     std::array<double, kChannels> field{};
     std::array<double, kChannels> gradient{};
@@ -232,27 +276,8 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
-    const double theta =
-        std::atan2(Value(table, 1, last) - Value(table, 1, kFirst), Value(table, 2, last) - Value(table, 2, kFirst)) *
-        g.latitudeSign;
-
+    const SensorPlacement placement(table, g);
     const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
-
-    // The course is one straight line, so each sensor's offset in metres east
-    // and north, and its latitude offset, are the same on every row.
-    std::array<double, kChannels> dLat{};
-    std::array<double, kChannels> dLonFactor{};
-    for (int k = 0; k < kChannels; ++k) {
-        const double x = g.offsetX[k];
-        const double y = g.offsetY[k];
-        const double rho = -std::sqrt(x * x + y * y);
-        const double phi = std::atan2(x, y) + theta;
-        const double east = rho * std::cos(phi);
-        const double north = rho * std::sin(phi);
-        // asin's argument outside -1..1 is a fault only for a channel in use.
-        dLat[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
-        dLonFactor[k] = std::asin(kPi * east / kOffsetRadius) * 180;
-    }
 
     distanceOut.emplace(table.column(3));
     for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(5 + 2 * k));
@@ -301,13 +326,13 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
                         distance = Finite(distance + d);
                         distanceOut->Set(r + 1, Text(buf, WriteFixed(buf, distance, 2, 5)));
                     }
-                    const double lonScale = std::acos(kPi * lat / 360);
+                    const double lonScale = SensorPlacement::LonScale(lat);
                     for (int k = 0; k < kChannels; ++k, ++placed) {
                         if (placed == block.fault) throw ArrangeFault{};
                         if (!block.present[k][i]) continue;
-                        const double dLon = Finite(dLonFactor[k] * lonScale / kPi / 2);
-                        const double pointLon = Finite(g.longitudeSign * (lon + dLon));
-                        const double pointLat = Finite(g.latitudeSign * (lat + dLat[k]));
+                        double pointLon = 0;
+                        double pointLat = 0;
+                        placement.Place(k, lat, lon, lonScale, pointLon, pointLat);
                         const double field = Finite(block.field[k][i] - levels.field[k]);
                         const double gradient = Finite(block.gradient[k][i] - levels.gradient[k]);
                         points.append(pointLon, pointLat, field, gradient);
@@ -330,6 +355,62 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
 }
 
 }  // namespace
+
+std::vector<double> ColumnValues(const SurveyTable& table, int column) {
+    std::vector<double> v;
+    v.reserve(table.dataRowCount());
+    for (std::size_t r = kFirst; r < table.rowCount(); ++r) v.push_back(CellNumber(table, column, r));
+    return v;
+}
+
+std::vector<double> RowSeconds(const SurveyTable& arranged) {
+    constexpr double kDay = 86400;
+    std::vector<double> seconds = ColumnValues(arranged, 0);
+    double day = 0;
+    double previous = 0;
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+        const double hhmmss = seconds[i];
+        const double hhmm = std::floor(hhmmss / 100);
+        const double hh = std::floor(hhmm / 100);
+        double s = 3600 * hh + 60 * (hhmm - 100 * hh) + (hhmmss - 100 * hhmm);
+        if (i > 0 && s + day < previous - kDay / 2) day += kDay;
+        s += day;
+        seconds[i] = previous = s;
+    }
+    return seconds;
+}
+
+bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, double lagSeconds,
+                          ArrangedPoints& points) {
+    if (lagSeconds == 0 || points.size() == 0) return true;
+    const std::vector<double> seconds = RowSeconds(arranged);
+    if (seconds.back() <= seconds.front()) return false;
+    const std::vector<double> lat = ColumnValues(arranged, 1);
+    const std::vector<double> lon = ColumnValues(arranged, 2);
+    std::vector<double> pointLon(points.size());
+    std::vector<double> pointLat(points.size());
+    try {
+        const SensorPlacement placement(arranged, geometry);
+        TimeSeriesCursor fixAt(seconds);
+        std::size_t p = 0;
+        for (std::size_t i = 0; i < seconds.size() && p < points.size(); ++i) {
+            const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
+            const double fixLat = at.Of(lat);
+            const double fixLon = at.Of(lon);
+            const double lonScale = SensorPlacement::LonScale(fixLat);
+            for (int k = 0; k < kChannels && p < points.size(); ++k) {
+                if (arranged.cell(4 + 2 * k, kFirst + i).empty() || arranged.cell(5 + 2 * k, kFirst + i).empty())
+                    continue;
+                placement.Place(k, fixLat, fixLon, lonScale, pointLon[p], pointLat[p]);
+                ++p;
+            }
+        }
+    } catch (const ArrangeFault&) {
+        return false;
+    }
+    for (std::size_t p = 0; p < points.size(); ++p) points.setPosition(p, pointLon[p], pointLat[p]);
+    return true;
+}
 
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points) {
     if (table.rowCount() <= kFirst) throw std::invalid_argument("the survey table holds no data row");

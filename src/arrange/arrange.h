@@ -7,6 +7,8 @@
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
+#include <vector>
+
 namespace qgrad {
 
 // Rewrites the survey table's time, position, distance and gradient columns
@@ -15,5 +17,26 @@ namespace qgrad {
 // the point tables keep the points made so far, and the result is false.
 // `levelSignals` is ARRANGE SIGNAL LEVELS. The table must hold a data row.
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points);
+
+// The numbers in a column's data rows. Throws SurveyFormatError for a cell
+// that is not one.
+std::vector<double> ColumnValues(const SurveyTable& table, int column);
+
+// The time of every data row of an arranged table in seconds of the day,
+// counted on past midnight so that it keeps rising. Throws SurveyFormatError
+// for a time that is not a number.
+std::vector<double> RowSeconds(const SurveyTable& arranged);
+
+// Places the readings of an arranged table again for positions that lag the
+// readings by `lagSeconds`: a reading of time t goes where the track was at
+// t + lag (the rows' own fixes and times, interpolated linearly; held at the
+// run's first and last fix beyond it), each sensor at its offset as the
+// arrangement puts it. The first points.size() points move; the table keeps
+// its texts. A lag of 0 leaves the arrangement's placement (from the next
+// row's fix) untouched. False, moving nothing, when the times never advance
+// or a position is not finite. Throws SurveyFormatError for a cell that is
+// not a number.
+bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, double lagSeconds,
+                          ArrangedPoints& points);
 
 }  // namespace qgrad

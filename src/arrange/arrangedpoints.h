@@ -31,6 +31,11 @@ public:
     double lon(std::size_t i) const { return lon_[i]; }
     double lat(std::size_t i) const { return lat_[i]; }
     double value(PointTable t, std::size_t i) const { return t == PointTable::Absolute ? field_[i] : gradient_[i]; }
+    void setPosition(std::size_t i, double lon, double lat) {
+        lon_[i] = lon;
+        lat_[i] = lat;
+    }
+    void setValue(PointTable t, std::size_t i, double v) { (t == PointTable::Absolute ? field_ : gradient_)[i] = v; }
 
     // The text of cell (column, row) of a table; row 0 is the heading row.
     std::string CellText(PointTable t, int column, std::size_t row) const;

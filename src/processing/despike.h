@@ -1,0 +1,51 @@
+// Despiking: a Hampel filter along each channel's readings in time.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "processing/channelpoints.h"
+#include "processing/settings.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace qgrad {
+
+// Robust standard deviations per median absolute deviation, for normally
+// distributed readings.
+inline constexpr double kMadToSigma = 1.4826;
+// The spread below which readings are not told apart: values are kept to one
+// decimal, so a flat stretch has no spread at all, and one tenth off it must
+// not count as a spike.
+inline constexpr double kReadingResolution = 0.1;
+
+struct Replacement {
+    std::size_t index = 0;
+    double median = 0;
+};
+
+// The readings of `values` further than k robust standard deviations
+// (kMadToSigma times the median absolute deviation, at least
+// kReadingResolution) from the median of their window: the reading and up to
+// `halfWidth` on each side, fewer at the ends. Each is judged among the
+// readings as given, and its replacement is that median. In index order.
+std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth);
+
+struct Spike {
+    int channel = 0;
+    PointTable table = PointTable::Gradient;
+    std::size_t row = 0;  // data row, 0 for the first
+    double reading = 0;
+    double replacement = 0;
+};
+
+struct DespikeReport {
+    DespikeSettings settings;
+    // By channel, then field before gradient, then row.
+    std::vector<Spike> spikes;
+};
+
+// Replaces the spikes in the field and the gradient readings of every
+// channel, each along its own row order.
+DespikeReport Despike(ArrangedPoints& points, const ChannelPoints& index, const DespikeSettings& settings);
+
+}  // namespace qgrad

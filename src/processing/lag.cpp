@@ -1,0 +1,325 @@
+#include "processing/lag.h"
+
+#include "arrange/arrange.h"
+#include "common/timeseries.h"
+#include "processing/sidebyside.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace qgrad {
+namespace {
+
+// Opposite traverses further apart than this do not see the same features.
+constexpr double kNeighbourMetres = 3;
+// The shortest stretch two traverses must share to be compared.
+constexpr double kMinOverlapMetres = 2;
+constexpr std::size_t kMinReadings = 8;
+// Traverses at more than this angle to the survey's main direction are cross
+// lines and take no part.
+constexpr double kMaxSkewDegrees = 45;
+// Common points per pair, and over all pairs: the pairs with the strongest
+// features are taken first, enough of them to settle the lag, few enough to
+// try every lag quickly.
+constexpr std::size_t kMaxPairPoints = 4096;
+constexpr std::size_t kPointBudget = std::size_t{1} << 17;
+
+// One sensor's traverse: readings [begin, end) of its channel.
+struct Line {
+    std::size_t survey;
+    int channel;
+    std::size_t begin, end;
+    bool forward;  // walked along the main direction
+    double cross;  // offset across the main direction
+    double uMin, uMax;  // extent along it
+};
+
+// Position along the main direction (ux, uy) of reading i of a channel.
+double Along(const LagSurvey& s, int k, std::size_t i, double ux, double uy) {
+    const std::uint32_t r = s.rows[k][i];
+    return (s.fixes.x[r] + s.offsetX[k]) * ux + (s.fixes.y[r] + s.offsetY[k]) * uy;
+}
+
+// A pair of opposite traverses on common points u_j along the main
+// direction: the time each line's sensor passed each point, and the readings
+// around those times.
+struct Pair {
+    std::vector<double> tauA, tauB;
+    std::vector<double> timesA, valuesA, timesB, valuesB;
+    double score = 0;
+};
+
+// The times at which `line` passed the points `grid` (rising), from its
+// readings ordered along the main direction; NaN outside its readings.
+std::vector<double> PassingTimes(const LagSurvey& s, const Line& line, const std::vector<double>& grid, double ux,
+                                 double uy) {
+    const std::size_t n = line.end - line.begin;
+    // Reading number m along the main direction.
+    auto reading = [&](std::size_t m) { return line.forward ? line.begin + m : line.end - 1 - m; };
+    auto along = [&](std::size_t m) { return Along(s, line.channel, reading(m), ux, uy); };
+    auto time = [&](std::size_t m) { return s.seconds[s.rows[line.channel][reading(m)]]; };
+    std::vector<double> tau(grid.size(), std::nan(""));
+    std::size_t m = 0;
+    for (std::size_t j = 0; j < grid.size(); ++j) {
+        while (m + 2 < n && along(m + 1) <= grid[j]) ++m;
+        const double u0 = along(m);
+        const double u1 = along(m + 1);
+        if (grid[j] < u0 || grid[j] > u1 || u1 <= u0) continue;
+        tau[j] = time(m) + (grid[j] - u0) / (u1 - u0) * (time(m + 1) - time(m));
+    }
+    return tau;
+}
+
+// The line's readings within [from, to] seconds.
+void ReadingsBetween(const LagSurvey& s, const Line& line, double from, double to, std::vector<double>& times,
+                     std::vector<double>& values) {
+    for (std::size_t i = line.begin; i < line.end; ++i) {
+        const double t = s.seconds[s.rows[line.channel][i]];
+        if (t < from || t > to) continue;
+        times.push_back(t);
+        values.push_back(s.values[line.channel][i]);
+    }
+}
+
+// The pair's common points and what the lag needs of them; empty when they
+// share too little.
+Pair MakePair(const std::vector<LagSurvey>& surveys, const Line& a, const Line& b, double ux, double uy,
+              double search) {
+    Pair pair;
+    const double from = std::max(a.uMin, b.uMin);
+    const double to = std::min(a.uMax, b.uMax);
+    if (to - from < kMinOverlapMetres) return pair;
+    const LagSurvey& sa = surveys[a.survey];
+    const LagSurvey& sb = surveys[b.survey];
+    auto spacing = [](const Line& l) { return (l.uMax - l.uMin) / static_cast<double>(l.end - l.begin - 1); };
+    const double step = std::max(std::min(spacing(a), spacing(b)), (to - from) / static_cast<double>(kMaxPairPoints));
+    std::vector<double> grid;
+    for (double u = from; u <= to; u += step) grid.push_back(u);
+    const std::vector<double> tauA = PassingTimes(sa, a, grid, ux, uy);
+    const std::vector<double> tauB = PassingTimes(sb, b, grid, ux, uy);
+    // Only points that every lag tried keeps within both lines' readings.
+    auto span = [&](const LagSurvey& s, const Line& l) {
+        return std::pair(s.seconds[s.rows[l.channel][l.begin]] + search, s.seconds[s.rows[l.channel][l.end - 1]] - search);
+    };
+    const auto [aFirst, aLast] = span(sa, a);
+    const auto [bFirst, bLast] = span(sb, b);
+    for (std::size_t j = 0; j < grid.size(); ++j) {
+        if (!(tauA[j] >= aFirst && tauA[j] <= aLast && tauB[j] >= bFirst && tauB[j] <= bLast)) continue;
+        pair.tauA.push_back(tauA[j]);
+        pair.tauB.push_back(tauB[j]);
+    }
+    if (pair.tauA.size() < kMinReadings) {
+        pair.tauA.clear();
+        return pair;
+    }
+    auto [aMin, aMax] = std::minmax_element(pair.tauA.begin(), pair.tauA.end());
+    auto [bMin, bMax] = std::minmax_element(pair.tauB.begin(), pair.tauB.end());
+    ReadingsBetween(sa, a, *aMin - search - 1, *aMax + search + 1, pair.timesA, pair.valuesA);
+    ReadingsBetween(sb, b, *bMin - search - 1, *bMax + search + 1, pair.timesB, pair.valuesB);
+    return pair;
+}
+
+// Sums of one pair or of many, for their correlation.
+struct Moments {
+    double n = 0, a = 0, b = 0, aa = 0, bb = 0, ab = 0;
+
+    void Add(double x, double y) {
+        n += 1;
+        a += x;
+        b += y;
+        aa += x * x;
+        bb += y * y;
+        ab += x * y;
+    }
+    double VarA() const { return n > 0 ? aa - a * a / n : 0; }
+    double VarB() const { return n > 0 ? bb - b * b / n : 0; }
+    double Cov() const { return n > 0 ? ab - a * b / n : 0; }
+};
+
+// The readings of both lines at their common points, for readings placed
+// `lag` seconds later.
+Moments PairMoments(const Pair& p, TimeSeriesCursor& a, TimeSeriesCursor& b, double lag) {
+    Moments m;
+    for (std::size_t j = 0; j < p.tauA.size(); ++j)
+        m.Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
+    return m;
+}
+
+std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnSettings& turns, double& ux,
+                              double& uy) {
+    struct Rows {
+        std::size_t survey, first, last;
+    };
+    std::vector<Rows> traverses;
+    for (std::size_t s = 0; s < surveys.size(); ++s) {
+        // Only the straight part of each traverse: in a turn the sensors
+        // sweep across, and heading error changes with the course.
+        for (const Traverse& t : SplitTraverses(surveys[s].fixes, turns))
+            if (t.straightEnd > t.straightBegin) traverses.push_back({s, t.straightBegin, t.straightEnd - 1});
+    }
+    // The main direction: that of the longest traverse.
+    double longest = 0;
+    ux = 1;
+    uy = 0;
+    for (const Rows& t : traverses) {
+        const TrackXY& f = surveys[t.survey].fixes;
+        const double dx = f.x[t.last] - f.x[t.first];
+        const double dy = f.y[t.last] - f.y[t.first];
+        const double length = std::hypot(dx, dy);
+        if (length > longest) {
+            longest = length;
+            ux = dx / length;
+            uy = dy / length;
+        }
+    }
+    const double minCos = std::cos(kMaxSkewDegrees * std::numbers::pi / 180);
+    std::vector<Line> lines;
+    for (const Rows& t : traverses) {
+        const LagSurvey& s = surveys[t.survey];
+        const double dx = s.fixes.x[t.last] - s.fixes.x[t.first];
+        const double dy = s.fixes.y[t.last] - s.fixes.y[t.first];
+        const double length = std::hypot(dx, dy);
+        const double cosine = length > 0 ? (dx * ux + dy * uy) / length : 0;
+        if (std::abs(cosine) < minCos) continue;
+        for (int k = 0; k < kChannels; ++k) {
+            const std::vector<std::uint32_t>& rows = s.rows[k];
+            const std::size_t begin = static_cast<std::size_t>(
+                std::lower_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.first)) - rows.begin());
+            const std::size_t end = static_cast<std::size_t>(
+                std::upper_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.last)) - rows.begin());
+            if (end - begin < kMinReadings) continue;
+            Line line{t.survey, k, begin, end, cosine > 0, 0, 0, 0};
+            const double u0 = Along(s, k, begin, ux, uy);
+            const double u1 = Along(s, k, end - 1, ux, uy);
+            line.uMin = std::min(u0, u1);
+            line.uMax = std::max(u0, u1);
+            const std::uint32_t mid = rows[(begin + end) / 2];
+            line.cross = ux * (s.fixes.y[mid] + s.offsetY[k]) - uy * (s.fixes.x[mid] + s.offsetX[k]);
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Each line with the nearest line walked the other way alongside it that
+// shares enough of its extent; each pair once.
+std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vector<Line>& lines) {
+    std::vector<std::size_t> order(lines.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return lines[x].cross < lines[y].cross; });
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t o = 0; o < order.size(); ++o) {
+        const Line& line = lines[order[o]];
+        std::size_t best = order.size();
+        double bestGap = kNeighbourMetres;
+        auto consider = [&](std::size_t q) {
+            const Line& other = lines[order[q]];
+            const double gap = std::abs(other.cross - line.cross);
+            if (other.forward == line.forward || gap > bestGap) return;
+            if (std::min(line.uMax, other.uMax) - std::max(line.uMin, other.uMin) < kMinOverlapMetres) return;
+            best = q;
+            bestGap = gap;
+        };
+        for (std::size_t q = o + 1; q < order.size() && lines[order[q]].cross - line.cross <= bestGap; ++q) consider(q);
+        for (std::size_t q = o; q-- > 0 && line.cross - lines[order[q]].cross <= bestGap;) consider(q);
+        if (best == order.size()) continue;
+        // Forward line first, so that each pair is found once from either side.
+        const std::size_t x = order[o];
+        const std::size_t y = order[best];
+        pairs.push_back(line.forward ? std::pair(x, y) : std::pair(y, x));
+    }
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    return pairs;
+}
+
+}  // namespace
+
+LagSurvey MakeLagSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                        const ChannelPoints& index, const LocalFrame& frame) {
+    LagSurvey s;
+    s.seconds = RowSeconds(arranged);
+    const std::vector<double> lat = ColumnValues(arranged, 1);
+    const std::vector<double> lon = ColumnValues(arranged, 2);
+    s.fixes.x.resize(lat.size());
+    s.fixes.y.resize(lat.size());
+    for (std::size_t r = 0; r < lat.size(); ++r) {
+        s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
+        s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
+    }
+    for (int k = 0; k < kChannels; ++k) {
+        const std::vector<std::uint32_t>& ps = index.point[k];
+        s.rows[k] = index.row[k];
+        s.values[k].resize(ps.size());
+        for (std::size_t i = 0; i < ps.size(); ++i) s.values[k][i] = points.value(PointTable::Gradient, ps[i]);
+        if (ps.empty()) continue;
+        // The arrangement places a row from the next row's fix (the last row
+        // from its own); the sensor's offset is the same on every row.
+        const std::size_t r = index.row[k][0];
+        const std::size_t placing = std::min(r + 1, lat.size() - 1);
+        s.offsetX[k] = frame.East(points.lon(ps[0])) - s.fixes.x[placing];
+        s.offsetY[k] = frame.North(points.lat(ps[0])) - s.fixes.y[placing];
+    }
+    return s;
+}
+
+LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns) {
+    LagEstimate estimate;
+    double ux = 1;
+    double uy = 0;
+    const std::vector<Line> lines = SensorLines(surveys, turns, ux, uy);
+    std::vector<Pair> pairs;
+    for (const auto& [a, b] : NeighbourPairs(lines)) {
+        Pair p = MakePair(surveys, lines[a], lines[b], ux, uy, settings.searchSeconds);
+        if (p.tauA.empty()) continue;
+        TimeSeriesCursor ca(p.timesA);
+        TimeSeriesCursor cb(p.timesB);
+        const Moments m = PairMoments(p, ca, cb, 0);
+        p.score = std::min(m.VarA(), m.VarB()) / m.n;
+        if (p.score > 0) pairs.push_back(std::move(p));
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) { return x.score > y.score; });
+    std::size_t points = 0;
+    std::size_t used = 0;
+    while (used < pairs.size() && points < kPointBudget) points += pairs[used++].tauA.size();
+    pairs.resize(used);
+    estimate.pairs = used;
+    if (used == 0) return estimate;
+
+    const long steps = std::lround(settings.searchSeconds / settings.stepSeconds);
+    const std::size_t count = static_cast<std::size_t>(2 * steps + 1);
+    std::vector<double> correlation(count, 0);
+    auto tryLags = [&](std::size_t from, std::size_t to) {
+        std::vector<TimeSeriesCursor> ca, cb;
+        for (const Pair& p : pairs) {
+            ca.emplace_back(p.timesA);
+            cb.emplace_back(p.timesB);
+        }
+        for (std::size_t c = from; c < to; ++c) {
+            const double lag = static_cast<double>(static_cast<long>(c) - steps) * settings.stepSeconds;
+            double cov = 0, varA = 0, varB = 0;
+            for (std::size_t i = 0; i < pairs.size(); ++i) {
+                const Moments m = PairMoments(pairs[i], ca[i], cb[i], lag);
+                cov += m.Cov();
+                varA += m.VarA();
+                varB += m.VarB();
+            }
+            correlation[c] = varA > 0 && varB > 0 ? cov / std::sqrt(varA * varB) : 0;
+        }
+    };
+    RunSideBySide([&] { tryLags(count / 2, count); }, [&] { tryLags(0, count / 2); });
+    // The first of equal maxima from the middle out: the smallest lag.
+    std::size_t best = static_cast<std::size_t>(steps);
+    for (std::size_t d = 1; d <= static_cast<std::size_t>(steps); ++d)
+        for (const std::size_t c : {static_cast<std::size_t>(steps) - d, static_cast<std::size_t>(steps) + d})
+            if (correlation[c] > correlation[best]) best = c;
+    estimate.best = static_cast<double>(static_cast<long>(best) - steps) * settings.stepSeconds;
+    estimate.correlation = correlation[best];
+    estimate.reliable = estimate.correlation >= settings.minCorrelation;
+    estimate.seconds = estimate.reliable ? estimate.best : 0;
+    return estimate;
+}
+
+}  // namespace qgrad

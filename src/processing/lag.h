@@ -1,0 +1,56 @@
+// The lag between the readings and the positions: estimated from traverses
+// walked in opposite directions next to each other, where a lag shifts the
+// same feature forward on one and backward on the other.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "processing/channelpoints.h"
+#include "processing/settings.h"
+#include "processing/traverses.h"
+#include "survey/reader.h"
+#include "survey/surveytable.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qgrad {
+
+// One survey as the estimate sees it, in metres of a frame that all surveys
+// of one estimate share.
+struct LagSurvey {
+    // Per data row: its time in seconds (rising) and its own fix.
+    std::vector<double> seconds;
+    TrackXY fixes;
+    // Per channel: the sensor's offset from the fix, and its gradient
+    // readings with their data rows, in row order.
+    std::array<double, kChannels> offsetX{};
+    std::array<double, kChannels> offsetY{};
+    std::array<std::vector<std::uint32_t>, kChannels> rows;
+    std::array<std::vector<double>, kChannels> values;
+};
+
+// Reads a survey arranged without a lag. Throws SurveyFormatError for a cell
+// that is not a number.
+LagSurvey MakeLagSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                        const ChannelPoints& index, const LocalFrame& frame);
+
+struct LagEstimate {
+    bool reliable = false;
+    double seconds = 0;      // the lag to use: the best one when reliable, else 0
+    double best = 0;         // the lag of the highest correlation
+    double correlation = 0;  // that correlation; 0 with no pair to compare
+    std::size_t pairs = 0;   // pairs of neighbouring opposite traverses compared
+};
+
+// Tries each lag of the settings' steps within ±searchSeconds: each reading
+// of time t moved to where its sensor was at t + lag, every pair of
+// neighbouring opposite traverses (the traverses of each sensor's track,
+// paired with the nearest one walked the other way alongside) resampled on
+// common points along their direction, and the normalised cross-correlation
+// of all pairs together. The best lag is used when its correlation reaches
+// minCorrelation.
+LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns);
+
+}  // namespace qgrad

@@ -1,0 +1,36 @@
+#include "processing/processing.h"
+
+#include "arrange/arrange.h"
+
+namespace qgrad {
+
+ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, ArrangedPoints& points,
+                               const ProcessingSettings& settings, const LagEstimate* estimate) {
+    ProcessingReport report;
+    if (!settings.AnyOn() || points.size() == 0) return report;
+    ChannelPoints index = IndexChannelPoints(arranged, points.size());
+    if (settings.lag.mode != LagMode::Off) {
+        LagReport lag;
+        lag.settings = settings.lag;
+        if (settings.lag.mode == LagMode::Fixed) {
+            lag.seconds = settings.lag.seconds;
+        } else {
+            if (estimate) {
+                lag.estimate = *estimate;
+            } else if (index.complete) {
+                const LocalFrame frame(points.lon(0), points.lat(0));
+                lag.estimate = EstimateLag({MakeLagSurvey(arranged, geometry, points, index, frame)}, settings.lag,
+                                           settings.destripe.turns);
+            }
+            lag.seconds = lag.estimate ? lag.estimate->seconds : 0;
+        }
+        lag.applied = index.complete && ShiftPlacementInTime(arranged, geometry, lag.seconds, points);
+        if (!lag.applied) lag.seconds = 0;
+        report.lag = lag;
+    }
+    if (settings.despike.on) report.despike = Despike(points, index, settings.despike);
+    if (settings.destripe.level != LevelEstimate::Off) report.destripe = Destripe(points, index, settings.destripe);
+    return report;
+}
+
+}  // namespace qgrad

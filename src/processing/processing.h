@@ -1,0 +1,47 @@
+// The processing of an arranged survey, in its order: lag, despike, destripe.
+#pragma once
+
+#include "arrange/arrangedpoints.h"
+#include "processing/despike.h"
+#include "processing/destripe.h"
+#include "processing/lag.h"
+#include "processing/settings.h"
+#include "survey/reader.h"
+#include "survey/surveytable.h"
+
+#include <optional>
+#include <string>
+
+namespace qgrad {
+
+struct LagReport {
+    LagSettings settings;
+    // The lag the points were placed with (0: as arranged).
+    double seconds = 0;
+    // What LagMode::Auto found.
+    std::optional<LagEstimate> estimate;
+    // False when the lag could not be applied: the times do not advance or
+    // the arrangement stopped early.
+    bool applied = true;
+};
+
+// What the stages that ran did; a stage that is off has no entry.
+struct ProcessingReport {
+    std::optional<LagReport> lag;
+    std::optional<DespikeReport> despike;
+    std::optional<DestripeReport> destripe;
+};
+
+// Runs the stages that are on over one survey that ArrangeToGps has
+// arranged: the points change, the table keeps its texts. With every stage
+// off the points are left as they are. `estimate` stands in for the
+// survey's own estimate under LagMode::Auto (a folder's estimate, made over
+// all its surveys). Throws SurveyFormatError for a cell that is not a number.
+ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, ArrangedPoints& points,
+                               const ProcessingSettings& settings, const LagEstimate* estimate = nullptr);
+
+// The report as a few lines of plain text, LF line ends; `title` heads it
+// (the survey or the folder). Rows are named by their line in the survey file.
+std::string ProcessingReportText(const ProcessingReport& report, const std::string& title);
+
+}  // namespace qgrad

@@ -1,0 +1,70 @@
+#include "processing/processing.h"
+
+#include "common/numtext.h"
+
+namespace qgrad {
+namespace {
+
+std::string Number(double v, int decimals) { return FormatFixed(v, decimals, 15); }
+
+// Channels as the operator counts them, from 1.
+std::string Channel(int k) { return "channel " + std::to_string(k + 1); }
+
+std::string Line(std::size_t dataRow) { return std::to_string(FileLineOfRow(dataRow + SurveyTable::kHeadingRows)); }
+
+void LagText(const LagReport& lag, std::string& out) {
+    out += "lag: ";
+    if (!lag.applied) {
+        out += "not applied: the times do not advance or the arrangement stopped early\n";
+        return;
+    }
+    if (!lag.estimate) {
+        out += Number(lag.seconds, 2) + " s, as set\n";
+        return;
+    }
+    const LagEstimate& e = *lag.estimate;
+    const std::string pairs = std::to_string(e.pairs) + (e.pairs == 1 ? " pair" : " pairs") + " of opposite traverses";
+    if (e.pairs == 0)
+        out += "no reliable estimate (no " + pairs.substr(2) + " to compare), 0 s used\n";
+    else if (!e.reliable)
+        out += "no reliable estimate (best correlation " + Number(e.correlation, 2) + " at " + Number(e.best, 2) +
+               " s over " + pairs + "), 0 s used\n";
+    else
+        out += Number(lag.seconds, 2) + " s, estimated (correlation " + Number(e.correlation, 2) + " over " + pairs +
+               ")\n";
+}
+
+void DespikeText(const DespikeReport& d, std::string& out) {
+    out += "despike: " + std::to_string(d.spikes.size()) + (d.spikes.size() == 1 ? " spike" : " spikes") + " (K " +
+           Number(d.settings.k, 2) + ", half-width " + std::to_string(d.settings.halfWidth) + ")\n";
+    for (const Spike& s : d.spikes)
+        out += "  " + Channel(s.channel) + (s.table == PointTable::Absolute ? " field" : " gradient") + ", line " +
+               Line(s.row) + ": " + Number(s.reading, 1) + " -> " + Number(s.replacement, 1) + "\n";
+}
+
+void DestripeText(const DestripeReport& d, std::string& out) {
+    const DestripeSettings& s = d.settings;
+    out += std::string("destripe: ") + (s.level == LevelEstimate::Mean ? "mean" : "median") +
+           " of the readings between the " + Number(s.lowPercentile, 0) + "th and " + Number(s.highPercentile, 0) +
+           "th percentiles, " + (s.grouping == LevelGrouping::Traverse ? "per traverse" : "per walking direction") +
+           "; turns over " + Number(s.turns.degrees, 0) + " degrees in " + Number(s.turns.smoothingMetres, 1) +
+           " m; " + std::to_string(d.levels.size()) + " traverses\n";
+    for (const TraverseLevel& t : d.levels)
+        out += "  " + Channel(t.channel) + " traverse " + std::to_string(t.traverse) + ", lines " + Line(t.firstRow) +
+               "-" + Line(t.lastRow) + ", bearing " + Number(t.bearing, 0) + " degrees, " +
+               std::to_string(t.readings) + " readings: field " + Number(t.field, 2) + " nT, gradient " +
+               Number(t.gradient, 2) + " nT/m taken off\n";
+}
+
+}  // namespace
+
+std::string ProcessingReportText(const ProcessingReport& report, const std::string& title) {
+    std::string out = "Processing of " + title + "\n";
+    if (report.lag) LagText(*report.lag, out);
+    if (report.despike) DespikeText(*report.despike, out);
+    if (report.destripe) DestripeText(*report.destripe, out);
+    if (!report.lag && !report.despike && !report.destripe) out += "no stage on\n";
+    return out;
+}
+
+}  // namespace qgrad

@@ -1,0 +1,62 @@
+// The optional processing stages between the arrangement and what is shown
+// and written, with their parameters. Every stage is off by default; with all
+// of them off the arranged points are left exactly as arranged.
+#pragma once
+
+namespace qgrad {
+
+struct DespikeSettings {
+    bool on = false;
+    // A reading further than k robust standard deviations from the median of
+    // its window is a spike.
+    double k = 5;
+    // Readings on each side of the one judged.
+    int halfWidth = 2;
+};
+
+// Where a track turns from one traverse into the next: where the course over
+// the stretch of track behind a reading and the course over the stretch ahead,
+// each `smoothingMetres` long, differ by more than `degrees`.
+struct TurnSettings {
+    double degrees = 45;
+    double smoothingMetres = 1.5;
+};
+
+enum class LevelEstimate { Off, Median, Mean };
+// What one level is taken over: each traverse, or all traverses of a sensor
+// walked in the same direction.
+enum class LevelGrouping { Traverse, Direction };
+
+struct DestripeSettings {
+    LevelEstimate level = LevelEstimate::Off;
+    LevelGrouping grouping = LevelGrouping::Traverse;
+    // The level is estimated from the readings between these percentiles.
+    double lowPercentile = 5;
+    double highPercentile = 95;
+    TurnSettings turns;
+};
+
+enum class LagMode { Off, Fixed, Auto };
+
+struct LagSettings {
+    LagMode mode = LagMode::Off;
+    // The lag of LagMode::Fixed: positions are taken this many seconds after
+    // the reading's time.
+    double seconds = 0;
+    // LagMode::Auto tries every lag of `stepSeconds` steps within
+    // ±searchSeconds and keeps the best one when its correlation reaches
+    // `minCorrelation`; otherwise it uses 0.
+    double searchSeconds = 1;
+    double stepSeconds = 0.01;
+    double minCorrelation = 0.4;
+};
+
+struct ProcessingSettings {
+    LagSettings lag;
+    DespikeSettings despike;
+    DestripeSettings destripe;
+
+    bool AnyOn() const { return lag.mode != LagMode::Off || despike.on || destripe.level != LevelEstimate::Off; }
+};
+
+}  // namespace qgrad

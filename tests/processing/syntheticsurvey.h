@@ -1,0 +1,167 @@
+// A serpentine survey with known truth: a cart of four sensors 0.5 m apart
+// walks north-south traverses 2 m apart at 1 m/s, turning in half circles,
+// over a buried dipole. Readings are the dipole's anomaly plus what a test
+// adds (sensor offsets, heading error, spikes), with fixes that may lag.
+#pragma once
+
+#include "arrange/arrange.h"
+#include "common/numtext.h"
+#include "survey/reader.h"
+#include "survey/surveytable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace qgrad::synthetic {
+
+struct SurveyShape {
+    int traverses = 5;
+    double length = 40;       // m
+    double spacing = 2;       // between traverses, m
+    double turnRadius = 1;    // m
+    double speed = 1;         // m/s
+    int sampleHz = 10;
+    int sensors = 4;
+    double sensorSpacing = 0.5;  // m, right of the course
+    // Seconds the fixes run behind the readings: the fix of a row is where
+    // the antenna was that much earlier.
+    double fixLag = 0;
+    double dipoleX = 3.75, dipoleY = 20, dipoleDepth = 0.8, dipoleAmplitude = 40;  // m, nT/m
+};
+
+constexpr double kLat0 = 55.75;
+constexpr double kLon0 = 37.62;
+constexpr double kMetresPerDegree = 6378137.0 * std::numbers::pi / 180;
+inline double LonDegree() { return kMetresPerDegree * std::cos(kLat0 * std::numbers::pi / 180); }
+
+// The antenna after `s` metres of walking, and the direction it walks in.
+struct Pose {
+    double x, y, dx, dy;
+};
+
+inline Pose AntennaAt(const SurveyShape& shape, double s) {
+    const double turn = std::numbers::pi * shape.turnRadius;
+    const double leg = shape.length + turn;
+    s = std::clamp(s, 0.0, shape.traverses * shape.length + (shape.traverses - 1) * turn);
+    const int j = std::min(static_cast<int>(s / leg), shape.traverses - 1);
+    const double along = s - j * leg;
+    const bool north = j % 2 == 0;
+    const double x0 = j * shape.spacing;
+    if (along <= shape.length)
+        return {x0, north ? along : shape.length - along, 0, north ? 1.0 : -1.0};
+    // Half circle to the next traverse, over the far end of this one.
+    const double a = (along - shape.length) / shape.turnRadius;
+    const double cx = x0 + shape.turnRadius;
+    const double cy = north ? shape.length : 0;
+    const double sign = north ? 1 : -1;
+    return {cx - shape.turnRadius * std::cos(a), cy + sign * shape.turnRadius * std::sin(a), std::sin(a),
+            sign * std::cos(a)};
+}
+
+// The dipole's vertical-gradient anomaly, its peak `dipoleAmplitude` right
+// above it.
+inline double Dipole(const SurveyShape& shape, double x, double y) {
+    const double d = shape.dipoleDepth;
+    const double rho2 = (x - shape.dipoleX) * (x - shape.dipoleX) + (y - shape.dipoleY) * (y - shape.dipoleY);
+    return shape.dipoleAmplitude / 2 * (2 * d * d - rho2) * d * d * d / std::pow(d * d + rho2, 2.5);
+}
+
+struct SyntheticSurvey {
+    SurveyTable table;
+    SurveyGeometry geometry;
+    // Per data row and sensor: the anomaly at the sensor's true position,
+    // and where the sensor was, metres.
+    std::vector<std::vector<double>> anomaly, x, y;
+    std::vector<double> heading;  // north component of the walking direction, per row
+};
+
+// What a test adds to a reading of sensor k at data row r, walking with the
+// given north component; field and gradient alike.
+using Addition = std::function<double(int k, std::size_t r, double north)>;
+
+namespace detail {
+
+// The table of the survey: each row's time and fix, and the readings that
+// `reading(k, r, pose)` gives sensor k at data row r when the antenna is at
+// `pose`.
+template <typename Reading>
+SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
+    SurveyTable table;
+    const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;
+    const std::size_t rows = static_cast<std::size_t>(total / shape.speed * shape.sampleHz);
+    auto append = [&](const std::vector<std::string>& cells) {
+        std::vector<std::string_view> views(cells.begin(), cells.end());
+        table.appendRow(views.data(), views.size());
+    };
+    append({"synthetic"});
+    append({"offsets"});
+    std::vector<std::string> headings = {"Time", "Latitude,N", "Longitude,E", "Dist"};
+    for (int k = 0; k < kChannels; ++k) {
+        headings.push_back("F" + std::to_string(k + 1) + ",nT");
+        headings.push_back("G" + std::to_string(k + 1) + ",nT/m");
+    }
+    append(headings);
+    char buf[64];
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double t = static_cast<double>(r) / shape.sampleHz;
+        // The instrument stamps whole seconds and repeats them.
+        const int second = 10 * 3600 + 15 * 60 + static_cast<int>(t);
+        std::snprintf(buf, sizeof buf, "%02d%02d%02d", second / 3600, second / 60 % 60, second % 60);
+        std::vector<std::string> cells = {buf};
+        const Pose fix = AntennaAt(shape, (t - shape.fixLag) * shape.speed);
+        cells.push_back(FormatFixed(kLat0 + fix.y / kMetresPerDegree, 9, 15));
+        cells.push_back(FormatFixed(kLon0 + fix.x / LonDegree(), 9, 15));
+        cells.push_back("0");
+        const Pose at = AntennaAt(shape, t * shape.speed);
+        for (int k = 0; k < shape.sensors; ++k) {
+            const double v = reading(k, r, at);
+            cells.push_back(FormatFixed(48000 + v, 3, 15));
+            cells.push_back(FormatFixed(v, 3, 15));
+        }
+        append(cells);
+    }
+    return table;
+}
+
+}  // namespace detail
+
+inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add = {}) {
+    SyntheticSurvey out;
+    for (int k = 0; k < shape.sensors; ++k) out.geometry.offsetX[k] = k * shape.sensorSpacing;
+    // The sensors lie where the arrangement puts them from the antenna: take
+    // their offsets from an arrangement of the bare track (the first row is
+    // placed from the second row's fix).
+    SurveyTable bare = detail::SurveyRows(shape, [](int, std::size_t, const Pose&) { return 0.0; });
+    ArrangedPoints placed;
+    ArrangeToGps(bare, out.geometry, false, placed);
+    const double fixX = (std::stod(std::string(bare.cell(2, 4))) - kLon0) * LonDegree();
+    const double fixY = (std::stod(std::string(bare.cell(1, 4))) - kLat0) * kMetresPerDegree;
+    std::vector<double> offsetX, offsetY;
+    for (int k = 0; k < shape.sensors; ++k) {
+        offsetX.push_back((placed.lon(k) - kLon0) * LonDegree() - fixX);
+        offsetY.push_back((placed.lat(k) - kLat0) * kMetresPerDegree - fixY);
+    }
+    out.table = detail::SurveyRows(shape, [&](int k, std::size_t r, const Pose& at) {
+        if (r >= out.anomaly.size()) {
+            out.anomaly.emplace_back();
+            out.x.emplace_back();
+            out.y.emplace_back();
+            out.heading.push_back(at.dy);
+        }
+        const double sx = at.x + offsetX[k];
+        const double sy = at.y + offsetY[k];
+        const double anomaly = Dipole(shape, sx, sy);
+        out.anomaly.back().push_back(anomaly);
+        out.x.back().push_back(sx);
+        out.y.back().push_back(sy);
+        return anomaly + (add ? add(k, r, at.dy) : 0);
+    });
+    return out;
+}
+
+}  // namespace qgrad::synthetic

@@ -1,5 +1,6 @@
 #include "arrange/arrange.h"
 #include "arrange/geodistance.h"
+#include "common/errors.h"
 #include "common/numtext.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +265,69 @@ TEST_F(ArrangeTest, FaultsBeforeThePoints) {
     geometry_.offsetX[0] = 2147483647 / 100.0;  // asin out of range for a channel in use
     Load({{"1", "55.5", "37.5", "", "1", "1"}});
     EXPECT_FALSE(Arrange());
+}
+
+TEST_F(ArrangeTest, RowSecondsRiseThroughMinutesAndMidnight) {
+    Load({{"101559"}, {"101559.500"}, {"101600.250"}, {"235959.5"}, {"000000.5"}, {"93015.500"}, {"0.00"}});
+    const std::vector<double> seconds = RowSeconds(table_);
+    const std::vector<double> expected = {36959, 36959.5, 36960.25, 86399.5, 86400.5, 86400 + 34215.5, 86400};
+    ASSERT_EQ(seconds.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(seconds[i], expected[i], 1e-9) << i;
+    Load({{"1015x"}});
+    EXPECT_THROW(RowSeconds(table_), SurveyFormatError);
+}
+
+TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
+    // Eastward, one fix a second, 0.0001 degrees apart; one sensor to the right.
+    geometry_.offsetX[0] = 1.0;
+    const std::vector<Row> rows = {{"100000", "55.0", "37.0000", "", "1", "1"},
+                                   {"100001", "55.0", "37.0001", "", "1", "1"},
+                                   {"100002", "55.0", "37.0002", "", "1", "1"},
+                                   {"100003", "55.0", "37.0003", "", "1", "1"},
+                                   {"100004", "55.0", "37.0004", "", "1", "1"}};
+    Load(rows);
+    ASSERT_TRUE(Arrange());
+    const ArrangedPoints arranged = points_;
+    // Offset of the sensor from the fix it is placed from (the next row's).
+    const double dLon = arranged.lon(0) - 37.0001;
+    const double dLat = arranged.lat(0) - 55.0;
+    const struct {
+        const char* name;
+        double lag;
+        std::vector<double> lon;  // of the placing fix, per row
+    } cases[] = {
+        {"half a second", 0.5, {37.00005, 37.00015, 37.00025, 37.00035, 37.0004}},
+        {"a second back", -1, {37.0000, 37.0000, 37.0001, 37.0002, 37.0003}},
+        {"beyond the run", 10, {37.0004, 37.0004, 37.0004, 37.0004, 37.0004}},
+        {"between fixes", 2.25, {37.000225, 37.000325, 37.0004, 37.0004, 37.0004}},
+    };
+    for (const auto& c : cases) {
+        points_ = arranged;
+        ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, c.lag, points_)) << c.name;
+        for (std::size_t i = 0; i < c.lon.size(); ++i) {
+            EXPECT_NEAR(points_.lon(i), c.lon[i] + dLon, 1e-9) << c.name << " row " << i;
+            EXPECT_NEAR(points_.lat(i), 55.0 + dLat, 1e-9) << c.name << " row " << i;
+            EXPECT_EQ(points_.value(PointTable::Gradient, i), arranged.value(PointTable::Gradient, i)) << c.name;
+        }
+    }
+    // A whole second back places row i exactly where the arrangement placed row i - 2.
+    points_ = arranged;
+    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, -1, points_));
+    EXPECT_EQ(points_.CellText(PointTable::Gradient, 0, 4), arranged.CellText(PointTable::Gradient, 0, 2));
+    EXPECT_EQ(points_.CellText(PointTable::Gradient, 1, 4), arranged.CellText(PointTable::Gradient, 1, 2));
+    // No lag: the arrangement's placement, untouched.
+    points_ = arranged;
+    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, 0, points_));
+    for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
+}
+
+TEST_F(ArrangeTest, ALagNeedsTimesThatAdvance) {
+    Load({{"0.00", "55.0", "37.0", "", "1", "1"}, {"0.00", "55.0", "37.1", "", "1", "1"},
+          {"0.00", "55.0", "37.2", "", "1", "1"}});
+    ASSERT_TRUE(Arrange());
+    const ArrangedPoints arranged = points_;
+    EXPECT_FALSE(ShiftPlacementInTime(table_, geometry_, 0.5, points_));
+    for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ void LagText(const LagReport& lag, std::string& out) {
     const LagEstimate& e = *lag.estimate;
     const std::string pairs = std::to_string(e.pairs) + (e.pairs == 1 ? " pair" : " pairs") + " of opposite traverses";
     if (e.pairs == 0)
-        out += "no reliable estimate (no " + pairs.substr(2) + " to compare), 0 s used\n";
+        out += "no reliable estimate (no pairs of opposite traverses to compare), 0 s used\n";
     else if (!e.reliable)
         out += "no reliable estimate (best correlation " + Number(e.correlation, 2) + " at " + Number(e.best, 2) +
                " s over " + pairs + "), 0 s used\n";

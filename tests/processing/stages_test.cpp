@@ -1,6 +1,7 @@
 // The stages' building blocks on small plain series and tracks.
 #include "processing/despike.h"
 #include "processing/destripe.h"
+#include "processing/processing.h"
 #include "processing/traverses.h"
 #include "syntheticsurvey.h"
 
@@ -157,6 +158,66 @@ TEST(TraverseTest, BearingIsClockwiseFromNorth) {
     EXPECT_DOUBLE_EQ(Bearing(t, 0, 3), 180);
     EXPECT_DOUBLE_EQ(Bearing(t, 0, 4), 270);
     EXPECT_DOUBLE_EQ(Bearing(t, 0, 5), 0);
+}
+
+TEST(ReportTest, SaysWhatEachStageDid) {
+    ProcessingReport fixed;
+    fixed.lag = LagReport{{LagMode::Fixed, 0.15}, 0.15, {}, true};
+    ProcessingReport estimated;
+    estimated.lag = LagReport{{LagMode::Auto}, 0.2, LagEstimate{true, 0.2, 0.2, 0.934, 24}, true};
+    ProcessingReport weak;
+    weak.lag = LagReport{{LagMode::Auto}, 0, LagEstimate{false, 0, -0.35, 0.213, 1}, true};
+    ProcessingReport alone;
+    alone.lag = LagReport{{LagMode::Auto}, 0, LagEstimate{}, true};
+    ProcessingReport stuck;
+    stuck.lag = LagReport{{LagMode::Fixed, 0.3}, 0, {}, false};
+    ProcessingReport despiked;
+    despiked.despike = DespikeReport{{true, 5, 2}, {{0, PointTable::Absolute, 0, 48123.46, 48001.04},
+                                                     {11, PointTable::Gradient, 1000, -812.25, 1.2}}};
+    ProcessingReport destriped;
+    DestripeSettings stripes;
+    stripes.level = LevelEstimate::Median;
+    destriped.destripe = DestripeReport{stripes, {{1, 1, 0, 399, 400, 2.4, true, 1.5, -0.25},
+                                                  {1, 2, 400, 810, 411, 181, false, -2, 0.004}}};
+    ProcessingReport all = estimated;
+    all.despike = DespikeReport{{true, 3.5, 3}, {}};
+    stripes.level = LevelEstimate::Mean;
+    stripes.grouping = LevelGrouping::Direction;
+    all.destripe = DestripeReport{stripes, {}};
+    const struct {
+        const char* name;
+        ProcessingReport report;
+        std::string text;
+    } cases[] = {
+        {"nothing on", {}, "Processing of run.csv\nno stage on\n"},
+        {"lag as set", fixed, "Processing of run.csv\nlag: 0.15 s, as set\n"},
+        {"lag estimated", estimated,
+         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93 over 24 pairs of opposite traverses)\n"},
+        {"no reliable estimate", weak,
+         "Processing of run.csv\nlag: no reliable estimate (best correlation 0.21 at -0.35 s over 1 pair of "
+         "opposite traverses), 0 s used\n"},
+        {"nothing to compare", alone,
+         "Processing of run.csv\nlag: no reliable estimate (no pairs of opposite traverses to compare), 0 s used\n"},
+        {"lag not applied", stuck,
+         "Processing of run.csv\nlag: not applied: the times do not advance or the arrangement stopped early\n"},
+        {"spikes by their file lines", despiked,
+         "Processing of run.csv\ndespike: 2 spikes (K 5.00, half-width 2)\n"
+         "  channel 1 field, line 5: 48123.5 -> 48001.0\n"
+         "  channel 12 gradient, line 1005: -812.3 -> 1.2\n"},
+        {"levels per traverse", destriped,
+         "Processing of run.csv\ndestripe: median of the readings between the 5th and 95th percentiles, per "
+         "traverse; turns over 45 degrees in 1.5 m; 2 traverses\n"
+         "  channel 2 traverse 1, lines 5-404, bearing 2 degrees, 400 readings: field 1.50 nT, gradient -0.25 nT/m "
+         "taken off\n"
+         "  channel 2 traverse 2, lines 405-815, bearing 181 degrees, 411 readings: field -2.00 nT, gradient 0.00 "
+         "nT/m taken off\n"},
+        {"stages in their order", all,
+         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93 over 24 pairs of opposite traverses)\n"
+         "despike: 0 spikes (K 3.50, half-width 3)\n"
+         "destripe: mean of the readings between the 5th and 95th percentiles, per walking direction; turns over 45 "
+         "degrees in 1.5 m; 0 traverses\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProcessingReportText(c.report, "run.csv"), c.text) << c.name;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // qgrad-gen: writes synthetic gradiometer runs.
-//   qgrad-gen FILE [--rows N] [--seed S] [--line-north M] [--westward] [--tenths]
+//   qgrad-gen FILE [--rows N] [--seed S] [--line-north M] [--westward] [--tenths] [--traverses T]
 //   qgrad-gen --folder DIR --files F [--rows N] [--seed S] [--tenths]
 // A folder holds F parallel traverses 6 m apart, alternately east and west,
 // named run001.csv, run002.csv, ...
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         else if (a == "--seed") base.seed = std::strtoull(next(), nullptr, 10);
         else if (a == "--line-north") base.lineNorth = std::strtod(next(), nullptr);
         else if (a == "--westward") base.westward = true;
+        else if (a == "--traverses") base.traverses = std::atoi(next());
         else if (a == "--tenths") base.tenths = true;
         else if (a == "--folder") folder = next();
         else if (a == "--files") files = std::atoi(next());

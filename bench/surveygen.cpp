@@ -86,12 +86,16 @@ std::string GenerateRun(const RunSpec& s) {
     const double cosLat = std::cos(s.originLat * M_PI / 180);
     const int rowsPerFix = std::max(1, s.sampleHz / std::max(1, s.fixHz));
     const double step = s.speed / s.sampleHz;  // metres per row
-    const double lineLength = static_cast<double>(s.rows) * step;
+    const std::uint64_t rowsPerTraverse = std::max<std::uint64_t>(1, s.rows / std::max(1, s.traverses));
+    const double lineLength = static_cast<double>(rowsPerTraverse) * step;
     double fixEast = 0, fixNorth = 0;
     for (std::uint64_t row = 0; row < s.rows; ++row) {
-        const double along = static_cast<double>(row) * step;
-        const double east = s.westward ? lineLength - along : along;
-        const double north = s.lineNorth + 0.6 * std::sin(along / 17.0);  // a cart never drives straight
+        const std::uint64_t traverse = std::min<std::uint64_t>(row / rowsPerTraverse, std::max(1, s.traverses) - 1);
+        const double along = static_cast<double>(row - traverse * rowsPerTraverse) * step;
+        const bool westward = s.westward != (traverse % 2 == 1);
+        const double east = westward ? lineLength - along : along;
+        const double north =
+            s.lineNorth + 6.0 * static_cast<double>(traverse) + 0.6 * std::sin(along / 17.0);  // a cart never drives straight
         // The receiver reports a new fix now and then, with a little noise.
         if (row % rowsPerFix == 0) {
             fixEast = east + (Uniform(rng) - 0.5) * 0.04;
@@ -118,8 +122,8 @@ std::string GenerateRun(const RunSpec& s) {
             }
             // Sensor k sits across the cart, right of the course, 1.5 m behind.
             const double right = -2.75 + 0.5 * k;
-            const double sensorEast = east + (s.westward ? 1.5 : -1.5);
-            const double sensorNorth = north + (s.westward ? right : -right);
+            const double sensorEast = east + (westward ? 1.5 : -1.5);
+            const double sensorNorth = north + (westward ? right : -right);
             double field = 0, gradient = 0;
             Anomaly(sensorEast, sensorNorth, field, gradient);
             field += (Uniform(rng) - 0.5) * 0.6 + 0.4 * k;

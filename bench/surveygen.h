@@ -1,4 +1,4 @@
-// Synthetic gradiometer runs: one straight traverse of a 12-sensor cart over
+// Synthetic gradiometer runs: straight traverses of a 12-sensor cart over
 // a field with a few buried targets, written as the instrument writes it
 // (repeated time stamps and fixes, rows without a fix at the start, now and
 // then a dropped reading). The same seed gives the same bytes on every
@@ -24,6 +24,8 @@ struct RunSpec {
     int rowsWithoutFix = 6;
     int dropEvery = 997;          // a dropped reading every so many rows
     bool tenths = false;          // readings in 0.1 nT and 0.1 nT/m
+    // Traverses in the run: each turns back 6 m further north, on the spot.
+    int traverses = 1;
 };
 
 // The whole file.

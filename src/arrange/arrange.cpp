@@ -356,37 +356,43 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
 
 }  // namespace
 
-std::vector<double> ColumnValues(const SurveyTable& table, int column) {
-    std::vector<double> v;
-    v.reserve(table.dataRowCount());
-    for (std::size_t r = kFirst; r < table.rowCount(); ++r) v.push_back(CellNumber(table, column, r));
-    return v;
-}
-
-std::vector<double> RowSeconds(const SurveyTable& arranged) {
+RowFixes ReadRowFixes(const SurveyTable& arranged) {
+    RowFixes fixes;
+    auto column = [&arranged](int c, std::vector<double>& v) {
+        v.reserve(arranged.dataRowCount());
+        for (std::size_t r = kFirst; r < arranged.rowCount(); ++r) v.push_back(CellNumber(arranged, c, r));
+    };
+    auto positions = std::async(std::launch::async, [&] {
+        column(1, fixes.lat);
+        column(2, fixes.lon);
+    });
+    try {
+        column(0, fixes.seconds);
+    } catch (...) {
+        positions.wait();
+        throw;
+    }
+    positions.get();
     constexpr double kDay = 86400;
-    std::vector<double> seconds = ColumnValues(arranged, 0);
     double day = 0;
     double previous = 0;
-    for (std::size_t i = 0; i < seconds.size(); ++i) {
-        const double hhmmss = seconds[i];
+    for (std::size_t i = 0; i < fixes.seconds.size(); ++i) {
+        const double hhmmss = fixes.seconds[i];
         const double hhmm = std::floor(hhmmss / 100);
         const double hh = std::floor(hhmm / 100);
         double s = 3600 * hh + 60 * (hhmm - 100 * hh) + (hhmmss - 100 * hhmm);
         if (i > 0 && s + day < previous - kDay / 2) day += kDay;
         s += day;
-        seconds[i] = previous = s;
+        fixes.seconds[i] = previous = s;
     }
-    return seconds;
+    return fixes;
 }
 
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, double lagSeconds,
-                          ArrangedPoints& points) {
+bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
+                          double lagSeconds, ArrangedPoints& points) {
+    const std::vector<double>& seconds = fixes.seconds;
     if (lagSeconds == 0 || points.size() == 0) return true;
-    const std::vector<double> seconds = RowSeconds(arranged);
     if (seconds.back() <= seconds.front()) return false;
-    const std::vector<double> lat = ColumnValues(arranged, 1);
-    const std::vector<double> lon = ColumnValues(arranged, 2);
     std::vector<double> pointLon(points.size());
     std::vector<double> pointLat(points.size());
     try {
@@ -395,8 +401,8 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
         std::size_t p = 0;
         for (std::size_t i = 0; i < seconds.size() && p < points.size(); ++i) {
             const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
-            const double fixLat = at.Of(lat);
-            const double fixLon = at.Of(lon);
+            const double fixLat = at.Of(fixes.lat);
+            const double fixLon = at.Of(fixes.lon);
             const double lonScale = SensorPlacement::LonScale(fixLat);
             for (int k = 0; k < kChannels && p < points.size(); ++k) {
                 if (arranged.cell(4 + 2 * k, kFirst + i).empty() || arranged.cell(5 + 2 * k, kFirst + i).empty())

@@ -18,14 +18,16 @@ namespace qgrad {
 // `levelSignals` is ARRANGE SIGNAL LEVELS. The table must hold a data row.
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points);
 
-// The numbers in a column's data rows. Throws SurveyFormatError for a cell
-// that is not one.
-std::vector<double> ColumnValues(const SurveyTable& table, int column);
+// The time and the own fix of every data row of an arranged table.
+struct RowFixes {
+    // Seconds of the day, counted on past midnight so that they keep rising.
+    std::vector<double> seconds;
+    // Unsigned degrees.
+    std::vector<double> lat, lon;
+};
 
-// The time of every data row of an arranged table in seconds of the day,
-// counted on past midnight so that it keeps rising. Throws SurveyFormatError
-// for a time that is not a number.
-std::vector<double> RowSeconds(const SurveyTable& arranged);
+// Throws SurveyFormatError for a cell that is not a number.
+RowFixes ReadRowFixes(const SurveyTable& arranged);
 
 // Places the readings of an arranged table again for positions that lag the
 // readings by `lagSeconds`: a reading of time t goes where the track was at
@@ -34,9 +36,8 @@ std::vector<double> RowSeconds(const SurveyTable& arranged);
 // arrangement puts it. The first points.size() points move; the table keeps
 // its texts. A lag of 0 leaves the arrangement's placement (from the next
 // row's fix) untouched. False, moving nothing, when the times never advance
-// or a position is not finite. Throws SurveyFormatError for a cell that is
-// not a number.
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, double lagSeconds,
-                          ArrangedPoints& points);
+// or a position is not finite. `fixes` are the table's.
+bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
+                          double lagSeconds, ArrangedPoints& points);
 
 }  // namespace qgrad

@@ -25,10 +25,14 @@ ChannelPoints IndexChannelPoints(const SurveyTable& arranged, std::size_t pointC
     // Number the points rows first, channels second, as the arrangement does.
     std::array<std::size_t, kChannels> next{};
     for (int k = 0; k < kChannels; ++k) index.point[k].resize(index.row[k].size());
+    index.channel.reserve(pointCount);
     const std::size_t rows = arranged.dataRowCount();
     for (std::size_t r = 0; r < rows; ++r)
         for (int k = 0; k < kChannels; ++k)
-            if (next[k] < index.row[k].size() && index.row[k][next[k]] == r) index.point[k][next[k]++] = p++;
+            if (next[k] < index.row[k].size() && index.row[k][next[k]] == r) {
+                index.point[k][next[k]++] = p++;
+                if (p <= pointCount) index.channel.push_back(static_cast<std::uint8_t>(k));
+            }
     index.complete = p <= pointCount;
     if (!index.complete) {
         // Keep only the points the arrangement made before it stopped.
@@ -40,6 +44,14 @@ ChannelPoints IndexChannelPoints(const SurveyTable& arranged, std::size_t pointC
         }
     }
     return index;
+}
+
+void ScatterByChannel(const ChannelPoints& index, const PerChannel& values, PointTable table, ArrangedPoints& points) {
+    std::array<std::size_t, kChannels> next{};
+    for (std::size_t p = 0; p < index.channel.size(); ++p) {
+        const int k = index.channel[p];
+        points.setValue(table, p, values[k][next[k]++]);
+    }
 }
 
 LocalFrame::LocalFrame(double originLon, double originLat) : lon0_(originLon), lat0_(originLat) {

@@ -17,6 +17,8 @@ struct ChannelPoints {
     // data row (0 for the first sample row) it came from.
     std::array<std::vector<std::uint32_t>, kChannels> point;
     std::array<std::vector<std::uint32_t>, kChannels> row;
+    // The channel of each point.
+    std::vector<std::uint8_t> channel;
     // Every row and channel with both readings has its point: the
     // arrangement ran to the end.
     bool complete = true;
@@ -25,6 +27,26 @@ struct ChannelPoints {
 // The points of an arranged table, of which `pointCount` were made: one for
 // each row and channel with both readings present, rows first.
 ChannelPoints IndexChannelPoints(const SurveyTable& arranged, std::size_t pointCount);
+
+inline constexpr PointTable kPointTables[] = {PointTable::Absolute, PointTable::Gradient};
+
+using PerChannel = std::array<std::vector<double>, kChannels>;
+
+// `get(p)` of every point p into `out`, gathered by channel in each
+// channel's row order, in one pass over the points: a channel's points lie a
+// row apart, and going channel by channel would read the whole point table
+// once per channel. `out` keeps its memory from one gathering to the next.
+template <typename Get>
+void GatherByChannel(const ChannelPoints& index, Get&& get, PerChannel& out) {
+    for (int k = 0; k < kChannels; ++k) {
+        out[k].clear();
+        out[k].reserve(index.point[k].size());
+    }
+    for (std::size_t p = 0; p < index.channel.size(); ++p) out[index.channel[p]].push_back(get(p));
+}
+
+// Sets the values of one table from `values`, gathered as GatherByChannel does.
+void ScatterByChannel(const ChannelPoints& index, const PerChannel& values, PointTable table, ArrangedPoints& points);
 
 // A plane around one position: metres east and north on the sphere of the
 // track distances. Enough for the few kilometres of a survey or a folder.

@@ -9,6 +9,30 @@
 
 namespace qgrad {
 
+namespace {
+
+// The median of five readings by a fixed network of compare-exchanges:
+// no branches to mispredict on noisy readings.
+double MedianOfFive(const double* v) {
+    double a = v[0], b = v[1], c = v[2], d = v[3], e = v[4];
+    auto order = [](double& x, double& y) {
+        const double low = std::min(x, y);
+        y = std::max(x, y);
+        x = low;
+    };
+    order(a, b);
+    order(d, e);
+    order(c, e);
+    order(c, d);
+    order(a, d);
+    order(b, e);
+    order(b, d);
+    order(b, c);
+    return c;
+}
+
+}  // namespace
+
 std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth) {
     if (halfWidth < 1) throw std::invalid_argument("the despike window needs at least one reading on each side");
     const std::size_t n = values.size();
@@ -20,23 +44,22 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t begin = i >= h ? i - h : 0;
         const std::size_t end = std::min(n, i + h + 1);
-        const double x = values[i];
-        // A reading with no more than half of its neighbours on either side
-        // of it is the median of its window: most readings of a smooth
-        // stretch, settled without sorting.
-        std::size_t below = 0;
-        std::size_t above = 0;
-        for (std::size_t j = begin; j < end; ++j) {
-            below += values[j] < x;
-            above += values[j] > x;
+        const bool five = h == 2 && end - begin == 5;
+        auto fill = [&] {
+            window.assign(values.begin() + static_cast<std::ptrdiff_t>(begin),
+                          values.begin() + static_cast<std::ptrdiff_t>(end));
+        };
+        double median = 0;
+        if (five) {
+            median = MedianOfFive(values.data() + begin);
+        } else {
+            fill();
+            median = MedianOf(window);
         }
-        const std::size_t half = (end - begin) / 2;
-        if (below <= half && above <= half && (end - begin) % 2 == 1) continue;
-        window.assign(values.begin() + static_cast<std::ptrdiff_t>(begin),
-                      values.begin() + static_cast<std::ptrdiff_t>(end));
-        const double median = MedianOf(window);
-        const double deviation = std::abs(x - median);
+        // Most readings lie close to their median: no need for the spread.
+        const double deviation = std::abs(values[i] - median);
         if (deviation <= floor) continue;
+        if (five) fill();
         for (double& w : window) w = std::abs(w - median);
         const double sigma = kMadToSigma * MedianOf(window);
         if (deviation > k * std::max(sigma, kReadingResolution)) found.push_back({i, median});
@@ -47,25 +70,28 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
 DespikeReport Despike(ArrangedPoints& points, const ChannelPoints& index, const DespikeSettings& settings) {
     DespikeReport report;
     report.settings = settings;
-    // One series per channel and table; the two cores take half each.
-    constexpr int kSeries = 2 * kChannels;
-    std::array<std::vector<Spike>, kSeries> found;
-    auto filter = [&](int from, int to) {
-        std::vector<double> values;
-        for (int s = from; s < to; ++s) {
-            const int k = s / 2;
-            const PointTable table = s % 2 == 0 ? PointTable::Absolute : PointTable::Gradient;
-            const std::vector<std::uint32_t>& ps = index.point[k];
-            values.resize(ps.size());
-            for (std::size_t i = 0; i < ps.size(); ++i) values[i] = points.value(table, ps[i]);
-            for (const Replacement& r : HampelOutliers(values, settings.k, settings.halfWidth)) {
-                found[s].push_back({k, table, index.row[k][r.index], values[r.index], r.median});
-                points.setValue(table, ps[r.index], r.median);
-            }
+    // One series per channel, table by table; the two cores take half the
+    // channels each.
+    std::array<std::vector<Spike>, 2 * kChannels> found;
+    PerChannel series;
+    for (int t = 0; t < 2; ++t) {
+        const PointTable table = kPointTables[t];
+        GatherByChannel(index, [&](std::size_t p) { return points.value(table, p); }, series);
+        auto filter = [&](int from, int to) {
+            for (int k = from; k < to; ++k)
+                for (const Replacement& r : HampelOutliers(series[k], settings.k, settings.halfWidth))
+                    found[2 * k + t].push_back({k, table, index.row[k][r.index], series[k][r.index], r.median});
+        };
+        RunSideBySide([&] { filter(kChannels / 2, kChannels); }, [&] { filter(0, kChannels / 2); });
+    }
+    for (const auto& spikes : found)
+        for (const Spike& s : spikes) {
+            const std::vector<std::uint32_t>& rows = index.row[s.channel];
+            const auto at = std::lower_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(s.row));
+            points.setValue(s.table, index.point[s.channel][static_cast<std::size_t>(at - rows.begin())],
+                            s.replacement);
+            report.spikes.push_back(s);
         }
-    };
-    RunSideBySide([&] { filter(kSeries / 2, kSeries); }, [&] { filter(0, kSeries / 2); });
-    for (const auto& spikes : found) report.spikes.insert(report.spikes.end(), spikes.begin(), spikes.end());
     return report;
 }
 

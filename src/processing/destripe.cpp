@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace qgrad {
@@ -23,73 +24,63 @@ double Percentile(std::vector<double>& v, double percentile) {
     return low + (rank - static_cast<double>(lower)) * (high - low);
 }
 
-// The traverses of the channel's track.
-std::vector<Traverse> ChannelTraverses(const ArrangedPoints& points, const std::vector<std::uint32_t>& ps,
-                                   const DestripeSettings& settings, TrackXY& track) {
-    const LocalFrame frame(points.lon(ps.front()), points.lat(ps.front()));
-    track.x.resize(ps.size());
-    track.y.resize(ps.size());
-    for (std::size_t i = 0; i < ps.size(); ++i) {
-        track.x[i] = frame.East(points.lon(ps[i]));
-        track.y[i] = frame.North(points.lat(ps[i]));
+// The traverses of the cart: found on the track of one sensor, and by their
+// first rows the same for every sensor, since the cart turns as one.
+struct CartTraverses {
+    std::vector<std::size_t> firstRow;  // and one past the last traverse's last row
+    std::vector<double> bearing;
+    std::vector<bool> forward;  // walked like the longest traverse
+};
+
+CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
+    int widest = 0;
+    for (int k = 1; k < kChannels; ++k)
+        if (index.point[k].size() > index.point[widest].size()) widest = k;
+    const std::vector<std::uint32_t>& ps = index.point[widest];
+    CartTraverses cart;
+    if (ps.empty()) return cart;
+    const LocalFrame frame(points.lon(ps[0]), points.lat(ps[0]));
+    TrackXY track;
+    for (const std::uint32_t p : ps) {
+        track.x.push_back(frame.East(points.lon(p)));
+        track.y.push_back(frame.North(points.lat(p)));
     }
-    return SplitTraverses(track, settings.turns);
+    const std::vector<Traverse> traverses = SplitTraverses(track, turns);
+    auto dx = [&](const Traverse& s) { return track.x[s.end - 1] - track.x[s.begin]; };
+    auto dy = [&](const Traverse& s) { return track.y[s.end - 1] - track.y[s.begin]; };
+    std::size_t longest = 0;
+    for (std::size_t t = 1; t < traverses.size(); ++t)
+        if (std::hypot(dx(traverses[t]), dy(traverses[t])) > std::hypot(dx(traverses[longest]), dy(traverses[longest])))
+            longest = t;
+    for (const Traverse& t : traverses) {
+        cart.firstRow.push_back(index.row[widest][t.begin]);
+        cart.bearing.push_back(Bearing(track, t.begin, t.end - 1));
+        cart.forward.push_back(dx(t) * dx(traverses[longest]) + dy(t) * dy(traverses[longest]) >= 0);
+    }
+    cart.firstRow.push_back(std::numeric_limits<std::size_t>::max());
+    return cart;
 }
 
-void DestripeChannel(ArrangedPoints& points, const ChannelPoints& index, int k, const DestripeSettings& settings,
-                     std::vector<TraverseLevel>& out) {
-    const std::vector<std::uint32_t>& ps = index.point[k];
-    if (ps.empty()) return;
-    TrackXY track;
-    const std::vector<Traverse> spans = ChannelTraverses(points, ps, settings, track);
+struct Span {
+    std::size_t begin, end;  // readings of the channel
+};
 
-    // The main direction: that of the longest traverse.
-    std::size_t longest = 0;
-    auto length = [&](const Traverse& s) {
-        return std::hypot(track.x[s.end - 1] - track.x[s.begin], track.y[s.end - 1] - track.y[s.begin]);
+// The channel's readings on each traverse of the cart, and which traverses
+// share a level: each its own, or all walked one way.
+void ChannelTraverses(const ChannelPoints& index, int k, const CartTraverses& cart, const DestripeSettings& settings,
+                      std::vector<Span>& spans, std::vector<std::vector<std::size_t>>& groups) {
+    const std::vector<std::uint32_t>& rows = index.row[k];
+    auto readingAt = [&](std::size_t row) {
+        return static_cast<std::size_t>(std::lower_bound(rows.begin(), rows.end(), row) - rows.begin());
     };
-    for (std::size_t t = 1; t < spans.size(); ++t)
-        if (length(spans[t]) > length(spans[longest])) longest = t;
-    const double mainX = track.x[spans[longest].end - 1] - track.x[spans[longest].begin];
-    const double mainY = track.y[spans[longest].end - 1] - track.y[spans[longest].begin];
-
-    const std::size_t first = out.size();
-    for (std::size_t t = 0; t < spans.size(); ++t) {
-        const Traverse& s = spans[t];
-        TraverseLevel level;
-        level.channel = k;
-        level.traverse = static_cast<int>(t + 1);
-        level.firstRow = index.row[k][s.begin];
-        level.lastRow = index.row[k][s.end - 1];
-        level.readings = s.end - s.begin;
-        level.bearing = Bearing(track, s.begin, s.end - 1);
-        level.forward = (track.x[s.end - 1] - track.x[s.begin]) * mainX +
-                            (track.y[s.end - 1] - track.y[s.begin]) * mainY >=
-                        0;
-        out.push_back(level);
-    }
-
-    // Which spans share a level: each its own, or all of one direction.
-    std::vector<std::vector<std::size_t>> groups;
-    if (settings.grouping == LevelGrouping::Traverse) {
-        for (std::size_t t = 0; t < spans.size(); ++t) groups.push_back({t});
-    } else {
-        groups.resize(2);
-        for (std::size_t t = 0; t < spans.size(); ++t) groups[out[first + t].forward ? 0 : 1].push_back(t);
-    }
-    std::vector<double> values;
-    for (const PointTable table : {PointTable::Absolute, PointTable::Gradient}) {
-        for (const auto& group : groups) {
-            values.clear();
-            for (const std::size_t t : group)
-                for (std::size_t i = spans[t].begin; i < spans[t].end; ++i) values.push_back(points.value(table, ps[i]));
-            const double level = RobustLevel(values, settings.level, settings.lowPercentile, settings.highPercentile);
-            for (const std::size_t t : group) {
-                (table == PointTable::Absolute ? out[first + t].field : out[first + t].gradient) = level;
-                for (std::size_t i = spans[t].begin; i < spans[t].end; ++i)
-                    points.setValue(table, ps[i], points.value(table, ps[i]) - level);
-            }
-        }
+    spans.clear();
+    groups.assign(settings.grouping == LevelGrouping::Traverse ? 0 : 2, {});
+    for (std::size_t t = 0; t + 1 < cart.firstRow.size(); ++t) {
+        const Span span{readingAt(cart.firstRow[t]), readingAt(cart.firstRow[t + 1])};
+        if (span.begin == span.end) continue;
+        if (settings.grouping == LevelGrouping::Traverse) groups.push_back({spans.size()});
+        else groups[cart.forward[t] ? 0 : 1].push_back(spans.size());
+        spans.push_back(span);
     }
 }
 
@@ -111,12 +102,55 @@ DestripeReport Destripe(ArrangedPoints& points, const ChannelPoints& index, cons
     DestripeReport report;
     report.settings = settings;
     if (settings.level == LevelEstimate::Off) return report;
-    // Channels are independent: the two cores take half each.
+    const CartTraverses cart = FindTraverses(points, index, settings.turns);
     std::array<std::vector<TraverseLevel>, kChannels> levels;
-    auto run = [&](int from, int to) {
-        for (int k = from; k < to; ++k) DestripeChannel(points, index, k, settings, levels[k]);
-    };
-    RunSideBySide([&] { run(kChannels / 2, kChannels); }, [&] { run(0, kChannels / 2); });
+    for (int k = 0; k < kChannels; ++k) {
+        const std::vector<std::uint32_t>& rows = index.row[k];
+        std::size_t reading = 0;
+        for (std::size_t t = 0; t + 1 < cart.firstRow.size(); ++t) {
+            TraverseLevel level;
+            level.channel = k;
+            level.traverse = static_cast<int>(t + 1);
+            level.bearing = cart.bearing[t];
+            level.forward = cart.forward[t];
+            const std::size_t first = reading;
+            while (reading < rows.size() && rows[reading] < cart.firstRow[t + 1]) ++reading;
+            if (reading == first) continue;
+            level.firstRow = rows[first];
+            level.lastRow = rows[reading - 1];
+            level.readings = reading - first;
+            levels[k].push_back(level);
+        }
+    }
+    // Table by table, channel by channel: the two cores take half the
+    // channels each.
+    PerChannel values;
+    for (int t = 0; t < 2; ++t) {
+        const PointTable table = kPointTables[t];
+        GatherByChannel(index, [&](std::size_t p) { return points.value(table, p); }, values);
+        auto run = [&](int from, int to) {
+            std::vector<Span> spans;
+            std::vector<std::vector<std::size_t>> groups;
+            std::vector<double> scratch;
+            for (int k = from; k < to; ++k) {
+                ChannelTraverses(index, k, cart, settings, spans, groups);
+                for (const auto& group : groups) {
+                    scratch.clear();
+                    for (const std::size_t i : group)
+                        scratch.insert(scratch.end(), values[k].begin() + static_cast<std::ptrdiff_t>(spans[i].begin),
+                                       values[k].begin() + static_cast<std::ptrdiff_t>(spans[i].end));
+                    const double level =
+                        RobustLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
+                    for (const std::size_t i : group) {
+                        (table == PointTable::Absolute ? levels[k][i].field : levels[k][i].gradient) = level;
+                        for (std::size_t r = spans[i].begin; r < spans[i].end; ++r) values[k][r] -= level;
+                    }
+                }
+            }
+        };
+        RunSideBySide([&] { run(kChannels / 2, kChannels); }, [&] { run(0, kChannels / 2); });
+        ScatterByChannel(index, values, table, points);
+    }
     for (const auto& channel : levels) report.levels.insert(report.levels.end(), channel.begin(), channel.end());
     return report;
 }

@@ -19,12 +19,12 @@ double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double l
 
 struct TraverseLevel {
     int channel = 0;
-    int traverse = 0;         // 1 for the sensor's first traverse
+    int traverse = 0;         // 1 for the cart's first traverse
     std::size_t firstRow = 0;  // data rows, 0 for the first sample row
     std::size_t lastRow = 0;
     std::size_t readings = 0;
     double bearing = 0;       // degrees clockwise from north
-    bool forward = true;      // walked in the sensor's main direction
+    bool forward = true;      // walked in the main direction
     double field = 0;         // the levels taken off, nT and nT/m
     double gradient = 0;
 };
@@ -35,11 +35,13 @@ struct DestripeReport {
     std::vector<TraverseLevel> levels;
 };
 
-// Splits each channel's track into traverses at its turns and takes a robust
-// level off the field and the gradient readings of each traverse; by
-// direction, one level per channel and walking direction, over all its
-// traverses walked that way (the main direction being that of the sensor's
-// longest traverse). Does nothing with LevelEstimate::Off.
+// Splits the cart's track into traverses at its turns (on the track of the
+// sensor with the most readings: the cart turns as one, so every sensor's
+// readings are split at the same rows) and takes a robust level off the
+// field and the gradient readings of each sensor and traverse; by direction,
+// one level per sensor and walking direction, over all its traverses walked
+// that way (the main direction being that of the longest traverse). Does
+// nothing with LevelEstimate::Off.
 DestripeReport Destripe(ArrangedPoints& points, const ChannelPoints& index, const DestripeSettings& settings);
 
 }  // namespace qgrad

@@ -24,7 +24,7 @@ constexpr double kMaxSkewDegrees = 45;
 // features are taken first, enough of them to settle the lag, few enough to
 // try every lag quickly.
 constexpr std::size_t kMaxPairPoints = 4096;
-constexpr std::size_t kPointBudget = std::size_t{1} << 17;
+constexpr std::size_t kPointBudget = std::size_t{1} << 16;
 
 // One sensor's traverse: readings [begin, end) of its channel.
 struct Line {
@@ -52,73 +52,29 @@ struct Pair {
 };
 
 // The times at which `line` passed the points `grid` (rising), from its
-// readings ordered along the main direction; NaN outside its readings.
+// readings ordered along the main direction, and its reading there at lag 0;
+// NaN outside its readings.
 std::vector<double> PassingTimes(const LagSurvey& s, const Line& line, const std::vector<double>& grid, double ux,
-                                 double uy) {
+                                 double uy, std::vector<double>& readings) {
     const std::size_t n = line.end - line.begin;
     // Reading number m along the main direction.
     auto reading = [&](std::size_t m) { return line.forward ? line.begin + m : line.end - 1 - m; };
     auto along = [&](std::size_t m) { return Along(s, line.channel, reading(m), ux, uy); };
     auto time = [&](std::size_t m) { return s.seconds[s.rows[line.channel][reading(m)]]; };
+    auto value = [&](std::size_t m) { return s.values[line.channel][reading(m)]; };
     std::vector<double> tau(grid.size(), std::nan(""));
+    readings.assign(grid.size(), std::nan(""));
     std::size_t m = 0;
     for (std::size_t j = 0; j < grid.size(); ++j) {
         while (m + 2 < n && along(m + 1) <= grid[j]) ++m;
         const double u0 = along(m);
         const double u1 = along(m + 1);
         if (grid[j] < u0 || grid[j] > u1 || u1 <= u0) continue;
-        tau[j] = time(m) + (grid[j] - u0) / (u1 - u0) * (time(m + 1) - time(m));
+        const double f = (grid[j] - u0) / (u1 - u0);
+        tau[j] = time(m) + f * (time(m + 1) - time(m));
+        readings[j] = value(m) + f * (value(m + 1) - value(m));
     }
     return tau;
-}
-
-// The line's readings within [from, to] seconds.
-void ReadingsBetween(const LagSurvey& s, const Line& line, double from, double to, std::vector<double>& times,
-                     std::vector<double>& values) {
-    for (std::size_t i = line.begin; i < line.end; ++i) {
-        const double t = s.seconds[s.rows[line.channel][i]];
-        if (t < from || t > to) continue;
-        times.push_back(t);
-        values.push_back(s.values[line.channel][i]);
-    }
-}
-
-// The pair's common points and what the lag needs of them; empty when they
-// share too little.
-Pair MakePair(const std::vector<LagSurvey>& surveys, const Line& a, const Line& b, double ux, double uy,
-              double search) {
-    Pair pair;
-    const double from = std::max(a.uMin, b.uMin);
-    const double to = std::min(a.uMax, b.uMax);
-    if (to - from < kMinOverlapMetres) return pair;
-    const LagSurvey& sa = surveys[a.survey];
-    const LagSurvey& sb = surveys[b.survey];
-    auto spacing = [](const Line& l) { return (l.uMax - l.uMin) / static_cast<double>(l.end - l.begin - 1); };
-    const double step = std::max(std::min(spacing(a), spacing(b)), (to - from) / static_cast<double>(kMaxPairPoints));
-    std::vector<double> grid;
-    for (double u = from; u <= to; u += step) grid.push_back(u);
-    const std::vector<double> tauA = PassingTimes(sa, a, grid, ux, uy);
-    const std::vector<double> tauB = PassingTimes(sb, b, grid, ux, uy);
-    // Only points that every lag tried keeps within both lines' readings.
-    auto span = [&](const LagSurvey& s, const Line& l) {
-        return std::pair(s.seconds[s.rows[l.channel][l.begin]] + search, s.seconds[s.rows[l.channel][l.end - 1]] - search);
-    };
-    const auto [aFirst, aLast] = span(sa, a);
-    const auto [bFirst, bLast] = span(sb, b);
-    for (std::size_t j = 0; j < grid.size(); ++j) {
-        if (!(tauA[j] >= aFirst && tauA[j] <= aLast && tauB[j] >= bFirst && tauB[j] <= bLast)) continue;
-        pair.tauA.push_back(tauA[j]);
-        pair.tauB.push_back(tauB[j]);
-    }
-    if (pair.tauA.size() < kMinReadings) {
-        pair.tauA.clear();
-        return pair;
-    }
-    auto [aMin, aMax] = std::minmax_element(pair.tauA.begin(), pair.tauA.end());
-    auto [bMin, bMax] = std::minmax_element(pair.tauB.begin(), pair.tauB.end());
-    ReadingsBetween(sa, a, *aMin - search - 1, *aMax + search + 1, pair.timesA, pair.valuesA);
-    ReadingsBetween(sb, b, *bMin - search - 1, *bMax + search + 1, pair.timesB, pair.valuesB);
-    return pair;
 }
 
 // Sums of one pair or of many, for their correlation.
@@ -137,6 +93,54 @@ struct Moments {
     double VarB() const { return n > 0 ? bb - b * b / n : 0; }
     double Cov() const { return n > 0 ? ab - a * b / n : 0; }
 };
+
+// The pair's common points, scored by how strong the features both lines
+// see there are; empty when they share too little.
+Pair MakePair(const std::vector<LagSurvey>& surveys, const Line& a, const Line& b, double ux, double uy,
+              double search) {
+    Pair pair;
+    const double from = std::max(a.uMin, b.uMin);
+    const double to = std::min(a.uMax, b.uMax);
+    if (to - from < kMinOverlapMetres) return pair;
+    const LagSurvey& sa = surveys[a.survey];
+    const LagSurvey& sb = surveys[b.survey];
+    auto spacing = [](const Line& l) { return (l.uMax - l.uMin) / static_cast<double>(l.end - l.begin - 1); };
+    const double step = std::max(std::min(spacing(a), spacing(b)), (to - from) / static_cast<double>(kMaxPairPoints));
+    std::vector<double> grid;
+    for (double u = from; u <= to; u += step) grid.push_back(u);
+    std::vector<double> readingsA, readingsB;
+    const std::vector<double> tauA = PassingTimes(sa, a, grid, ux, uy, readingsA);
+    const std::vector<double> tauB = PassingTimes(sb, b, grid, ux, uy, readingsB);
+    // Only points that every lag tried keeps within both lines' readings.
+    auto span = [&](const LagSurvey& s, const Line& l) {
+        return std::pair(s.seconds[s.rows[l.channel][l.begin]] + search, s.seconds[s.rows[l.channel][l.end - 1]] - search);
+    };
+    const auto [aFirst, aLast] = span(sa, a);
+    const auto [bFirst, bLast] = span(sb, b);
+    Moments m;
+    for (std::size_t j = 0; j < grid.size(); ++j) {
+        if (!(tauA[j] >= aFirst && tauA[j] <= aLast && tauB[j] >= bFirst && tauB[j] <= bLast)) continue;
+        pair.tauA.push_back(tauA[j]);
+        pair.tauB.push_back(tauB[j]);
+        m.Add(readingsA[j], readingsB[j]);
+    }
+    if (pair.tauA.size() < kMinReadings) pair.tauA.clear();
+    else pair.score = std::min(m.VarA(), m.VarB()) / m.n;
+    return pair;
+}
+
+// The line's readings that the pair's points need at any lag tried.
+void NeededReadings(const LagSurvey& s, const Line& line, const std::vector<double>& tau, double search,
+                    std::vector<double>& times, std::vector<double>& values) {
+    const auto [first, last] = std::minmax_element(tau.begin(), tau.end());
+    for (std::size_t i = line.begin; i < line.end; ++i) {
+        const double t = s.seconds[s.rows[line.channel][i]];
+        // One reading beyond each end closes the outermost intervals.
+        if (t < *first - search - 1 || t > *last + search + 1) continue;
+        times.push_back(t);
+        values.push_back(s.values[line.channel][i]);
+    }
+}
 
 // The readings of both lines at their common points, for readings placed
 // `lag` seconds later.
@@ -237,23 +241,22 @@ std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vecto
 
 }  // namespace
 
-LagSurvey MakeLagSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, const ArrangedPoints& points,
+LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
                         const ChannelPoints& index, const LocalFrame& frame) {
     LagSurvey s;
-    s.seconds = RowSeconds(arranged);
-    const std::vector<double> lat = ColumnValues(arranged, 1);
-    const std::vector<double> lon = ColumnValues(arranged, 2);
+    s.seconds = fixes.seconds;
+    const std::vector<double>& lat = fixes.lat;
+    const std::vector<double>& lon = fixes.lon;
     s.fixes.x.resize(lat.size());
     s.fixes.y.resize(lat.size());
     for (std::size_t r = 0; r < lat.size(); ++r) {
         s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
         s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
     }
+    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& ps = index.point[k];
         s.rows[k] = index.row[k];
-        s.values[k].resize(ps.size());
-        for (std::size_t i = 0; i < ps.size(); ++i) s.values[k][i] = points.value(PointTable::Gradient, ps[i]);
         if (ps.empty()) continue;
         // The arrangement places a row from the next row's fix (the last row
         // from its own); the sensor's offset is the same on every row.
@@ -271,22 +274,30 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     double uy = 0;
     const std::vector<Line> lines = SensorLines(surveys, turns, ux, uy);
     std::vector<Pair> pairs;
+    std::vector<std::pair<std::size_t, std::size_t>> pairLines;
     for (const auto& [a, b] : NeighbourPairs(lines)) {
         Pair p = MakePair(surveys, lines[a], lines[b], ux, uy, settings.searchSeconds);
-        if (p.tauA.empty()) continue;
-        TimeSeriesCursor ca(p.timesA);
-        TimeSeriesCursor cb(p.timesB);
-        const Moments m = PairMoments(p, ca, cb, 0);
-        p.score = std::min(m.VarA(), m.VarB()) / m.n;
-        if (p.score > 0) pairs.push_back(std::move(p));
+        if (p.score <= 0) continue;
+        pairs.push_back(std::move(p));
+        pairLines.emplace_back(a, b);
     }
-    std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) { return x.score > y.score; });
+    std::vector<std::size_t> order(pairs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return pairs[x].score > pairs[y].score; });
+    std::vector<Pair> used;
     std::size_t points = 0;
-    std::size_t used = 0;
-    while (used < pairs.size() && points < kPointBudget) points += pairs[used++].tauA.size();
-    pairs.resize(used);
-    estimate.pairs = used;
-    if (used == 0) return estimate;
+    for (std::size_t o = 0; o < order.size() && points < kPointBudget; ++o) {
+        Pair& p = pairs[order[o]];
+        const Line& a = lines[pairLines[order[o]].first];
+        const Line& b = lines[pairLines[order[o]].second];
+        NeededReadings(surveys[a.survey], a, p.tauA, settings.searchSeconds, p.timesA, p.valuesA);
+        NeededReadings(surveys[b.survey], b, p.tauB, settings.searchSeconds, p.timesB, p.valuesB);
+        points += p.tauA.size();
+        used.push_back(std::move(p));
+    }
+    pairs = std::move(used);
+    estimate.pairs = pairs.size();
+    if (pairs.empty()) return estimate;
 
     const long steps = std::lround(settings.searchSeconds / settings.stepSeconds);
     const std::size_t count = static_cast<std::size_t>(2 * steps + 1);

@@ -3,6 +3,7 @@
 // same feature forward on one and backward on the other.
 #pragma once
 
+#include "arrange/arrange.h"
 #include "arrange/arrangedpoints.h"
 #include "processing/channelpoints.h"
 #include "processing/settings.h"
@@ -31,9 +32,8 @@ struct LagSurvey {
     std::array<std::vector<double>, kChannels> values;
 };
 
-// Reads a survey arranged without a lag. Throws SurveyFormatError for a cell
-// that is not a number.
-LagSurvey MakeLagSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, const ArrangedPoints& points,
+// A survey arranged without a lag; `fixes` are its table's.
+LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
                         const ChannelPoints& index, const LocalFrame& frame);
 
 struct LagEstimate {

@@ -12,19 +12,20 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
     if (settings.lag.mode != LagMode::Off) {
         LagReport lag;
         lag.settings = settings.lag;
-        if (settings.lag.mode == LagMode::Fixed) {
-            lag.seconds = settings.lag.seconds;
-        } else {
-            if (estimate) {
-                lag.estimate = *estimate;
-            } else if (index.complete) {
+        lag.applied = index.complete;
+        if (lag.applied) {
+            const RowFixes fixes = ReadRowFixes(arranged);
+            if (settings.lag.mode == LagMode::Fixed) {
+                lag.seconds = settings.lag.seconds;
+            } else {
                 const LocalFrame frame(points.lon(0), points.lat(0));
-                lag.estimate = EstimateLag({MakeLagSurvey(arranged, geometry, points, index, frame)}, settings.lag,
-                                           settings.destripe.turns);
+                lag.estimate = estimate ? *estimate
+                                        : EstimateLag({MakeLagSurvey(fixes, geometry, points, index, frame)},
+                                                      settings.lag, settings.destripe.turns);
+                lag.seconds = lag.estimate->seconds;
             }
-            lag.seconds = lag.estimate ? lag.estimate->seconds : 0;
+            lag.applied = ShiftPlacementInTime(arranged, geometry, fixes, lag.seconds, points);
         }
-        lag.applied = index.complete && ShiftPlacementInTime(arranged, geometry, lag.seconds, points);
         if (!lag.applied) lag.seconds = 0;
         report.lag = lag;
     }

@@ -268,13 +268,18 @@ TEST_F(ArrangeTest, FaultsBeforeThePoints) {
 }
 
 TEST_F(ArrangeTest, RowSecondsRiseThroughMinutesAndMidnight) {
-    Load({{"101559"}, {"101559.500"}, {"101600.250"}, {"235959.5"}, {"000000.5"}, {"93015.500"}, {"0.00"}});
-    const std::vector<double> seconds = RowSeconds(table_);
+    std::vector<Row> rows;
+    for (const char* t : {"101559", "101559.500", "101600.250", "235959.5", "000000.5", "93015.500", "0.00"})
+        rows.push_back({t, "55.0", "37.0"});
+    Load(rows);
+    const std::vector<double> seconds = ReadRowFixes(table_).seconds;
     const std::vector<double> expected = {36959, 36959.5, 36960.25, 86399.5, 86400.5, 86400 + 34215.5, 86400};
     ASSERT_EQ(seconds.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(seconds[i], expected[i], 1e-9) << i;
-    Load({{"1015x"}});
-    EXPECT_THROW(RowSeconds(table_), SurveyFormatError);
+    Load({{"1015x", "55.0", "37.0"}});
+    EXPECT_THROW(ReadRowFixes(table_), SurveyFormatError);
+    Load({{"101500", "55.0", "x"}});
+    EXPECT_THROW(ReadRowFixes(table_), SurveyFormatError);
 }
 
 TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
@@ -303,7 +308,7 @@ TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
     };
     for (const auto& c : cases) {
         points_ = arranged;
-        ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, c.lag, points_)) << c.name;
+        ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, ReadRowFixes(table_), c.lag, points_)) << c.name;
         for (std::size_t i = 0; i < c.lon.size(); ++i) {
             EXPECT_NEAR(points_.lon(i), c.lon[i] + dLon, 1e-9) << c.name << " row " << i;
             EXPECT_NEAR(points_.lat(i), 55.0 + dLat, 1e-9) << c.name << " row " << i;
@@ -312,12 +317,12 @@ TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
     }
     // A whole second back places row i exactly where the arrangement placed row i - 2.
     points_ = arranged;
-    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, -1, points_));
+    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, ReadRowFixes(table_), -1, points_));
     EXPECT_EQ(points_.CellText(PointTable::Gradient, 0, 4), arranged.CellText(PointTable::Gradient, 0, 2));
     EXPECT_EQ(points_.CellText(PointTable::Gradient, 1, 4), arranged.CellText(PointTable::Gradient, 1, 2));
     // No lag: the arrangement's placement, untouched.
     points_ = arranged;
-    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, 0, points_));
+    ASSERT_TRUE(ShiftPlacementInTime(table_, geometry_, ReadRowFixes(table_), 0, points_));
     for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
 }
 
@@ -326,7 +331,7 @@ TEST_F(ArrangeTest, ALagNeedsTimesThatAdvance) {
           {"0.00", "55.0", "37.2", "", "1", "1"}});
     ASSERT_TRUE(Arrange());
     const ArrangedPoints arranged = points_;
-    EXPECT_FALSE(ShiftPlacementInTime(table_, geometry_, 0.5, points_));
+    EXPECT_FALSE(ShiftPlacementInTime(table_, geometry_, ReadRowFixes(table_), 0.5, points_));
     for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
 }
 

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <future>
+#include <optional>
+#include <vector>
 
 namespace qgrad {
 
@@ -35,6 +37,36 @@ QStringList FindSurveyFiles(const QString& folder) {
     return names;
 }
 
+namespace {
+
+// The lag over the opposite traverses of all the folder's surveys, each
+// opened as the run opens it but without processing. A survey that cannot be
+// opened adds nothing: the run itself stops there.
+LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options) {
+    const ProcessingSettings settings = options.processing;
+    options.processing = {};
+    options.keepProfiles = false;
+    options.stageReached = nullptr;
+    std::vector<LagSurvey> surveys;
+    std::optional<LocalFrame> frame;
+    OpenedSurvey survey;
+    for (const QString& name : names) {
+        try {
+            OpenSurvey(folder + name, options, survey);
+        } catch (const SurveyFormatError&) {
+            break;
+        }
+        options.previousFrame = survey.frame;
+        if (survey.points.size() == 0 || !survey.arranged) continue;
+        if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
+        const ChannelPoints index = IndexChannelPoints(survey.table, survey.points.size());
+        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame));
+    }
+    return EstimateLag(surveys, settings.lag, settings.destripe.turns);
+}
+
+}  // namespace
+
 FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
                           FolderRunSteps& steps) {
     FolderRunResult result;
@@ -57,6 +89,11 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
         if (writing.valid()) writing.get();
     };
     const QStringList names = FindSurveyFiles(folder);
+    std::optional<LagEstimate> folderLag;
+    if (options.processing.lag.mode == LagMode::Auto && !options.folderLag) {
+        folderLag = EstimateFolderLag(folder, names, opening);
+        opening.folderLag = &*folderLag;
+    }
     try {
         for (int i = 0; i < names.size(); ++i) {
             const QString& name = names[i];
@@ -74,6 +111,8 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
             }
             result.frame = survey.frame;
             ++result.surveys;
+            if (opening.processing.AnyOn())
+                result.processingReport += ProcessingReportText(survey.processing, name.toLocal8Bit().toStdString());
             finishWriting();
             std::swap(survey.points, written);
             writing = std::async(std::launch::async, [&] {

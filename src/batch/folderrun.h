@@ -51,11 +51,15 @@ struct FolderRunResult {
     ArrangedPoints lastPoints;
     // The map frame of the last survey, which the next opening starts from.
     MapFrame frame;
+    // What the processing did, survey by survey; empty with every stage off.
+    std::string processingReport;
 };
 
 // Opens every survey of the folder in the folder mode, starting from
 // `options` (its frame carried from survey to survey), into the combined
-// files named from `combinedName`. A run that stops early still puts both
+// files named from `combinedName`. An estimated lag is estimated once over
+// all the folder's surveys, whose opposite traverses may lie in different
+// files, and used for each. A run that stops early still puts both
 // combined files in place, holding the surveys before the stop, and writes
 // no script. A failure to write the combined files throws FileError and
 // leaves any earlier pair intact.

@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/language.h"
+#include "common/numtext.h"
 #include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
@@ -22,6 +23,7 @@
 #include <unistd.h>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,11 +37,12 @@ constexpr int kRefused = 2;
 int Usage() {
     std::fputs(
         "usage: qgrad table SURVEY [--batch]\n"
-        "       qgrad arrange SURVEY\n"
-        "       qgrad arrange-folder FOLDER NAME\n"
+        "       qgrad arrange SURVEY [PROCESSING]\n"
+        "       qgrad arrange-folder FOLDER NAME [PROCESSING]\n"
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
         "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
-        "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n",
+        "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n"
+        "PROCESSING: [--despike[=K]] [--destripe[=median|mean]] [--lag=SECONDS|auto]\n",
         stderr);
     return kFailure;
 }
@@ -50,10 +53,11 @@ struct Refused {
 };
 
 // OPEN FILE without the window; a survey the program does not take is refused.
-void Open(const QString& path, OpeningMode mode, OpenedSurvey& s) {
+void Open(const QString& path, OpeningMode mode, OpenedSurvey& s, const ProcessingSettings& processing = {}) {
     OpeningOptions options;
     options.mode = mode;
     options.keepProfiles = false;
+    options.processing = processing;
     try {
         OpenSurvey(path, options, s);
     } catch (const SurveyFormatError& e) {
@@ -147,6 +151,52 @@ std::optional<GridCommand> ParseGridCommand(const std::vector<QString>& args) {
     return c;
 }
 
+// The processing flags after the arguments of `arrange` and
+// `arrange-folder`, from args[from]; nothing for a word they do not take.
+// Throws std::invalid_argument for a value they cannot read.
+std::optional<ProcessingSettings> ParseProcessingFlags(const std::vector<QString>& args, std::size_t from) {
+    ProcessingSettings p;
+    auto number = [](const QString& flag, const QString& text) {
+        double v = 0;
+        if (!TryParseNumber(text.toStdString(), v))
+            throw std::invalid_argument((flag + " takes a number, not \"" + text + "\"").toStdString());
+        return v;
+    };
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const qsizetype eq = a.indexOf('=');
+        const QString flag = eq < 0 ? a : a.left(eq);
+        const std::optional<QString> value = eq < 0 ? std::nullopt : std::optional<QString>(a.mid(eq + 1));
+        if (flag == "--despike") {
+            p.despike.on = true;
+            if (value) p.despike.k = number(flag, *value);
+            if (!(p.despike.k > 0)) throw std::invalid_argument("--despike takes a K above 0");
+        } else if (flag == "--destripe") {
+            if (!value || *value == "median") p.destripe.level = LevelEstimate::Median;
+            else if (*value == "mean") p.destripe.level = LevelEstimate::Mean;
+            else throw std::invalid_argument("--destripe takes median or mean");
+        } else if (flag == "--lag" && value) {
+            if (*value == "auto") {
+                p.lag.mode = LagMode::Auto;
+            } else {
+                p.lag.mode = LagMode::Fixed;
+                p.lag.seconds = number(flag, *value);
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    return p;
+}
+
+// What the processing did, on standard error and beside the outputs.
+QString ReportProcessing(const ExportPaths& paths, const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    const QString path = ProcessingReportPath(paths);
+    WriteProcessingReport(path, text);
+    return path;
+}
+
 void PrintPath(const QString& path) { std::printf("%s\n", QDir::toNativeSeparators(path).toLocal8Bit().constData()); }
 
 int Run(const std::vector<QString>& args) {
@@ -158,25 +208,34 @@ int Run(const std::vector<QString>& args) {
         PrintTable(s.table);
         return kOk;
     }
-    if (command == "arrange" && args.size() == 2) {
+    if (command == "arrange" && args.size() >= 2) {
+        const std::optional<ProcessingSettings> processing = ParseProcessingFlags(args, 2);
+        if (!processing) return Usage();
         OpenedSurvey s;
-        Open(args[1], OpeningMode::Interactive, s);
+        Open(args[1], OpeningMode::Interactive, s, *processing);
         const ExportPaths paths = MakeExportPaths(s.folder, s.fileName);
         PointExtent extent;
         WritePointFiles(paths, s.points, extent);
         WriteGriddingScript(paths, extent);
         for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
+        if (processing->AnyOn())
+            PrintPath(ReportProcessing(paths, ProcessingReportText(s.processing, s.fileName.toLocal8Bit().toStdString())));
         return kOk;
     }
-    if (command == "arrange-folder" && args.size() == 3) {
+    if (command == "arrange-folder" && args.size() >= 3) {
+        const std::optional<ProcessingSettings> processing = ParseProcessingFlags(args, 3);
+        if (!processing) return Usage();
         CliFolderSteps steps;
         const QString folder = QDir::toNativeSeparators(QFileInfo(args[1]).absoluteFilePath() + "/");
-        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), {}, steps);
+        OpeningOptions options;
+        options.processing = *processing;
+        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), options, steps);
         if (run.end == FolderRunEnd::EmptyFile)
             throw Refused{RefusalText(SurveyFormatError::Kind::Empty).toStdString(), run.detail};
         if (run.end == FolderRunEnd::BadFile)
             throw Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), run.detail};
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
+        if (processing->AnyOn()) PrintPath(ReportProcessing(run.paths, run.processingReport));
         return kOk;
     }
     if (command == "grid" && args.size() >= 2) {

@@ -86,6 +86,18 @@ ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName
             folder + ReplaceExtension(diff, ".grd"), folder + ReplaceExtension(diff, ".bas")};
 }
 
+QString ProcessingReportPath(const ExportPaths& paths) { return ReplaceExtension(paths.gradientFile, "_processing.txt"); }
+
+void WriteProcessingReport(const QString& path, std::string_view text) {
+    OutputFile out(path);
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        out.WriteLine(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    out.Commit();
+}
+
 void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
     std::string chunk;
     chunk.reserve(1 << 18);

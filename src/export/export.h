@@ -74,4 +74,11 @@ std::string GriddingScript(const ExportPaths& paths, GridSize size);
 // std::range_error.
 void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent);
 
+// The report of the processing beside the point files: folder + "GPS_DIFF_"
+// + name + "_processing.txt".
+QString ProcessingReportPath(const ExportPaths& paths);
+// Writes the report's lines (LF-separated text) with the output files' CR LF
+// line ends. Throws FileError.
+void WriteProcessingReport(const QString& path, std::string_view text);
+
 }  // namespace qgrad

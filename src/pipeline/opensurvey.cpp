@@ -57,6 +57,26 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     });
 }
 
+// The profiles with the gradients the processing made of the points: a
+// profile point and an arranged point of the same row and channel hold the
+// same reading.
+void ProcessedProfiles(OpenedSurvey& s) {
+    const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
+    for (int k = 0; k < kChannels; ++k) {
+        const TextColumn& gradients = s.table.column(5 + 2 * k);
+        std::vector<ProfilePoint>& profile = s.profiles[k].points;
+        std::size_t j = 0;  // the profile point of the row
+        std::size_t i = 0;  // the channel's arranged point at or after the row
+        for (std::size_t r = 0; r < s.table.dataRowCount() && j < profile.size(); ++r) {
+            if (gradients[r + SurveyTable::kHeadingRows].empty()) continue;
+            while (i < index.row[k].size() && index.row[k][i] < r) ++i;
+            if (i < index.row[k].size() && index.row[k][i] == r)
+                profile[j].gradient = s.points.value(PointTable::Gradient, index.point[k][i]);
+            ++j;
+        }
+    }
+}
+
 void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
     s.reached = stage;
     if (options.stageReached) options.stageReached(stage);
@@ -71,8 +91,8 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::Cleaned);
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);
-    // Optional processing of the arranged points belongs here: after the
-    // arrangement, before anything is shown or written.
+    s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag);
+    Reach(options, s, OpeningStage::Processed);
 
     s.track = ReadTrack(s.table);
     s.frame = options.previousFrame;
@@ -82,6 +102,7 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     CheckTrackPixels(s.frame, s.track.lon, s.track.lat);
 
     ReadProfiles(options, s);
+    if (options.keepProfiles && (s.processing.despike || s.processing.destripe)) ProcessedProfiles(s);
     Reach(options, s, OpeningStage::Profiled);
     s.ends = ReadRunEnds(s.table);
     Reach(options, s, OpeningStage::Done);

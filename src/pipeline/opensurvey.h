@@ -7,6 +7,7 @@
 
 #include "arrange/arrangedpoints.h"
 #include "mapview/mapframe.h"
+#include "processing/processing.h"
 #include "survey/opening.h"
 #include "survey/reader.h"
 #include "survey/surveytable.h"
@@ -36,6 +37,7 @@ enum class OpeningStage {
     Read,       // the lines are in the table
     Cleaned,
     Arranged,   // the arrangement ran (see `arranged` for whether it completed)
+    Processed,  // the processing stages that are on ran
     Framed,     // track and map frame
     Profiled,   // profiles and positions
     Done,       // the ends of the run: the survey is open
@@ -51,6 +53,11 @@ struct OpeningOptions {
     bool keepProfiles = true;
     // Told each stage as it is reached, on the opening's thread.
     std::function<void(OpeningStage)> stageReached;
+    // The processing of the arranged points; all off by default.
+    ProcessingSettings processing;
+    // A folder's lag estimate, used in place of the survey's own when the lag
+    // is estimated.
+    const LagEstimate* folderLag = nullptr;
 };
 
 struct ProfilePoint {
@@ -71,6 +78,9 @@ struct OpenedSurvey {
     SurveyGeometry geometry;
     ArrangedPoints points;
     bool arranged = false;  // the arrangement completed: the point tables are whole
+    // What the processing did to the points (and, through them, to the
+    // profiles); the table keeps the arrangement's texts.
+    ProcessingReport processing;
     Track track;
     MapFrame frame;
     std::array<Profile, kChannels> profiles;

@@ -1,10 +1,11 @@
 #include "processing/despike.h"
 
 #include "processing/robust.h"
-#include "processing/sidebyside.h"
+#include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 namespace qgrad {
@@ -37,7 +38,15 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     if (halfWidth < 1) throw std::invalid_argument("the despike window needs at least one reading on each side");
     const std::size_t n = values.size();
     const std::size_t h = static_cast<std::size_t>(halfWidth);
-    const double floor = k * kReadingResolution;
+    // The spread of the series' noise from reading to reading: a window of a
+    // few readings now and then has almost none by chance, and noise alone
+    // must not count as spikes there.
+    std::vector<double> steps;
+    steps.reserve(n);
+    for (std::size_t i = 1; i < n; ++i) steps.push_back(std::abs(values[i] - values[i - 1]));
+    const double noise = steps.empty() ? 0 : kMadToSigma * MedianOf(steps) / std::numbers::sqrt2;
+    const double least = std::max(noise, kReadingResolution);
+    const double floor = k * least;
     std::vector<Replacement> found;
     std::vector<double> window;
     window.reserve(2 * h + 1);
@@ -62,7 +71,7 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
         if (five) fill();
         for (double& w : window) w = std::abs(w - median);
         const double sigma = kMadToSigma * MedianOf(window);
-        if (deviation > k * std::max(sigma, kReadingResolution)) found.push_back({i, median});
+        if (deviation > k * std::max(sigma, least)) found.push_back({i, median});
     }
     return found;
 }

@@ -23,10 +23,12 @@ struct Replacement {
     double median = 0;
 };
 
-// The readings of `values` further than k robust standard deviations
-// (kMadToSigma times the median absolute deviation, at least
-// kReadingResolution) from the median of their window: the reading and up to
-// `halfWidth` on each side, fewer at the ends. Each is judged among the
+// The readings of `values` further than k robust standard deviations from
+// the median of their window: the reading and up to `halfWidth` on each side,
+// fewer at the ends. The robust standard deviation is kMadToSigma times the
+// window's median absolute deviation, and at least kReadingResolution and the
+// series' own noise (kMadToSigma times the median step from one reading to
+// the next, over the square root of 2). Each reading is judged among the
 // readings as given, and its replacement is that median. In index order.
 std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth);
 

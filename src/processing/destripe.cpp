@@ -1,7 +1,7 @@
 #include "processing/destripe.h"
 
 #include "processing/robust.h"
-#include "processing/sidebyside.h"
+#include "common/sidebyside.h"
 #include "processing/traverses.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "arrange/arrange.h"
 #include "common/timeseries.h"
-#include "processing/sidebyside.h"
+#include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,7 @@
+#include "batch/folderrun.h"
 #include "common/errors.h"
+#include "export/export.h"
+#include "pipeline/opensurvey.h"
 
 #include "gdaltools.h"
 #include "testapp.h"
@@ -6,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -91,6 +95,126 @@ TEST_F(QgradTest, ArrangeWritesBesideTheSurveyAndPrintsThePaths) {
     EXPECT_EQ(paths[1], dir_.filePath("GPS_DIFF_line 2.txt"));
     EXPECT_EQ(paths[2], dir_.filePath("GPS_DIFF_line 2.bas"));
     for (const QString& p : paths) EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
+}
+
+// The same survey or folder through the library, processed as the flags say.
+class ProcessingFlagsTest : public QgradTest {
+protected:
+    static QByteArray Read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(cannot read " + path.toLocal8Bit() + ")");
+    }
+    // The point files and the report of `survey` written by the library into `folder`.
+    QStringList Direct(const QString& survey, const qgrad::ProcessingSettings& settings, const QString& folder) {
+        qgrad::OpeningOptions options;
+        options.processing = settings;
+        options.keepProfiles = false;
+        qgrad::OpenedSurvey s;
+        qgrad::OpenSurvey(survey, options, s);
+        const qgrad::ExportPaths paths = qgrad::MakeExportPaths(folder, s.fileName);
+        qgrad::PointExtent extent;
+        qgrad::WritePointFiles(paths, s.points, extent);
+        const QString report = qgrad::ProcessingReportPath(paths);
+        qgrad::WriteProcessingReport(report, qgrad::ProcessingReportText(s.processing, s.fileName.toStdString()));
+        return {paths.absoluteFile, paths.gradientFile, report};
+    }
+};
+
+TEST_F(ProcessingFlagsTest, FlagsWriteWhatTheLibraryWrites) {
+    qgrad::ProcessingSettings despike;
+    despike.despike.on = true;
+    qgrad::ProcessingSettings strict = despike;
+    strict.despike.k = 3.5;
+    strict.destripe.level = qgrad::LevelEstimate::Mean;
+    qgrad::ProcessingSettings lag;
+    lag.lag.mode = qgrad::LagMode::Fixed;
+    lag.lag.seconds = -0.3;
+    qgrad::ProcessingSettings all = despike;
+    all.destripe.level = qgrad::LevelEstimate::Median;
+    all.lag.mode = qgrad::LagMode::Auto;
+    const struct {
+        const char* name;
+        QStringList flags;
+        qgrad::ProcessingSettings settings;
+    } cases[] = {
+        {"despike", {"--despike"}, despike},
+        {"despike with K, destripe by the mean", {"--despike=3.5", "--destripe=mean"}, strict},
+        {"a lag as set", {"--lag=-0.3"}, lag},
+        {"every stage", {"--lag=auto", "--destripe", "--despike"}, all},
+    };
+    // The sample with a spike in the first sensor's gradient.
+    QByteArray sample = Read(kSample);
+    QList<QByteArray> lines = sample.split('\n');
+    QList<QByteArray> cells = lines[1000].split(';');
+    cells[5] = "900";
+    lines[1000] = cells.join(';');
+    Write(lines.join('\n'), "run.csv");
+    const Result plain = Qgrad({"arrange", dir_.filePath("run.csv")});
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run_processing.txt")));
+    const QByteArray unprocessed = Read(dir_.filePath("GPS_ABS_run.txt")) + Read(dir_.filePath("GPS_DIFF_run.txt"));
+    for (const auto& c : cases) {
+        const Result r = Qgrad(QStringList{"arrange", dir_.filePath("run.csv")} + c.flags);
+        ASSERT_EQ(r.code, 0) << c.name << ": " << r.err.toStdString();
+        const QStringList printed = QString::fromLocal8Bit(r.out).trimmed().split('\n');
+        ASSERT_EQ(printed.size(), 4) << c.name;
+        EXPECT_EQ(printed[3], dir_.filePath("GPS_DIFF_run_processing.txt")) << c.name;
+        QTemporaryDir direct;
+        const QStringList expected = Direct(dir_.filePath("run.csv"), c.settings, direct.path() + "/");
+        EXPECT_EQ(Read(printed[0]), Read(expected[0])) << c.name;
+        EXPECT_EQ(Read(printed[1]), Read(expected[1])) << c.name;
+        EXPECT_EQ(Read(printed[3]), Read(expected[2])) << c.name;
+        EXPECT_NE(Read(printed[0]) + Read(printed[1]), unprocessed) << c.name;
+        // The report on standard error too, with LF line ends.
+        EXPECT_EQ(r.err, Read(expected[2]).replace("\r\n", "\n")) << c.name;
+    }
+}
+
+TEST_F(ProcessingFlagsTest, FolderFlagsWriteWhatTheLibraryWrites) {
+    const QString samples = QString(QGRAD_SAMPLES) + "/field-2026-05-14";
+    QDir().mkpath(dir_.filePath("cli"));
+    QDir().mkpath(dir_.filePath("lib"));
+    for (const QString& name : QDir(samples).entryList({"*.csv"})) {
+        QFile::copy(samples + "/" + name, dir_.filePath("cli/" + name));
+        QFile::copy(samples + "/" + name, dir_.filePath("lib/" + name));
+    }
+    const Result r = Qgrad({"arrange-folder", dir_.filePath("cli"), "all", "--lag=auto", "--despike", "--destripe"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+
+    struct NoSteps : qgrad::FolderRunSteps {
+        void BeforeFile(int, int, const QString&) override {}
+        void Show(qgrad::OpenedSurvey&) override {}
+        void AfterFile() override {}
+    } steps;
+    qgrad::OpeningOptions options;
+    options.processing.lag.mode = qgrad::LagMode::Auto;
+    options.processing.despike.on = true;
+    options.processing.destripe.level = qgrad::LevelEstimate::Median;
+    const qgrad::FolderRunResult run = qgrad::RunFolder(dir_.filePath("lib") + "/", "all.txt", options, steps);
+    ASSERT_EQ(run.end, qgrad::FolderRunEnd::Completed);
+    // The folder's lag is one estimate over all its surveys.
+    EXPECT_EQ(QString::fromStdString(run.processingReport).count("lag: "), 3);
+    for (const char* name : {"GPS_ABS_all.txt", "GPS_DIFF_all.txt", "GPS_DIFF_all.bas"}) {
+        QByteArray cli = Read(dir_.filePath(QString("cli/") + name));
+        QByteArray lib = Read(dir_.filePath(QString("lib/") + name));
+        // The script names its own folder.
+        lib.replace(dir_.filePath("lib").toLocal8Bit(), dir_.filePath("cli").toLocal8Bit());
+        EXPECT_EQ(cli, lib) << name;
+    }
+    EXPECT_EQ(Read(dir_.filePath("cli/GPS_DIFF_all_processing.txt")).replace("\r\n", "\n"),
+              QByteArray::fromStdString(run.processingReport));
+}
+
+TEST_F(ProcessingFlagsTest, FlagsItCannotReadEndInUsage) {
+    QFile::copy(kSample, dir_.filePath("run.csv"));
+    const QString survey = dir_.filePath("run.csv");
+    for (const QStringList& flags : {QStringList{"--despike=x"}, QStringList{"--despike=0"}, QStringList{"--lag"},
+                                     QStringList{"--lag=soon"}, QStringList{"--destripe=mode"}, QStringList{"--smooth"}}) {
+        const Result r = Qgrad(QStringList{"arrange", survey} + flags);
+        EXPECT_EQ(r.code, 1) << flags.join(' ').toStdString();
+        EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run.txt"))) << flags.join(' ').toStdString();
+    }
+    EXPECT_EQ(Qgrad({"arrange-folder", dir_.path(), "all", "--destripe=max"}).code, 1);
 }
 
 }  // namespace

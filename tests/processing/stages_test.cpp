@@ -44,6 +44,10 @@ TEST(HampelTest, FindsTheReadingsFarFromTheirWindowsMedian) {
         {"a wide window sees past three", {0, 0.1, 0, 8, 8, 8, 0.1, 0, 0.1, 0}, 5, 3, {3, 4, 5}, {0.1, 0.1, 0.1}},
         {"a narrow one does not", {0, 0.1, 0, 8, 8, 8, 0.1, 0, 0.1, 0}, 5, 2, {}, {}},
         {"a step is no spike", {0, 0.1, 0, 0.1, 10, 10.1, 10, 10.1}, 5, 2, {}, {}},
+        // Three readings of the window agree by chance; the series' noise
+        // shows 0.55 is not far off.
+        {"noise is not spikes", {0.3, -0.3, 0.25, 0, 0, 0.55, 0, -0.28, 0.29, -0.3, 0.31}, 5, 2, {}, {}},
+        {"a spike in noise", {0.3, -0.3, 0.25, 0, 0, 5.5, 0, -0.28, 0.29, -0.3, 0.31}, 5, 2, {5}, {0}},
     };
     for (const auto& c : cases) {
         const std::vector<Replacement> found = HampelOutliers(c.values, c.k, c.halfWidth);

@@ -2,6 +2,7 @@
 
 #include "arrange/arrange.h"
 #include "common/errors.h"
+#include "common/numtext.h"
 #include "mapview/overlay.h"
 
 #include <QDir>
@@ -57,9 +58,16 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     });
 }
 
-// The profiles with the gradients the processing made of the points: a
-// profile point and an arranged point of the same row and channel hold the
-// same reading.
+double WrittenValue(double v) {
+    char text[kNumberTextCapacity];
+    double written = 0;
+    TryParseNumber(std::string_view(text, WritePointValue(text, v) - text), written);
+    return written;
+}
+
+// The profiles with the gradients the processing made of the points, as the
+// gradient point file writes them: a profile point and an arranged point of
+// the same row and channel hold the same reading.
 void ProcessedProfiles(OpenedSurvey& s) {
     const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
     for (int k = 0; k < kChannels; ++k) {
@@ -71,7 +79,7 @@ void ProcessedProfiles(OpenedSurvey& s) {
             if (gradients[r + SurveyTable::kHeadingRows].empty()) continue;
             while (i < index.row[k].size() && index.row[k][i] < r) ++i;
             if (i < index.row[k].size() && index.row[k][i] == r)
-                profile[j].gradient = s.points.value(PointTable::Gradient, index.point[k][i]);
+                profile[j].gradient = WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i]));
             ++j;
         }
     }

@@ -47,11 +47,9 @@ ChannelPoints IndexChannelPoints(const SurveyTable& arranged, std::size_t pointC
 }
 
 void ScatterByChannel(const ChannelPoints& index, const PerChannel& values, PointTable table, ArrangedPoints& points) {
-    std::array<std::size_t, kChannels> next{};
-    for (std::size_t p = 0; p < index.channel.size(); ++p) {
-        const int k = index.channel[p];
-        points.setValue(table, p, values[k][next[k]++]);
-    }
+    std::array<const double*, kChannels> next;
+    for (int k = 0; k < kChannels; ++k) next[k] = values[k].data();
+    for (std::size_t p = 0; p < index.channel.size(); ++p) points.setValue(table, p, *next[index.channel[p]]++);
 }
 
 LocalFrame::LocalFrame(double originLon, double originLat) : lon0_(originLon), lat0_(originLat) {

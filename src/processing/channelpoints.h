@@ -38,11 +38,12 @@ using PerChannel = std::array<std::vector<double>, kChannels>;
 // once per channel. `out` keeps its memory from one gathering to the next.
 template <typename Get>
 void GatherByChannel(const ChannelPoints& index, Get&& get, PerChannel& out) {
+    std::array<double*, kChannels> next;
     for (int k = 0; k < kChannels; ++k) {
-        out[k].clear();
-        out[k].reserve(index.point[k].size());
+        out[k].resize(index.point[k].size());
+        next[k] = out[k].data();
     }
-    for (std::size_t p = 0; p < index.channel.size(); ++p) out[index.channel[p]].push_back(get(p));
+    for (std::size_t p = 0; p < index.channel.size(); ++p) *next[index.channel[p]]++ = get(p);
 }
 
 // Sets the values of one table from `values`, gathered as GatherByChannel does.

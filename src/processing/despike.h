@@ -28,7 +28,8 @@ struct Replacement {
 // fewer at the ends. The robust standard deviation is kMadToSigma times the
 // window's median absolute deviation, and at least kReadingResolution and the
 // series' own noise (kMadToSigma times the median step from one reading to
-// the next, over the square root of 2). Each reading is judged among the
+// the next, over the square root of 2; of a long series, the steps of at
+// most 65,536 readings spread evenly along it). Each reading is judged among the
 // readings as given, and its replacement is that median. In index order.
 std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth);
 

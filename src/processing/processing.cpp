@@ -7,12 +7,12 @@ namespace qgrad {
 ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, ArrangedPoints& points,
                                const ProcessingSettings& settings, const LagEstimate* estimate) {
     ProcessingReport report;
-    if (!settings.AnyOn() || points.size() == 0) return report;
+    if (!settings.AnyOn()) return report;
     ChannelPoints index = IndexChannelPoints(arranged, points.size());
     if (settings.lag.mode != LagMode::Off) {
         LagReport lag;
         lag.settings = settings.lag;
-        lag.applied = index.complete;
+        lag.applied = index.complete && points.size() > 0;
         if (lag.applied) {
             const RowFixes fixes = ReadRowFixes(arranged);
             if (settings.lag.mode == LagMode::Fixed) {

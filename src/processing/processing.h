@@ -20,8 +20,8 @@ struct LagReport {
     double seconds = 0;
     // What LagMode::Auto found.
     std::optional<LagEstimate> estimate;
-    // False when the lag could not be applied: the times do not advance or
-    // the arrangement stopped early.
+    // False when the lag could not be applied: the times do not advance, the
+    // arrangement stopped early or made no point.
     bool applied = true;
 };
 

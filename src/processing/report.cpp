@@ -15,7 +15,7 @@ std::string Line(std::size_t dataRow) { return std::to_string(FileLineOfRow(data
 void LagText(const LagReport& lag, std::string& out) {
     out += "lag: ";
     if (!lag.applied) {
-        out += "not applied: the times do not advance or the arrangement stopped early\n";
+        out += "not applied: the times do not advance, or the arrangement stopped early or made no point\n";
         return;
     }
     if (!lag.estimate) {

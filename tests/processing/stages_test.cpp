@@ -203,7 +203,8 @@ TEST(ReportTest, SaysWhatEachStageDid) {
         {"nothing to compare", alone,
          "Processing of run.csv\nlag: no reliable estimate (no pairs of opposite traverses to compare), 0 s used\n"},
         {"lag not applied", stuck,
-         "Processing of run.csv\nlag: not applied: the times do not advance or the arrangement stopped early\n"},
+         "Processing of run.csv\nlag: not applied: the times do not advance, or the arrangement stopped early or made "
+         "no point\n"},
         {"spikes by their file lines", despiked,
          "Processing of run.csv\ndespike: 2 spikes (K 5.00, half-width 2)\n"
          "  channel 1 field, line 5: 48123.5 -> 48001.0\n"

@@ -235,4 +235,45 @@ TEST(LagSurveyTest, NoiseAloneGivesNoReliableEstimate) {
     for (std::size_t i = 0; i < before.size(); ++i) ASSERT_EQ(a.points.lon(i), before.lon(i));
 }
 
+TEST(ProcessSurveyTest, SurveysWithoutWholePoints) {
+    ProcessingSettings all;
+    all.lag.mode = LagMode::Fixed;
+    all.lag.seconds = 0.3;
+    all.despike.on = true;
+    all.destripe.level = LevelEstimate::Median;
+    SurveyShape bare;
+    bare.sensors = 0;
+    SurveyShape broken;
+    broken.traverses = 1;
+    const struct {
+        const char* name;
+        SurveyShape shape;
+        std::size_t brokenRow;  // a reading that is not a number stops the arrangement there
+        bool arranged;
+    } cases[] = {
+        {"no sensor at all", bare, 0, true},
+        {"the arrangement stops early", broken, 200, false},
+    };
+    for (const auto& c : cases) {
+        SyntheticSurvey s = MakeSurvey(c.shape);
+        if (c.brokenRow) {
+            const std::size_t row = SurveyTable::kHeadingRows + c.brokenRow;
+            ColumnRewriter out(s.table.column(5));
+            out.Set(row, "x");
+            out.Finish();
+        }
+        ArrangedPoints points;
+        EXPECT_EQ(ArrangeToGps(s.table, s.geometry, true, points), c.arranged) << c.name;
+        const ArrangedPoints before = points;
+        const ProcessingReport report = ProcessSurvey(s.table, s.geometry, points, all);
+        ASSERT_TRUE(report.lag && report.despike && report.destripe) << c.name;
+        EXPECT_FALSE(report.lag->applied) << c.name;
+        EXPECT_EQ(report.lag->seconds, 0) << c.name;
+        for (std::size_t i = 0; i < points.size(); ++i) ASSERT_EQ(points.lon(i), before.lon(i)) << c.name;
+        EXPECT_TRUE(report.despike->spikes.empty()) << c.name;
+        // Only the readings placed before the stop are levelled.
+        EXPECT_EQ(report.destripe->levels.size(), points.size() == 0 ? 0u : 4u) << c.name;
+    }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "arrange/geodistance.h"
 #include "common/numtext.h"
+#include "common/sidebyside.h"
 #include "common/timeseries.h"
 #include "survey/reader.h"
 
@@ -362,17 +363,12 @@ RowFixes ReadRowFixes(const SurveyTable& arranged) {
         v.reserve(arranged.dataRowCount());
         for (std::size_t r = kFirst; r < arranged.rowCount(); ++r) v.push_back(CellNumber(arranged, c, r));
     };
-    auto positions = std::async(std::launch::async, [&] {
-        column(1, fixes.lat);
-        column(2, fixes.lon);
-    });
-    try {
-        column(0, fixes.seconds);
-    } catch (...) {
-        positions.wait();
-        throw;
-    }
-    positions.get();
+    RunSideBySide(
+        [&] {
+            column(1, fixes.lat);
+            column(2, fixes.lon);
+        },
+        [&] { column(0, fixes.seconds); });
     constexpr double kDay = 86400;
     double day = 0;
     double previous = 0;

@@ -157,8 +157,9 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
             EXPECT_TRUE(panel.contains(b->geometry())) << size.width() << ": " << b->objectName().toStdString();
             for (const QRect& other : taken) EXPECT_FALSE(other.intersects(b->geometry())) << size.width();
             taken.push_back(b->geometry());
-            if (auto* button = qobject_cast<QPushButton*>(b))
+            if (auto* button = qobject_cast<QPushButton*>(b)) {
                 EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width()) << size.width();
+            }
         }
         EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
     }

@@ -100,5 +100,49 @@
         <source>GIS export</source>
         <translation>Экспорт в ГИС</translation>
     </message>
+    <message>
+        <source>PROCESSING:</source>
+        <translation>ОБРАБОТКА:</translation>
+    </message>
+    <message>
+        <source>despike, K</source>
+        <translation>убрать выбросы, K</translation>
+    </message>
+    <message>
+        <source>Replace readings further than K robust deviations from their neighbours&apos; median</source>
+        <translation>Заменить отсчёты, отстоящие от медианы соседей более чем на K робастных отклонений</translation>
+    </message>
+    <message>
+        <source>no destripe</source>
+        <translation>без выравнивания</translation>
+    </message>
+    <message>
+        <source>destripe: median</source>
+        <translation>выравнивание: медиана</translation>
+    </message>
+    <message>
+        <source>destripe: mean</source>
+        <translation>выравнивание: среднее</translation>
+    </message>
+    <message>
+        <source>Take each sensor&apos;s level off each traverse</source>
+        <translation>Вычесть уровень каждого датчика на каждом проходе</translation>
+    </message>
+    <message>
+        <source>no lag</source>
+        <translation>без задержки</translation>
+    </message>
+    <message>
+        <source>lag, s:</source>
+        <translation>задержка, с:</translation>
+    </message>
+    <message>
+        <source>lag: auto</source>
+        <translation>задержка: авто</translation>
+    </message>
+    <message>
+        <source>Place each reading at the position this many seconds after it</source>
+        <translation>Ставить каждый отсчёт в позицию, взятую на столько секунд позже</translation>
+    </message>
 </context>
 </TS>

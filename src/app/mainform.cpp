@@ -27,6 +27,8 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPainter>
@@ -64,6 +66,12 @@ const char* const kAverageHeadingKey = "options/averageHeading";
 const char* const kLevelSignalsKey = "options/arrangeSignalLevels";
 const char* const kPaletteKey = "result/palette";  // as qgrad grid --palette takes it
 const char* const kClipKey = "result/clip";        // as qgrad grid --clip takes it
+const char* const kDespikeKey = "processing/despike";
+const char* const kDespikeKKey = "processing/despikeK";
+const char* const kDestripeKey = "processing/destripe";  // 0 off, 1 median, 2 mean
+const char* const kLagKey = "processing/lag";            // 0 off, 1 seconds, 2 auto
+const char* const kLagSecondsKey = "processing/lagSeconds";
+constexpr int kProcessingHeight = 28;
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
@@ -158,6 +166,7 @@ void TMainForm::CreateControls() {
         box->hide();
     }
 
+    CreateProcessingPanel();
     DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowClicked, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
@@ -272,6 +281,47 @@ void TMainForm::CreateChart() {
     });
 }
 
+void TMainForm::CreateProcessingPanel() {
+    ProcessingPanel = new QWidget(TopPanel);
+    auto* row = new QHBoxLayout(ProcessingPanel);
+    row->setContentsMargins(8, 0, 8, 2);
+    row->setSpacing(4);
+    auto* title = new QLabel(tr("PROCESSING:"), ProcessingPanel);
+    DespikeCheckBox = new QCheckBox(tr("despike, K"), ProcessingPanel);
+    DespikeK = new QDoubleSpinBox(ProcessingPanel);
+    DespikeK->setRange(0.5, 50);
+    DespikeK->setDecimals(1);
+    DespikeK->setValue(5);
+    DespikeCheckBox->setToolTip(tr("Replace readings further than K robust deviations from their neighbours' median"));
+    DestripeCombo = new QComboBox(ProcessingPanel);
+    DestripeCombo->addItems({tr("no destripe"), tr("destripe: median"), tr("destripe: mean")});
+    DestripeCombo->setToolTip(tr("Take each sensor's level off each traverse"));
+    LagCombo = new QComboBox(ProcessingPanel);
+    LagCombo->addItems({tr("no lag"), tr("lag, s:"), tr("lag: auto")});
+    LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
+    LagSeconds = new QDoubleSpinBox(ProcessingPanel);
+    LagSeconds->setRange(-5, 5);
+    LagSeconds->setDecimals(2);
+    LagSeconds->setSingleStep(0.01);
+    for (QWidget* w : std::initializer_list<QWidget*>{title, DespikeCheckBox, DespikeK, DestripeCombo, LagCombo, LagSeconds})
+        row->addWidget(w);
+    row->addStretch(1);
+    // The settings take effect at the next opening.
+    connect(LagCombo, &QComboBox::currentIndexChanged, this,
+            [this](int mode) { LagSeconds->setEnabled(mode == 1); });
+    LagSeconds->setEnabled(false);
+}
+
+ProcessingSettings TMainForm::CurrentProcessing() const {
+    ProcessingSettings p;
+    p.despike.on = DespikeCheckBox->isChecked();
+    p.despike.k = DespikeK->value();
+    p.destripe.level = std::array{LevelEstimate::Off, LevelEstimate::Median, LevelEstimate::Mean}[DestripeCombo->currentIndex()];
+    p.lag.mode = std::array{LagMode::Off, LagMode::Fixed, LagMode::Auto}[LagCombo->currentIndex()];
+    p.lag.seconds = LagSeconds->value();
+    return p;
+}
+
 void TMainForm::CreateShortcuts() {
     const std::pair<QKeySequence, QPushButton*> keys[] = {
         {QKeySequence::Open, BtnOpen},
@@ -293,6 +343,16 @@ void TMainForm::RestoreSettings() {
     AvgHeadingCheckBox->setChecked(settings_->value(kAverageHeadingKey, true).toBool());
     ArrSignalsCheckBox->setChecked(settings_->value(kLevelSignalsKey, true).toBool());
     connect(AvgHeadingCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kAverageHeadingKey, on); });
+    DespikeCheckBox->setChecked(settings_->value(kDespikeKey, false).toBool());
+    DespikeK->setValue(settings_->value(kDespikeKKey, 5.0).toDouble());
+    DestripeCombo->setCurrentIndex(std::clamp(settings_->value(kDestripeKey, 0).toInt(), 0, 2));
+    LagCombo->setCurrentIndex(std::clamp(settings_->value(kLagKey, 0).toInt(), 0, 2));
+    LagSeconds->setValue(settings_->value(kLagSecondsKey, 0.0).toDouble());
+    connect(DespikeCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kDespikeKey, on); });
+    connect(DespikeK, &QDoubleSpinBox::valueChanged, this, [this](double k) { settings_->setValue(kDespikeKKey, k); });
+    connect(DestripeCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kDestripeKey, i); });
+    connect(LagCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kLagKey, i); });
+    connect(LagSeconds, &QDoubleSpinBox::valueChanged, this, [this](double s) { settings_->setValue(kLagSecondsKey, s); });
     connect(ArrSignalsCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kLevelSignalsKey, on); });
 }
 
@@ -380,7 +440,9 @@ void TMainForm::FormResize() {
     BtnGisExport->move(BtnArrangeAll->geometry().right() + 7, second.y());
     BtnRecent->move(BtnGisExport->geometry().right() + 7, second.y());
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
-    DataStringGrid->setGeometry(0, rowHeight, panelWidth, std::max(0, mapHeight - rowHeight));
+    ProcessingPanel->setGeometry(0, rowHeight, panelWidth, kProcessingHeight);
+    const int gridTop = rowHeight + kProcessingHeight;
+    DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
     // Markers whose positions leave the pixel range keep their places.
     try {
@@ -444,6 +506,7 @@ OpeningOptions TMainForm::CurrentOpeningOptions() const {
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
     options.previousFrame = state_.frame;
+    options.processing = CurrentProcessing();
     return options;
 }
 
@@ -564,7 +627,10 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
         return;
     }
     RememberRecent(s.folder + s.fileName);
-    ShowStatus(tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size()));
+    QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size());
+    if (!state_.processingReport.empty())
+        summary += " - " + QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+    ShowStatus(summary);
     BtnArrangeAll->setEnabled(true);
 }
 
@@ -579,6 +645,11 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
     }
     state_.geometry = s.geometry;
     state_.arranged = s.arranged;
+    const ProcessingSettings processing = CurrentProcessing();
+    state_.processingReport =
+        processing.AnyOn() && s.reached >= OpeningStage::Processed
+            ? ProcessingReportText(s.processing, s.fileName.toLocal8Bit().toStdString())
+            : std::string();
     if (shown.map) {
         state_.trackLongitudes = std::move(s.track.lon);
         state_.trackLatitudes = std::move(s.track.lat);
@@ -653,7 +724,12 @@ void TMainForm::BtnSaveClick() {
     PointExtent extent;
     WritePointFiles(paths, state_.points, extent);
     WriteGriddingScript(paths, extent);
-    ShowWritten({paths.absoluteFile, paths.gradientFile, paths.scriptFile});
+    QStringList written = {paths.absoluteFile, paths.gradientFile, paths.scriptFile};
+    if (!state_.processingReport.empty()) {
+        written << ProcessingReportPath(paths);
+        WriteProcessingReport(written.back(), state_.processingReport);
+    }
+    ShowWritten(written);
     StartGridding(paths);
     ui_->SetBusyCursor(false);
 }
@@ -736,7 +812,15 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             diffModel_->EndUpdate();
             absModel_->EndUpdate();
             BtnArrangeAll->setEnabled(true);
-            ShowWritten({run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile});
+            {
+                QStringList written = {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile};
+                if (!run.processingReport.empty()) {
+                    written << ProcessingReportPath(run.paths);
+                    WriteProcessingReport(written.back(), run.processingReport);
+                }
+                state_.processingReport = run.processingReport;
+                ShowWritten(written);
+            }
             StartGridding(run.paths);
             break;
         case FolderRunEnd::EmptyFile:

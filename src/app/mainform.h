@@ -30,6 +30,8 @@
 class QCheckBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QComboBox;
+class QDoubleSpinBox;
 class QSlider;
 class QToolButton;
 class QCPAbstractPlottable;
@@ -79,6 +81,9 @@ struct ModuleState {
     QImage trackMapBitmap;
     // The map the gridding host made of the last save, once it has made it.
     std::optional<GriddedResult> result;
+    // What the processing did to the shown survey (or the folder), for the
+    // report beside the outputs; empty with every stage off.
+    std::string processingReport;
 };
 
 class TMainForm : public QWidget {
@@ -141,6 +146,13 @@ public:
     QWidget* ResultOverlay = nullptr;            // over the map: the gridded result's toggle and opacity
     QCheckBox* ResultOverlayCheckBox = nullptr;
     QSlider* ResultOpacity = nullptr;
+    // PROCESSING: the stages the next opening runs.
+    QWidget* ProcessingPanel = nullptr;
+    QCheckBox* DespikeCheckBox = nullptr;
+    QDoubleSpinBox* DespikeK = nullptr;
+    QComboBox* DestripeCombo = nullptr;
+    QComboBox* LagCombo = nullptr;
+    QDoubleSpinBox* LagSeconds = nullptr;
     QLabel* StatusBar = nullptr;                 // what was written, what runs, what is under the mouse
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
@@ -158,6 +170,8 @@ private:
     void CreateChart();
     void CouplePointTables();
     void CreateShortcuts();
+    void CreateProcessingPanel();
+    ProcessingSettings CurrentProcessing() const;
     void RestoreSettings();
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);

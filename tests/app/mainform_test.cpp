@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QSlider>
 #include <QTimer>
 #include <QDeadlineTimer>
@@ -328,6 +330,38 @@ TEST_F(MainFormTest, SaveToMapWritesThreeFilesAndStartsTheHost) {
     QByteArray script = ReadAll(folder + "GPS_DIFF_run001.bas");
     script.replace(folder.toLocal8Bit(), (other.path() + "/").toLocal8Bit());
     EXPECT_EQ(ReadAll(other.filePath("GPS_DIFF_run001.bas")), script);
+}
+
+TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
+    form_->DespikeCheckBox->setChecked(true);
+    form_->DespikeK->setValue(4);
+    form_->DestripeCombo->setCurrentIndex(1);  // median
+    Open(Copy(kSample, "run001.csv"));
+    ASSERT_TRUE(ui_->messages.empty());
+    form_->BtnSave->click();
+    EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->text().toStdString();
+
+    QTemporaryDir other;
+    ASSERT_TRUE(QFile::copy(kSample, other.filePath("run001.csv")));
+    QProcess qgrad;
+    qgrad.start(QGRAD_CLI, {"arrange", other.filePath("run001.csv"), "--despike=4", "--destripe=median"});
+    ASSERT_TRUE(qgrad.waitForFinished(60000));
+    ASSERT_EQ(qgrad.exitCode(), 0) << qgrad.readAllStandardError().toStdString();
+    for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001_processing.txt"})
+        EXPECT_EQ(ReadAll(other.filePath(name)), ReadAll(dir_.filePath(name))) << name;
+    // Processed points differ from the plain ones.
+    form_->DespikeCheckBox->setChecked(false);
+    form_->DestripeCombo->setCurrentIndex(0);
+    QTemporaryDir plain;
+    ASSERT_TRUE(QFile::copy(kSample, plain.filePath("run001.csv")));
+    qgrad.start(QGRAD_CLI, {"arrange", plain.filePath("run001.csv")});
+    ASSERT_TRUE(qgrad.waitForFinished(60000));
+    EXPECT_NE(ReadAll(plain.filePath("GPS_DIFF_run001.txt")), ReadAll(dir_.filePath("GPS_DIFF_run001.txt")));
+    // The group is kept between runs.
+    form_->DestripeCombo->setCurrentIndex(2);
+    MakeForm(std::make_unique<FakeMaps>());
+    EXPECT_EQ(form_->DestripeCombo->currentIndex(), 2);
+    EXPECT_FALSE(form_->DespikeCheckBox->isChecked());
 }
 
 TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {

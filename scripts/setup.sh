@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-tools-dev qt6-l10n-tools libqcustomplot-dev libgl-dev
+  qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libqcustomplot-dev libgl-dev
   libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev libgdal-dev
   libgtest-dev libbenchmark-dev
 )

@@ -69,18 +69,6 @@
         <translation>%1: отсчётов %2, точек %3</translation>
     </message>
     <message>
-        <source>Gridding done: %1</source>
-        <translation>Карта построена: %1</translation>
-    </message>
-    <message>
-        <source>Gridding ended without a map: see its window</source>
-        <translation>Построение карты завершилось без карты: см. его окно</translation>
-    </message>
-    <message>
-        <source>- gridding runs ...</source>
-        <translation>- строится карта ...</translation>
-    </message>
-    <message>
         <source>The folder run stopped at %1</source>
         <translation>Обработка папки остановлена на %1</translation>
     </message>
@@ -143,6 +131,18 @@
     <message>
         <source>Place each reading at the position this many seconds after it</source>
         <translation>Ставить каждый отсчёт в позицию, взятую на столько секунд позже</translation>
+    </message>
+    <message>
+        <source>Map ready: %1</source>
+        <translation>Карта готова: %1</translation>
+    </message>
+    <message>
+        <source>Gridding ended without a map</source>
+        <translation>Построение карты завершилось без карты</translation>
+    </message>
+    <message>
+        <source>Gridding %1 ...</source>
+        <translation>Строится карта по %1 ...</translation>
     </message>
 </context>
 </TS>

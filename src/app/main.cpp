@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     qgrad::InstallInterfaceLanguage();
     QApplication::setApplicationName("Quenor GRAD");
     qgrad::TMainForm form;
-    form.showMaximized();
+    form.ShowAsLastTime();
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {
         const QString survey = args[1];

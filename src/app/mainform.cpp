@@ -35,6 +35,7 @@
 #include <QSlider>
 #include <QSettings>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QProgressBar>
@@ -147,7 +148,7 @@ void TMainForm::CreateControls() {
     BtnRecent->setToolTip(tr("Surveys opened recently"));
     BtnRecent->setPopupMode(QToolButton::InstantPopup);
     BtnRecent->setMenu(new QMenu(BtnRecent));
-    BtnRecent->setGeometry(439, 8, 60, 25);
+    BtnRecent->setGeometry(439, 8, std::max(60, BtnRecent->sizeHint().width()), 25);
     BtnGisExport = MakeButton(ButtonPanel, "GIS EXPORT", 343, 8, 90, 25);
     BtnGisExport->setToolTip(tr("GeoTIFF, KMZ and GeoPackage of the gridded map"));
     BtnGisExport->setEnabled(false);
@@ -168,7 +169,7 @@ void TMainForm::CreateControls() {
 
     CreateProcessingPanel();
     DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
-    connect(DataStringGrid, &SurveyGrid::sampleRowClicked, this,
+    connect(DataStringGrid, &SurveyGrid::sampleRowChosen, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
 
     // Over the map's lower left corner: the gridded result over the picture.
@@ -189,6 +190,9 @@ void TMainForm::CreateControls() {
     connect(ResultOverlayCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
     connect(ResultOpacity, &QSlider::valueChanged, this, [this] { ShowMapPicture(); });
 
+    GriddingStatus = new QLabel(this);
+    GriddingStatus->setContentsMargins(6, 0, 6, 0);
+    GriddingStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     StatusBar = new QLabel(this);
     StatusBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
     StatusBar->setContentsMargins(6, 0, 6, 0);
@@ -276,9 +280,9 @@ void TMainForm::CreateChart() {
         g->setSelectable(QCP::stNone);
     }
     Profiles = new ProfileChart(Chart1, kChannels);
-    connect(Profiles, &ProfileChart::hovered, this, [this](const QString& text) {
-        if (!text.isEmpty()) ShowStatus(text);
-    });
+    // What lies under the mouse, in place of the last message while it is there.
+    connect(Profiles, &ProfileChart::hovered, this,
+            [this](const QString& text) { StatusBar->setText(text.isEmpty() ? lastMessage_ : text); });
 }
 
 void TMainForm::CreateProcessingPanel() {
@@ -337,9 +341,16 @@ void TMainForm::CreateShortcuts() {
     }
 }
 
+void TMainForm::ShowAsLastTime() {
+    // Maximised the first time; as the user left it after that.
+    if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray()))
+        showMaximized();
+    else
+        show();
+}
+
 void TMainForm::RestoreSettings() {
-    const QByteArray geometry = settings_->value(kGeometryKey).toByteArray();
-    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    restoreGeometry(settings_->value(kGeometryKey).toByteArray());
     AvgHeadingCheckBox->setChecked(settings_->value(kAverageHeadingKey, true).toBool());
     ArrSignalsCheckBox->setChecked(settings_->value(kLevelSignalsKey, true).toBool());
     connect(AvgHeadingCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kAverageHeadingKey, on); });
@@ -368,7 +379,11 @@ void TMainForm::RememberRecent(const QString& path) {
     settings_->setValue(kOpenFolderKey, QFileInfo(absolute).absolutePath());
 }
 
-void TMainForm::ShowStatus(const QString& text) { StatusBar->setText(text); }
+void TMainForm::ShowStatus(const QString& text) {
+    lastMessage_ = text;
+    StatusBar->setText(text);
+    StatusBar->setToolTip(text);  // the whole text where the line is too short
+}
 
 void TMainForm::ShowWritten(const QStringList& files) {
     QStringList names;
@@ -422,8 +437,11 @@ void TMainForm::FormResize() {
     // The client area lies above the status line.
     const int clientWidth = width();
     const int clientHeight = std::max(0, height() - kStatusHeight);
-    const int progressWidth = std::min(200, clientWidth / 3);
-    StatusBar->setGeometry(0, clientHeight, clientWidth - progressWidth, kStatusHeight);
+    // The status line: messages, then what the gridding host does, then the progress of the work.
+    const int progressWidth = std::min(200, clientWidth / 4);
+    const int griddingWidth = std::min(260, clientWidth / 4);
+    StatusBar->setGeometry(0, clientHeight, clientWidth - progressWidth - griddingWidth, kStatusHeight);
+    GriddingStatus->setGeometry(StatusBar->width(), clientHeight, griddingWidth, kStatusHeight);
     ArrangeAllProgress->setGeometry(clientWidth - progressWidth, clientHeight, progressWidth, kStatusHeight);
     const int chartHeight = clientHeight * 2 / 5;
     const int mapHeight = clientHeight - chartHeight;
@@ -435,10 +453,10 @@ void TMainForm::FormResize() {
     const int panelWidth = TopPanel->width();
     const bool oneRow = panelWidth >= 183 + BtnArrangeAll->width() + 6 + BtnGisExport->width() + 6 + BtnRecent->width() + 8;
     const int rowHeight = oneRow ? 41 : 70;
-    const QPoint second = oneRow ? QPoint(183, 8) : QPoint(8, 37);  // where ARRANGE ALL IN FOLDER starts
-    BtnArrangeAll->move(second);
-    BtnGisExport->move(BtnArrangeAll->geometry().right() + 7, second.y());
-    BtnRecent->move(BtnGisExport->geometry().right() + 7, second.y());
+    BtnArrangeAll->move(oneRow ? QPoint(183, 8) : QPoint(8, 37));
+    BtnGisExport->move(BtnArrangeAll->geometry().right() + 7, BtnArrangeAll->y());
+    // Narrow: the recent surveys beside SAVE TO MAP, the rest on the second row.
+    BtnRecent->move(oneRow ? QPoint(BtnGisExport->geometry().right() + 7, 8) : QPoint(BtnSave->geometry().right() + 7, 8));
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
     ProcessingPanel->setGeometry(0, rowHeight, panelWidth, kProcessingHeight);
     const int gridTop = rowHeight + kProcessingHeight;
@@ -512,6 +530,7 @@ OpeningOptions TMainForm::CurrentOpeningOptions() const {
 
 void TMainForm::BeginWork(const QString& progressFormat) {
     BtnOpen->setEnabled(false);
+    BtnRecent->setEnabled(false);
     BtnSave->setEnabled(false);
     BtnArrangeAll->setEnabled(false);
     BtnGisExport->setEnabled(false);
@@ -523,6 +542,7 @@ void TMainForm::BeginWork(const QString& progressFormat) {
 void TMainForm::EndWork() {
     ArrangeAllProgress->hide();
     BtnOpen->setEnabled(true);
+    BtnRecent->setEnabled(true);
     ui_->SetBusyCursor(false);
 }
 
@@ -675,6 +695,7 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
 void TMainForm::ClearSurveyViews() {
     // Nothing of the previous survey stays on show, also where the new one
     // was refused before its views were filled.
+    ++state_.surveysShown;
     state_.result.reset();
     ResultOverlay->hide();
     BtnGisExport->setEnabled(false);
@@ -683,13 +704,9 @@ void TMainForm::ClearSurveyViews() {
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
     SurveyMap->setPicture(QImage());
-    for (int k = 0; k < kChannels; ++k) {
-        Series(k + 1)->data()->clear();
-        Series(k + 1)->setVisible(false);
-    }
+    Profiles->Clear();
     state_.positionLon.clear();
     state_.positionLat.clear();
-    Chart1->replot(QCustomPlot::rpQueuedReplot);
     ImgStart->hide();
     ImgEnd->hide();
 }
@@ -710,12 +727,9 @@ void TMainForm::ShowProfiles(ShownSurvey& shown) {
         names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
     }
     Profiles->ProfilesChanged(visible, names);
-    // The axes span the profiles on show.
-    Chart1->xAxis->rescale(true);
-    Chart1->yAxis->rescale(true);
+    Profiles->ResetView();  // the axes span the profiles on show
     state_.positionLon = std::move(s.positionLon);
     state_.positionLat = std::move(s.positionLat);
-    Chart1->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void TMainForm::BtnSaveClick() {
@@ -737,17 +751,40 @@ void TMainForm::BtnSaveClick() {
 void TMainForm::StartGridding(const ExportPaths& paths) {
     const QString picture = ReplaceExtension(paths.gridFile, ".png");
     const QDateTime started = QDateTime::currentDateTime();
-    const QString written = StatusBar->text();
-    const bool running = host_->StartGriddingHost(paths.scriptFile, [this, paths, picture, started] {
-        const QFileInfo made(picture);
-        if (!made.exists() || made.lastModified() < started.addSecs(-1)) {
-            ShowStatus(tr("Gridding ended without a map: see its window"));
-            return;
-        }
-        ShowStatus(tr("Gridding done: %1").arg(QDir::toNativeSeparators(picture)));
-        ShowResult(paths);
+    const int survey = state_.surveysShown;  // the result belongs to the survey on show now
+    // The host writes its picture last and whole: once it is there the map is
+    // complete, while the host's own window may stay open long after.
+    auto made = [picture, started] {
+        const QFileInfo f(picture);
+        return f.exists() && f.lastModified() >= started.addSecs(-1);
+    };
+    auto* watch = new QTimer(this);
+    auto over = std::make_shared<bool>(false);
+    auto arrived = [=, this] {
+        if (*over) return;
+        *over = true;
+        watch->deleteLater();
+        GriddingStatus->setText(tr("Map ready: %1").arg(QFileInfo(picture).fileName()));
+        GriddingStatus->setToolTip(QDir::toNativeSeparators(picture));
+        if (survey == state_.surveysShown) ShowResult(paths);
+    };
+    connect(watch, &QTimer::timeout, this, [=] {
+        if (made()) arrived();
     });
-    if (running) ShowStatus(written + " " + tr("- gridding runs ..."));
+    watch->start(500);
+    const bool running = host_->StartGriddingHost(paths.scriptFile, [=, this] {
+        if (made()) return arrived();
+        if (*over) return;
+        *over = true;
+        watch->deleteLater();
+        GriddingStatus->setText(tr("Gridding ended without a map"));
+    });
+    if (!running) {
+        *over = true;
+        watch->deleteLater();
+        return;
+    }
+    GriddingStatus->setText(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
 }
 
 void TMainForm::BtnArrangeAllClick() {

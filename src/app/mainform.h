@@ -84,6 +84,7 @@ struct ModuleState {
     // What the processing did to the shown survey (or the folder), for the
     // report beside the outputs; empty with every stage off.
     std::string processingReport;
+    int surveysShown = 0;  // counts the surveys shown, so a late result finds its own
 };
 
 class TMainForm : public QWidget {
@@ -116,6 +117,8 @@ public:
     // folder dropped on the window).
     void ArrangeFolder(const QString& folder);
     QStringList RecentFiles() const;
+    // Shows the window where and as large as it was at the end of the last run.
+    void ShowAsLastTime();
 
     const ModuleState& state() const { return state_; }
     // An opening or a folder run is under way on the worker; the commands
@@ -153,7 +156,8 @@ public:
     QComboBox* DestripeCombo = nullptr;
     QComboBox* LagCombo = nullptr;
     QDoubleSpinBox* LagSeconds = nullptr;
-    QLabel* StatusBar = nullptr;                 // what was written, what runs, what is under the mouse
+    QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
+    QLabel* GriddingStatus = nullptr;            // what the gridding host does
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
@@ -212,6 +216,7 @@ private:
     PointTableModel* diffModel_ = nullptr;
     PointTableModel* absModel_ = nullptr;
     std::unique_ptr<QSettings> settings_;
+    QString lastMessage_;  // the status line's message, back when the mouse leaves the profiles
     std::unique_ptr<BackgroundJob> job_;
 };
 

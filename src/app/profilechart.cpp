@@ -17,13 +17,22 @@ QColor ChannelColour(int channel) {
 
 ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), chart_(chart), channels_(channels) {
     chart_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    chart_->legend->setVisible(false);
+    chart_->legend->setVisible(true);
     QFont font("Verdana");
     font.setPixelSize(10);
     chart_->legend->setFont(font);
     chart_->legend->setBrush(QColor(255, 255, 255, 200));
     chart_->legend->setRowSpacing(0);
-    chart_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    chart_->legend->setColumnSpacing(4);
+    // The legend in a row of its own above the plot: it never hides a profile.
+    chart_->axisRect()->insetLayout()->take(chart_->legend);
+    chart_->axisRect()->insetLayout()->simplify();
+    chart_->plotLayout()->insertRow(0);
+    chart_->plotLayout()->addElement(0, 0, chart_->legend);
+    chart_->plotLayout()->setRowStretchFactor(0, 0.001);
+    chart_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    chart_->legend->setWrap(6);
+    chart_->legend->setMargins(QMargins(2, 1, 2, 1));
     for (int k = 0; k < channels_; ++k) {
         QPen pen(ChannelColour(k), 1);
         pen.setCapStyle(Qt::RoundCap);
@@ -38,7 +47,10 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
     connect(chart_, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) { ResetView(); });
     connect(chart_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
         const std::optional<PointUnderMouse> p = PointAt(e->pos());
-        emit hovered(p ? tr("Channel %1: %2 m, %3 nT/m").arg(p->channel + 1).arg(p->distance, 0, 'f', 2).arg(p->gradient)
+        emit hovered(p ? tr("Channel %1: %2 m, %3 nT/m")
+                             .arg(p->channel + 1)
+                             .arg(p->distance, 0, 'f', 2)
+                             .arg(p->gradient, 0, 'f', 2)
                        : QString());
     });
 }
@@ -50,13 +62,22 @@ void ProfileChart::ProfilesChanged(const std::array<bool, 12>& shown, const std:
     for (int k = 0; k < channels_; ++k) {
         QCPGraph* g = chart_->graph(k);
         g->setName(names[k]);
-        if (!g->data()->isEmpty()) {
-            g->addToLegend();
-            any = true;
-        }
+        if (!g->data()->isEmpty()) g->addToLegend();
         ApplyVisibility(k);
     }
-    chart_->legend->setVisible(any);
+}
+
+void ProfileChart::Clear() {
+    hiddenByUser_ = {};
+    shown_ = {};
+    for (int k = 0; k < channels_; ++k) {
+        chart_->graph(k)->data()->clear();
+        chart_->graph(k)->setVisible(false);
+    }
+    chart_->legend->clearItems();
+    chart_->xAxis->setRange(0, 1000);
+    chart_->yAxis->setRange(0, 5);
+    chart_->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void ProfileChart::ToggleChannel(int channel) {
@@ -75,6 +96,8 @@ void ProfileChart::ApplyVisibility(int channel) {
 void ProfileChart::ResetView() {
     chart_->xAxis->rescale(true);
     chart_->yAxis->rescale(true);
+    // A little room above the highest peak and below the lowest.
+    chart_->yAxis->scaleRange(1.05);
     chart_->replot(QCustomPlot::rpQueuedReplot);
 }
 

@@ -35,6 +35,8 @@ public:
     // with points, and keeps the ones the user hid hidden. `shown` says which
     // the survey shows.
     void ProfilesChanged(const std::array<bool, 12>& shown, const std::array<QString, 12>& names);
+    // A new survey: no profiles, no legend, the channels all shown again.
+    void Clear();
     // Shows or hides a channel as the legend does.
     void ToggleChannel(int channel);
     bool HiddenByUser(int channel) const { return hiddenByUser_[channel]; }

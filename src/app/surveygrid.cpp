@@ -66,7 +66,10 @@ SurveyGrid::SurveyGrid(const SurveyTable& table, QWidget* parent) : QWidget(pare
     // The frozen rows follow the sample rows sideways.
     connect(samples_->horizontalScrollBar(), &QScrollBar::valueChanged, headings_->horizontalScrollBar(),
             &QScrollBar::setValue);
-    connect(samples_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit sampleRowClicked(index.row()); });
+    connect(samples_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) emit sampleRowChosen(current.row());
+            });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -89,6 +92,7 @@ void SurveyGrid::BeginUpdate() {
 void SurveyGrid::EndUpdate() {
     headingModel_->EndUpdate();
     sampleModel_->EndUpdate();
+    samples_->scrollToTop();  // a new survey starts at its first row
 }
 
 }  // namespace qgrad

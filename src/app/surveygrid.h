@@ -30,8 +30,8 @@ public:
     void FitColumn(int column);
 
 signals:
-    // A sample row (0 = the first data row) was clicked.
-    void sampleRowClicked(int row);
+    // A sample row (0 = the first data row) was chosen, by the mouse or the keys.
+    void sampleRowChosen(int row);
 
 private:
     QTableView* headings_;

@@ -1,6 +1,7 @@
 #include "common/language.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -16,17 +17,23 @@ QString InterfaceLanguage() {
 
 QString InstallInterfaceLanguage(const QString& language) {
     const QString wanted = language.isEmpty() ? InterfaceLanguage() : language;
-    // One translator for the program's run, replaced when the language changes.
-    static std::unique_ptr<QTranslator> installed;
-    if (installed) {
-        QCoreApplication::removeTranslator(installed.get());
-        installed.reset();
+    // The program's own translation and Qt's (dialogs, message boxes), for
+    // the program's run; replaced when the language changes.
+    static std::unique_ptr<QTranslator> installed[2];
+    for (auto& t : installed) {
+        if (t) QCoreApplication::removeTranslator(t.get());
+        t.reset();
     }
     if (wanted == "en") return wanted;
-    auto translator = std::make_unique<QTranslator>();
-    if (!translator->load(":/i18n/qgrad_" + wanted + ".qm")) return "en";
-    QCoreApplication::installTranslator(translator.get());
-    installed = std::move(translator);
+    auto own = std::make_unique<QTranslator>();
+    if (!own->load(":/i18n/qgrad_" + wanted + ".qm")) return "en";
+    QCoreApplication::installTranslator(own.get());
+    installed[0] = std::move(own);
+    auto qt = std::make_unique<QTranslator>();
+    if (qt->load("qtbase_" + wanted, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qt.get());
+        installed[1] = std::move(qt);
+    }
     return wanted;
 }
 

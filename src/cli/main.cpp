@@ -7,6 +7,7 @@
 #include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
+#include "gridhost/interrupt.h"
 #include "gridviewer.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <unistd.h>
 #include <memory>
@@ -183,8 +185,10 @@ int Run(const std::vector<QString>& args) {
         const std::optional<GridCommand> grid = ParseGridCommand(args);
         if (!grid) return Usage();
         Progress progress;
-        const GridRunResult run = RunGridHost(args[1], grid->options,
-                                              [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        std::atomic<bool> cancel{false};
+        const CancelOnInterrupt interrupt(cancel);
+        const GridRunResult run = RunGridHost(
+            args[1], grid->options, [&](int rows, int count) { progress.Show(rows, count, "kriging"); }, &cancel);
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);
         for (const QString& p : run.gisFiles) PrintPath(p);

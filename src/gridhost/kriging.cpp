@@ -55,6 +55,17 @@ std::vector<std::array<double, 2>> ConvexHull(const PlanePoints& p) {
     return hull;
 }
 
+// The area a counter-clockwise hull encloses (the shoelace formula).
+double HullArea(const std::vector<std::array<double, 2>>& hull) {
+    double twice = 0;
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+        const auto& a = hull[i];
+        const auto& b = hull[(i + 1) % hull.size()];
+        twice += a[0] * b[1] - b[0] * a[1];
+    }
+    return twice / 2;
+}
+
 // Where the horizontal line at y crosses the hull: [left, right], or an
 // empty interval.
 std::pair<double, double> HullSpan(const std::vector<std::array<double, 2>>& hull, double y, double tolerance) {
@@ -213,7 +224,8 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
         plane.z.push_back(d.z);
     }
     const auto hull = ConvexHull(plane);
-    if (hull.size() < 3) NoArea("all points lie on one line");
+    // Rounding can leave points of one slanting line a hull of a sliver.
+    if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
     g.z.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows),
                std::numeric_limits<double>::quiet_NaN());
     const auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };

@@ -286,6 +286,7 @@ TEST(Kriging, PointsThatSpanNoAreaOrNoFiniteExtentAreRefused) {
         {"two", {{37.5, 55.75, 1}, {37.5001, 55.7501, 2}}, "all points lie on one line"},
         {"collinear", {{37.5, 55.75, 1}, {37.5001, 55.7501, 2}, {37.5002, 55.7502, 3}, {37.5004, 55.7504, 4}},
          "all points lie on one line"},
+        {"collinear, off by rounding", {{37.5, 55.7, 1}, {37.6, 55.8, 2}, {37.7, 55.9, 3}}, "all points lie on one line"},
         {"one meridian", {{37.5, 55.75, 1}, {37.5, 55.76, 2}, {37.5, 55.77, 3}}, "one meridian or one parallel"},
         {"one parallel", {{37.5, 55.75, 1}, {37.6, 55.75, 2}, {37.7, 55.75, 3}}, "one meridian or one parallel"},
         {"±1e308 longitudes", {{-1e308, 0, 1}, {1e308, 0, 2}, {0, 1, 3}}, "not a finite number"},

@@ -88,7 +88,8 @@ void RefuseControlCharacters(const QString& path) {
     if (std::none_of(path.begin(), path.end(), [](QChar c) { return IsControl(c.unicode()); })) return;
     // Shown with "?" in their place: the message must not break lines itself.
     std::string shown = LocalBytes(path);
-    std::replace_if(shown.begin(), shown.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); }, '?');
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); }, '?');
     throw FileError("Cannot write a gridding script for " + shown +
                     ": the name holds a control character, which the script cannot carry");
 }

@@ -202,7 +202,8 @@ void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::v
     std::vector<QString> outputs = {job.gridFile, MapPicturePath(job)};
     outputs.insert(outputs.end(), moreOutputs.begin(), moreOutputs.end());
     if (outputs[0] == outputs[1])
-        throw GridHostError("will not write " + LocalBytes(job.gridFile) + ": the grid file and its picture would be one file");
+        throw GridHostError("will not write " + LocalBytes(job.gridFile) +
+                            ": the grid file and its picture would be one file");
     for (const QString& output : outputs) {
         // A new file is always fine.
         const std::optional<struct stat> target = FileAt(output);

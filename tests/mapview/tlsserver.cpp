@@ -126,8 +126,8 @@ void TlsServer::Serve() {
                 redirect.swap(redirect_);
             }
             if (!redirect.isEmpty()) {
-                const QByteArray answer =
-                    "HTTP/1.1 302 Found\r\nLocation: " + redirect + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+                const QByteArray answer = "HTTP/1.1 302 Found\r\nLocation: " + redirect +
+                                          "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
                 SSL_write(ssl, answer.constData(), static_cast<int>(answer.size()));
                 SSL_shutdown(ssl);
             } else if (mode_ == Mode::Silent) {

@@ -65,6 +65,13 @@ TEST(GriddingScriptReading, AnythingElseNamesTheLine) {
         {"Rainbow6", "Rainbow7", "line 21"},
         {"Sub Main", "Function Main", "line 1"},
         {"End Sub\r\n", "", "32 lines"},
+        // Code added by hostile names, as a writer that quoted nothing put them.
+        {"GPS_DIFF_a.txt\", _", "q\", _ Shell(\"x\")\", _", "line 10"},
+        {"GPS_DIFF_a.grd\")\r\n\r\n", "x\") : Shell(\"y\")\r\n\r\n", "line 12"},
+        {"AddContourMap(GridFileName:=\"/d/GPS_DIFF_a.grd\")", "AddContourMap(GridFileName:=\"/d/a\" & Shell(\"x\"))",
+         "line 15"},
+        {"DataFileName:=\"/d/GPS_DIFF_a.txt\")", "DataFileName:=\"/d/GPS_DIFF_a\"\".txt)", "line 16"},
+        {"GPS_DIFF_a.txt\", _", "a\r\nShell(\"x\")\r\n\", _", "lines where 33"},
     };
     for (const auto& c : cases) {
         std::string bad = script;
@@ -115,33 +122,6 @@ TEST(GriddingScriptReading, LiteralsReadBack) {
         {"\"a\rb\"", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(ReadScriptLiteral(c.text), c.bytes) << c.text;
-}
-
-TEST(GriddingScriptReading, InjectedCodeIsRefused) {
-    // Scripts as an earlier writer, quoting nothing, made them from hostile names.
-    const std::string script = GriddingScript(MakeExportPaths("/d/", "a.csv"), {100, 100});
-    const struct {
-        const char* from;
-        const char* to;
-        const char* message;
-    } cases[] = {
-        {"GPS_DIFF_a.txt\", _", "q\", _ Shell(\"x\")\", _", "line 10"},
-        {"GPS_DIFF_a.grd\")\r\n\r\n", "x\") : Shell(\"y\")\r\n\r\n", "line 12"},
-        {"AddContourMap(GridFileName:=\"/d/GPS_DIFF_a.grd\")", "AddContourMap(GridFileName:=\"/d/a\" & Shell(\"x\"))",
-         "line 15"},
-        {"DataFileName:=\"/d/GPS_DIFF_a.txt\")", "DataFileName:=\"/d/GPS_DIFF_a\"\".txt)", "line 16"},
-        {"GPS_DIFF_a.txt\", _", "a\r\nShell(\"x\")\r\n\", _", "lines where 33"},
-    };
-    for (const auto& c : cases) {
-        std::string bad = script;
-        bad.replace(bad.find(c.from), std::strlen(c.from), c.to);
-        try {
-            ParseGriddingScript(bad);
-            ADD_FAILURE() << c.to;
-        } catch (const GridHostError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-        }
-    }
 }
 
 TEST(PointFileReading, LinesAndErrors) {

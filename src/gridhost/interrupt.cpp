@@ -1,5 +1,7 @@
 #include "gridhost/interrupt.h"
 
+#include <csignal>
+
 namespace qgrad {
 namespace {
 
@@ -7,7 +9,8 @@ namespace {
 std::atomic<std::atomic<bool>*> cancelTarget{nullptr};
 static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
-void SetCancel(int) {
+void SetCancel(int signal) {
+    std::signal(signal, SIG_DFL);  // the next one ends the process
     if (std::atomic<bool>* flag = cancelTarget.load()) flag->store(true);
 }
 
@@ -15,17 +18,13 @@ void SetCancel(int) {
 
 CancelOnInterrupt::CancelOnInterrupt(std::atomic<bool>& flag) {
     cancelTarget.store(&flag);
-    struct sigaction action {};
-    action.sa_handler = SetCancel;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigaction(SIGINT, &action, &previousInterrupt_);
-    sigaction(SIGTERM, &action, &previousTerminate_);
+    previousInterrupt_ = std::signal(SIGINT, SetCancel);
+    previousTerminate_ = std::signal(SIGTERM, SetCancel);
 }
 
 CancelOnInterrupt::~CancelOnInterrupt() {
-    sigaction(SIGINT, &previousInterrupt_, nullptr);
-    sigaction(SIGTERM, &previousTerminate_, nullptr);
+    std::signal(SIGINT, previousInterrupt_);
+    std::signal(SIGTERM, previousTerminate_);
     cancelTarget.store(nullptr);
 }
 

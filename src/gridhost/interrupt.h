@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <csignal>
 
 namespace qgrad {
 
@@ -17,8 +16,9 @@ public:
     CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
 
 private:
-    struct sigaction previousInterrupt_ {};
-    struct sigaction previousTerminate_ {};
+    using Handler = void (*)(int);
+    Handler previousInterrupt_;
+    Handler previousTerminate_;
 };
 
 }  // namespace qgrad

@@ -8,6 +8,7 @@
 #include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
+#include "gridhost/interrupt.h"
 #include "gridviewer.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
@@ -19,7 +20,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 #include <memory>
 #include <optional>
@@ -241,13 +244,23 @@ int Run(const std::vector<QString>& args) {
     if (command == "grid" && args.size() >= 2) {
         const std::optional<GridCommand> grid = ParseGridCommand(args);
         if (!grid) return Usage();
-        Progress progress;
-        const GridRunResult run = RunGridHost(args[1], grid->options,
-                                              [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        const bool viewing = grid->view && qobject_cast<QApplication*>(QCoreApplication::instance());
+        std::atomic<bool> cancel{false};
+        const CancelOnInterrupt interrupt(cancel);
+        GridRunResult run;
+        auto work = [&](const std::function<void(int, int)>& progress) {
+            run = RunGridHost(args[1], grid->options, progress, &cancel);
+        };
+        if (viewing) {
+            RunWithProgressWindow("Kriging", cancel, work);
+        } else {
+            Progress progress;
+            work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        }
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);
         for (const QString& p : run.gisFiles) PrintPath(p);
-        if (grid->view && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        if (viewing) {
             GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
             viewer.show();
             return QApplication::exec();

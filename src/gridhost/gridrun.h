@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -41,11 +42,13 @@ struct GridRunResult {
 
 // Reads the script and its data file, grids, and writes the grid file, the
 // picture and the GIS outputs, each whole or not at all. `progress` gets
-// the rows done and the rows in all. Throws GridHostError for a script,
-// data file or grid the host cannot take, FileError when an output cannot
-// be written.
+// the rows done and the rows in all. Once `cancel` is set the gridding stops
+// with GridCancelled, before anything is written. Throws GridHostError for a
+// script, data file, output path or grid the host cannot take, FileError
+// when an output cannot be written.
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options = {},
-                          const std::function<void(int, int)>& progress = {});
+                          const std::function<void(int, int)>& progress = {},
+                          const std::atomic<bool>* cancel = nullptr);
 
 // The GIS outputs asked for of a grid the host has made already (its grid
 // file beside the script's data), without gridding again; the paths written.

@@ -45,6 +45,7 @@ int Usage() {
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
         "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
         "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n"
+        "                  [--max-nodes N]\n"
         "PROCESSING: [--despike[=K]] [--destripe[=median|mean]] [--lag=SECONDS|auto]\n",
         stderr);
     return kFailure;
@@ -149,6 +150,7 @@ std::optional<GridCommand> ParseGridCommand(const std::vector<QString>& args) {
         else if (a == "--post-points") look.posting = PointPosting::Sparse;
         else if (a == "--palette" && hasValue) look.palette = ParsePalette(args[++i].toStdString());
         else if (a == "--clip" && hasValue) look.clip = ParseClip(args[++i].toStdString());
+        else if (a == "--max-nodes" && hasValue) c.options.maxNodes = ParseNodeLimit(args[++i].toStdString());
         else return std::nullopt;
     }
     return c;
@@ -252,7 +254,7 @@ int Run(const std::vector<QString>& args) {
             run = RunGridHost(args[1], grid->options, progress, &cancel);
         };
         if (viewing) {
-            RunWithProgressWindow("Kriging", cancel, work);
+            RunWithProgressWindow("Kriging", cancel, work, ShowFailureWindow);
         } else {
             Progress progress;
             work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
@@ -260,6 +262,7 @@ int Run(const std::vector<QString>& args) {
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);
         for (const QString& p : run.gisFiles) PrintPath(p);
+        if (!run.note.isEmpty()) std::fprintf(stderr, "%s\n", run.note.toLocal8Bit().constData());
         if (viewing) {
             GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
             viewer.show();

@@ -151,9 +151,10 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
     // lines that takes.
     const int noteW = kLeft + plotW + kRight - 2 * kNoteMargin;
     constexpr int kNoteFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-    const int noteH = note.isEmpty() ? 0
-                                     : QFontMetrics(LabelFont()).boundingRect(0, 0, noteW, 0, kNoteFlags, note).height() +
-                                           kNoteMargin;
+    const int noteH =
+        note.isEmpty()
+            ? 0
+            : QFontMetrics(LabelFont()).boundingRect(0, 0, noteW, 0, kNoteFlags, note).height() + kNoteMargin;
     const int top = kTop + noteH;
     const int sh = std::clamp(plotH, kScaleMin, kScaleMax);
     const int bodyH = std::max(plotH, sh);

@@ -209,8 +209,9 @@ TEST_F(GridViewerTest, ToScaleGrowsZoomsPansAndResets) {
                 const QRectF edges[] = {pictureRect.adjusted(-1, -1, 1, 1), pictureRect.adjusted(1, 1, -1, -1)};
                 if (edges[0].contains(x, y) != edges[1].contains(x, y) || std::abs(at.x() - 150) * c.scale < 1.5)
                     continue;
-                const QRgb expected =
-                    !QRectF(0, 0, 300, 150).contains(at) ? qRgb(255, 255, 255) : at.x() < 150 ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+                const QRgb expected = !QRectF(0, 0, 300, 150).contains(at) ? qRgb(255, 255, 255)
+                                      : at.x() < 150                         ? qRgb(255, 0, 0)
+                                                                             : qRgb(0, 0, 255);
                 ASSERT_EQ(shown.pixel(x, y), expected) << c.name << " at " << x << "," << y;
                 ++compared;
             }

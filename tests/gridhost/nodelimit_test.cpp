@@ -114,8 +114,8 @@ protected:
 
     QString Script(const char* name, GridNodes size) const {
         const ExportPaths paths = MakeExportPaths(dir_.path() + "/", name);
-        EXPECT_TRUE(qgrad::testing::WriteFile(paths.scriptFile,
-                                              QByteArray::fromStdString(GriddingScript(paths, {size.cols, size.rows}))));
+        const std::string script = GriddingScript(paths, {size.cols, size.rows});
+        EXPECT_TRUE(qgrad::testing::WriteFile(paths.scriptFile, QByteArray::fromStdString(script)));
         EXPECT_TRUE(qgrad::testing::WriteFile(paths.gradientFile, QByteArray::fromStdString(points_)));
         return paths.scriptFile;
     }

@@ -247,17 +247,21 @@ int Run(const std::vector<QString>& args) {
         const std::optional<GridCommand> grid = ParseGridCommand(args);
         if (!grid) return Usage();
         const bool viewing = grid->view && qobject_cast<QApplication*>(QCoreApplication::instance());
-        std::atomic<bool> cancel{false};
-        const CancelOnInterrupt interrupt(cancel);
         GridRunResult run;
-        auto work = [&](const std::function<void(int, int)>& progress) {
-            run = RunGridHost(args[1], grid->options, progress, &cancel);
-        };
-        if (viewing) {
-            RunWithProgressWindow("Kriging", cancel, work, ShowFailureWindow);
-        } else {
-            Progress progress;
-            work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        {
+            // An interrupt cancels the gridding; once that has ended, the
+            // picture's window ends on the first one again.
+            std::atomic<bool> cancel{false};
+            const CancelOnInterrupt interrupt(cancel);
+            auto work = [&](const std::function<void(int, int)>& progress) {
+                run = RunGridHost(args[1], grid->options, progress, &cancel);
+            };
+            if (viewing) {
+                RunWithProgressWindow("Kriging", cancel, work, ShowFailureWindow);
+            } else {
+                Progress progress;
+                work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+            }
         }
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);

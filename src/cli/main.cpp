@@ -8,6 +8,7 @@
 #include "common/vectorunit.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
+#include "gridhost/interrupt.h"
 #include "gridviewer.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
@@ -19,7 +20,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 #include <memory>
 #include <optional>
@@ -42,6 +45,7 @@ int Usage() {
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
         "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
         "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n"
+        "                  [--max-nodes N]\n"
         "PROCESSING: [--despike[=K]] [--destripe[=median|mean]] [--lag=SECONDS|auto]\n",
         stderr);
     return kFailure;
@@ -146,6 +150,7 @@ std::optional<GridCommand> ParseGridCommand(const std::vector<QString>& args) {
         else if (a == "--post-points") look.posting = PointPosting::Sparse;
         else if (a == "--palette" && hasValue) look.palette = ParsePalette(args[++i].toStdString());
         else if (a == "--clip" && hasValue) look.clip = ParseClip(args[++i].toStdString());
+        else if (a == "--max-nodes" && hasValue) c.options.maxNodes = ParseNodeLimit(args[++i].toStdString());
         else return std::nullopt;
     }
     return c;
@@ -241,13 +246,28 @@ int Run(const std::vector<QString>& args) {
     if (command == "grid" && args.size() >= 2) {
         const std::optional<GridCommand> grid = ParseGridCommand(args);
         if (!grid) return Usage();
-        Progress progress;
-        const GridRunResult run = RunGridHost(args[1], grid->options,
-                                              [&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+        const bool viewing = grid->view && qobject_cast<QApplication*>(QCoreApplication::instance());
+        GridRunResult run;
+        {
+            // An interrupt cancels the gridding; once that has ended, the
+            // picture's window ends on the first one again.
+            std::atomic<bool> cancel{false};
+            const CancelOnInterrupt interrupt(cancel);
+            auto work = [&](const std::function<void(int, int)>& progress) {
+                run = RunGridHost(args[1], grid->options, progress, &cancel);
+            };
+            if (viewing) {
+                RunWithProgressWindow("Kriging", cancel, work, ShowFailureWindow);
+            } else {
+                Progress progress;
+                work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+            }
+        }
         PrintPath(run.gridFile);
         PrintPath(run.pictureFile);
         for (const QString& p : run.gisFiles) PrintPath(p);
-        if (grid->view && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        if (!run.note.isEmpty()) std::fprintf(stderr, "%s\n", run.note.toLocal8Bit().constData());
+        if (viewing) {
             GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
             viewer.show();
             return QApplication::exec();

@@ -80,7 +80,24 @@ GridSize ComputeGridSize(const PointExtent& e) {
     return GridSizeForMetres(w, h);
 }
 
+namespace {
+
+bool IsControl(char32_t c) { return c < 0x20; }
+
+void RefuseControlCharacters(const QString& path) {
+    if (std::none_of(path.begin(), path.end(), [](QChar c) { return IsControl(c.unicode()); })) return;
+    // Shown with "?" in their place: the message must not break lines itself.
+    std::string shown = LocalBytes(path);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); }, '?');
+    throw FileError("Cannot write a gridding script for " + shown +
+                    ": the name holds a control character, which the script cannot carry");
+}
+
+}  // namespace
+
 ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName) {
+    RefuseControlCharacters(folder + surveyFileName);
     const QString diff = "GPS_DIFF_" + surveyFileName;
     return {folder + ReplaceExtension("GPS_ABS_" + surveyFileName, ".txt"), folder + ReplaceExtension(diff, ".txt"),
             folder + ReplaceExtension(diff, ".grd"), folder + ReplaceExtension(diff, ".bas")};
@@ -137,9 +154,19 @@ void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, Poi
     extent.AddPoints(points);
 }
 
+std::string ScriptLiteral(const QString& path) {
+    RefuseControlCharacters(path);
+    std::string literal = "\"";
+    for (const char c : LocalBytes(path)) {
+        if (c == '"') literal += '"';
+        literal += c;
+    }
+    return literal + '"';
+}
+
 std::string GriddingScript(const ExportPaths& paths, GridSize size) {
-    const std::string data = "\"" + LocalBytes(paths.gradientFile) + "\"";
-    const std::string grid = "\"" + LocalBytes(paths.gridFile) + "\"";
+    const std::string data = ScriptLiteral(paths.gradientFile);
+    const std::string grid = ScriptLiteral(paths.gridFile);
     const std::string lines[] = {
         "Sub Main",
         "",

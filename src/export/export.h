@@ -51,8 +51,16 @@ struct ExportPaths {
     QString gridFile;      // folder + "GPS_DIFF_" + name.grd
     QString scriptFile;    // folder + "GPS_DIFF_" + name.bas
 };
-// `folder` ends with the path separator.
+// `folder` ends with the path separator. Throws FileError when the paths
+// hold a control character: the gridding script could not name them, and
+// nothing of the export is to be written then.
 ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName);
+
+// A path as a string literal of the script's language (local 8-bit, in
+// double quotes, each double quote inside doubled), so that no name can end
+// the literal and add code of its own. Throws FileError for a path holding
+// a control character, which a literal cannot carry.
+std::string ScriptLiteral(const QString& path);
 
 inline constexpr const char* kAbsoluteHeading = "Lon;Lat;H,nT";
 inline constexpr const char* kGradientHeading = "Lon;Lat;grad(H),nT/m";
@@ -68,7 +76,7 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
 // to `extent`. Throws FileError.
 void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent);
 
-// The 33 lines of the gridding script, CR LF line ends, paths as local 8-bit.
+// The 33 lines of the gridding script, CR LF line ends, paths as literals.
 std::string GriddingScript(const ExportPaths& paths, GridSize size);
 // Works out the grid size and writes the script. Throws FileError or
 // std::range_error.

@@ -2,6 +2,7 @@
 
 #include "common/numtext.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -138,18 +139,28 @@ QImage DrawColourScale(const Grid& grid, const Presentation& presentation) {
     return image;
 }
 
-QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, const Presentation& presentation) {
-    constexpr int kLeft = 90, kTop = 40, kRight = 170, kBottom = 60;
+QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, const Presentation& presentation,
+                      const QString& note) {
+    constexpr int kLeft = 90, kTop = 40, kRight = 170, kBottom = 60, kNoteMargin = 8;
     constexpr int kLongestSide = 900, kScaleMin = 240, kScaleMax = 400;
     // The plot keeps the field's shape in metres however narrow it is; the
     // colour scale keeps a readable height beside a low plot.
     const QSize plotSize = PlotSize(grid, kLongestSide);
     const int plotW = plotSize.width(), plotH = plotSize.height();
+    // The note wraps across the whole width above the plot, however many
+    // lines that takes.
+    const int noteW = kLeft + plotW + kRight - 2 * kNoteMargin;
+    constexpr int kNoteFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    const int noteH =
+        note.isEmpty()
+            ? 0
+            : QFontMetrics(LabelFont()).boundingRect(0, 0, noteW, 0, kNoteFlags, note).height() + kNoteMargin;
+    const int top = kTop + noteH;
     const int sh = std::clamp(plotH, kScaleMin, kScaleMax);
     const int bodyH = std::max(plotH, sh);
-    const QRect plot(kLeft, kTop + (bodyH - plotH) / 2, plotW, plotH);
+    const QRect plot(kLeft, top + (bodyH - plotH) / 2, plotW, plotH);
 
-    QImage image(kLeft + plotW + kRight, kTop + bodyH + kBottom, QImage::Format_RGB32);
+    QImage image(kLeft + plotW + kRight, top + bodyH + kBottom, QImage::Format_RGB32);
     image.fill(Qt::white);
     const BandLevels levels = LevelsFor(grid, presentation);
     const std::vector<QRgb> colours = BandColours(levels, presentation.palette);
@@ -162,6 +173,7 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
     p.setFont(LabelFont());
     p.setPen(Qt::black);
     p.drawRect(plot);
+    if (!note.isEmpty()) p.drawText(QRect(kNoteMargin, kNoteMargin, noteW, noteH), kNoteFlags, note);
     const double lonSpan = grid.xSize * (grid.cols - 1), latSpan = grid.ySize * (grid.rows - 1);
     // A plot too low for two latitude labels gets one, at its foot.
     const int ticksX = std::clamp(plotW / 120, 1, 4), ticksY = plotH < 32 ? 0 : std::clamp(plotH / 40, 1, 4);
@@ -185,7 +197,7 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
     p.drawText(QRect(-100, -10, 200, 20), Qt::AlignCenter, "Latitude");
     p.restore();
 
-    PaintColourScale(p, QRect(kLeft + plotW + 30, kTop + (bodyH - sh) / 2, kScaleBarWidth, sh), levels, colours);
+    PaintColourScale(p, QRect(kLeft + plotW + 30, top + (bodyH - sh) / 2, kScaleBarWidth, sh), levels, colours);
     return image;
 }
 

@@ -24,7 +24,9 @@ QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize
 // The colour scale with its title and values, on white.
 QImage DrawColourScale(const Grid& grid, const Presentation& presentation);
 
+// The map picture; a `note`, when given, stands in a line of its own above
+// the plot.
 QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points,
-                      const Presentation& presentation = {});
+                      const Presentation& presentation = {}, const QString& note = {});
 
 }  // namespace qgrad

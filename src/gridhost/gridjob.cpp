@@ -1,11 +1,20 @@
 #include "gridhost/gridjob.h"
 
+#include "common/fileio.h"
 #include "common/numtext.h"
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <limits>
+#include <optional>
 
 namespace qgrad {
 namespace {
@@ -28,6 +37,13 @@ std::string_view Between(std::string_view line, std::string_view prefix, std::st
     return line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
 }
 
+// The path named by the literal between `prefix` and `suffix`, as a file name.
+QString PathBetween(std::string_view line, std::string_view prefix, std::string_view suffix, int number) {
+    const std::optional<std::string> path = ReadScriptLiteral(Between(line, prefix, suffix, number));
+    if (!path) Fail(number, "expected a path in double quotes, any quote inside doubled");
+    return QString::fromLocal8Bit(path->data(), static_cast<qsizetype>(path->size()));
+}
+
 std::int32_t GridLines(std::string_view text, int line) {
     std::int32_t n = 0;
     auto r = std::from_chars(text.data(), text.data() + text.size(), n);
@@ -37,6 +53,21 @@ std::int32_t GridLines(std::string_view text, int line) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadScriptLiteral(std::string_view text) {
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) < 0x20) return std::nullopt;
+        if (text[i] == '"') {
+            // A quote inside is always one of a pair; a lone one ends the literal early.
+            if (i + 2 >= text.size() || text[i + 1] != '"') return std::nullopt;
+            ++i;
+        }
+        bytes += text[i];
+    }
+    return bytes;
+}
 
 GridJob ParseGriddingScript(const std::string& text) {
     std::vector<std::string_view> lines;
@@ -86,36 +117,112 @@ GridJob ParseGriddingScript(const std::string& text) {
     if (lines[31] != "ColorScale.TitleAngle = 0") Fail(32, "expected the colour scale's title angle");
 
     GridJob job;
-    const std::string_view data = Between(lines[9], "SurferApp.GridData3(DataFile:=\"", "\", _", 10);
+    job.dataFile = PathBetween(lines[9], "SurferApp.GridData3(DataFile:=", ", _", 10);
     const std::string_view sizes = Between(
         lines[10], "Algorithm:=srfKriging, showReport:=False, BlankOutsideHull:=True, NumCols:=", ", _", 11);
     const std::size_t rowsAt = sizes.find(", NumRows:=");
     if (rowsAt == std::string_view::npos) Fail(11, "expected \"NumRows:=\"");
     job.cols = GridLines(sizes.substr(0, rowsAt), 11);
     job.rows = GridLines(sizes.substr(rowsAt + 11), 11);
-    const std::string_view grid = Between(lines[11], "OutGrid:=\"", "\")", 12);
-    Between(lines[14], "Set MapFrame = Plot.Shapes.AddContourMap(GridFileName:=\"", "\")", 15);
-    Between(lines[15], "Set PostLayer = Plot.Shapes.AddPostLayer(Map:=MapFrame, DataFileName:=\"", "\")", 16);
-    job.dataFile = QString::fromLocal8Bit(data.data(), static_cast<qsizetype>(data.size()));
-    job.gridFile = QString::fromLocal8Bit(grid.data(), static_cast<qsizetype>(grid.size()));
+    job.gridFile = PathBetween(lines[11], "OutGrid:=", ")", 12);
+    // The host uses the paths above; these two must still be literals of their own.
+    PathBetween(lines[14], "Set MapFrame = Plot.Shapes.AddContourMap(GridFileName:=", ")", 15);
+    PathBetween(lines[15], "Set PostLayer = Plot.Shapes.AddPostLayer(Map:=MapFrame, DataFileName:=", ")", 16);
     return job;
 }
 
+namespace {
+
+// What a path names that is no regular file, for a message.
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
+[[noreturn]] void FailReading(const QString& path, const std::string& why) {
+    throw GridHostError("cannot read " + LocalBytes(path) + ": " + why);
+}
+
+// The whole of a regular file of at most `maxBytes`. Opened without
+// blocking, since opening a FIFO for reading waits for a writer; anything but
+// a regular file is refused before a byte is read.
+QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) FailReading(path, std::strerror(errno));
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        FailReading(path, f.errorString().toStdString());
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) FailReading(path, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) FailReading(path, std::string("it is ") + KindOf(st.st_mode) + ", not a regular file");
+    if (st.st_size > maxBytes)
+        FailReading(path, std::to_string(st.st_size) + " bytes, more than the " + std::to_string(maxBytes) +
+                              " this file can hold");
+    return f.readAll();
+}
+
+// A gridding script names four paths of at most a few kilobytes each.
+constexpr qint64 kMaxScriptBytes = 1 << 20;
+
+}  // namespace
+
 GridJob ReadGriddingScript(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw GridHostError("cannot read " + path.toLocal8Bit().toStdString() + ": " + f.errorString().toStdString());
-    return ParseGriddingScript(f.readAll().toStdString());
+    return ParseGriddingScript(ReadRegularFile(path, kMaxScriptBytes).toStdString());
 }
 
 std::vector<DataPoint> ReadPointFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw GridHostError("cannot read " + path.toLocal8Bit().toStdString() + ": " + f.errorString().toStdString());
-    const QByteArray bytes = f.readAll();
-    std::string_view rest(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const QByteArray bytes = ReadRegularFile(path, std::numeric_limits<qint64>::max());
+    return ParsePointFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                          LocalBytes(path));
+}
+
+QString MapPicturePath(const GridJob& job) { return ReplaceExtension(job.gridFile, ".png"); }
+
+namespace {
+
+// The file a path names after its links, if it names one.
+std::optional<struct stat> FileAt(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    return st;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
+
+void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::vector<QString>& moreOutputs) {
+    const std::pair<QString, const char*> inputs[] = {{scriptPath, "the gridding script"},
+                                                      {job.dataFile, "the data file"}};
+    std::vector<QString> outputs = {job.gridFile, MapPicturePath(job)};
+    outputs.insert(outputs.end(), moreOutputs.begin(), moreOutputs.end());
+    if (outputs[0] == outputs[1])
+        throw GridHostError("will not write " + LocalBytes(job.gridFile) +
+                            ": the grid file and its picture would be one file");
+    for (const QString& output : outputs) {
+        // A new file is always fine.
+        const std::optional<struct stat> target = FileAt(output);
+        if (!target) continue;
+        const std::string refused = "will not write " + LocalBytes(output) + ": ";
+        // Replacing a device node or a FIFO would put a plain file in its place.
+        if (!S_ISREG(target->st_mode))
+            throw GridHostError(refused + "it is " + KindOf(target->st_mode) + ", not a regular file");
+        for (const auto& [input, what] : inputs) {
+            const std::optional<struct stat> in = FileAt(input);
+            if (in && SameFile(*in, *target)) throw GridHostError(refused + "it is " + what + " itself");
+        }
+    }
+}
+
+std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name) {
+    std::string_view rest = bytes;
     std::vector<DataPoint> points;
-    points.reserve(static_cast<std::size_t>(bytes.size()) / 32);
+    points.reserve(bytes.size() / 32);
     std::size_t number = 0;
     while (!rest.empty()) {
         const std::size_t lf = rest.find('\n');
@@ -130,11 +237,11 @@ std::vector<DataPoint> ReadPointFile(const QString& path) {
             const std::size_t semi = line.find(';', pos);
             const std::string_view cell = line.substr(pos, semi == std::string_view::npos ? line.npos : semi - pos);
             if (!TryParseNumber(cell, v[i]))
-                throw GridHostError(path.toLocal8Bit().toStdString() + ", line " + std::to_string(number) + ": \"" +
+                throw GridHostError(name + ", line " + std::to_string(number) + ": \"" +
                                     std::string(cell.substr(0, 40)) + "\" is not a number");
             if (semi == std::string_view::npos) {
                 if (i < 2)
-                    throw GridHostError(path.toLocal8Bit().toStdString() + ", line " + std::to_string(number) +
+                    throw GridHostError(name + ", line " + std::to_string(number) +
                                         ": fewer than three fields");
                 pos = line.size();
             } else {

@@ -5,8 +5,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qgrad {
@@ -27,13 +29,33 @@ struct GridJob {
 // Reads the 33-line gridding script the program writes (CR LF or LF line
 // ends, blanks around lines tolerated; other paths and grid sizes allowed).
 GridJob ParseGriddingScript(const std::string& text);
+// Reads a regular file only: a FIFO, device, socket or folder is refused
+// without blocking, and so is a file too large to be a script.
 GridJob ReadGriddingScript(const QString& path);
+
+// The bytes of a string literal of the script's language: `text` must be
+// exactly one literal, in double quotes, each quote inside doubled, no
+// control character. Nothing when it is not.
+std::optional<std::string> ReadScriptLiteral(std::string_view text);
+
+// The map picture written beside the grid file.
+QString MapPicturePath(const GridJob& job);
+
+// Refuses, before any work is done, a job whose outputs (the grid file, its
+// picture and `moreOutputs`) would replace anything but a regular file, one
+// of the host's inputs (the script at `scriptPath` or the data file, under
+// whatever name or link), or the grid file its picture. A missing output is
+// a new file and fine.
+void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::vector<QString>& moreOutputs = {});
 
 struct DataPoint {
     double lon, lat, z;
 };
 
-// The point file: a heading line, then "lon;lat;value;" lines.
+// The point file: a heading line, then "lon;lat;value;" lines. `name` is
+// the file's name in messages.
+std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name);
+// Reads a regular file only, as ReadGriddingScript does.
 std::vector<DataPoint> ReadPointFile(const QString& path);
 
 }  // namespace qgrad

@@ -9,57 +9,112 @@
 
 #include <QSaveFile>
 
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace qgrad {
-
 namespace {
+
+long long NodeCount(GridNodes g) { return static_cast<long long>(g.cols) * g.rows; }
+
+std::string SizeText(GridNodes g) { return std::to_string(g.cols) + " by " + std::to_string(g.rows); }
+
+// The GIS outputs asked for, beside the grid file, in the order GeoTIFF,
+// KMZ, GeoPackage.
+std::vector<QString> GisOutputPaths(const GridJob& job, const GisOutputs& gis) {
+    std::vector<QString> paths;
+    if (gis.geoTiff) paths.push_back(ReplaceExtension(job.gridFile, ".tif"));
+    if (gis.kmz) paths.push_back(ReplaceExtension(job.gridFile, ".kmz"));
+    if (gis.geoPackage) paths.push_back(ReplaceExtension(job.gridFile, ".gpkg"));
+    return paths;
+}
 
 std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
                                      const GridRunOptions& options) {
-    std::vector<QString> written;
     const GisOutputs& gis = options.gis;
-    if (gis.geoTiff) {
-        written.push_back(ReplaceExtension(job.gridFile, ".tif"));
-        WriteGeoTiff(written.back(), grid, gis.projection);
-    }
+    const std::vector<QString> paths = GisOutputPaths(job, gis);
+    auto path = paths.begin();
+    if (gis.geoTiff) WriteGeoTiff(*path++, grid, gis.projection);
     if (gis.kmz || gis.geoPackage) {
         const GisSurvey survey = ReadGisSurvey(job.dataFile, points);
-        if (gis.kmz) {
-            written.push_back(ReplaceExtension(job.gridFile, ".kmz"));
-            WriteKmz(written.back(), grid, survey, options.presentation);
-        }
-        if (gis.geoPackage) {
-            written.push_back(ReplaceExtension(job.gridFile, ".gpkg"));
-            WriteGeoPackage(written.back(), grid, survey);
-        }
+        if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
+        if (gis.geoPackage) WriteGeoPackage(*path++, grid, survey);
     }
-    return written;
+    return paths;
 }
 
 }  // namespace
 
+GridNodes FitToNodeLimit(GridNodes asked, long long limit) {
+    if (NodeCount(asked) <= limit) return asked;
+    const bool colsNarrow = asked.cols <= asked.rows;
+    const std::int32_t narrow = colsNarrow ? asked.cols : asked.rows;
+    const std::int32_t wide = colsNarrow ? asked.rows : asked.cols;
+    // Over one extent the node spacings keep their ratio when the numbers
+    // of intervals between nodes do.
+    const double ratio = static_cast<double>(wide - 1) / (narrow - 1);
+    const auto gridOf = [&](std::int32_t narrowNodes) {
+        const auto wideNodes = static_cast<std::int32_t>(std::llround((narrowNodes - 1) * ratio) + 1);
+        return colsNarrow ? GridNodes{narrowNodes, wideNodes} : GridNodes{wideNodes, narrowNodes};
+    };
+    std::int32_t fits = 2, over = narrow;
+    if (NodeCount(gridOf(fits)) > limit)
+        throw GridHostError("a grid of " + SizeText(asked) + " nodes is more than this host makes (" +
+                            std::to_string(limit) + "), even with its node spacing widened");
+    while (over - fits > 1) {
+        const std::int32_t middle = fits + (over - fits) / 2;
+        if (NodeCount(gridOf(middle)) <= limit)
+            fits = middle;
+        else
+            over = middle;
+    }
+    return gridOf(fits);
+}
+
+long long ParseNodeLimit(const std::string& text) {
+    constexpr long long kFewest = 4;
+    long long limit = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+    if (error != std::errc() || end != text.data() + text.size() || limit < kFewest || limit > kMaxGridNodes)
+        throw std::invalid_argument("not a node limit: \"" + text + "\" (" + std::to_string(kFewest) + " to " +
+                                    std::to_string(kMaxGridNodes) + ")");
+    return limit;
+}
+
+QString NodeLimitNote(GridNodes asked, GridNodes made, long long limit) {
+    return QString::fromStdString("The script asks for " + SizeText(asked) + " nodes, more than this host makes (" +
+                                  std::to_string(limit) + "): gridded at " + SizeText(made) +
+                                  " nodes with the same ratio of node spacings.");
+}
+
 std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options) {
     const GridJob job = ReadGriddingScript(scriptPath);
+    CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
     return WriteGisOutputs(job, ReadGridFile(job.gridFile), ReadPointFile(job.dataFile), options);
 }
 
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options,
-                          const std::function<void(int, int)>& progress) {
+                          const std::function<void(int, int)>& progress, const std::atomic<bool>* cancel) {
     const GridJob job = ReadGriddingScript(scriptPath);
-    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
-    if (static_cast<long long>(job.cols) * job.rows > kMaxGridNodes)
-        throw GridHostError("a grid of " + std::to_string(job.cols) + " by " + std::to_string(job.rows) +
-                            " nodes is more than this host makes (" + std::to_string(kMaxGridNodes) + ")");
-    const Grid grid = KrigeGrid(points, job.cols, job.rows, {}, [&](int rows) {
-        if (progress) progress(rows, job.rows);
-    });
+    CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
+    const GridNodes asked{job.cols, job.rows};
     GridRunResult result;
+    result.made = FitToNodeLimit(asked, options.maxNodes);
+    if (result.made != asked) result.note = NodeLimitNote(asked, result.made, options.maxNodes);
+    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    const Grid grid = KrigeGrid(
+        points, result.made.cols, result.made.rows, {},
+        [&](int rows) {
+            if (progress) progress(rows, result.made.rows);
+        },
+        cancel);
     result.gridFile = job.gridFile;
     WriteGridFile(job.gridFile, grid);
-    result.pictureFile = ReplaceExtension(job.gridFile, ".png");
-    result.picture = DrawContourMap(grid, points, options.presentation);
+    result.pictureFile = MapPicturePath(job);
+    result.picture = DrawContourMap(grid, points, options.presentation, result.note);
     QSaveFile out(result.pictureFile);
     if (!out.open(QIODevice::WriteOnly) || !result.picture.save(&out, "PNG") || !out.commit())
         throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString());

@@ -10,7 +10,10 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace qgrad {
@@ -30,22 +33,50 @@ struct GisOutputs {
 struct GridRunOptions {
     Presentation presentation;
     GisOutputs gis;
+    // A script asking for more nodes is gridded coarser (FitToNodeLimit).
+    long long maxNodes = kMaxGridNodes;
 };
+
+struct GridNodes {
+    std::int32_t cols = 0;
+    std::int32_t rows = 0;
+    bool operator==(const GridNodes&) const = default;
+};
+
+// The largest grid of no more than `limit` nodes whose node spacing keeps
+// the ratio of `asked`'s over the same extent: the side with fewer nodes
+// scaled down, the other in proportion to the nearest node. `asked` itself
+// when it is within the limit. Throws GridHostError when not even two nodes
+// across the narrow side fit.
+GridNodes FitToNodeLimit(GridNodes asked, long long limit);
+
+// A node limit given as text: a whole number from 4 (two by two nodes) to
+// kMaxGridNodes. Throws std::invalid_argument naming the text.
+long long ParseNodeLimit(const std::string& text);
+
+// What a grid made coarser than its script asked says, on the picture and
+// to the person.
+QString NodeLimitNote(GridNodes asked, GridNodes made, long long limit);
 
 struct GridRunResult {
     QString gridFile;
     QString pictureFile;  // the grid file's name with ".png"
     QImage picture;
     std::vector<QString> gisFiles;  // in the order GeoTIFF, KMZ, GeoPackage
+    GridNodes made;                 // fewer than the script asks when those are over the limit
+    QString note;                   // NodeLimitNote when made differs from asked, else empty
 };
 
 // Reads the script and its data file, grids, and writes the grid file, the
 // picture and the GIS outputs, each whole or not at all. `progress` gets
-// the rows done and the rows in all. Throws GridHostError for a script,
-// data file or grid the host cannot take, FileError when an output cannot
-// be written.
+// the rows done and the rows in all. A grid over the node limit is made
+// coarser, with the note on the picture. Once `cancel` is set the gridding
+// stops with GridCancelled, before anything is written. Throws
+// GridHostError for a script, data file, output path or grid the host
+// cannot take, FileError when an output cannot be written.
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options = {},
-                          const std::function<void(int, int)>& progress = {});
+                          const std::function<void(int, int)>& progress = {},
+                          const std::atomic<bool>* cancel = nullptr);
 
 // The GIS outputs asked for of a grid the host has made already (its grid
 // file beside the script's data), without gridding again; the paths written.

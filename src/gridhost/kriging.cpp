@@ -55,6 +55,17 @@ std::vector<std::array<double, 2>> ConvexHull(const PlanePoints& p) {
     return hull;
 }
 
+// The area a counter-clockwise hull encloses (the shoelace formula).
+double HullArea(const std::vector<std::array<double, 2>>& hull) {
+    double twice = 0;
+    for (std::size_t i = 0; i < hull.size(); ++i) {
+        const auto& a = hull[i];
+        const auto& b = hull[(i + 1) % hull.size()];
+        twice += a[0] * b[1] - b[0] * a[1];
+    }
+    return twice / 2;
+}
+
 // Where the horizontal line at y crosses the hull: [left, right], or an
 // empty interval.
 std::pair<double, double> HullSpan(const std::vector<std::array<double, 2>>& hull, double y, double tolerance) {
@@ -161,15 +172,29 @@ std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points) {
     return out;
 }
 
+namespace {
+
+[[noreturn]] void NoArea(const char* where) {
+    throw GridHostError(std::string("the points span no area (") + where + "): there is no surface to grid");
+}
+
+[[noreturn]] void TooLarge() {
+    throw GridHostError("the points' extent is too large for a grid: its node spacing is not a finite number");
+}
+
+}  // namespace
+
 Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options,
-               const std::function<void(int)>& progress) {
+               const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+    for (const DataPoint& d : points)
+        if (!std::isfinite(d.lon) || !std::isfinite(d.lat) || !std::isfinite(d.z))
+            throw GridHostError("a point's coordinate or value is not a finite number");
     points = MergeDuplicates(points);
+    if (points.empty()) NoArea("there are no points");
+    if (points.size() == 1) NoArea("all points lie on one spot");
     Grid g;
     g.cols = cols;
     g.rows = rows;
-    g.z.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows),
-               std::numeric_limits<double>::quiet_NaN());
-    if (points.empty()) return g;
 
     double minLon = points[0].lon, maxLon = minLon, minLat = points[0].lat, maxLat = minLat, sumLat = 0;
     for (const DataPoint& d : points) {
@@ -183,11 +208,15 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
     g.yLL = minLat;
     g.xSize = (maxLon - minLon) / (cols - 1);
     g.ySize = (maxLat - minLat) / (rows - 1);
-    if (g.xSize == 0 || g.ySize == 0) return g;  // the points lie on one line: no surface
+    if (!std::isfinite(g.xSize) || !std::isfinite(g.ySize)) TooLarge();
+    if (g.xSize == 0 || g.ySize == 0) NoArea("all points lie on one meridian or one parallel");
 
     // Metres on a local plane about the field's middle latitude.
     const double kx = std::cos(sumLat / static_cast<double>(points.size()) * std::numbers::pi / 180) * kMetresPerDegree;
     const double ky = kMetresPerDegree;
+    const double width = (maxLon - minLon) * kx;
+    const double height = (maxLat - minLat) * ky;
+    if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
     PlanePoints plane;
     for (const DataPoint& d : points) {
         plane.x.push_back((d.lon - minLon) * kx);
@@ -195,10 +224,12 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
         plane.z.push_back(d.z);
     }
     const auto hull = ConvexHull(plane);
-    if (hull.size() < 3) return g;
+    // Rounding can leave points of one slanting line a hull of a sliver.
+    if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
+    g.z.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows),
+               std::numeric_limits<double>::quiet_NaN());
+    const auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
 
-    const double width = (maxLon - minLon) * kx;
-    const double height = (maxLat - minLat) * ky;
     const double tolerance = 1e-9 * std::max(width, height);
     const double radius = 0.5 * std::hypot(width, height);
     const bool global = points.size() <= options.globalLimit;
@@ -228,9 +259,11 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
         Eigen::VectorXd b, w;
 #pragma omp for schedule(dynamic, 1)
         for (int row = 0; row < rows; ++row) {
+            // OpenMP lets no loop be left early: the rows after a cancel are skipped.
+            if (cancelled()) continue;
             const double y = row * g.ySize * ky;
             const auto [left, right] = HullSpan(hull, y, tolerance);
-            for (int col = 0; col < cols; ++col) {
+            for (int col = 0; col < cols && !cancelled(); ++col) {
                 const double x = col * g.xSize * kx;
                 if (x < left || x > right) continue;
                 double value = std::numeric_limits<double>::quiet_NaN();
@@ -256,6 +289,7 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
             }
         }
     }
+    if (cancelled()) throw GridCancelled();
     return g;
 }
 

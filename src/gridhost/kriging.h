@@ -5,6 +5,7 @@
 
 #include "gridhost/gridjob.h"
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -32,9 +33,19 @@ struct KrigingOptions {
     int minimumPoints = 8;
 };
 
+// Gridding stopped by its cancel flag: there is no grid to write.
+class GridCancelled : public GridHostError {
+public:
+    GridCancelled() : GridHostError("gridding cancelled: nothing was written") {}
+};
+
 // `progress` is called with the rows done so far (from any thread).
+// `cancel`, when given, is watched node by node; once set, KrigeGrid throws
+// GridCancelled. Throws GridHostError for points that span no area (none,
+// one spot, one line) or whose extent gives no finite node spacing, and for
+// a coordinate or value that is not a finite number.
 Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options = {},
-               const std::function<void(int)>& progress = {});
+               const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
 
 // Exact duplicates (same longitude and latitude) become one point with
 // their mean value; the order of first appearance is kept.

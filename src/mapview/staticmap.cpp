@@ -3,6 +3,9 @@
 #include "common/numtext.h"
 #include "mapview/overlay.h"
 
+#include <QBuffer>
+#include <QImageReader>
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -24,9 +27,30 @@ std::string MapRequestUrl(const std::string& endpoint, const MapFrame& frame) {
 
 namespace {
 
-std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* body) {
-    static_cast<QByteArray*>(body)->append(data, static_cast<qsizetype>(size * count));
-    return size * count;
+struct Answer {
+    QByteArray body;
+    bool tooLarge = false;
+};
+
+// Stops the transfer, by taking less than offered, once the answer passes
+// the limit: a server may send without end or declare no length.
+std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* to) {
+    auto* answer = static_cast<Answer*>(to);
+    const std::size_t n = size * count;
+    if (answer->body.size() + static_cast<qsizetype>(n) > kMaxMapAnswerBytes) {
+        answer->tooLarge = true;
+        return 0;
+    }
+    answer->body.append(data, static_cast<qsizetype>(n));
+    return n;
+}
+
+std::string FailureText(CURLcode code, const char* detail, bool tooLarge) {
+    if (tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return "the map service's answer is larger than " + std::to_string(kMaxMapAnswerBytes >> 20) + " MB";
+    const std::string why = *detail ? detail : curl_easy_strerror(code);
+    if (code == CURLE_UNSUPPORTED_PROTOCOL) return "the map request was refused: only HTTPS is used (" + why + ")";
+    return "the map request failed: " + why;
 }
 
 struct CurlDeleter {
@@ -39,14 +63,22 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     static std::once_flag init;
     std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl) return std::nullopt;
-    QByteArray body;
+    if (!curl) {
+        lastFailure_ = "the map request failed: the HTTP client could not start";
+        return std::nullopt;
+    }
+    Answer answer;
+    char detail[CURL_ERROR_SIZE] = "";
     CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(c, CURLOPT_USERAGENT, kMapUserAgent);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxMapAnswerBytes));
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -55,21 +87,50 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!settings_.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, settings_.caFile.c_str());
-    if (curl_easy_perform(c) != CURLE_OK) return std::nullopt;
-    return body;
+    const CURLcode code = curl_easy_perform(c);
+    if (code != CURLE_OK) {
+        lastFailure_ = FailureText(code, detail, answer.tooLarge);
+        return std::nullopt;
+    }
+    lastFailure_.clear();
+    return answer.body;
 }
 
 std::optional<QByteArray> CurlMapFetcher::FetchMap(const MapFrame& frame) {
     return Get(MapRequestUrl(settings_.endpoint, frame));
 }
 
+std::optional<QImage> DecodeMapPicture(const QByteArray& jpeg, std::string& failure) {
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "JPEG");
+    const QSize size = reader.size();
+    if (!size.isValid()) {
+        failure = "the map service's answer is not a JPEG picture";
+        return std::nullopt;
+    }
+    if (size.width() > kMapWidth || size.height() > kMapHeight) {
+        failure = "the map picture is " + std::to_string(size.width()) + " x " + std::to_string(size.height()) +
+                  " pixels, more than " + std::to_string(kMapWidth) + " x " + std::to_string(kMapHeight);
+        return std::nullopt;
+    }
+    QImage image;
+    if (!reader.read(&image)) {
+        failure = "the map picture does not decode: " + reader.errorString().toStdString();
+        return std::nullopt;
+    }
+    return image;
+}
+
 void ComposeSurveyMap(const std::optional<QByteArray>& jpeg, const MapFrame& frame, const std::vector<float>& lon,
                       const std::vector<float>& lat, ComposedMap& out) {
     out.base = QImage(kMapWidth, kMapHeight, QImage::Format_RGB32);
     out.base.fill(PlainMapFill());
+    out.pictureFailure.clear();
     if (jpeg) {
-        QImage image;
-        if (image.loadFromData(*jpeg, "JPEG")) out.base = image.convertToFormat(QImage::Format_RGB32);
+        if (const std::optional<QImage> image = DecodeMapPicture(*jpeg, out.pictureFailure))
+            out.base = image->convertToFormat(QImage::Format_RGB32);
     }
     DrawScaleBar(out.base, frame, 20, 20);
     out.track = out.base.copy();

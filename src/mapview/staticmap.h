@@ -39,8 +39,12 @@ struct HttpsSettings {
     long totalTimeoutMs = 30000;
 };
 
-// libcurl over OpenSSL: the server certificate verified, redirects followed,
-// an error status counted as a failure.
+// A map picture is some hundred kilobytes; an answer beyond this is no map.
+inline constexpr long kMaxMapAnswerBytes = 4 << 20;
+
+// libcurl over OpenSSL: HTTPS only, for the request and every redirect; the
+// server certificate verified; an error status or an answer of more than
+// kMaxMapAnswerBytes counted as a failure.
 class CurlMapFetcher : public MapFetcher {
 public:
     explicit CurlMapFetcher(HttpsSettings settings = {}) : settings_(std::move(settings)) {}
@@ -48,18 +52,31 @@ public:
     // One GET of any URL.
     std::optional<QByteArray> Get(const std::string& url);
     const HttpsSettings& settings() const { return settings_; }
+    // Why the last request gave nothing, in one line; empty after a success.
+    const std::string& lastFailure() const { return lastFailure_; }
 
 private:
     HttpsSettings settings_;
+    std::string lastFailure_;
 };
 
 struct ComposedMap {
     QImage base;   // the image (or the plain fill) with the scale bar
     QImage track;  // the base with the track: the picture shown
+    // Why an answer was not taken as the image, in one line; empty when it
+    // was taken or there was none.
+    std::string pictureFailure;
 };
 
-// Decodes the JPEG (a plain 650 x 450 fill when there is none or it does not
-// decode), draws the scale bar at (20, 20) and the track on a copy. A track
+// The map service's answer as a picture of at most 650 x 450 pixels. A
+// larger one is refused from its header, before any pixel is decoded: the
+// overlay fits the frame's 650 x 450, and a few kilobytes may declare a
+// picture of hundreds of megabytes. Nothing, with `failure` set, when the
+// answer is refused or does not decode.
+std::optional<QImage> DecodeMapPicture(const QByteArray& jpeg, std::string& failure);
+
+// Decodes the JPEG with DecodeMapPicture (a plain 650 x 450 fill when there
+// is none or it is refused), draws the scale bar at (20, 20) and the track on a copy. A track
 // that cannot be drawn throws std::range_error after `out` holds the picture.
 void ComposeSurveyMap(const std::optional<QByteArray>& jpeg, const MapFrame& frame, const std::vector<float>& lon,
                       const std::vector<float>& lat, ComposedMap& out);

@@ -223,6 +223,7 @@ TEST_F(ProcessingFlagsTest, FlagsItCannotReadEndInUsage) {
 
 #include <QBuffer>
 #include <QImage>
+#include <QRegularExpression>
 
 namespace {
 
@@ -334,6 +335,23 @@ TEST_F(GridGisTest, AllThreeBesideTheGridWithItsName) {
     EXPECT_TRUE(kml.contains("Layer name: run002.csv"));
 }
 
+TEST_F(GridGisTest, GridOverTheNodeLimitIsMadeCoarserAndSaysSo) {
+    const Result r = Qgrad({"grid", script_, "--no-view", "--max-nodes", "2000"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QString err = QString::fromLocal8Bit(r.err);
+    const QRegularExpressionMatch said =
+        QRegularExpression("more than this host makes \\(2000\\): gridded at (\\d+) by (\\d+) nodes").match(err);
+    ASSERT_TRUE(said.hasMatch()) << err.toStdString();
+    const QString info = Tool("gdalinfo", {Beside(".grd")});
+    EXPECT_TRUE(info.contains(QString("Size is %1, %2").arg(said.captured(1), said.captured(2)))) << info.toStdString();
+    EXPECT_LE(said.captured(1).toLongLong() * said.captured(2).toLongLong(), 2000);
+
+    // Within the limit nothing is said.
+    const Result plain = Qgrad({"grid", script_, "--no-view"});
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    EXPECT_FALSE(plain.err.contains("gridded at")) << plain.err.toStdString();
+}
+
 TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
     const Result r = Qgrad({"grid", script_, "--gpkg", "--no-view"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -347,6 +365,8 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
     } bad[] = {
         {{"--clip", "0"}, "not a clip range: \"0\""},
         {{"--palette", "viridis"}, "not a palette: \"viridis\""},
+        {{"--max-nodes", "3"}, "not a node limit: \"3\""},
+        {{"--max-nodes"}, "usage:"},
         {{"--palette"}, "usage:"},
         {{"--tiff"}, "usage:"},
     };

@@ -132,6 +132,46 @@ TEST(GriddingScriptTest, ThirtyThreeLines) {
     EXPECT_EQ(lines[31], "\tColorScale.TitleAngle = 0");
 }
 
+TEST(GriddingScriptTest, PathsAreStringLiterals) {
+    const struct {
+        const char* path;
+        const char* literal;
+    } cases[] = {
+        {"/d/GPS_DIFF_a.txt", "\"/d/GPS_DIFF_a.txt\""},
+        {"/d/q\", _ Shell(\"x\")", "\"/d/q\"\", _ Shell(\"\"x\"\")\""},  // stays one literal
+        {"\"", "\"\"\"\""},
+        {"/d/Поле 1/a.txt", "\"/d/Поле 1/a.txt\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ScriptLiteral(QString::fromUtf8(c.path)), c.literal) << c.path;
+}
+
+// The paths are made before any file of an export is written.
+TEST(GriddingScriptTest, NamesWithControlCharactersAreRefused) {
+    QTemporaryDir dir;
+    const struct {
+        const char* folder;
+        const char* name;
+    } cases[] = {
+        {"/", "a\r\nShell(\"x\")\r\n.csv"},  // CR LF would add lines of code
+        {"/", "a\nb.csv"},
+        {"/", "tab\t.csv"},
+        {"/", "nul\x01.csv"},
+        {"/Поле\x1F/", "a.csv"},  // in the folder as much as in the name
+    };
+    for (const auto& c : cases) {
+        const QString folder = dir.path() + QString::fromUtf8(c.folder);
+        try {
+            MakeExportPaths(folder, QString::fromUtf8(c.name));
+            ADD_FAILURE() << c.name;
+        } catch (const FileError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("holds a control character"), std::string::npos) << what;
+            EXPECT_EQ(what.find_first_of("\r\n\t\x01\x1F"), std::string::npos) << "the message breaks: " << what;
+        }
+        EXPECT_THROW(ScriptLiteral(folder + QString::fromUtf8(c.name)), FileError) << c.name;
+    }
+}
+
 TEST(GriddingScriptTest, WrittenBesideThePointFilesOrNotAtAll) {
     QTemporaryDir dir;
     const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");

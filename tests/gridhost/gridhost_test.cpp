@@ -1,22 +1,34 @@
 #include "common/errors.h"
+#include "common/fileio.h"
 #include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
+#include "gridhost/interrupt.h"
 #include "gridhost/kriging.h"
 
 #include "testapp.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <omp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <optional>
 #include <random>
 
 using namespace qgrad;
@@ -53,6 +65,13 @@ TEST(GriddingScriptReading, AnythingElseNamesTheLine) {
         {"Rainbow6", "Rainbow7", "line 21"},
         {"Sub Main", "Function Main", "line 1"},
         {"End Sub\r\n", "", "32 lines"},
+        // Code added by hostile names, as a writer that quoted nothing put them.
+        {"GPS_DIFF_a.txt\", _", "q\", _ Shell(\"x\")\", _", "line 10"},
+        {"GPS_DIFF_a.grd\")\r\n\r\n", "x\") : Shell(\"y\")\r\n\r\n", "line 12"},
+        {"AddContourMap(GridFileName:=\"/d/GPS_DIFF_a.grd\")", "AddContourMap(GridFileName:=\"/d/a\" & Shell(\"x\"))",
+         "line 15"},
+        {"DataFileName:=\"/d/GPS_DIFF_a.txt\")", "DataFileName:=\"/d/GPS_DIFF_a\"\".txt)", "line 16"},
+        {"GPS_DIFF_a.txt\", _", "a\r\nShell(\"x\")\r\n\", _", "lines where 33"},
     };
     for (const auto& c : cases) {
         std::string bad = script;
@@ -64,6 +83,45 @@ TEST(GriddingScriptReading, AnythingElseNamesTheLine) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }
     }
+}
+
+TEST(GriddingScriptReading, PathsAreLiteralsWhateverTheName) {
+    // Each name as the program writes it into a script and the host reads it back.
+    const char* names[] = {
+        "q\", _ Shell(\"x\")",  // a name that would end the literal and add a call
+        "a\"\"b.csv",
+        "\"",
+        "Поле 1.csv",
+        "end\".csv",
+    };
+    for (const char* name : names) {
+        const ExportPaths paths = MakeExportPaths("/d/\"x\"/", QString::fromUtf8(name));
+        const GridJob job = ParseGriddingScript(GriddingScript(paths, {120, 100}));
+        EXPECT_EQ(job.dataFile, paths.gradientFile) << name;
+        EXPECT_EQ(job.gridFile, paths.gridFile) << name;
+        EXPECT_EQ(job.cols, 120) << name;
+    }
+}
+
+TEST(GriddingScriptReading, LiteralsReadBack) {
+    const struct {
+        const char* text;
+        std::optional<std::string> bytes;
+    } cases[] = {
+        {"\"/d/a.txt\"", "/d/a.txt"},
+        {"\"\"", ""},
+        {"\"a\"\"b\"", "a\"b"},
+        {"\"\"\"\"", "\""},
+        {"\"a\"b\"", std::nullopt},        // a lone quote ends the literal inside
+        {"\"\"\"", std::nullopt},          // the closing quote doubled away
+        {"\"a\"\"", std::nullopt},         // ends in the middle of a pair
+        {"\"a\" & \"b\"", std::nullopt},  // two literals joined by code
+        {"/d/a.txt", std::nullopt},       // no quotes
+        {"\"", std::nullopt},
+        {"\"a\tb\"", std::nullopt},  // a control character
+        {"\"a\rb\"", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReadScriptLiteral(c.text), c.bytes) << c.text;
 }
 
 TEST(PointFileReading, LinesAndErrors) {
@@ -86,6 +144,140 @@ TEST(PointFileReading, LinesAndErrors) {
     } catch (const GridHostError& e) {
         EXPECT_NE(std::string(e.what()).find("line 4: \"oops\""), std::string::npos) << e.what();
     }
+}
+
+// Expects `run` to throw a GridHostError whose text holds `message`.
+template <typename Run>
+void ExpectRefused(Run run, const std::string& message, const std::string& name) {
+    try {
+        run();
+        ADD_FAILURE() << name << ": not refused";
+    } catch (const GridHostError& e) {
+        EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << name << ": " << e.what();
+    }
+}
+
+// A socket file at `path`, left bound until the test ends.
+class SocketFile {
+public:
+    explicit SocketFile(const QString& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
+        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~SocketFile() { close(fd_); }
+    bool bound() const { return bound_; }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+class HostFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_EQ(mkfifo(QFile::encodeName(Path("fifo")).constData(), 0600), 0);
+        ASSERT_TRUE(socket_.bound());
+        ASSERT_TRUE(qgrad::testing::WriteFile(Path("points.txt"), "Lon;Lat;grad(H),nT/m\r\n"));
+        ASSERT_TRUE(qgrad::testing::WriteFile(Path("script.bas"), "Sub Main\r\n"));
+        ASSERT_TRUE(qgrad::testing::WriteFile(Path("old.grd"), "DSRB"));
+        ASSERT_TRUE(QFile::link(Path("points.txt"), Path("link-to-points")));
+        ASSERT_EQ(link(QFile::encodeName(Path("points.txt")).constData(),
+                       QFile::encodeName(Path("hard-link-to-points")).constData()),
+                  0);
+        ASSERT_TRUE(QDir(dir_.path()).mkdir("folder"));
+    }
+    QString Path(const char* name) const { return dir_.filePath(name); }
+
+    QTemporaryDir dir_;
+    SocketFile socket_{dir_.filePath("socket")};
+};
+
+TEST_F(HostFiles, OnlyRegularFilesAreRead) {
+    // A FIFO would block the reader for ever; each is refused before it is read.
+    const struct {
+        QString path;
+        const char* message;
+    } cases[] = {
+        {Path("fifo"), "it is a FIFO, not a regular file"},
+        {"/dev/zero", "it is a device, not a regular file"},
+        {Path("socket"), "cannot read"},  // a socket cannot even be opened
+        {Path("folder"), "it is a folder, not a regular file"},
+        {Path("missing"), "No such file"},
+    };
+    for (const auto& c : cases) {
+        ExpectRefused([&] { ReadPointFile(c.path); }, c.message, "points " + c.path.toStdString());
+        ExpectRefused([&] { ReadGriddingScript(c.path); }, c.message, "script " + c.path.toStdString());
+    }
+    // A regular file no script can be as large as: refused without reading it.
+    QFile big(Path("big.bas"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(8) << 30));
+    ExpectRefused([&] { ReadGriddingScript(Path("big.bas")); }, "8589934592 bytes", "big script");
+    EXPECT_TRUE(ReadPointFile(Path("link-to-points")).empty());
+}
+
+TEST_F(HostFiles, OutputsAreRegularFilesAndNeverTheInputs) {
+    for (const char* copy : {"points.png", "points.tif"}) ASSERT_TRUE(QFile::copy(Path("points.txt"), Path(copy)));
+    const struct {
+        const char* name;
+        QString grid;
+        const char* message;  // nullptr: the job may run
+        const char* data = "points.txt";
+    } cases[] = {
+        {"device", "/dev/null", "it is a device, not a regular file"},
+        {"FIFO", Path("fifo"), "it is a FIFO"},
+        {"socket", Path("socket"), "it is a socket"},
+        {"folder", Path("folder"), "it is a folder"},
+        {"the data file", Path("points.txt"), "it is the data file itself"},
+        {"a link to the data file", Path("link-to-points"), "it is the data file itself"},
+        {"a hard link to the data file", Path("hard-link-to-points"), "it is the data file itself"},
+        {"the data file spelt otherwise", dir_.path() + "/folder/../points.txt", "it is the data file itself"},
+        {"the script", Path("script.bas"), "it is the gridding script itself"},
+        {"a picture that is the data file", Path("points.grd"), "points.png: it is the data file itself", "points.png"},
+        {"a GIS output that is the data file", Path("points.grd"), "points.tif: it is the data file itself",
+         "points.tif"},
+        {"a grid that is its own picture", Path("map.png"), "the grid file and its picture would be one file"},
+        {"a new file", Path("new.grd"), nullptr},
+        {"an earlier grid", Path("old.grd"), nullptr},
+    };
+    for (const auto& c : cases) {
+        GridJob job;
+        job.dataFile = Path(c.data);
+        job.gridFile = c.grid;
+        // A GeoTIFF asked for beside the grid.
+        const auto check = [&] { CheckJobOutputs(job, Path("script.bas"), {ReplaceExtension(job.gridFile, ".tif")}); };
+        if (c.message)
+            ExpectRefused(check, c.message, c.name);
+        else
+            EXPECT_NO_THROW(check()) << c.name;
+    }
+}
+
+TEST(Kriging, PointsThatSpanNoAreaOrNoFiniteExtentAreRefused) {
+    const double nan = std::nan("");
+    const struct {
+        const char* name;
+        std::vector<DataPoint> points;
+        const char* message;
+    } cases[] = {
+        {"none", {}, "span no area (there are no points)"},
+        {"identical", {{37.5, 55.75, 1}, {37.5, 55.75, 2}, {37.5, 55.75, 3}}, "all points lie on one spot"},
+        {"two", {{37.5, 55.75, 1}, {37.5001, 55.7501, 2}}, "all points lie on one line"},
+        {"collinear", {{37.5, 55.75, 1}, {37.5001, 55.7501, 2}, {37.5002, 55.7502, 3}, {37.5004, 55.7504, 4}},
+         "all points lie on one line"},
+        {"collinear, off by rounding", {{37.5, 55.7, 1}, {37.6, 55.8, 2}, {37.7, 55.9, 3}},
+         "all points lie on one line"},
+        {"one meridian", {{37.5, 55.75, 1}, {37.5, 55.76, 2}, {37.5, 55.77, 3}}, "one meridian or one parallel"},
+        {"one parallel", {{37.5, 55.75, 1}, {37.6, 55.75, 2}, {37.7, 55.75, 3}}, "one meridian or one parallel"},
+        {"±1e308 longitudes", {{-1e308, 0, 1}, {1e308, 0, 2}, {0, 1, 3}}, "not a finite number"},
+        {"±1e308 latitudes", {{0, -1e308, 1}, {0, 1e308, 2}, {1, 0, 3}}, "not a finite number"},
+        {"latitudes whose mean overflows", {{0, 1e308, 1}, {1, 1.5e308, 2}, {2, 1e308, 3}}, "not a finite number"},
+        {"NaN longitude", {{nan, 0, 1}, {1, 0, 2}, {0, 1, 3}}, "coordinate or value is not a finite number"},
+        {"infinite value", {{0, 0, INFINITY}, {1, 0, 2}, {0, 1, 3}}, "coordinate or value is not a finite number"},
+    };
+    for (const auto& c : cases) ExpectRefused([&] { KrigeGrid(c.points, 10, 10); }, c.message, c.name);
 }
 
 // A smooth regional field with a dipole, in metres about a corner.
@@ -190,6 +382,36 @@ TEST(Kriging, LocalSearchFarFromDataIsBlank) {
     std::vector<DataPoint> few = {{0, 0, 1}, {1e-4, 0, 2}, {0, 1e-4, 3}, {1e-4, 1e-4, 4}, {5e-5, 5e-5, 9}};
     const Grid g = KrigeGrid(few, 5, 5, local);
     for (double v : g.z) EXPECT_TRUE(Grid::Blank(v));  // fewer than 8 points near any node
+}
+
+TEST(Kriging, CancelStopsPromptlyWithNoGrid) {
+    // Enough points for the local search, and rows enough that a late stop would show.
+    const auto points = Traverses(55.75, 37.6);
+    constexpr int kRows = 400;
+    const struct {
+        const char* name;
+        bool interrupt;  // cancelled by SIGINT rather than by setting the flag
+    } cases[] = {{"flag", false}, {"SIGINT", true}};
+    // Ignored outside the guard, so that a guard that failed cannot end the tests.
+    const auto before = std::signal(SIGINT, SIG_IGN);
+    for (const auto& c : cases) {
+        std::atomic<bool> cancel{false};
+        std::atomic<int> reports{0};
+        auto run = [&] {
+            const std::optional<CancelOnInterrupt> interrupt =
+                c.interrupt ? std::optional<CancelOnInterrupt>(std::in_place, cancel) : std::nullopt;
+            const auto cancelOnFirstRow = [&](int) {
+                if (reports++ == 0) c.interrupt ? (void)std::raise(SIGINT) : cancel.store(true);
+            };
+            KrigeGrid(points, 400, kRows, {}, cancelOnFirstRow, &cancel);
+        };
+        EXPECT_THROW(run(), GridCancelled) << c.name;
+        EXPECT_TRUE(cancel) << c.name;
+        // Rows already begun may end; no other row is computed.
+        EXPECT_LT(reports, 1 + 2 * omp_get_max_threads()) << c.name;
+    }
+    // The interrupt handler is gone with its guard: SIGINT is back to what it was.
+    EXPECT_EQ(std::signal(SIGINT, before), SIG_IGN);
 }
 
 class GridFileTest : public ::testing::Test {

@@ -242,6 +242,103 @@ TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // a bound, not a timing
 }
 
+// The JPEG with its frame header declaring another size; its data stay
+// those of the 650 x 450 picture.
+QByteArray DeclaringSize(QByteArray jpeg, int width, int height) {
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");  // baseline frame: length, precision, height, width
+    if (sof < 0) throw std::logic_error("no baseline frame header");
+    jpeg[sof + 5] = static_cast<char>(height >> 8);
+    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
+    jpeg[sof + 7] = static_cast<char>(width >> 8);
+    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
+    return jpeg;
+}
+
+TEST_F(MapViewTest, HostileAnswersLeaveThePlainFillWithAReason) {
+    qgrad::testing::TlsServer server;
+    HttpsSettings settings;
+    settings.endpoint = server.url();
+    settings.caFile = server.certificateFile();
+    const QByteArray red = qgrad::testing::JpegOf(Qt::red);
+    const QByteArray huge(kMaxMapAnswerBytes + 1, '\xFF');
+    const struct {
+        const char* name;
+        std::string redirect;  // empty: none
+        qgrad::testing::TlsServer::Mode mode = qgrad::testing::TlsServer::Mode::Answer;
+        QByteArray body;
+        const char* failure;  // nullptr: the image is fetched
+    } cases[] = {
+        {"redirect to http", "http://127.0.0.1:" + std::to_string(server.port()) + "/x", {}, red, "only HTTPS"},
+        {"redirect to ftp", "ftp://127.0.0.1/x.jpg", {}, red, "only HTTPS"},
+        {"redirect to https", server.url() + "/moved", {}, red, nullptr},
+        {"endless body", "", qgrad::testing::TlsServer::Mode::Endless, {}, "larger than 4 MB"},
+        {"declared too long", "", {}, huge, "larger than 4 MB"},
+    };
+    for (const auto& c : cases) {
+        server.SetMode(c.mode);
+        server.SetAnswer(200, "image/jpeg", c.body);
+        if (!c.redirect.empty()) server.RedirectOnce(QByteArray::fromStdString(c.redirect));
+        CurlMapFetcher fetcher(settings);
+        const auto body = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+        if (!c.failure) {
+            EXPECT_EQ(body, red) << c.name;
+            EXPECT_EQ(fetcher.lastFailure(), "") << c.name;
+            continue;
+        }
+        EXPECT_FALSE(body.has_value()) << c.name;
+        EXPECT_NE(fetcher.lastFailure().find(c.failure), std::string::npos) << c.name << ": " << fetcher.lastFailure();
+        EXPECT_EQ(fetcher.lastFailure().find('\n'), std::string::npos) << c.name;
+        ComposedMap map;
+        ComposeSurveyMap(body, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+        EXPECT_EQ(map.base.pixelColor(600, 400), PlainMapFill()) << c.name;
+    }
+    // The endless answer was cut off near the limit, not at the time-out.
+    EXPECT_LT(server.endlessBytes(), 8 * kMaxMapAnswerBytes);
+    // Only the allowed redirect was followed back to the server.
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[3].substr(0, requests[3].find("\r\n")), "GET /moved HTTP/1.1");
+
+    // The request itself goes out over HTTPS only.
+    HttpsSettings plain = settings;
+    plain.endpoint = "http://127.0.0.1:" + std::to_string(server.port());
+    CurlMapFetcher fetcher(plain);
+    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_NE(fetcher.lastFailure().find("only HTTPS"), std::string::npos) << fetcher.lastFailure();
+    EXPECT_EQ(server.requests().size(), 6u);
+}
+
+TEST_F(MapViewTest, PicturesLargerThanTheFrameAreRefusedBeforeDecoding) {
+    const QByteArray jpeg = qgrad::testing::JpegOf(QColor(200, 30, 30));
+    const struct {
+        const char* name;
+        QByteArray answer;
+        const char* failure;  // nullptr: taken
+    } cases[] = {
+        {"the frame's size", jpeg, nullptr},
+        {"smaller", DeclaringSize(jpeg, 640, 440), nullptr},
+        {"2 KB declaring 5790 x 5790", DeclaringSize(jpeg.left(2048), 5790, 5790),
+         "the map picture is 5790 x 5790 pixels, more than 650 x 450"},
+        {"declaring 60000 x 60000", DeclaringSize(jpeg, 60000, 60000), "60000 x 60000 pixels"},
+        {"one pixel wider", DeclaringSize(jpeg, 651, 450), "651 x 450 pixels"},
+        {"one pixel higher", DeclaringSize(jpeg, 650, 451), "650 x 451 pixels"},
+        {"no picture", "<html>no image</html>", "not a JPEG picture"},
+    };
+    for (const auto& c : cases) {
+        ComposedMap map;
+        ComposeSurveyMap(c.answer, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+        if (c.failure) {
+            EXPECT_NE(map.pictureFailure.find(c.failure), std::string::npos) << c.name << ": " << map.pictureFailure;
+            EXPECT_EQ(map.base.size(), QSize(650, 450)) << c.name;
+            EXPECT_EQ(map.base.pixelColor(300, 400), PlainMapFill()) << c.name;
+        } else {
+            EXPECT_EQ(map.pictureFailure, "") << c.name;
+            EXPECT_NEAR(map.base.pixelColor(300, 400).red(), 200, 8) << c.name;
+        }
+        EXPECT_EQ(map.track.pixel(325, 225), qRgb(0, 255, 0)) << c.name;  // the track is drawn all the same
+    }
+}
+
 TEST_F(MapViewTest, RefusedConnection) {
     // A port that was just free: nobody listens there.
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
@@ -31,6 +32,8 @@ void AddExtension(X509* cert, int nid, const char* value) {
 }  // namespace
 
 TlsServer::TlsServer() {
+    // A client that hangs up mid-answer must fail the write, not end the test.
+    std::signal(SIGPIPE, SIG_IGN);
     EVP_PKEY* key = EVP_RSA_gen(2048);
     X509* cert = X509_new();
     X509_set_version(cert, 2);
@@ -87,6 +90,11 @@ void TlsServer::SetAnswer(int status, QByteArray contentType, QByteArray body) {
     body_ = std::move(body);
 }
 
+void TlsServer::RedirectOnce(QByteArray location) {
+    std::lock_guard lock(mutex_);
+    redirect_ = std::move(location);
+}
+
 std::vector<std::string> TlsServer::requests() {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -112,8 +120,26 @@ void TlsServer::Serve() {
                 std::lock_guard lock(mutex_);
                 requests_.push_back(request);
             }
-            if (mode_ == Mode::Silent) {
+            QByteArray redirect;
+            {
+                std::lock_guard lock(mutex_);
+                redirect.swap(redirect_);
+            }
+            if (!redirect.isEmpty()) {
+                const QByteArray answer = "HTTP/1.1 302 Found\r\nLocation: " + redirect +
+                                          "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+                SSL_write(ssl, answer.constData(), static_cast<int>(answer.size()));
+                SSL_shutdown(ssl);
+            } else if (mode_ == Mode::Silent) {
                 while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            } else if (mode_ == Mode::Endless) {
+                const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n";
+                const QByteArray chunk(64 << 10, '\xFF');
+                bool open = SSL_write(ssl, head.constData(), static_cast<int>(head.size())) > 0;
+                while (open && !stop_) {
+                    open = SSL_write(ssl, chunk.constData(), static_cast<int>(chunk.size())) > 0;
+                    if (open) endlessBytes_ += chunk.size();
+                }
             } else {
                 QByteArray answer;
                 {

@@ -16,13 +16,19 @@ namespace qgrad::testing {
 
 class TlsServer {
 public:
-    enum class Mode { Answer, Silent };
+    // Answer: the canned answer. Silent: never a byte back. Endless: a body
+    // of no declared length that never ends, until the client hangs up.
+    enum class Mode { Answer, Silent, Endless };
 
     TlsServer();
     ~TlsServer();
 
     void SetAnswer(int status, QByteArray contentType, QByteArray body);
     void SetMode(Mode mode) { mode_ = mode; }
+    // The next request alone is answered "302 Found" to `location`.
+    void RedirectOnce(QByteArray location);
+    // Bytes of body sent in Endless mode.
+    long long endlessBytes() const { return endlessBytes_; }
     int port() const { return port_; }
     std::string url() const { return "https://127.0.0.1:" + std::to_string(port_); }
     // The certificate in PEM, for the client's CA file.
@@ -42,6 +48,8 @@ private:
     int status_ = 200;
     QByteArray contentType_ = "image/jpeg";
     QByteArray body_;
+    QByteArray redirect_;
+    std::atomic<long long> endlessBytes_{0};
     std::vector<std::string> requests_;
     std::thread thread_;
 };

@@ -119,7 +119,8 @@ TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLa
 }
 
 TMainForm::~TMainForm() {
-    job_->Stop();  // the work uses the window's members: it ends first
+    maps_->Cancel();  // a map request that hangs does not hold the closing window
+    job_->Stop();     // the work uses the window's members: it ends first
     settings_->setValue(kGeometryKey, saveGeometry());
 }
 

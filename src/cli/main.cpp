@@ -302,6 +302,9 @@ int Run(const std::vector<QString>& args) {
         } catch (const std::range_error& e) {
             if (!refused) refused = Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), e.what()};
         }
+        // Without the service's picture the map is the plain fill: say why, and go on.
+        const std::string why = image ? map.pictureFailure : fetcher.lastFailure();
+        if (!why.empty()) std::fprintf(stderr, "warning: %s\n", why.c_str());
         if (!map.track.save(args[2], "PNG")) throw std::runtime_error("cannot write " + args[2].toStdString());
         if (refused) throw *refused;
         return kOk;

@@ -45,6 +45,11 @@ std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* to
     return n;
 }
 
+// Ends the transfer once the fetcher is cancelled.
+int StopWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
 std::string FailureText(CURLcode code, const char* detail, bool tooLarge) {
     if (tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return "the map service's answer is larger than " + std::to_string(kMaxMapAnswerBytes >> 20) + " MB";
@@ -87,6 +92,13 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!settings_.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, settings_.caFile.c_str());
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, StopWhenCancelled);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &cancelled_);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    if (cancelled_) {
+        lastFailure_ = "the map request was cancelled";
+        return std::nullopt;
+    }
     const CURLcode code = curl_easy_perform(c);
     if (code != CURLE_OK) {
         lastFailure_ = FailureText(code, detail, answer.tooLarge);

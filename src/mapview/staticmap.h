@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ class MapFetcher {
 public:
     virtual ~MapFetcher() = default;
     virtual std::optional<QByteArray> FetchMap(const MapFrame& frame) = 0;
+    // From any thread: a request under way ends at once, with nothing, and
+    // so does every later one.
+    virtual void Cancel() {}
 };
 
 struct HttpsSettings {
@@ -54,10 +58,12 @@ public:
     const HttpsSettings& settings() const { return settings_; }
     // Why the last request gave nothing, in one line; empty after a success.
     const std::string& lastFailure() const { return lastFailure_; }
+    void Cancel() override { cancelled_ = true; }
 
 private:
     HttpsSettings settings_;
     std::string lastFailure_;
+    std::atomic<bool> cancelled_{false};
 };
 
 struct ComposedMap {

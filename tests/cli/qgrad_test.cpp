@@ -244,6 +244,8 @@ TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
     // No service at all: the plain fill, and still a picture.
     const Result offline = Qgrad({"map", kSample, out, "--endpoint", "https://127.0.0.1:1"});
     ASSERT_EQ(offline.code, 0) << offline.err.toStdString();
+    EXPECT_TRUE(offline.err.contains("warning: the map request failed: ")) << offline.err.toStdString();
+    EXPECT_EQ(offline.err.count("warning"), 1);
     EXPECT_NE(QImage(out).pixelColor(600, 400), QColor(20, 160, 60));
 }
 

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <thread>
 
 using namespace qgrad;
 
@@ -240,6 +241,27 @@ TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(CurlMapFetcher(quick).FetchMap(Frame(37.5, 55.75, 16)).has_value());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // a bound, not a timing
+}
+
+TEST_F(MapViewTest, CancelEndsARequestThatHangs) {
+    qgrad::testing::TlsServer server;
+    server.SetMode(qgrad::testing::TlsServer::Mode::Silent);
+    HttpsSettings settings;
+    settings.endpoint = server.url();
+    settings.caFile = server.certificateFile();
+    CurlMapFetcher fetcher(settings);  // the default 30 s time-out
+    std::thread closing([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        fetcher.Cancel();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    closing.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // well before the time-out
+    EXPECT_FALSE(fetcher.lastFailure().empty());
+    // Every later request ends at once.
+    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_EQ(fetcher.lastFailure(), "the map request was cancelled");
 }
 
 // The JPEG with its frame header declaring another size; its data stay

@@ -3,6 +3,7 @@
 #include "arrange/geodistance.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/griddingscript.h"
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 
@@ -165,47 +166,7 @@ std::string ScriptLiteral(const QString& path) {
 }
 
 std::string GriddingScript(const ExportPaths& paths, GridSize size) {
-    const std::string data = ScriptLiteral(paths.gradientFile);
-    const std::string grid = ScriptLiteral(paths.gridFile);
-    const std::string lines[] = {
-        "Sub Main",
-        "",
-        "\tDim SurferApp As Object",
-        "\tSet SurferApp = CreateObject(\"Surfer.Application\")",
-        "\tSurferApp.Visible = True",
-        "\tSurferApp.WindowState = srfWindowStateMaximized",
-        "",
-        "\tDim Plot As Object",
-        "\tSet Plot = SurferApp.Documents.Add",
-        "\tSurferApp.GridData3(DataFile:=" + data + ", _",
-        "\t\tAlgorithm:=srfKriging, showReport:=False, BlankOutsideHull:=True, NumCols:=" +
-            std::to_string(size.cols) + ", NumRows:=" + std::to_string(size.rows) + ", _",
-        "\t\tOutGrid:=" + grid + ")",
-        "",
-        "\tDim MapFrame As Object",
-        "\tSet MapFrame = Plot.Shapes.AddContourMap(GridFileName:=" + grid + ")",
-        "\tSet PostLayer = Plot.Shapes.AddPostLayer(Map:=MapFrame, DataFileName:=" + data + ")",
-        "\tPostLayer.Symbol.Size = 0.01",
-        "",
-        "\tDim ColorLayer As Object",
-        "\tSet ColorLayer = MapFrame.Overlays(1)",
-        "\tColorLayer.FillForegroundColorMap.LoadPreset(\"Rainbow6\")",
-        "\tColorLayer.FillContours = True",
-        "\tColorLayer.ShowColorScale = True",
-        "\tColorLayer.ShowMajorLabels = False",
-        "\tColorLayer.ShowMinorLabels = False",
-        "\tColorLayer.MajorLine.Style = \"Invisible\"",
-        "\tColorLayer.MinorLine.Style = \"Invisible\"",
-        "",
-        "\tSet ColorScale = ColorLayer.ColorScale",
-        "\tColorScale.Title = \"gradHz, nT/m\"",
-        "\tColorScale.TitlePosition = srfColorScaleTitlePositionTop",
-        "\tColorScale.TitleAngle = 0",
-        "End Sub",
-    };
-    std::string out;
-    for (const auto& l : lines) out += l + "\r\n";
-    return out;
+    return FillGriddingScript(ScriptLiteral(paths.gradientFile), ScriptLiteral(paths.gridFile), size.cols, size.rows);
 }
 
 void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent) {

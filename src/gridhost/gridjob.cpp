@@ -1,6 +1,7 @@
 #include "gridhost/gridjob.h"
 
 #include "common/fileio.h"
+#include "common/griddingscript.h"
 #include "common/numtext.h"
 
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace qgrad {
 namespace {
@@ -29,17 +31,44 @@ std::string_view Trim(std::string_view s) {
     throw GridHostError("gridding script, line " + std::to_string(line) + ": " + what);
 }
 
-// The text between `prefix` and `suffix`; fails naming the line otherwise.
-std::string_view Between(std::string_view line, std::string_view prefix, std::string_view suffix, int number) {
-    if (line.size() < prefix.size() + suffix.size() || line.substr(0, prefix.size()) != prefix ||
-        line.substr(line.size() - suffix.size()) != suffix)
-        Fail(number, "expected \"" + std::string(prefix) + "...\"" + std::string(suffix) + "\"");
-    return line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+// The texts that stand for the placeholders of a script line's template, in
+// their order; nothing when the line's own text differs from the template's.
+std::optional<std::vector<std::pair<std::string_view, std::string_view>>> MatchTemplate(std::string_view line,
+                                                                                         std::string_view pattern) {
+    static constexpr std::string_view kPlaceholders[] = {kScriptDataFile, kScriptGridFile, kScriptColumns, kScriptRows};
+    std::vector<std::pair<std::string_view, std::string_view>> values;
+    for (;;) {
+        std::size_t at = std::string_view::npos;
+        std::string_view name;
+        for (std::string_view p : kPlaceholders)
+            if (const std::size_t found = pattern.find(p); found < at) {
+                at = found;
+                name = p;
+            }
+        if (at == std::string_view::npos) {
+            if (line != pattern) return std::nullopt;
+            return values;
+        }
+        const std::string_view before = pattern.substr(0, at);
+        if (line.substr(0, before.size()) != before) return std::nullopt;
+        line.remove_prefix(before.size());
+        pattern.remove_prefix(at + name.size());
+        // A placeholder runs to the text after it: the first place it stands,
+        // or the line's end for the last placeholder of the line.
+        const std::size_t next = pattern.find('{');
+        const std::string_view after = pattern.substr(0, next);
+        const std::size_t end = next == std::string_view::npos
+                                    ? (line.size() >= after.size() ? line.size() - after.size() : std::string_view::npos)
+                                    : line.find(after);
+        if (end == std::string_view::npos) return std::nullopt;
+        values.emplace_back(name, line.substr(0, end));
+        line.remove_prefix(end);
+    }
 }
 
-// The path named by the literal between `prefix` and `suffix`, as a file name.
-QString PathBetween(std::string_view line, std::string_view prefix, std::string_view suffix, int number) {
-    const std::optional<std::string> path = ReadScriptLiteral(Between(line, prefix, suffix, number));
+// A path in a script literal, as a file name.
+QString ScriptPath(std::string_view literal, int number) {
+    const std::optional<std::string> path = ReadScriptLiteral(literal);
     if (!path) Fail(number, "expected a path in double quotes, any quote inside doubled");
     return QString::fromLocal8Bit(path->data(), static_cast<qsizetype>(path->size()));
 }
@@ -78,56 +107,34 @@ GridJob ParseGriddingScript(const std::string& text) {
         if (lf == std::string_view::npos) break;
         rest.remove_prefix(lf + 1);
     }
-    // The fixed lines, by number; the lines with paths and sizes come after.
-    static const std::array<std::pair<int, const char*>, 26> kFixed = {{
-        {1, "Sub Main"},
-        {2, ""},
-        {3, "Dim SurferApp As Object"},
-        {4, "Set SurferApp = CreateObject(\"Surfer.Application\")"},
-        {5, "SurferApp.Visible = True"},
-        {6, "SurferApp.WindowState = srfWindowStateMaximized"},
-        {7, ""},
-        {8, "Dim Plot As Object"},
-        {9, "Set Plot = SurferApp.Documents.Add"},
-        {13, ""},
-        {14, "Dim MapFrame As Object"},
-        {17, "PostLayer.Symbol.Size = 0.01"},
-        {18, ""},
-        {19, "Dim ColorLayer As Object"},
-        {20, "Set ColorLayer = MapFrame.Overlays(1)"},
-        {21, "ColorLayer.FillForegroundColorMap.LoadPreset(\"Rainbow6\")"},
-        {22, "ColorLayer.FillContours = True"},
-        {23, "ColorLayer.ShowColorScale = True"},
-        {24, "ColorLayer.ShowMajorLabels = False"},
-        {25, "ColorLayer.ShowMinorLabels = False"},
-        {26, "ColorLayer.MajorLine.Style = \"Invisible\""},
-        {27, "ColorLayer.MinorLine.Style = \"Invisible\""},
-        {28, ""},
-        {29, "Set ColorScale = ColorLayer.ColorScale"},
-        {30, "ColorScale.Title = \"gradHz, nT/m\""},
-        {33, "End Sub"},
-    }};
     while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    if (lines.size() != 33) throw GridHostError("gridding script: " + std::to_string(lines.size()) +
-                                                " lines where 33 are expected");
-    for (const auto& [number, expected] : kFixed)
-        if (lines[number - 1] != expected) Fail(number, "expected \"" + std::string(expected) + "\"");
-    if (lines[30] != "ColorScale.TitlePosition = srfColorScaleTitlePositionTop")
-        Fail(31, "expected the colour scale's title position");
-    if (lines[31] != "ColorScale.TitleAngle = 0") Fail(32, "expected the colour scale's title angle");
-
+    if (lines.size() != kGriddingScriptLines.size())
+        throw GridHostError("gridding script: " + std::to_string(lines.size()) + " lines where " +
+                            std::to_string(kGriddingScriptLines.size()) + " are expected");
     GridJob job;
-    job.dataFile = PathBetween(lines[9], "SurferApp.GridData3(DataFile:=", ", _", 10);
-    const std::string_view sizes = Between(
-        lines[10], "Algorithm:=srfKriging, showReport:=False, BlankOutsideHull:=True, NumCols:=", ", _", 11);
-    const std::size_t rowsAt = sizes.find(", NumRows:=");
-    if (rowsAt == std::string_view::npos) Fail(11, "expected \"NumRows:=\"");
-    job.cols = GridLines(sizes.substr(0, rowsAt), 11);
-    job.rows = GridLines(sizes.substr(rowsAt + 11), 11);
-    job.gridFile = PathBetween(lines[11], "OutGrid:=", ")", 12);
-    // The host uses the paths above; these two must still be literals of their own.
-    PathBetween(lines[14], "Set MapFrame = Plot.Shapes.AddContourMap(GridFileName:=", ")", 15);
-    PathBetween(lines[15], "Set PostLayer = Plot.Shapes.AddPostLayer(Map:=MapFrame, DataFileName:=", ")", 16);
+    bool haveData = false, haveGrid = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int number = static_cast<int>(i) + 1;
+        const std::string_view pattern = Trim(kGriddingScriptLines[i]);
+        const auto values = MatchTemplate(lines[i], pattern);
+        if (!values) Fail(number, "expected \"" + std::string(pattern) + "\"");
+        for (const auto& [name, value] : *values) {
+            if (name == kScriptColumns) job.cols = GridLines(value, number);
+            if (name == kScriptRows) job.rows = GridLines(value, number);
+            // The first line that names a file gives its path; later ones
+            // must still be literals of their own.
+            if (name == kScriptDataFile) {
+                const QString path = ScriptPath(value, number);
+                if (!haveData) job.dataFile = path;
+                haveData = true;
+            }
+            if (name == kScriptGridFile) {
+                const QString path = ScriptPath(value, number);
+                if (!haveGrid) job.gridFile = path;
+                haveGrid = true;
+            }
+        }
+    }
     return job;
 }
 

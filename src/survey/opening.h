@@ -23,29 +23,28 @@ struct RunEnds {
 };
 RunEnds ReadRunEnds(const SurveyTable& table);
 
-// The distance of every data row (column 3), read once for all profiles.
+// The distance of every data row, read once for all profiles.
 std::vector<double> ReadDistances(const SurveyTable& table);
 
 // Profile of channel k: (distance, gradient) of every data row whose
 // gradient cell is not empty, in row order; `distances` from ReadDistances.
 template <typename Add>
 void ForEachProfilePoint(const SurveyTable& table, const std::vector<double>& distances, int k, Add&& add) {
-    const int column = 5 + 2 * k;
-    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
-        if (!table.cell(column, r).empty())
-            add(distances[r - SurveyTable::kHeadingRows], CellNumber(table, column, r));
+    const int column = GradientColumn(k);
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
+        if (!table.cell(column, r).empty()) add(distances[r - kFirstDataRow], CellNumber(table, column, r));
 }
 
 // Shown when the channel's gradient cell of the first data row is not empty.
 inline bool ProfileShown(const SurveyTable& table, int k) {
-    return table.rowCount() > SurveyTable::kHeadingRows && !table.cell(5 + 2 * k, SurveyTable::kHeadingRows).empty();
+    return table.rowCount() > kFirstDataRow && !table.cell(GradientColumn(k), kFirstDataRow).empty();
 }
 
 // (distance, longitude, latitude) of every data row.
 template <typename Add>
 void ForEachPosition(const SurveyTable& table, const std::vector<double>& distances, Add&& add) {
-    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
-        add(distances[r - SurveyTable::kHeadingRows], CellNumber(table, 2, r), CellNumber(table, 1, r));
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
+        add(distances[r - kFirstDataRow], CellNumber(table, kLongitude, r), CellNumber(table, kLatitude, r));
 }
 
 }  // namespace qgrad

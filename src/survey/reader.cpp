@@ -13,10 +13,10 @@ namespace qgrad {
 namespace {
 
 constexpr qint64 kChunk = 4 << 20;
-constexpr int kDataRow = SurveyTable::kHeadingRows;
 
 [[noreturn]] void FailCell(const SurveyTable& table, int column, std::size_t row, const char* what) {
-    throw SurveyFormatError::AtCell(FileLineOfRow(row), column, table.cell(column, 2), table.cell(column, row), what);
+    throw SurveyFormatError::AtCell(FileLineOfRow(row), column, table.cell(column, kHeadingRow), table.cell(column, row),
+                                    what);
 }
 
 // Splits one line into at most 28 fields. The line's text ends at its first
@@ -64,28 +64,28 @@ bool IsZeroText(std::string_view text) {
 // Inserts the time column: rows 2 and on move one column to the right.
 void InsertTimeColumn(SurveyTable& table) {
     const std::size_t rows = table.rowCount();
-    for (int c = SurveyTable::kColumns - 1; c >= 1; --c) {
+    for (int c = SurveyTable::kColumns - 1; c > kTime; --c) {
         ColumnRewriter w(table.column(c));
         const TextColumn& left = table.column(c - 1);
-        for (std::size_t r = 2; r < rows; ++r) w.Set(r, left[r]);
+        for (std::size_t r = kHeadingRow; r < rows; ++r) w.Set(r, left[r]);
         w.Finish();
     }
-    ColumnRewriter w(table.column(0));
-    w.Set(2, "Time");
-    for (std::size_t r = kDataRow; r < rows; ++r) w.Set(r, "0.00");
+    ColumnRewriter w(table.column(kTime));
+    w.Set(kHeadingRow, "Time");
+    for (std::size_t r = kFirstDataRow; r < rows; ++r) w.Set(r, "0.00");
     w.Finish();
 }
 
 void ConvertTenths(SurveyTable& table, int column, std::string_view suffix, std::string_view unit,
                    char regionalSeparator) {
-    const std::string_view heading = table.cell(column, 2);
+    const std::string_view heading = table.cell(column, kHeadingRow);
     if (heading.size() < suffix.size() || heading.substr(heading.size() - suffix.size()) != suffix) return;
     ColumnRewriter w(table.column(column));
     std::string newHeading(heading.substr(0, heading.size() - suffix.size()));
     newHeading += unit;
-    w.Set(2, newHeading);
+    w.Set(kHeadingRow, newHeading);
     char buf[kNumberTextCapacity];
-    for (std::size_t r = kDataRow; r < table.rowCount(); ++r) {
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
         double v = 0;
         if (!TryParseNumber(w.old()[r], v, regionalSeparator)) FailCell(table, column, r, "is not a number");
         w.Set(r, std::string_view(buf, WriteGeneral(buf, v / 10.0) - buf));
@@ -112,24 +112,24 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
     // after the conversion: bit 0 latitude, bit 1 longitude.
     std::vector<std::uint8_t> zero(rows, 0);
     {
-        ColumnRewriter lat(table.column(1));
-        ColumnRewriter lon(table.column(2));
+        ColumnRewriter lat(table.column(kLatitude));
+        ColumnRewriter lon(table.column(kLongitude));
         char a[kNumberTextCapacity];
         char b[kNumberTextCapacity];
-        for (std::size_t r = kDataRow; r < rows; ++r) {
-            const double vlat = CellNumber(table, 1, r);
-            const double vlon = CellNumber(table, 2, r);
+        for (std::size_t r = kFirstDataRow; r < rows; ++r) {
+            const double vlat = CellNumber(table, kLatitude, r);
+            const double vlon = CellNumber(table, kLongitude, r);
             double dlat = 0;
             double dlon = 0;
             try {
                 dlat = NmeaToDegrees(vlat, variant);
             } catch (const std::range_error&) {
-                FailCell(table, 1, r, "is out of range");
+                FailCell(table, kLatitude, r, "is out of range");
             }
             try {
                 dlon = NmeaToDegrees(vlon, variant);
             } catch (const std::range_error&) {
-                FailCell(table, 2, r, "is out of range");
+                FailCell(table, kLongitude, r, "is out of range");
             }
             if (dlat != 0.0 || dlon != 0.0) {
                 const std::string_view tlat(a, WriteFixed(a, dlat, 8, 12) - a);
@@ -144,27 +144,27 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
         lat.Finish();
         lon.Finish();
     }
-    if (rows <= kDataRow) return;
+    if (rows <= kFirstDataRow) return;
 
     // The first row with both values non-zero; the last row when none has.
-    std::size_t first = kDataRow;
-    if (zero[kDataRow] == 3) {
+    std::size_t first = kFirstDataRow;
+    if (zero[kFirstDataRow] == 3) {
         first = rows - 1;
-        for (std::size_t r = kDataRow + 1; r < rows; ++r) {
+        for (std::size_t r = kFirstDataRow + 1; r < rows; ++r) {
             if (zero[r] == 0) {
                 first = r;
                 break;
             }
         }
     }
-    ColumnRewriter lat(table.column(1));
-    ColumnRewriter lon(table.column(2));
-    for (std::size_t r = kDataRow; r < first; ++r) {
+    ColumnRewriter lat(table.column(kLatitude));
+    ColumnRewriter lon(table.column(kLongitude));
+    for (std::size_t r = kFirstDataRow; r < first; ++r) {
         lat.Set(r, lat.old()[first]);
         lon.Set(r, lon.old()[first]);
     }
     // Row 3 as it stands now: the start fill may have replaced it.
-    std::size_t goodSource = first > kDataRow ? first : kDataRow;
+    std::size_t goodSource = first > kFirstDataRow ? first : kFirstDataRow;
     for (std::size_t r = first; r < rows; ++r) {
         if (zero[r] == 3) {
             lat.Set(r, lat.old()[goodSource]);
@@ -179,13 +179,12 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
 
 void ReadOffsets(const SurveyTable& table, SurveyGeometry& geometry) {
     for (int k = 0; k < kChannels; ++k) {
-        for (int which = 0; which < 2; ++which) {
-            const int column = 3 + 2 * k + which;
+        for (const int column : {OffsetXColumn(k), OffsetYColumn(k)}) {
             std::int32_t cm = 0;
-            if (!TryParseInt32(table.cell(column, 1), cm))
-                throw SurveyFormatError::AtCell(2, column, {}, table.cell(column, 1),
+            if (!TryParseInt32(table.cell(column, kOffsetsRow), cm))
+                throw SurveyFormatError::AtCell(FileLineOfRow(kOffsetsRow), column, {}, table.cell(column, kOffsetsRow),
                                                 "is not a whole number of centimetres for a sensor offset");
-            (which == 0 ? geometry.offsetX : geometry.offsetY)[k] = cm / 100.0;
+            (column == OffsetXColumn(k) ? geometry.offsetX : geometry.offsetY)[k] = cm / 100.0;
         }
     }
 }
@@ -198,19 +197,19 @@ bool IsDroppedPair(const TextColumn& field, const TextColumn& gradient, std::siz
 // row is visited; the last row takes the pair of the row above.
 void FillDroppedReadings(SurveyTable& table) {
     const std::size_t rows = table.rowCount();
-    if (rows <= kDataRow) return;
+    if (rows <= kFirstDataRow) return;
     const std::size_t last = rows - 1;
     for (int k = 0; k < kChannels; ++k) {
-        TextColumn& fieldCol = table.column(4 + 2 * k);
-        TextColumn& gradCol = table.column(5 + 2 * k);
+        TextColumn& fieldCol = table.column(FieldColumn(k));
+        TextColumn& gradCol = table.column(GradientColumn(k));
         bool any = false;
-        for (std::size_t r = kDataRow; r < rows && !any; ++r) any = IsDroppedPair(fieldCol, gradCol, r);
+        for (std::size_t r = kFirstDataRow; r < rows && !any; ++r) any = IsDroppedPair(fieldCol, gradCol, r);
         if (!any) continue;
         ColumnRewriter field(fieldCol);
         ColumnRewriter grad(gradCol);
         // Rows below r are untouched when r is visited, so the old texts are
         // the texts "as they stand".
-        for (std::size_t r = kDataRow; r < last; ++r) {
+        for (std::size_t r = kFirstDataRow; r < last; ++r) {
             if (IsDroppedPair(fieldCol, gradCol, r)) {
                 field.Set(r, fieldCol[r + 1]);
                 grad.Set(r, gradCol[r + 1]);
@@ -219,7 +218,7 @@ void FillDroppedReadings(SurveyTable& table) {
         // The last row takes the pair of the row above as it stands: a dropped
         // row above has just taken the last row's own "0" pair. With a single
         // data row the row above is a heading row: leave the pair.
-        if (last > kDataRow && IsDroppedPair(fieldCol, gradCol, last) && !IsDroppedPair(fieldCol, gradCol, last - 1)) {
+        if (last > kFirstDataRow && IsDroppedPair(fieldCol, gradCol, last) && !IsDroppedPair(fieldCol, gradCol, last - 1)) {
             field.Set(last, fieldCol[last - 1]);
             grad.Set(last, gradCol[last - 1]);
         }
@@ -230,7 +229,7 @@ void FillDroppedReadings(SurveyTable& table) {
 
 }  // namespace
 
-std::size_t FileLineOfRow(std::size_t row) { return row < kDataRow ? row + 1 : row + 2; }
+std::size_t FileLineOfRow(std::size_t row) { return row < kFirstDataRow ? row + 1 : row + 2; }
 
 double CellNumber(const SurveyTable& table, int column, std::size_t row) {
     double v = 0;
@@ -307,16 +306,16 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table) {
 }
 
 void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry& geometry) {
-    if (table.cell(0, 2) != "Time") InsertTimeColumn(table);
+    if (table.cell(kTime, kHeadingRow) != "Time") InsertTimeColumn(table);
 
     const char regional = RegionalDecimalSeparator();
     for (int k = 0; k < kChannels; ++k) {
-        ConvertTenths(table, 4 + 2 * k, "x0.1nT", "nT", regional);
-        ConvertTenths(table, 5 + 2 * k, "x0.1nT/m", "nT/m", regional);
+        ConvertTenths(table, FieldColumn(k), "x0.1nT", "nT", regional);
+        ConvertTenths(table, GradientColumn(k), "x0.1nT/m", "nT/m", regional);
     }
 
-    geometry.latitudeSign = table.cell(1, 2) == "Latitude,S" ? -1 : 1;
-    geometry.longitudeSign = table.cell(2, 2) == "Longitude,W" ? -1 : 1;
+    geometry.latitudeSign = table.cell(kLatitude, kHeadingRow) == "Latitude,S" ? -1 : 1;
+    geometry.longitudeSign = table.cell(kLongitude, kHeadingRow) == "Longitude,W" ? -1 : 1;
 
     CleanPositions(table, variant);
     ReadOffsets(table, geometry);

@@ -14,8 +14,6 @@
 
 namespace qgrad {
 
-inline constexpr int kChannels = 12;
-
 // Interactive (OPEN FILE) keeps the degree conversion in 32-bit floats;
 // Batch (ARRANGE ALL IN FOLDER) works in 64-bit throughout.
 enum class ReaderVariant { Interactive, Batch };

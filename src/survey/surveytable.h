@@ -7,6 +7,8 @@
 // fits every rewrite the program does: whole columns, top to bottom.
 #pragma once
 
+#include "survey/columns.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -54,8 +56,8 @@ private:
 
 class SurveyTable {
 public:
-    static constexpr int kColumns = 28;
-    static constexpr int kHeadingRows = 3;
+    static constexpr int kColumns = FieldColumn(kChannels);
+    static constexpr int kHeadingRows = static_cast<int>(kFirstDataRow);
 
     std::size_t rowCount() const { return columns_[0].size(); }
     std::size_t dataRowCount() const { return rowCount() > kHeadingRows ? rowCount() - kHeadingRows : 0; }

@@ -20,7 +20,6 @@
 namespace qgrad {
 namespace {
 
-constexpr std::size_t kFirst = SurveyTable::kHeadingRows;
 constexpr double kPi = std::numbers::pi;
 // The radius of the offset conversion; GeoDistance has its own.
 constexpr double kOffsetRadius = 6372795.0;
@@ -66,7 +65,7 @@ void SpreadTimes(ColumnRewriter& out) {
     const TextColumn& col = out.old();
     const std::size_t rows = col.size();
     char buf[kTimePatternCapacity];
-    std::size_t r0 = kFirst;
+    std::size_t r0 = kFirstDataRow;
     double t0 = Value(col[r0]);
     double dt = 0;
     std::size_t n = 0;
@@ -102,7 +101,7 @@ void SpreadFixes(ColumnRewriter& out) {
     const std::size_t rows = col.size();
     char buf[kNumberTextCapacity];
     auto write = [&](std::size_t row, double v) { out.Set(row, Text(buf, WriteFixed(buf, Finite(v), 8, 12))); };
-    std::size_t r0 = kFirst;
+    std::size_t r0 = kFirstDataRow;
     double u0 = Value(col[r0]);
     double du = 0;
     std::size_t n = 0;
@@ -140,12 +139,14 @@ std::exception_ptr FaultOf(Work&& work) {
 // order, and a spread that failed puts in place what it wrote and ends the
 // arrangement with the later columns untouched, as if they ran one by one.
 void SpreadTimesAndFixes(SurveyTable& table) {
-    ColumnRewriter out[] = {ColumnRewriter(table.column(0)), ColumnRewriter(table.column(1)),
-                            ColumnRewriter(table.column(2))};
-    auto times = std::async(std::launch::async, [&] { return FaultOf([&] { SpreadTimes(out[0]); }); });
-    auto latitudes = std::async(std::launch::async, [&] { return FaultOf([&] { SpreadFixes(out[1]); }); });
-    const std::exception_ptr longitudes = FaultOf([&] { SpreadFixes(out[2]); });
-    const std::exception_ptr faults[] = {times.get(), latitudes.get(), longitudes};
+    ColumnRewriter out[] = {ColumnRewriter(table.column(kTime)), ColumnRewriter(table.column(kLatitude)),
+                            ColumnRewriter(table.column(kLongitude))};
+    std::exception_ptr faults[std::size(out)];
+    RunSideBySide([&] { faults[0] = FaultOf([&] { SpreadTimes(out[0]); }); },
+                  [&] {
+                      RunSideBySide([&] { faults[1] = FaultOf([&] { SpreadFixes(out[1]); }); },
+                                    [&] { faults[2] = FaultOf([&] { SpreadFixes(out[2]); }); });
+                  });
     for (std::size_t c = 0; c < std::size(out); ++c) {
         out[c].Finish();
         if (faults[c]) std::rethrow_exception(faults[c]);
@@ -160,8 +161,8 @@ class SensorPlacement {
 public:
     SensorPlacement(const SurveyTable& table, const SurveyGeometry& g) : g_(g) {
         const std::size_t last = table.rowCount() - 1;
-        const double theta = std::atan2(Value(table, 1, last) - Value(table, 1, kFirst),
-                                        Value(table, 2, last) - Value(table, 2, kFirst)) *
+        const double theta = std::atan2(Value(table, kLatitude, last) - Value(table, kLatitude, kFirstDataRow),
+                                        Value(table, kLongitude, last) - Value(table, kLongitude, kFirstDataRow)) *
                              g.latitudeSign;
         for (int k = 0; k < kChannels; ++k) {
             const double x = g.offsetX[k];
@@ -202,12 +203,12 @@ struct Levels {
 // are present. Each channel is one sequential pass over its two columns.
 void ChannelLevels(const SurveyTable& table, int from, int to, Levels& levels) {
     for (int k = from; k < to; ++k) {
-        const TextColumn& fieldCol = table.column(4 + 2 * k);
-        const TextColumn& gradientCol = table.column(5 + 2 * k);
+        const TextColumn& fieldCol = table.column(FieldColumn(k));
+        const TextColumn& gradientCol = table.column(GradientColumn(k));
         double fieldSum = 0;
         double gradientSum = 0;
         std::size_t count = 0;
-        for (std::size_t r = kFirst; r < table.rowCount(); ++r) {
+        for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
             const std::string_view f = fieldCol[r];
             const std::string_view gr = gradientCol[r];
             if (f.empty() || gr.empty()) continue;
@@ -224,14 +225,8 @@ void ChannelLevels(const SurveyTable& table, int from, int to, Levels& levels) {
 // Both cores share the channels.
 Levels AllChannelLevels(const SurveyTable& table) {
     Levels levels;
-    auto upper = std::async(std::launch::async, [&] { ChannelLevels(table, kChannels / 2, kChannels, levels); });
-    try {
-        ChannelLevels(table, 0, kChannels / 2, levels);
-    } catch (...) {
-        upper.wait();
-        throw;
-    }
-    upper.get();
+    RunSideBySide([&] { ChannelLevels(table, kChannels / 2, kChannels, levels); },
+                  [&] { ChannelLevels(table, 0, kChannels / 2, levels); });
     return levels;
 }
 
@@ -251,8 +246,8 @@ struct ReadingBlock {
     void Read(const SurveyTable& table, std::size_t begin, std::size_t end) {
         fault = kNoFault;
         for (int k = 0; k < kChannels; ++k) {
-            const TextColumn& fieldCol = table.column(4 + 2 * k);
-            const TextColumn& gradientCol = table.column(5 + 2 * k);
+            const TextColumn& fieldCol = table.column(FieldColumn(k));
+            const TextColumn& gradientCol = table.column(GradientColumn(k));
             for (std::size_t r = begin; r < end; ++r) {
                 const std::size_t i = r - begin;
                 const std::string_view f = fieldCol[r];
@@ -280,16 +275,16 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     const SensorPlacement placement(table, g);
     const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
 
-    distanceOut.emplace(table.column(3));
-    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(5 + 2 * k));
-    distanceOut->Set(kFirst, "0");
+    distanceOut.emplace(table.column(kDistance));
+    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
+    distanceOut->Set(kFirstDataRow, "0");
 
     char buf[kNumberTextCapacity];
     double distance = 0;
     // Each row is placed from the fix of the row after it; the last row from
     // its own fix.
-    double rowLat = Value(table, 1, kFirst);
-    double rowLon = Value(table, 2, kFirst);
+    double rowLat = Value(table, kLatitude, kFirstDataRow);
+    double rowLon = Value(table, kLongitude, kFirstDataRow);
     double lat = rowLat;
     double lon = rowLon;
     // The gradient cells of one block are rewritten on the other core while
@@ -308,7 +303,7 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
         if (rewriting.valid()) rewriting.get();
     };
     try {
-        for (std::size_t begin = kFirst, turn = 0; begin <= last; begin += kBlock, ++turn) {
+        for (std::size_t begin = kFirstDataRow, turn = 0; begin <= last; begin += kBlock, ++turn) {
             const std::size_t end = std::min(last + 1, begin + kBlock);
             ReadingBlock& block = *blocks[turn % 2];
             block.Read(table, begin, end);
@@ -318,8 +313,8 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
                 for (std::size_t r = begin; r < end; ++r) {
                     const std::size_t i = r - begin;
                     if (r != last) {
-                        lat = Value(table, 1, r + 1);
-                        lon = Value(table, 2, r + 1);
+                        lat = Value(table, kLatitude, r + 1);
+                        lon = Value(table, kLongitude, r + 1);
                         double d = GeoDistance(lat, lon, rowLat, rowLon);
                         rowLat = lat;
                         rowLon = lon;
@@ -361,14 +356,14 @@ RowFixes ReadRowFixes(const SurveyTable& arranged) {
     RowFixes fixes;
     auto column = [&arranged](int c, std::vector<double>& v) {
         v.reserve(arranged.dataRowCount());
-        for (std::size_t r = kFirst; r < arranged.rowCount(); ++r) v.push_back(CellNumber(arranged, c, r));
+        for (std::size_t r = kFirstDataRow; r < arranged.rowCount(); ++r) v.push_back(CellNumber(arranged, c, r));
     };
     RunSideBySide(
         [&] {
-            column(1, fixes.lat);
-            column(2, fixes.lon);
+            column(kLatitude, fixes.lat);
+            column(kLongitude, fixes.lon);
         },
-        [&] { column(0, fixes.seconds); });
+        [&] { column(kTime, fixes.seconds); });
     constexpr double kDay = 86400;
     double day = 0;
     double previous = 0;
@@ -401,7 +396,7 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
             const double fixLon = at.Of(fixes.lon);
             const double lonScale = SensorPlacement::LonScale(fixLat);
             for (int k = 0; k < kChannels && p < points.size(); ++k) {
-                if (arranged.cell(4 + 2 * k, kFirst + i).empty() || arranged.cell(5 + 2 * k, kFirst + i).empty())
+                if (arranged.cell(FieldColumn(k), kFirstDataRow + i).empty() || arranged.cell(GradientColumn(k), kFirstDataRow + i).empty())
                     continue;
                 placement.Place(k, fixLat, fixLon, lonScale, pointLon[p], pointLat[p]);
                 ++p;
@@ -415,10 +410,10 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
 }
 
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points) {
-    if (table.rowCount() <= kFirst) throw std::invalid_argument("the survey table holds no data row");
+    if (table.rowCount() <= kFirstDataRow) throw std::invalid_argument("the survey table holds no data row");
     points.clear();
-    points.lonHeading = std::string(table.cell(2, 2));
-    points.latHeading = std::string(table.cell(1, 2));
+    points.lonHeading = std::string(table.cell(kLongitude, kHeadingRow));
+    points.latHeading = std::string(table.cell(kLatitude, kHeadingRow));
     // At most one point per row and channel; pages never written cost nothing.
     points.reserve(table.dataRowCount() * kChannels);
 

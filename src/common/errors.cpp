@@ -3,7 +3,11 @@
 namespace qgrad {
 
 SurveyFormatError::SurveyFormatError(std::string why, Kind kind)
-    : std::runtime_error(kind == Kind::Empty ? kEmptyFileText : kBadFormatText), reason(std::move(why)), kind_(kind) {}
+    : std::runtime_error(kind == Kind::Empty         ? kEmptyFileText
+                         : kind == Kind::OutOfMemory ? kOutOfMemoryText
+                                                     : kBadFormatText),
+      reason(std::move(why)),
+      kind_(kind) {}
 
 SurveyFormatError SurveyFormatError::AtCell(std::size_t line, int column, std::string_view heading,
                                             std::string_view text, std::string reason) {

@@ -11,13 +11,15 @@ namespace qgrad {
 // The fixed texts the operator sees.
 inline constexpr const char* kEmptyFileText = "Пустой файл!";
 inline constexpr const char* kBadFormatText = "Неправильный формат файла!";
+inline constexpr const char* kOutOfMemoryText = "Not enough memory to open this file";
 
-// A survey the program does not take: an empty file, or one it cannot read
-// or open. what() is the fixed text; the fields say where and why, and
-// detail() puts them into words for a person to act on.
+// A survey the program does not take: an empty file, one it cannot read or
+// open, or one too large for the memory at hand. what() is the fixed text;
+// the fields say where and why, and detail() puts them into words for a
+// person to act on.
 class SurveyFormatError : public std::runtime_error {
 public:
-    enum class Kind { BadFormat, Empty };
+    enum class Kind { BadFormat, Empty, OutOfMemory };
 
     // A failure with no place in the file (it cannot be read, it has no data).
     explicit SurveyFormatError(std::string reason, Kind kind = Kind::BadFormat);

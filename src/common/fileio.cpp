@@ -2,21 +2,131 @@
 
 #include "common/errors.h"
 
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
 namespace qgrad {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
 constexpr std::size_t kWriteThrough = 64 << 10;
+
+// Bytes that are not UTF-8 are kept as the low surrogates U+DC80 to U+DCFF,
+// which no valid text holds alone.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsEscapedByte(char16_t c) { return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF; }
+
+// Length of the valid UTF-8 sequence at the start of `s`, 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view s) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (c == 0xE0 && b(1) < 0xA0) return 0;   // overlong
+        if (c == 0xED && b(1) >= 0xA0) return 0;  // a surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (c == 0xF0 && b(1) < 0x90) return 0;
+        if (c == 0xF4 && b(1) >= 0x90) return 0;
+        return 4;
+    }
+    return 0;
 }
 
-OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QSaveFile>(path)) {
-    // Every save replaces the file; a folder we cannot write to fails here.
-    file_->setDirectWriteFallback(false);
-    if (!file_->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("Cannot create file");
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
+FileStamp StampOf(const struct stat& st) {
+    return {static_cast<std::int64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+}  // namespace
+
+FileStamp InputFile::Stamp() const {
+    struct stat st {};
+    if (::fstat(handle(), &st) != 0) throw FileReadError(ErrnoText());
+    return StampOf(st);
+}
+
+std::unique_ptr<InputFile> OpenRegularFile(const QString& path) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer.
+    const int fd = ::open(LocalBytes(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // A socket cannot be opened at all: say what it is.
+        const std::string why = ErrnoText();
+        const std::string kind = NonRegularKind(path);
+        throw FileReadError(kind.empty() ? why : "it is " + kind + ", not a regular file");
+    }
+    auto file = std::make_unique<InputFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw FileReadError(file->errorString().toStdString());
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw FileReadError(ErrnoText());
+    if (!S_ISREG(st.st_mode)) throw FileReadError(std::string("it is ") + KindOf(st.st_mode) + ", not a regular file");
+    file->opened = StampOf(st);
+    return file;
+}
+
+std::string NonRegularKind(const QString& path) {
+    struct stat st {};
+    if (::stat(LocalBytes(path).c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+    return KindOf(st.st_mode);
+}
+
+OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_unique<QFile>()) {
+    const std::string kind = NonRegularKind(path);
+    if (!kind.empty()) Fail("Cannot create file", "it is " + kind + ", not a regular file");
+    // A hidden name beside the target, so that putting it in place is one
+    // rename on the same file system.
+    const qsizetype slash = path.lastIndexOf('/');
+    for (int attempt = 0;; ++attempt) {
+        temporary_ = path.left(slash + 1) + "." + path.mid(slash + 1) + "." +
+                     QString::number(QRandomGenerator::global()->generate(), 36) + ".part";
+        const int fd = ::open(LocalBytes(temporary_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            if (!file_->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+                ::close(fd);
+                ::unlink(LocalBytes(temporary_).c_str());
+                Fail("Cannot create file", file_->errorString().toStdString());
+            }
+            break;
+        }
+        if (errno != EEXIST || attempt == 16) {
+            temporary_.clear();
+            Fail("Cannot create file", ErrnoText());
+        }
+    }
     buffer_.reserve(kFlushSize + 4096);
 }
 
-// QSaveFile discards its temporary file when destroyed uncommitted.
-OutputFile::~OutputFile() = default;
+OutputFile::~OutputFile() {
+    if (file_->isOpen()) file_->close();
+    if (!inPlace_ && !temporary_.isEmpty()) ::unlink(LocalBytes(temporary_).c_str());
+}
 
 void OutputFile::Write(std::string_view bytes) {
     if (bytes.size() >= kWriteThrough) {
@@ -31,7 +141,7 @@ void OutputFile::Write(std::string_view bytes) {
 
 void OutputFile::WriteThrough(std::string_view bytes) {
     const qint64 n = file_->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (n != static_cast<qint64>(bytes.size())) Fail("Cannot write file");
+    if (n != static_cast<qint64>(bytes.size())) Fail("Cannot write file", file_->errorString().toStdString());
 }
 
 void OutputFile::WriteLine(std::string_view line) {
@@ -46,15 +156,57 @@ void OutputFile::Flush() {
     buffer_.clear();
 }
 
-void OutputFile::Commit() {
+void OutputFile::Complete() {
+    if (completed_) return;
     Flush();
-    if (!file_->commit()) Fail("Cannot write file");
+    if (::fsync(file_->handle()) != 0) Fail("Cannot write file", ErrnoText());
+    file_->close();
+    completed_ = true;
 }
 
-void OutputFile::Fail(const char* what) {
-    std::string text = std::string(what) + " " + LocalBytes(path_) + ": " + file_->errorString().toStdString();
-    if (file_->isOpen()) file_->cancelWriting();
-    throw FileError(text);
+void OutputFile::PutInPlace() {
+    Complete();
+    if (::rename(LocalBytes(temporary_).c_str(), LocalBytes(path_).c_str()) != 0) Fail("Cannot write file", ErrnoText());
+    inPlace_ = true;
+}
+
+void OutputFile::Commit() { PutInPlace(); }
+
+void OutputFile::Fail(const std::string& what, const std::string& why) {
+    throw FileError(what + " " + LocalBytes(path_) + ": " + why);
+}
+
+FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait) : path_(lockPath) {
+    const std::string bytes = LocalBytes(lockPath);
+    const auto giveUp = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        fd_ = ::open(bytes.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0) throw FileError("Cannot lock " + bytes + ": " + ErrnoText());
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            // The holder before us may have removed the file after we opened
+            // it: the lock counts only on the file that is still there.
+            struct stat held {}, there {};
+            if (::fstat(fd_, &held) == 0 && ::stat(bytes.c_str(), &there) == 0 && held.st_dev == there.st_dev &&
+                held.st_ino == there.st_ino)
+                return;
+        } else if (errno != EWOULDBLOCK) {
+            const std::string why = ErrnoText();
+            ::close(fd_);
+            throw FileError("Cannot lock " + bytes + ": " + why);
+        }
+        ::close(fd_);
+        fd_ = -1;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            throw FileError("Another save of the same files is under way (" + bytes +
+                            " is held); try again when it has ended");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+FolderLock::~FolderLock() {
+    // Removed while still held, so that no one locks a file about to go.
+    ::unlink(LocalBytes(path_).c_str());
+    ::close(fd_);
 }
 
 QString ReplaceExtension(const QString& name, const QString& ext) {
@@ -65,6 +217,36 @@ QString ReplaceExtension(const QString& name, const QString& ext) {
     return name + ext;
 }
 
-std::string LocalBytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string LocalBytes(const QString& text) {
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return IsEscapedByte(c.unicode()); }))
+        return text.toUtf8().toStdString();
+    std::string bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !IsEscapedByte(text[i].unicode())) continue;
+        bytes += QStringView(text).mid(from, i - from).toUtf8().toStdString();
+        if (i < text.size()) bytes += static_cast<char>(text[i].unicode() - kEscapeBase);
+        from = i + 1;
+    }
+    return bytes;
+}
+
+QString FromLocalBytes(std::string_view bytes) {
+    QString text;
+    std::size_t from = 0;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t n = Utf8SequenceLength(bytes.substr(i));
+        if (n > 0) {
+            i += n;
+            continue;
+        }
+        text += QString::fromUtf8(bytes.data() + from, static_cast<qsizetype>(i - from));
+        text += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i])));
+        from = ++i;
+    }
+    text += QString::fromUtf8(bytes.data() + from, static_cast<qsizetype>(bytes.size() - from));
+    return text;
+}
 
 }  // namespace qgrad

@@ -1,40 +1,111 @@
-// Output files: written under a temporary name in the target folder and put
-// in place only when complete, so a failure never leaves a torn file where a
-// good one stood.
+// Files in and out.
+//
+// Input: only regular files are read, opened without blocking so that a FIFO
+// or a device never holds the program, and stamped so that a file that
+// changes while it is read can be told.
+//
+// Output: written under a temporary name in the target folder and put in
+// place only when complete, so a failure never leaves a torn file where a
+// good one stood. The files of one command are completed first and then put
+// in place one right after the other.
+//
+// Names: a file name is carried in a QString. Where the file system's bytes
+// are not valid in the local encoding (UTF-8 here), each byte that cannot be
+// decoded is kept as a character of its own (U+DC80 to U+DCFF) and turned
+// back into the same byte, so such a file is read and written under its own
+// name.
 #pragma once
 
-#include <QSaveFile>
+#include <QFile>
 #include <QString>
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace qgrad {
 
+// A file that cannot be read; what() is the reason, without the file's name.
+class FileReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a file looked like: a file whose stamp differs was changed.
+struct FileStamp {
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// A regular file open for reading, with its stamp when it was opened.
+class InputFile : public QFile {
+public:
+    FileStamp opened;
+    // The stamp now. Throws FileReadError.
+    FileStamp Stamp() const;
+};
+
+// Opens `path` for reading. A FIFO, device, socket or folder is refused
+// before a byte is read and without waiting for a writer. Throws FileReadError.
+std::unique_ptr<InputFile> OpenRegularFile(const QString& path);
+
+// What kind of thing `path` names when it is neither missing nor a regular
+// file ("a folder", "a FIFO", "a device", "a socket"); empty otherwise.
+std::string NonRegularKind(const QString& path);
+
 class OutputFile {
 public:
-    // Throws FileError when the file cannot be created.
+    // Throws FileError when the file cannot be created, or when the path
+    // names anything but a regular file.
     explicit OutputFile(const QString& path);
-    ~OutputFile();  // discards the temporary file unless committed
+    ~OutputFile();  // removes the temporary file unless put in place
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     void Write(std::string_view bytes);
     // A line followed by CR LF.
     void WriteLine(std::string_view line);
-    // Flushes and puts the file in place. Throws FileError.
+    // Flushes the whole file to the disk under its temporary name. Throws
+    // FileError.
+    void Complete();
+    // Puts a completed file in place of any earlier one. Throws FileError.
+    void PutInPlace();
+    // Complete and put in place.
     void Commit();
     const QString& path() const { return path_; }
 
 private:
     void Flush();
     void WriteThrough(std::string_view bytes);
-    [[noreturn]] void Fail(const char* what);
+    [[noreturn]] void Fail(const std::string& what, const std::string& why);
 
     QString path_;
-    std::unique_ptr<QSaveFile> file_;
+    QString temporary_;
+    std::unique_ptr<QFile> file_;
     std::string buffer_;
+    bool completed_ = false;
+    bool inPlace_ = false;
+};
+
+// Keeps two saves of the same files apart: held from construction to
+// destruction, by a lock file beside them that is removed afterwards. A
+// second holder waits up to `wait`, then throws FileError.
+class FolderLock {
+public:
+    static constexpr std::chrono::milliseconds kDefaultWait{5000};
+
+    FolderLock(const QString& lockPath, std::chrono::milliseconds wait = kDefaultWait);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    QString path_;
+    int fd_ = -1;
 };
 
 // File name with its extension replaced by `ext` (which includes the dot).
@@ -42,7 +113,9 @@ private:
 // ("\", "/" or ":"); a name without one gets `ext` appended.
 QString ReplaceExtension(const QString& name, const QString& ext);
 
-// Path bytes in the local 8-bit encoding, as written into files.
+// A name as the file system's bytes, as written into files and messages.
 std::string LocalBytes(const QString& text);
+// The name that LocalBytes turns into `bytes`.
+QString FromLocalBytes(std::string_view bytes);
 
 }  // namespace qgrad

@@ -2,13 +2,16 @@
 
 #include "arrange/arrange.h"
 #include "common/errors.h"
+#include "common/fileio.h"
 #include "common/numtext.h"
 #include "mapview/overlay.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <new>
 #include <stdexcept>
+#include <string>
 
 namespace qgrad {
 
@@ -92,7 +95,7 @@ void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
 
 void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::FileOpened);
-    if (ReadSurveyLines(input, s.table) == ReadResult::Empty)
+    if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode)) == ReadResult::Empty)
         throw SurveyFormatError({}, SurveyFormatError::Kind::Empty);
     Reach(options, s, OpeningStage::Read);
     CleanSurveyTable(s.table, ReaderVariantOf(options.mode), s.geometry);
@@ -116,19 +119,32 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::Done);
 }
 
-// Runs `open`, naming the file in what it throws.
+std::string TooLargeReason(qint64 size) {
+    return size < 0 ? "there is not enough memory to read it"
+                    : "the file holds " + std::to_string(size) + " bytes, more than there is memory to open";
+}
+
+// Runs `open`, naming the file in what it throws. `size` is the file's size
+// in bytes once it is known, -1 before.
 template <typename Steps>
-void Named(const QString& fileName, Steps&& open) {
+void Named(const QString& fileName, const qint64& size, Steps&& open) {
+    auto refuse = [&](SurveyFormatError refusal) {
+        refusal.file = LocalBytes(fileName);
+        throw refusal;
+    };
     try {
         open();
     } catch (SurveyFormatError& e) {
-        e.file = fileName.toLocal8Bit().toStdString();
+        e.file = LocalBytes(fileName);
         throw;
     } catch (const std::range_error& e) {
         // A position beyond the map's pixel range.
-        SurveyFormatError refusal(e.what());
-        refusal.file = fileName.toLocal8Bit().toStdString();
-        throw refusal;
+        refuse(SurveyFormatError(e.what()));
+    } catch (const std::bad_alloc&) {
+        refuse(SurveyFormatError(TooLargeReason(size), SurveyFormatError::Kind::OutOfMemory));
+    } catch (const std::length_error&) {
+        // A column of the table cannot hold the file's text.
+        refuse(SurveyFormatError(TooLargeReason(size), SurveyFormatError::Kind::OutOfMemory));
     }
 }
 
@@ -137,8 +153,10 @@ void Named(const QString& fileName, Steps&& open) {
 void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey& out) {
     out.clear();
     const QFileInfo info(path);
-    Named(info.fileName(), [&] {
-        std::unique_ptr<QFile> file = OpenSurveyFile(path);
+    qint64 size = -1;
+    Named(info.fileName(), size, [&] {
+        std::unique_ptr<InputFile> file = OpenSurveyFile(path);
+        size = file->opened.size;
         out.fileName = info.fileName();
         out.folder = QDir::toNativeSeparators(info.absolutePath() + "/");
         Open(*file, options, out);
@@ -148,7 +166,8 @@ void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey
 void OpenSurvey(QIODevice& input, const QString& fileName, const OpeningOptions& options, OpenedSurvey& out) {
     out.clear();
     out.fileName = fileName;
-    Named(fileName, [&] { Open(input, options, out); });
+    const qint64 size = input.size();
+    Named(fileName, size, [&] { Open(input, options, out); });
 }
 
 }  // namespace qgrad

@@ -1,11 +1,14 @@
 #include "survey/reader.h"
 
 #include "common/errors.h"
+#include "common/fileio.h"
 #include "common/numtext.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -76,13 +79,28 @@ void InsertTimeColumn(SurveyTable& table) {
     w.Finish();
 }
 
-void ConvertTenths(SurveyTable& table, int column, std::string_view suffix, std::string_view unit,
-                   char regionalSeparator) {
+// The heading ending of a column whose readings are in tenths, and the unit
+// that replaces it; empty for a column that is not converted.
+struct TenthsUnit {
+    std::string_view suffix;
+    std::string_view unit;
+};
+TenthsUnit TenthsUnitOf(int column) {
+    if (column < FieldColumn(0)) return {};
+    return (column - FieldColumn(0)) % 2 == 0 ? TenthsUnit{"x0.1nT", "nT"} : TenthsUnit{"x0.1nT/m", "nT/m"};
+}
+bool InTenths(int column, std::string_view heading) {
+    const std::string_view suffix = TenthsUnitOf(column).suffix;
+    return !suffix.empty() && heading.size() >= suffix.size() && heading.substr(heading.size() - suffix.size()) == suffix;
+}
+
+void ConvertTenths(SurveyTable& table, int column, char regionalSeparator) {
     const std::string_view heading = table.cell(column, kHeadingRow);
-    if (heading.size() < suffix.size() || heading.substr(heading.size() - suffix.size()) != suffix) return;
+    if (!InTenths(column, heading)) return;
+    const TenthsUnit unit = TenthsUnitOf(column);
     ColumnRewriter w(table.column(column));
-    std::string newHeading(heading.substr(0, heading.size() - suffix.size()));
-    newHeading += unit;
+    std::string newHeading(heading.substr(0, heading.size() - unit.suffix.size()));
+    newHeading += unit.unit;
     w.Set(kHeadingRow, newHeading);
     char buf[kNumberTextCapacity];
     for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
@@ -237,42 +255,95 @@ double CellNumber(const SurveyTable& table, int column, std::size_t row) {
     return v;
 }
 
-std::unique_ptr<QFile> OpenSurveyFile(const QString& path) {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        throw SurveyFormatError("cannot open " + path.toLocal8Bit().toStdString() + ": " +
-                                file->errorString().toStdString());
-    return file;
+std::unique_ptr<InputFile> OpenSurveyFile(const QString& path) {
+    try {
+        return OpenRegularFile(path);
+    } catch (const FileReadError& e) {
+        throw SurveyFormatError("cannot open " + LocalBytes(path) + ": " + e.what());
+    }
 }
 
-ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table) {
-    struct Closer {
-        QIODevice& f;
-        ~Closer() { f.close(); }
-    } closer{file};
+namespace {
 
-    table.clear();
-    const qint64 fileSize = file.size();
+// Where a line's fields land in the table: one place to the right when the
+// time column is to be inserted.
+struct FieldPlaces {
+    int shift = 0;
+    std::string_view Cell(const std::string_view* fields, std::size_t count, int column) const {
+        const int i = column - shift;
+        return i >= 0 && static_cast<std::size_t>(i) < count ? fields[i] : std::string_view();
+    }
+};
+
+// A data line whose latitude or longitude is not a number: the cleaning
+// refuses the survey whatever follows.
+bool PositionCannotBeRead(const FieldPlaces& places, const std::string_view* fields, std::size_t count) {
+    double v = 0;
+    return !TryParseNumber(places.Cell(fields, count, kLatitude), v) ||
+           !TryParseNumber(places.Cell(fields, count, kLongitude), v);
+}
+
+// The refusal the cleaning of the whole file would give, once a data row's
+// position cannot be read: the cleaning of the rows read so far gives it,
+// unless a later line holds a bad reading in a column of tenths that the
+// cleaning converts before the column of that refusal. Only those columns of
+// the remaining lines are looked at, and nothing of them is kept.
+class CertainRefusal {
+public:
+    CertainRefusal(SurveyTable& table, ReaderVariant variant, FieldPlaces places)
+        : places_(places), regional_(RegionalDecimalSeparator()) {
+        // The headings as the cleaning finds them, before it converts any.
+        std::vector<std::string> headings(SurveyTable::kColumns);
+        for (int c = 0; c < SurveyTable::kColumns; ++c)
+            headings[c] = c == kTime && places.shift ? "Time" : std::string(table.cell(c - places.shift, kHeadingRow));
+        try {
+            SurveyGeometry geometry;
+            CleanSurveyTable(table, variant, geometry);
+        } catch (const SurveyFormatError& e) {
+            refusal_ = e;
+        }
+        if (!refusal_) throw std::logic_error("a position that is not a number passed the cleaning");
+        const int at = refusal_->column;
+        const int before = at >= 0 && InTenths(at, headings[at]) ? at : SurveyTable::kColumns;
+        for (int c = FieldColumn(0); c < before; ++c)
+            if (InTenths(c, headings[c])) earlier_.push_back({c, std::move(headings[c])});
+    }
+
+    // Whether a later line can still change the refusal.
+    bool Open() const { return !earlier_.empty(); }
+
+    void Look(const std::string_view* fields, std::size_t count, std::size_t line) {
+        for (std::size_t i = 0; i < earlier_.size(); ++i) {
+            const std::string_view text = places_.Cell(fields, count, earlier_[i].column);
+            double v = 0;
+            if (TryParseNumber(text, v, regional_)) continue;
+            refusal_ = SurveyFormatError::AtCell(line, earlier_[i].column, earlier_[i].heading, text, "is not a number");
+            earlier_.resize(i);
+            return;
+        }
+    }
+
+    [[noreturn]] void Throw() const { throw *refusal_; }
+
+private:
+    struct Column {
+        int column;
+        std::string heading;
+    };
+    FieldPlaces places_;
+    char regional_;
+    std::optional<SurveyFormatError> refusal_;
+    std::vector<Column> earlier_;  // ascending
+};
+
+// Reads `input` line by line in large pieces; `take` gets each line without
+// its LF and returns false to stop.
+template <typename Take>
+void ForEachLine(QIODevice& input, Take&& take) {
     // Read in large pieces, but no larger than the file needs.
-    const std::size_t chunk = static_cast<std::size_t>(std::clamp<qint64>(fileSize + 1, 64 << 10, kChunk));
+    const std::size_t chunk = static_cast<std::size_t>(std::clamp<qint64>(input.size() + 1, 64 << 10, kChunk));
     std::string buffer;
     std::size_t begin = 0;  // start of the unread text in buffer
-    std::size_t lineCount = 0;
-    std::size_t bytesSeen = 0;
-    bool reserved = false;
-    std::string_view fields[SurveyTable::kColumns];
-
-    auto takeLine = [&](std::string_view line) {
-        ++lineCount;
-        bytesSeen += line.size() + 1;
-        if (lineCount == 4) return;
-        table.appendRow(fields, SplitFields(line, fields));
-        if (!reserved && table.rowCount() == 1024) {
-            ReserveFromSample(table, bytesSeen, fileSize);
-            reserved = true;
-        }
-    };
-
     for (;;) {
         const std::size_t kept = buffer.size() - begin;
         if (begin > 0) {
@@ -280,22 +351,68 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table) {
             begin = 0;
         }
         buffer.resize(kept + chunk);
-        const qint64 n = file.read(buffer.data() + kept, static_cast<qint64>(chunk));
-        if (n < 0) throw SurveyFormatError("cannot read the file: " + file.errorString().toStdString());
+        const qint64 n = input.read(buffer.data() + kept, static_cast<qint64>(chunk));
+        if (n < 0) throw SurveyFormatError("cannot read the file: " + input.errorString().toStdString());
         buffer.resize(kept + static_cast<std::size_t>(n));
         std::size_t scanFrom = kept;
         for (;;) {
             const void* lf = n > 0 ? std::memchr(buffer.data() + scanFrom, '\n', buffer.size() - scanFrom) : nullptr;
             if (!lf) break;
             const std::size_t end = static_cast<const char*>(lf) - buffer.data();
-            takeLine(std::string_view(buffer.data() + begin, end - begin));
+            if (!take(std::string_view(buffer.data() + begin, end - begin))) return;
             begin = end + 1;
             scanFrom = begin;
         }
         if (n == 0) {
-            if (begin < buffer.size()) takeLine(std::string_view(buffer.data() + begin, buffer.size() - begin));
-            break;
+            if (begin < buffer.size()) take(std::string_view(buffer.data() + begin, buffer.size() - begin));
+            return;
         }
+    }
+}
+
+}  // namespace
+
+ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant variant) {
+    struct Closer {
+        QIODevice& f;
+        ~Closer() { f.close(); }
+    } closer{file};
+
+    table.clear();
+    const qint64 fileSize = file.size();
+    std::size_t lineCount = 0;
+    std::size_t bytesSeen = 0;
+    bool reserved = false;
+    std::string_view fields[SurveyTable::kColumns];
+    FieldPlaces places;
+    std::optional<CertainRefusal> refusal;
+
+    ForEachLine(file, [&](std::string_view line) {
+        ++lineCount;
+        bytesSeen += line.size() + 1;
+        if (lineCount == 4) return true;
+        const std::size_t count = SplitFields(line, fields);
+        if (refusal) {
+            refusal->Look(fields, count, lineCount);
+            return refusal->Open();
+        }
+        table.appendRow(fields, count);
+        if (table.rowCount() == kHeadingRow + 1) places.shift = table.cell(kTime, kHeadingRow) == "Time" ? 0 : 1;
+        if (table.rowCount() > kFirstDataRow && PositionCannotBeRead(places, fields, count)) {
+            refusal.emplace(table, variant, places);
+            return refusal->Open();
+        }
+        if (!reserved && table.rowCount() == 1024) {
+            ReserveFromSample(table, bytesSeen, fileSize);
+            reserved = true;
+        }
+        return true;
+    });
+    if (refusal) refusal->Throw();
+    if (const auto* input = dynamic_cast<const InputFile*>(&file)) {
+        const FileStamp now = input->Stamp();
+        if (now != input->opened || static_cast<std::int64_t>(bytesSeen) < now.size)
+            throw SurveyFormatError("the file changed while it was being read");
     }
     file.close();
     if (table.rowCount() < SurveyTable::kHeadingRows) return ReadResult::Empty;
@@ -308,11 +425,9 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table) {
 void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry& geometry) {
     if (table.cell(kTime, kHeadingRow) != "Time") InsertTimeColumn(table);
 
+    // Channel by channel, field before gradient: the columns in their order.
     const char regional = RegionalDecimalSeparator();
-    for (int k = 0; k < kChannels; ++k) {
-        ConvertTenths(table, FieldColumn(k), "x0.1nT", "nT", regional);
-        ConvertTenths(table, GradientColumn(k), "x0.1nT/m", "nT/m", regional);
-    }
+    for (int c = FieldColumn(0); c < SurveyTable::kColumns; ++c) ConvertTenths(table, c, regional);
 
     geometry.latitudeSign = table.cell(kLatitude, kHeadingRow) == "Latitude,S" ? -1 : 1;
     geometry.longitudeSign = table.cell(kLongitude, kHeadingRow) == "Longitude,W" ? -1 : 1;
@@ -325,7 +440,7 @@ void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry&
 ReadResult ReadSurveyFile(const QString& path, ReaderVariant variant, SurveyTable& table,
                           SurveyGeometry& geometry) {
     auto file = OpenSurveyFile(path);
-    if (ReadSurveyLines(*file, table) == ReadResult::Empty) return ReadResult::Empty;
+    if (ReadSurveyLines(*file, table, variant) == ReadResult::Empty) return ReadResult::Empty;
     CleanSurveyTable(table, variant, geometry);
     return ReadResult::Loaded;
 }

@@ -3,6 +3,7 @@
 // readings).
 #pragma once
 
+#include "common/fileio.h"
 #include "survey/surveytable.h"
 
 #include <QFile>
@@ -29,14 +30,19 @@ struct SurveyGeometry {
     int longitudeSign = 1;
 };
 
-// Opens the survey file for reading. Throws SurveyFormatError.
-std::unique_ptr<QFile> OpenSurveyFile(const QString& path);
+// Opens the survey file for reading; only a regular file is opened. Throws
+// SurveyFormatError.
+std::unique_ptr<InputFile> OpenSurveyFile(const QString& path);
 
 // Reads the lines into the table (rows 0 to 2 the heading lines, the 4th line
 // dropped, then one row per data line) and closes the input. Empty for fewer
-// than three lines. Throws SurveyFormatError for a read failure or a survey
-// without data lines; the input is closed on every path.
-ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table);
+// than three lines. Throws SurveyFormatError for a read failure, a survey
+// without data lines, or a file opened by OpenSurveyFile that changed while
+// it was read. A data line whose position is not a number refuses the
+// survey as the cleaning in `variant` would refuse the whole file, without
+// keeping the lines after it; the table then holds the rows up to it as far
+// as they were cleaned.
+ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table, ReaderVariant variant);
 
 // Cleans a table that ReadSurveyLines has loaded. Throws SurveyFormatError;
 // the table and geometry then hold what the steps so far produced.

@@ -3,15 +3,25 @@
 // of the opening.
 #include "common/errors.h"
 #include "pipeline/opensurvey.h"
+#include "testapp.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <optional>
+#include <cstdio>
 #include <string>
 #include <unistd.h>
 
@@ -19,11 +29,16 @@ using namespace qgrad;
 
 namespace {
 
-std::string Header(const std::string& offsets = "") {
+// The three heading lines and the ignored fourth; `tenths` lists the field
+// channels (from 1) whose readings are in tenths.
+std::string Header(const std::string& offsets = "", std::initializer_list<int> tenths = {}) {
     std::string s = "Quenor run\r\nOffsets;;;";
     for (int k = 0; k < 12; ++k) s += (offsets.empty() ? std::to_string(-50 + 10 * k) : offsets) + ";30" + (k < 11 ? ";" : "");
     s += "\r\nTime;Latitude,N;Longitude,E;Dist";
-    for (int k = 1; k <= 12; ++k) s += ";F" + std::to_string(k) + ",nT;G" + std::to_string(k) + ",nT/m";
+    for (int k = 1; k <= 12; ++k) {
+        const bool inTenths = std::find(tenths.begin(), tenths.end(), k) != tenths.end();
+        s += ";F" + std::to_string(k) + (inTenths ? "x0.1nT" : ",nT") + ";G" + std::to_string(k) + ",nT/m";
+    }
     return s + "\r\nunits\r\n";
 }
 
@@ -153,6 +168,27 @@ TEST(BadInput, Catalogue) {
          }},
         {"NUL bytes", [&] { return Header() + std::string("1;5545;3730;a\0b;1;1\r\n", 21); }, Outcome::Opened, {},
          nullptr},
+        // A refusal that is certain is made without keeping what follows,
+        // with the place the cleaning of the whole file would give.
+        {"20 MB of blank lines", [&] { return Header() + std::string(20'000'000, '\n'); }, Outcome::Refused,
+         {5, 1, "", "is not a number"}, [](const OpenedSurvey& r) { EXPECT_EQ(r.table.rowCount(), 4u); }},
+        {"good rows, then 5 million blank lines", [&] { return Header() + row + row2 + Repeat("\r\n", 5'000'000); },
+         Outcome::Refused, {7, 1, "", "is not a number"},
+         [](const OpenedSurvey& r) { EXPECT_EQ(r.table.rowCount(), 6u); }},
+        {"blank lines among readings in tenths", [&] { return Header("", {1}) + row + std::string(1'000'000, '\n'); },
+         Outcome::Refused, {6, 4, "", "is not a number"}, nullptr},
+        {"a later reading in tenths refuses before the position", [&] {
+             return Header("", {2}) + "1;x;3730;;1;1;25;1\r\n" + row + "1;5545;3730;;1;1;bad;1\r\n" + row2;
+         }, Outcome::Refused, {7, 6, "bad", "is not a number"}, nullptr},
+        {"a later reading in tenths after the refusing one", [&] {
+             return Header("", {1, 2}) + "1;x;3730;;y;1;25;1\r\n" + "1;5545;3730;;1;1;bad;1\r\n";
+         }, Outcome::Refused, {5, 4, "y", "is not a number"}, nullptr},
+        {"a position read after a time column is inserted", [&] {
+             std::string h = Header();
+             h.replace(h.find("Time;"), 5, "");
+             return h + "5545;3730;;1;1\r\n;3730;;1;1\r\n" + std::string(1'000'000, '\n');
+         }, Outcome::Refused, {6, 1, "", "is not a number"},
+         [](const OpenedSurvey& r) { EXPECT_EQ(r.table.rowCount(), 5u); }},
     };
     QTemporaryDir dir;
     for (const Case& c : cases) {
@@ -194,6 +230,112 @@ TEST(BadInput, FilesThatAreNotThere) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("a folder.csv"));
     Travel(dir.filePath("a folder.csv"), folder);
     EXPECT_EQ(folder.outcome, Outcome::Refused);
+}
+
+// Things a path can name besides a file: each refused at once, never waited
+// on, with what it is.
+TEST(BadInput, PathsThatAreNotRegularFiles) {
+    QTemporaryDir dir;
+    const std::string base = dir.path().toStdString() + "/";
+    struct Thing {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+        const char* kind;
+    };
+    const Thing things[] = {
+        {"fifo.csv", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, "a FIFO"},
+        {"zero.csv", [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; }, "a device"},
+        {"null.csv", [](const std::string& p) { return symlink("/dev/null", p.c_str()) == 0; }, "a device"},
+        {"socket.csv", [](const std::string& p) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::snprintf(address.sun_path, sizeof address.sun_path, "%s", p.c_str());
+             return fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+         }, "a socket"},
+        {"folder.csv", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }, "a folder"},
+    };
+    for (const Thing& t : things) {
+        SCOPED_TRACE(t.name);
+        const std::string path = base + t.name;
+        if (path.size() >= sizeof(sockaddr_un::sun_path)) continue;
+        ASSERT_TRUE(t.make(path));
+        Road road;
+        Travel(QString::fromStdString(path), road);
+        ASSERT_EQ(road.outcome, Outcome::Refused);
+        EXPECT_EQ(road.refusal->reason, "cannot open " + path + ": it is " + t.kind + ", not a regular file");
+        EXPECT_EQ(road.survey.reached, OpeningStage::None);
+    }
+}
+
+// A survey written to while it is read is refused, not taken as it stood.
+TEST(BadInput, FileThatChangesWhileItIsRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("growing.csv");
+    const std::string row = "101500;5545.1234;3730.5000;;48000.5;1.5;48001;2\r\n";
+    const std::pair<const char*, std::function<void(QFile&)>> changes[] = {
+        {"appended", [&](QFile& f) { f.write(row.data(), static_cast<qint64>(row.size())); }},
+        {"cut short", [&](QFile& f) { f.resize(f.size() - 10); }},
+        {"rewritten at the same size", [&](QFile& f) { f.write("Q"); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        QFile::remove(path);
+        const std::string bytes = Header() + row + row;
+        ASSERT_TRUE(qgrad::testing::WriteFile(path, QByteArray::fromStdString(bytes)));
+        OpeningOptions options;
+        options.stageReached = [&, change = change](OpeningStage stage) {
+            if (stage != OpeningStage::FileOpened) return;
+            // Dated later, as a writer's change shows even where file times are coarse.
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            change(f);
+            f.close();
+            f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(5), QFileDevice::FileModificationTime);
+        };
+        OpenedSurvey survey;
+        try {
+            OpenSurvey(path, options, survey);
+            ADD_FAILURE() << "opened";
+        } catch (const SurveyFormatError& e) {
+            EXPECT_EQ(e.reason, "the file changed while it was being read");
+            EXPECT_EQ(e.file, "growing.csv");
+        }
+    }
+}
+
+// Opens `path` with 128 MB of address space left; 0 when the refusal says
+// there is not enough memory, with the file's size.
+int OpenWithLittleMemory(const QString& path) {
+    long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%ld", &pages) != 1) return 3;
+    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (128 << 20);
+    const rlimit space{limit, limit};
+    if (setrlimit(RLIMIT_AS, &space) != 0) return 4;
+    Road road;
+    Travel(path, road);
+    const bool told = road.refusal && road.refusal->kind() == SurveyFormatError::Kind::OutOfMemory &&
+                      std::string(road.refusal->what()) == kOutOfMemoryText &&
+                      road.refusal->detail() == "huge.csv: the file holds 268435456 bytes, more than there is memory to open";
+    return told ? 0 : 1;
+}
+
+// A file larger than the memory at hand is reported as such, with its size.
+TEST(BadInput, NotEnoughMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit leaves";
+#else
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.csv");
+    constexpr qint64 kSize = 256 << 20;  // one line, sparse on the disk
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(kSize));
+    }
+    EXPECT_EXIT(std::_Exit(OpenWithLittleMemory(path)), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(BadInput, FileWithoutReadPermission) {

@@ -320,7 +320,7 @@ TEST_F(ReaderTest, FilesThatCannotBeOpened) {
 
 TEST_F(ReaderTest, FileIsClosedAfterAFailure) {
     auto file = OpenSurveyFile(Write("1\n2\n3\n"));
-    EXPECT_THROW(ReadSurveyLines(*file, table_), SurveyFormatError);
+    EXPECT_THROW(ReadSurveyLines(*file, table_, ReaderVariant::Interactive), SurveyFormatError);
     EXPECT_FALSE(file->isOpen());
 }
 

@@ -73,9 +73,7 @@ int main(int argc, char** argv) {
         qgrad::OpenSurvey(path, options, survey);
         rows = survey.table.dataRowCount();
         stages[4].times.push_back(Seconds([&] {
-            qgrad::PointExtent extent;
-            qgrad::WritePointFiles(paths, survey.points, extent);
-            qgrad::WriteGriddingScript(paths, extent);
+            qgrad::WriteExport(paths, survey.points);
         }));
         stages[4].peak = PeakMegabytes();
         if (i == 0)

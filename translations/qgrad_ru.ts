@@ -19,6 +19,10 @@
         <source>Wrong file format!</source>
         <translation>Неправильный формат файла!</translation>
     </message>
+    <message>
+        <source>Not enough memory to open this file</source>
+        <translation>Недостаточно памяти, чтобы открыть этот файл</translation>
+    </message>
 </context>
 <context>
     <name>qgrad::ProfileChart</name>

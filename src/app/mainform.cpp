@@ -736,14 +736,11 @@ void TMainForm::ShowProfiles(ShownSurvey& shown) {
 void TMainForm::BtnSaveClick() {
     ui_->SetBusyCursor(true);
     const ExportPaths paths = MakeExportPaths(state_.surveyFolder, state_.surveyFileName);
-    PointExtent extent;
-    WritePointFiles(paths, state_.points, extent);
-    WriteGriddingScript(paths, extent);
+    const bool processed = !state_.processingReport.empty();
+    WriteExport(paths, state_.points,
+                processed ? std::optional<std::string_view>(state_.processingReport) : std::nullopt);
     QStringList written = {paths.absoluteFile, paths.gradientFile, paths.scriptFile};
-    if (!state_.processingReport.empty()) {
-        written << ProcessingReportPath(paths);
-        WriteProcessingReport(written.back(), state_.processingReport);
-    }
+    if (processed) written << ProcessingReportPath(paths);
     ShowWritten(written);
     StartGridding(paths);
     ui_->SetBusyCursor(false);
@@ -852,10 +849,7 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             BtnArrangeAll->setEnabled(true);
             {
                 QStringList written = {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile};
-                if (!run.processingReport.empty()) {
-                    written << ProcessingReportPath(run.paths);
-                    WriteProcessingReport(written.back(), run.processingReport);
-                }
+                if (!run.processingReportFile.isEmpty()) written << run.processingReportFile;
                 state_.processingReport = run.processingReport;
                 ShowWritten(written);
             }
@@ -867,7 +861,7 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             break;
         case FolderRunEnd::BadFile:
             ShowStatus(tr("The folder run stopped at %1").arg(run.file));
-            ui_->ShowMessage(RefusalText(SurveyFormatError::Kind::BadFormat), QString::fromLocal8Bit(run.detail));
+            ui_->ShowMessage(RefusalText(run.kind), QString::fromLocal8Bit(run.detail));
             break;
     }
 }

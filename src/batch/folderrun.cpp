@@ -2,13 +2,15 @@
 
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/language.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace qgrad {
@@ -23,13 +25,18 @@ QString CombinedName(const QString& dialogPath) {
 }
 
 QStringList FindSurveyFiles(const QString& folder) {
-    QDir dir(folder);
-    dir.setFilter(QDir::Files | QDir::Hidden | QDir::System);
-    dir.setNameFilters({"*.csv"});
-    dir.setSorting(QDir::Unsorted);
+    // The file system's own bytes: a name that is not UTF-8 is still found
+    // and opened under its name.
     QStringList names;
-    for (const QFileInfo& info : dir.entryInfoList())
-        if (!info.isDir()) names << info.fileName();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(LocalBytes(folder), error)) {
+        const QString name = FromLocalBytes(entry.path().filename().native());
+        if (!name.endsWith(".csv", Qt::CaseInsensitive)) continue;
+        // Folders, FIFOs, devices and sockets are no surveys; a name whose
+        // file has gone is tried and refused.
+        if (!NonRegularKind(folder + name).empty()) continue;
+        names << name;
+    }
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
@@ -37,12 +44,17 @@ QStringList FindSurveyFiles(const QString& folder) {
     return names;
 }
 
+QString RefusedReportPath(const QString& folder, const QString& combinedName) {
+    return folder + "GPS_REFUSED_" + combinedName;
+}
+
 namespace {
 
 // The lag over the opposite traverses of all the folder's surveys, each
 // opened as the run opens it but without processing. A survey that cannot be
-// opened adds nothing: the run itself stops there.
-LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options) {
+// opened adds nothing: the run itself stops there, or skips it.
+LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options,
+                              RefusedSurveys refusedSurveys) {
     const ProcessingSettings settings = options.processing;
     options.processing = {};
     options.keepProfiles = false;
@@ -54,6 +66,7 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
         try {
             OpenSurvey(folder + name, options, survey);
         } catch (const SurveyFormatError&) {
+            if (refusedSurveys == RefusedSurveys::Skip) continue;
             break;
         }
         options.previousFrame = survey.frame;
@@ -65,17 +78,21 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
     return EstimateLag(surveys, settings.lag, settings.destripe.turns);
 }
 
+// One line per refused survey: name, message (in the interface language)
+// and detail, separated by tabs.
+void WriteRefusedReport(OutputFile& out, const std::vector<RefusedSurvey>& refused) {
+    out.WriteLine("File\tMessage\tDetail");
+    for (const RefusedSurvey& r : refused)
+        out.WriteLine(LocalBytes(r.file) + "\t" + RefusalText(r.kind).toStdString() + "\t" + r.detail);
+}
+
 }  // namespace
 
 FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
-                          FolderRunSteps& steps) {
+                          FolderRunSteps& steps, RefusedSurveys refusedSurveys) {
     FolderRunResult result;
     result.paths = MakeExportPaths(folder, combinedName);
-    OutputFile absolute(result.paths.absoluteFile);
-    OutputFile gradient(result.paths.gradientFile);
-    absolute.WriteLine(kAbsoluteHeading);
-    gradient.WriteLine(kGradientHeading);
-    PointExtent extent;
+    ExportWriter writer(result.paths);
     OpeningOptions opening = options;
     opening.mode = OpeningMode::Folder;
     result.frame = options.previousFrame;
@@ -91,7 +108,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     const QStringList names = FindSurveyFiles(folder);
     std::optional<LagEstimate> folderLag;
     if (options.processing.lag.mode == LagMode::Auto && !options.folderLag) {
-        folderLag = EstimateFolderLag(folder, names, opening);
+        folderLag = EstimateFolderLag(folder, names, opening, refusedSurveys);
         opening.folderLag = &*folderLag;
     }
     try {
@@ -102,23 +119,26 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
             try {
                 OpenSurvey(folder + name, opening, survey);
             } catch (const SurveyFormatError& e) {
-                result.end = e.kind() == SurveyFormatError::Kind::Empty ? FolderRunEnd::EmptyFile : FolderRunEnd::BadFile;
-                result.file = name;
-                result.detail = e.detail();
                 if (survey.reached >= OpeningStage::Framed) result.frame = survey.frame;
                 steps.Show(survey);
+                if (refusedSurveys == RefusedSurveys::Skip) {
+                    result.refused.push_back({name, e.kind(), e.detail()});
+                    steps.AfterFile();
+                    continue;
+                }
+                result.end = e.kind() == SurveyFormatError::Kind::Empty ? FolderRunEnd::EmptyFile : FolderRunEnd::BadFile;
+                result.file = name;
+                result.kind = e.kind();
+                result.detail = e.detail();
                 break;
             }
             result.frame = survey.frame;
             ++result.surveys;
             if (opening.processing.AnyOn())
-                result.processingReport += ProcessingReportText(survey.processing, name.toLocal8Bit().toStdString());
+                result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
             finishWriting();
             std::swap(survey.points, written);
-            writing = std::async(std::launch::async, [&] {
-                WritePointRows(absolute, gradient, written);
-                extent.AddPoints(written);
-            });
+            writing = std::async(std::launch::async, [&] { writer.AddPoints(written); });
             steps.Show(survey);
             steps.AfterFile();
         }
@@ -127,10 +147,18 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
         if (writing.valid()) writing.wait();
         throw;
     }
-    if (result.end == FolderRunEnd::Completed) result.lastPoints = std::move(written);
-    absolute.Commit();
-    gradient.Commit();
-    if (result.end == FolderRunEnd::Completed) WriteGriddingScript(result.paths, extent);
+    // A run that stopped early leaves the earlier files as they were.
+    if (result.end != FolderRunEnd::Completed) return result;
+    result.lastPoints = std::move(written);
+    if (refusedSurveys == RefusedSurveys::Skip) {
+        result.reportFile = RefusedReportPath(folder, combinedName);
+        WriteRefusedReport(writer.AddFile(result.reportFile), result.refused);
+    }
+    if (opening.processing.AnyOn()) {
+        result.processingReportFile = ProcessingReportPath(result.paths);
+        WriteProcessingReport(writer.AddFile(result.processingReportFile), result.processingReport);
+    }
+    writer.Finish();
     return result;
 }
 

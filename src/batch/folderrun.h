@@ -4,6 +4,7 @@
 #pragma once
 
 #include "arrange/arrangedpoints.h"
+#include "common/errors.h"
 #include "export/export.h"
 #include "pipeline/opensurvey.h"
 
@@ -11,6 +12,7 @@
 #include <QStringList>
 
 #include <string>
+#include <vector>
 
 namespace qgrad {
 
@@ -41,29 +43,57 @@ public:
 
 enum class FolderRunEnd { Completed, EmptyFile, BadFile };
 
+// What becomes of a survey the program does not take.
+enum class RefusedSurveys {
+    Stop,  // the run ends there
+    Skip,  // the run goes on without it; it is listed
+};
+
+// A survey the program did not take: its name, the kind of refusal (whose
+// fixed message RefusalText gives) and the detail.
+struct RefusedSurvey {
+    QString file;
+    SurveyFormatError::Kind kind = SurveyFormatError::Kind::BadFormat;
+    std::string detail;
+};
+
 struct FolderRunResult {
     FolderRunEnd end = FolderRunEnd::Completed;
-    QString file;        // the survey that stopped the run
-    std::string detail;  // why, for a bad file
+    QString file;         // the survey that stopped the run
+    SurveyFormatError::Kind kind = SurveyFormatError::Kind::BadFormat;  // its refusal
+    std::string detail;   // why, for a bad file
     ExportPaths paths;
-    int surveys = 0;     // surveys appended
+    // The list of refused surveys beside the combined files, in a run that
+    // skips them.
+    QString reportFile;
+    int surveys = 0;      // surveys appended
+    // Surveys skipped, in the order met.
+    std::vector<RefusedSurvey> refused;
     // The last survey's points, after a complete run.
     ArrangedPoints lastPoints;
     // The map frame of the last survey, which the next opening starts from.
     MapFrame frame;
     // What the processing did, survey by survey; empty with every stage off.
     std::string processingReport;
+    // The processing's report beside the combined files, when a stage is on.
+    QString processingReportFile;
 };
+
+// The list of refused surveys written beside the combined files.
+QString RefusedReportPath(const QString& folder, const QString& combinedName);
 
 // Opens every survey of the folder in the folder mode, starting from
 // `options` (its frame carried from survey to survey), into the combined
 // files named from `combinedName`. An estimated lag is estimated once over
 // all the folder's surveys, whose opposite traverses may lie in different
-// files, and used for each. A run that stops early still puts both
-// combined files in place, holding the surveys before the stop, and writes
-// no script. A failure to write the combined files throws FileError and
-// leaves any earlier pair intact.
+// files, and used for each. The combined files, the script and the reports
+// (of the processing, when on, and of the refused surveys) are put in place
+// together when the run completes; a run that stops early leaves any
+// earlier set as it was and no partial file. With RefusedSurveys::Skip a
+// refused survey is shown, listed in the result and in its report, and the
+// run goes on. A failure to write the combined files throws FileError,
+// leaving any earlier set intact.
 FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
-                          FolderRunSteps& steps);
+                          FolderRunSteps& steps, RefusedSurveys refused = RefusedSurveys::Stop);
 
 }  // namespace qgrad

@@ -41,7 +41,7 @@ int Usage() {
     std::fputs(
         "usage: qgrad table SURVEY [--batch]\n"
         "       qgrad arrange SURVEY [PROCESSING]\n"
-        "       qgrad arrange-folder FOLDER NAME [PROCESSING]\n"
+        "       qgrad arrange-folder FOLDER NAME [--skip-refused] [PROCESSING]\n"
         "       qgrad map SURVEY OUT.png [--endpoint URL] [--cacert FILE]\n"
         "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
         "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n"
@@ -194,15 +194,8 @@ std::optional<ProcessingSettings> ParseProcessingFlags(const std::vector<QString
     return p;
 }
 
-// What the processing did, on standard error and beside the outputs.
-QString ReportProcessing(const ExportPaths& paths, const std::string& text) {
-    std::fputs(text.c_str(), stderr);
-    const QString path = ProcessingReportPath(paths);
-    WriteProcessingReport(path, text);
-    return path;
-}
 
-void PrintPath(const QString& path) { std::printf("%s\n", QDir::toNativeSeparators(path).toLocal8Bit().constData()); }
+void PrintPath(const QString& path) { std::printf("%s\n", LocalBytes(QDir::toNativeSeparators(path)).c_str()); }
 
 int Run(const std::vector<QString>& args) {
     if (args.empty()) return Usage();
@@ -219,28 +212,38 @@ int Run(const std::vector<QString>& args) {
         OpenedSurvey s;
         Open(args[1], OpeningMode::Interactive, s, *processing);
         const ExportPaths paths = MakeExportPaths(s.folder, s.fileName);
-        PointExtent extent;
-        WritePointFiles(paths, s.points, extent);
-        WriteGriddingScript(paths, extent);
+        const std::optional<std::string> report =
+            processing->AnyOn() ? std::optional(ProcessingReportText(s.processing, LocalBytes(s.fileName))) : std::nullopt;
+        WriteExport(paths, s.points, report);
         for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
-        if (processing->AnyOn())
-            PrintPath(ReportProcessing(paths, ProcessingReportText(s.processing, s.fileName.toLocal8Bit().toStdString())));
+        if (report) {
+            std::fputs(report->c_str(), stderr);
+            PrintPath(ProcessingReportPath(paths));
+        }
         return kOk;
     }
     if (command == "arrange-folder" && args.size() >= 3) {
-        const std::optional<ProcessingSettings> processing = ParseProcessingFlags(args, 3);
+        std::vector<QString> words = args;
+        const auto skip = std::find(words.begin() + 3, words.end(), QString("--skip-refused"));
+        const RefusedSurveys refused = skip == words.end() ? RefusedSurveys::Stop : RefusedSurveys::Skip;
+        if (skip != words.end()) words.erase(skip);
+        const std::optional<ProcessingSettings> processing = ParseProcessingFlags(words, 3);
         if (!processing) return Usage();
         CliFolderSteps steps;
         const QString folder = QDir::toNativeSeparators(QFileInfo(args[1]).absoluteFilePath() + "/");
         OpeningOptions options;
         options.processing = *processing;
-        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), options, steps);
-        if (run.end == FolderRunEnd::EmptyFile)
-            throw Refused{RefusalText(SurveyFormatError::Kind::Empty).toStdString(), run.detail};
-        if (run.end == FolderRunEnd::BadFile)
-            throw Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), run.detail};
+        const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), options, steps, refused);
+        if (run.end != FolderRunEnd::Completed) throw Refused{RefusalText(run.kind).toStdString(), run.detail};
+        for (const RefusedSurvey& r : run.refused)
+            std::fprintf(stderr, "%s: %s\n%s\n", LocalBytes(r.file).c_str(), RefusalText(r.kind).toUtf8().constData(),
+                         r.detail.c_str());
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
-        if (processing->AnyOn()) PrintPath(ReportProcessing(run.paths, run.processingReport));
+        if (!run.processingReportFile.isEmpty()) {
+            std::fputs(run.processingReport.c_str(), stderr);
+            PrintPath(run.processingReportFile);
+        }
+        if (!run.reportFile.isEmpty()) PrintPath(run.reportFile);
         return kOk;
     }
     if (command == "grid" && args.size() >= 2) {
@@ -335,7 +338,7 @@ int main(int argc, char** argv) {
     qgrad::ClearUpperVectorState();
     qgrad::InstallInterfaceLanguage();
     std::vector<QString> args;
-    for (int i = 1; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
+    for (int i = 1; i < argc; ++i) args.push_back(qgrad::FromLocalBytes(argv[i]));
     try {
         return qgrad::Run(args);
     } catch (const qgrad::Refused& r) {

@@ -38,8 +38,15 @@ QString InstallInterfaceLanguage(const QString& language) {
 }
 
 QString RefusalText(SurveyFormatError::Kind kind) {
-    return kind == SurveyFormatError::Kind::Empty ? QCoreApplication::translate("qgrad", "Empty file!")
-                                                  : QCoreApplication::translate("qgrad", "Wrong file format!");
+    switch (kind) {
+        case SurveyFormatError::Kind::Empty:
+            return QCoreApplication::translate("qgrad", "Empty file!");
+        case SurveyFormatError::Kind::OutOfMemory:
+            return QCoreApplication::translate("qgrad", "Not enough memory to open this file");
+        case SurveyFormatError::Kind::BadFormat:
+            break;
+    }
+    return QCoreApplication::translate("qgrad", "Wrong file format!");
 }
 
 }  // namespace qgrad

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <exception>
 #include <memory>
-#include <optional>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace qgrad {
@@ -106,14 +106,12 @@ ExportPaths MakeExportPaths(const QString& folder, const QString& surveyFileName
 
 QString ProcessingReportPath(const ExportPaths& paths) { return ReplaceExtension(paths.gradientFile, "_processing.txt"); }
 
-void WriteProcessingReport(const QString& path, std::string_view text) {
-    OutputFile out(path);
+void WriteProcessingReport(OutputFile& out, std::string_view text) {
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         out.WriteLine(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
-    out.Commit();
 }
 
 void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
@@ -135,24 +133,42 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
                   [&] { WritePointRows(gradient, points, PointTable::Gradient); });
 }
 
-void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent) {
-    // The absolute file is put in place first: when the gradient file cannot
-    // be made, the absolute one is still written whole.
-    OutputFile absolute(paths.absoluteFile);
-    absolute.WriteLine(kAbsoluteHeading);
-    std::optional<OutputFile> gradient;
-    try {
-        gradient.emplace(paths.gradientFile);
-    } catch (const FileError&) {
-        WritePointRows(absolute, points, PointTable::Absolute);
-        absolute.Commit();
-        throw;
-    }
-    gradient->WriteLine(kGradientHeading);
-    WritePointRows(absolute, *gradient, points);
-    absolute.Commit();
-    gradient->Commit();
-    extent.AddPoints(points);
+ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait)
+    : paths_(paths),
+      lock_(ReplaceExtension(paths.scriptFile, ".lock"), lockWait),
+      absolute_(paths.absoluteFile),
+      gradient_(paths.gradientFile) {
+    absolute_.WriteLine(kAbsoluteHeading);
+    gradient_.WriteLine(kGradientHeading);
+}
+
+void ExportWriter::AddPoints(const ArrangedPoints& points) {
+    WritePointRows(absolute_, gradient_, points);
+    extent_.AddPoints(points);
+}
+
+OutputFile& ExportWriter::AddFile(const QString& path) {
+    more_.push_back(std::make_unique<OutputFile>(path));
+    return *more_.back();
+}
+
+void ExportWriter::Finish() {
+    OutputFile script(paths_.scriptFile);
+    script.Write(GriddingScript(paths_, ComputeGridSize(extent_)));
+    std::vector<OutputFile*> files = {&absolute_, &gradient_};
+    for (const auto& f : more_) files.push_back(f.get());
+    files.push_back(&script);
+    for (OutputFile* f : files) f->Complete();
+    for (OutputFile* f : files) f->PutInPlace();
+}
+
+PointExtent WriteExport(const ExportPaths& paths, const ArrangedPoints& points,
+                        std::optional<std::string_view> processingReport) {
+    ExportWriter writer(paths);
+    writer.AddPoints(points);
+    if (processingReport) WriteProcessingReport(writer.AddFile(ProcessingReportPath(paths)), *processingReport);
+    writer.Finish();
+    return writer.extent();
 }
 
 std::string ScriptLiteral(const QString& path) {
@@ -167,13 +183,6 @@ std::string ScriptLiteral(const QString& path) {
 
 std::string GriddingScript(const ExportPaths& paths, GridSize size) {
     return FillGriddingScript(ScriptLiteral(paths.gradientFile), ScriptLiteral(paths.gridFile), size.cols, size.rows);
-}
-
-void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent) {
-    const std::string script = GriddingScript(paths, ComputeGridSize(extent));
-    OutputFile out(paths.scriptFile);
-    out.Write(script);
-    out.Commit();
 }
 
 }  // namespace qgrad

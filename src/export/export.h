@@ -3,15 +3,19 @@
 #pragma once
 
 #include "arrange/arrangedpoints.h"
+#include "common/fileio.h"
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qgrad {
-
-class OutputFile;
 
 // Longitude and latitude bounds of the gradient points written, as their
 // texts read back. Each bound is set by the first point; a coordinate of
@@ -72,21 +76,48 @@ void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable ta
 // Writes the point rows of both tables into their files, one on each core.
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points);
 
-// Writes both point files (each replaced whole) and adds the gradient points
-// to `extent`. Throws FileError.
-void WritePointFiles(const ExportPaths& paths, const ArrangedPoints& points, PointExtent& extent);
+// The files of one export: the two point files and the gridding script,
+// with any further file the caller adds. All are written under temporary
+// names and put in place one right after the other only when every one is
+// complete; a writer abandoned before Finish() leaves every earlier file as
+// it was. A lock beside the files keeps a second export of the same names
+// out while this one lasts: it waits up to `lockWait`, then throws FileError.
+class ExportWriter {
+public:
+    explicit ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait = FolderLock::kDefaultWait);
+    // Appends the point rows of both tables, one file on each core, and adds
+    // the gradient points to the extent. Throws FileError.
+    void AddPoints(const ArrangedPoints& points);
+    // A further file that is put in place with the others.
+    OutputFile& AddFile(const QString& path);
+    // Writes the script for the extent and puts every file in place. Throws
+    // FileError or std::range_error (the grid size); nothing is put in place
+    // then.
+    void Finish();
+    const PointExtent& extent() const { return extent_; }
+
+private:
+    ExportPaths paths_;
+    FolderLock lock_;
+    OutputFile absolute_;
+    OutputFile gradient_;
+    std::vector<std::unique_ptr<OutputFile>> more_;
+    PointExtent extent_;
+};
+
+// SAVE TO MAP's files for `points`, with the processing's report when there
+// is one; returns the extent of the gradient points.
+PointExtent WriteExport(const ExportPaths& paths, const ArrangedPoints& points,
+                        std::optional<std::string_view> processingReport = std::nullopt);
 
 // The 33 lines of the gridding script, CR LF line ends, paths as literals.
 std::string GriddingScript(const ExportPaths& paths, GridSize size);
-// Works out the grid size and writes the script. Throws FileError or
-// std::range_error.
-void WriteGriddingScript(const ExportPaths& paths, const PointExtent& extent);
 
 // The report of the processing beside the point files: folder + "GPS_DIFF_"
 // + name + "_processing.txt".
 QString ProcessingReportPath(const ExportPaths& paths);
 // Writes the report's lines (LF-separated text) with the output files' CR LF
-// line ends. Throws FileError.
-void WriteProcessingReport(const QString& path, std::string_view text);
+// line ends.
+void WriteProcessingReport(OutputFile& out, std::string_view text);
 
 }  // namespace qgrad

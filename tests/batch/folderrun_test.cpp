@@ -2,6 +2,8 @@
 #include "pipeline/opensurvey.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
+#include "common/fileio.h"
+#include "common/language.h"
 #include "survey/reader.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <filesystem>
+#include <functional>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qgrad;
 
@@ -35,7 +42,9 @@ public:
     void BeforeFile(int, int count, const QString& name) override {
         seen << name;
         total = count;
+        if (beforeFile) beforeFile(name);
     }
+    std::function<void(const QString&)> beforeFile;
     void Show(OpenedSurvey& survey) override { shown.push_back(survey.reached); }
     void AfterFile() override { ++after; }
 
@@ -69,9 +78,14 @@ protected:
         for (std::size_t i = 0; i < p.size(); ++i) p.AppendFileLine(lines, t, i);
         return QByteArray::fromStdString(lines);
     }
-    FolderRunResult Run(const QString& name = "comb.txt") {
+    FolderRunResult Run(const QString& name = "comb.txt", RefusedSurveys refused = RefusedSurveys::Stop,
+                        std::function<void(const QString&)> beforeFile = {}) {
         steps_ = std::make_unique<Recorder>();
-        return RunFolder(Folder(), name, {}, *steps_);
+        steps_->beforeFile = std::move(beforeFile);
+        return RunFolder(Folder(), name, {}, *steps_, refused);
+    }
+    QStringList AllFiles() const {
+        return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     }
 
     QTemporaryDir dir_;
@@ -114,17 +128,17 @@ TEST_F(FolderRunTest, EmptyFolderGivesHeadingsAnd100By100) {
     EXPECT_TRUE(Read("GPS_DIFF_comb.bas").contains("NumCols:=100, NumRows:=100, _"));
 }
 
-TEST_F(FolderRunTest, EmptySecondFileStopsWithTheFirstKept) {
+TEST_F(FolderRunTest, EmptySecondFileStopsAndLeavesNoPartialFiles) {
     CopySample("run001.csv", "a.csv");
     Write("b.csv", "one line\r\n");
     CopySample("run002.csv", "c.csv");
     const FolderRunResult r = Run();
     EXPECT_EQ(r.end, FolderRunEnd::EmptyFile);
     EXPECT_EQ(r.file, "b.csv");
+    EXPECT_EQ(r.kind, SurveyFormatError::Kind::Empty);
     EXPECT_EQ(steps_->seen, QStringList({"a.csv", "b.csv"}));
     EXPECT_EQ(steps_->shown, std::vector<OpeningStage>({OpeningStage::Done, OpeningStage::FileOpened}));
-    EXPECT_EQ(Read("GPS_DIFF_comb.txt"), "Lon;Lat;grad(H),nT/m\r\n" + PointsOf("run001.csv", PointTable::Gradient));
-    EXPECT_FALSE(QFile::exists(Folder() + "GPS_DIFF_comb.bas"));
+    EXPECT_EQ(AllFiles(), QStringList({"a.csv", "b.csv", "c.csv"}));
 }
 
 TEST_F(FolderRunTest, MalformedFileStopsWithItsNameAndLine) {
@@ -132,9 +146,92 @@ TEST_F(FolderRunTest, MalformedFileStopsWithItsNameAndLine) {
     Write("b.csv", "a\r\nb\r\nc\r\nd\r\n");
     const FolderRunResult r = Run();
     EXPECT_EQ(r.end, FolderRunEnd::BadFile);
+    EXPECT_EQ(r.kind, SurveyFormatError::Kind::BadFormat);
     EXPECT_NE(r.detail.find("b.csv: the file has 4 lines"), std::string::npos) << r.detail;
-    EXPECT_FALSE(QFile::exists(Folder() + "GPS_DIFF_comb.bas"));
-    EXPECT_TRUE(Read("GPS_ABS_comb.txt").endsWith("\r\n"));
+    EXPECT_EQ(AllFiles(), QStringList({"a.csv", "b.csv"}));
+}
+
+// A run that stops early never replaces the combined set of an earlier
+// complete run: not when a refused survey is added, nor when a survey goes
+// away while the run lasts.
+TEST_F(FolderRunTest, EarlyStopKeepsTheEarlierCompleteSet) {
+    CopySample("run001.csv", "a.csv");
+    CopySample("run002.csv", "c.csv");
+    ASSERT_EQ(Run().end, FolderRunEnd::Completed);
+    const QStringList outputs = {"GPS_ABS_comb.txt", "GPS_DIFF_comb.txt", "GPS_DIFF_comb.bas"};
+    std::vector<QByteArray> before;
+    for (const QString& f : outputs) before.push_back(Read(f));
+
+    const std::pair<const char*, std::function<FolderRunResult()>> stops[] = {
+        {"a refused survey added", [&] {
+             Write("b.csv", "a\r\nb\r\nc\r\nd\r\n");
+             const FolderRunResult r = Run();
+             QFile::remove(Folder() + "b.csv");
+             return r;
+         }},
+        {"a survey removed while the run lasts", [&] {
+             return Run("comb.txt", RefusedSurveys::Stop, [&](const QString& name) {
+                 if (name == "a.csv") QFile::remove(Folder() + "c.csv");
+             });
+         }},
+    };
+    for (const auto& [what, run] : stops) {
+        SCOPED_TRACE(what);
+        const FolderRunResult r = run();
+        EXPECT_EQ(r.end, FolderRunEnd::BadFile);
+        EXPECT_FALSE(r.file.isEmpty());
+        EXPECT_EQ(r.detail.rfind(r.file.toStdString() + ": ", 0), 0u) << r.detail;
+        for (int i = 0; i < outputs.size(); ++i) EXPECT_EQ(Read(outputs[i]), before[i]) << outputs[i].toStdString();
+        for (const QString& f : AllFiles())  // no partial file, no lock
+            EXPECT_TRUE(f.endsWith(".csv") || outputs.contains(f)) << f.toStdString();
+    }
+}
+
+// Skipping refused surveys: the run goes on, and each one is listed in the
+// result and in the report beside the combined files.
+TEST_F(FolderRunTest, SkippedSurveysAreListedBesideTheOutputs) {
+    CopySample("run001.csv", "a.csv");
+    Write("b.csv", "a\r\nb\r\nc\r\nd\r\n");
+    Write("c.csv", "");
+    CopySample("run002.csv", "d.csv");
+    const FolderRunResult r = Run("comb.txt", RefusedSurveys::Skip);
+    EXPECT_EQ(r.end, FolderRunEnd::Completed);
+    EXPECT_EQ(r.surveys, 2);
+    ASSERT_EQ(r.refused.size(), 2u);
+    EXPECT_EQ(r.refused[0].file, "b.csv");
+    EXPECT_EQ(r.refused[0].kind, SurveyFormatError::Kind::BadFormat);
+    EXPECT_EQ(r.refused[0].detail, "b.csv: the file has 4 lines and no data line (data begin on line 5)");
+    EXPECT_EQ(r.refused[1].file, "c.csv");
+    EXPECT_EQ(r.refused[1].kind, SurveyFormatError::Kind::Empty);
+    EXPECT_EQ(steps_->after, 4);
+    EXPECT_EQ(Read("GPS_DIFF_comb.txt"), "Lon;Lat;grad(H),nT/m\r\n" + PointsOf("run001.csv", PointTable::Gradient) +
+                                             PointsOf("run002.csv", PointTable::Gradient));
+    EXPECT_TRUE(QFile::exists(Folder() + "GPS_DIFF_comb.bas"));
+    EXPECT_EQ(r.reportFile, Folder() + "GPS_REFUSED_comb.txt");
+    EXPECT_EQ(Read("GPS_REFUSED_comb.txt"),
+              "File\tMessage\tDetail\r\nb.csv\t" + RefusalText(SurveyFormatError::Kind::BadFormat).toUtf8() +
+                  "\tb.csv: the file has 4 lines and no data line (data begin on line 5)\r\nc.csv\t" +
+                  RefusalText(SurveyFormatError::Kind::Empty).toUtf8() + "\tc.csv\r\n");
+}
+
+// FIFOs, sockets and links to devices are skipped like folders, never
+// waited on; a name that is not UTF-8 is read under its own bytes.
+TEST_F(FolderRunTest, OnlyRegularFilesUnderTheirOwnNames) {
+    const std::string folder = Folder().toStdString();
+    ASSERT_EQ(mkfifo((folder + "fifo.csv").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (folder + "zero.csv").c_str()), 0);
+    std::filesystem::copy_file(kSamples.toStdString() + "run001.csv", folder + "\xFF\xFEline.csv");
+    for (const RefusedSurveys mode : {RefusedSurveys::Stop, RefusedSurveys::Skip}) {
+        const FolderRunResult r = Run("comb.txt", mode);
+        EXPECT_EQ(r.end, FolderRunEnd::Completed);
+        EXPECT_EQ(r.surveys, 1);
+        EXPECT_TRUE(r.refused.empty());
+        ASSERT_EQ(steps_->seen.size(), 1);
+        EXPECT_EQ(LocalBytes(steps_->seen[0]), "\xFF\xFEline.csv");
+        EXPECT_EQ(Read("GPS_DIFF_comb.txt"), "Lon;Lat;grad(H),nT/m\r\n" + PointsOf("run001.csv", PointTable::Gradient));
+    }
+    // The temporary folder's removal goes by decoded names.
+    std::filesystem::remove(folder + "\xFF\xFEline.csv");
 }
 
 TEST_F(FolderRunTest, FailingCombinedFileKeepsTheEarlierPair) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <stdexcept>
@@ -91,8 +92,7 @@ ArrangedPoints SamplePoints() {
 TEST(PointFiles, ByteForByte) {
     QTemporaryDir dir;
     const ExportPaths paths = MakeExportPaths(dir.path() + "/", "line07.csv");
-    PointExtent extent;
-    WritePointFiles(paths, SamplePoints(), extent);
+    const PointExtent extent = WriteExport(paths, SamplePoints());
     EXPECT_EQ(ReadAll(paths.absoluteFile),
               "Lon;Lat;H,nT\r\n-37.12345679;55.50000000;48000.3;\r\n-37.20000000;55.60000001;47999.9;\r\n");
     EXPECT_EQ(ReadAll(paths.gradientFile),
@@ -103,8 +103,7 @@ TEST(PointFiles, ByteForByte) {
     EXPECT_EQ(extent.maxLat(), 55.60000001);
 
     // Saving again replaces; an empty table gives the heading alone.
-    PointExtent none;
-    WritePointFiles(paths, ArrangedPoints{}, none);
+    const PointExtent none = WriteExport(paths, ArrangedPoints{});
     EXPECT_EQ(ReadAll(paths.absoluteFile), "Lon;Lat;H,nT\r\n");
     EXPECT_EQ(ReadAll(paths.gradientFile), "Lon;Lat;grad(H),nT/m\r\n");
     EXPECT_TRUE(none.empty());
@@ -175,15 +174,19 @@ TEST(GriddingScriptTest, NamesWithControlCharactersAreRefused) {
 TEST(GriddingScriptTest, WrittenBesideThePointFilesOrNotAtAll) {
     QTemporaryDir dir;
     const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
-    WriteGriddingScript(paths, PointExtent{});
+    WriteExport(paths, ArrangedPoints{});
     EXPECT_TRUE(ReadAll(paths.scriptFile).contains("NumCols:=100, NumRows:=100, _\r\n"));
 
-    PointExtent tooLong;
-    tooLong.Add(37.5, 0);
-    tooLong.Add(37.50000001, 80);  // 8900 km by 1 mm
-    QFile::remove(paths.scriptFile);
-    EXPECT_THROW(WriteGriddingScript(paths, tooLong), std::range_error);
-    EXPECT_FALSE(QFile::exists(paths.scriptFile));
+    // A grid too large to name: none of the three files is replaced.
+    const QByteArray before[] = {ReadAll(paths.absoluteFile), ReadAll(paths.gradientFile), ReadAll(paths.scriptFile)};
+    ArrangedPoints tooLong;
+    tooLong.append(37.5, 0, 1, 1);
+    tooLong.append(37.50000001, 80, 1, 1);  // 8900 km by 1 mm
+    EXPECT_THROW(WriteExport(paths, tooLong), std::range_error);
+    EXPECT_EQ(ReadAll(paths.absoluteFile), before[0]);
+    EXPECT_EQ(ReadAll(paths.gradientFile), before[1]);
+    EXPECT_EQ(ReadAll(paths.scriptFile), before[2]);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 }  // namespace

@@ -1,13 +1,20 @@
 // Faults on output: a full disk and a read-only folder, on a small tmpfs the
 // test mounts itself (as root; skipped where mounting is not allowed).
 #include "common/errors.h"
+#include "common/fileio.h"
 #include "export/export.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
 
 #include <sys/mount.h>
 
@@ -44,38 +51,110 @@ protected:
 
 TEST_F(SmallDisk, FullDiskKeepsTheEarlierCompleteFiles) {
     const ExportPaths paths = MakeExportPaths(dir_.path() + "/", "run.csv");
-    PointExtent extent;
-    WritePointFiles(paths, Points(100), extent);
-    WriteGriddingScript(paths, extent);
+    WriteExport(paths, Points(100));
     const QByteArray absolute = Read(paths.absoluteFile), gradient = Read(paths.gradientFile);
+    const QByteArray script = Read(paths.scriptFile);
     ASSERT_EQ(absolute.count("\r\n"), 101);
 
-    PointExtent more;
     try {
-        WritePointFiles(paths, Points(5000), more);  // some 200 KB: more than the disk holds
+        WriteExport(paths, Points(5000));  // some 200 KB: more than the disk holds
         FAIL() << "no failure";
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find("GPS_"), std::string::npos) << e.what();
     }
     EXPECT_EQ(Read(paths.absoluteFile), absolute);
     EXPECT_EQ(Read(paths.gradientFile), gradient);
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 3);  // no temporary file left behind
+    EXPECT_EQ(Read(paths.scriptFile), script);
+    // No temporary file or lock left behind.
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 TEST_F(SmallDisk, ReadOnlyFolderFailsWithTheFileName) {
     const ExportPaths paths = MakeExportPaths(dir_.path() + "/", "run.csv");
-    PointExtent extent;
-    WritePointFiles(paths, Points(10), extent);
+    WriteExport(paths, Points(10));
     const QByteArray before = Read(paths.absoluteFile);
     ReadOnly();
     try {
-        WritePointFiles(paths, Points(20), extent);
+        WriteExport(paths, Points(20));
         FAIL() << "no failure";
     } catch (const FileError& e) {
-        EXPECT_NE(std::string(e.what()).find("GPS_ABS_run.txt"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("GPS_DIFF_run.lock"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(WriteGriddingScript(paths, extent), FileError);
     EXPECT_EQ(Read(paths.absoluteFile), before);
+}
+
+// The files of one save are put in place together: when one of them cannot
+// be made, none of the earlier three is replaced.
+TEST(SaveTogether, OneFileThatCannotBeMadeReplacesNone) {
+    QTemporaryDir dir;
+    const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
+    ArrangedPoints first;
+    first.append(37.5, 55.75, 48000.5, 1.25);
+    WriteExport(paths, first);
+    auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    const QByteArray absolute = read(paths.absoluteFile), gradient = read(paths.gradientFile);
+    // The script's name is now taken by a folder.
+    ASSERT_TRUE(QFile::remove(paths.scriptFile));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(paths.scriptFile).fileName()));
+    ArrangedPoints second = first;
+    second.append(37.6, 55.76, 48001.5, 2.25);
+    EXPECT_THROW(WriteExport(paths, second), FileError);
+    EXPECT_EQ(read(paths.absoluteFile), absolute);
+    EXPECT_EQ(read(paths.gradientFile), gradient);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// Two saves of the same names: the second waits for the first, and fails
+// with a clear message when the first does not end in time.
+TEST(SaveTogether, TwoSavesOfTheSameNamesAreKeptApart) {
+    QTemporaryDir dir;
+    const ExportPaths paths = MakeExportPaths(dir.path() + "/", "survey.csv");
+    const ExportPaths sameNames = MakeExportPaths(dir.path() + "/", "survey.CSV");
+    ASSERT_EQ(sameNames.scriptFile, paths.scriptFile);
+    {
+        ExportWriter first(paths);
+        try {
+            ExportWriter second(sameNames, std::chrono::milliseconds(100));
+            FAIL() << "both saves ran at once";
+        } catch (const FileError& e) {
+            EXPECT_NE(std::string(e.what()).find("Another save of the same files is under way"), std::string::npos)
+                << e.what();
+        }
+        first.Finish();
+    }
+    // Once the first has ended, the second goes ahead; a waiting one goes
+    // ahead when the first ends.
+    auto first = std::make_unique<ExportWriter>(paths);
+    std::thread ending([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        first->Finish();
+        first.reset();
+    });
+    {
+        ExportWriter second(sameNames);
+        ending.join();
+        second.Finish();
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+// A name that is not UTF-8 is written under its own bytes.
+TEST(SaveTogether, NameThatIsNotUtf8) {
+    QTemporaryDir dir;
+    const ExportPaths paths = MakeExportPaths(dir.path() + "/", FromLocalBytes("\xC0line.csv"));
+    ArrangedPoints points;
+    points.append(37.5, 55.75, 48000.5, 1.25);
+    WriteExport(paths, points);
+    const std::string folder = dir.path().toStdString() + "/";
+    for (const char* name : {"GPS_ABS_\xC0line.txt", "GPS_DIFF_\xC0line.txt", "GPS_DIFF_\xC0line.bas"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder + name)) << name;
+        std::filesystem::remove(folder + name);
+    }
+    const std::string script = GriddingScript(paths, {});
+    EXPECT_NE(script.find("DataFile:=\"" + folder + "GPS_DIFF_\xC0line.txt\""), std::string::npos);
 }
 
 }  // namespace

@@ -36,8 +36,7 @@ protected:
         OpenSurvey(Folder() + sample, {}, opened);
         EXPECT_TRUE(opened.arranged);
         const ExportPaths paths = MakeExportPaths(Folder(), sample);
-        PointExtent extent;
-        WritePointFiles(paths, opened.points, extent);
+        WriteExport(paths, opened.points);
         return paths;
     }
     GisSurvey Read(const QString& gradientFile) { return ReadGisSurvey(gradientFile, ReadPointFile(gradientFile)); }

@@ -112,11 +112,8 @@ protected:
         qgrad::OpenedSurvey s;
         qgrad::OpenSurvey(survey, options, s);
         const qgrad::ExportPaths paths = qgrad::MakeExportPaths(folder, s.fileName);
-        qgrad::PointExtent extent;
-        qgrad::WritePointFiles(paths, s.points, extent);
-        const QString report = qgrad::ProcessingReportPath(paths);
-        qgrad::WriteProcessingReport(report, qgrad::ProcessingReportText(s.processing, s.fileName.toStdString()));
-        return {paths.absoluteFile, paths.gradientFile, report};
+        qgrad::WriteExport(paths, s.points, qgrad::ProcessingReportText(s.processing, s.fileName.toStdString()));
+        return {paths.absoluteFile, paths.gradientFile, qgrad::ProcessingReportPath(paths)};
     }
 };
 
@@ -215,6 +212,28 @@ TEST_F(ProcessingFlagsTest, FlagsItCannotReadEndInUsage) {
         EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run.txt"))) << flags.join(' ').toStdString();
     }
     EXPECT_EQ(Qgrad({"arrange-folder", dir_.path(), "all", "--destripe=max"}).code, 1);
+}
+
+// A refused survey stops the folder run with exit 2 and no combined file;
+// with --skip-refused the run goes on, names each refused survey on standard
+// error and prints the report's path after the combined files'.
+TEST_F(QgradTest, ArrangeFolderStopsAtARefusedSurveyOrSkipsIt) {
+    QFile::copy(kSample, dir_.filePath("a.csv"));
+    Write("a\nb\nc\nd\n", "b.csv");
+    const Result stopped = Qgrad({"arrange-folder", dir_.path(), "comb"});
+    EXPECT_EQ(stopped.code, 2);
+    EXPECT_TRUE(stopped.err.contains("b.csv: the file has 4 lines")) << stopped.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_ABS_comb.txt")));
+
+    const Result skipped = Qgrad({"arrange-folder", dir_.path(), "comb", "--skip-refused"});
+    ASSERT_EQ(skipped.code, 0) << skipped.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(skipped.err),
+              "b.csv: " + QString::fromUtf8(qgrad::kBadFormatText) +
+                  "\nb.csv: the file has 4 lines and no data line (data begin on line 5)\n");
+    const QStringList paths = QString::fromLocal8Bit(skipped.out).trimmed().split('\n');
+    ASSERT_EQ(paths.size(), 4);
+    EXPECT_EQ(paths[3], dir_.filePath("GPS_REFUSED_comb.txt"));
+    for (const QString& p : paths) EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
 }
 
 }  // namespace

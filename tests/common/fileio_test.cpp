@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <string>
+
 
 using namespace qgrad;
 
@@ -20,6 +23,62 @@ TEST(FileNames, ReplaceExtension) {
         {".hidden", ".txt"},               {"comb.TXT", "comb.txt"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(ReplaceExtension(in, ".txt"), QString(out)) << in;
+}
+
+// Names keep the file system's bytes: valid UTF-8 decodes as text, any other
+// byte comes back as itself.
+TEST(FileNames, BytesThatAreNotUtf8RoundTrip) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char16_t* text;  // nullptr: the escaped form is not checked
+    };
+    const Case cases[] = {
+        {"ASCII", "line07.csv", u"line07.csv"},
+        {"Cyrillic", "\xD0\x9F\xD0\xBE\xD0\xBB\xD0\xB5.csv", u"\u041F\u043E\u043B\u0435.csv"},
+        {"Latin-1 byte", "caf\xE9.csv", u"caf\xDCE9.csv"},
+        {"lone continuation byte", "\x80", u"\xDC80"},
+        {"cut sequence at the end", "a\xD0", u"a\xDCD0"},
+        {"overlong slash", "\xC0\xAF", u"\xDCC0\xDCAF"},
+        {"UTF-8 of an escape character", "\xED\xB2\x80", u"\xDCED\xDCB2\xDC80"},
+        {"four-byte sequence", "\xF0\x9F\x98\x80", nullptr},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", nullptr},
+        {"every high byte", [] {
+             std::string s;
+             for (int b = 0x80; b <= 0xFF; ++b) s += static_cast<char>(b);
+             return s;
+         }(), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString text = FromLocalBytes(c.bytes);
+        if (c.text) EXPECT_EQ(text, QString::fromUtf16(c.text));
+        EXPECT_EQ(LocalBytes(text), c.bytes);
+    }
+}
+
+TEST(InputFiles, OnlyRegularFilesAreOpened) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("survey.csv");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("12345");
+    }
+    const std::unique_ptr<InputFile> input = OpenRegularFile(file);
+    EXPECT_EQ(input->opened.size, 5);
+    EXPECT_EQ(input->Stamp(), input->opened);
+    EXPECT_EQ(NonRegularKind(file), "");
+    EXPECT_EQ(NonRegularKind(dir.filePath("missing")), "");
+    EXPECT_EQ(NonRegularKind(dir.path()), "a folder");
+    EXPECT_EQ(NonRegularKind("/dev/null"), "a device");
+    try {
+        OpenRegularFile(dir.path());
+        FAIL() << "a folder was opened";
+    } catch (const FileReadError& e) {
+        EXPECT_STREQ(e.what(), "it is a folder, not a regular file");
+    }
+    EXPECT_THROW(OpenRegularFile(dir.filePath("missing")), FileReadError);
 }
 
 QByteArray ReadAll(const QString& path) {

@@ -50,6 +50,8 @@ void ReserveFromSample(SurveyTable& table, std::size_t sampleBytes, qint64 fileS
     const double scale = static_cast<double>(fileSize) / static_cast<double>(sampleBytes) * 1.05;
     const auto estRows = static_cast<std::size_t>(static_cast<double>(rows) * scale) + 16;
     for (int c = 0; c < SurveyTable::kColumns; ++c) {
+        // A column the sample leaves empty is likely to stay so.
+        if (table.column(c).textBytes() == 0) continue;
         const auto estBytes = static_cast<std::size_t>(static_cast<double>(table.column(c).textBytes()) * scale) + 64;
         table.column(c).reserve(estRows, estBytes);
     }

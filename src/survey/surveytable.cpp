@@ -21,26 +21,32 @@ void TextColumn::Grow(std::size_t atLeast) {
 }
 
 void TextColumn::AppendRows(const TextColumn& other, std::size_t from, std::size_t to) {
-    if (from >= to) return;
-    const std::uint32_t begin = from == 0 ? 0 : other.ends_[from - 1];
-    const std::uint32_t end = other.ends_[to - 1];
-    const std::size_t newSize = size_ + (end - begin);
-    if (newSize > capacity_) Grow(newSize);
-    if (end > begin) std::memcpy(bytes_.get() + size_, other.bytes_.get() + begin, end - begin);
-    const std::int64_t shift = static_cast<std::int64_t>(size_) - begin;
-    ends_.reserve(ends_.size() + (to - from));
-    for (std::size_t r = from; r < to; ++r) ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));
-    size_ = newSize;
+    // Rows past the other column's last text are empty and stay so here.
+    const std::size_t withEnds = std::min(to, other.ends_.size());
+    if (from < withEnds) {
+        const std::uint32_t begin = from == 0 ? 0 : other.ends_[from - 1];
+        const std::uint32_t end = other.ends_[withEnds - 1];
+        const std::size_t newSize = size_ + (end - begin);
+        if (newSize > capacity_) Grow(newSize);
+        if (end > begin) std::memcpy(bytes_.get() + size_, other.bytes_.get() + begin, end - begin);
+        const std::int64_t shift = static_cast<std::int64_t>(size_) - begin;
+        ends_.reserve(rows_ + (withEnds - from));
+        ends_.resize(rows_, static_cast<std::uint32_t>(size_));
+        for (std::size_t r = from; r < withEnds; ++r) ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));
+        size_ = newSize;
+    }
+    if (from < to) rows_ += to - from;
 }
 
 void TextColumn::reserve(std::size_t rows, std::size_t bytes) {
-    ends_.reserve(rows);
+    // A column without text yet needs no ends.
+    if (bytes > 0) ends_.reserve(rows);
     if (bytes > capacity_) Grow(bytes);
 }
 
 void TextColumn::clear() {
     bytes_.reset();
-    size_ = capacity_ = 0;
+    size_ = capacity_ = rows_ = 0;
     ends_.clear();
     ends_.shrink_to_fit();
 }

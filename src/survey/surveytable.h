@@ -3,8 +3,10 @@
 //
 // Each column keeps its cells back to back in one character arena with one
 // end offset per cell, so a million-row survey costs its text plus four bytes
-// a cell. Cells are changed by rebuilding a column (ColumnRewriter), which
-// fits every rewrite the program does: whole columns, top to bottom.
+// a cell. The empty cells after a column's last text cost nothing, so the
+// columns a survey does not use, and blank lines, take no room. Cells are
+// changed by rebuilding a column (ColumnRewriter), which fits every rewrite
+// the program does: whole columns, top to bottom.
 #pragma once
 
 #include "survey/columns.h"
@@ -25,16 +27,21 @@ public:
     TextColumn(TextColumn&&) noexcept = default;
     TextColumn& operator=(TextColumn&&) noexcept = default;
 
-    std::size_t size() const { return ends_.size(); }
+    std::size_t size() const { return rows_; }
     std::string_view operator[](std::size_t row) const {
+        if (row >= ends_.size()) return {};
         const std::uint32_t begin = row == 0 ? 0 : ends_[row - 1];
         return std::string_view(bytes_.get() + begin, ends_[row] - begin);
     }
     // Throws std::length_error past 4 GiB of text in one column.
     void push_back(std::string_view text) {
+        ++rows_;
+        if (text.empty()) return;
         const std::size_t newSize = size_ + text.size();
         if (newSize > capacity_) Grow(newSize);
-        if (!text.empty()) std::memcpy(bytes_.get() + size_, text.data(), text.size());
+        std::memcpy(bytes_.get() + size_, text.data(), text.size());
+        // The empty cells before this one get their ends.
+        ends_.resize(rows_ - 1, static_cast<std::uint32_t>(size_));
         size_ = newSize;
         ends_.push_back(static_cast<std::uint32_t>(newSize));
     }
@@ -51,6 +58,8 @@ private:
     std::unique_ptr<char[]> bytes_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t rows_ = 0;
+    // One end a row up to the last row with text; the rows after it are empty.
     std::vector<std::uint32_t> ends_;
 };
 

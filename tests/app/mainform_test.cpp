@@ -280,8 +280,10 @@ TEST_F(MainFormTest, RefusedOpeningClearsThePreviousSurveysViews) {
     EXPECT_TRUE(form_->ImgStart->isHidden());
     EXPECT_TRUE(form_->ImgEnd->isHidden());
     EXPECT_TRUE(form_->state().positionLon.empty());
-    // The table shows what was read.
-    EXPECT_EQ(form_->state().survey.dataRowCount(), 2400u);
+    // The table shows what was read: the rows up to the refused one, since
+    // nothing after it could change the refusal.
+    EXPECT_EQ(form_->state().survey.dataRowCount(), 7u);
+    EXPECT_NE(ui_->messages[0].detail.indexOf("line 11"), -1) << ui_->messages[0].detail.toStdString();
 }
 
 TEST_F(MainFormTest, SecondOpeningScalesTheAxesToItsOwnProfiles) {
@@ -819,7 +821,9 @@ TEST_F(ArrangeAllTest, EmptySecondFileStopsTheRun) {
     EXPECT_EQ(ui_->messages[0].text, QString::fromUtf8(kEmptyFileText));
     EXPECT_TRUE(host_->started.isEmpty());
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.bas")));
-    EXPECT_EQ(ReadAll(dir_.filePath("GPS_DIFF_comb.txt")).count("\r\n"), 1 + 12 * 2400);  // run001's points
+    // No partial combined file is put in place.
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.txt")));
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_ABS_comb.txt")));
     EXPECT_FALSE(form_->BtnSave->isEnabled());
     EXPECT_FALSE(form_->BtnArrangeAll->isEnabled());
     EXPECT_TRUE(form_->BtnOpen->isEnabled());

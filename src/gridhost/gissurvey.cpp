@@ -22,9 +22,10 @@ constexpr double kCoordinateTolerance = 6e-9;
 // the sample rows, and in each the channels with both readings present.
 std::vector<int> ArrangedChannels(const SurveyTable& table) {
     std::vector<int> channels;
-    for (std::size_t r = SurveyTable::kHeadingRows; r < table.rowCount(); ++r)
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
         for (int k = 0; k < kChannels; ++k)
-            if (!table.cell(4 + 2 * k, r).empty() && !table.cell(5 + 2 * k, r).empty()) channels.push_back(k + 1);
+            if (!table.cell(FieldColumn(k), r).empty() && !table.cell(GradientColumn(k), r).empty())
+                channels.push_back(k + 1);
     return channels;
 }
 

@@ -159,8 +159,8 @@ void OutputFile::Flush() {
 void OutputFile::Complete() {
     if (completed_) return;
     Flush();
-    if (::fsync(file_->handle()) != 0) Fail("Cannot write file", ErrnoText());
     file_->close();
+    if (file_->error() != QFileDevice::NoError) Fail("Cannot write file", file_->errorString().toStdString());
     completed_ = true;
 }
 

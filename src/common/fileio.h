@@ -69,8 +69,8 @@ public:
     void Write(std::string_view bytes);
     // A line followed by CR LF.
     void WriteLine(std::string_view line);
-    // Flushes the whole file to the disk under its temporary name. Throws
-    // FileError.
+    // Writes the rest of the file under its temporary name and closes it.
+    // Throws FileError.
     void Complete();
     // Puts a completed file in place of any earlier one. Throws FileError.
     void PutInPlace();

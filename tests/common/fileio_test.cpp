@@ -61,9 +61,9 @@ TEST(InputFiles, OnlyRegularFilesAreOpened) {
     QTemporaryDir dir;
     const QString file = dir.filePath("survey.csv");
     {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("12345");
+        OutputFile out(file);
+        out.Write("12345");
+        out.Commit();
     }
     const std::unique_ptr<InputFile> input = OpenRegularFile(file);
     EXPECT_EQ(input->opened.size, 5);

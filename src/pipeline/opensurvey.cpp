@@ -74,12 +74,12 @@ double WrittenValue(double v) {
 void ProcessedProfiles(OpenedSurvey& s) {
     const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
     for (int k = 0; k < kChannels; ++k) {
-        const TextColumn& gradients = s.table.column(5 + 2 * k);
+        const TextColumn& gradients = s.table.column(GradientColumn(k));
         std::vector<ProfilePoint>& profile = s.profiles[k].points;
         std::size_t j = 0;  // the profile point of the row
         std::size_t i = 0;  // the channel's arranged point at or after the row
         for (std::size_t r = 0; r < s.table.dataRowCount() && j < profile.size(); ++r) {
-            if (gradients[r + SurveyTable::kHeadingRows].empty()) continue;
+            if (gradients[r + kFirstDataRow].empty()) continue;
             while (i < index.row[k].size() && index.row[k][i] < r) ++i;
             if (i < index.row[k].size() && index.row[k][i] == r)
                 profile[j].gradient = WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i]));

@@ -16,11 +16,11 @@ ChannelPoints IndexChannelPoints(const SurveyTable& arranged, std::size_t pointC
     for (int k = 0; k < kChannels; ++k) {
         // One pass over each channel's pair of columns; the point of a row
         // and channel is counted from the rows above and channels before it.
-        const TextColumn& field = arranged.column(4 + 2 * k);
-        const TextColumn& gradient = arranged.column(5 + 2 * k);
-        for (std::size_t r = SurveyTable::kHeadingRows; r < arranged.rowCount(); ++r)
+        const TextColumn& field = arranged.column(FieldColumn(k));
+        const TextColumn& gradient = arranged.column(GradientColumn(k));
+        for (std::size_t r = kFirstDataRow; r < arranged.rowCount(); ++r)
             if (!field[r].empty() && !gradient[r].empty())
-                index.row[k].push_back(static_cast<std::uint32_t>(r - SurveyTable::kHeadingRows));
+                index.row[k].push_back(static_cast<std::uint32_t>(r - kFirstDataRow));
     }
     // Number the points rows first, channels second, as the arrangement does.
     std::array<std::size_t, kChannels> next{};

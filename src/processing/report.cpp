@@ -10,7 +10,7 @@ std::string Number(double v, int decimals) { return FormatFixed(v, decimals, 15)
 // Channels as the operator counts them, from 1.
 std::string Channel(int k) { return "channel " + std::to_string(k + 1); }
 
-std::string Line(std::size_t dataRow) { return std::to_string(FileLineOfRow(dataRow + SurveyTable::kHeadingRows)); }
+std::string Line(std::size_t dataRow) { return std::to_string(FileLineOfRow(dataRow + kFirstDataRow)); }
 
 void LagText(const LagReport& lag, std::string& out) {
     out += "lag: ";

@@ -52,7 +52,9 @@ TEST(FileNames, BytesThatAreNotUtf8RoundTrip) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString text = FromLocalBytes(c.bytes);
-        if (c.text) EXPECT_EQ(text, QString::fromUtf16(c.text));
+        if (c.text) {
+            EXPECT_EQ(text, QString::fromUtf16(c.text));
+        }
         EXPECT_EQ(LocalBytes(text), c.bytes);
     }
 }

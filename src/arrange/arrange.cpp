@@ -396,7 +396,8 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
             const double fixLon = at.Of(fixes.lon);
             const double lonScale = SensorPlacement::LonScale(fixLat);
             for (int k = 0; k < kChannels && p < points.size(); ++k) {
-                if (arranged.cell(FieldColumn(k), kFirstDataRow + i).empty() || arranged.cell(GradientColumn(k), kFirstDataRow + i).empty())
+                const std::size_t row = kFirstDataRow + i;
+                if (arranged.cell(FieldColumn(k), row).empty() || arranged.cell(GradientColumn(k), row).empty())
                     continue;
                 placement.Place(k, fixLat, fixLon, lonScale, pointLon[p], pointLat[p]);
                 ++p;

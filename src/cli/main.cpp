@@ -212,8 +212,8 @@ int Run(const std::vector<QString>& args) {
         OpenedSurvey s;
         Open(args[1], OpeningMode::Interactive, s, *processing);
         const ExportPaths paths = MakeExportPaths(s.folder, s.fileName);
-        const std::optional<std::string> report =
-            processing->AnyOn() ? std::optional(ProcessingReportText(s.processing, LocalBytes(s.fileName))) : std::nullopt;
+        std::optional<std::string> report;
+        if (processing->AnyOn()) report = ProcessingReportText(s.processing, LocalBytes(s.fileName));
         WriteExport(paths, s.points, report);
         for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
         if (report) {

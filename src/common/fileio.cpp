@@ -166,7 +166,8 @@ void OutputFile::Complete() {
 
 void OutputFile::PutInPlace() {
     Complete();
-    if (::rename(LocalBytes(temporary_).c_str(), LocalBytes(path_).c_str()) != 0) Fail("Cannot write file", ErrnoText());
+    if (::rename(LocalBytes(temporary_).c_str(), LocalBytes(path_).c_str()) != 0)
+        Fail("Cannot write file", ErrnoText());
     inPlace_ = true;
 }
 

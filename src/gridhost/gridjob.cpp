@@ -4,17 +4,12 @@
 #include "common/griddingscript.h"
 #include "common/numtext.h"
 
-#include <QFile>
-
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -70,7 +65,7 @@ std::optional<std::vector<std::pair<std::string_view, std::string_view>>> MatchT
 QString ScriptPath(std::string_view literal, int number) {
     const std::optional<std::string> path = ReadScriptLiteral(literal);
     if (!path) Fail(number, "expected a path in double quotes, any quote inside doubled");
-    return QString::fromLocal8Bit(path->data(), static_cast<qsizetype>(path->size()));
+    return FromLocalBytes(*path);
 }
 
 std::int32_t GridLines(std::string_view text, int line) {
@@ -140,37 +135,23 @@ GridJob ParseGriddingScript(const std::string& text) {
 
 namespace {
 
-// What a path names that is no regular file, for a message.
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    return "not a regular file";
-}
-
 [[noreturn]] void FailReading(const QString& path, const std::string& why) {
     throw GridHostError("cannot read " + LocalBytes(path) + ": " + why);
 }
 
-// The whole of a regular file of at most `maxBytes`. Opened without
-// blocking, since opening a FIFO for reading waits for a writer; anything but
-// a regular file is refused before a byte is read.
+// The whole of a regular file of at most `maxBytes`; anything but a regular
+// file is refused before a byte is read.
 QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) FailReading(path, std::strerror(errno));
-    QFile f;
-    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        FailReading(path, f.errorString().toStdString());
+    std::unique_ptr<InputFile> f;
+    try {
+        f = OpenRegularFile(path);
+    } catch (const FileReadError& e) {
+        FailReading(path, e.what());
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) FailReading(path, std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) FailReading(path, std::string("it is ") + KindOf(st.st_mode) + ", not a regular file");
-    if (st.st_size > maxBytes)
-        FailReading(path, std::to_string(st.st_size) + " bytes, more than the " + std::to_string(maxBytes) +
+    if (f->opened.size > maxBytes)
+        FailReading(path, std::to_string(f->opened.size) + " bytes, more than the " + std::to_string(maxBytes) +
                               " this file can hold");
-    return f.readAll();
+    return f->readAll();
 }
 
 // A gridding script names four paths of at most a few kilobytes each.
@@ -195,7 +176,7 @@ namespace {
 // The file a path names after its links, if it names one.
 std::optional<struct stat> FileAt(const QString& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    if (::stat(LocalBytes(path).c_str(), &st) != 0) return std::nullopt;
     return st;
 }
 
@@ -217,8 +198,8 @@ void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::v
         if (!target) continue;
         const std::string refused = "will not write " + LocalBytes(output) + ": ";
         // Replacing a device node or a FIFO would put a plain file in its place.
-        if (!S_ISREG(target->st_mode))
-            throw GridHostError(refused + "it is " + KindOf(target->st_mode) + ", not a regular file");
+        const std::string kind = NonRegularKind(output);
+        if (!kind.empty()) throw GridHostError(refused + "it is " + kind + ", not a regular file");
         for (const auto& [input, what] : inputs) {
             const std::optional<struct stat> in = FileAt(input);
             if (in && SameFile(*in, *target)) throw GridHostError(refused + "it is " + what + " itself");

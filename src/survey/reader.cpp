@@ -18,8 +18,8 @@ namespace {
 constexpr qint64 kChunk = 4 << 20;
 
 [[noreturn]] void FailCell(const SurveyTable& table, int column, std::size_t row, const char* what) {
-    throw SurveyFormatError::AtCell(FileLineOfRow(row), column, table.cell(column, kHeadingRow), table.cell(column, row),
-                                    what);
+    throw SurveyFormatError::AtCell(FileLineOfRow(row), column, table.cell(column, kHeadingRow),
+                                    table.cell(column, row), what);
 }
 
 // Splits one line into at most 28 fields. The line's text ends at its first
@@ -93,7 +93,8 @@ TenthsUnit TenthsUnitOf(int column) {
 }
 bool InTenths(int column, std::string_view heading) {
     const std::string_view suffix = TenthsUnitOf(column).suffix;
-    return !suffix.empty() && heading.size() >= suffix.size() && heading.substr(heading.size() - suffix.size()) == suffix;
+    return !suffix.empty() && heading.size() >= suffix.size() &&
+           heading.substr(heading.size() - suffix.size()) == suffix;
 }
 
 void ConvertTenths(SurveyTable& table, int column, char regionalSeparator) {
@@ -238,7 +239,8 @@ void FillDroppedReadings(SurveyTable& table) {
         // The last row takes the pair of the row above as it stands: a dropped
         // row above has just taken the last row's own "0" pair. With a single
         // data row the row above is a heading row: leave the pair.
-        if (last > kFirstDataRow && IsDroppedPair(fieldCol, gradCol, last) && !IsDroppedPair(fieldCol, gradCol, last - 1)) {
+        if (last > kFirstDataRow && IsDroppedPair(fieldCol, gradCol, last) &&
+            !IsDroppedPair(fieldCol, gradCol, last - 1)) {
             field.Set(last, fieldCol[last - 1]);
             grad.Set(last, gradCol[last - 1]);
         }
@@ -319,7 +321,8 @@ public:
             const std::string_view text = places_.Cell(fields, count, earlier_[i].column);
             double v = 0;
             if (TryParseNumber(text, v, regional_)) continue;
-            refusal_ = SurveyFormatError::AtCell(line, earlier_[i].column, earlier_[i].heading, text, "is not a number");
+            refusal_ =
+                SurveyFormatError::AtCell(line, earlier_[i].column, earlier_[i].heading, text, "is not a number");
             earlier_.resize(i);
             return;
         }

@@ -32,7 +32,8 @@ void TextColumn::AppendRows(const TextColumn& other, std::size_t from, std::size
         const std::int64_t shift = static_cast<std::int64_t>(size_) - begin;
         ends_.reserve(rows_ + (withEnds - from));
         ends_.resize(rows_, static_cast<std::uint32_t>(size_));
-        for (std::size_t r = from; r < withEnds; ++r) ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));
+        for (std::size_t r = from; r < withEnds; ++r)
+            ends_.push_back(static_cast<std::uint32_t>(other.ends_[r] + shift));
         size_ = newSize;
     }
     if (from < to) rows_ += to - from;

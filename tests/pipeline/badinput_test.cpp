@@ -317,7 +317,8 @@ int OpenWithLittleMemory(const QString& path) {
     Travel(path, road);
     const bool told = road.refusal && road.refusal->kind() == SurveyFormatError::Kind::OutOfMemory &&
                       std::string(road.refusal->what()) == kOutOfMemoryText &&
-                      road.refusal->detail() == "huge.csv: the file holds 268435456 bytes, more than there is memory to open";
+                      road.refusal->detail() ==
+                          "huge.csv: the file holds 268435456 bytes, more than there is memory to open";
     return told ? 0 : 1;
 }
 

@@ -28,9 +28,9 @@ void Road(const QByteArray& bytes, qgrad::OpeningMode mode) {
     } catch (const SurveyFormatError&) {
         return;
     }
-    ComputeScaleBar(s.frame, 20);
-    PlaceMarker(s.frame, 650, s.ends.startLon, s.ends.startLat, QSize(25, 25));
     try {
+        ComputeScaleBar(s.frame, 20);
+        PlaceMarker(s.frame, 650, s.ends.startLon, s.ends.startLat, QSize(25, 25));
         PlaceCursor(s.frame, 650, static_cast<float>(s.frame.centreLon), static_cast<float>(s.frame.centreLat),
                     QSize(13, 13), 19);
     } catch (const std::range_error&) {

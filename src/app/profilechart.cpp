@@ -58,7 +58,6 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
 void ProfileChart::ProfilesChanged(const std::array<bool, 12>& shown, const std::array<QString, 12>& names) {
     shown_ = shown;
     chart_->legend->clearItems();
-    bool any = false;
     for (int k = 0; k < channels_; ++k) {
         QCPGraph* g = chart_->graph(k);
         g->setName(names[k]);

@@ -11,15 +11,6 @@ namespace {
 
 constexpr double kRad = std::numbers::pi / 180.0;
 
-int RoundToInt32(double v) {
-    if (!(v >= std::numeric_limits<std::int32_t>::min() - 0.5 && v < std::numeric_limits<std::int32_t>::max() + 0.5))
-        throw std::range_error("map position out of range");
-    const double r = std::nearbyint(v);
-    if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-        throw std::range_error("map position out of range");
-    return static_cast<int>(r);
-}
-
 // Mean with the sum in extended precision, rounded to a 32-bit float.
 double Mean(const std::vector<float>& v) {
     long double sum = 0;
@@ -29,11 +20,20 @@ double Mean(const std::vector<float>& v) {
 
 }  // namespace
 
+int RoundPixel(double v) {
+    if (!(v >= std::numeric_limits<std::int32_t>::min() - 0.5 && v < std::numeric_limits<std::int32_t>::max() + 0.5))
+        throw std::range_error("map position out of range");
+    const double r = std::nearbyint(v);
+    if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
+        throw std::range_error("map position out of range");
+    return static_cast<int>(r);
+}
+
 QPoint GeoToMapPixel(const MapFrame& f, float lon, float lat) {
     const double scale = std::ldexp(1.0, f.zoom);
     const double x = scale * (static_cast<double>(lon) - f.centreLon) * 256 / 360 + 325;
     const double y = 225 - scale * (static_cast<double>(lat) - f.centreLat) / std::cos(f.centreLat * kRad) * 256 / 360;
-    return QPoint(RoundToInt32(x), RoundToInt32(y));
+    return QPoint(RoundPixel(x), RoundPixel(y));
 }
 
 GeoPosition MapPixelToGeo(const MapFrame& f, double x, double y) {

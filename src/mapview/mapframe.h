@@ -19,6 +19,10 @@ struct MapFrame {
     std::uint8_t zoom = kMaxZoom;
 };
 
+// A pixel coordinate: rounded to the nearest, halves to even. Throws
+// std::range_error when it leaves the 32-bit range.
+int RoundPixel(double v);
+
 // The pixel of a position; throws std::range_error when it leaves the 32-bit
 // range.
 QPoint GeoToMapPixel(const MapFrame& frame, float lon, float lat);

@@ -9,8 +9,6 @@
 namespace qgrad {
 namespace {
 
-int RoundHalfEvenInt(double v) { return static_cast<int>(std::nearbyint(v)); }
-
 void Set2x2(QImage& image, QPoint p, QRgb colour) {
     for (int dy = 0; dy < 2; ++dy)
         for (int dx = 0; dx < 2; ++dx) {
@@ -39,7 +37,9 @@ ScaleBar ComputeScaleBar(const MapFrame& frame, int x) {
     bar.heightMetres = kMapHeight * metresPerPixel;
     bar.step = ChooseScaleStep(bar.widthMetres);
     bar.x0 = x;
-    bar.x1 = RoundHalfEvenInt(x + (bar.step * kMapWidth) / bar.widthMetres);
+    // Next to a pole the ground shrinks to nothing and the bar's end leaves
+    // the pixel range: a range failure, as a track position there is.
+    bar.x1 = RoundPixel(x + (bar.step * kMapWidth) / bar.widthMetres);
     return bar;
 }
 

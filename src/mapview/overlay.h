@@ -26,7 +26,8 @@ struct ScaleBar {
 int ChooseScaleStep(double widthMetres);
 
 // The bar for a frame, its left end at x: about a seventh of the image
-// width, the shorter step on a tie.
+// width, the shorter step on a tie. Throws std::range_error when its right
+// end leaves the 32-bit pixel range (a centre at a pole).
 ScaleBar ComputeScaleBar(const MapFrame& frame, int x);
 
 // White-edged black bar with ticks and the three labels, on `image`.

@@ -99,6 +99,9 @@ TEST_F(MapViewTest, ScaleBarGeometry) {
         EXPECT_EQ(bar.x0, 20);
         EXPECT_EQ(bar.x1 - bar.x0, c.pixels) << c.zoom;
     }
+    // At a pole the ground has no width: the bar's end is beyond any pixel.
+    EXPECT_THROW(ComputeScaleBar(Frame(37.5, 90, 18), 20), std::range_error);
+    EXPECT_THROW(ComputeScaleBar(Frame(37.5, 89.9999999, 18), 20), std::range_error);
     EXPECT_EQ(ChooseScaleStep(105.0), 10);  // a seventh is 15: the tie goes to the shorter step
     EXPECT_EQ(ChooseScaleStep(105.1), 20);
     EXPECT_EQ(ChooseScaleStep(1e6), 1000);

@@ -148,5 +148,21 @@
         <source>Gridding %1 ...</source>
         <translation>Строится карта по %1 ...</translation>
     </message>
+    <message>
+        <source>skip refused surveys</source>
+        <translation>пропускать непринятые съёмки</translation>
+    </message>
+    <message>
+        <source>ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it</source>
+        <translation>ARRANGE ALL IN FOLDER продолжает работу после непринятой съёмки и перечисляет её</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n survey(s) refused and skipped: </source>
+        <translation>
+            <numerusform>%n съёмка не принята и пропущена: </numerusform>
+            <numerusform>%n съёмки не приняты и пропущены: </numerusform>
+            <numerusform>%n съёмок не принято и пропущено: </numerusform>
+        </translation>
+    </message>
 </context>
 </TS>

@@ -61,7 +61,6 @@ constexpr int kRecentFiles = 8;
 // Settings kept between runs.
 const char* const kGeometryKey = "window/geometry";
 const char* const kOpenFolderKey = "folders/open";
-const char* const kSaveFolderKey = "folders/save";
 const char* const kRecentKey = "recentFiles";
 const char* const kAverageHeadingKey = "options/averageHeading";
 const char* const kLevelSignalsKey = "options/arrangeSignalLevels";
@@ -72,6 +71,7 @@ const char* const kDespikeKKey = "processing/despikeK";
 const char* const kDestripeKey = "processing/destripe";  // 0 off, 1 median, 2 mean
 const char* const kLagKey = "processing/lag";            // 0 off, 1 seconds, 2 auto
 const char* const kLagSecondsKey = "processing/lagSeconds";
+const char* const kSkipRefusedKey = "folder/skipRefused";
 constexpr int kProcessingHeight = 28;
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
@@ -308,8 +308,12 @@ void TMainForm::CreateProcessingPanel() {
     LagSeconds->setRange(-5, 5);
     LagSeconds->setDecimals(2);
     LagSeconds->setSingleStep(0.01);
+    SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
+    SkipRefusedCheckBox->setToolTip(tr("ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it"));
     for (QWidget* w : std::initializer_list<QWidget*>{title, DespikeCheckBox, DespikeK, DestripeCombo, LagCombo, LagSeconds})
         row->addWidget(w);
+    row->addSpacing(12);
+    row->addWidget(SkipRefusedCheckBox);
     row->addStretch(1);
     // The settings take effect at the next opening.
     connect(LagCombo, &QComboBox::currentIndexChanged, this,
@@ -361,6 +365,8 @@ void TMainForm::RestoreSettings() {
     LagCombo->setCurrentIndex(std::clamp(settings_->value(kLagKey, 0).toInt(), 0, 2));
     LagSeconds->setValue(settings_->value(kLagSecondsKey, 0.0).toDouble());
     connect(DespikeCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kDespikeKey, on); });
+    SkipRefusedCheckBox->setChecked(settings_->value(kSkipRefusedKey, false).toBool());
+    connect(SkipRefusedCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kSkipRefusedKey, on); });
     connect(DespikeK, &QDoubleSpinBox::valueChanged, this, [this](double k) { settings_->setValue(kDespikeKKey, k); });
     connect(DestripeCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kDestripeKey, i); });
     connect(LagCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kLagKey, i); });
@@ -820,10 +826,15 @@ void TMainForm::BtnArrangeAllClick() {
 
     auto run = std::make_shared<FolderRunResult>();
     const OpeningOptions options = CurrentOpeningOptions();
+    // The combined files go where the dialog was answered (a bare name: beside the surveys).
+    const QFileInfo chosen(*answer);
+    const QString output = chosen.isRelative() ? state_.surveyFolder
+                                               : QDir::toNativeSeparators(chosen.absolutePath() + "/");
+    const RefusedSurveys refused = SkipRefusedCheckBox->isChecked() ? RefusedSurveys::Skip : RefusedSurveys::Stop;
     job_->Start(
-        [this, run, options, folder = state_.surveyFolder, name = state_.surveyFileName] {
+        [this, run, options, refused, output, folder = state_.surveyFolder, name = state_.surveyFileName] {
             WindowSteps steps(this);
-            *run = RunFolder(folder, name, options, steps);
+            *run = RunFolder(folder, name, options, steps, refused, output);
         },
         [this, run](const std::exception_ptr& failure) {
             if (failure) {
@@ -850,8 +861,17 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             {
                 QStringList written = {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile};
                 if (!run.processingReportFile.isEmpty()) written << run.processingReportFile;
+                if (!run.reportFile.isEmpty()) written << run.reportFile;
                 state_.processingReport = run.processingReport;
                 ShowWritten(written);
+            }
+            if (!run.refused.empty()) {
+                // Each skipped survey with its message and detail; the report beside the files keeps them too.
+                QStringList skipped;
+                for (const RefusedSurvey& r : run.refused)
+                    skipped << r.file + ": " + RefusalText(r.kind) + " " + QString::fromLocal8Bit(r.detail);
+                ShowStatus(tr("%n survey(s) refused and skipped: ", nullptr, static_cast<int>(run.refused.size())) +
+                           skipped.join("; "));
             }
             StartGridding(run.paths);
             break;

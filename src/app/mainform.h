@@ -156,6 +156,7 @@ public:
     QComboBox* DestripeCombo = nullptr;
     QComboBox* LagCombo = nullptr;
     QDoubleSpinBox* LagSeconds = nullptr;
+    QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
     ProfileChart* Profiles = nullptr;

@@ -89,9 +89,10 @@ void WriteRefusedReport(OutputFile& out, const std::vector<RefusedSurvey>& refus
 }  // namespace
 
 FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
-                          FolderRunSteps& steps, RefusedSurveys refusedSurveys) {
+                          FolderRunSteps& steps, RefusedSurveys refusedSurveys, const QString& outputFolder) {
     FolderRunResult result;
-    result.paths = MakeExportPaths(folder, combinedName);
+    const QString target = outputFolder.isEmpty() ? folder : outputFolder;
+    result.paths = MakeExportPaths(target, combinedName);
     ExportWriter writer(result.paths);
     OpeningOptions opening = options;
     opening.mode = OpeningMode::Folder;
@@ -151,7 +152,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     if (result.end != FolderRunEnd::Completed) return result;
     result.lastPoints = std::move(written);
     if (refusedSurveys == RefusedSurveys::Skip) {
-        result.reportFile = RefusedReportPath(folder, combinedName);
+        result.reportFile = RefusedReportPath(target, combinedName);
         WriteRefusedReport(writer.AddFile(result.reportFile), result.refused);
     }
     if (opening.processing.AnyOn()) {

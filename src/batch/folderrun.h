@@ -93,7 +93,10 @@ QString RefusedReportPath(const QString& folder, const QString& combinedName);
 // refused survey is shown, listed in the result and in its report, and the
 // run goes on. A failure to write the combined files throws FileError,
 // leaving any earlier set intact.
+// The combined files go into `outputFolder` (with its trailing separator),
+// the survey folder itself when it is empty.
 FolderRunResult RunFolder(const QString& folder, const QString& combinedName, const OpeningOptions& options,
-                          FolderRunSteps& steps, RefusedSurveys refused = RefusedSurveys::Stop);
+                          FolderRunSteps& steps, RefusedSurveys refused = RefusedSurveys::Stop,
+                          const QString& outputFolder = {});
 
 }  // namespace qgrad

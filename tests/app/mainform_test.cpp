@@ -757,7 +757,7 @@ protected:
 };
 
 TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
-    ArrangeAll("/somewhere/else/comb");
+    ArrangeAll(dir_.filePath("comb"));
     EXPECT_EQ(ui_->suggestedNames, QStringList({"run002.csv.txt"}));
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     const QString folder = QDir::toNativeSeparators(dir_.path() + "/");
@@ -804,6 +804,30 @@ TEST_F(ArrangeAllTest, CommandsWaitForTheRunAndClosingDuringItLeavesNoFile) {
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.bas")));
     // No combined file, not even a temporary one.
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter("comb"), QStringList());
+}
+
+TEST_F(ArrangeAllTest, CombinedFilesGoToTheFolderChosenInTheDialog) {
+    QTemporaryDir elsewhere;
+    ArrangeAll(elsewhere.filePath("comb"));
+    ASSERT_TRUE(ui_->messages.empty());
+    EXPECT_EQ(ui_->saveFolders.back(), form_->state().surveyFolder);  // the dialog opens at the surveys
+    for (const char* name : {"GPS_ABS_comb.txt", "GPS_DIFF_comb.txt", "GPS_DIFF_comb.bas"}) {
+        EXPECT_TRUE(QFile::exists(elsewhere.filePath(name))) << name;
+        EXPECT_FALSE(QFile::exists(dir_.filePath(name))) << name;
+    }
+    EXPECT_EQ(host_->started, QStringList({QDir::toNativeSeparators(elsewhere.filePath("GPS_DIFF_comb.bas"))}));
+}
+
+TEST_F(ArrangeAllTest, SkippedSurveysAreListedAndTheRunGoesOn) {
+    Write("only one line\r\n", "run002.csv");
+    form_->SkipRefusedCheckBox->setChecked(true);
+    ArrangeAll("comb.txt");
+    EXPECT_TRUE(ui_->messages.empty());
+    EXPECT_EQ(ReadAll(dir_.filePath("GPS_DIFF_comb.txt")).count("\r\n"), 1 + 2 * 12 * 2400);
+    EXPECT_TRUE(form_->StatusBar->text().contains("run002.csv")) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->text().contains(QString::fromUtf8(kEmptyFileText)));
+    EXPECT_TRUE(QFile::exists(dir_.filePath("GPS_REFUSED_comb.txt")));
+    EXPECT_EQ(host_->started.size(), 1);
 }
 
 TEST_F(ArrangeAllTest, CancelChangesNothing) {

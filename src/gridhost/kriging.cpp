@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <numbers>

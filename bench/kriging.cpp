@@ -16,16 +16,11 @@
 #include <cstring>
 #include <vector>
 
+using qgrad::bench::Option;
 using qgrad::bench::PeakMegabytes;
 using qgrad::bench::Seconds;
 
 namespace {
-
-int Option(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::max(1, std::atoi(argv[i + 1]));
-    return fallback;
-}
 
 double CpuSeconds() {
     rusage usage{};

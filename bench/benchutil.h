@@ -1,7 +1,10 @@
 // Small helpers the benchmarks share.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -15,6 +18,13 @@ inline double PeakMegabytes() {
     while (std::getline(status, line))
         if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
     return 0;
+}
+
+// The whole number after `name` on the command line (at least 1), or `fallback`.
+inline int Option(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return std::max(1, std::atoi(argv[i + 1]));
+    return fallback;
 }
 
 inline double Seconds(const std::function<void()>& f) {

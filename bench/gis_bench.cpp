@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+using qgrad::bench::Option;
 using qgrad::bench::PeakMegabytes;
 using qgrad::bench::Seconds;
 
@@ -71,12 +72,6 @@ qgrad::GisSurvey MakeSurvey(const qgrad::Grid& g, std::size_t count) {
         }
     }
     return s;
-}
-
-int Option(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::max(1, std::atoi(argv[i + 1]));
-    return fallback;
 }
 
 }  // namespace

@@ -84,6 +84,16 @@ for s in $sizes; do
   awk -v a="$ours" -v b="$theirs" -v s="$s" 'BEGIN { printf "  kriging takes %.2f x the time of gdal_grid at %d x %d\n", a / b, s, s }'
 done
 
+# The kriging alone on the same points, without reading, map and files:
+# seconds and CPU seconds of both threads; a grid of the host's largest
+# square size (7071 x 7071, just under 50,000,000 nodes) once.
+kriging_row() {
+  IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2")
+  row "kriging alone $1 x $1 (CPU ${cpu} s)" "$n" "-" "$s" "$p"
+}
+for s in $sizes; do kriging_row "$s" 3; done
+[ $quick = 0 ] && kriging_row 7071 1
+
 # The GIS outputs of a gridding run: a 1000 x 1000 grid and 200,000 points.
 while IFS=$'\t' read -r output nodes points s p; do row "GIS: $output" "$points" "-" "$s" "$p"; done \
   < <($B/qgrad-bench-gis --cols 1000 --rows 1000 --points 200000 --repeat 3 2>/dev/null)

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <numbers>
+#include <numeric>
 #include <utility>
 
 namespace qgrad {
@@ -16,6 +18,10 @@ namespace {
 
 constexpr double kMetresPerDegree = 111319.49079327358;
 constexpr std::size_t kMaxCandidates = 256;
+// Rows a thread takes at a time, and the factorisations it keeps: enough for
+// the node above and the node to the left of each node in its band.
+constexpr int kBandRows = 16;
+constexpr std::size_t kSharedSystems = 2 * kBandRows;
 
 struct PlanePoints {
     std::vector<double> x, y, z;
@@ -90,34 +96,109 @@ std::pair<double, double> HullSpan(const std::vector<std::array<double, 2>>& hul
     return {left - tolerance, right + tolerance};
 }
 
-// Solves the ordinary kriging system for the neighbours `idx` at (x, y).
+// The lag between two points of the plane. Over any field a cart covers the
+// squares neither overflow nor underflow, and the plain root is several
+// times cheaper than std::hypot.
+double Lag(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
+
+// The left side of the ordinary kriging system for the neighbours `idx`:
+// their variogram among themselves, bordered by the unbiasedness row.
+void FillSystem(const PlanePoints& p, const std::vector<std::uint32_t>& idx, Eigen::MatrixXd& a) {
+    const int n = static_cast<int>(idx.size());
+    a.resize(n + 1, n + 1);
+    for (int i = 0; i < n; ++i) {
+        for (int j = i; j < n; ++j) {
+            const double h = Lag(p.x[idx[i]] - p.x[idx[j]], p.y[idx[i]] - p.y[idx[j]]);
+            a(i, j) = a(j, i) = h;
+        }
+        a(i, n) = a(n, i) = 1;
+    }
+    a(n, n) = 0;
+}
+
+// The estimate at (x, y) from the factorised system of the neighbours `idx`.
+double Solve(const PlanePoints& p, const std::vector<std::uint32_t>& idx, const Eigen::PartialPivLU<Eigen::MatrixXd>& lu,
+             double x, double y, Eigen::VectorXd& b, Eigen::VectorXd& w) {
+    const int n = static_cast<int>(idx.size());
+    b.resize(n + 1);
+    for (int i = 0; i < n; ++i) b(i) = Lag(p.x[idx[i]] - x, p.y[idx[i]] - y);
+    b(n) = 1;
+    w = lu.solve(b);
+    double z = 0;
+    for (int i = 0; i < n; ++i) z += w(i) * p.z[idx[i]];
+    return z;
+}
+
+// Solves each node's system afresh.
 class Solver {
 public:
     double Estimate(const PlanePoints& p, const std::vector<std::uint32_t>& idx, double x, double y) {
-        const int n = static_cast<int>(idx.size());
-        a_.resize(n + 1, n + 1);
-        b_.resize(n + 1);
-        for (int i = 0; i < n; ++i) {
-            for (int j = i; j < n; ++j) {
-                const double h = std::hypot(p.x[idx[i]] - p.x[idx[j]], p.y[idx[i]] - p.y[idx[j]]);
-                a_(i, j) = a_(j, i) = h;
-            }
-            a_(i, n) = a_(n, i) = 1;
-            b_(i) = std::hypot(p.x[idx[i]] - x, p.y[idx[i]] - y);
-        }
-        a_(n, n) = 0;
-        b_(n) = 1;
+        FillSystem(p, idx, a_);
         lu_.compute(a_);
-        w_ = lu_.solve(b_);
-        double z = 0;
-        for (int i = 0; i < n; ++i) z += w_(i) * p.z[idx[i]];
-        return z;
+        return Solve(p, idx, lu_, x, y, b_, w_);
     }
 
 private:
     Eigen::MatrixXd a_;
     Eigen::VectorXd b_, w_;
     Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
+};
+
+// Keeps the factorisations of the last few neighbourhoods: nodes between
+// two traverses mostly choose the same points as the node beside them, and
+// the factorisation is most of a node's cost. A neighbourhood's points are
+// kept in ascending order, so that its system does not depend on which node
+// met it first.
+class SharedSolver {
+public:
+    explicit SharedSolver(std::size_t capacity) : entries_(capacity) {}
+
+    double Estimate(const PlanePoints& p, const std::vector<std::uint32_t>& idx, double x, double y) {
+        key_.assign(idx.begin(), idx.end());
+        std::sort(key_.begin(), key_.end());
+        const Entry& e = Find(p);
+        return Solve(p, e.points, e.lu, x, y, b_, w_);
+    }
+
+private:
+    struct Entry {
+        std::vector<std::uint32_t> points;
+        std::uint64_t hash = 0;
+        std::uint64_t lastUse = 0;  // 0: empty
+        Eigen::PartialPivLU<Eigen::MatrixXd> lu;
+    };
+
+    // FNV-1a over the indices: a cheap first test before comparing them.
+    static std::uint64_t Hash(const std::vector<std::uint32_t>& v) {
+        std::uint64_t h = 14695981039346656037ull;
+        for (std::uint32_t i : v) h = (h ^ i) * 1099511628211ull;
+        return h;
+    }
+
+    const Entry& Find(const PlanePoints& p) {
+        const std::uint64_t hash = Hash(key_);
+        ++clock_;
+        Entry* oldest = &entries_.front();
+        for (Entry& e : entries_) {
+            if (e.lastUse != 0 && e.hash == hash && e.points == key_) {
+                e.lastUse = clock_;
+                return e;
+            }
+            if (e.lastUse < oldest->lastUse) oldest = &e;
+        }
+        oldest->points.swap(key_);
+        oldest->hash = hash;
+        oldest->lastUse = clock_;
+        FillSystem(p, oldest->points, a_);
+        oldest->lu.compute(a_);
+        return *oldest;
+    }
+
+    std::vector<Entry> entries_;
+    std::uint64_t clock_ = 0;
+    std::vector<std::uint32_t> key_;
+    Eigen::MatrixXd a_;
+    Eigen::VectorXd b_, w_;
 };
 
 // Up to `perQuadrant` nearest points in each quadrant around (x, y) within
@@ -235,54 +316,57 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
     const bool global = points.size() <= options.globalLimit;
 
     // One system for all nodes when every point takes part.
+    std::vector<std::uint32_t> everyPoint;
     Eigen::PartialPivLU<Eigen::MatrixXd> globalLu;
     if (global) {
-        const int n = static_cast<int>(points.size());
-        Eigen::MatrixXd a(n + 1, n + 1);
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j) a(i, j) = std::hypot(plane.x[i] - plane.x[j], plane.y[i] - plane.y[j]);
-            a(i, n) = a(n, i) = 1;
-        }
-        a(n, n) = 0;
+        everyPoint.resize(points.size());
+        std::iota(everyPoint.begin(), everyPoint.end(), 0u);
+        Eigen::MatrixXd a;
+        FillSystem(plane, everyPoint, a);
         globalLu.compute(a);
     }
     std::unique_ptr<Tree> tree;
     if (!global) tree = std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
 
+    // Rows go to the threads in bands, each band column by column, so that a
+    // node's neighbours above and to the left were met just before it.
+    const int bands = (rows + kBandRows - 1) / kBandRows;
     std::atomic<int> rowsDone{0};
     std::mutex progressMutex;
 #pragma omp parallel
     {
         Solver solver;
+        SharedSolver shared(kSharedSystems);
         std::vector<std::uint32_t> chosen, found;
         std::vector<double> dist;
         Eigen::VectorXd b, w;
+        std::vector<std::pair<double, double>> spans;
 #pragma omp for schedule(dynamic, 1)
-        for (int row = 0; row < rows; ++row) {
-            // OpenMP lets no loop be left early: the rows after a cancel are skipped.
+        for (int band = 0; band < bands; ++band) {
+            // OpenMP lets no loop be left early: the bands after a cancel are skipped.
             if (cancelled()) continue;
-            const double y = row * g.ySize * ky;
-            const auto [left, right] = HullSpan(hull, y, tolerance);
+            const int first = band * kBandRows, last = std::min(rows, first + kBandRows);
+            spans.clear();
+            for (int row = first; row < last; ++row) spans.push_back(HullSpan(hull, row * g.ySize * ky, tolerance));
             for (int col = 0; col < cols && !cancelled(); ++col) {
                 const double x = col * g.xSize * kx;
-                if (x < left || x > right) continue;
-                double value = std::numeric_limits<double>::quiet_NaN();
-                if (global) {
-                    const int n = static_cast<int>(plane.x.size());
-                    b.resize(n + 1);
-                    for (int i = 0; i < n; ++i) b(i) = std::hypot(plane.x[i] - x, plane.y[i] - y);
-                    b(n) = 1;
-                    w = globalLu.solve(b);
-                    value = 0;
-                    for (int i = 0; i < n; ++i) value += w(i) * plane.z[i];
-                } else {
-                    QuadrantNeighbours(*tree, plane, x, y, radius, options.perQuadrant, chosen, found, dist);
-                    if (static_cast<int>(chosen.size()) >= options.minimumPoints)
-                        value = solver.Estimate(plane, chosen, x, y);
+                for (int row = first; row < last && !cancelled(); ++row) {
+                    const double y = row * g.ySize * ky;
+                    const auto [left, right] = spans[static_cast<std::size_t>(row - first)];
+                    if (x < left || x > right) continue;
+                    double value = std::numeric_limits<double>::quiet_NaN();
+                    if (global) {
+                        value = Solve(plane, everyPoint, globalLu, x, y, b, w);
+                    } else {
+                        QuadrantNeighbours(*tree, plane, x, y, radius, options.perQuadrant, chosen, found, dist);
+                        if (static_cast<int>(chosen.size()) >= options.minimumPoints)
+                            value = options.shareFactorisations ? shared.Estimate(plane, chosen, x, y)
+                                                                : solver.Estimate(plane, chosen, x, y);
+                    }
+                    g.at(col, row) = std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
                 }
-                g.at(col, row) = std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
             }
-            const int done = ++rowsDone;
+            const int done = rowsDone += last - first;
             if (progress) {
                 std::lock_guard lock(progressMutex);
                 progress(done);

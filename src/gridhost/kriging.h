@@ -31,6 +31,10 @@ struct KrigingOptions {
     // Local search: nearest points per quadrant, and the least in all.
     int perQuadrant = 8;
     int minimumPoints = 8;
+    // Nodes that choose the same points share one factorisation of their
+    // system. Off, every node factorises its own: the plain path, slower,
+    // equal to rounding.
+    bool shareFactorisations = true;
 };
 
 // Gridding stopped by its cancel flag: there is no grid to write.

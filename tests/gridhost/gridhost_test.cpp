@@ -349,6 +349,37 @@ TEST(Kriging, ReproducesAFieldBetweenTraversesBetterThanNearestPoints) {
     EXPECT_LT(kriged.rms, 0.5 * Compare(nearest, lat0, lon0).rms);
 }
 
+TEST(Kriging, SharedFactorisationsGiveThePlainSolvesResult) {
+    const double lat0 = 55.75, lon0 = 37.6;
+    // Traverses running east-west share along the grid's columns, north-south along its rows.
+    auto northSouth = Traverses(lat0, lon0);
+    for (DataPoint& d : northSouth) std::swap(d.lon, d.lat);
+    const struct {
+        const char* name;
+        std::vector<DataPoint> points;
+        int cols, rows;
+    } cases[] = {
+        {"traverses east-west", Traverses(lat0, lon0), 83, 61},
+        {"traverses north-south", northSouth, 61, 83},
+    };
+    for (const auto& c : cases) {
+        KrigingOptions plain;
+        plain.shareFactorisations = false;
+        const Grid expected = KrigeGrid(c.points, c.cols, c.rows, plain);
+        const Grid shared = KrigeGrid(c.points, c.cols, c.rows);
+        ASSERT_EQ(shared.z.size(), expected.z.size()) << c.name;
+        int compared = 0;
+        for (std::size_t i = 0; i < expected.z.size(); ++i) {
+            ASSERT_EQ(Grid::Blank(shared.z[i]), Grid::Blank(expected.z[i])) << c.name << " node " << i;
+            if (Grid::Blank(expected.z[i])) continue;
+            EXPECT_NEAR(shared.z[i], expected.z[i], 1e-9 * std::max(1.0, std::fabs(expected.z[i])))
+                << c.name << " node " << i;
+            ++compared;
+        }
+        EXPECT_GT(compared, 4000) << c.name;
+    }
+}
+
 TEST(Kriging, NodesOutsideTheHullAreBlank) {
     // A triangle of points: the grid's corners beyond its sloping side are blank.
     std::vector<DataPoint> points;

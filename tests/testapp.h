@@ -1,6 +1,8 @@
 // The one Qt application object a test binary needs, made on first use.
 #pragma once
 
+#include "testfiles.h"
+
 #include <QCoreApplication>
 
 namespace qgrad::testing {
@@ -22,12 +24,6 @@ void EnsureApplication() {
 #include <QImage>
 
 namespace qgrad::testing {
-
-// Writes a file whole; false when it cannot be written.
-inline bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // A 650 x 450 JPEG of one colour, as the map service would send.
 inline QByteArray JpegOf(QColor colour) {

@@ -93,10 +93,7 @@ protected:
         form_->BtnOpen->click();
         Settle();
     }
-    QByteArray ReadAll(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray ReadAll(const QString& path) { return qgrad::testing::ReadAll(path); }
 
     QTemporaryDir dir_;
     FakeInteraction* ui_ = nullptr;

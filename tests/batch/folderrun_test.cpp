@@ -6,6 +6,8 @@
 #include "common/language.h"
 #include "survey/reader.h"
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -63,10 +65,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QByteArray Read(const QString& name) {
-        QFile f(Folder() + name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray Read(const QString& name) { return qgrad::testing::ReadAll(Folder() + name); }
     // The point lines one survey alone gives.
     QByteArray PointsOf(const char* sample, PointTable t) {
         SurveyTable table;

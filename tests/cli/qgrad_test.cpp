@@ -100,10 +100,7 @@ TEST_F(QgradTest, ArrangeWritesBesideTheSurveyAndPrintsThePaths) {
 // The same survey or folder through the library, processed as the flags say.
 class ProcessingFlagsTest : public QgradTest {
 protected:
-    static QByteArray Read(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(cannot read " + path.toLocal8Bit() + ")");
-    }
+    static QByteArray Read(const QString& path) { return qgrad::testing::ReadAll(path); }
     // The point files and the report of `survey` written by the library into `folder`.
     QStringList Direct(const QString& survey, const qgrad::ProcessingSettings& settings, const QString& folder) {
         qgrad::OpeningOptions options;

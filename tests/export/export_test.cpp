@@ -1,6 +1,8 @@
 #include "common/errors.h"
 #include "export/export.h"
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -13,10 +15,7 @@ using namespace qgrad;
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using qgrad::testing::ReadAll;
 
 TEST(ExportNames, FromTheSurveyName) {
     const struct {

@@ -4,6 +4,8 @@
 #include "common/fileio.h"
 #include "export/export.h"
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -40,10 +42,7 @@ protected:
         for (std::size_t i = 0; i < n; ++i) p.append(37.5 + i * 1e-7, 55.75 + i * 1e-7, 48000.5, 1.25);
         return p;
     }
-    QByteArray Read(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray Read(const QString& path) { return qgrad::testing::ReadAll(path); }
 
     QTemporaryDir dir_;
     bool mounted_ = false;
@@ -91,19 +90,16 @@ TEST(SaveTogether, OneFileThatCannotBeMadeReplacesNone) {
     ArrangedPoints first;
     first.append(37.5, 55.75, 48000.5, 1.25);
     WriteExport(paths, first);
-    auto read = [](const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    };
-    const QByteArray absolute = read(paths.absoluteFile), gradient = read(paths.gradientFile);
+    const QByteArray absolute = qgrad::testing::ReadAll(paths.absoluteFile);
+    const QByteArray gradient = qgrad::testing::ReadAll(paths.gradientFile);
     // The script's name is now taken by a folder.
     ASSERT_TRUE(QFile::remove(paths.scriptFile));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(paths.scriptFile).fileName()));
     ArrangedPoints second = first;
     second.append(37.6, 55.76, 48001.5, 2.25);
     EXPECT_THROW(WriteExport(paths, second), FileError);
-    EXPECT_EQ(read(paths.absoluteFile), absolute);
-    EXPECT_EQ(read(paths.gradientFile), gradient);
+    EXPECT_EQ(qgrad::testing::ReadAll(paths.absoluteFile), absolute);
+    EXPECT_EQ(qgrad::testing::ReadAll(paths.gradientFile), gradient);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 

@@ -120,10 +120,7 @@ protected:
         return paths.scriptFile;
     }
 
-    static QByteArray Bytes(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    static QByteArray Bytes(const QString& path) { return qgrad::testing::ReadAll(path); }
 
     QTemporaryDir dir_;
     std::string points_;

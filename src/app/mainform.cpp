@@ -730,7 +730,8 @@ void TMainForm::ShowProfiles(ShownSurvey& shown) {
     std::array<QString, kChannels> names;
     for (int k = 0; k < kChannels; ++k) {
         visible[k] = s.profiles[k].shown;
-        const std::string_view heading = state_.survey.rowCount() > 2 ? state_.survey.cell(5 + 2 * k, 2) : "";
+        const std::string_view heading =
+            state_.survey.rowCount() > kHeadingRow ? state_.survey.cell(GradientColumn(k), kHeadingRow) : "";
         names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
     }
     Profiles->ProfilesChanged(visible, names);

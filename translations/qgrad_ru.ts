@@ -164,5 +164,21 @@
             <numerusform>%n съёмок не принято и пропущено: </numerusform>
         </translation>
     </message>
+    <message>
+        <source>reading</source>
+        <translation>чтение</translation>
+    </message>
+    <message>
+        <source>cleaning</source>
+        <translation>очистка</translation>
+    </message>
+    <message>
+        <source>arranging</source>
+        <translation>привязка</translation>
+    </message>
+    <message>
+        <source>drawing</source>
+        <translation>построение</translation>
+    </message>
 </context>
 </TS>

@@ -572,7 +572,15 @@ void TMainForm::OpenSurveyFile(const QString& chosen) {
         std::optional<SurveyFormatError> refusal;
     };
     auto outcome = std::make_shared<Outcome>();
-    const OpeningOptions options = CurrentOpeningOptions();
+    OpeningOptions options = CurrentOpeningOptions();
+    // The progress bar names the step under way.
+    options.stageReached = [this, name = QFileInfo(path).fileName()](OpeningStage reached) {
+        const QString step = reached == OpeningStage::FileOpened ? tr("reading")
+                             : reached == OpeningStage::Read     ? tr("cleaning")
+                             : reached == OpeningStage::Cleaned  ? tr("arranging")
+                                                                 : tr("drawing");
+        job_->Post([this, text = name + ": " + step] { ArrangeAllProgress->setFormat(text); });
+    };
     job_->Start(
         [this, outcome, options, path] {
             OpenedSurvey survey;

@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         fake->openAnswers.push_back(path);
         run("open (table, chart, map)", [&] {
             form.BtnOpenClick();
-            while (form.IsWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+            // Blocks until the worker's next event: a busy loop would take a core from the work.
+            while (form.IsWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         });
         if (!fake->messages.empty()) {
             std::fprintf(stderr, "refused: %s\n", qPrintable(fake->messages.back().detail));

@@ -1,5 +1,7 @@
 #include "app/backgroundjob.h"
 
+#include "common/vectorunit.h"
+
 #include <memory>
 
 namespace qgrad {
@@ -17,6 +19,9 @@ void BackgroundJob::Start(std::function<void()> work, std::function<void(const s
     if (worker_.joinable()) worker_.join();  // it has handed back its end already
     running_ = true;
     worker_ = std::thread([this, work = std::move(work), finished = std::move(finished)] {
+        // A new thread takes over the window thread's vector state, which the
+        // window's libraries leave dirty: clean, the work runs at full speed.
+        ClearUpperVectorState();
         std::exception_ptr failure;
         try {
             work();

@@ -542,7 +542,9 @@ void TMainForm::BeginWork(const QString& progressFormat) {
     BtnArrangeAll->setEnabled(false);
     BtnGisExport->setEnabled(false);
     ArrangeAllProgress->setFormat(progressFormat);
-    ArrangeAllProgress->setRange(0, 0);  // busy until a count is known
+    // Steps, not a busy indicator: its animation would take a core from the work.
+    ArrangeAllProgress->setRange(0, 4);
+    ArrangeAllProgress->setValue(0);
     ArrangeAllProgress->show();
 }
 
@@ -566,6 +568,9 @@ void TMainForm::OpenSurveyFile(const QString& chosen) {
     Shape1->hide();
     BeginWork(QFileInfo(path).fileName());
     ShowStatus(tr("Opening %1 ...").arg(QDir::toNativeSeparators(path)));
+    // The opening begins by clearing the tables; the previous survey's views
+    // go with them, so that two surveys never take the memory at once.
+    ClearSurvey();
 
     struct Outcome {
         std::shared_ptr<ShownSurvey> shown;
@@ -579,7 +584,14 @@ void TMainForm::OpenSurveyFile(const QString& chosen) {
                              : reached == OpeningStage::Read     ? tr("cleaning")
                              : reached == OpeningStage::Cleaned  ? tr("arranging")
                                                                  : tr("drawing");
-        job_->Post([this, text = name + ": " + step] { ArrangeAllProgress->setFormat(text); });
+        const int done = reached == OpeningStage::FileOpened ? 1
+                         : reached == OpeningStage::Read     ? 2
+                         : reached == OpeningStage::Cleaned  ? 3
+                                                             : 4;
+        job_->Post([this, done, text = name + ": " + step] {
+            ArrangeAllProgress->setFormat(text);
+            ArrangeAllProgress->setValue(done);
+        });
     };
     job_->Start(
         [this, outcome, options, path] {
@@ -707,6 +719,11 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
     }
 }
 
+void TMainForm::ClearSurvey() {
+    { TableUpdate update(this); }
+    ClearSurveyViews();
+}
+
 void TMainForm::ClearSurveyViews() {
     // Nothing of the previous survey stays on show, also where the new one
     // was refused before its views were filled.
@@ -808,6 +825,7 @@ void TMainForm::BtnArrangeAllClick() {
     ui_->SetBusyCursor(true);
     state_.surveyFileName = CombinedName(*answer);
     BeginWork("%v of %m");
+    ClearSurvey();
 
     // Each survey is shown as it is opened; the run waits until the window
     // has taken it.

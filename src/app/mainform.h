@@ -193,6 +193,8 @@ private:
     void ShowSurvey(ShownSurvey& shown);
     void ShowProfiles(ShownSurvey& shown);
     void ClearSurveyViews();
+    // The survey and point tables and every view of the survey emptied.
+    void ClearSurvey();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
     void FinishFolderRun(FolderRunResult& run);
     void BeginWork(const QString& progressFormat);

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QSlider>
+#include <QThread>
 #include <QTimer>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -84,8 +85,11 @@ protected:
     // Lets the window's thread run until the work on the worker has been shown.
     void Settle() {
         QDeadlineTimer deadline(120000);
-        while (form_->IsWorking() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        // Sleeps between looks, leaving the cores to the work.
+        while (form_->IsWorking() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(5);
+        }
         ASSERT_FALSE(form_->IsWorking());
     }
     void Open(const QString& path) {

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     if (argc >= 5) form.resize(atoi(argv[3]), atoi(argv[4]));
     form.show();
     form.BtnOpenClick();
-    while (form.IsWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    while (form.IsWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (argc >= 6) form.Chart1ClickSeries(form.Series(1), atoi(argv[5]));  // a profile point, by index
     for (const auto& m : fake->messages) fprintf(stderr, "message: %s | %s\n", qPrintable(m.text), qPrintable(m.detail));
     QTimer::singleShot(300, [&] {

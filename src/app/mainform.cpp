@@ -32,6 +32,7 @@
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPainter>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSettings>
 #include <QShortcut>
@@ -287,7 +288,13 @@ void TMainForm::CreateChart() {
 }
 
 void TMainForm::CreateProcessingPanel() {
-    ProcessingPanel = new QWidget(TopPanel);
+    // The row scrolls sideways where the window is too narrow for it, its
+    // controls keeping their size.
+    ProcessingArea = new QScrollArea(TopPanel);
+    ProcessingArea->setFrameShape(QFrame::NoFrame);
+    ProcessingArea->setWidgetResizable(true);
+    ProcessingArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ProcessingPanel = new QWidget;
     auto* row = new QHBoxLayout(ProcessingPanel);
     row->setContentsMargins(8, 0, 8, 2);
     row->setSpacing(4);
@@ -303,6 +310,7 @@ void TMainForm::CreateProcessingPanel() {
     DestripeCombo->setToolTip(tr("Take each sensor's level off each traverse"));
     LagCombo = new QComboBox(ProcessingPanel);
     LagCombo->addItems({tr("no lag"), tr("lag, s:"), tr("lag: auto")});
+    ProcessingArea->setWidget(ProcessingPanel);
     LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
     LagSeconds = new QDoubleSpinBox(ProcessingPanel);
     LagSeconds->setRange(-5, 5);
@@ -465,8 +473,10 @@ void TMainForm::FormResize() {
     // Narrow: the recent surveys beside SAVE TO MAP, the rest on the second row.
     BtnRecent->move(oneRow ? QPoint(BtnGisExport->geometry().right() + 7, 8) : QPoint(BtnSave->geometry().right() + 7, 8));
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
-    ProcessingPanel->setGeometry(0, rowHeight, panelWidth, kProcessingHeight);
-    const int gridTop = rowHeight + kProcessingHeight;
+    const bool scrolls = panelWidth < ProcessingPanel->minimumSizeHint().width();
+    const int processingHeight = kProcessingHeight + (scrolls ? ProcessingArea->horizontalScrollBar()->sizeHint().height() : 0);
+    ProcessingArea->setGeometry(0, rowHeight, panelWidth, processingHeight);
+    const int gridTop = rowHeight + processingHeight;
     DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
     // Markers whose positions leave the pixel range keep their places.

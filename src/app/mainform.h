@@ -32,6 +32,7 @@ class QDragEnterEvent;
 class QDropEvent;
 class QComboBox;
 class QDoubleSpinBox;
+class QScrollArea;
 class QSlider;
 class QToolButton;
 class QCPAbstractPlottable;
@@ -150,6 +151,7 @@ public:
     QCheckBox* ResultOverlayCheckBox = nullptr;
     QSlider* ResultOpacity = nullptr;
     // PROCESSING: the stages the next opening runs.
+    QScrollArea* ProcessingArea = nullptr;
     QWidget* ProcessingPanel = nullptr;
     QCheckBox* DespikeCheckBox = nullptr;
     QDoubleSpinBox* DespikeK = nullptr;

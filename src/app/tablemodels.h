@@ -19,6 +19,8 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    // No heading texts: the table's own heading rows name the columns.
+    QVariant headerData(int, Qt::Orientation, int) const override { return {}; }
     // Call around every change of the table.
     void BeginUpdate() { beginResetModel(); }
     void EndUpdate() { endResetModel(); }

@@ -165,6 +165,9 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
             }
         }
         EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
+        // The PROCESSING row's controls keep their size (the row scrolls instead).
+        for (QWidget* w : form_->ProcessingPanel->findChildren<QWidget*>())
+            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << size.width() << ": " << w->metaObject()->className();
     }
 }
 

@@ -219,12 +219,18 @@ QString ReplaceExtension(const QString& name, const QString& ext) {
 }
 
 std::string LocalBytes(const QString& text) {
-    if (std::none_of(text.begin(), text.end(), [](QChar c) { return IsEscapedByte(c.unicode()); }))
-        return text.toUtf8().toStdString();
+    // A low surrogate stands for a byte only alone: after a high surrogate
+    // it is the second half of a character beyond U+FFFF.
+    auto escaped = [&](qsizetype i) {
+        return IsEscapedByte(text[i].unicode()) && !(i > 0 && text[i - 1].isHighSurrogate());
+    };
+    bool any = false;
+    for (qsizetype i = 0; i < text.size() && !any; ++i) any = escaped(i);
+    if (!any) return text.toUtf8().toStdString();
     std::string bytes;
     qsizetype from = 0;
     for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !IsEscapedByte(text[i].unicode())) continue;
+        if (i < text.size() && !escaped(i)) continue;
         bytes += QStringView(text).mid(from, i - from).toUtf8().toStdString();
         if (i < text.size()) bytes += static_cast<char>(text[i].unicode() - kEscapeBase);
         from = i + 1;

@@ -42,6 +42,9 @@ TEST(FileNames, BytesThatAreNotUtf8RoundTrip) {
         {"overlong slash", "\xC0\xAF", u"\xDCC0\xDCAF"},
         {"UTF-8 of an escape character", "\xED\xB2\x80", u"\xDCED\xDCB2\xDC80"},
         {"four-byte sequence", "\xF0\x9F\x98\x80", nullptr},
+        // Its second half is a low surrogate in the escapes' range: not an escape.
+        {"four-byte sequence ending like an escape", "\xF1\xB3\xB3\xB3", u"\xD98F\xDCF3"},
+        {"the same after a lone byte", "\xF1\xF1\xB3\xB3\xB3", u"\xDCF1\xD98F\xDCF3"},
         {"beyond U+10FFFF", "\xF4\x90\x80\x80", nullptr},
         {"every high byte", [] {
              std::string s;

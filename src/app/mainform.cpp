@@ -570,9 +570,8 @@ void TMainForm::BtnOpenClick() {
     if (path) OpenSurveyFile(*path);
 }
 
-void TMainForm::OpenSurveyFile(const QString& chosen) {
+void TMainForm::OpenSurveyFile(const QString& path) {
     if (IsWorking()) return;
-    const QString path = chosen;
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
@@ -590,14 +589,11 @@ void TMainForm::OpenSurveyFile(const QString& chosen) {
     OpeningOptions options = CurrentOpeningOptions();
     // The progress bar names the step under way.
     options.stageReached = [this, name = QFileInfo(path).fileName()](OpeningStage reached) {
-        const QString step = reached == OpeningStage::FileOpened ? tr("reading")
-                             : reached == OpeningStage::Read     ? tr("cleaning")
-                             : reached == OpeningStage::Cleaned  ? tr("arranging")
-                                                                 : tr("drawing");
-        const int done = reached == OpeningStage::FileOpened ? 1
-                         : reached == OpeningStage::Read     ? 2
-                         : reached == OpeningStage::Cleaned  ? 3
-                                                             : 4;
+        // Each stage reached begins the next step, of four.
+        const auto [done, step] = reached == OpeningStage::FileOpened ? std::pair(1, tr("reading"))
+                                  : reached == OpeningStage::Read     ? std::pair(2, tr("cleaning"))
+                                  : reached == OpeningStage::Cleaned  ? std::pair(3, tr("arranging"))
+                                                                      : std::pair(4, tr("drawing"));
         job_->Post([this, done, text = name + ": " + step] {
             ArrangeAllProgress->setFormat(text);
             ArrangeAllProgress->setValue(done);

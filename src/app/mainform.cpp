@@ -245,6 +245,10 @@ void TMainForm::CreateControls() {
     connect(BtnGisExport, &QPushButton::clicked, this, [this] { Guarded([this] { BtnGisExportClick(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
+        // The chart holds only the points that shape each pixel column; the
+        // click names the profile point itself.
+        for (int k = 0; k < kChannels; ++k)
+            if (Series(k + 1) == p) index = Profiles->PointIndexOf(k, index);
         Guarded([=, this] { Chart1ClickSeries(p, index); });
     });
 }
@@ -508,12 +512,11 @@ QString TMainForm::FailureDetail(const std::exception& failure) {
 }
 
 // An opened survey made ready for the window on the worker: its map
-// picture and the chart's data in the form the chart keeps.
+// picture.
 struct ShownSurvey {
     OpenedSurvey survey;
     std::optional<ComposedMap> map;  // once the opening came as far as the map frame
     std::optional<std::string> mapFailure;
-    std::array<QVector<QCPGraphData>, kChannels> chart;
 };
 
 class TMainForm::TableUpdate {
@@ -649,16 +652,6 @@ std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
             shown->mapFailure = e.what();  // the picture as far as it was drawn
         }
     }
-    if (s.reached >= OpeningStage::Profiled) {
-        for (int k = 0; k < kChannels; ++k) {
-            std::vector<ProfilePoint>& points = s.profiles[k].points;
-            QVector<QCPGraphData>& data = shown->chart[k];
-            data.resize(static_cast<qsizetype>(points.size()));
-            std::transform(points.begin(), points.end(), data.begin(),
-                           [](const ProfilePoint& p) { return QCPGraphData(p.distance, p.gradient); });
-            points = {};
-        }
-    }
     return shown;
 }
 
@@ -743,6 +736,7 @@ void TMainForm::ClearSurveyViews() {
     state_.trackMapBitmap.fill(Qt::white);
     SurveyMap->setPicture(QImage());
     Profiles->Clear();
+    state_.profiles.clear();
     state_.positionLon.clear();
     state_.positionLat.clear();
     ImgStart->hide();
@@ -751,24 +745,16 @@ void TMainForm::ClearSurveyViews() {
 
 void TMainForm::ShowProfiles(ShownSurvey& shown) {
     OpenedSurvey& s = shown.survey;
-    for (int k = 0; k < kChannels; ++k) {
-        QCPGraph* series = Series(k + 1);
-        series->data()->set(shown.chart[k], s.profiles[k].sorted);
-        series->setVisible(s.profiles[k].shown);
-        shown.chart[k] = {};
-    }
-    std::array<bool, kChannels> visible{};
+    state_.profiles = std::move(s.profiles);
     std::array<QString, kChannels> names;
     for (int k = 0; k < kChannels; ++k) {
-        visible[k] = s.profiles[k].shown;
         const std::string_view heading =
             state_.survey.rowCount() > kHeadingRow ? state_.survey.cell(GradientColumn(k), kHeadingRow) : "";
         names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
     }
-    Profiles->ProfilesChanged(visible, names);
-    Profiles->ResetView();  // the axes span the profiles on show
-    state_.positionLon = std::move(s.positionLon);
-    state_.positionLat = std::move(s.positionLat);
+    Profiles->ShowProfiles(&state_.profiles, names);
+    state_.positionLon = std::move(s.positions.lon);
+    state_.positionLat = std::move(s.positions.lat);
 }
 
 void TMainForm::BtnSaveClick() {

@@ -74,6 +74,7 @@ struct ModuleState {
     // clicked profile point.
     std::vector<double> positionLon;
     std::vector<double> positionLat;
+    SurveyProfiles profiles;  // what the chart draws from
     bool arranged = false;  // the shown survey's arrangement completed
     float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
     float cursorLon = 0, cursorLat = 0;

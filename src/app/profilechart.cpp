@@ -45,6 +45,11 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
                 if (chart_->graph(k) == p->plottable()) ToggleChannel(k);
     });
     connect(chart_, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) { ResetView(); });
+    // Zoom, pan and a new width all come to a layout before the chart is drawn.
+    connect(chart_, &QCustomPlot::afterLayout, this, [this] {
+        const QCPRange x = chart_->xAxis->range();
+        if (x.lower != drawnLower_ || x.upper != drawnUpper_ || chart_->axisRect()->width() != drawnWidth_) Redraw();
+    });
     connect(chart_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
         const std::optional<PointUnderMouse> p = PointAt(e->pos());
         emit hovered(p ? tr("Channel %1: %2 m, %3 nT/m")
@@ -55,28 +60,60 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
     });
 }
 
-void ProfileChart::ProfilesChanged(const std::array<bool, 12>& shown, const std::array<QString, 12>& names) {
-    shown_ = shown;
+void ProfileChart::ShowProfiles(const SurveyProfiles* profiles, const std::array<QString, 12>& names) {
+    profiles_ = profiles;
     chart_->legend->clearItems();
     for (int k = 0; k < channels_; ++k) {
         QCPGraph* g = chart_->graph(k);
         g->setName(names[k]);
-        if (!g->data()->isEmpty()) g->addToLegend();
+        if (profiles_->channel[k].size() > 0) g->addToLegend();
         ApplyVisibility(k);
     }
+    ResetView();
+    Redraw();
 }
 
 void ProfileChart::Clear() {
+    profiles_ = nullptr;
     hiddenByUser_ = {};
-    shown_ = {};
     for (int k = 0; k < channels_; ++k) {
         chart_->graph(k)->data()->clear();
         chart_->graph(k)->setVisible(false);
+        drawn_[k] = {};
     }
     chart_->legend->clearItems();
     chart_->xAxis->setRange(0, 1000);
     chart_->yAxis->setRange(0, 5);
     chart_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void ProfileChart::Redraw() {
+    if (!profiles_) return;
+    const QCPRange x = chart_->xAxis->range();
+    // Before the chart is first laid out its width is not known yet; the
+    // widget's own width is near it.
+    const int width = chart_->axisRect()->width() > 1 ? chart_->axisRect()->width() : chart_->width();
+    std::vector<DrawnPoint> points;
+    for (int k = 0; k < channels_; ++k) {
+        DrawnPoints(*profiles_, k, x.lower, x.upper, width, points);
+        QVector<QCPGraphData> data(static_cast<qsizetype>(points.size()));
+        drawn_[k].resize(points.size());
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            data[static_cast<qsizetype>(i)] = QCPGraphData(points[i].distance, points[i].gradient);
+            drawn_[k][i] = points[i].point;
+        }
+        chart_->graph(k)->data()->set(data, true);
+    }
+    drawnLower_ = x.lower;
+    drawnUpper_ = x.upper;
+    drawnWidth_ = chart_->axisRect()->width();
+}
+
+int ProfileChart::PointIndexOf(int channel, int dataIndex) const {
+    const std::vector<std::size_t>& drawn = drawn_[channel];
+    return dataIndex >= 0 && static_cast<std::size_t>(dataIndex) < drawn.size()
+               ? static_cast<int>(drawn[static_cast<std::size_t>(dataIndex)])
+               : dataIndex;
 }
 
 void ProfileChart::ToggleChannel(int channel) {
@@ -87,14 +124,39 @@ void ProfileChart::ToggleChannel(int channel) {
 
 void ProfileChart::ApplyVisibility(int channel) {
     QCPGraph* g = chart_->graph(channel);
-    g->setVisible(shown_[channel] && !hiddenByUser_[channel]);
+    g->setVisible(profiles_ && profiles_->shown[channel] && !hiddenByUser_[channel]);
     if (QCPPlottableLegendItem* item = chart_->legend->itemWithPlottable(g))
         item->setTextColor(g->visible() ? Qt::black : Qt::gray);
 }
 
 void ProfileChart::ResetView() {
-    chart_->xAxis->rescale(true);
-    chart_->yAxis->rescale(true);
+    if (profiles_) {
+        // The spans of the profiles on show, whatever part of them is drawn.
+        ValueSpan x;
+        ValueSpan y;
+        for (int k = 0; k < channels_; ++k) {
+            if (!chart_->graph(k)->visible()) continue;
+            auto take = [](ValueSpan& into, const ValueSpan& span) {
+                if (span.empty) return;
+                into.Take(span.lower);
+                into.Take(span.upper);
+            };
+            take(x, profiles_->distanceSpan[k]);
+            take(y, profiles_->gradientSpan[k]);
+        }
+        auto fit = [](QCPAxis* axis, const ValueSpan& span) {
+            if (span.empty) return;
+            QCPRange range(span.lower, span.upper);
+            // A single value keeps the axis's size around it.
+            if (!QCPRange::validRange(range)) {
+                const double centre = (span.lower + span.upper) / 2;
+                range = QCPRange(centre - axis->range().size() / 2, centre + axis->range().size() / 2);
+            }
+            axis->setRange(range);
+        };
+        fit(chart_->xAxis, x);
+        fit(chart_->yAxis, y);
+    }
     // A little room above the highest peak and below the lowest.
     chart_->yAxis->scaleRange(1.05);
     chart_->replot(QCustomPlot::rpQueuedReplot);

@@ -8,8 +8,11 @@
 #include <QPoint>
 #include <QString>
 
+#include "pipeline/profiles.h"
+
 #include <array>
 #include <optional>
+#include <vector>
 
 class QCustomPlot;
 class QCPGraph;
@@ -31,10 +34,10 @@ public:
     // Sets up `chart`, whose first `channels` graphs are the profiles.
     ProfileChart(QCustomPlot* chart, int channels);
 
-    // After new profiles: names the channels, shows in the legend those
-    // with points, and keeps the ones the user hid hidden. `shown` says which
-    // the survey shows.
-    void ProfilesChanged(const std::array<bool, 12>& shown, const std::array<QString, 12>& names);
+    // Shows `profiles` (kept by the caller until the next Clear): names the
+    // channels, shows in the legend those with points, keeps the ones the
+    // user hid hidden and spans the axes over the channels on show.
+    void ShowProfiles(const SurveyProfiles* profiles, const std::array<QString, 12>& names);
     // A new survey: no profiles, no legend, the channels all shown again.
     void Clear();
     // Shows or hides a channel as the legend does.
@@ -44,17 +47,27 @@ public:
     void ResetView();
     // The profile point nearest `pixel`, within a few pixels.
     std::optional<PointUnderMouse> PointAt(QPoint pixel) const;
+    // The index among the channel's profile points of the point the chart
+    // holds at `dataIndex`.
+    int PointIndexOf(int channel, int dataIndex) const;
 
 signals:
     void hovered(const QString& text);
 
 private:
     void ApplyVisibility(int channel);
+    // Gives the chart the points that draw the profiles over the span on show.
+    void Redraw();
 
     QCustomPlot* chart_;
     int channels_;
-    std::array<bool, 12> shown_{};
+    const SurveyProfiles* profiles_ = nullptr;
     std::array<bool, 12> hiddenByUser_{};
+    // Per channel, the profile point of each point the chart holds.
+    std::array<std::vector<std::size_t>, 12> drawn_;
+    // The span and width the chart's points were made for.
+    double drawnLower_ = 0, drawnUpper_ = 0;
+    int drawnWidth_ = 0;
 };
 
 }  // namespace qgrad

@@ -4,11 +4,13 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/numtext.h"
+#include "common/sidebyside.h"
 #include "mapview/overlay.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -32,33 +34,36 @@ void OpenedSurvey::clear() {
     arranged = false;
     track = {};
     frame = {};
-    for (Profile& p : profiles) p = {};
-    positionLon.clear();
-    positionLat.clear();
+    profiles.clear();
+    positions = {};
     ends = {};
     reached = OpeningStage::None;
 }
 
 namespace {
 
+// The profiles' numbers, both cores sharing the channels. The refusal is
+// the one a channel-by-channel read would meet first.
 void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
-    const std::vector<double> distances = ReadDistances(s.table);
-    for (int k = 0; k < kChannels; ++k) {
-        Profile& profile = s.profiles[k];
-        profile.shown = ProfileShown(s.table, k);
-        if (options.keepProfiles) profile.points.reserve(s.table.dataRowCount());
-        ForEachProfilePoint(s.table, distances, k, [&](double x, double y) {
-            if (!options.keepProfiles) return;
-            profile.sorted = profile.sorted && (profile.points.empty() || profile.points.back().distance <= x);
-            profile.points.push_back({x, y});
-        });
-    }
-    s.positionLon.reserve(s.table.dataRowCount());
-    s.positionLat.reserve(s.table.dataRowCount());
-    ForEachPosition(s.table, distances, [&](double, double lon, double lat) {
-        s.positionLon.push_back(lon);
-        s.positionLat.push_back(lat);
-    });
+    SurveyProfiles& p = s.profiles;
+    p.distance = ReadDistances(s.table);
+    std::array<std::exception_ptr, kChannels> faults;
+    auto read = [&](int from, int to) {
+        for (int k = from; k < to; ++k) {
+            p.shown[k] = ProfileShown(s.table, k);
+            try {
+                ReadChannelGradients(s.table, k, p.channel[k].gradient, p.channel[k].rows);
+            } catch (const SurveyFormatError&) {
+                faults[k] = std::current_exception();
+                return;
+            }
+            if (!options.keepProfiles) p.channel[k] = {};
+        }
+    };
+    RunSideBySide([&] { read(kChannels / 2, kChannels); }, [&] { read(0, kChannels / 2); });
+    for (const std::exception_ptr& fault : faults)
+        if (fault) std::rethrow_exception(fault);
+    p.MeasureSpans();
 }
 
 double WrittenValue(double v) {
@@ -74,18 +79,16 @@ double WrittenValue(double v) {
 void ProcessedProfiles(OpenedSurvey& s) {
     const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
     for (int k = 0; k < kChannels; ++k) {
-        const TextColumn& gradients = s.table.column(GradientColumn(k));
-        std::vector<ProfilePoint>& profile = s.profiles[k].points;
-        std::size_t j = 0;  // the profile point of the row
+        ProfileSeries& profile = s.profiles.channel[k];
         std::size_t i = 0;  // the channel's arranged point at or after the row
-        for (std::size_t r = 0; r < s.table.dataRowCount() && j < profile.size(); ++r) {
-            if (gradients[r + kFirstDataRow].empty()) continue;
+        for (std::size_t j = 0; j < profile.size(); ++j) {
+            const std::size_t r = profile.RowOf(j);
             while (i < index.row[k].size() && index.row[k][i] < r) ++i;
             if (i < index.row[k].size() && index.row[k][i] == r)
-                profile[j].gradient = WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i]));
-            ++j;
+                profile.gradient[j] = WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i]));
         }
     }
+    s.profiles.MeasureSpans();
 }
 
 void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
@@ -105,7 +108,8 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag);
     Reach(options, s, OpeningStage::Processed);
 
-    s.track = ReadTrack(s.table);
+    s.positions = ReadPositions(s.table);
+    s.track = TrackOf(s.positions);
     s.frame = options.previousFrame;
     FitFrameToTrack(s.track.lon, s.track.lat, ZoomPrecisionOf(options.mode), s.frame);
     Reach(options, s, OpeningStage::Framed);

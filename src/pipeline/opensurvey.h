@@ -7,6 +7,7 @@
 
 #include "arrange/arrangedpoints.h"
 #include "mapview/mapframe.h"
+#include "pipeline/profiles.h"
 #include "processing/processing.h"
 #include "survey/opening.h"
 #include "survey/reader.h"
@@ -60,17 +61,6 @@ struct OpeningOptions {
     const LagEstimate* folderLag = nullptr;
 };
 
-struct ProfilePoint {
-    double distance;
-    double gradient;
-};
-
-struct Profile {
-    bool shown = false;  // the channel's gradient cell of the first data row is not empty
-    bool sorted = true;  // distances ascending
-    std::vector<ProfilePoint> points;
-};
-
 struct OpenedSurvey {
     QString fileName;  // without the folder
     QString folder;    // absolute, native separators, with the trailing separator
@@ -83,11 +73,10 @@ struct OpenedSurvey {
     ProcessingReport processing;
     Track track;
     MapFrame frame;
-    std::array<Profile, kChannels> profiles;
+    SurveyProfiles profiles;
     // Longitude and latitude of every data row, as a click on a profile
     // point looks them up by the point's index.
-    std::vector<double> positionLon;
-    std::vector<double> positionLat;
+    Positions positions;
     RunEnds ends;
     OpeningStage reached = OpeningStage::None;
 

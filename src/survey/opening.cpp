@@ -1,24 +1,74 @@
 #include "survey/opening.h"
 
-namespace qgrad {
+#include "common/numtext.h"
+#include "common/sidebyside.h"
 
-Track ReadTrack(const SurveyTable& table) {
+#include <limits>
+
+namespace qgrad {
+namespace {
+
+constexpr std::size_t kAllRead = std::numeric_limits<std::size_t>::max();
+
+// Reads every data row's cell of `column` into `out`; returns the first row
+// whose cell is not a number, or kAllRead.
+std::size_t ReadColumn(const SurveyTable& table, int column, std::vector<double>& out) {
+    const TextColumn& cells = table.column(column);
+    out.resize(table.dataRowCount());
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
+        if (!TryParseNumber(cells[r], out[r - kFirstDataRow])) return r;
+    return kAllRead;
+}
+
+}  // namespace
+
+Positions ReadPositions(const SurveyTable& table) {
+    Positions p;
+    std::size_t badLon = kAllRead;
+    std::size_t badLat = kAllRead;
+    RunSideBySide([&] { badLat = ReadColumn(table, kLatitude, p.lat); },
+                  [&] { badLon = ReadColumn(table, kLongitude, p.lon); });
+    // Row by row, the longitude before the latitude.
+    if (badLon != kAllRead && badLon <= badLat) CellNumber(table, kLongitude, badLon);
+    if (badLat != kAllRead) CellNumber(table, kLatitude, badLat);
+    return p;
+}
+
+Track TrackOf(const Positions& positions) {
     Track t;
-    const std::size_t n = table.dataRowCount();
-    t.lon.reserve(n);
-    t.lat.reserve(n);
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
-        t.lon.push_back(static_cast<float>(CellNumber(table, kLongitude, r)));
-        t.lat.push_back(static_cast<float>(CellNumber(table, kLatitude, r)));
-    }
+    t.lon.assign(positions.lon.begin(), positions.lon.end());
+    t.lat.assign(positions.lat.begin(), positions.lat.end());
     return t;
 }
 
 std::vector<double> ReadDistances(const SurveyTable& table) {
     std::vector<double> d;
-    d.reserve(table.dataRowCount());
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) d.push_back(CellNumber(table, kDistance, r));
+    if (const std::size_t bad = ReadColumn(table, kDistance, d); bad != kAllRead) CellNumber(table, kDistance, bad);
     return d;
+}
+
+void ReadChannelGradients(const SurveyTable& table, int k, std::vector<double>& gradients,
+                          std::vector<std::uint32_t>& rows) {
+    const int column = GradientColumn(k);
+    const TextColumn& cells = table.column(column);
+    gradients.clear();
+    rows.clear();
+    gradients.reserve(table.dataRowCount());
+    bool gapSeen = false;  // from the first gap on, each point says its row
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
+        const std::string_view text = cells[r];
+        if (text.empty()) {
+            if (!gapSeen)
+                for (std::size_t i = 0; i < gradients.size(); ++i) rows.push_back(static_cast<std::uint32_t>(i));
+            gapSeen = true;
+            continue;
+        }
+        double v = 0;
+        if (!TryParseNumber(text, v)) CellNumber(table, column, r);
+        if (gapSeen) rows.push_back(static_cast<std::uint32_t>(r - kFirstDataRow));
+        gradients.push_back(v);
+    }
+    gradients.shrink_to_fit();
 }
 
 RunEnds ReadRunEnds(const SurveyTable& table) {

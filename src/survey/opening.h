@@ -1,11 +1,15 @@
 // What the opening of a survey reads from the arranged survey table: the
-// track, the profiles and the ends of the run. Every cell is read as a number
-// with the point format; a cell that is not one throws SurveyFormatError.
+// positions and track, the profiles' numbers and the ends of the run. Every
+// cell is read as a number with the point format; a cell that is not one
+// throws SurveyFormatError, the first such cell in the order the reads are
+// described here.
 #pragma once
 
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace qgrad {
@@ -15,36 +19,31 @@ struct Track {
     std::vector<float> lat;
 };
 
-// Longitude and latitude of every data row as 32-bit floats.
-Track ReadTrack(const SurveyTable& table);
+// Longitude and latitude of every data row, row by row, the longitude first.
+struct Positions {
+    std::vector<double> lon;
+    std::vector<double> lat;
+};
+Positions ReadPositions(const SurveyTable& table);
+// The positions as 32-bit floats.
+Track TrackOf(const Positions& positions);
 
 struct RunEnds {
     float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
 };
 RunEnds ReadRunEnds(const SurveyTable& table);
 
-// The distance of every data row, read once for all profiles.
+// The distance of every data row.
 std::vector<double> ReadDistances(const SurveyTable& table);
 
-// Profile of channel k: (distance, gradient) of every data row whose
-// gradient cell is not empty, in row order; `distances` from ReadDistances.
-template <typename Add>
-void ForEachProfilePoint(const SurveyTable& table, const std::vector<double>& distances, int k, Add&& add) {
-    const int column = GradientColumn(k);
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
-        if (!table.cell(column, r).empty()) add(distances[r - kFirstDataRow], CellNumber(table, column, r));
-}
+// The gradient of every data row of channel k whose cell is not empty, and
+// the rows they are on (left empty when every row has one).
+void ReadChannelGradients(const SurveyTable& table, int k, std::vector<double>& gradients,
+                          std::vector<std::uint32_t>& rows);
 
 // Shown when the channel's gradient cell of the first data row is not empty.
 inline bool ProfileShown(const SurveyTable& table, int k) {
     return table.rowCount() > kFirstDataRow && !table.cell(GradientColumn(k), kFirstDataRow).empty();
-}
-
-// (distance, longitude, latitude) of every data row.
-template <typename Add>
-void ForEachPosition(const SurveyTable& table, const std::vector<double>& distances, Add&& add) {
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
-        add(distances[r - kFirstDataRow], CellNumber(table, kLongitude, r), CellNumber(table, kLatitude, r));
 }
 
 }  // namespace qgrad

@@ -192,13 +192,16 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
                                                            Qt::DisplayRole),
               "Latitude,N");
 
-    // Profiles: each shown channel holds one point per row with a gradient.
+    // Profiles: each shown channel has one point per row with a gradient,
+    // and the chart draws them at most four to a pixel column.
     for (int k = 0; k < 12; ++k) {
         QCPGraph* s = form_->Series(k + 1);
         EXPECT_TRUE(s->visible()) << k;
-        EXPECT_EQ(s->data()->size(), 2400) << k;
+        EXPECT_EQ(form_->state().profiles.channel[k].size(), 2400u) << k;
+        EXPECT_GT(s->data()->size(), 0) << k;
+        EXPECT_LE(s->data()->size(), 4 * form_->Chart1->axisRect()->width() + 2) << k;
     }
-    EXPECT_EQ(form_->Series(1)->data()->at(1)->key, 0.05);
+    EXPECT_EQ(form_->state().profiles.DistanceOf(0, 1), 0.05);
     EXPECT_EQ(form_->state().positionLon.size(), 2400u);
     EXPECT_EQ(form_->state().positionLat.size(), 2400u);
     EXPECT_EQ(form_->state().positionLat[0], t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
@@ -409,6 +412,35 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().endLon, form_->state().endLat, QSize(42, 24)));
     EXPECT_EQ(form_->ImgStart->size(), QSize(25, 25));
     EXPECT_EQ(form_->ImgEnd->size(), QSize(42, 24));
+}
+
+// The chart holds a few points a pixel column; a click on one of them still
+// names its own profile point, and so its row.
+TEST_F(MainFormTest, ClickOnADrawnPointFindsItsProfilePoint) {
+    form_->show();
+    form_->resize(700, 600);
+    Open(Copy(kSample, "run001.csv"));
+    QCPGraph* g = form_->Series(5);
+    ASSERT_LT(g->data()->size(), 2400);  // fewer points drawn than the profile has
+    const int drawn = g->data()->size() * 2 / 3;
+    const QCPGraphData point = *g->data()->at(drawn);
+    QMouseEvent click(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton, Qt::LeftButton, {});
+    emit form_->Chart1->plottableClick(g, drawn, &click);
+    const int index = form_->Profiles->PointIndexOf(4, drawn);
+    EXPECT_GT(index, drawn);
+    EXPECT_EQ(form_->state().profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
+    EXPECT_EQ(form_->state().profiles.channel[4].gradient[static_cast<std::size_t>(index)], point.value);
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[static_cast<std::size_t>(index)]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[static_cast<std::size_t>(index)]));
+
+    // Zoomed in far enough, the chart holds every point of the span.
+    form_->Chart1->xAxis->setRange(10, 11);
+    form_->Chart1->replot();
+    const SurveyProfiles& p = form_->state().profiles;
+    int inSpan = 0;
+    for (std::size_t i = 0; i < p.channel[4].size(); ++i) inSpan += p.DistanceOf(4, i) >= 10 && p.DistanceOf(4, i) <= 11;
+    ASSERT_GT(inSpan, 0);
+    EXPECT_EQ(g->data()->size(), inSpan + 2);  // and the neighbour beyond each end
 }
 
 TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {

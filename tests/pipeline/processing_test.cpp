@@ -59,12 +59,12 @@ TEST(OpeningProcessingTest, ThePointsAndProfilesChangeAndTheTableStays) {
         // Each profile point shows its arranged point's gradient as written.
         const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
         for (int k = 0; k < kChannels; ++k) {
-            ASSERT_EQ(s.profiles[k].points.size(), index.point[k].size()) << c.name;
+            ASSERT_EQ(s.profiles.channel[k].size(), index.point[k].size()) << c.name;
             for (std::size_t i = 0; i < index.point[k].size(); ++i) {
-                ASSERT_EQ(s.profiles[k].points[i].gradient,
+                ASSERT_EQ(s.profiles.channel[k].gradient[i],
                           std::stod(s.points.CellText(PointTable::Gradient, 2, index.point[k][i] + 1)))
                     << c.name << " channel " << k << " reading " << i;
-                ASSERT_EQ(s.profiles[k].points[i].distance, plain.profiles[k].points[i].distance) << c.name;
+                ASSERT_EQ(s.profiles.DistanceOf(k, i), plain.profiles.DistanceOf(k, i)) << c.name;
             }
         }
         EXPECT_EQ(s.track.lon, plain.track.lon) << c.name;

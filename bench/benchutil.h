@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <time.h>
 
 namespace qgrad::bench {
 
@@ -25,6 +26,14 @@ inline int Option(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], name) == 0) return std::max(1, std::atoi(argv[i + 1]));
     return fallback;
+}
+
+// CPU seconds of all the process's threads so far: on a machine others share,
+// what a change saves in work shows here when wall time cannot show it.
+inline double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 inline double Seconds(const std::function<void()>& f) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <future>
 #include <memory>
@@ -263,6 +264,141 @@ struct ReadingBlock {
     }
 };
 
+// Runs work(begin, end) over two halves of [0, n), one on each core.
+template <typename Work>
+void OnBothCores(std::size_t n, Work&& work) {
+    RunSideBySide([&] { work(n / 2, n); }, [&] { work(std::size_t{0}, n / 2); });
+}
+
+// Each data row's cell of a column as a number; false at the first that is not.
+bool ReadRowNumbers(const TextColumn& column, std::vector<double>& out) {
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (!TryParseNumber(column[kFirstDataRow + i], out[i])) return false;
+    return true;
+}
+
+// The arrangement of a sound table in whole passes, both cores sharing each:
+// every number is read once, straight into the point tables. False, with
+// only `points` changed, at anything that would end the arrangement, so that
+// the row-by-row placement meets it where it lies and keeps what comes before.
+bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool levelSignals, ArrangedPoints& points,
+                    std::optional<ColumnRewriter>& distanceOut,
+                    std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
+    const std::size_t rows = table.dataRowCount();
+    std::vector<double> lat(rows), lon(rows);
+    bool latRead = false, lonRead = false;
+    RunSideBySide([&] { latRead = ReadRowNumbers(table.column(kLatitude), lat); },
+                  [&] { lonRead = ReadRowNumbers(table.column(kLongitude), lon); });
+    if (!latRead || !lonRead) return false;
+
+    // The channels with both readings on each row, and where the row's points begin.
+    std::vector<std::uint16_t> present(rows);
+    OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
+        for (int k = 0; k < kChannels; ++k) {
+            const TextColumn& field = table.column(FieldColumn(k));
+            const TextColumn& gradient = table.column(GradientColumn(k));
+            for (std::size_t i = begin; i < end; ++i)
+                if (!field[kFirstDataRow + i].empty() && !gradient[kFirstDataRow + i].empty())
+                    present[i] |= static_cast<std::uint16_t>(1u << k);
+        }
+    });
+    // Bits set in each 12-bit mask, from a table: the build targets
+    // processors without a bit-count instruction.
+    static constexpr auto kBits = [] {
+        std::array<std::uint8_t, 1u << kChannels> bits{};
+        for (unsigned m = 1; m < bits.size(); ++m) bits[m] = static_cast<std::uint8_t>(bits[m >> 1] + (m & 1));
+        return bits;
+    }();
+    std::vector<std::size_t> firstPoint(rows + 1, 0);
+    for (std::size_t i = 0; i < rows; ++i) firstPoint[i + 1] = firstPoint[i] + kBits[present[i]];
+    auto pointOf = [&](std::size_t i, int k) { return firstPoint[i] + kBits[present[i] & ((1u << k) - 1)]; };
+    points.resize(firstPoint[rows]);
+
+    try {
+        // The readings, and each channel's level summed in row order.
+        std::array<bool, kChannels> readable{};
+        Levels levels;
+        OnBothCores(kChannels, [&](std::size_t from, std::size_t to) {
+            for (auto k = static_cast<int>(from); k < static_cast<int>(to); ++k) {
+                const TextColumn& fieldCol = table.column(FieldColumn(k));
+                const TextColumn& gradientCol = table.column(GradientColumn(k));
+                double fieldSum = 0, gradientSum = 0;
+                std::size_t count = 0;
+                for (std::size_t i = 0; i < rows; ++i) {
+                    if (!(present[i] & (1u << k))) continue;
+                    double f = 0, g = 0;
+                    if (!TryParseNumber(fieldCol[kFirstDataRow + i], f) ||
+                        !TryParseNumber(gradientCol[kFirstDataRow + i], g))
+                        return;
+                    const std::size_t p = pointOf(i, k);
+                    points.setValue(PointTable::Absolute, p, f);
+                    points.setValue(PointTable::Gradient, p, g);
+                    fieldSum += f;
+                    gradientSum += g;
+                    ++count;
+                }
+                readable[k] = true;
+                if (!levelSignals || count == 0) continue;
+                levels.field[k] = RoundLevel(fieldSum / static_cast<double>(count));
+                levels.gradient[k] = RoundLevel(gradientSum / static_cast<double>(count));
+            }
+        });
+        if (std::find(readable.begin(), readable.end(), false) != readable.end()) return false;
+
+        // Distances along the track: the steps on both cores, their sum in row order.
+        std::vector<double> distance(rows, 0.0);
+        OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = std::max<std::size_t>(begin, 1); i < end; ++i) {
+                const double d = GeoDistance(lat[i], lon[i], lat[i - 1], lon[i - 1]);
+                distance[i] = d == 0 ? 0.01 : d;
+            }
+        });
+        for (std::size_t i = 1; i < rows; ++i) distance[i] = Finite(distance[i - 1] + distance[i]);
+
+        // Each row is placed from the fix of the row after it; the last row from its own.
+        OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::size_t fix = std::min(i + 1, rows - 1);
+                const double lonScale = SensorPlacement::LonScale(lat[fix]);
+                for (int k = 0; k < kChannels; ++k) {
+                    if (!(present[i] & (1u << k))) continue;
+                    const std::size_t p = pointOf(i, k);
+                    double pointLon = 0, pointLat = 0;
+                    placement.Place(k, lat[fix], lon[fix], lonScale, pointLon, pointLat);
+                    points.setPosition(p, pointLon, pointLat);
+                    for (const PointTable t : {PointTable::Absolute, PointTable::Gradient})
+                        points.setValue(t, p,
+                                        Finite(points.value(t, p) -
+                                               (t == PointTable::Absolute ? levels.field[k] : levels.gradient[k])));
+                }
+            }
+        });
+
+        // The texts: the distance column beside half the gradient columns.
+        distanceOut.emplace(table.column(kDistance));
+        for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
+        auto writeGradients = [&](int from, int to) {
+            char text[kNumberTextCapacity];
+            for (int k = from; k < to; ++k)
+                for (std::size_t i = 0; i < rows; ++i)
+                    if (present[i] & (1u << k))
+                        gradientOut[k]->Set(kFirstDataRow + i,
+                                            Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, k)))));
+        };
+        RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
+                      [&] {
+                          char text[kNumberTextCapacity];
+                          distanceOut->Set(kFirstDataRow, "0");
+                          for (std::size_t i = 1; i < rows; ++i)
+                              distanceOut->Set(kFirstDataRow + i, Text(text, WriteFixed(text, distance[i], 2, 5)));
+                          writeGradients(0, kChannels / 2);
+                      });
+    } catch (const ArrangeFault&) {
+        return false;
+    }
+    return true;
+}
+
 // Everything after the headings; throws ArrangeFault. The rewriters of the
 // distance and gradient columns are the caller's, so that what was written
 // before a fault stays.
@@ -273,6 +409,9 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
 
     const std::size_t last = table.rowCount() - 1;
     const SensorPlacement placement(table, g);
+    if (PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut)) return;
+    points.clear();
+    points.reserve(table.dataRowCount() * kChannels);
     const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
 
     distanceOut.emplace(table.column(kDistance));

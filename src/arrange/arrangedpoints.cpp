@@ -20,6 +20,10 @@ void ArrangedPoints::reserve(std::size_t n) {
     for (auto* v : {&lon_, &lat_, &field_, &gradient_}) v->reserve(n);
 }
 
+void ArrangedPoints::resize(std::size_t n) {
+    for (auto* v : {&lon_, &lat_, &field_, &gradient_}) v->resize(n);
+}
+
 void ArrangedPoints::append(double lon, double lat, double field, double gradient) {
     lon_.push_back(lon);
     lat_.push_back(lat);

@@ -26,6 +26,8 @@ public:
     std::size_t rowCount() const { return size() + 1; }
     void clear();
     void reserve(std::size_t n);
+    // n points, each set in place by setPosition and setValue.
+    void resize(std::size_t n);
     void append(double lon, double lat, double field, double gradient);
 
     double lon(std::size_t i) const { return lon_[i]; }

@@ -3,10 +3,12 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/numtext.h"
+#include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -126,6 +128,52 @@ double NmeaToDegrees(double v, ReaderVariant variant) {
     return static_cast<float>(d + static_cast<double>(minutes) / 0.6);
 }
 
+// One position column read and converted to degrees.
+struct DegreesColumn {
+    std::vector<double> read;     // the cells as numbers
+    std::vector<double> degrees;  // converted
+    // The first data row that cannot be converted, and why (the reasons in
+    // the order a row is checked).
+    enum class Fault { None, NotANumber, OutOfRange } fault = Fault::None;
+    std::size_t faultRow = 0;
+
+    void Convert(const SurveyTable& table, int column, ReaderVariant variant) {
+        const TextColumn& cells = table.column(column);
+        read.resize(table.rowCount());
+        degrees.resize(table.rowCount());
+        for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
+            faultRow = r;
+            if (!TryParseNumber(cells[r], read[r])) {
+                fault = Fault::NotANumber;
+                return;
+            }
+            try {
+                degrees[r] = NmeaToDegrees(read[r], variant);
+            } catch (const std::range_error&) {
+                fault = Fault::OutOfRange;
+                return;
+            }
+        }
+        fault = Fault::None;
+    }
+};
+
+// Rejects the first position a row-by-row conversion would fail on: within
+// a row the latitude is read, then the longitude, then both converted.
+void RejectUnconvertedPosition(const SurveyTable& table, const DegreesColumn& lat, const DegreesColumn& lon) {
+    using Fault = DegreesColumn::Fault;
+    auto rank = [](const DegreesColumn& c, int column) {
+        if (c.fault == Fault::None) return std::pair(std::numeric_limits<std::size_t>::max(), 0);
+        const int order = (c.fault == Fault::NotANumber ? 0 : 2) + (column == kLongitude ? 1 : 0);
+        return std::pair(c.faultRow, order);
+    };
+    const auto latRank = rank(lat, kLatitude);
+    const auto lonRank = rank(lon, kLongitude);
+    const auto& [column, c] = latRank < lonRank ? std::pair(kLatitude, &lat) : std::pair(kLongitude, &lon);
+    if (c->fault == Fault::None) return;
+    FailCell(table, column, c->faultRow, c->fault == Fault::NotANumber ? "is not a number" : "is out of range");
+}
+
 // Degrees, then the fill of the track start and of the gaps.
 void CleanPositions(SurveyTable& table, ReaderVariant variant) {
     const std::size_t rows = table.rowCount();
@@ -133,37 +181,29 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
     // after the conversion: bit 0 latitude, bit 1 longitude.
     std::vector<std::uint8_t> zero(rows, 0);
     {
-        ColumnRewriter lat(table.column(kLatitude));
-        ColumnRewriter lon(table.column(kLongitude));
-        char a[kNumberTextCapacity];
-        char b[kNumberTextCapacity];
-        for (std::size_t r = kFirstDataRow; r < rows; ++r) {
-            const double vlat = CellNumber(table, kLatitude, r);
-            const double vlon = CellNumber(table, kLongitude, r);
-            double dlat = 0;
-            double dlon = 0;
-            try {
-                dlat = NmeaToDegrees(vlat, variant);
-            } catch (const std::range_error&) {
-                FailCell(table, kLatitude, r, "is out of range");
+        // Each column on its own core; a row is rewritten where either of
+        // its values converts to non-zero.
+        DegreesColumn lat, lon;
+        RunSideBySide([&] { lon.Convert(table, kLongitude, variant); },
+                      [&] { lat.Convert(table, kLatitude, variant); });
+        RejectUnconvertedPosition(table, lat, lon);
+        std::vector<std::uint8_t> lonZero(rows, 0);
+        auto rewrite = [&](int column, const DegreesColumn& own, std::vector<std::uint8_t>& isZero) {
+            ColumnRewriter out(table.column(column));
+            char text[kNumberTextCapacity];
+            for (std::size_t r = kFirstDataRow; r < rows; ++r) {
+                if (lat.degrees[r] != 0.0 || lon.degrees[r] != 0.0) {
+                    const std::string_view t(text, WriteFixed(text, own.degrees[r], 8, 12) - text);
+                    isZero[r] = IsZeroText(t);
+                    out.Set(r, t);
+                } else {
+                    isZero[r] = own.read[r] == 0.0;
+                }
             }
-            try {
-                dlon = NmeaToDegrees(vlon, variant);
-            } catch (const std::range_error&) {
-                FailCell(table, kLongitude, r, "is out of range");
-            }
-            if (dlat != 0.0 || dlon != 0.0) {
-                const std::string_view tlat(a, WriteFixed(a, dlat, 8, 12) - a);
-                const std::string_view tlon(b, WriteFixed(b, dlon, 8, 12) - b);
-                zero[r] = (IsZeroText(tlat) ? 1 : 0) | (IsZeroText(tlon) ? 2 : 0);
-                lat.Set(r, tlat);
-                lon.Set(r, tlon);
-            } else {
-                zero[r] = (vlat == 0.0 ? 1 : 0) | (vlon == 0.0 ? 2 : 0);
-            }
-        }
-        lat.Finish();
-        lon.Finish();
+            out.Finish();
+        };
+        RunSideBySide([&] { rewrite(kLongitude, lon, lonZero); }, [&] { rewrite(kLatitude, lat, zero); });
+        for (std::size_t r = kFirstDataRow; r < rows; ++r) zero[r] = static_cast<std::uint8_t>(zero[r] | lonZero[r] << 1);
     }
     if (rows <= kFirstDataRow) return;
 

@@ -8,6 +8,7 @@
 #include "pipeline/opensurvey.h"
 
 #include "benchutil.h"
+#include "common/memoryreuse.h"
 #include "common/vectorunit.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ using qgrad::bench::PeakMegabytes;
 using qgrad::bench::Seconds;
 
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();
     QApplication app(argc, argv);
     if (!qEnvironmentVariableIsSet("QGRAD_BENCH_DIRTY_VECTORS")) qgrad::ClearUpperVectorState();
     if (argc < 2) {

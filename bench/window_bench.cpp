@@ -9,6 +9,7 @@
 #include "../tests/app/fakeinteraction.h"
 
 #include "benchutil.h"
+#include "common/memoryreuse.h"
 #include "common/vectorunit.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@ using qgrad::bench::PeakMegabytes;
 using qgrad::bench::Seconds;
 
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();
     QApplication app(argc, argv);
     if (!qEnvironmentVariableIsSet("QGRAD_BENCH_DIRTY_VECTORS")) qgrad::ClearUpperVectorState();
     qgrad::ApplySlateGrayStyle(app);

@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/slategray.h"
 #include "common/language.h"
+#include "common/memoryreuse.h"
 #include "common/vectorunit.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 // quenor-grad [SURVEY]: the window, opening SURVEY when one is named (as a
 // file manager does).
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();
     QApplication app(argc, argv);
     qgrad::ClearUpperVectorState();
     qgrad::ApplySlateGrayStyle(app);

@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/language.h"
+#include "common/memoryreuse.h"
 #include "common/numtext.h"
 #include "common/vectorunit.h"
 #include "export/export.h"
@@ -319,6 +320,7 @@ int Run(const std::vector<QString>& args) {
 }  // namespace qgrad
 
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();  // a folder's surveys follow one another
     // Drawing pictures needs the GUI module, with no display unless the
     // gridding host shows its picture on one.
     const std::string command = argc > 1 ? argv[1] : "";

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace qgrad {
+
+// Keeps the memory a survey frees for the next one. A million-row survey
+// lives in blocks of tens to hundreds of megabytes; the C library hands such
+// blocks back to the system when they are freed, and the next survey then
+// faults every page in afresh, which costs a good part of an opening. Kept,
+// the process stays at the size of its largest survey. Call first thing in main, before any thread is started.
+void KeepFreedMemoryForReuse();
+
+}  // namespace qgrad

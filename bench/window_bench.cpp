@@ -1,8 +1,11 @@
 // qgrad-bench-window: the window's commands on one survey, timed inside the
 // window process (offscreen): OPEN FILE with the table, chart and map filled,
 // the first paint, scrolling repaints of the table and the chart, and SAVE TO
-// MAP. Prints tab-separated "stage, median seconds, peak MB" lines.
-//   qgrad-bench-window SURVEY [--repeat N]
+// MAP. Prints tab-separated "stage, median seconds, peak MB" lines; the peak
+// is the process's after the stage's first run.
+//   qgrad-bench-window SURVEY [--repeat N] [--processing]
+// --processing opens with every processing stage on (despike, destripe by
+// median, lag estimated).
 #include "app/mainform.h"
 #include "app/slategray.h"
 #include "app/surveygrid.h"
@@ -13,12 +16,17 @@
 #include "common/vectorunit.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTableView>
 #include <qcustomplot.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -36,14 +44,23 @@ int main(int argc, char** argv) {
     qgrad::ApplySlateGrayStyle(app);
     if (argc < 2) return 2;
     const QString path = QString::fromLocal8Bit(argv[1]);
-    const int repeat = argc >= 4 ? std::max(1, std::atoi(argv[3])) : 3;
+    const int repeat = qgrad::bench::Option(argc, argv, "--repeat", 3);
+    const bool processing = std::any_of(argv + 2, argv + argc, [](const char* a) { return std::strcmp(a, "--processing") == 0; });
 
     auto ui = std::make_unique<qgrad::testing::FakeInteraction>();
     auto* fake = ui.get();
+    // Settings of its own, so no run of the bench leaves its options to the next.
+    QTemporaryDir settingsDir;
     qgrad::TMainForm form(std::move(ui), std::make_unique<qgrad::testing::FakeHost>(),
-                          std::make_unique<qgrad::testing::FakeMaps>());
+                          std::make_unique<qgrad::testing::FakeMaps>(),
+                          std::make_unique<QSettings>(settingsDir.filePath("bench.ini"), QSettings::IniFormat));
     form.resize(1600, 900);
     form.show();
+    if (processing) {
+        form.DespikeCheckBox->setChecked(true);
+        form.DestripeCombo->setCurrentIndex(1);
+        form.LagCombo->setCurrentIndex(2);
+    }
     QApplication::processEvents();
 
     std::map<std::string, std::vector<double>> times;
@@ -52,7 +69,7 @@ int main(int argc, char** argv) {
     auto run = [&](const std::string& name, const std::function<void()>& f) {
         if (!times.count(name)) order.push_back(name);
         times[name].push_back(Seconds(f));
-        peaks[name] = PeakMegabytes();
+        if (!peaks.count(name)) peaks[name] = PeakMegabytes();
     };
     for (int i = 0; i < repeat; ++i) {
         fake->openAnswers.push_back(path);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; prints one table. Synthetic surveys are
-# made once into build/bench-data (about 2.5 GB).
+# Builds and runs the benchmarks; prints one table: each figure with its goal,
+# whether it is met, and its time as a multiple of reading the file's bytes
+# (cat). Synthetic surveys are made once into build/bench-data (about 2.5 GB).
 #   scripts/bench.sh [--quick]    (--quick: skips the 7-million-row folder and the large grid)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,12 @@ fi
 
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1e6 }'; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-row() { printf "%-34s %10s %9s %10s %12s\n" "$@"; }
+# One line of the table: what, rows, file MB, median s, peak MB, goal, verdict,
+# and the time as a multiple of reading the file's bytes.
+row() { printf "%-44s %9s %8s %9s %8s  %-18s %-12s %s\n" "$@"; }
+# "met", or by how much VALUE is over LIMIT.
+verdict() { awk -v v="$1" -v l="$2" 'BEGIN { if (v < l) print "met"; else printf "missed +%.0f%%\n", 100 * (v - l) / l }'; }
+ratio() { awk -v s="$1" -v c="$2" 'BEGIN { printf "%.1f x\n", s / c }'; }
 # Seconds and peak MB of a whole command, median of 3.
 timed() {
   local out times=() peaks=() log
@@ -36,22 +42,42 @@ timed() {
   echo "$(printf '%s\n' "${times[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1 | awk '{ printf "%.0f", $1 / 1024 }')"
 }
 
-row stage rows "file MB" "median s" "peak RSS MB"
+row measure rows "file MB" "median s" "peak MB" goal verdict "x cat"
 for f in run100k:100000 run1m:1000000; do
   name=${f%%:*}; rows=${f#*:}; file="$D/$name.csv"; size=$(mb "$file")
-  while IFS=$'\t' read -r stage r m s p; do row "$stage" "$r" "$m" "$s" "$p"; done \
-    < <($B/qgrad-bench-stages "$file" --repeat 3 2>/dev/null)
-  while IFS=$'\t' read -r stage s p; do row "window: $stage" "$rows" "$size" "$s" "$p"; done \
-    < <($B/qgrad-bench-window "$file" --repeat 3 2>/dev/null)
-  read -r s p < <(timed cat "$file")
-  row "cat (the file's bytes)" "$rows" "$size" "$s" "$p"
+  read -r cat_s p < <(timed cat "$file")
+  row "cat (the file's bytes)" "$rows" "$size" "$cat_s" "$p" "" "" "1.0 x"
+  # Stages: seconds, CPU seconds of all threads, peak MB.
+  while IFS=$'\t' read -r stage r m s cpu p; do
+    row "stage: $stage (CPU $cpu s)" "$r" "$m" "$s" "$p" "" "" "$(ratio "$s" "$cat_s")"
+  done < <($B/qgrad-bench-stages "$file" --repeat 3 2>/dev/null)
+  while IFS=$'\t' read -r stage s p; do
+    goal="" met=""
+    if [ "$stage" = "open (table, chart, map)" ]; then
+      open_s=$s
+      if [ "$name" = run1m ]; then
+        goal="< 1.0 s, < 1000 MB"; met="$(verdict "$s" 1.0), $(verdict "$p" 1000)"
+      else
+        goal="< 0.1 s"; met=$(verdict "$s" 0.1)
+      fi
+    fi
+    row "window: $stage" "$rows" "$size" "$s" "$p" "$goal" "$met" "$(ratio "$s" "$cat_s")"
+  done < <($B/qgrad-bench-window "$file" --repeat 3 2>/dev/null)
+  # Every processing stage on: despike, destripe by median, lag estimated.
+  read -r _ s p < <($B/qgrad-bench-window "$file" --repeat 3 --processing 2>/dev/null | head -1 | tr '\t' ' ' | sed 's/^open (table, chart, map)/open/')
+  limit=$(awk -v o="$open_s" 'BEGIN { printf "%.3f", 1.15 * o }')
+  row "window: open, all processing on" "$rows" "$size" "$s" "$p" "< 1.15 x plain" "$(verdict "$s" "$limit")" "$(ratio "$s" "$cat_s")"
   read -r s p < <(timed build/src/cli/qgrad arrange "$file")
-  row "qgrad arrange (end to end)" "$rows" "$size" "$s" "$p"
+  goal="" met=""
+  [ "$name" = run1m ] && goal="< 2.0 s" && met=$(verdict "$s" 2.0)
+  row "qgrad arrange (end to end)" "$rows" "$size" "$s" "$p" "$goal" "$met" "$(ratio "$s" "$cat_s")"
 done
 if [ $quick = 0 ]; then
   size=$(du -cm "$D"/folder7m/*.csv | tail -1 | cut -f1)
+  read -r cat_s p < <(timed sh -c "cat $D/folder7m/*.csv")
+  row "cat (the folder's bytes)" 7000000 "$size" "$cat_s" "$p" "" "" "1.0 x"
   read -r s p < <(timed build/src/cli/qgrad arrange-folder "$D/folder7m" bench)
-  row "qgrad arrange-folder (28 runs)" 7000000 "$size" "$s" "$p"
+  row "qgrad arrange-folder (28 runs)" 7000000 "$size" "$s" "$p" "< 12 s" "$(verdict "$s" 12)" "$(ratio "$s" "$cat_s")"
 fi
 
 # Gridding: our kriging beside GDAL's inverse distance to nearest neighbours,
@@ -79,8 +105,9 @@ for s in $sizes; do
   read -r ours p < <(timed build/src/cli/qgrad grid "$G/grid$s.bas" --no-view)
   read -r theirs q < <(timed gdal_grid -q -a invdistnn:power=2:max_points=16:radius=0.000045 -txe "$1" "$2" -tye "$3" "$4" \
       -outsize "$s" "$s" -of GTiff -ot Float64 "$G/points.vrt" "$G/idw$s.tif")
-  row "qgrad grid $s x $s (kriging)" "$n" "-" "$ours" "$p"
-  row "gdal_grid $s x $s (invdistnn, 5 m)" "$n" "-" "$theirs" "$q"
+  limit=$([ "$s" = 200 ] && echo 0.3 || echo 4)
+  row "qgrad grid $s x $s (kriging)" "$n" "-" "$ours" "$p" "< $limit s" "$(verdict "$ours" "$limit")" "-"
+  row "gdal_grid $s x $s (invdistnn, 5 m)" "$n" "-" "$theirs" "$q" "" "" "-"
   awk -v a="$ours" -v b="$theirs" -v s="$s" 'BEGIN { printf "  kriging takes %.2f x the time of gdal_grid at %d x %d\n", a / b, s, s }'
 done
 
@@ -89,11 +116,17 @@ done
 # square size (7071 x 7071, just under 50,000,000 nodes) once.
 kriging_row() {
   IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2")
-  row "kriging alone $1 x $1 (CPU ${cpu} s)" "$n" "-" "$s" "$p"
+  local goal="" met=""
+  case $1 in
+    200) goal="< 0.3 s"; met=$(verdict "$s" 0.3) ;;
+    1000) goal="< 4 s"; met=$(verdict "$s" 4) ;;
+    *) goal="measured" ;;
+  esac
+  row "kriging alone $1 x $1 (CPU ${cpu} s)" "$n" "-" "$s" "$p" "$goal" "$met" "-"
 }
 for s in $sizes; do kriging_row "$s" 3; done
 [ $quick = 0 ] && kriging_row 7071 1
 
 # The GIS outputs of a gridding run: a 1000 x 1000 grid and 200,000 points.
-while IFS=$'\t' read -r output nodes points s p; do row "GIS: $output" "$points" "-" "$s" "$p"; done \
+while IFS=$'\t' read -r output nodes points s p; do row "GIS: $output" "$points" "-" "$s" "$p" "" "" "-"; done \
   < <($B/qgrad-bench-gis --cols 1000 --rows 1000 --points 200000 --repeat 3 2>/dev/null)

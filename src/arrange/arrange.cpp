@@ -377,13 +377,17 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
         // The texts: the distance column beside half the gradient columns.
         distanceOut.emplace(table.column(kDistance));
         for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
+        // Each column is put in place as soon as it is written, so that the old
+        // and new texts of only one column a core are held at once.
         auto writeGradients = [&](int from, int to) {
             char text[kNumberTextCapacity];
-            for (int k = from; k < to; ++k)
+            for (int k = from; k < to; ++k) {
                 for (std::size_t i = 0; i < rows; ++i)
                     if (present[i] & (1u << k))
                         gradientOut[k]->Set(kFirstDataRow + i,
                                             Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, k)))));
+                gradientOut[k]->Finish();
+            }
         };
         RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
                       [&] {

@@ -51,13 +51,17 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     auto read = [&](int from, int to) {
         for (int k = from; k < to; ++k) {
             p.shown[k] = ProfileShown(s.table, k);
+            ProfileSeries& series = p.channel[k];
+            if (options.keepProfiles) series.Reserve(s.table.dataRowCount());
             try {
-                ReadChannelGradients(s.table, k, p.channel[k].gradient, p.channel[k].rows);
+                ForEachChannelGradient(s.table, k, [&](std::size_t row, double gradient) {
+                    if (options.keepProfiles) series.Append(row, gradient);
+                });
             } catch (const SurveyFormatError&) {
                 faults[k] = std::current_exception();
                 return;
             }
-            if (!options.keepProfiles) p.channel[k] = {};
+            series.Fit();
         }
     };
     RunSideBySide([&] { read(kChannels / 2, kChannels); }, [&] { read(0, kChannels / 2); });
@@ -85,7 +89,7 @@ void ProcessedProfiles(OpenedSurvey& s) {
             const std::size_t r = profile.RowOf(j);
             while (i < index.row[k].size() && index.row[k][i] < r) ++i;
             if (i < index.row[k].size() && index.row[k][i] == r)
-                profile.gradient[j] = WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i]));
+                profile.SetGradient(j, WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i])));
         }
     }
     s.profiles.MeasureSpans();

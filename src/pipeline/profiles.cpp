@@ -6,6 +6,52 @@
 
 namespace qgrad {
 
+bool ProfileSeries::AsTenths(double v, std::int32_t& tenths) {
+    const double scaled = std::nearbyint(v * 10);
+    if (!(std::fabs(scaled) < 2147483647.0)) return false;
+    tenths = static_cast<std::int32_t>(scaled);
+    return static_cast<double>(tenths) / 10.0 == v;
+}
+
+void ProfileSeries::KeepExactly() {
+    exact_.reserve(std::max(tenths_.capacity(), tenths_.size() + 1));
+    for (const std::int32_t t : tenths_) exact_.push_back(static_cast<double>(t) / 10.0);
+    tenths_ = {};
+}
+
+void ProfileSeries::Append(std::size_t row, double gradient) {
+    if (!gapped_ && row != size()) {
+        // The first row without a point: from here on each point says its row.
+        gapped_ = true;
+        rows_.resize(size());
+        for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i] = static_cast<std::uint32_t>(i);
+    }
+    if (gapped_) rows_.push_back(static_cast<std::uint32_t>(row));
+    std::int32_t tenths = 0;
+    if (exact_.empty() && AsTenths(gradient, tenths)) {
+        tenths_.push_back(tenths);
+        return;
+    }
+    if (exact_.empty()) KeepExactly();
+    exact_.push_back(gradient);
+}
+
+void ProfileSeries::SetGradient(std::size_t point, double gradient) {
+    std::int32_t tenths = 0;
+    if (exact_.empty() && AsTenths(gradient, tenths)) {
+        tenths_[point] = tenths;
+        return;
+    }
+    if (exact_.empty()) KeepExactly();
+    exact_[point] = gradient;
+}
+
+void ProfileSeries::Fit() {
+    tenths_.shrink_to_fit();
+    exact_.shrink_to_fit();
+    rows_.shrink_to_fit();
+}
+
 void SurveyProfiles::clear() { *this = {}; }
 
 void SurveyProfiles::MeasureSpans() {
@@ -20,7 +66,7 @@ void SurveyProfiles::MeasureSpans() {
             rising = rising && x >= previous;
             previous = x;
             distances.Take(x);
-            gradients.Take(series.gradient[i]);
+            gradients.Take(series.Gradient(i));
         }
         distanceSpan[k] = distances;
         gradientSpan[k] = gradients;
@@ -81,17 +127,17 @@ void DrawnPoints(const SurveyProfiles& profiles, int k, double lower, double upp
         }
         const auto c = std::min(static_cast<std::size_t>((xi - lower) * scale), cells.size() - 1);
         ColumnPoints& cell = cells[c];
-        const double y = series.gradient[i];
+        const double y = series.Gradient(i);
         if (cell.first == kNone) {
             cell.first = cell.lowest = cell.highest = i;
         } else {
-            if (y < series.gradient[cell.lowest]) cell.lowest = i;
-            if (y > series.gradient[cell.highest]) cell.highest = i;
+            if (y < series.Gradient(cell.lowest)) cell.lowest = i;
+            if (y > series.Gradient(cell.highest)) cell.highest = i;
         }
         cell.last = i;
     }
 
-    auto add = [&](std::size_t i) { out.push_back({x(i), series.gradient[i], i}); };
+    auto add = [&](std::size_t i) { out.push_back({x(i), series.Gradient(i), i}); };
     if (before != kNone) add(before);
     for (const ColumnPoints& cell : cells) {
         if (cell.first == kNone) continue;

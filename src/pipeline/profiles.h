@@ -18,15 +18,36 @@
 
 namespace qgrad {
 
-// The points of one channel, in row order.
-struct ProfileSeries {
-    std::vector<double> gradient;
-    // The data row of each point; empty when the channel has a point on every
-    // row, so that point i lies on row i.
-    std::vector<std::uint32_t> rows;
+// The points of one channel, in row order. The gradients the arrangement
+// writes have one decimal, so they are kept as whole tenths, in half the
+// room, while every value is one; a channel with any other value keeps them
+// all as they are.
+class ProfileSeries {
+public:
+    std::size_t size() const { return exact_.empty() ? tenths_.size() : exact_.size(); }
+    double Gradient(std::size_t point) const {
+        return exact_.empty() ? static_cast<double>(tenths_[point]) / 10.0 : exact_[point];
+    }
+    std::size_t RowOf(std::size_t point) const { return gapped_ ? rows_[point] : point; }
 
-    std::size_t size() const { return gradient.size(); }
-    std::size_t RowOf(std::size_t point) const { return rows.empty() ? point : rows[point]; }
+    void Reserve(std::size_t points) { tenths_.reserve(points); }
+    // Adds a point on a data row after the last point's.
+    void Append(std::size_t row, double gradient);
+    void SetGradient(std::size_t point, double gradient);
+    // Gives back the room reserved beyond the points.
+    void Fit();
+
+private:
+    // Whether a value is kept exactly as whole tenths, and which.
+    static bool AsTenths(double v, std::int32_t& tenths);
+    void KeepExactly();
+
+    std::vector<std::int32_t> tenths_;
+    std::vector<double> exact_;
+    // The data row of each point, once a row without one has come; till
+    // then point i lies on row i.
+    bool gapped_ = false;
+    std::vector<std::uint32_t> rows_;
 };
 
 struct ValueSpan {

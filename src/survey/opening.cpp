@@ -47,30 +47,6 @@ std::vector<double> ReadDistances(const SurveyTable& table) {
     return d;
 }
 
-void ReadChannelGradients(const SurveyTable& table, int k, std::vector<double>& gradients,
-                          std::vector<std::uint32_t>& rows) {
-    const int column = GradientColumn(k);
-    const TextColumn& cells = table.column(column);
-    gradients.clear();
-    rows.clear();
-    gradients.reserve(table.dataRowCount());
-    bool gapSeen = false;  // from the first gap on, each point says its row
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
-        const std::string_view text = cells[r];
-        if (text.empty()) {
-            if (!gapSeen)
-                for (std::size_t i = 0; i < gradients.size(); ++i) rows.push_back(static_cast<std::uint32_t>(i));
-            gapSeen = true;
-            continue;
-        }
-        double v = 0;
-        if (!TryParseNumber(text, v)) CellNumber(table, column, r);
-        if (gapSeen) rows.push_back(static_cast<std::uint32_t>(r - kFirstDataRow));
-        gradients.push_back(v);
-    }
-    gradients.shrink_to_fit();
-}
-
 RunEnds ReadRunEnds(const SurveyTable& table) {
     const std::size_t last = table.rowCount() - 1;
     auto at = [&](int column, std::size_t row) { return static_cast<float>(CellNumber(table, column, row)); };

@@ -429,7 +429,7 @@ TEST_F(MainFormTest, ClickOnADrawnPointFindsItsProfilePoint) {
     const int index = form_->Profiles->PointIndexOf(4, drawn);
     EXPECT_GT(index, drawn);
     EXPECT_EQ(form_->state().profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
-    EXPECT_EQ(form_->state().profiles.channel[4].gradient[static_cast<std::size_t>(index)], point.value);
+    EXPECT_EQ(form_->state().profiles.channel[4].Gradient(static_cast<std::size_t>(index)), point.value);
     EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[static_cast<std::size_t>(index)]));
     EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[static_cast<std::size_t>(index)]));
 

@@ -61,7 +61,7 @@ TEST(OpeningProcessingTest, ThePointsAndProfilesChangeAndTheTableStays) {
         for (int k = 0; k < kChannels; ++k) {
             ASSERT_EQ(s.profiles.channel[k].size(), index.point[k].size()) << c.name;
             for (std::size_t i = 0; i < index.point[k].size(); ++i) {
-                ASSERT_EQ(s.profiles.channel[k].gradient[i],
+                ASSERT_EQ(s.profiles.channel[k].Gradient(i),
                           std::stod(s.points.CellText(PointTable::Gradient, 2, index.point[k][i] + 1)))
                     << c.name << " channel " << k << " reading " << i;
                 ASSERT_EQ(s.profiles.DistanceOf(k, i), plain.profiles.DistanceOf(k, i)) << c.name;

@@ -15,8 +15,7 @@ SurveyProfiles OneChannel(std::vector<double> distance, std::vector<double> grad
                           std::vector<std::uint32_t> rows = {}) {
     SurveyProfiles p;
     p.distance = std::move(distance);
-    p.channel[0].gradient = std::move(gradient);
-    p.channel[0].rows = std::move(rows);
+    for (std::size_t i = 0; i < gradient.size(); ++i) p.channel[0].Append(rows.empty() ? i : rows[i], gradient[i]);
     p.MeasureSpans();
     return p;
 }
@@ -57,7 +56,7 @@ TEST(DrawnPoints, ShapingPointsOfEachColumn) {
         EXPECT_EQ(PointsOf(drawn), c.drawn) << c.name;
         for (const DrawnPoint& d : drawn) {
             EXPECT_EQ(d.distance, c.profiles.DistanceOf(0, d.point)) << c.name;
-            EXPECT_EQ(d.gradient, c.profiles.channel[0].gradient[d.point]) << c.name;
+            EXPECT_EQ(d.gradient, c.profiles.channel[0].Gradient(d.point)) << c.name;
         }
     }
 }
@@ -101,6 +100,41 @@ TEST(DrawnPoints, EveryColumnKeepsItsExtremes) {
         }
         EXPECT_EQ(drawnLow, low) << lower << ".." << upper;
         EXPECT_EQ(drawnHigh, high) << lower << ".." << upper;
+    }
+}
+
+// Whole tenths are kept compactly, anything else exactly: either way each
+// point gives back the value it was given, on its row.
+TEST(ProfileSeries, GivesBackWhatItWasGiven) {
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> rows;
+        std::vector<double> gradients;
+        std::vector<std::pair<std::size_t, double>> changes;  // point, new value
+    };
+    const Case cases[] = {
+        {"tenths", {0, 1, 2, 3}, {0.5, -0.2, 1234567.8, -214748364.7}, {}},
+        {"a value of hundredths keeps all exactly", {0, 1, 2}, {0.5, 0.13, -7.1}, {}},
+        {"beyond the tenths' range", {0, 1}, {0.1, 3e9}, {}},
+        {"gaps give each point its row", {2, 3, 7}, {1.5, 2.5, 3.5}, {}},
+        {"a later gap", {0, 1, 5}, {1, 2, 3}, {}},
+        {"a change to a value that is not tenths", {0, 1, 2}, {0.5, 0.6, 0.7}, {{1, 0.123}, {2, 0.8}}},
+        {"a change among tenths", {0, 1}, {0.5, 0.6}, {{0, -9.9}}},
+    };
+    for (const Case& c : cases) {
+        ProfileSeries series;
+        for (std::size_t i = 0; i < c.gradients.size(); ++i) series.Append(c.rows[i], c.gradients[i]);
+        std::vector<double> expected = c.gradients;
+        for (const auto& [point, value] : c.changes) {
+            series.SetGradient(point, value);
+            expected[point] = value;
+        }
+        series.Fit();
+        ASSERT_EQ(series.size(), expected.size()) << c.name;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(series.Gradient(i), expected[i]) << c.name << " point " << i;
+            EXPECT_EQ(series.RowOf(i), c.rows[i]) << c.name << " point " << i;
+        }
     }
 }
 

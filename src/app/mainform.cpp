@@ -81,9 +81,26 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int 
     return b;
 }
 
-QTableView* MakePointGrid(QWidget* parent, QAbstractItemModel* model, const QColor& background, QRect geometry) {
+// Tells a point table's model whether its view is on show.
+class PointGridShown : public QObject {
+public:
+    PointGridShown(QTableView* view, PointTableModel* model) : QObject(view), model_(model) {
+        view->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) model_->SetOnShow(true);
+        if (event->type() == QEvent::Hide) model_->SetOnShow(false);
+        return false;
+    }
+
+private:
+    PointTableModel* model_;
+};
+
+QTableView* MakePointGrid(QWidget* parent, PointTableModel* model, const QColor& background, QRect geometry) {
     auto* v = new QTableView(parent);
     v->setModel(model);
+    new PointGridShown(v, model);
     v->setGeometry(geometry);
     v->horizontalHeader()->hide();
     v->verticalHeader()->hide();

@@ -32,8 +32,15 @@ QVariant SurveyTableModel::data(const QModelIndex& index, int role) const {
 PointTableModel::PointTableModel(const ArrangedPoints& points, PointTable kind, QObject* parent)
     : QAbstractTableModel(parent), points_(points), kind_(kind) {}
 
+void PointTableModel::SetOnShow(bool onShow) {
+    if (onShow == onShow_) return;
+    beginResetModel();
+    onShow_ = onShow;
+    endResetModel();
+}
+
 int PointTableModel::rowCount(const QModelIndex& parent) const {
-    if (parent.isValid()) return 0;
+    if (parent.isValid() || !onShow_) return 0;
     return static_cast<int>(std::min(points_.rowCount(), static_cast<std::size_t>(std::numeric_limits<int>::max())));
 }
 

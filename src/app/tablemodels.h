@@ -41,10 +41,15 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     void BeginUpdate() { beginResetModel(); }
     void EndUpdate() { endResetModel(); }
+    // Rows are given only while a view of them is on show: a view keeps an
+    // entry in its header for every row, hundreds of megabytes for the twelve
+    // million points of a large survey, even while it is hidden.
+    void SetOnShow(bool onShow);
 
 private:
     const ArrangedPoints& points_;
     PointTable kind_;
+    bool onShow_ = false;
 };
 
 }  // namespace qgrad

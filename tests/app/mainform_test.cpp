@@ -214,6 +214,28 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
     EXPECT_FALSE(form_->ImgEnd->isHidden());
 }
 
+// The point tables' grids are hidden; they take their rows only when shown,
+// and scroll in step then.
+TEST_F(MainFormTest, PointGridsHoldRowsOnlyWhileShown) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    QTableView* diff = form_->DiffGpsStringGrid;
+    QTableView* abs = form_->AbsGpsStringGrid;
+    EXPECT_EQ(diff->model()->rowCount(), 0);
+    EXPECT_EQ(abs->model()->rowCount(), 0);
+    diff->show();
+    abs->show();
+    const int rows = static_cast<int>(form_->state().points.rowCount());
+    ASSERT_EQ(diff->model()->rowCount(), rows);
+    EXPECT_EQ(abs->model()->rowCount(), rows);
+    EXPECT_EQ(diff->model()->data(diff->model()->index(1, 2)).toString().toStdString(),
+              form_->state().points.CellText(PointTable::Gradient, 2, 1));
+    diff->selectRow(40);
+    EXPECT_EQ(abs->currentIndex().row(), 40);
+    diff->hide();
+    EXPECT_EQ(diff->model()->rowCount(), 0);
+}
+
 TEST_F(MainFormTest, HiddenProfileWhenTheFirstRowHasNoGradient) {
     const QByteArray head = ReadAll(kSample).left(ReadAll(kSample).indexOf("\r\n101500"));
     QByteArray data = head + "\r\n";

@@ -264,6 +264,14 @@ struct ReadingBlock {
     }
 };
 
+// Bits set in each 12-bit mask, from a table: the build targets processors
+// without a bit-count instruction.
+constexpr auto kBits = [] {
+    std::array<std::uint8_t, 1u << kChannels> bits{};
+    for (unsigned m = 1; m < bits.size(); ++m) bits[m] = static_cast<std::uint8_t>(bits[m >> 1] + (m & 1));
+    return bits;
+}();
+
 // Runs work(begin, end) over two halves of [0, n), one on each core.
 template <typename Work>
 void OnBothCores(std::size_t n, Work&& work) {
@@ -291,28 +299,10 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                   [&] { lonRead = ReadRowNumbers(table.column(kLongitude), lon); });
     if (!latRead || !lonRead) return false;
 
-    // The channels with both readings on each row, and where the row's points begin.
-    std::vector<std::uint16_t> present(rows);
-    OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
-        for (int k = 0; k < kChannels; ++k) {
-            const TextColumn& field = table.column(FieldColumn(k));
-            const TextColumn& gradient = table.column(GradientColumn(k));
-            for (std::size_t i = begin; i < end; ++i)
-                if (!field[kFirstDataRow + i].empty() && !gradient[kFirstDataRow + i].empty())
-                    present[i] |= static_cast<std::uint16_t>(1u << k);
-        }
-    });
-    // Bits set in each 12-bit mask, from a table: the build targets
-    // processors without a bit-count instruction.
-    static constexpr auto kBits = [] {
-        std::array<std::uint8_t, 1u << kChannels> bits{};
-        for (unsigned m = 1; m < bits.size(); ++m) bits[m] = static_cast<std::uint8_t>(bits[m >> 1] + (m & 1));
-        return bits;
-    }();
-    std::vector<std::size_t> firstPoint(rows + 1, 0);
-    for (std::size_t i = 0; i < rows; ++i) firstPoint[i + 1] = firstPoint[i] + kBits[present[i]];
-    auto pointOf = [&](std::size_t i, int k) { return firstPoint[i] + kBits[present[i] & ((1u << k) - 1)]; };
-    points.resize(firstPoint[rows]);
+    const RowPoints rowPoints(table);
+    auto pointOf = [&](std::size_t i, int k) { return rowPoints.PointOf(i, k); };
+    auto present = [&](std::size_t i, int k) { return rowPoints.Has(i, k); };
+    points.resize(rowPoints.total());
 
     try {
         // The readings, and each channel's level summed in row order.
@@ -325,7 +315,7 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                 double fieldSum = 0, gradientSum = 0;
                 std::size_t count = 0;
                 for (std::size_t i = 0; i < rows; ++i) {
-                    if (!(present[i] & (1u << k))) continue;
+                    if (!present(i, k)) continue;
                     double f = 0, g = 0;
                     if (!TryParseNumber(fieldCol[kFirstDataRow + i], f) ||
                         !TryParseNumber(gradientCol[kFirstDataRow + i], g))
@@ -361,7 +351,7 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                 const std::size_t fix = std::min(i + 1, rows - 1);
                 const double lonScale = SensorPlacement::LonScale(lat[fix]);
                 for (int k = 0; k < kChannels; ++k) {
-                    if (!(present[i] & (1u << k))) continue;
+                    if (!present(i, k)) continue;
                     const std::size_t p = pointOf(i, k);
                     double pointLon = 0, pointLat = 0;
                     placement.Place(k, lat[fix], lon[fix], lonScale, pointLon, pointLat);
@@ -383,7 +373,7 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
             char text[kNumberTextCapacity];
             for (int k = from; k < to; ++k) {
                 for (std::size_t i = 0; i < rows; ++i)
-                    if (present[i] & (1u << k))
+                    if (present(i, k))
                         gradientOut[k]->Set(kFirstDataRow + i,
                                             Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, k)))));
                 gradientOut[k]->Finish();
@@ -494,6 +484,44 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
 }
 
 }  // namespace
+
+RowPoints::RowPoints(const SurveyTable& table) : present_(table.dataRowCount()), firstPoint_(table.dataRowCount() + 1, 0) {
+    const std::size_t rows = present_.size();
+    OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
+        for (int k = 0; k < kChannels; ++k) {
+            const TextColumn& field = table.column(FieldColumn(k));
+            const TextColumn& gradient = table.column(GradientColumn(k));
+            for (std::size_t i = begin; i < end; ++i)
+                if (!field[kFirstDataRow + i].empty() && !gradient[kFirstDataRow + i].empty())
+                    present_[i] |= static_cast<std::uint16_t>(1u << k);
+        }
+    });
+    for (std::size_t i = 0; i < rows; ++i) firstPoint_[i + 1] = firstPoint_[i] + kBits[present_[i]];
+}
+
+std::size_t RowPoints::PointOf(std::size_t row, int k) const {
+    return firstPoint_[row] + kBits[present_[row] & ((1u << k) - 1)];
+}
+
+double PointValueAsWritten(double v) {
+    // Below a million the text has one decimal: the value rounded to whole
+    // tenths, halves away from zero on the exact binary value, over ten.
+    const double a = std::fabs(v);
+    if (a < 1e6) {
+        const double y = a * 10;
+        auto n = static_cast<std::int64_t>(y);
+        const double f = y - static_cast<double>(n);
+        // A product that rounded onto a half needs its exact error to decide.
+        if (f > 0.5 || (f == 0.5 && std::fma(a, 10.0, -y) >= 0)) ++n;
+        if (n == 0) return 0.0;
+        return static_cast<double>(v < 0 ? -n : n) / 10.0;
+    }
+    char text[kNumberTextCapacity];
+    double written = 0;
+    if (!TryParseNumber(std::string_view(text, WritePointValue(text, v) - text), written))
+        throw std::logic_error("a point value's text does not read back");
+    return written;
+}
 
 RowFixes ReadRowFixes(const SurveyTable& arranged) {
     RowFixes fixes;

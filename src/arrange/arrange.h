@@ -7,6 +7,8 @@
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace qgrad {
@@ -25,6 +27,24 @@ struct RowFixes {
     // Unsigned degrees.
     std::vector<double> lat, lon;
 };
+
+// Where each data row's points lie among the arranged points: one for every
+// channel with both readings on the row, rows first, channels in order.
+class RowPoints {
+public:
+    explicit RowPoints(const SurveyTable& table);
+    bool Has(std::size_t row, int k) const { return (present_[row] >> k) & 1u; }
+    std::size_t PointOf(std::size_t row, int k) const;
+    std::size_t total() const { return firstPoint_.back(); }
+
+private:
+    std::vector<std::uint16_t> present_;    // a bit a channel
+    std::vector<std::size_t> firstPoint_;  // of each row, and the total
+};
+
+// The number the text WritePointValue makes of `v` reads back as, without
+// making the text.
+double PointValueAsWritten(double v);
 
 // Throws SurveyFormatError for a cell that is not a number.
 RowFixes ReadRowFixes(const SurveyTable& arranged);

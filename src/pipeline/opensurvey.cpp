@@ -12,6 +12,7 @@
 
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -42,21 +43,31 @@ void OpenedSurvey::clear() {
 
 namespace {
 
-// The profiles' numbers, both cores sharing the channels. The refusal is
-// the one a channel-by-channel read would meet first.
+// The profiles' numbers, both cores sharing the channels. A gradient the
+// arrangement wrote is taken from its point, as its text reads (after the
+// processing, as the gradient point file writes it); any other is read.
+// The refusal is the one a channel-by-channel read would meet first.
 void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     SurveyProfiles& p = s.profiles;
     p.distance = ReadDistances(s.table);
+    const std::optional<RowPoints> rowPoints =
+        s.points.size() > 0 ? std::optional<RowPoints>(std::in_place, s.table) : std::nullopt;
     std::array<std::exception_ptr, kChannels> faults;
     auto read = [&](int from, int to) {
         for (int k = from; k < to; ++k) {
             p.shown[k] = ProfileShown(s.table, k);
             ProfileSeries& series = p.channel[k];
             if (options.keepProfiles) series.Reserve(s.table.dataRowCount());
+            const TextColumn& cells = s.table.column(GradientColumn(k));
             try {
-                ForEachChannelGradient(s.table, k, [&](std::size_t row, double gradient) {
-                    if (options.keepProfiles) series.Append(row, gradient);
-                });
+                for (std::size_t i = 0; i < s.table.dataRowCount(); ++i) {
+                    if (cells[kFirstDataRow + i].empty()) continue;
+                    const std::size_t point = rowPoints && rowPoints->Has(i, k) ? rowPoints->PointOf(i, k) : s.points.size();
+                    const double gradient =
+                        point < s.points.size() ? PointValueAsWritten(s.points.value(PointTable::Gradient, point))
+                                                : CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
+                    if (options.keepProfiles) series.Append(i, gradient);
+                }
             } catch (const SurveyFormatError&) {
                 faults[k] = std::current_exception();
                 return;
@@ -68,31 +79,6 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     for (const std::exception_ptr& fault : faults)
         if (fault) std::rethrow_exception(fault);
     p.MeasureSpans();
-}
-
-double WrittenValue(double v) {
-    char text[kNumberTextCapacity];
-    double written = 0;
-    TryParseNumber(std::string_view(text, WritePointValue(text, v) - text), written);
-    return written;
-}
-
-// The profiles with the gradients the processing made of the points, as the
-// gradient point file writes them: a profile point and an arranged point of
-// the same row and channel hold the same reading.
-void ProcessedProfiles(OpenedSurvey& s) {
-    const ChannelPoints index = IndexChannelPoints(s.table, s.points.size());
-    for (int k = 0; k < kChannels; ++k) {
-        ProfileSeries& profile = s.profiles.channel[k];
-        std::size_t i = 0;  // the channel's arranged point at or after the row
-        for (std::size_t j = 0; j < profile.size(); ++j) {
-            const std::size_t r = profile.RowOf(j);
-            while (i < index.row[k].size() && index.row[k][i] < r) ++i;
-            if (i < index.row[k].size() && index.row[k][i] == r)
-                profile.SetGradient(j, WrittenValue(s.points.value(PointTable::Gradient, index.point[k][i])));
-        }
-    }
-    s.profiles.MeasureSpans();
 }
 
 void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
@@ -121,7 +107,6 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     CheckTrackPixels(s.frame, s.track.lon, s.track.lat);
 
     ReadProfiles(options, s);
-    if (options.keepProfiles && (s.processing.despike || s.processing.destripe)) ProcessedProfiles(s);
     Reach(options, s, OpeningStage::Profiled);
     s.ends = ReadRunEnds(s.table);
     Reach(options, s, OpeningStage::Done);

@@ -35,18 +35,6 @@ RunEnds ReadRunEnds(const SurveyTable& table);
 // The distance of every data row.
 std::vector<double> ReadDistances(const SurveyTable& table);
 
-// add(row, gradient) for every data row of channel k whose gradient cell is
-// not empty, in row order; `row` counts the data rows from 0.
-template <typename Add>
-void ForEachChannelGradient(const SurveyTable& table, int k, Add&& add) {
-    const int column = GradientColumn(k);
-    const TextColumn& cells = table.column(column);
-    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
-        const std::string_view text = cells[r];
-        if (!text.empty()) add(r - kFirstDataRow, CellNumber(table, column, r));
-    }
-}
-
 // Shown when the channel's gradient cell of the first data row is not empty.
 inline bool ProfileShown(const SurveyTable& table, int k) {
     return table.rowCount() > kFirstDataRow && !table.cell(GradientColumn(k), kFirstDataRow).empty();

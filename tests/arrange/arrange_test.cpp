@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -336,3 +337,54 @@ TEST_F(ArrangeTest, ALagNeedsTimesThatAdvance) {
 }
 
 }  // namespace
+
+namespace {
+
+// The number a point value's text reads back as, through the text.
+double ThroughText(double v) {
+    char text[kNumberTextCapacity];
+    double back = 0;
+    EXPECT_TRUE(TryParseNumber(std::string_view(text, WritePointValue(text, v) - text), back));
+    return back;
+}
+
+}  // namespace
+
+TEST(PointValueAsWrittenTest, ReadsAsTheTextWould) {
+    std::vector<double> values = {0,      -0.0,    0.04,     -0.04,     0.05,     -0.05,    0.25,      -0.25,
+                                  1.15,   2.675,   0.35,     1e-300,    -1e-300,  999999.95, -999999.95, 999999.94,
+                                  1e6,    -1e6,    1234567.8, 9999999.96, 1e15,   -3.7e12,  0.1 + 0.2, 49480.13};
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 200000; ++i) {
+        const double scale = std::pow(10.0, std::uniform_int_distribution<int>(-3, 8)(random));
+        values.push_back(std::uniform_real_distribution<double>(-1, 1)(random) * scale);
+        // Ties at the second decimal.
+        values.push_back(static_cast<double>(std::uniform_int_distribution<int>(-100000, 100000)(random)) / 4 + 0.25);
+    }
+    for (const double v : values) {
+        const double fast = PointValueAsWritten(v);
+        const double text = ThroughText(v);
+        ASSERT_EQ(fast, text) << v;
+        ASSERT_EQ(std::signbit(fast), std::signbit(text)) << v;
+    }
+}
+
+// The arrangement lays a point for each row and channel with both readings,
+// rows first; RowPoints finds each one's place.
+TEST_F(ArrangeTest, RowPointsFindEachPointOfTheArrangement) {
+    Load({{"1", "55.5", "37.5", "", "1", "0.5", "", "7", "3", "0.25"},
+          {"2", "55.6", "37.5", "", "", "", "4", "8", "5", "-1.5"},
+          {"3", "55.7", "37.5", "", "2", "2.5", "6", "", "", ""}});
+    ASSERT_TRUE(Arrange(false));
+    const RowPoints rows(table_);
+    ASSERT_EQ(rows.total(), points_.size());
+    for (std::size_t i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k) {
+            const bool both = !Cell(FieldColumn(k), 3 + i).empty() && !Cell(GradientColumn(k), 3 + i).empty();
+            ASSERT_EQ(rows.Has(i, k), both) << i << " " << k;
+            if (both) {
+                EXPECT_EQ(Point(PointTable::Gradient, 2, 1 + rows.PointOf(i, k)), Cell(GradientColumn(k), 3 + i))
+                    << i << " " << k;
+            }
+        }
+}

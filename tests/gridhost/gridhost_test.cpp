@@ -24,10 +24,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <random>
 
@@ -394,6 +396,90 @@ TEST(Kriging, NodesOutsideTheHullAreBlank) {
     int blank = 0;
     for (double v : g.z) blank += Grid::Blank(v);
     EXPECT_EQ(blank, 31 * 30 / 2);  // the nodes strictly above the diagonal
+}
+
+TEST(Kriging, HullCornersBetweenTheExtremePointsCount) {
+    // Readings round a circle and inside it: most of the hull's corners lie
+    // beyond the polygon of the points furthest in the eight directions.
+    constexpr double kLon = 10, kLat = 50, kRadius = 1e-3;
+    constexpr int kRim = 48;
+    std::vector<DataPoint> points, rim;
+    for (int i = 0; i < kRim; ++i) {
+        const double a = 2 * M_PI * (i + 0.25) / kRim;
+        rim.push_back({kLon + kRadius * std::cos(a), kLat + kRadius * std::sin(a), std::sin(3 * a)});
+    }
+    points = rim;
+    for (int i = -5; i <= 5; ++i)
+        for (int j = -5; j <= 5; ++j)
+            if (i * i + j * j < 25) points.push_back({kLon + i * 1.5e-4, kLat + j * 1.5e-4, 0.1 * i});
+    const Grid g = KrigeGrid(points, 61, 61);
+    int inside = 0, outside = 0;
+    for (int r = 0; r < g.rows; ++r)
+        for (int c = 0; c < g.cols; ++c) {
+            const double lon = g.xLL + c * g.xSize, lat = g.yLL + r * g.ySize;
+            // The node's least signed distance inside the rim's edges, in degrees.
+            double depth = 1e300;
+            for (int i = 0; i < kRim; ++i) {
+                const DataPoint& a = rim[i];
+                const DataPoint& b = rim[(i + 1) % kRim];
+                const double cross = (b.lon - a.lon) * (lat - a.lat) - (b.lat - a.lat) * (lon - a.lon);
+                depth = std::min(depth, cross / std::hypot(b.lon - a.lon, b.lat - a.lat));
+            }
+            if (std::fabs(depth) < 1e-9) continue;  // on an edge: either way
+            EXPECT_EQ(Grid::Blank(g.at(c, r)), depth < 0) << "node " << c << ", " << r << " depth " << depth;
+            ++(depth < 0 ? outside : inside);
+        }
+    EXPECT_GT(inside, 2500);
+    EXPECT_GT(outside, 500);
+}
+
+void ExpectSamePoints(const std::vector<DataPoint>& got, const std::vector<DataPoint>& want, const char* name) {
+    ASSERT_EQ(got.size(), want.size()) << name;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].lon, want[i].lon) << name << " point " << i;
+        EXPECT_EQ(got[i].lat, want[i].lat) << name << " point " << i;
+        EXPECT_EQ(got[i].z, want[i].z) << name << " point " << i;
+    }
+}
+
+TEST(Kriging, DuplicatesMergeInTheOrderTheyFirstCome) {
+    const double next = std::nextafter(1.0, 2.0);
+    const struct {
+        const char* name;
+        std::vector<DataPoint> points, merged;
+    } cases[] = {
+        {"running means, first appearance first",
+         {{1, 1, 1}, {2, 2, 5}, {1, 1, 3}, {3, 3, 7}, {2, 2, 6}, {1, 1, 8}},
+         {{1, 1, 4}, {2, 2, 5.5}, {3, 3, 7}}},
+        {"minus zero is zero", {{-0.0, 0, 1}, {0, -0.0, 3}}, {{-0.0, 0, 2}}},
+        {"a last bit apart", {{1, 1, 1}, {next, 1, 2}, {1, next, 3}}, {{1, 1, 1}, {next, 1, 2}, {1, next, 3}}},
+        {"only the position counts", {{1, 2, 1}, {2, 1, 2}}, {{1, 2, 1}, {2, 1, 2}}},
+        {"none", {}, {}},
+    };
+    for (const auto& c : cases) ExpectSamePoints(MergeDuplicates(c.points), c.merged, c.name);
+
+    // Many positions, each met two to four times in shuffled order, against
+    // an ordered map of the positions.
+    std::mt19937 random(7);
+    std::vector<DataPoint> readings;
+    for (int i = 0; i < 30000; ++i)
+        for (int k = 0; k < 2 + i % 3; ++k)
+            readings.push_back({37.6 + (i % 173) * 1e-7, 55.75 + (i / 173) * 1e-7, double(random() % 1000)});
+    std::shuffle(readings.begin(), readings.end(), random);
+    std::map<std::pair<double, double>, std::size_t> first;
+    std::vector<DataPoint> expected;
+    std::vector<int> counts;
+    for (const DataPoint& d : readings) {
+        const auto [at, fresh] = first.try_emplace({d.lon, d.lat}, expected.size());
+        if (fresh) {
+            expected.push_back({d.lon, d.lat, 0});
+            counts.push_back(0);
+        }
+        DataPoint& e = expected[at->second];
+        e.z += (d.z - e.z) / ++counts[at->second];
+    }
+    ASSERT_EQ(expected.size(), 30000u);
+    ExpectSamePoints(MergeDuplicates(readings), expected, "shuffled");
 }
 
 TEST(Kriging, StandingCartDoesNotMakeTheSystemSingular) {

@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/numtext.h"
 #include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
@@ -156,6 +157,56 @@ void ExpectRefused(Run run, const std::string& message, const std::string& name)
         ADD_FAILURE() << name << ": not refused";
     } catch (const GridHostError& e) {
         EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << name << ": " << e.what();
+    }
+}
+
+TEST(PointFileReading, LargeFilesReadInPartsKeepOrderAndLineNumbers) {
+    constexpr int kLines = 60000;  // over a megabyte: read in two parts at once
+    struct File {
+        std::string text;
+        std::vector<DataPoint> points;
+    };
+    // Point lines 2 to kLines + 1, some replaced, the last ended by `end`.
+    const auto file = [](const std::map<int, std::string>& replaced, const char* end) {
+        File f{"Lon;Lat;grad(H),nT/m\r\n", {}};
+        for (int line = 2; line <= kLines + 1; ++line) {
+            if (const auto r = replaced.find(line); r != replaced.end()) {
+                f.text += r->second;
+            } else {
+                const DataPoint p{37 + line * 0.25, 55.75 - line * 0.5, double(line)};
+                f.text += FormatGeneral(p.lon) + ";" + FormatGeneral(p.lat) + ";" + FormatGeneral(p.z) + ";";
+                f.points.push_back(p);
+            }
+            f.text += line <= kLines ? "\r\n" : end;
+        }
+        return f;
+    };
+    const struct {
+        const char* name;
+        File file;
+        const char* message;  // nothing when the file reads
+    } cases[] = {
+        {"all points", file({}, "\r\n"), nullptr},
+        {"no line end at the end", file({}, ""), nullptr},
+        {"blank lines anywhere", file({{3, ""}, {30001, ""}, {59000, ""}}, "\n"), nullptr},
+        {"a bad number late", file({{50000, "37.5;oops;1;"}}, "\r\n"), "line 50000: \"oops\" is not a number"},
+        {"two fields late", file({{45001, "37.5;55.75"}}, "\r\n"), "line 45001: fewer than three fields"},
+        {"the earlier of two", file({{10, "x;1;2;"}, {50000, "y;1;2;"}}, "\r\n"), "line 10: \"x\""},
+        {"the last line", file({{kLines + 1, "1;2;z"}}, ""), "line 60001: \"z\""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_GT(c.file.text.size(), 1u << 20) << c.name;
+        if (c.message) {
+            ExpectRefused([&] { ParsePointFile(c.file.text, "p.txt"); }, std::string("p.txt, ") + c.message, c.name);
+            continue;
+        }
+        const std::vector<DataPoint> points = ParsePointFile(c.file.text, "p.txt");
+        ASSERT_EQ(points.size(), c.file.points.size()) << c.name;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            ASSERT_EQ(points[i].lon, c.file.points[i].lon) << c.name << " point " << i;
+            ASSERT_EQ(points[i].lat, c.file.points[i].lat) << c.name << " point " << i;
+            ASSERT_EQ(points[i].z, c.file.points[i].z) << c.name << " point " << i;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <numbers>
@@ -328,12 +329,12 @@ namespace {
 
 }  // namespace
 
-Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options,
+Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
                const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
-    for (const DataPoint& d : points)
+    for (const DataPoint& d : readings)
         if (!std::isfinite(d.lon) || !std::isfinite(d.lat) || !std::isfinite(d.z))
             throw GridHostError("a point's coordinate or value is not a finite number");
-    points = MergeDuplicates(points);
+    const std::vector<DataPoint> points = MergeDuplicates(readings);
     if (points.empty()) NoArea("there are no points");
     if (points.size() == 1) NoArea("all points lie on one spot");
     Grid g;
@@ -362,11 +363,19 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
     const double height = (maxLat - minLat) * ky;
     if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
     PlanePoints plane;
+    for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
     for (const DataPoint& d : points) {
         plane.x.push_back((d.lon - minLon) * kx);
         plane.y.push_back((d.lat - minLat) * ky);
         plane.z.push_back(d.z);
     }
+    const bool global = points.size() <= options.globalLimit;
+    // The search tree is built on the other core while the hull is found.
+    std::future<std::unique_ptr<Tree>> building;
+    if (!global)
+        building = std::async(std::launch::async, [&plane] {
+            return std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+        });
     const auto hull = ConvexHull(plane);
     // Rounding can leave points of one slanting line a hull of a sliver.
     if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
@@ -376,7 +385,6 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
 
     const double tolerance = 1e-9 * std::max(width, height);
     const double radius = 0.5 * std::hypot(width, height);
-    const bool global = points.size() <= options.globalLimit;
 
     // One system for all nodes when every point takes part.
     std::vector<std::uint32_t> everyPoint;
@@ -388,8 +396,7 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
         FillSystem(plane, everyPoint, a);
         globalLu.compute(a);
     }
-    std::unique_ptr<Tree> tree;
-    if (!global) tree = std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const std::unique_ptr<Tree> tree = global ? nullptr : building.get();
 
     // Rows go to the threads in bands, each band column by column, so that a
     // node's neighbours above and to the left were met just before it.

@@ -7,8 +7,8 @@
 #include "gridhost/gissurvey.h"
 #include "gridhost/gridjob.h"
 
+#include <QBuffer>
 #include <QFontDatabase>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cmath>
@@ -120,9 +120,14 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     WriteGridFile(job.gridFile, grid);
     result.pictureFile = MapPicturePath(job);
     result.picture = DrawContourMap(grid, points, options.presentation, result.note);
-    QSaveFile out(result.pictureFile);
-    if (!out.open(QIODevice::WriteOnly) || !result.picture.save(&out, "PNG") || !out.commit())
-        throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString());
+    // Put in place as the grid file is, without waiting for the disk.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !result.picture.save(&buffer, "PNG"))
+        throw FileError("cannot write " + result.pictureFile.toLocal8Bit().toStdString() + ": cannot make the picture");
+    OutputFile out(result.pictureFile);
+    out.Write(std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+    out.Commit();
 
     result.gisFiles = WriteGisOutputs(job, grid, points, options);
     return result;

@@ -19,7 +19,7 @@ GdalLibrary Load() {
     void* handle = dlopen(QGRAD_GDAL_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (!handle) Missing("cannot load " QGRAD_GDAL_SONAME);
     GdalLibrary gdal;
-#define QGRAD_GDAL_FIND(name)                                                     \
+#define QGRAD_GDAL_FIND(name)                                                \
     gdal.name = reinterpret_cast<decltype(gdal.name)>(dlsym(handle, #name)); \
     if (!gdal.name) Missing(QGRAD_GDAL_SONAME " has no " #name);
     QGRAD_GDAL_FUNCTIONS(QGRAD_GDAL_FIND)

@@ -3,15 +3,8 @@
 #include "common/errors.h"
 #include "common/numtext.h"
 #include "gridhost/contourmap.h"
+#include "gridhost/gdallibrary.h"
 #include "gridhost/gridfile.h"
-
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
-#include <gdal.h>
-#include <gdal_utils.h>
-#include <ogr_api.h>
-#include <ogr_srs_api.h>
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -21,7 +14,6 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <numbers>
 
 namespace qgrad {
@@ -32,11 +24,11 @@ constexpr int kWgs84 = 4326;
 const float kNoData = static_cast<float>(kGridBlank);
 
 struct DatasetCloser {
-    void operator()(void* ds) const { GDALClose(ds); }
+    void operator()(void* ds) const { Gdal().GDALClose(ds); }
 };
 using Dataset = std::unique_ptr<void, DatasetCloser>;
 struct SrsReleaser {
-    void operator()(OGRSpatialReferenceH srs) const { OSRRelease(srs); }
+    void operator()(OGRSpatialReferenceH srs) const { Gdal().OSRRelease(srs); }
 };
 using SpatialRef = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsReleaser>;
 
@@ -46,12 +38,10 @@ std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
 class QuietGdal {
 public:
     QuietGdal() {
-        static std::once_flag once;
-        std::call_once(once, [] { GDALAllRegister(); });
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
+        Gdal().CPLPushErrorHandler(Gdal().CPLQuietErrorHandler);
+        Gdal().CPLErrorReset();
     }
-    ~QuietGdal() { CPLPopErrorHandler(); }
+    ~QuietGdal() { Gdal().CPLPopErrorHandler(); }
     QuietGdal(const QuietGdal&) = delete;
     QuietGdal& operator=(const QuietGdal&) = delete;
 };
@@ -82,7 +72,7 @@ public:
     }
     // The reason GDAL gave, or `fallback`.
     [[noreturn]] void FailGdal(const char* fallback) const {
-        const std::string reason = CPLGetLastErrorType() != CE_None ? CPLGetLastErrorMsg() : fallback;
+        const std::string reason = Gdal().CPLGetLastErrorType() != CE_None ? Gdal().CPLGetLastErrorMsg() : fallback;
         Fail(reason);
     }
     [[noreturn]] void Fail(const std::string& reason) const {
@@ -90,7 +80,7 @@ public:
     }
     // Fails unless `ok` and GDAL has reported no failure since the start.
     void Check(bool ok, const char* what) const {
-        if (!ok || CPLGetLastErrorType() == CE_Failure) FailGdal(what);
+        if (!ok || Gdal().CPLGetLastErrorType() == CE_Failure) FailGdal(what);
     }
     // For steps that report only through GDAL's error state, such as closing.
     void CheckGdal(const char* what) const { Check(true, what); }
@@ -105,9 +95,9 @@ private:
 class Options {
 public:
     Options(std::initializer_list<std::string> items) {
-        for (const std::string& s : items) list_ = CSLAddString(list_, s.c_str());
+        for (const std::string& s : items) list_ = Gdal().CSLAddString(list_, s.c_str());
     }
-    ~Options() { CSLDestroy(list_); }
+    ~Options() { Gdal().CSLDestroy(list_); }
     Options(const Options&) = delete;
     Options& operator=(const Options&) = delete;
     char** get() const { return list_; }
@@ -117,23 +107,23 @@ private:
 };
 
 SpatialRef Epsg(int code) {
-    SpatialRef srs(OSRNewSpatialReference(nullptr));
-    OSRImportFromEPSG(srs.get(), code);
-    OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
+    SpatialRef srs(Gdal().OSRNewSpatialReference(nullptr));
+    Gdal().OSRImportFromEPSG(srs.get(), code);
+    Gdal().OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
     return srs;
 }
 
 // The grid as a one-band Float32 raster in memory: north row first, each
 // pixel centred on its node.
 Dataset GridRaster(const Grid& grid) {
-    Dataset ds(GDALCreate(GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr));
+    Dataset ds(Gdal().GDALCreate(Gdal().GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr));
     if (!ds) return ds;
     double transform[6] = {grid.xLL - grid.xSize / 2, grid.xSize, 0,
                            grid.yLL + grid.ySize * (grid.rows - 1) + grid.ySize / 2, 0, -grid.ySize};
-    GDALSetGeoTransform(ds.get(), transform);
-    GDALSetSpatialRef(ds.get(), Epsg(kWgs84).get());
-    GDALRasterBandH band = GDALGetRasterBand(ds.get(), 1);
-    GDALSetRasterNoDataValue(band, kNoData);
+    Gdal().GDALSetGeoTransform(ds.get(), transform);
+    Gdal().GDALSetSpatialRef(ds.get(), Epsg(kWgs84).get());
+    GDALRasterBandH band = Gdal().GDALGetRasterBand(ds.get(), 1);
+    Gdal().GDALSetRasterNoDataValue(band, kNoData);
     std::vector<float> values(static_cast<std::size_t>(grid.cols) * grid.rows);
     for (int r = 0; r < grid.rows; ++r) {
         float* line = values.data() + static_cast<std::size_t>(grid.rows - 1 - r) * grid.cols;
@@ -142,7 +132,7 @@ Dataset GridRaster(const Grid& grid) {
             line[c] = Grid::Blank(v) ? kNoData : static_cast<float>(v);
         }
     }
-    if (GDALRasterIO(band, GF_Write, 0, 0, grid.cols, grid.rows, values.data(), grid.cols, grid.rows, GDT_Float32, 0,
+    if (Gdal().GDALRasterIO(band, GF_Write, 0, 0, grid.cols, grid.rows, values.data(), grid.cols, grid.rows, GDT_Float32, 0,
                      0) != CE_None)
         ds.reset();
     return ds;
@@ -232,20 +222,20 @@ std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& 
 OGRLayerH CreateLayer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, bool spatialIndex,
                       std::initializer_list<std::pair<const char*, OGRFieldType>> fields, const StagedFile& out) {
     const Options options{spatialIndex ? "SPATIAL_INDEX=YES" : "SPATIAL_INDEX=NO"};
-    OGRLayerH layer = GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, options.get());
+    OGRLayerH layer = Gdal().GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, options.get());
     out.Check(layer != nullptr, "cannot create a layer");
     for (const auto& [field, fieldType] : fields) {
-        OGRFieldDefnH defn = OGR_Fld_Create(field, fieldType);
-        const OGRErr err = OGR_L_CreateField(layer, defn, TRUE);
-        OGR_Fld_Destroy(defn);
+        OGRFieldDefnH defn = Gdal().OGR_Fld_Create(field, fieldType);
+        const OGRErr err = Gdal().OGR_L_CreateField(layer, defn, TRUE);
+        Gdal().OGR_Fld_Destroy(defn);
         out.Check(err == OGRERR_NONE, "cannot create a field");
     }
     return layer;
 }
 
 void AddFeature(OGRLayerH layer, OGRFeatureH feature, const StagedFile& out) {
-    const OGRErr err = OGR_L_CreateFeature(layer, feature);
-    OGR_F_Destroy(feature);
+    const OGRErr err = Gdal().OGR_L_CreateFeature(layer, feature);
+    Gdal().OGR_F_Destroy(feature);
     out.Check(err == OGRERR_NONE, "cannot add a feature");
 }
 
@@ -264,7 +254,7 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     out.Check(source != nullptr, "cannot hold the grid");
     const Options creation{"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"};
     if (projection == GeoTiffProjection::Geographic) {
-        Dataset tiff(GDALCreateCopy(GDALGetDriverByName("GTiff"), out.temp().c_str(), source.get(), FALSE,
+        Dataset tiff(Gdal().GDALCreateCopy(Gdal().GDALGetDriverByName("GTiff"), out.temp().c_str(), source.get(), FALSE,
                                     creation.get(), nullptr, nullptr));
         out.Check(tiff != nullptr, "cannot create the GeoTIFF");
         tiff.reset();
@@ -280,12 +270,12 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     const Options warp{"-of", "GTiff", "-t_srs", "EPSG:" + std::to_string(epsg), "-r", "bilinear", "-tr",
                        FormatGeneral(spacing), FormatGeneral(spacing), "-srcnodata", noData, "-dstnodata", noData,
                        "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=3", "-co", "TILED=YES"};
-    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(warp.get(), nullptr);
+    GDALWarpAppOptions* options = Gdal().GDALWarpAppOptionsNew(warp.get(), nullptr);
     out.Check(options != nullptr, "bad warp options");
     GDALDatasetH sources[] = {source.get()};
     int usageError = 0;
-    Dataset warped(GDALWarp(out.temp().c_str(), nullptr, 1, sources, options, &usageError));
-    GDALWarpAppOptionsFree(options);
+    Dataset warped(Gdal().GDALWarp(out.temp().c_str(), nullptr, 1, sources, options, &usageError));
+    Gdal().GDALWarpAppOptionsFree(options);
     out.Check(warped != nullptr && !usageError, "cannot warp the grid");
     warped.reset();
     out.CheckGdal("cannot finish the GeoTIFF");
@@ -302,18 +292,18 @@ void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, co
     const QByteArray legend = Png(DrawColourScale(grid, presentation), out);
     const std::string kml = KmlDocument(QFileInfo(path).completeBaseName(), grid, survey);
 
-    void* zip = CPLCreateZip(out.temp().c_str(), nullptr);
+    void* zip = Gdal().CPLCreateZip(out.temp().c_str(), nullptr);
     out.Check(zip != nullptr, "cannot create the archive");
     bool ok = true;
     auto add = [&](const char* entry, const char* data, std::size_t size) {
-        ok = ok && CPLCreateFileInZip(zip, entry, nullptr) == CE_None &&
-             CPLWriteFileInZip(zip, data, static_cast<int>(size)) == CE_None && CPLCloseFileInZip(zip) == CE_None;
+        ok = ok && Gdal().CPLCreateFileInZip(zip, entry, nullptr) == CE_None &&
+             Gdal().CPLWriteFileInZip(zip, data, static_cast<int>(size)) == CE_None && Gdal().CPLCloseFileInZip(zip) == CE_None;
     };
     // The document first: readers take the archive's first .kml as the root.
     add("doc.kml", kml.data(), kml.size());
     add(kPictureEntry, picture.constData(), static_cast<std::size_t>(picture.size()));
     add(kLegendEntry, legend.constData(), static_cast<std::size_t>(legend.size()));
-    ok = CPLCloseZip(zip) == CE_None && ok;
+    ok = Gdal().CPLCloseZip(zip) == CE_None && ok;
     out.Check(ok, "cannot write the archive");
     out.Commit();
 }
@@ -322,9 +312,9 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
     QuietGdal quiet;
     StagedFile out(path);
     CheckGrid(grid, out);
-    GDALDriverH driver = GDALGetDriverByName("GPKG");
+    GDALDriverH driver = Gdal().GDALGetDriverByName("GPKG");
     {
-        Dataset ds(GDALCreate(driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        Dataset ds(Gdal().GDALCreate(driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
         out.Check(ds != nullptr, "cannot create the GeoPackage");
         // One layer filled at a time: with two open at once GDAL's inserts
         // are much slower. The points have no spatial index: building one
@@ -334,46 +324,46 @@ void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& sur
                                        {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
                                         {"field", OFTReal}, {"channel", OFTInteger}, {"survey_file", OFTString}},
                                        out);
-        out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+        out.Check(Gdal().GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
         enum { kLon, kLat, kGradient, kField, kChannel, kFile };
-        OGRFeatureDefnH pointDefn = OGR_L_GetLayerDefn(points);
+        OGRFeatureDefnH pointDefn = Gdal().OGR_L_GetLayerDefn(points);
         for (const GisPoint& p : survey.points) {
-            OGRFeatureH f = OGR_F_Create(pointDefn);
-            OGR_F_SetFieldDouble(f, kLon, p.lon);
-            OGR_F_SetFieldDouble(f, kLat, p.lat);
-            OGR_F_SetFieldDouble(f, kGradient, p.gradient);
-            if (std::isnan(p.field)) OGR_F_SetFieldNull(f, kField);
-            else OGR_F_SetFieldDouble(f, kField, p.field);
-            if (p.channel < 0) OGR_F_SetFieldNull(f, kChannel);
-            else OGR_F_SetFieldInteger(f, kChannel, p.channel);
-            if (p.run < 0 || p.run >= static_cast<int>(survey.runs.size())) OGR_F_SetFieldNull(f, kFile);
-            else OGR_F_SetFieldString(f, kFile, survey.runs[p.run].file.c_str());
-            OGRGeometryH g = OGR_G_CreateGeometry(wkbPoint);
-            OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
-            OGR_F_SetGeometryDirectly(f, g);
+            OGRFeatureH f = Gdal().OGR_F_Create(pointDefn);
+            Gdal().OGR_F_SetFieldDouble(f, kLon, p.lon);
+            Gdal().OGR_F_SetFieldDouble(f, kLat, p.lat);
+            Gdal().OGR_F_SetFieldDouble(f, kGradient, p.gradient);
+            if (std::isnan(p.field)) Gdal().OGR_F_SetFieldNull(f, kField);
+            else Gdal().OGR_F_SetFieldDouble(f, kField, p.field);
+            if (p.channel < 0) Gdal().OGR_F_SetFieldNull(f, kChannel);
+            else Gdal().OGR_F_SetFieldInteger(f, kChannel, p.channel);
+            if (p.run < 0 || p.run >= static_cast<int>(survey.runs.size())) Gdal().OGR_F_SetFieldNull(f, kFile);
+            else Gdal().OGR_F_SetFieldString(f, kFile, survey.runs[p.run].file.c_str());
+            OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
+            Gdal().OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
+            Gdal().OGR_F_SetGeometryDirectly(f, g);
             AddFeature(points, f, out);
         }
-        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the points");
+        out.Check(Gdal().GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the points");
         OGRLayerH tracks = CreateLayer(ds.get(), "tracks", wkbLineString, true, {{"survey_file", OFTString}}, out);
-        out.Check(GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
-        OGRFeatureDefnH trackDefn = OGR_L_GetLayerDefn(tracks);
+        out.Check(Gdal().GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+        OGRFeatureDefnH trackDefn = Gdal().OGR_L_GetLayerDefn(tracks);
         for (const SurveyRun& run : survey.runs) {
             if (run.lon.size() < 2) continue;
-            OGRFeatureH f = OGR_F_Create(trackDefn);
-            OGR_F_SetFieldString(f, 0, run.file.c_str());
-            OGRGeometryH g = OGR_G_CreateGeometry(wkbLineString);
-            OGR_G_SetPointCount(g, static_cast<int>(run.lon.size()));
-            for (std::size_t i = 0; i < run.lon.size(); ++i) OGR_G_SetPoint_2D(g, static_cast<int>(i), run.lon[i], run.lat[i]);
-            OGR_F_SetGeometryDirectly(f, g);
+            OGRFeatureH f = Gdal().OGR_F_Create(trackDefn);
+            Gdal().OGR_F_SetFieldString(f, 0, run.file.c_str());
+            OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbLineString);
+            Gdal().OGR_G_SetPointCount(g, static_cast<int>(run.lon.size()));
+            for (std::size_t i = 0; i < run.lon.size(); ++i) Gdal().OGR_G_SetPoint_2D(g, static_cast<int>(i), run.lon[i], run.lat[i]);
+            Gdal().OGR_F_SetGeometryDirectly(f, g);
             AddFeature(tracks, f, out);
         }
-        out.Check(GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
+        out.Check(Gdal().GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
     }
     out.CheckGdal("cannot finish the layers");
     Dataset source = GridRaster(grid);
     out.Check(source != nullptr, "cannot hold the grid");
     const Options raster{"APPEND_SUBDATASET=YES", "RASTER_TABLE=grid", "RASTER_IDENTIFIER=gradHz, nT/m"};
-    Dataset gpkg(GDALCreateCopy(driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
+    Dataset gpkg(Gdal().GDALCreateCopy(driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
     out.Check(gpkg != nullptr, "cannot add the grid");
     gpkg.reset();
     out.CheckGdal("cannot finish the GeoPackage");

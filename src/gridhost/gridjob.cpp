@@ -6,8 +6,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -207,30 +209,42 @@ void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::v
     }
 }
 
-std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name) {
-    std::string_view rest = bytes;
+namespace {
+
+// A line of the point file that is not a point: where it starts in the
+// file, and what is wrong with it.
+struct BadLine {
+    std::size_t at = 0;
+    std::string why;
+};
+
+// The points of `lines`, whole lines of the point file from byte `at` of
+// it, up to the first that is not a point, which goes to `bad`.
+std::vector<DataPoint> ParsePointLines(std::string_view lines, std::size_t at, std::optional<BadLine>& bad) {
     std::vector<DataPoint> points;
-    points.reserve(bytes.size() / 32);
-    std::size_t number = 0;
+    points.reserve(lines.size() / 32);
+    std::string_view rest = lines;
     while (!rest.empty()) {
+        const std::size_t start = at + static_cast<std::size_t>(rest.data() - lines.data());
         const std::size_t lf = rest.find('\n');
         std::string_view line = rest.substr(0, lf);
         rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-        ++number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (number == 1 || line.empty()) continue;  // the heading
+        if (line.empty()) continue;
         double v[3];
         std::size_t pos = 0;
         for (int i = 0; i < 3; ++i) {
             const std::size_t semi = line.find(';', pos);
             const std::string_view cell = line.substr(pos, semi == std::string_view::npos ? line.npos : semi - pos);
-            if (!TryParseNumber(cell, v[i]))
-                throw GridHostError(name + ", line " + std::to_string(number) + ": \"" +
-                                    std::string(cell.substr(0, 40)) + "\" is not a number");
+            if (!TryParseNumber(cell, v[i])) {
+                bad = BadLine{start, "\"" + std::string(cell.substr(0, 40)) + "\" is not a number"};
+                return points;
+            }
             if (semi == std::string_view::npos) {
-                if (i < 2)
-                    throw GridHostError(name + ", line " + std::to_string(number) +
-                                        ": fewer than three fields");
+                if (i < 2) {
+                    bad = BadLine{start, "fewer than three fields"};
+                    return points;
+                }
                 pos = line.size();
             } else {
                 pos = semi + 1;
@@ -238,6 +252,34 @@ std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string&
         }
         points.push_back({v[0], v[1], v[2]});
     }
+    return points;
+}
+
+// Below this many bytes a second thread costs more than it saves.
+constexpr std::size_t kSplitParseBytes = 1 << 20;
+
+}  // namespace
+
+std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name) {
+    // The heading is any first line.
+    const std::size_t heading = bytes.find('\n');
+    const std::size_t body = heading == std::string_view::npos ? bytes.size() : heading + 1;
+    // A large file is read in two halves at once, split after a line.
+    const std::size_t split =
+        bytes.size() - body < kSplitParseBytes ? bytes.size() : bytes.find('\n', body + (bytes.size() - body) / 2);
+    const std::size_t second = split == std::string_view::npos ? bytes.size() : std::min(bytes.size(), split + 1);
+    std::optional<BadLine> bad, laterBad;
+    std::future<std::vector<DataPoint>> later;
+    if (second < bytes.size())
+        later = std::async(std::launch::async, [&] { return ParsePointLines(bytes.substr(second), second, laterBad); });
+    std::vector<DataPoint> points = ParsePointLines(bytes.substr(body, second - body), body, bad);
+    const std::vector<DataPoint> rest = later.valid() ? later.get() : std::vector<DataPoint>();
+    if (!bad) bad = laterBad;
+    if (bad) {
+        const auto line = std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bad->at), '\n') + 1;
+        throw GridHostError(name + ", line " + std::to_string(line) + ": " + bad->why);
+    }
+    points.insert(points.end(), rest.begin(), rest.end());
     return points;
 }
 

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
-#include <map>
+#include <future>
+#include <limits>
 #include <mutex>
 #include <numbers>
 #include <numeric>
@@ -36,18 +38,18 @@ struct PlanePoints {
 using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, PlanePoints>, PlanePoints, 2,
                                                  std::uint32_t>;
 
-double Cross(const std::array<double, 2>& o, const std::array<double, 2>& a, const std::array<double, 2>& b) {
+using PlanePoint = std::array<double, 2>;
+
+double Cross(const PlanePoint& o, const PlanePoint& a, const PlanePoint& b) {
     return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
 }
 
 // Andrew's monotone chain; counter-clockwise, without repeated points.
-std::vector<std::array<double, 2>> ConvexHull(const PlanePoints& p) {
-    std::vector<std::array<double, 2>> pts(p.x.size());
-    for (std::size_t i = 0; i < pts.size(); ++i) pts[i] = {p.x[i], p.y[i]};
+std::vector<PlanePoint> MonotoneChain(std::vector<PlanePoint> pts) {
     std::sort(pts.begin(), pts.end());
     pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
     if (pts.size() < 3) return pts;
-    std::vector<std::array<double, 2>> hull(2 * pts.size());
+    std::vector<PlanePoint> hull(2 * pts.size());
     std::size_t k = 0;
     for (const auto& q : pts) {
         while (k >= 2 && Cross(hull[k - 2], hull[k - 1], q) <= 0) --k;
@@ -61,8 +63,46 @@ std::vector<std::array<double, 2>> ConvexHull(const PlanePoints& p) {
     return hull;
 }
 
+// The points that can be corners of the hull: all but those well inside
+// the polygon of the extreme points (least and greatest x, y, x + y and
+// x - y). Those are nearly all of a survey's points, spared the sort; the
+// margin, far above rounding, keeps every point near an edge.
+std::vector<PlanePoint> HullCandidates(const PlanePoints& p) {
+    const std::size_t n = p.x.size();
+    const auto key = [&](std::size_t i, int k) {
+        const double x = p.x[i], y = p.y[i];
+        const double keys[] = {x, y, x + y, x - y};
+        return keys[k];
+    };
+    std::array<std::size_t, 8> extreme{};
+    for (std::size_t i = 1; i < n; ++i)
+        for (int k = 0; k < 4; ++k) {
+            if (key(i, k) < key(extreme[2 * k], k)) extreme[2 * k] = i;
+            if (key(i, k) > key(extreme[2 * k + 1], k)) extreme[2 * k + 1] = i;
+        }
+    std::vector<PlanePoint> corners;
+    double extent = 0;
+    for (std::size_t i : extreme) {
+        corners.push_back({p.x[i], p.y[i]});
+        extent = std::max({extent, std::fabs(p.x[i]), std::fabs(p.y[i])});
+    }
+    const std::vector<PlanePoint> polygon = MonotoneChain(corners);
+    const double margin = 1e-9 * extent * extent;
+    std::vector<PlanePoint> candidates;
+    for (std::size_t i = 0; i < n; ++i) {
+        const PlanePoint q{p.x[i], p.y[i]};
+        bool inside = polygon.size() >= 3;
+        for (std::size_t e = 0; inside && e < polygon.size(); ++e)
+            inside = Cross(polygon[e], polygon[(e + 1) % polygon.size()], q) > margin;
+        if (!inside) candidates.push_back(q);
+    }
+    return candidates;
+}
+
+std::vector<PlanePoint> ConvexHull(const PlanePoints& p) { return MonotoneChain(HullCandidates(p)); }
+
 // The area a counter-clockwise hull encloses (the shoelace formula).
-double HullArea(const std::vector<std::array<double, 2>>& hull) {
+double HullArea(const std::vector<PlanePoint>& hull) {
     double twice = 0;
     for (std::size_t i = 0; i < hull.size(); ++i) {
         const auto& a = hull[i];
@@ -74,7 +114,7 @@ double HullArea(const std::vector<std::array<double, 2>>& hull) {
 
 // Where the horizontal line at y crosses the hull: [left, right], or an
 // empty interval.
-std::pair<double, double> HullSpan(const std::vector<std::array<double, 2>>& hull, double y, double tolerance) {
+std::pair<double, double> HullSpan(const std::vector<PlanePoint>& hull, double y, double tolerance) {
     double left = std::numeric_limits<double>::infinity();
     double right = -left;
     for (std::size_t i = 0; i < hull.size(); ++i) {
@@ -237,17 +277,41 @@ void QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double
     }
 }
 
+// A well-mixed hash of a position; -0 and +0, equal as coordinates, hash
+// alike.
+std::uint64_t PositionHash(double lon, double lat) {
+    const auto mix = [](std::uint64_t h) {
+        h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
+        h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
+        return h ^ (h >> 31);
+    };
+    return mix(std::bit_cast<std::uint64_t>(lon + 0.0) ^ mix(std::bit_cast<std::uint64_t>(lat + 0.0)));
+}
+
 }  // namespace
 
 std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points) {
-    std::map<std::pair<double, double>, std::pair<std::size_t, int>> seen;  // position -> (index, count)
+    // An open-addressed table of the merged points by position, at most
+    // half full; each reading is folded into its point's mean in the order
+    // of the readings.
+    constexpr std::uint32_t kFree = std::numeric_limits<std::uint32_t>::max();
+    const std::size_t mask = std::bit_ceil(std::max<std::size_t>(16, 2 * points.size())) - 1;
+    std::vector<std::uint32_t> table(mask + 1, kFree);
     std::vector<DataPoint> out;
+    std::vector<int> counts;
     out.reserve(points.size());
+    counts.reserve(points.size());
     for (const DataPoint& d : points) {
-        auto [it, fresh] = seen.try_emplace({d.lon, d.lat}, out.size(), 0);
-        if (fresh) out.push_back({d.lon, d.lat, 0});
-        DataPoint& m = out[it->second.first];
-        const int c = ++it->second.second;
+        std::size_t slot = PositionHash(d.lon, d.lat) & mask;
+        while (table[slot] != kFree && !(out[table[slot]].lon == d.lon && out[table[slot]].lat == d.lat))
+            slot = (slot + 1) & mask;
+        if (table[slot] == kFree) {
+            table[slot] = static_cast<std::uint32_t>(out.size());
+            out.push_back({d.lon, d.lat, 0});
+            counts.push_back(0);
+        }
+        DataPoint& m = out[table[slot]];
+        const int c = ++counts[table[slot]];
         m.z += (d.z - m.z) / c;  // running mean
     }
     return out;
@@ -265,12 +329,12 @@ namespace {
 
 }  // namespace
 
-Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options,
+Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
                const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
-    for (const DataPoint& d : points)
+    for (const DataPoint& d : readings)
         if (!std::isfinite(d.lon) || !std::isfinite(d.lat) || !std::isfinite(d.z))
             throw GridHostError("a point's coordinate or value is not a finite number");
-    points = MergeDuplicates(points);
+    const std::vector<DataPoint> points = MergeDuplicates(readings);
     if (points.empty()) NoArea("there are no points");
     if (points.size() == 1) NoArea("all points lie on one spot");
     Grid g;
@@ -299,11 +363,19 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
     const double height = (maxLat - minLat) * ky;
     if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
     PlanePoints plane;
+    for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
     for (const DataPoint& d : points) {
         plane.x.push_back((d.lon - minLon) * kx);
         plane.y.push_back((d.lat - minLat) * ky);
         plane.z.push_back(d.z);
     }
+    const bool global = points.size() <= options.globalLimit;
+    // The search tree is built on the other core while the hull is found.
+    std::future<std::unique_ptr<Tree>> building;
+    if (!global)
+        building = std::async(std::launch::async, [&plane] {
+            return std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+        });
     const auto hull = ConvexHull(plane);
     // Rounding can leave points of one slanting line a hull of a sliver.
     if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
@@ -313,7 +385,6 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
 
     const double tolerance = 1e-9 * std::max(width, height);
     const double radius = 0.5 * std::hypot(width, height);
-    const bool global = points.size() <= options.globalLimit;
 
     // One system for all nodes when every point takes part.
     std::vector<std::uint32_t> everyPoint;
@@ -325,8 +396,7 @@ Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingO
         FillSystem(plane, everyPoint, a);
         globalLu.compute(a);
     }
-    std::unique_ptr<Tree> tree;
-    if (!global) tree = std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const std::unique_ptr<Tree> tree = global ? nullptr : building.get();
 
     // Rows go to the threads in bands, each band column by column, so that a
     // node's neighbours above and to the left were met just before it.

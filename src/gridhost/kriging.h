@@ -48,7 +48,7 @@ public:
 // GridCancelled. Throws GridHostError for points that span no area (none,
 // one spot, one line) or whose extent gives no finite node spacing, and for
 // a coordinate or value that is not a finite number.
-Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options = {},
+Grid KrigeGrid(const std::vector<DataPoint>& points, int cols, int rows, const KrigingOptions& options = {},
                const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
 
 // Exact duplicates (same longitude and latitude) become one point with

@@ -14,6 +14,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run002.csv";
@@ -24,11 +27,14 @@ struct Result {
     QByteArray err;
 };
 
-// qgrad under an interface language: Russian unless told otherwise.
-Result Qgrad(const QStringList& args, const QString& language = "ru") {
+// qgrad under an interface language: Russian unless told otherwise; with
+// `more` set in its environment besides.
+Result Qgrad(const QStringList& args, const QString& language = "ru",
+             const std::vector<std::pair<QString, QString>>& more = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LANGUAGE", language);
+    for (const auto& [name, value] : more) env.insert(name, value);
     p.setProcessEnvironment(env);
     p.start(QGRAD_CLI, args);
     EXPECT_TRUE(p.waitForFinished(120000));
@@ -368,6 +374,25 @@ TEST_F(GridGisTest, GridOverTheNodeLimitIsMadeCoarserAndSaysSo) {
     const Result plain = Qgrad({"grid", script_, "--no-view"});
     ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
     EXPECT_FALSE(plain.err.contains("gridded at")) << plain.err.toStdString();
+}
+
+TEST_F(GridGisTest, GdalIsLoadedOnlyWhenAGisOutputIsAskedFor) {
+    const struct {
+        const char* name;
+        QStringList args;
+        bool loaded;
+    } cases[] = {
+        {"the grid and its picture", {}, false},
+        {"a GeoTIFF", {"--geotiff"}, true},
+        {"a KMZ", {"--kmz"}, true},
+    };
+    for (const auto& c : cases) {
+        // The dynamic loader names each library it loads on standard error.
+        const Result r = Qgrad(QStringList({"grid", script_, "--no-view"}) + c.args, "ru", {{"LD_DEBUG", "files"}});
+        ASSERT_EQ(r.code, 0) << c.name << "\n" << r.err.toStdString();
+        ASSERT_TRUE(r.err.contains("file=libQt6Core.so")) << c.name << ": the loader said nothing";
+        EXPECT_EQ(r.err.contains("file=libgdal.so"), c.loaded) << c.name;
+    }
 }
 
 TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {

@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/numtext.h"
 #include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
@@ -24,10 +25,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <random>
 
@@ -154,6 +157,56 @@ void ExpectRefused(Run run, const std::string& message, const std::string& name)
         ADD_FAILURE() << name << ": not refused";
     } catch (const GridHostError& e) {
         EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << name << ": " << e.what();
+    }
+}
+
+TEST(PointFileReading, LargeFilesReadInPartsKeepOrderAndLineNumbers) {
+    constexpr int kLines = 60000;  // over a megabyte: read in two parts at once
+    struct File {
+        std::string text;
+        std::vector<DataPoint> points;
+    };
+    // Point lines 2 to kLines + 1, some replaced, the last ended by `end`.
+    const auto file = [](const std::map<int, std::string>& replaced, const char* end) {
+        File f{"Lon;Lat;grad(H),nT/m\r\n", {}};
+        for (int line = 2; line <= kLines + 1; ++line) {
+            if (const auto r = replaced.find(line); r != replaced.end()) {
+                f.text += r->second;
+            } else {
+                const DataPoint p{37 + line * 0.25, 55.75 - line * 0.5, double(line)};
+                f.text += FormatGeneral(p.lon) + ";" + FormatGeneral(p.lat) + ";" + FormatGeneral(p.z) + ";";
+                f.points.push_back(p);
+            }
+            f.text += line <= kLines ? "\r\n" : end;
+        }
+        return f;
+    };
+    const struct {
+        const char* name;
+        File file;
+        const char* message;  // nothing when the file reads
+    } cases[] = {
+        {"all points", file({}, "\r\n"), nullptr},
+        {"no line end at the end", file({}, ""), nullptr},
+        {"blank lines anywhere", file({{3, ""}, {30001, ""}, {59000, ""}}, "\n"), nullptr},
+        {"a bad number late", file({{50000, "37.5;oops;1;"}}, "\r\n"), "line 50000: \"oops\" is not a number"},
+        {"two fields late", file({{45001, "37.5;55.75"}}, "\r\n"), "line 45001: fewer than three fields"},
+        {"the earlier of two", file({{10, "x;1;2;"}, {50000, "y;1;2;"}}, "\r\n"), "line 10: \"x\""},
+        {"the last line", file({{kLines + 1, "1;2;z"}}, ""), "line 60001: \"z\""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_GT(c.file.text.size(), 1u << 20) << c.name;
+        if (c.message) {
+            ExpectRefused([&] { ParsePointFile(c.file.text, "p.txt"); }, std::string("p.txt, ") + c.message, c.name);
+            continue;
+        }
+        const std::vector<DataPoint> points = ParsePointFile(c.file.text, "p.txt");
+        ASSERT_EQ(points.size(), c.file.points.size()) << c.name;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            ASSERT_EQ(points[i].lon, c.file.points[i].lon) << c.name << " point " << i;
+            ASSERT_EQ(points[i].lat, c.file.points[i].lat) << c.name << " point " << i;
+            ASSERT_EQ(points[i].z, c.file.points[i].z) << c.name << " point " << i;
+        }
     }
 }
 
@@ -394,6 +447,90 @@ TEST(Kriging, NodesOutsideTheHullAreBlank) {
     int blank = 0;
     for (double v : g.z) blank += Grid::Blank(v);
     EXPECT_EQ(blank, 31 * 30 / 2);  // the nodes strictly above the diagonal
+}
+
+TEST(Kriging, HullCornersBetweenTheExtremePointsCount) {
+    // Readings round a circle and inside it: most of the hull's corners lie
+    // beyond the polygon of the points furthest in the eight directions.
+    constexpr double kLon = 10, kLat = 50, kRadius = 1e-3;
+    constexpr int kRim = 48;
+    std::vector<DataPoint> points, rim;
+    for (int i = 0; i < kRim; ++i) {
+        const double a = 2 * M_PI * (i + 0.25) / kRim;
+        rim.push_back({kLon + kRadius * std::cos(a), kLat + kRadius * std::sin(a), std::sin(3 * a)});
+    }
+    points = rim;
+    for (int i = -5; i <= 5; ++i)
+        for (int j = -5; j <= 5; ++j)
+            if (i * i + j * j < 25) points.push_back({kLon + i * 1.5e-4, kLat + j * 1.5e-4, 0.1 * i});
+    const Grid g = KrigeGrid(points, 61, 61);
+    int inside = 0, outside = 0;
+    for (int r = 0; r < g.rows; ++r)
+        for (int c = 0; c < g.cols; ++c) {
+            const double lon = g.xLL + c * g.xSize, lat = g.yLL + r * g.ySize;
+            // The node's least signed distance inside the rim's edges, in degrees.
+            double depth = 1e300;
+            for (int i = 0; i < kRim; ++i) {
+                const DataPoint& a = rim[i];
+                const DataPoint& b = rim[(i + 1) % kRim];
+                const double cross = (b.lon - a.lon) * (lat - a.lat) - (b.lat - a.lat) * (lon - a.lon);
+                depth = std::min(depth, cross / std::hypot(b.lon - a.lon, b.lat - a.lat));
+            }
+            if (std::fabs(depth) < 1e-9) continue;  // on an edge: either way
+            EXPECT_EQ(Grid::Blank(g.at(c, r)), depth < 0) << "node " << c << ", " << r << " depth " << depth;
+            ++(depth < 0 ? outside : inside);
+        }
+    EXPECT_GT(inside, 2500);
+    EXPECT_GT(outside, 500);
+}
+
+void ExpectSamePoints(const std::vector<DataPoint>& got, const std::vector<DataPoint>& want, const char* name) {
+    ASSERT_EQ(got.size(), want.size()) << name;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].lon, want[i].lon) << name << " point " << i;
+        EXPECT_EQ(got[i].lat, want[i].lat) << name << " point " << i;
+        EXPECT_EQ(got[i].z, want[i].z) << name << " point " << i;
+    }
+}
+
+TEST(Kriging, DuplicatesMergeInTheOrderTheyFirstCome) {
+    const double next = std::nextafter(1.0, 2.0);
+    const struct {
+        const char* name;
+        std::vector<DataPoint> points, merged;
+    } cases[] = {
+        {"running means, first appearance first",
+         {{1, 1, 1}, {2, 2, 5}, {1, 1, 3}, {3, 3, 7}, {2, 2, 6}, {1, 1, 8}},
+         {{1, 1, 4}, {2, 2, 5.5}, {3, 3, 7}}},
+        {"minus zero is zero", {{-0.0, 0, 1}, {0, -0.0, 3}}, {{-0.0, 0, 2}}},
+        {"a last bit apart", {{1, 1, 1}, {next, 1, 2}, {1, next, 3}}, {{1, 1, 1}, {next, 1, 2}, {1, next, 3}}},
+        {"only the position counts", {{1, 2, 1}, {2, 1, 2}}, {{1, 2, 1}, {2, 1, 2}}},
+        {"none", {}, {}},
+    };
+    for (const auto& c : cases) ExpectSamePoints(MergeDuplicates(c.points), c.merged, c.name);
+
+    // Many positions, each met two to four times in shuffled order, against
+    // an ordered map of the positions.
+    std::mt19937 random(7);
+    std::vector<DataPoint> readings;
+    for (int i = 0; i < 30000; ++i)
+        for (int k = 0; k < 2 + i % 3; ++k)
+            readings.push_back({37.6 + (i % 173) * 1e-7, 55.75 + (i / 173) * 1e-7, double(random() % 1000)});
+    std::shuffle(readings.begin(), readings.end(), random);
+    std::map<std::pair<double, double>, std::size_t> first;
+    std::vector<DataPoint> expected;
+    std::vector<int> counts;
+    for (const DataPoint& d : readings) {
+        const auto [at, fresh] = first.try_emplace({d.lon, d.lat}, expected.size());
+        if (fresh) {
+            expected.push_back({d.lon, d.lat, 0});
+            counts.push_back(0);
+        }
+        DataPoint& e = expected[at->second];
+        e.z += (d.z - e.z) / ++counts[at->second];
+    }
+    ASSERT_EQ(expected.size(), 30000u);
+    ExpectSamePoints(MergeDuplicates(readings), expected, "shuffled");
 }
 
 TEST(Kriging, StandingCartDoesNotMakeTheSystemSingular) {

@@ -1,0 +1,42 @@
+// The functions of GDAL's C interface that the GIS outputs call, found in
+// the library once it is first needed. Loading GDAL and the hundred
+// libraries it brings takes longer than gridding a small survey, and most
+// runs of the host write no GIS output.
+#pragma once
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
+
+namespace qgrad {
+
+#define QGRAD_GDAL_FUNCTIONS(X)                                                                                      \
+    X(CPLCloseFileInZip) X(CPLCloseZip) X(CPLCreateFileInZip) X(CPLCreateZip) X(CPLErrorReset)                      \
+    X(CPLGetLastErrorMsg) X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler)                       \
+    X(CPLQuietErrorHandler) X(CPLWriteFileInZip) X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALClose)      \
+    X(GDALCreate) X(GDALCreateCopy) X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer)                       \
+    X(GDALDatasetStartTransaction) X(GDALGetDriverByName) X(GDALGetRasterBand) X(GDALRasterIO)                      \
+    X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue) X(GDALSetSpatialRef) X(GDALWarp) X(GDALWarpAppOptionsFree)   \
+    X(GDALWarpAppOptionsNew) X(OGR_F_Create) X(OGR_F_Destroy) X(OGR_F_SetFieldDouble) X(OGR_F_SetFieldInteger)      \
+    X(OGR_F_SetFieldNull) X(OGR_F_SetFieldString) X(OGR_F_SetGeometryDirectly) X(OGR_Fld_Create) X(OGR_Fld_Destroy) \
+    X(OGR_G_CreateGeometry) X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature)                      \
+    X(OGR_L_CreateField) X(OGR_L_GetLayerDefn) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)         \
+    X(OSRSetAxisMappingStrategy)
+
+// Each member is the library's function of the same name.
+struct GdalLibrary {
+#define QGRAD_GDAL_POINTER(name) decltype(&::name) name = nullptr;
+    QGRAD_GDAL_FUNCTIONS(QGRAD_GDAL_POINTER)
+#undef QGRAD_GDAL_POINTER
+};
+
+// Loads GDAL and registers its drivers on the first call, from any thread.
+// Throws GridHostError naming what is missing when the library or one of
+// its functions cannot be found; a later call tries again.
+const GdalLibrary& Gdal();
+
+}  // namespace qgrad

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
-#include <memory>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -114,23 +116,50 @@ void WriteProcessingReport(OutputFile& out, std::string_view text) {
     }
 }
 
-void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
-    std::string chunk;
-    chunk.reserve(1 << 18);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        points.AppendFileLine(chunk, table, i);
-        if (chunk.size() > (1 << 18) - 256) {
-            out.Write(chunk);
-            chunk.clear();
-        }
-    }
-    out.Write(chunk);
-}
+namespace {
+
+// Rows whose text one core makes for both files at a time: large enough
+// that a block goes to the file in one write, small enough to stay in cache.
+constexpr std::size_t kBlockRows = 4096;
+
+}  // namespace
 
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
-    // One file on each core; each thread formats and writes its own file.
-    RunSideBySide([&] { WritePointRows(absolute, points, PointTable::Absolute); },
-                  [&] { WritePointRows(gradient, points, PointTable::Gradient); });
+    // The cores take the blocks in turn. Each makes the text of its block
+    // for both files, every coordinate once, and writes it as soon as the
+    // block before it has been written: the other core meanwhile makes the
+    // next block.
+    const std::size_t blocks = (points.size() + kBlockRows - 1) / kBlockRows;
+    std::mutex mutex;
+    std::condition_variable turn;
+    std::size_t blocksWritten = 0;
+    bool failed = false;
+    auto writeBlocks = [&](std::size_t first) {
+        const auto absoluteText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+        const auto gradientText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+        for (std::size_t block = first; block < blocks; block += 2) {
+            const std::size_t begin = block * kBlockRows;
+            const auto [absoluteEnd, gradientEnd] = points.WriteFileLines(
+                absoluteText.get(), gradientText.get(), begin, std::min(begin + kBlockRows, points.size()));
+            std::unique_lock lock(mutex);
+            turn.wait(lock, [&] { return blocksWritten == block || failed; });
+            if (failed) return;
+            lock.unlock();
+            try {
+                absolute.Write({absoluteText.get(), static_cast<std::size_t>(absoluteEnd - absoluteText.get())});
+                gradient.Write({gradientText.get(), static_cast<std::size_t>(gradientEnd - gradientText.get())});
+            } catch (...) {
+                lock.lock();
+                failed = true;
+                turn.notify_all();
+                throw;
+            }
+            lock.lock();
+            ++blocksWritten;
+            turn.notify_all();
+        }
+    };
+    RunSideBySide([&] { writeBlocks(1); }, [&] { writeBlocks(0); });
 }
 
 ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait)

@@ -274,6 +274,12 @@ constexpr std::uint64_t kEightDigits = kPow10U[8];
 // beyond the digits: the text's room allows for that.
 [[gnu::always_inline]] inline char* WriteWholeDigits(char* out, std::uint64_t whole, int minDigits) {
     const int width = std::max(DigitCount(whole), minDigits);
+    if (width <= 2) {
+        // Most coordinates: one pair from the table, its first digit skipped
+        // for a single one.
+        std::memcpy(out, kDigitPairs + 2 * whole + (2 - width), 2);
+        return out + width;
+    }
     if (width > 8) return WriteDigitsOfWidth(out, whole, width);
     // All eight digits at once, the leading zeros shifted out: no branch on
     // the length.
@@ -300,37 +306,45 @@ constexpr std::uint64_t kEightDigits = kPow10U[8];
     return out;
 }
 
-// Inlined into each caller, so that the point tables' shapes get their
-// divisions by constants.
-[[gnu::always_inline]] inline char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
+// a * 10^dec rounded, ties away from zero, in n when that fits 52 bits and
+// no exponent form is due: more whole digits than maxSignificant after
+// rounding (n stays below 2^52 < 10^16).
+[[gnu::always_inline]] inline bool ScaledPlain(double a, int dec, int maxSignificant, std::uint64_t& n) {
+    if (dec < 0 || dec >= static_cast<int>(kPow10.size()) || !RoundScaled(a, dec, n)) return false;
+    const int limit = dec + maxSignificant;
+    return limit >= static_cast<int>(kPow10U.size()) || n < kPow10U[limit];
+}
+
+// Every value, the leading digit's place setting the decimals.
+[[gnu::noinline]] char* WriteFixedAnyValue(char* out, double v, int decimals, int maxSignificant, int minInt) {
     if (!std::isfinite(v)) return WriteNonFinite(out, v);
     const double a = std::fabs(v);
-    // Straight from the value rounded at `dec` decimals when it fits 52 bits
-    // and no exponent form is due: more whole digits than maxSignificant
-    // after rounding (n stays below 2^52 < 10^16).
-    std::uint64_t n = 0;
-    auto scaled = [&](int dec) {
-        if (dec < 0 || dec >= static_cast<int>(kPow10.size()) || !RoundScaled(a, dec, n)) return false;
-        const int limit = dec + maxSignificant;
-        return limit >= static_cast<int>(kPow10U.size()) || n < kPow10U[limit];
-    };
-    // Below 10^(maxSignificant - decimals) the significant digits leave
-    // every decimal, wherever the leading digit stands: the common case, with
-    // the decimals as the caller's constant.
-    const bool keepsDecimals = maxSignificant >= decimals && a < kPow10[maxSignificant - decimals];
-    if (keepsDecimals && scaled(decimals))
-        return WriteFixedFromScaled(out, std::signbit(v), n, decimals, decimals, minInt);
     // Below 1 the significant digits limit the decimals only when there are
     // fewer of them than decimals.
     int dec = decimals;
-    if (!keepsDecimals && (a >= 1.0 || (a != 0.0 && maxSignificant < decimals)))
+    if (a >= 1.0 || (a != 0.0 && maxSignificant < decimals))
         dec = std::min(decimals, maxSignificant - 1 - DecimalExponent(a));
-    if (!keepsDecimals && scaled(dec)) return WriteFixedFromScaled(out, std::signbit(v), n, dec, decimals, minInt);
+    std::uint64_t n = 0;
+    if (ScaledPlain(a, dec, maxSignificant, n)) return WriteFixedFromScaled(out, std::signbit(v), n, dec, decimals, minInt);
     Decimal d;
     RoundAt(a, dec, d);
     if (std::signbit(v) && !IsZero(d)) *out++ = '-';
     if (!IsZero(d) && d.len - d.dec > maxSignificant) return WriteExponentForm(out, d, true);
     return WritePlain(out, d, decimals, minInt);
+}
+
+// Inlined into each caller, so that the point tables' shapes get their
+// divisions by constants and a short path of their own.
+[[gnu::always_inline]] inline char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
+    // Below 10^(maxSignificant - decimals) the significant digits leave
+    // every decimal, wherever the leading digit stands: the common case.
+    // Neither NaN nor infinity passes.
+    const double a = std::fabs(v);
+    std::uint64_t n = 0;
+    if (maxSignificant >= decimals && a < kPow10[maxSignificant - decimals] &&
+        ScaledPlain(a, decimals, maxSignificant, n)) [[likely]]
+        return WriteFixedFromScaled(out, std::signbit(v), n, decimals, decimals, minInt);
+    return WriteFixedAnyValue(out, v, decimals, maxSignificant, minInt);
 }
 
 template <std::size_t Capacity = kNumberTextCapacity, typename Writer>

@@ -356,13 +356,16 @@ std::string ToString(Writer w) {
 
 }  // namespace
 
-char* WriteFixed(char* out, double v, int decimals, int maxSignificant) {
-    return WriteFixedImpl(out, v, decimals, maxSignificant, 0);
-}
-
 char* WriteFixed8(char* out, double v) { return WriteFixedImpl(out, v, 8, 12, 0); }
 
 char* WriteFixed1(char* out, double v) { return WriteFixedImpl(out, v, 1, 8, 0); }
+
+char* WriteFixed(char* out, double v, int decimals, int maxSignificant) {
+    // The point tables' shapes take their own path wherever they are asked for.
+    if (decimals == 8 && maxSignificant == 12) return WriteFixed8(out, v);
+    if (decimals == 1 && maxSignificant == 8) return WriteFixed1(out, v);
+    return WriteFixedImpl(out, v, decimals, maxSignificant, 0);
+}
 
 std::string FormatFixed(double v, int decimals, int maxSignificant) {
     return ToString([&](char* b) { return WriteFixed(b, v, decimals, maxSignificant); });

@@ -135,28 +135,32 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
     std::size_t blocksWritten = 0;
     bool failed = false;
     auto writeBlocks = [&](std::size_t first) {
-        const auto absoluteText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
-        const auto gradientText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
-        for (std::size_t block = first; block < blocks; block += 2) {
-            const std::size_t begin = block * kBlockRows;
-            const auto [absoluteEnd, gradientEnd] = points.WriteFileLines(
-                absoluteText.get(), gradientText.get(), begin, std::min(begin + kBlockRows, points.size()));
-            std::unique_lock lock(mutex);
-            turn.wait(lock, [&] { return blocksWritten == block || failed; });
-            if (failed) return;
-            lock.unlock();
-            try {
+        try {
+            const auto absoluteText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+            const auto gradientText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+            for (std::size_t block = first; block < blocks; block += 2) {
+                const std::size_t begin = block * kBlockRows;
+                const auto [absoluteEnd, gradientEnd] = points.WriteFileLines(
+                    absoluteText.get(), gradientText.get(), begin, std::min(begin + kBlockRows, points.size()));
+                std::unique_lock lock(mutex);
+                turn.wait(lock, [&] { return blocksWritten == block || failed; });
+                if (failed) return;
+                lock.unlock();
                 absolute.Write({absoluteText.get(), static_cast<std::size_t>(absoluteEnd - absoluteText.get())});
                 gradient.Write({gradientText.get(), static_cast<std::size_t>(gradientEnd - gradientText.get())});
-            } catch (...) {
                 lock.lock();
-                failed = true;
+                ++blocksWritten;
                 turn.notify_all();
-                throw;
             }
-            lock.lock();
-            ++blocksWritten;
+        } catch (...) {
+            // The other core stops at its next turn instead of waiting for
+            // a block that never comes.
+            {
+                const std::lock_guard lock(mutex);
+                failed = true;
+            }
             turn.notify_all();
+            throw;
         }
     };
     RunSideBySide([&] { writeBlocks(1); }, [&] { writeBlocks(0); });

@@ -45,6 +45,9 @@ std::string ArrangedPoints::CellText(PointTable t, int column, std::size_t row) 
 
 namespace {
 
+constexpr std::size_t kShortCoordinates = 32;
+static_assert(kShortCoordinates <= kFileLineCapacity);
+
 // The value cell that ends a file line, then CR LF.
 char* WriteLineEnd(char* out, double value) {
     out = WritePointValue(out, value);
@@ -72,7 +75,12 @@ std::pair<char*, char*> ArrangedPoints::WriteFileLines(char* absolute, char* gra
     for (std::size_t i = begin; i < end; ++i) {
         char* const coordinatesEnd = WriteCoordinateCells(absolute, i);
         const auto length = static_cast<std::size_t>(coordinatesEnd - absolute);
-        std::memcpy(gradient, absolute, length);
+        // Nearly every pair of coordinates fits one fixed copy, made without
+        // a call; the line's room takes the bytes copied beyond the text.
+        if (length <= kShortCoordinates)
+            std::memcpy(gradient, absolute, kShortCoordinates);
+        else
+            std::memcpy(gradient, absolute, length);
         absolute = WriteLineEnd(coordinatesEnd, field_[i]);
         gradient = WriteLineEnd(gradient + length, gradient_[i]);
     }

@@ -117,6 +117,8 @@ TEST(PointFiles, ManyRowsInRowOrder) {
         const double step = (i - kRows / 2) * 1.000001;
         points.append(37.5 + step * 1e-4, -55.75 + step * 1e-5, 48000 + step * 0.37, step * 0.013);
     }
+    // Coordinates of long texts among them.
+    for (int i = 0; i < kRows; i += 997) points.setPosition(i, -123456.123456789 - i, -98765432.1 * i);
     QTemporaryDir dir;
     const ExportPaths paths = MakeExportPaths(dir.path() + "/", "long.csv");
     WriteExport(paths, points);

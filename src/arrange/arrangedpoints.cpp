@@ -8,9 +8,6 @@ namespace qgrad {
 
 const char* ValueHeading(PointTable t) { return t == PointTable::Absolute ? "H,nT" : "grad(H),nT/m"; }
 
-char* WriteCoordinate(char* out, double v) { return WriteFixed8(out, v); }
-char* WritePointValue(char* out, double v) { return WriteFixed1(out, v); }
-
 void ArrangedPoints::clear() {
     for (auto* v : {&lon_, &lat_, &field_, &gradient_}) {
         v->clear();

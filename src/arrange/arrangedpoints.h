@@ -65,7 +65,7 @@ const char* ValueHeading(PointTable t);
 // Room one file line may take: three cells, their separators and CR LF.
 inline constexpr std::size_t kFileLineCapacity = 3 * kNumberTextCapacity + 5;
 
-char* WriteCoordinate(char* out, double v);
-char* WritePointValue(char* out, double v);
+inline char* WriteCoordinate(char* out, double v) { return WriteFixed8(out, v); }
+inline char* WritePointValue(char* out, double v) { return WriteFixed1(out, v); }
 
 }  // namespace qgrad

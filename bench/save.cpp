@@ -16,16 +16,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace {
-
-double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 struct Measure {
     const char* name;
@@ -40,9 +33,9 @@ double Median(std::vector<double> v) {
 
 template <typename F>
 void Time(Measure& m, F&& f) {
-    const double cpu0 = ProcessCpuSeconds();
+    const double cpu0 = qgrad::bench::CpuSeconds();
     m.wall.push_back(qgrad::bench::Seconds(f));
-    m.cpu.push_back(ProcessCpuSeconds() - cpu0);
+    m.cpu.push_back(qgrad::bench::CpuSeconds() - cpu0);
 }
 
 }  // namespace

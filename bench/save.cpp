@@ -8,7 +8,9 @@
 #include "pipeline/opensurvey.h"
 
 #include "benchutil.h"
+#include "common/memoryreuse.h"
 #include "common/numtext.h"
+#include "common/vectorunit.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -41,7 +43,10 @@ void Time(Measure& m, F&& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As qgrad runs.
+    qgrad::KeepFreedMemoryForReuse();
     QCoreApplication app(argc, argv);
+    qgrad::ClearUpperVectorState();
     if (argc < 2) {
         std::fprintf(stderr, "usage: qgrad-bench-save SURVEY [--repeat N]\n");
         return 2;

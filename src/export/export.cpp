@@ -126,14 +126,31 @@ constexpr std::size_t kBlockRows = 4096;
 
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
     // The cores take the blocks in turn. Each makes the text of its block
-    // for both files, every coordinate once, and writes it as soon as the
-    // block before it has been written: the other core meanwhile makes the
-    // next block.
+    // for both files, every coordinate once, and writes each file's part as
+    // soon as the block before has been written to that file: one core may
+    // write one file while the other writes the other or makes its next
+    // block.
     const std::size_t blocks = (points.size() + kBlockRows - 1) / kBlockRows;
+    struct FileTurn {
+        OutputFile& file;
+        std::size_t blocksWritten = 0;
+    };
+    FileTurn absoluteTurn{absolute}, gradientTurn{gradient};
     std::mutex mutex;
     std::condition_variable turn;
-    std::size_t blocksWritten = 0;
     bool failed = false;
+    // False when the other core has failed.
+    auto writeInTurn = [&](FileTurn& file, std::size_t block, const char* begin, const char* end) {
+        std::unique_lock lock(mutex);
+        turn.wait(lock, [&] { return file.blocksWritten == block || failed; });
+        if (failed) return false;
+        lock.unlock();
+        file.file.Write({begin, static_cast<std::size_t>(end - begin)});
+        lock.lock();
+        ++file.blocksWritten;
+        turn.notify_all();
+        return true;
+    };
     auto writeBlocks = [&](std::size_t first) {
         try {
             const auto absoluteText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
@@ -142,15 +159,9 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
                 const std::size_t begin = block * kBlockRows;
                 const auto [absoluteEnd, gradientEnd] = points.WriteFileLines(
                     absoluteText.get(), gradientText.get(), begin, std::min(begin + kBlockRows, points.size()));
-                std::unique_lock lock(mutex);
-                turn.wait(lock, [&] { return blocksWritten == block || failed; });
-                if (failed) return;
-                lock.unlock();
-                absolute.Write({absoluteText.get(), static_cast<std::size_t>(absoluteEnd - absoluteText.get())});
-                gradient.Write({gradientText.get(), static_cast<std::size_t>(gradientEnd - gradientText.get())});
-                lock.lock();
-                ++blocksWritten;
-                turn.notify_all();
+                if (!writeInTurn(absoluteTurn, block, absoluteText.get(), absoluteEnd) ||
+                    !writeInTurn(gradientTurn, block, gradientText.get(), gradientEnd))
+                    return;
             }
         } catch (...) {
             // The other core stops at its next turn instead of waiting for

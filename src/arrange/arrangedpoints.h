@@ -6,9 +6,12 @@
 // digits), values with 1 decimal (at most 8).
 #pragma once
 
+#include "common/numtext.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qgrad {
@@ -43,16 +46,26 @@ public:
     std::string CellText(PointTable t, int column, std::size_t row) const;
     // Appends one file line: the three cells each followed by ";", then CR LF.
     void AppendFileLine(std::string& out, PointTable t, std::size_t i) const;
+    // Writes the file lines of rows [begin, end) of both tables, making each
+    // coordinate text once for both; returns the ends of the two texts. Each
+    // buffer holds (end - begin) * kFileLineCapacity bytes.
+    std::pair<char*, char*> WriteFileLines(char* absolute, char* gradient, std::size_t begin, std::size_t end) const;
 
     std::size_t memoryBytes() const { return 4 * lon_.capacity() * sizeof(double); }
 
 private:
+    // The two coordinate cells of row i, each followed by ";".
+    char* WriteCoordinateCells(char* out, std::size_t i) const;
+
     std::vector<double> lon_, lat_, field_, gradient_;
 };
 
 const char* ValueHeading(PointTable t);
 
-char* WriteCoordinate(char* out, double v);
-char* WritePointValue(char* out, double v);
+// Room one file line may take: three cells, their separators and CR LF.
+inline constexpr std::size_t kFileLineCapacity = 3 * kNumberTextCapacity + 5;
+
+inline char* WriteCoordinate(char* out, double v) { return WriteFixed8(out, v); }
+inline char* WritePointValue(char* out, double v) { return WriteFixed1(out, v); }
 
 }  // namespace qgrad

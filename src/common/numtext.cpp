@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -113,15 +114,18 @@ void RoundExact(double a, int dec, Decimal& out) {
 
 // a * 10^dec rounded to a whole number, ties away from zero, exactly, when
 // the scaled value stays below 2^52 (false otherwise).
-inline bool RoundScaled(double a, int dec, std::uint64_t& n) {
+[[gnu::always_inline]] inline bool RoundScaled(double a, int dec, std::uint64_t& n) {
     const double p = kPow10[dec];
     const double y = a * p;
     if (!(y < kTwo52)) return false;
     n = static_cast<std::uint64_t>(y);
     const double f = y - static_cast<double>(n);
+    // Without a branch: which way a value goes is a coin toss.
+    n += f > 0.5 ? 1 : 0;
     // Only a product that rounded onto a half needs its exact error: the
     // rounding of the exact value follows from the sign of that error.
-    if (f > 0.5 || (f == 0.5 && std::fma(a, p, -y) >= 0)) ++n;
+    if (f == 0.5 && std::fma(a, p, -y) >= 0) [[unlikely]]
+        ++n;
     return true;
 }
 
@@ -220,46 +224,99 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Digits of n written backwards ending at `end`; returns their start.
-inline char* DigitsBackwards(char* end, std::uint64_t n) {
-    while (n >= 100) {
-        const auto pair = static_cast<unsigned>(n % 100) * 2;
-        n /= 100;
-        *--end = kDigitPairs[pair + 1];
-        *--end = kDigitPairs[pair];
+// Eight digits of x < 10^8, leading zeros included, as the bytes of one
+// 64-bit word in memory order, made in its lanes: coordinates have eight
+// decimals.
+[[gnu::always_inline]] inline std::uint64_t EightDigits(std::uint32_t x) {
+    static_assert(std::endian::native == std::endian::little, "the lanes are laid out in memory order");
+    // Two lanes of four digits, then four of two, then eight of one. In
+    // these lanes x * 10486 >> 20 is x / 100 (x < 10^4) and x * 103 >> 10 is
+    // x / 10 (x < 100).
+    const std::uint64_t fours = x / 10000 | static_cast<std::uint64_t>(x % 10000) << 32;
+    const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007Full;
+    const std::uint64_t pairs = ((fours - 100 * hundreds) << 16) + hundreds;
+    std::uint64_t digits = ((pairs * 103) >> 10) & 0x000F000F000F000Full;
+    digits += (pairs - 10 * digits) << 8;
+    return digits + 0x3030303030303030ull;
+}
+
+constexpr std::uint64_t kEightDigits = kPow10U[8];
+
+// Exactly `width` digits of x < 10^width, leading zeros included.
+[[gnu::always_inline]] inline char* WriteDigitsOfWidth(char* out, std::uint64_t x, int width) {
+    char* const end = out + width;
+    char* p = end;
+    for (; width >= 8; width -= 8) {
+        p -= 8;
+        const std::uint64_t digits = EightDigits(static_cast<std::uint32_t>(x % kEightDigits));
+        std::memcpy(p, &digits, sizeof digits);
+        x /= kEightDigits;
     }
-    if (n >= 10) {
-        const auto pair = static_cast<unsigned>(n) * 2;
-        *--end = kDigitPairs[pair + 1];
-        *--end = kDigitPairs[pair];
-    } else {
-        *--end = static_cast<char>('0' + n);
+    for (; width >= 2; width -= 2) {
+        const auto pair = static_cast<unsigned>(x % 100) * 2;
+        x /= 100;
+        *--p = kDigitPairs[pair + 1];
+        *--p = kDigitPairs[pair];
     }
+    if (width == 1) *--p = static_cast<char>('0' + x);
     return end;
+}
+
+// Number of decimal digits of n < 10^18 (1 for zero), without a loop.
+[[gnu::always_inline]] inline int DigitCount(std::uint64_t n) {
+    n |= 1;
+    // bit_width * 1233 / 4096 is the place of the leading digit or one more.
+    const int guess = static_cast<int>(std::bit_width(n)) * 1233 >> 12;
+    return guess + (n >= kPow10U[guess] ? 1 : 0);
+}
+
+// The whole digits, at least `minDigits` of them. Writes up to eight bytes
+// beyond the digits: the text's room allows for that.
+[[gnu::always_inline]] inline char* WriteWholeDigits(char* out, std::uint64_t whole, int minDigits) {
+    const int width = std::max(DigitCount(whole), minDigits);
+    if (width <= 2) {
+        // Most coordinates: one pair from the table, its first digit skipped
+        // for a single one.
+        std::memcpy(out, kDigitPairs + 2 * whole + (2 - width), 2);
+        return out + width;
+    }
+    if (width > 8) return WriteDigitsOfWidth(out, whole, width);
+    // All eight digits at once, the leading zeros shifted out: no branch on
+    // the length.
+    const std::uint64_t digits = EightDigits(static_cast<std::uint32_t>(whole)) >> (8 * (8 - width));
+    std::memcpy(out, &digits, sizeof digits);
+    return out + width;
 }
 
 // The common case: the scaled value fits 52 bits and no exponent form is
 // due. Writes straight from the rounded whole number.
-inline char* WriteFixedFromScaled(char* out, bool negative, std::uint64_t n, int dec, int decimals, int minInt) {
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    char* first = DigitsBackwards(end, n);
-    while (end - first < dec + 1) *--first = '0';
-    const int len = static_cast<int>(end - first);
-    if (negative && n != 0) *out++ = '-';
-    for (int i = len - dec; i < minInt; ++i) *out++ = '0';
-    std::memcpy(out, first, static_cast<std::size_t>(len - dec));
-    out += len - dec;
+[[gnu::always_inline]] inline char* WriteFixedFromScaled(char* out, bool negative, std::uint64_t n, int dec, int decimals, int minInt) {
+    // The sign too without a branch: positive and negative values mix.
+    *out = '-';
+    out += negative && n != 0 ? 1 : 0;
+    // n < 2^52 < 10^16 has no whole part beyond the table's decimals.
+    const bool fractionOnly = dec >= static_cast<int>(kPow10U.size());
+    const std::uint64_t whole = fractionOnly ? 0 : n / kPow10U[dec];
+    out = WriteWholeDigits(out, whole, minInt);
     if (decimals > 0) {
         *out++ = '.';
-        std::memcpy(out, first + len - dec, static_cast<std::size_t>(dec));
-        out += dec;
+        out = WriteDigitsOfWidth(out, fractionOnly ? n : n - whole * kPow10U[dec], dec);
         for (int i = dec; i < decimals; ++i) *out++ = '0';
     }
     return out;
 }
 
-char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
+// a * 10^dec rounded, ties away from zero, in n when that fits 52 bits and
+// no exponent form is due: more whole digits than maxSignificant after
+// rounding (n stays below 2^52 < 10^16).
+[[gnu::always_inline]] inline bool ScaledPlain(double a, int dec, int maxSignificant, std::uint64_t& n) {
+    if (dec < 0 || dec >= static_cast<int>(kPow10.size()) || !RoundScaled(a, dec, n)) return false;
+    const int limit = dec + maxSignificant;
+    return limit >= static_cast<int>(kPow10U.size()) || n < kPow10U[limit];
+}
+
+// Every value, the leading digit's place setting the decimals.
+[[gnu::noinline]] char* WriteFixedAnyValue(char* out, double v, int decimals, int maxSignificant, int minInt) {
     if (!std::isfinite(v)) return WriteNonFinite(out, v);
     const double a = std::fabs(v);
     // Below 1 the significant digits limit the decimals only when there are
@@ -268,18 +325,26 @@ char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int 
     if (a >= 1.0 || (a != 0.0 && maxSignificant < decimals))
         dec = std::min(decimals, maxSignificant - 1 - DecimalExponent(a));
     std::uint64_t n = 0;
-    if (dec >= 0 && dec < static_cast<int>(kPow10.size()) && RoundScaled(a, dec, n)) {
-        // More whole digits than maxSignificant after rounding take the
-        // exponent form (n stays below 2^52 < 10^16).
-        const int limit = dec + maxSignificant;
-        const bool exponentForm = limit < static_cast<int>(kPow10U.size()) && n >= kPow10U[limit];
-        if (!exponentForm) return WriteFixedFromScaled(out, std::signbit(v), n, dec, decimals, minInt);
-    }
+    if (ScaledPlain(a, dec, maxSignificant, n)) return WriteFixedFromScaled(out, std::signbit(v), n, dec, decimals, minInt);
     Decimal d;
     RoundAt(a, dec, d);
     if (std::signbit(v) && !IsZero(d)) *out++ = '-';
     if (!IsZero(d) && d.len - d.dec > maxSignificant) return WriteExponentForm(out, d, true);
     return WritePlain(out, d, decimals, minInt);
+}
+
+// Inlined into each caller, so that the point tables' shapes get their
+// divisions by constants and a short path of their own.
+[[gnu::always_inline]] inline char* WriteFixedImpl(char* out, double v, int decimals, int maxSignificant, int minInt) {
+    // Below 10^(maxSignificant - decimals) the significant digits leave
+    // every decimal, wherever the leading digit stands: the common case.
+    // Neither NaN nor infinity passes.
+    const double a = std::fabs(v);
+    std::uint64_t n = 0;
+    if (maxSignificant >= decimals && a < kPow10[maxSignificant - decimals] &&
+        ScaledPlain(a, decimals, maxSignificant, n)) [[likely]]
+        return WriteFixedFromScaled(out, std::signbit(v), n, decimals, decimals, minInt);
+    return WriteFixedAnyValue(out, v, decimals, maxSignificant, minInt);
 }
 
 template <std::size_t Capacity = kNumberTextCapacity, typename Writer>
@@ -291,7 +356,14 @@ std::string ToString(Writer w) {
 
 }  // namespace
 
+char* WriteFixed8(char* out, double v) { return WriteFixedImpl(out, v, 8, 12, 0); }
+
+char* WriteFixed1(char* out, double v) { return WriteFixedImpl(out, v, 1, 8, 0); }
+
 char* WriteFixed(char* out, double v, int decimals, int maxSignificant) {
+    // The point tables' shapes take their own path wherever they are asked for.
+    if (decimals == 8 && maxSignificant == 12) return WriteFixed8(out, v);
+    if (decimals == 1 && maxSignificant == 8) return WriteFixed1(out, v);
     return WriteFixedImpl(out, v, decimals, maxSignificant, 0);
 }
 

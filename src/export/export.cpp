@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
-#include <memory>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -114,23 +116,65 @@ void WriteProcessingReport(OutputFile& out, std::string_view text) {
     }
 }
 
-void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table) {
-    std::string chunk;
-    chunk.reserve(1 << 18);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        points.AppendFileLine(chunk, table, i);
-        if (chunk.size() > (1 << 18) - 256) {
-            out.Write(chunk);
-            chunk.clear();
-        }
-    }
-    out.Write(chunk);
-}
+namespace {
+
+// Rows whose text one core makes for both files at a time: large enough
+// that a block goes to the file in one write, small enough to stay in cache.
+constexpr std::size_t kBlockRows = 4096;
+
+}  // namespace
 
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
-    // One file on each core; each thread formats and writes its own file.
-    RunSideBySide([&] { WritePointRows(absolute, points, PointTable::Absolute); },
-                  [&] { WritePointRows(gradient, points, PointTable::Gradient); });
+    // The cores take the blocks in turn. Each makes the text of its block
+    // for both files, every coordinate once, and writes each file's part as
+    // soon as the block before has been written to that file: one core may
+    // write one file while the other writes the other or makes its next
+    // block.
+    const std::size_t blocks = (points.size() + kBlockRows - 1) / kBlockRows;
+    struct FileTurn {
+        OutputFile& file;
+        std::size_t blocksWritten = 0;
+    };
+    FileTurn absoluteTurn{absolute}, gradientTurn{gradient};
+    std::mutex mutex;
+    std::condition_variable turn;
+    bool failed = false;
+    // False when the other core has failed.
+    auto writeInTurn = [&](FileTurn& file, std::size_t block, const char* begin, const char* end) {
+        std::unique_lock lock(mutex);
+        turn.wait(lock, [&] { return file.blocksWritten == block || failed; });
+        if (failed) return false;
+        lock.unlock();
+        file.file.Write({begin, static_cast<std::size_t>(end - begin)});
+        lock.lock();
+        ++file.blocksWritten;
+        turn.notify_all();
+        return true;
+    };
+    auto writeBlocks = [&](std::size_t first) {
+        try {
+            const auto absoluteText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+            const auto gradientText = std::make_unique_for_overwrite<char[]>(kBlockRows * kFileLineCapacity);
+            for (std::size_t block = first; block < blocks; block += 2) {
+                const std::size_t begin = block * kBlockRows;
+                const auto [absoluteEnd, gradientEnd] = points.WriteFileLines(
+                    absoluteText.get(), gradientText.get(), begin, std::min(begin + kBlockRows, points.size()));
+                if (!writeInTurn(absoluteTurn, block, absoluteText.get(), absoluteEnd) ||
+                    !writeInTurn(gradientTurn, block, gradientText.get(), gradientEnd))
+                    return;
+            }
+        } catch (...) {
+            // The other core stops at its next turn instead of waiting for
+            // a block that never comes.
+            {
+                const std::lock_guard lock(mutex);
+                failed = true;
+            }
+            turn.notify_all();
+            throw;
+        }
+    };
+    RunSideBySide([&] { writeBlocks(1); }, [&] { writeBlocks(0); });
 }
 
 ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait)

@@ -69,11 +69,8 @@ std::string ScriptLiteral(const QString& path);
 inline constexpr const char* kAbsoluteHeading = "Lon;Lat;H,nT";
 inline constexpr const char* kGradientHeading = "Lon;Lat;grad(H),nT/m";
 
-// Writes the point rows of one table, each line its three cells followed by
-// ";" and CR LF.
-void WritePointRows(OutputFile& out, const ArrangedPoints& points, PointTable table);
-
-// Writes the point rows of both tables into their files, one on each core.
+// Writes the point rows of both tables into their files, each line its
+// three cells followed by ";" and CR LF, on both cores.
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points);
 
 // The files of one export: the two point files and the gridding script,
@@ -85,7 +82,7 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
 class ExportWriter {
 public:
     explicit ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait = FolderLock::kDefaultWait);
-    // Appends the point rows of both tables, one file on each core, and adds
+    // Appends the point rows of both tables, on both cores, and adds
     // the gradient points to the extent. Throws FileError.
     void AddPoints(const ArrangedPoints& points);
     // A further file that is put in place with the others.

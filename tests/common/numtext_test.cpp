@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 using namespace qgrad;
 
@@ -213,6 +216,98 @@ TEST(NumberText, FixedAgreesWithExactDecimalExpansion) {
         if (i % 8 == 1) v = static_cast<float>(v);
         const auto [d, s] = forms[i % 6];
         ASSERT_EQ(FormatFixed(v, d, s), ReferenceFixed(v, d, s)) << v << " D=" << d << " S=" << s;
+    }
+}
+
+// Where the point tables' shortcuts turn: the thresholds of the significant
+// digits, carries into a new digit, exact ties, signs and zeros, whole parts
+// of eight digits and more.
+TEST(NumberText, FixedEdgesAgreeWithExactDecimalExpansion) {
+    const double values[] = {
+        0.0, -0.0, 5e-9, -5e-9, 4.9999999e-9, 0.001953125, -0.001953125, 0.25, -0.25, 0.75, -0.04, 0.95, 9.95,
+        9.999999995, 99.999999995, 9999.99999999, 9999.999999995, std::nextafter(1e4, 0.0), 1e4, 1e4 + 1.0 / 1024,
+        99999.99999995, 999999.95, 9999999.949999999, 9999999.95, std::nextafter(1e7, 0.0), 1e7, 99999999.95,
+        12345678.9, 123456789.9, 1234567890.0625, 4503599627370495.5, 4503599627370496.0, 9007199254740991.0,
+        std::numeric_limits<double>::denorm_min(), 1e-300,
+    };
+    const std::pair<int, int> forms[] = {{8, 12}, {1, 8}, {0, 5}, {3, 17}, {9, 15}, {20, 17}, {12, 12}, {2, 1}};
+    for (const double magnitude : values)
+        for (const double v : {magnitude, -magnitude})
+            for (const auto& [d, s] : forms)
+                EXPECT_EQ(FormatFixed(v, d, s), ReferenceFixed(v, d, s)) << v << " D=" << d << " S=" << s;
+}
+
+// |v| * 10^decimals rounded to a whole number, ties away from zero, from the
+// exact binary value: |v| = mantissa / 2^shift, all in 128 bits.
+unsigned __int128 ExactlyScaled(double v, int decimals) {
+    int exponent = 0;
+    const double fraction = std::frexp(std::fabs(v), &exponent);
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+    const int shift = 53 - exponent;
+    unsigned __int128 scaled = mantissa;
+    for (int i = 0; i < decimals; ++i) scaled *= 10;
+    // Below a half: 2^shift exceeds twice anything 128 bits hold.
+    if (shift >= 128) return 0;
+    if (shift <= 0) return scaled << -shift;
+    const unsigned __int128 whole = scaled >> shift;
+    const unsigned __int128 rest = scaled - (whole << shift);
+    return whole + (rest >= (static_cast<unsigned __int128>(1) << (shift - 1)) ? 1 : 0);
+}
+
+// The text of a value that keeps all its decimals, from the exact scaling.
+char* ExpectedFixed(char* out, double v, int decimals) {
+    const unsigned __int128 n = ExactlyScaled(v, decimals);
+    std::uint64_t unit = 1;
+    for (int i = 0; i < decimals; ++i) unit *= 10;
+    if (std::signbit(v) && n != 0) *out++ = '-';
+    out = std::to_chars(out, out + 24, static_cast<std::uint64_t>(n / unit)).ptr;
+    *out++ = '.';
+    char fraction[24];
+    char* end = std::to_chars(fraction, fraction + sizeof fraction, static_cast<std::uint64_t>(n % unit)).ptr;
+    const auto length = static_cast<int>(end - fraction);
+    out = std::fill_n(out, decimals - length, '0');
+    return std::copy(fraction, end, out);
+}
+
+// The two shapes of the point tables over millions of values: broad
+// magnitudes, random bit patterns, exact ties and their neighbours.
+TEST(NumberText, PointShapesAgreeWithExactScaling) {
+    struct Shape {
+        const char* name;
+        char* (*write)(char*, double);
+        int decimals;
+        int significant;
+        int topExponent;  // every value stays below 10^topExponent: all decimals kept
+    };
+    const Shape shapes[] = {{"coordinate", WriteFixed8, 8, 12, 4}, {"value", WriteFixed1, 1, 8, 7}};
+    std::mt19937_64 rng(16);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const Shape& shape : shapes) {
+        const double top = std::pow(10.0, shape.topExponent);
+        const double step = std::pow(10.0, -shape.decimals);
+        std::uniform_int_distribution<int> exponent(-shape.decimals - 3, shape.topExponent - 1);
+        for (int i = 0; i < 5'000'000; ++i) {
+            double v = 0;
+            switch (i % 4) {
+                case 0: v = unit(rng) * std::pow(10.0, exponent(rng)); break;
+                case 1: v = std::bit_cast<double>(rng()); break;
+                case 2: {  // a half of the last decimal, give or take an ulp
+                    const double tie = (std::floor(unit(rng) * top / step) + 0.5) * step;
+                    v = std::nextafter(tie, (rng() & 1) ? 0.0 : top);
+                    if (rng() % 3 == 0) v = tie;
+                    break;
+                }
+                default: v = std::ldexp(std::floor(unit(rng) * std::ldexp(top, 12)), -12 - static_cast<int>(rng() % 8));
+            }
+            if (!(std::fabs(v) < top)) continue;
+            if (rng() & 1) v = -v;
+            char text[kNumberTextCapacity];
+            char expected[kNumberTextCapacity];
+            const std::string_view written(text, shape.write(text, v) - text);
+            const std::string_view exact(expected, ExpectedFixed(expected, v, shape.decimals) - expected);
+            ASSERT_EQ(written, exact) << shape.name << " " << v;
+            ASSERT_EQ(FormatFixed(v, shape.decimals, shape.significant), written) << shape.name << " " << v;
+        }
     }
 }
 

@@ -108,6 +108,29 @@ TEST(PointFiles, ByteForByte) {
     EXPECT_TRUE(none.empty());
 }
 
+// Enough rows for several blocks on both cores, with every sign and size of
+// value: each file holds every row once, in row order, its own values.
+TEST(PointFiles, ManyRowsInRowOrder) {
+    ArrangedPoints points;
+    constexpr int kRows = 10'007;
+    for (int i = 0; i < kRows; ++i) {
+        const double step = (i - kRows / 2) * 1.000001;
+        points.append(37.5 + step * 1e-4, -55.75 + step * 1e-5, 48000 + step * 0.37, step * 0.013);
+    }
+    // Coordinates of long texts among them.
+    for (int i = 0; i < kRows; i += 997) points.setPosition(i, -123456.123456789 - i, -98765432.1 * i);
+    QTemporaryDir dir;
+    const ExportPaths paths = MakeExportPaths(dir.path() + "/", "long.csv");
+    WriteExport(paths, points);
+    const std::pair<PointTable, QString> files[] = {{PointTable::Absolute, paths.absoluteFile},
+                                                    {PointTable::Gradient, paths.gradientFile}};
+    for (const auto& [table, path] : files) {
+        std::string expected = std::string(table == PointTable::Absolute ? kAbsoluteHeading : kGradientHeading) + "\r\n";
+        for (std::size_t i = 0; i < points.size(); ++i) points.AppendFileLine(expected, table, i);
+        EXPECT_EQ(ReadAll(path).toStdString(), expected) << path.toStdString();
+    }
+}
+
 TEST(GriddingScriptTest, ThirtyThreeLines) {
     const ExportPaths paths = MakeExportPaths("/data/Поле 1/", "line07.csv");
     const QString text = QString::fromLocal8Bit(GriddingScript(paths, {200, 100}));

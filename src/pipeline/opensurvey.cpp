@@ -63,9 +63,12 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
                 for (std::size_t i = 0; i < s.table.dataRowCount(); ++i) {
                     if (cells[kFirstDataRow + i].empty()) continue;
                     const std::size_t point = rowPoints && rowPoints->Has(i, k) ? rowPoints->PointOf(i, k) : s.points.size();
-                    const double gradient =
-                        point < s.points.size() ? PointValueAsWritten(s.points.value(PointTable::Gradient, point))
-                                                : CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
+                    if (point < s.points.size()) {
+                        if (options.keepProfiles)
+                            series.Append(i, PointValueAsWritten(s.points.value(PointTable::Gradient, point)));
+                        continue;
+                    }
+                    const double gradient = CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
                     if (options.keepProfiles) series.Append(i, gradient);
                 }
             } catch (const SurveyFormatError&) {

@@ -24,43 +24,6 @@ double Percentile(std::vector<double>& v, double percentile) {
     return low + (rank - static_cast<double>(lower)) * (high - low);
 }
 
-// The traverses of the cart: found on the track of one sensor, and by their
-// first rows the same for every sensor, since the cart turns as one.
-struct CartTraverses {
-    std::vector<std::size_t> firstRow;  // and one past the last traverse's last row
-    std::vector<double> bearing;
-    std::vector<bool> forward;  // walked like the longest traverse
-};
-
-CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
-    int widest = 0;
-    for (int k = 1; k < kChannels; ++k)
-        if (index.point[k].size() > index.point[widest].size()) widest = k;
-    const std::vector<std::uint32_t>& ps = index.point[widest];
-    CartTraverses cart;
-    if (ps.empty()) return cart;
-    const LocalFrame frame(points.lon(ps[0]), points.lat(ps[0]));
-    TrackXY track;
-    for (const std::uint32_t p : ps) {
-        track.x.push_back(frame.East(points.lon(p)));
-        track.y.push_back(frame.North(points.lat(p)));
-    }
-    const std::vector<Traverse> traverses = SplitTraverses(track, turns);
-    auto dx = [&](const Traverse& s) { return track.x[s.end - 1] - track.x[s.begin]; };
-    auto dy = [&](const Traverse& s) { return track.y[s.end - 1] - track.y[s.begin]; };
-    std::size_t longest = 0;
-    for (std::size_t t = 1; t < traverses.size(); ++t)
-        if (std::hypot(dx(traverses[t]), dy(traverses[t])) > std::hypot(dx(traverses[longest]), dy(traverses[longest])))
-            longest = t;
-    for (const Traverse& t : traverses) {
-        cart.firstRow.push_back(index.row[widest][t.begin]);
-        cart.bearing.push_back(Bearing(track, t.begin, t.end - 1));
-        cart.forward.push_back(dx(t) * dx(traverses[longest]) + dy(t) * dy(traverses[longest]) >= 0);
-    }
-    cart.firstRow.push_back(std::numeric_limits<std::size_t>::max());
-    return cart;
-}
-
 struct Span {
     std::size_t begin, end;  // readings of the channel
 };
@@ -98,12 +61,38 @@ double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double l
     return MedianOf(values);
 }
 
-DestripeReport Destripe(ArrangedPoints& points, const ChannelPoints& index, const DestripeSettings& settings) {
+CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
+    int widest = 0;
+    for (int k = 1; k < kChannels; ++k)
+        if (index.point[k].size() > index.point[widest].size()) widest = k;
+    const std::vector<std::uint32_t>& ps = index.point[widest];
+    CartTraverses cart;
+    if (ps.empty()) return cart;
+    const LocalFrame frame(points.lon(ps[0]), points.lat(ps[0]));
+    TrackXY track;
+    for (const std::uint32_t p : ps) {
+        track.x.push_back(frame.East(points.lon(p)));
+        track.y.push_back(frame.North(points.lat(p)));
+    }
+    const std::vector<Traverse> traverses = SplitTraverses(track, turns);
+    auto dx = [&](const Traverse& s) { return track.x[s.end - 1] - track.x[s.begin]; };
+    auto dy = [&](const Traverse& s) { return track.y[s.end - 1] - track.y[s.begin]; };
+    std::size_t longest = 0;
+    for (std::size_t t = 1; t < traverses.size(); ++t)
+        if (std::hypot(dx(traverses[t]), dy(traverses[t])) > std::hypot(dx(traverses[longest]), dy(traverses[longest])))
+            longest = t;
+    for (const Traverse& t : traverses) {
+        cart.firstRow.push_back(index.row[widest][t.begin]);
+        cart.bearing.push_back(Bearing(track, t.begin, t.end - 1));
+        cart.forward.push_back(dx(t) * dx(traverses[longest]) + dy(t) * dy(traverses[longest]) >= 0);
+    }
+    cart.firstRow.push_back(std::numeric_limits<std::size_t>::max());
+    return cart;
+}
+
+DestripeReport StartDestripe(const ChannelPoints& index, const CartTraverses& cart, const DestripeSettings& settings) {
     DestripeReport report;
     report.settings = settings;
-    if (settings.level == LevelEstimate::Off) return report;
-    const CartTraverses cart = FindTraverses(points, index, settings.turns);
-    std::array<std::vector<TraverseLevel>, kChannels> levels;
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& rows = index.row[k];
         std::size_t reading = 0;
@@ -119,40 +108,42 @@ DestripeReport Destripe(ArrangedPoints& points, const ChannelPoints& index, cons
             level.firstRow = rows[first];
             level.lastRow = rows[reading - 1];
             level.readings = reading - first;
-            levels[k].push_back(level);
+            report.levels.push_back(level);
         }
     }
-    // Table by table, channel by channel: the two cores take half the
-    // channels each.
-    PerChannel values;
-    for (int t = 0; t < 2; ++t) {
-        const PointTable table = kPointTables[t];
-        GatherByChannel(index, [&](std::size_t p) { return points.value(table, p); }, values);
-        auto run = [&](int from, int to) {
-            std::vector<Span> spans;
-            std::vector<std::vector<std::size_t>> groups;
-            std::vector<double> scratch;
-            for (int k = from; k < to; ++k) {
-                ChannelTraverses(index, k, cart, settings, spans, groups);
-                for (const auto& group : groups) {
-                    scratch.clear();
-                    for (const std::size_t i : group)
-                        scratch.insert(scratch.end(), values[k].begin() + static_cast<std::ptrdiff_t>(spans[i].begin),
-                                       values[k].begin() + static_cast<std::ptrdiff_t>(spans[i].end));
-                    const double level =
-                        RobustLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
-                    for (const std::size_t i : group) {
-                        (table == PointTable::Absolute ? levels[k][i].field : levels[k][i].gradient) = level;
-                        for (std::size_t r = spans[i].begin; r < spans[i].end; ++r) values[k][r] -= level;
-                    }
+    return report;
+}
+
+void DestripeReadings(PerChannel& readings, PointTable table, const ChannelPoints& index, const CartTraverses& cart,
+                      DestripeReport& report) {
+    const DestripeSettings& settings = report.settings;
+    // Where each channel's levels begin in the report.
+    std::array<std::size_t, kChannels + 1> firstLevel{};
+    for (const TraverseLevel& level : report.levels) ++firstLevel[level.channel + 1];
+    for (int k = 0; k < kChannels; ++k) firstLevel[k + 1] += firstLevel[k];
+    // Channel by channel: the two cores take half the channels each.
+    auto run = [&](int from, int to) {
+        std::vector<Span> spans;
+        std::vector<std::vector<std::size_t>> groups;
+        std::vector<double> scratch;
+        for (int k = from; k < to; ++k) {
+            ChannelTraverses(index, k, cart, settings, spans, groups);
+            for (const auto& group : groups) {
+                scratch.clear();
+                for (const std::size_t i : group)
+                    scratch.insert(scratch.end(), readings[k].begin() + static_cast<std::ptrdiff_t>(spans[i].begin),
+                                   readings[k].begin() + static_cast<std::ptrdiff_t>(spans[i].end));
+                const double level =
+                    RobustLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
+                for (const std::size_t i : group) {
+                    TraverseLevel& recorded = report.levels[firstLevel[k] + i];
+                    (table == PointTable::Absolute ? recorded.field : recorded.gradient) = level;
+                    for (std::size_t r = spans[i].begin; r < spans[i].end; ++r) readings[k][r] -= level;
                 }
             }
-        };
-        RunSideBySide([&] { run(kChannels / 2, kChannels); }, [&] { run(0, kChannels / 2); });
-        ScatterByChannel(index, values, table, points);
-    }
-    for (const auto& channel : levels) report.levels.insert(report.levels.end(), channel.begin(), channel.end());
-    return report;
+        }
+    };
+    RunSideBySide([&] { run(kChannels / 2, kChannels); }, [&] { run(0, kChannels / 2); });
 }
 
 }  // namespace qgrad

@@ -241,8 +241,12 @@ std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vecto
 
 }  // namespace
 
-LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame) {
+namespace {
+
+// The survey's times, fixes and sensor offsets; its readings and their rows
+// are left to the caller.
+LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                         const ChannelPoints& index, const LocalFrame& frame) {
     LagSurvey s;
     s.seconds = fixes.seconds;
     const std::vector<double>& lat = fixes.lat;
@@ -253,10 +257,8 @@ LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, c
         s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
         s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
     }
-    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& ps = index.point[k];
-        s.rows[k] = index.row[k];
         if (ps.empty()) continue;
         // The arrangement places a row from the next row's fix (the last row
         // from its own); the sensor's offset is the same on every row.
@@ -266,6 +268,38 @@ LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, c
         s.offsetY[k] = frame.North(points.lat(ps[0])) - s.fixes.y[placing];
     }
     return s;
+}
+
+}  // namespace
+
+LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                        const ChannelPoints& index, const LocalFrame& frame) {
+    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame);
+    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
+    s.rows = index.row;
+    return s;
+}
+
+LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
+                              const TurnSettings& turns) {
+    std::vector<LagSurvey> surveys;
+    surveys.push_back(LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0))));
+    LagSurvey& s = surveys.front();
+    s.rows = std::move(index.row);
+    s.values = std::move(gradients);
+    auto giveBack = [&] {
+        index.row = std::move(s.rows);
+        gradients = std::move(s.values);
+    };
+    try {
+        const LagEstimate estimate = EstimateLag(surveys, settings, turns);
+        giveBack();
+        return estimate;
+    } catch (...) {
+        giveBack();
+        throw;
+    }
 }
 
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns) {

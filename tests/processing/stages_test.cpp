@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,71 @@ TEST(HampelTest, FindsTheReadingsFarFromTheirWindowsMedian) {
         EXPECT_EQ(Indices(found), c.spikes) << c.name;
         for (std::size_t i = 0; i < found.size() && i < c.medians.size(); ++i)
             EXPECT_DOUBLE_EQ(found[i].median, c.medians[i]) << c.name;
+    }
+}
+
+// Every reading judged in full: its window sorted for the median and again
+// for the median absolute deviation.
+std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, int halfWidth) {
+    auto median = [](std::vector<double> w) {
+        std::sort(w.begin(), w.end());
+        const std::size_t m = w.size() / 2;
+        return w.size() % 2 == 1 ? w[m] : (w[m - 1] + w[m]) / 2;
+    };
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < v.size(); ++i) steps.push_back(std::abs(v[i] - v[i - 1]));
+    const double least = std::max(steps.empty() ? 0 : kMadToSigma * median(steps) / std::sqrt(2.0), kReadingResolution);
+    const std::size_t h = static_cast<std::size_t>(halfWidth);
+    std::vector<Replacement> found;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const std::vector<double> window(v.begin() + static_cast<std::ptrdiff_t>(i >= h ? i - h : 0),
+                                         v.begin() + static_cast<std::ptrdiff_t>(std::min(v.size(), i + h + 1)));
+        const double m = median(window);
+        std::vector<double> deviations;
+        for (const double w : window) deviations.push_back(std::abs(w - m));
+        if (std::abs(v[i] - m) > k * std::max(kMadToSigma * median(deviations), least)) found.push_back({i, m});
+    }
+    return found;
+}
+
+TEST(HampelTest, ScreeningFindsWhatJudgingEveryReadingFinds) {
+    std::uint64_t state = 99;
+    auto noise = [&state](double amplitude) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return amplitude * (static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5);
+    };
+    auto series = [&](std::size_t n, auto&& at) {
+        std::vector<double> v(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
+        return v;
+    };
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        int halfWidth;
+        bool clean;  // no reading is a spike
+    } cases[] = {
+        {"noise with spikes", series(3000, [&](std::size_t i) { return noise(0.6) + (i % 97 == 5 ? 3.0 + i % 17 : 0); }), 2, false},
+        {"a strong anomaly's flanks",
+         series(1000, [&](std::size_t i) { return 80 * std::exp(-std::pow((i - 500.0) / 6, 2)) + noise(0.4); }), 2, true},
+        {"quantised flat stretches",
+         series(2000, [&](std::size_t i) { return std::round((i / 150 % 2) * 0.2 + noise(0.12)) / 10 + (i == 777 ? 1 : 0); }),
+         2, false},
+        {"spikes next to each other", series(500, [&](std::size_t i) { return noise(0.2) + (i % 50 < 2 ? -9.0 : 0); }), 2, false},
+        // The reading before the spike lies halfway up to it.
+        {"a spike after a half step on a flat stretch",
+         series(200, [](std::size_t i) { return i == 100 ? 0.375 : i == 101 ? 0.75 : 0.0; }), 2, false},
+        {"shorter than the screening's blocks", series(40, [&](std::size_t i) { return noise(1) + (i == 20 ? 9 : 0); }), 2, false},
+        {"one block and both ends", series(68, [&](std::size_t i) { return noise(1) + (i == 66 ? 9 : 0); }), 2, false},
+        {"a narrow window", series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 == 0 ? 7 : 0); }), 1, false},
+        {"a wide window", series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 < 3 ? 7 : 0); }), 3, false},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Replacement> expected = HampelInFull(c.values, 5, c.halfWidth);
+        const std::vector<Replacement> found = HampelOutliers(c.values, 5, c.halfWidth);
+        EXPECT_EQ(expected.empty(), c.clean) << c.name;
+        ASSERT_EQ(Indices(found), Indices(expected)) << c.name;
+        for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].median, expected[i].median) << c.name;
     }
 }
 

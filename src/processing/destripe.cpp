@@ -70,6 +70,8 @@ CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& i
     if (ps.empty()) return cart;
     const LocalFrame frame(points.lon(ps[0]), points.lat(ps[0]));
     TrackXY track;
+    track.x.reserve(ps.size());
+    track.y.reserve(ps.size());
     for (const std::uint32_t p : ps) {
         track.x.push_back(frame.East(points.lon(p)));
         track.y.push_back(frame.North(points.lat(p)));

@@ -142,15 +142,6 @@ void NeededReadings(const LagSurvey& s, const Line& line, const std::vector<doub
     }
 }
 
-// The readings of both lines at their common points, for readings placed
-// `lag` seconds later.
-Moments PairMoments(const Pair& p, TimeSeriesCursor& a, TimeSeriesCursor& b, double lag) {
-    Moments m;
-    for (std::size_t j = 0; j < p.tauA.size(); ++j)
-        m.Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
-    return m;
-}
-
 std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnSettings& turns, double& ux,
                               double& uy) {
     struct Rows {
@@ -336,22 +327,32 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     const long steps = std::lround(settings.searchSeconds / settings.stepSeconds);
     const std::size_t count = static_cast<std::size_t>(2 * steps + 1);
     std::vector<double> correlation(count, 0);
+    // Pair by pair, point by point, every lag of the half: the readings
+    // around a point at all the lags lie within a few seconds, so each
+    // cursor takes a step now and then instead of crossing the whole pair
+    // again for each lag. Each lag's sums still add the points, then the
+    // pairs, in their order.
     auto tryLags = [&](std::size_t from, std::size_t to) {
-        std::vector<TimeSeriesCursor> ca, cb;
+        std::vector<double> cov(to - from, 0), varA(to - from, 0), varB(to - from, 0);
+        std::vector<Moments> m(to - from);
         for (const Pair& p : pairs) {
-            ca.emplace_back(p.timesA);
-            cb.emplace_back(p.timesB);
+            TimeSeriesCursor a(p.timesA);
+            TimeSeriesCursor b(p.timesB);
+            std::fill(m.begin(), m.end(), Moments{});
+            for (std::size_t j = 0; j < p.tauA.size(); ++j)
+                for (std::size_t c = from; c < to; ++c) {
+                    const double lag = static_cast<double>(static_cast<long>(c) - steps) * settings.stepSeconds;
+                    m[c - from].Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
+                }
+            for (std::size_t c = 0; c < m.size(); ++c) {
+                cov[c] += m[c].Cov();
+                varA[c] += m[c].VarA();
+                varB[c] += m[c].VarB();
+            }
         }
         for (std::size_t c = from; c < to; ++c) {
-            const double lag = static_cast<double>(static_cast<long>(c) - steps) * settings.stepSeconds;
-            double cov = 0, varA = 0, varB = 0;
-            for (std::size_t i = 0; i < pairs.size(); ++i) {
-                const Moments m = PairMoments(pairs[i], ca[i], cb[i], lag);
-                cov += m.Cov();
-                varA += m.VarA();
-                varB += m.VarB();
-            }
-            correlation[c] = varA > 0 && varB > 0 ? cov / std::sqrt(varA * varB) : 0;
+            const std::size_t i = c - from;
+            correlation[c] = varA[i] > 0 && varB[i] > 0 ? cov[i] / std::sqrt(varA[i] * varB[i]) : 0;
         }
     };
     RunSideBySide([&] { tryLags(count / 2, count); }, [&] { tryLags(0, count / 2); });

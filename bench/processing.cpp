@@ -37,6 +37,8 @@ void Time(Step& step, F&& f) {
 }
 
 // FNV-1a over the bits of every coordinate and value, then the report's bytes.
+// A zero's sign is left out: which of two equal readings a median picks may
+// differ, and every text of a value writes either zero alike.
 std::uint64_t Digest(const qgrad::ArrangedPoints& points, const std::string& report) {
     std::uint64_t h = 14695981039346656037u;
     auto add = [&h](std::uint64_t bits) {
@@ -45,8 +47,8 @@ std::uint64_t Digest(const qgrad::ArrangedPoints& points, const std::string& rep
     for (std::size_t p = 0; p < points.size(); ++p) {
         add(std::bit_cast<std::uint64_t>(points.lon(p)));
         add(std::bit_cast<std::uint64_t>(points.lat(p)));
-        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Absolute, p)));
-        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Gradient, p)));
+        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Absolute, p) + 0.0));
+        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Gradient, p) + 0.0));
     }
     for (const char c : report) add(static_cast<unsigned char>(c));
     return h;

@@ -163,6 +163,66 @@ TEST(RobustLevelTest, IgnoresTheTailsOfTheReadings) {
     }
 }
 
+// The median of the readings between two percentiles, read off the sorted
+// readings.
+double SortedTrimmedMedian(std::vector<double> v, double lowPercentile, double highPercentile) {
+    std::sort(v.begin(), v.end());
+    auto percentile = [&v](double p) {
+        const double rank = p / 100 * static_cast<double>(v.size() - 1);
+        const std::size_t lower = static_cast<std::size_t>(std::floor(rank));
+        return lower + 1 >= v.size() ? v[lower] : v[lower] + (rank - static_cast<double>(lower)) * (v[lower + 1] - v[lower]);
+    };
+    const double low = percentile(lowPercentile);
+    const double high = percentile(highPercentile);
+    std::vector<double> kept;
+    for (const double x : v)
+        if (x >= low && x <= high) kept.push_back(x);
+    if (kept.empty()) kept = v;
+    const std::size_t mid = kept.size() / 2;
+    return kept.size() % 2 == 1 ? kept[mid] : (kept[mid - 1] + kept[mid]) / 2;
+}
+
+TEST(RobustLevelTest, MedianOfLongRunsIsThatOfTheSortedReadings) {
+    std::uint64_t state = 7;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1.0p-53;
+    };
+    auto run = [](std::size_t n, auto&& at) {
+        std::vector<double> v(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
+        return v;
+    };
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        double low, high;
+    } cases[] = {
+        {"a few hundred noisy readings", run(300, [&](std::size_t) { return uniform(); }), 5, 95},
+        {"a few thousand", run(5001, [&](std::size_t) { return uniform() - 0.5; }), 5, 95},
+        {"noise on a drift", run(50000, [&](std::size_t i) { return 1e-4 * i + uniform(); }), 5, 95},
+        {"readings of one decimal, many alike",
+         run(200000, [&](std::size_t) { return std::round(10 * (uniform() + uniform())) / 10; }), 5, 95},
+        {"a strong anomaly over a tenth of the run",
+         run(30000, [&](std::size_t i) { return (i % 10000 < 1000 ? 80 * uniform() : 0) + uniform() - 0.5; }), 5, 95},
+        {"an even count between narrow percentiles", run(8192, [&](std::size_t) { return uniform(); }), 25, 75},
+        {"every reading kept", run(12001, [&](std::size_t) { return uniform(); }), 0, 100},
+        {"one percentile for both bounds", run(9000, [&](std::size_t i) { return i % 7 + uniform(); }), 50, 50},
+        {"all readings alike", run(20000, [](std::size_t) { return 3.5; }), 5, 95},
+        {"two values, half each", run(20000, [](std::size_t i) { return i % 2 ? -1.0 : 1.0; }), 5, 95},
+        {"readings in order", run(40000, [](std::size_t i) { return 0.25 * static_cast<double>(i); }), 5, 95},
+        // Every eighth reading alike, the rest far apart: an even sample
+        // sees only the alike ones.
+        {"a pattern the sample cannot see", run(65536, [&](std::size_t i) { return i % 8 ? 1000 + uniform() : 0.0; }),
+         5, 95},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> v = c.values;
+        EXPECT_EQ(RobustLevel(v, LevelEstimate::Median, c.low, c.high), SortedTrimmedMedian(c.values, c.low, c.high))
+            << c.name;
+    }
+}
+
 TrackXY Walk(const synthetic::SurveyShape& shape, double step) {
     TrackXY t;
     const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;

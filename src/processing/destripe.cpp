@@ -112,16 +112,18 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
                           double& median) {
     const std::size_t n = values.size();
     constexpr std::size_t kMaxSample = 16384;
-    const std::size_t m = std::min(kMaxSample, n / 8);
+    const std::size_t m = std::min(kMaxSample, n / 16);
     const std::size_t stride = n / m;
     std::vector<double> sample(m);
     for (std::size_t i = 0; i < m; ++i) sample[i] = values[i * stride];
     std::sort(sample.begin(), sample.end());
-    // A sample's rank strays from its share of the readings' rank by about
-    // half the square root of the sample; four times that keeps a bracket
+    // The bounds of the readings of ranks [first, last]: a share q of the
+    // readings lies below a rank, of the sample about m q of them, give or
+    // take the square root of m q (1 - q); four times that keeps a bracket
     // from missing but for a very uneven run.
-    const std::size_t margin = static_cast<std::size_t>(2 * std::sqrt(static_cast<double>(m))) + 2;
     auto bracket = [&](std::size_t first, std::size_t last) {
+        const double q = (static_cast<double>(first) + 0.5) / static_cast<double>(n);
+        const std::size_t margin = static_cast<std::size_t>(4 * std::sqrt(static_cast<double>(m) * q * (1 - q))) + 2;
         const std::size_t from = first * m / n;
         const std::size_t to = std::min(m - 1, last * m / n + 1 + margin);
         // A bracket that reaches an end of the sample takes in every
@@ -129,6 +131,7 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
         Bracket b;
         b.low = from > margin ? sample[from - margin] : -std::numeric_limits<double>::infinity();
         b.high = to < m - 1 ? sample[to] : std::numeric_limits<double>::infinity();
+        b.inside.reserve((to + margin - from + 2) * stride);
         return b;
     };
     const PercentileRank lowRank = RankOf(lowPercentile, n);
@@ -141,7 +144,6 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
     Bracket lowB = bracket(lowRank.lower, lowLast);
     Bracket mid = bracket(std::min(middle, (n - 1) / 2), std::max(middle, n / 2) + 1);
     Bracket highB = bracket(highRank.lower, highLast);
-    for (Bracket* b : {&lowB, &mid, &highB}) b->inside.reserve(n / m * (2 * margin + 4));
     for (const double v : values) {
         lowB.below += v < lowB.low;
         mid.below += v < mid.low;
@@ -186,7 +188,7 @@ double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double l
     constexpr std::size_t kSortedUpTo = 512;
     if (estimate == LevelEstimate::Median && values.size() <= kSortedUpTo)
         return SortedTrimmedMedian(values, lowPercentile, highPercentile);
-    constexpr std::size_t kSampledFrom = 8192;
+    constexpr std::size_t kSampledFrom = 2048;
     double median = 0;
     if (estimate == LevelEstimate::Median && values.size() >= kSampledFrom &&
         SampledTrimmedMedian(values, lowPercentile, highPercentile, median))

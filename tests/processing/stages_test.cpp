@@ -199,6 +199,7 @@ TEST(RobustLevelTest, MedianOfLongRunsIsThatOfTheSortedReadings) {
         double low, high;
     } cases[] = {
         {"a few hundred noisy readings", run(300, [&](std::size_t) { return uniform(); }), 5, 95},
+        {"over a thousand", run(1500, [&](std::size_t i) { return uniform() + (i % 300 == 0 ? 50 : 0); }), 5, 95},
         {"a few thousand", run(5001, [&](std::size_t) { return uniform() - 0.5; }), 5, 95},
         {"noise on a drift", run(50000, [&](std::size_t i) { return 1e-4 * i + uniform(); }), 5, 95},
         {"readings of one decimal, many alike",

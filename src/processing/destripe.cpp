@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 namespace qgrad {
@@ -84,22 +85,38 @@ PercentileRank RankOf(double percentile, std::size_t n) {
 struct Bracket {
     double low = 0, high = 0;
     std::size_t below = 0;
-    std::vector<double> inside;
+    // Room for every reading, filled up to `size`.
+    std::unique_ptr<double[]> inside;
+    std::size_t size = 0;
 
-    bool Holds(std::size_t rank) const { return rank >= below && rank - below < inside.size(); }
-    // The reading of that rank; moves it into place among `inside`.
+    bool Holds(std::size_t rank) const { return rank >= below && rank - below < size; }
+    // The reading of that rank; moves it into place among those inside.
     double At(std::size_t rank) {
-        const auto at = inside.begin() + static_cast<std::ptrdiff_t>(rank - below);
-        std::nth_element(inside.begin(), at, inside.end());
+        double* const at = inside.get() + (rank - below);
+        std::nth_element(inside.get(), at, inside.get() + size);
         return *at;
     }
     // The least reading above the one At() placed last.
     double After(std::size_t rank) const {
-        return *std::min_element(inside.begin() + static_cast<std::ptrdiff_t>(rank - below) + 1, inside.end());
+        return *std::min_element(inside.get() + (rank - below) + 1, inside.get() + size);
     }
     // The greatest reading below it.
-    double Before(std::size_t rank) const {
-        return *std::max_element(inside.begin(), inside.begin() + static_cast<std::ptrdiff_t>(rank - below));
+    double Before(std::size_t rank) const { return *std::max_element(inside.get(), inside.get() + (rank - below)); }
+    // Counts the readings below the bracket and keeps those inside. Each
+    // reading is written in any case and kept by moving on, which costs no
+    // branch; the bounds and counts stay in locals, where writes through
+    // `inside` cannot change them.
+    void Take(const std::vector<double>& values) {
+        const double from = low, to = high;
+        double* const out = inside.get();
+        std::size_t n = 0, under = 0;
+        for (const double v : values) {
+            under += v < from;
+            out[n] = v;
+            n += (v >= from) & (v <= to);
+        }
+        below = under;
+        size = n;
     }
 };
 
@@ -131,7 +148,7 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
         Bracket b;
         b.low = from > margin ? sample[from - margin] : -std::numeric_limits<double>::infinity();
         b.high = to < m - 1 ? sample[to] : std::numeric_limits<double>::infinity();
-        b.inside.reserve((to + margin - from + 2) * stride);
+        b.inside.reset(new double[n]);
         return b;
     };
     const PercentileRank lowRank = RankOf(lowPercentile, n);
@@ -144,14 +161,7 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
     Bracket lowB = bracket(lowRank.lower, lowLast);
     Bracket mid = bracket(std::min(middle, (n - 1) / 2), std::max(middle, n / 2) + 1);
     Bracket highB = bracket(highRank.lower, highLast);
-    for (const double v : values) {
-        lowB.below += v < lowB.low;
-        mid.below += v < mid.low;
-        highB.below += v < highB.low;
-        if (v >= lowB.low && v <= lowB.high) lowB.inside.push_back(v);
-        if (v >= mid.low && v <= mid.high) mid.inside.push_back(v);
-        if (v >= highB.low && v <= highB.high) highB.inside.push_back(v);
-    }
+    for (Bracket* b : {&lowB, &mid, &highB}) b->Take(values);
     if (!lowB.Holds(lowRank.lower) || !lowB.Holds(lowLast) || !highB.Holds(highRank.lower) || !highB.Holds(highLast))
         return false;
     auto percentile = [](Bracket& b, const PercentileRank& r, std::size_t last) {
@@ -163,9 +173,9 @@ bool SampledTrimmedMedian(const std::vector<double>& values, double lowPercentil
     // The readings kept: ranks [first, last) in sorted order. Those below a
     // bracket lie below its bound, those above it above.
     std::size_t first = lowB.below;
-    for (const double v : lowB.inside) first += v < low;
+    for (std::size_t i = 0; i < lowB.size; ++i) first += lowB.inside[i] < low;
     std::size_t last = highB.below;
-    for (const double v : highB.inside) last += v <= high;
+    for (std::size_t i = 0; i < highB.size; ++i) last += highB.inside[i] <= high;
     // Two readings straddle both bounds; then both count.
     if (last <= first) {
         first = 0;

@@ -91,8 +91,10 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
             bool suspect[kBlock];
             bool any = false;
             for (std::size_t j = 0; j < kBlock; ++j) {
-                const double low = std::min(std::min(std::min(v[j], v[j + 1]), std::min(v[j + 3], v[j + 4])), v[j + 2]);
-                const double high = std::max(std::max(std::max(v[j], v[j + 1]), std::max(v[j + 3], v[j + 4])), v[j + 2]);
+                const double low =
+                    std::min(std::min(std::min(v[j], v[j + 1]), std::min(v[j + 3], v[j + 4])), v[j + 2]);
+                const double high =
+                    std::max(std::max(std::max(v[j], v[j + 1]), std::max(v[j + 3], v[j + 4])), v[j + 2]);
                 suspect[j] = (v[j + 2] - low > floor) | (high - v[j + 2] > floor);
                 any |= suspect[j];
             }

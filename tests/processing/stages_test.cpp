@@ -83,37 +83,57 @@ std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, in
     return found;
 }
 
+// Uniform readings in [0, 1), the same on every platform.
+class Uniform {
+public:
+    explicit Uniform(std::uint64_t seed) : state_(seed) {}
+    double operator()() {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+// at(0), ..., at(n - 1), in that order.
+template <typename At>
+std::vector<double> Series(std::size_t n, At&& at) {
+    std::vector<double> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
+    return v;
+}
+
 TEST(HampelTest, ScreeningFindsWhatJudgingEveryReadingFinds) {
-    std::uint64_t state = 99;
-    auto noise = [&state](double amplitude) {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return amplitude * (static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5);
-    };
-    auto series = [&](std::size_t n, auto&& at) {
-        std::vector<double> v(n);
-        for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
-        return v;
-    };
+    Uniform uniform(99);
+    auto noise = [&uniform](double amplitude) { return amplitude * (uniform() - 0.5); };
     const struct {
         const char* name;
         std::vector<double> values;
         int halfWidth;
         bool clean;  // no reading is a spike
     } cases[] = {
-        {"noise with spikes", series(3000, [&](std::size_t i) { return noise(0.6) + (i % 97 == 5 ? 3.0 + i % 17 : 0); }), 2, false},
+        {"noise with spikes",
+         Series(3000, [&](std::size_t i) { return noise(0.6) + (i % 97 == 5 ? 3.0 + i % 17 : 0); }), 2, false},
         {"a strong anomaly's flanks",
-         series(1000, [&](std::size_t i) { return 80 * std::exp(-std::pow((i - 500.0) / 6, 2)) + noise(0.4); }), 2, true},
+         Series(1000, [&](std::size_t i) { return 80 * std::exp(-std::pow((i - 500.0) / 6, 2)) + noise(0.4); }), 2,
+         true},
         {"quantised flat stretches",
-         series(2000, [&](std::size_t i) { return std::round((i / 150 % 2) * 0.2 + noise(0.12)) / 10 + (i == 777 ? 1 : 0); }),
+         Series(2000,
+                [&](std::size_t i) {
+                    return std::round(10 * ((i / 150 % 2) * 0.2 + noise(0.12))) / 10 + (i == 777 ? 1 : 0);
+                }),
          2, false},
-        {"spikes next to each other", series(500, [&](std::size_t i) { return noise(0.2) + (i % 50 < 2 ? -9.0 : 0); }), 2, false},
+        {"spikes next to each other",
+         Series(500, [&](std::size_t i) { return noise(0.2) + (i % 50 < 2 ? -9.0 : 0); }), 2, false},
         // The reading before the spike lies halfway up to it.
         {"a spike after a half step on a flat stretch",
-         series(200, [](std::size_t i) { return i == 100 ? 0.375 : i == 101 ? 0.75 : 0.0; }), 2, false},
-        {"shorter than the screening's blocks", series(40, [&](std::size_t i) { return noise(1) + (i == 20 ? 9 : 0); }), 2, false},
-        {"one block and both ends", series(68, [&](std::size_t i) { return noise(1) + (i == 66 ? 9 : 0); }), 2, false},
-        {"a narrow window", series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 == 0 ? 7 : 0); }), 1, false},
-        {"a wide window", series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 < 3 ? 7 : 0); }), 3, false},
+         Series(200, [](std::size_t i) { return i == 100 ? 0.375 : i == 101 ? 0.75 : 0.0; }), 2, false},
+        {"shorter than the screening's blocks",
+         Series(40, [&](std::size_t i) { return noise(1) + (i == 20 ? 9 : 0); }), 2, false},
+        {"one block and both ends", Series(68, [&](std::size_t i) { return noise(1) + (i == 66 ? 9 : 0); }), 2, false},
+        {"a narrow window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 == 0 ? 7 : 0); }), 1, false},
+        {"a wide window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 < 3 ? 7 : 0); }), 3, false},
     };
     for (const auto& c : cases) {
         const std::vector<Replacement> expected = HampelInFull(c.values, 5, c.halfWidth);
@@ -170,7 +190,8 @@ double SortedTrimmedMedian(std::vector<double> v, double lowPercentile, double h
     auto percentile = [&v](double p) {
         const double rank = p / 100 * static_cast<double>(v.size() - 1);
         const std::size_t lower = static_cast<std::size_t>(std::floor(rank));
-        return lower + 1 >= v.size() ? v[lower] : v[lower] + (rank - static_cast<double>(lower)) * (v[lower + 1] - v[lower]);
+        if (lower + 1 >= v.size()) return v[lower];
+        return v[lower] + (rank - static_cast<double>(lower)) * (v[lower + 1] - v[lower]);
     };
     const double low = percentile(lowPercentile);
     const double high = percentile(highPercentile);
@@ -183,39 +204,31 @@ double SortedTrimmedMedian(std::vector<double> v, double lowPercentile, double h
 }
 
 TEST(RobustLevelTest, MedianOfLongRunsIsThatOfTheSortedReadings) {
-    std::uint64_t state = 7;
-    auto uniform = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state >> 11) * 0x1.0p-53;
-    };
-    auto run = [](std::size_t n, auto&& at) {
-        std::vector<double> v(n);
-        for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
-        return v;
-    };
+    Uniform uniform(7);
     const struct {
         const char* name;
         std::vector<double> values;
         double low, high;
     } cases[] = {
-        {"a few hundred noisy readings", run(300, [&](std::size_t) { return uniform(); }), 5, 95},
-        {"over a thousand", run(1500, [&](std::size_t i) { return uniform() + (i % 300 == 0 ? 50 : 0); }), 5, 95},
-        {"a few thousand", run(5001, [&](std::size_t) { return uniform() - 0.5; }), 5, 95},
-        {"noise on a drift", run(50000, [&](std::size_t i) { return 1e-4 * i + uniform(); }), 5, 95},
+        {"a few hundred noisy readings", Series(300, [&](std::size_t) { return uniform(); }), 5, 95},
+        {"over a thousand", Series(1500, [&](std::size_t i) { return uniform() + (i % 300 == 0 ? 50 : 0); }), 5, 95},
+        {"a few thousand", Series(5001, [&](std::size_t) { return uniform() - 0.5; }), 5, 95},
+        {"noise on a drift", Series(50000, [&](std::size_t i) { return 1e-4 * i + uniform(); }), 5, 95},
         {"readings of one decimal, many alike",
-         run(200000, [&](std::size_t) { return std::round(10 * (uniform() + uniform())) / 10; }), 5, 95},
+         Series(200000, [&](std::size_t) { return std::round(10 * (uniform() + uniform())) / 10; }), 5, 95},
         {"a strong anomaly over a tenth of the run",
-         run(30000, [&](std::size_t i) { return (i % 10000 < 1000 ? 80 * uniform() : 0) + uniform() - 0.5; }), 5, 95},
-        {"an even count between narrow percentiles", run(8192, [&](std::size_t) { return uniform(); }), 25, 75},
-        {"every reading kept", run(12001, [&](std::size_t) { return uniform(); }), 0, 100},
-        {"one percentile for both bounds", run(9000, [&](std::size_t i) { return i % 7 + uniform(); }), 50, 50},
-        {"all readings alike", run(20000, [](std::size_t) { return 3.5; }), 5, 95},
-        {"two values, half each", run(20000, [](std::size_t i) { return i % 2 ? -1.0 : 1.0; }), 5, 95},
-        {"readings in order", run(40000, [](std::size_t i) { return 0.25 * static_cast<double>(i); }), 5, 95},
+         Series(30000, [&](std::size_t i) { return (i % 10000 < 1000 ? 80 * uniform() : 0) + uniform() - 0.5; }), 5,
+         95},
+        {"an even count between narrow percentiles", Series(8192, [&](std::size_t) { return uniform(); }), 25, 75},
+        {"every reading kept", Series(12001, [&](std::size_t) { return uniform(); }), 0, 100},
+        {"one percentile for both bounds", Series(9000, [&](std::size_t i) { return i % 7 + uniform(); }), 50, 50},
+        {"all readings alike", Series(20000, [](std::size_t) { return 3.5; }), 5, 95},
+        {"two values, half each", Series(20000, [](std::size_t i) { return i % 2 ? -1.0 : 1.0; }), 5, 95},
+        {"readings in order", Series(40000, [](std::size_t i) { return 0.25 * static_cast<double>(i); }), 5, 95},
         // Every eighth reading alike, the rest far apart: an even sample
         // sees only the alike ones.
-        {"a pattern the sample cannot see", run(65536, [&](std::size_t i) { return i % 8 ? 1000 + uniform() : 0.0; }),
-         5, 95},
+        {"a pattern the sample cannot see",
+         Series(65536, [&](std::size_t i) { return i % 8 ? 1000 + uniform() : 0.0; }), 5, 95},
     };
     for (const auto& c : cases) {
         std::vector<double> v = c.values;

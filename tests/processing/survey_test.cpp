@@ -92,22 +92,16 @@ TEST(ChannelPointsTest, RowsMissingAReadingHaveNoPoint) {
             }
     const std::size_t total = expected.channel.size();
     ASSERT_GT(total, 0u);
+    auto first = [](const auto& v, std::size_t n) { return std::vector(v.begin(), v.begin() + static_cast<long>(n)); };
     for (const std::size_t made : {total, total + 3, total - 777, std::size_t{1}, std::size_t{0}}) {
         const ChannelPoints index = IndexChannelPoints(s.table, made);
         EXPECT_EQ(index.complete, made >= total) << made;
-        const std::size_t kept = std::min(made, total);
-        EXPECT_EQ(index.channel, std::vector<std::uint8_t>(expected.channel.begin(),
-                                                            expected.channel.begin() + static_cast<std::ptrdiff_t>(kept)))
-            << made;
+        EXPECT_EQ(index.channel, first(expected.channel, std::min(made, total))) << made;
         for (int k = 0; k < kChannels; ++k) {
             std::size_t n = 0;
-            while (n < expected.point[k].size() && expected.point[k][n] < kept) ++n;
-            EXPECT_EQ(index.point[k], std::vector<std::uint32_t>(expected.point[k].begin(),
-                                                                 expected.point[k].begin() + static_cast<std::ptrdiff_t>(n)))
-                << made << " channel " << k;
-            EXPECT_EQ(index.row[k], std::vector<std::uint32_t>(expected.row[k].begin(),
-                                                               expected.row[k].begin() + static_cast<std::ptrdiff_t>(n)))
-                << made << " channel " << k;
+            while (n < expected.point[k].size() && expected.point[k][n] < made) ++n;
+            EXPECT_EQ(index.point[k], first(expected.point[k], n)) << made << " channel " << k;
+            EXPECT_EQ(index.row[k], first(expected.row[k], n)) << made << " channel " << k;
         }
     }
 }

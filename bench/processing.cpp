@@ -12,6 +12,7 @@
 #include "survey/reader.h"
 
 #include "benchutil.h"
+#include "common/memoryreuse.h"
 #include "common/vectorunit.h"
 
 #include <QString>
@@ -57,6 +58,7 @@ std::uint64_t Digest(const qgrad::ArrangedPoints& points, const std::string& rep
 }  // namespace
 
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();
     qgrad::ClearUpperVectorState();
     if (argc < 2) {
         std::fprintf(stderr, "usage: qgrad-bench-processing SURVEY [--repeat N]\n");

@@ -4,7 +4,9 @@
 // Prints one tab-separated line per step: name, rows, seconds (median of the
 // repeats), the step's share of the opening in per cent, then the same two
 // for the processor time of all threads, which a machine shared with other
-// work disturbs less. On standard error, a digest of the processed points and
+// work disturbs less. The lag estimate includes gathering the gradients by
+// channel; despike and destripe each gather both tables, and destripe puts
+// them back. On standard error, a digest of the processed points and
 // of the report of each run of all stages: a faster stage must leave both as
 // they were.
 #include "arrange/arrange.h"

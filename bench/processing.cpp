@@ -4,17 +4,24 @@
 // Prints one tab-separated line per step: name, rows, seconds (median of the
 // repeats), the step's share of the opening in per cent, then the same two
 // for the processor time of all threads, which a machine shared with other
-// work disturbs less.
+// work disturbs less. The lag estimate includes gathering the gradients by
+// channel; despike and destripe each gather both tables, and destripe puts
+// them back. On standard error, a digest of the processed points and
+// of the report of each run of all stages: a faster stage must leave both as
+// they were.
 #include "arrange/arrange.h"
 #include "processing/processing.h"
 #include "survey/reader.h"
 
 #include "benchutil.h"
+#include "common/memoryreuse.h"
 #include "common/vectorunit.h"
 
 #include <QString>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -32,9 +39,28 @@ void Time(Step& step, F&& f) {
     step.cpu.push_back(static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
 }
 
+// FNV-1a over the bits of every coordinate and value, then the report's bytes.
+// A zero's sign is left out: which of two equal readings a median picks may
+// differ, and every text of a value writes either zero alike.
+std::uint64_t Digest(const qgrad::ArrangedPoints& points, const std::string& report) {
+    std::uint64_t h = 14695981039346656037u;
+    auto add = [&h](std::uint64_t bits) {
+        for (int b = 0; b < 8; ++b, bits >>= 8) h = (h ^ (bits & 0xff)) * 1099511628211u;
+    };
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        add(std::bit_cast<std::uint64_t>(points.lon(p)));
+        add(std::bit_cast<std::uint64_t>(points.lat(p)));
+        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Absolute, p) + 0.0));
+        add(std::bit_cast<std::uint64_t>(points.value(qgrad::PointTable::Gradient, p) + 0.0));
+    }
+    for (const char c : report) add(static_cast<unsigned char>(c));
+    return h;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    qgrad::KeepFreedMemoryForReuse();
     qgrad::ClearUpperVectorState();
     if (argc < 2) {
         std::fprintf(stderr, "usage: qgrad-bench-processing SURVEY [--repeat N]\n");
@@ -50,13 +76,17 @@ int main(int argc, char** argv) {
     };
     std::vector<Step> steps;
     for (const char* name : {"opening (read, clean, arrange)", "index channels", "row times and fixes", "lag estimate",
-                             "lag placement", "despike", "destripe", "all stages"})
+                             "lag placement", "despike", "destripe", "all stages, lag auto",
+                             "all stages, lag 0.2 s"})
         steps.push_back({name, {}, {}});
     std::size_t rows = 0;
     qgrad::ProcessingSettings all;
     all.lag.mode = qgrad::LagMode::Auto;
     all.despike.on = true;
     all.destripe.level = qgrad::LevelEstimate::Median;
+    qgrad::ProcessingSettings fixedLag = all;
+    fixedLag.lag.mode = qgrad::LagMode::Fixed;
+    fixedLag.lag.seconds = 0.2;
     for (int i = 0; i < repeat; ++i) {
         qgrad::SurveyTable table;
         qgrad::SurveyGeometry geometry;
@@ -72,17 +102,44 @@ int main(int argc, char** argv) {
         qgrad::LagEstimate estimate;
         qgrad::RowFixes fixes;
         Time(steps[2], ([&] { fixes = qgrad::ReadRowFixes(table); }));
+        qgrad::PerChannel readings;
+        auto gather = [&](qgrad::PointTable t) {
+            qgrad::GatherByChannel(index, [&](std::size_t p) { return points.value(t, p); }, readings);
+        };
         Time(steps[3], ([&] {
-            const qgrad::LocalFrame frame(points.lon(0), points.lat(0));
-            estimate = qgrad::EstimateLag({qgrad::MakeLagSurvey(fixes, geometry, points, index, frame)}, all.lag,
-                                          all.destripe.turns);
+            gather(qgrad::PointTable::Gradient);
+            estimate = qgrad::EstimateSurveyLag(fixes, geometry, points, index, readings, all.lag, all.destripe.turns);
         }));
         Time(steps[4], ([&] { qgrad::ShiftPlacementInTime(table, geometry, fixes, 0.2, points); }));
-        Time(steps[5], ([&] { qgrad::Despike(points, index, all.despike); }));
-        Time(steps[6], ([&] { qgrad::Destripe(points, index, all.destripe); }));
-        table.clear();
-        open();
-        Time(steps[7], ([&] { qgrad::ProcessSurvey(table, geometry, points, all); }));
+        // Each stage on its own: both tables gathered, processed and, for the
+        // destripe, put back.
+        Time(steps[5], ([&] {
+            qgrad::DespikeReport despiked{all.despike, {}};
+            for (const qgrad::PointTable t : qgrad::kPointTables) {
+                gather(t);
+                qgrad::DespikeReadings(readings, t, index, despiked);
+            }
+        }));
+        Time(steps[6], ([&] {
+            const qgrad::CartTraverses cart = qgrad::FindTraverses(points, index, all.destripe.turns);
+            qgrad::DestripeReport destriped = qgrad::StartDestripe(index, cart, all.destripe);
+            for (const qgrad::PointTable t : qgrad::kPointTables) {
+                gather(t);
+                qgrad::DestripeReadings(readings, t, index, cart, destriped);
+                qgrad::ScatterByChannel(index, readings, t, points);
+            }
+        }));
+        int s = 7;
+        for (const qgrad::ProcessingSettings* settings : {&all, &fixedLag}) {
+            table.clear();
+            open();
+            qgrad::ProcessingReport report;
+            Time(steps[s], ([&] { report = qgrad::ProcessSurvey(table, geometry, points, *settings); }));
+            if (i == 0)
+                std::fprintf(stderr, "%s: digest %016llx\n", steps[s].name,
+                             static_cast<unsigned long long>(Digest(points, qgrad::ProcessingReportText(report, ""))));
+            ++s;
+        }
         if (i == 0)
             std::fprintf(stderr, "lag estimate %.2f s (correlation %.2f over %zu pairs)\n", estimate.best,
                          estimate.correlation, estimate.pairs);

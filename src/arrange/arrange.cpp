@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <exception>
 #include <future>
@@ -555,29 +556,53 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
     const std::vector<double>& seconds = fixes.seconds;
     if (lagSeconds == 0 || points.size() == 0) return true;
     if (seconds.back() <= seconds.front()) return false;
-    std::vector<double> pointLon(points.size());
-    std::vector<double> pointLat(points.size());
+    const std::size_t rows = seconds.size();
+    // Bit k: channel k has both readings in the row, so the row has its point.
+    std::vector<std::uint16_t> placed(rows, 0);
+    static_assert(kChannels <= 16);
+    for (int k = 0; k < kChannels; ++k) {
+        const TextColumn& field = arranged.column(FieldColumn(k));
+        const TextColumn& gradient = arranged.column(GradientColumn(k));
+        for (std::size_t i = 0; i < rows; ++i)
+            if (!field[kFirstDataRow + i].empty() && !gradient[kFirstDataRow + i].empty())
+                placed[i] |= static_cast<std::uint16_t>(1u << k);
+    }
+    // Each row's fix first, every placement tried with it: a position that
+    // is not finite ends the shift before any point has moved.
+    std::vector<double> fixLat(rows), fixLon(rows), lonScale(rows);
     try {
         const SensorPlacement placement(arranged, geometry);
-        TimeSeriesCursor fixAt(seconds);
-        std::size_t p = 0;
-        for (std::size_t i = 0; i < seconds.size() && p < points.size(); ++i) {
-            const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
-            const double fixLat = at.Of(fixes.lat);
-            const double fixLon = at.Of(fixes.lon);
-            const double lonScale = SensorPlacement::LonScale(fixLat);
-            for (int k = 0; k < kChannels && p < points.size(); ++k) {
-                const std::size_t row = kFirstDataRow + i;
-                if (arranged.cell(FieldColumn(k), row).empty() || arranged.cell(GradientColumn(k), row).empty())
-                    continue;
-                placement.Place(k, fixLat, fixLon, lonScale, pointLon[p], pointLat[p]);
-                ++p;
+        // Points [p, points.size()) of rows [from, to), placed by `put`.
+        auto place = [&](std::size_t from, std::size_t to, std::size_t p, auto&& put) {
+            for (std::size_t i = from; i < to && p < points.size(); ++i)
+                for (unsigned m = placed[i]; m != 0 && p < points.size(); m &= m - 1, ++p) {
+                    double pointLon = 0;
+                    double pointLat = 0;
+                    placement.Place(std::countr_zero(m), fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
+                    put(p, pointLon, pointLat);
+                }
+        };
+        auto findFixes = [&](std::size_t from, std::size_t to, std::size_t p) {
+            TimeSeriesCursor fixAt(seconds);
+            for (std::size_t i = from; i < to; ++i) {
+                const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
+                fixLat[i] = at.Of(fixes.lat);
+                fixLon[i] = at.Of(fixes.lon);
+                lonScale[i] = SensorPlacement::LonScale(fixLat[i]);
             }
-        }
+            place(from, to, p, [](std::size_t, double, double) {});
+        };
+        // Both cores, half the rows each; the second half's points follow
+        // the first half's.
+        const std::size_t half = rows / 2;
+        std::size_t firstPoints = 0;
+        for (std::size_t i = 0; i < half; ++i) firstPoints += static_cast<std::size_t>(std::popcount(placed[i]));
+        RunSideBySide([&] { findFixes(half, rows, firstPoints); }, [&] { findFixes(0, half, 0); });
+        auto put = [&points](std::size_t p, double lon, double lat) { points.setPosition(p, lon, lat); };
+        RunSideBySide([&] { place(half, rows, firstPoints, put); }, [&] { place(0, half, 0, put); });
     } catch (const ArrangeFault&) {
         return false;
     }
-    for (std::size_t p = 0; p < points.size(); ++p) points.setPosition(p, pointLon[p], pointLat[p]);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "arrange/arrangedpoints.h"
+#include "common/sidebyside.h"
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
@@ -32,18 +33,25 @@ inline constexpr PointTable kPointTables[] = {PointTable::Absolute, PointTable::
 
 using PerChannel = std::array<std::vector<double>, kChannels>;
 
+// Where each half of the points begins in each channel's readings: the two
+// cores gather and scatter a half each.
+std::array<std::size_t, kChannels> FirstReadingsFrom(const ChannelPoints& index, std::size_t point);
+
 // `get(p)` of every point p into `out`, gathered by channel in each
 // channel's row order, in one pass over the points: a channel's points lie a
 // row apart, and going channel by channel would read the whole point table
 // once per channel. `out` keeps its memory from one gathering to the next.
 template <typename Get>
 void GatherByChannel(const ChannelPoints& index, Get&& get, PerChannel& out) {
-    std::array<double*, kChannels> next;
-    for (int k = 0; k < kChannels; ++k) {
-        out[k].resize(index.point[k].size());
-        next[k] = out[k].data();
-    }
-    for (std::size_t p = 0; p < index.channel.size(); ++p) *next[index.channel[p]]++ = get(p);
+    for (int k = 0; k < kChannels; ++k) out[k].resize(index.point[k].size());
+    const std::size_t half = index.channel.size() / 2;
+    auto gather = [&](std::size_t from, std::size_t to) {
+        const std::array<std::size_t, kChannels> first = FirstReadingsFrom(index, from);
+        std::array<double*, kChannels> next;
+        for (int k = 0; k < kChannels; ++k) next[k] = out[k].data() + first[k];
+        for (std::size_t p = from; p < to; ++p) *next[index.channel[p]]++ = get(p);
+    };
+    RunSideBySide([&] { gather(half, index.channel.size()); }, [&] { gather(0, half); });
 }
 
 // Sets the values of one table from `values`, gathered as GatherByChannel does.

@@ -54,7 +54,7 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     std::vector<Replacement> found;
     std::vector<double> window;
     window.reserve(2 * h + 1);
-    for (std::size_t i = 0; i < n; ++i) {
+    auto judge = [&](std::size_t i) {
         const std::size_t begin = i >= h ? i - h : 0;
         const std::size_t end = std::min(n, i + h + 1);
         const bool five = h == 2 && end - begin == 5;
@@ -71,41 +71,65 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
         }
         // Most readings lie close to their median: no need for the spread.
         const double deviation = std::abs(values[i] - median);
-        if (deviation <= floor) continue;
+        if (deviation <= floor) return;
         if (five) fill();
         for (double& w : window) w = std::abs(w - median);
         const double sigma = kMadToSigma * MedianOf(window);
         if (deviation > k * std::max(sigma, least)) found.push_back({i, median});
+    };
+    // A window's median lies between its least and its greatest reading, so
+    // a reading within `floor` of both is within `floor` of the median: no
+    // spike, and no median to find. Blocks of a fixed length let the
+    // compiler screen several readings at once.
+    constexpr std::size_t kBlock = 64;
+    std::size_t i = 0;
+    if (h == 2 && n >= kBlock + 2 * h) {
+        for (; i < h; ++i) judge(i);
+        for (; i + kBlock + h <= n; i += kBlock) {
+            // Reading i + j and its window, v[j] to v[j + 4].
+            const double* v = values.data() + i - h;
+            bool suspect[kBlock];
+            bool any = false;
+            for (std::size_t j = 0; j < kBlock; ++j) {
+                const double low =
+                    std::min(std::min(std::min(v[j], v[j + 1]), std::min(v[j + 3], v[j + 4])), v[j + 2]);
+                const double high =
+                    std::max(std::max(std::max(v[j], v[j + 1]), std::max(v[j + 3], v[j + 4])), v[j + 2]);
+                suspect[j] = (v[j + 2] - low > floor) | (high - v[j + 2] > floor);
+                any |= suspect[j];
+            }
+            if (!any) continue;
+            for (std::size_t j = 0; j < kBlock; ++j)
+                if (suspect[j]) judge(i + j);
+        }
     }
+    for (; i < n; ++i) judge(i);
     return found;
 }
 
-DespikeReport Despike(ArrangedPoints& points, const ChannelPoints& index, const DespikeSettings& settings) {
-    DespikeReport report;
-    report.settings = settings;
-    // One series per channel, table by table; the two cores take half the
-    // channels each.
-    std::array<std::vector<Spike>, 2 * kChannels> found;
-    PerChannel series;
-    for (int t = 0; t < 2; ++t) {
-        const PointTable table = kPointTables[t];
-        GatherByChannel(index, [&](std::size_t p) { return points.value(table, p); }, series);
-        auto filter = [&](int from, int to) {
-            for (int k = from; k < to; ++k)
-                for (const Replacement& r : HampelOutliers(series[k], settings.k, settings.halfWidth))
-                    found[2 * k + t].push_back({k, table, index.row[k][r.index], series[k][r.index], r.median});
-        };
-        RunSideBySide([&] { filter(kChannels / 2, kChannels); }, [&] { filter(0, kChannels / 2); });
-    }
-    for (const auto& spikes : found)
-        for (const Spike& s : spikes) {
-            const std::vector<std::uint32_t>& rows = index.row[s.channel];
-            const auto at = std::lower_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(s.row));
-            points.setValue(s.table, index.point[s.channel][static_cast<std::size_t>(at - rows.begin())],
-                            s.replacement);
-            report.spikes.push_back(s);
+void DespikeReadings(PerChannel& readings, PointTable table, const ChannelPoints& index, DespikeReport& report) {
+    // The two cores take half the channels each.
+    std::array<std::vector<Spike>, kChannels> found;
+    auto filter = [&](int from, int to) {
+        for (int k = from; k < to; ++k) {
+            std::vector<double>& series = readings[k];
+            const std::vector<Replacement> replaced =
+                HampelOutliers(series, report.settings.k, report.settings.halfWidth);
+            for (const Replacement& r : replaced)
+                found[k].push_back({k, table, index.row[k][r.index], series[r.index], r.median});
+            // Every reading was judged among the readings as given.
+            for (const Replacement& r : replaced) series[r.index] = r.median;
         }
-    return report;
+    };
+    RunSideBySide([&] { filter(kChannels / 2, kChannels); }, [&] { filter(0, kChannels / 2); });
+    for (const auto& spikes : found) report.spikes.insert(report.spikes.end(), spikes.begin(), spikes.end());
+}
+
+void OrderSpikes(DespikeReport& report) {
+    std::stable_sort(report.spikes.begin(), report.spikes.end(), [](const Spike& a, const Spike& b) {
+        return a.channel != b.channel ? a.channel < b.channel
+                                      : a.table == PointTable::Absolute && b.table == PointTable::Gradient;
+    });
 }
 
 }  // namespace qgrad

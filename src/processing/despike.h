@@ -47,8 +47,12 @@ struct DespikeReport {
     std::vector<Spike> spikes;
 };
 
-// Replaces the spikes in the field and the gradient readings of every
-// channel, each along its own row order.
-DespikeReport Despike(ArrangedPoints& points, const ChannelPoints& index, const DespikeSettings& settings);
+// Replaces the spikes in one table's readings, gathered by channel, each
+// channel along its own row order, and adds them to the report.
+void DespikeReadings(PerChannel& readings, PointTable table, const ChannelPoints& index,
+                     DespikeReport& report);
+
+// Puts the report's spikes in its order once every table is despiked.
+void OrderSpikes(DespikeReport& report);
 
 }  // namespace qgrad

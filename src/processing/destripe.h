@@ -35,13 +35,26 @@ struct DestripeReport {
     std::vector<TraverseLevel> levels;
 };
 
-// Splits the cart's track into traverses at its turns (on the track of the
-// sensor with the most readings: the cart turns as one, so every sensor's
-// readings are split at the same rows) and takes a robust level off the
-// field and the gradient readings of each sensor and traverse; by direction,
-// one level per sensor and walking direction, over all its traverses walked
-// that way (the main direction being that of the longest traverse). Does
-// nothing with LevelEstimate::Off.
-DestripeReport Destripe(ArrangedPoints& points, const ChannelPoints& index, const DestripeSettings& settings);
+// The traverses of the cart, found on the track of the sensor with the most
+// readings: the cart turns as one, so every sensor's readings are split at
+// the same rows.
+struct CartTraverses {
+    std::vector<std::size_t> firstRow;  // and one past the last traverse's last row
+    std::vector<double> bearing;
+    std::vector<bool> forward;  // walked like the longest traverse
+};
+
+CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns);
+
+// The report's levels, one for each sensor and traverse it has readings on,
+// all still 0. Destriping fills them in table by table.
+DestripeReport StartDestripe(const ChannelPoints& index, const CartTraverses& cart, const DestripeSettings& settings);
+
+// Takes a robust level off one table's readings, gathered by channel, for
+// each sensor and traverse; by direction, one level per sensor and walking
+// direction, over all its traverses walked that way (the main direction
+// being that of the longest traverse). Records the levels in the report.
+void DestripeReadings(PerChannel& readings, PointTable table, const ChannelPoints& index, const CartTraverses& cart,
+                      DestripeReport& report);
 
 }  // namespace qgrad

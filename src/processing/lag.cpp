@@ -142,15 +142,6 @@ void NeededReadings(const LagSurvey& s, const Line& line, const std::vector<doub
     }
 }
 
-// The readings of both lines at their common points, for readings placed
-// `lag` seconds later.
-Moments PairMoments(const Pair& p, TimeSeriesCursor& a, TimeSeriesCursor& b, double lag) {
-    Moments m;
-    for (std::size_t j = 0; j < p.tauA.size(); ++j)
-        m.Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
-    return m;
-}
-
 std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnSettings& turns, double& ux,
                               double& uy) {
     struct Rows {
@@ -241,8 +232,12 @@ std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vecto
 
 }  // namespace
 
-LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame) {
+namespace {
+
+// The survey's times, fixes and sensor offsets; its readings and their rows
+// are left to the caller.
+LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                         const ChannelPoints& index, const LocalFrame& frame) {
     LagSurvey s;
     s.seconds = fixes.seconds;
     const std::vector<double>& lat = fixes.lat;
@@ -253,10 +248,8 @@ LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, c
         s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
         s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
     }
-    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& ps = index.point[k];
-        s.rows[k] = index.row[k];
         if (ps.empty()) continue;
         // The arrangement places a row from the next row's fix (the last row
         // from its own); the sensor's offset is the same on every row.
@@ -266,6 +259,38 @@ LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, c
         s.offsetY[k] = frame.North(points.lat(ps[0])) - s.fixes.y[placing];
     }
     return s;
+}
+
+}  // namespace
+
+LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                        const ChannelPoints& index, const LocalFrame& frame) {
+    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame);
+    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
+    s.rows = index.row;
+    return s;
+}
+
+LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
+                              const TurnSettings& turns) {
+    std::vector<LagSurvey> surveys;
+    surveys.push_back(LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0))));
+    LagSurvey& s = surveys.front();
+    s.rows = std::move(index.row);
+    s.values = std::move(gradients);
+    auto giveBack = [&] {
+        index.row = std::move(s.rows);
+        gradients = std::move(s.values);
+    };
+    try {
+        const LagEstimate estimate = EstimateLag(surveys, settings, turns);
+        giveBack();
+        return estimate;
+    } catch (...) {
+        giveBack();
+        throw;
+    }
 }
 
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns) {
@@ -302,22 +327,32 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     const long steps = std::lround(settings.searchSeconds / settings.stepSeconds);
     const std::size_t count = static_cast<std::size_t>(2 * steps + 1);
     std::vector<double> correlation(count, 0);
+    // Pair by pair, point by point, every lag of the half: the readings
+    // around a point at all the lags lie within a few seconds, so each
+    // cursor takes a step now and then instead of crossing the whole pair
+    // again for each lag. Each lag's sums still add the points, then the
+    // pairs, in their order.
     auto tryLags = [&](std::size_t from, std::size_t to) {
-        std::vector<TimeSeriesCursor> ca, cb;
+        std::vector<double> cov(to - from, 0), varA(to - from, 0), varB(to - from, 0);
+        std::vector<Moments> m(to - from);
         for (const Pair& p : pairs) {
-            ca.emplace_back(p.timesA);
-            cb.emplace_back(p.timesB);
+            TimeSeriesCursor a(p.timesA);
+            TimeSeriesCursor b(p.timesB);
+            std::fill(m.begin(), m.end(), Moments{});
+            for (std::size_t j = 0; j < p.tauA.size(); ++j)
+                for (std::size_t c = from; c < to; ++c) {
+                    const double lag = static_cast<double>(static_cast<long>(c) - steps) * settings.stepSeconds;
+                    m[c - from].Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
+                }
+            for (std::size_t c = 0; c < m.size(); ++c) {
+                cov[c] += m[c].Cov();
+                varA[c] += m[c].VarA();
+                varB[c] += m[c].VarB();
+            }
         }
         for (std::size_t c = from; c < to; ++c) {
-            const double lag = static_cast<double>(static_cast<long>(c) - steps) * settings.stepSeconds;
-            double cov = 0, varA = 0, varB = 0;
-            for (std::size_t i = 0; i < pairs.size(); ++i) {
-                const Moments m = PairMoments(pairs[i], ca[i], cb[i], lag);
-                cov += m.Cov();
-                varA += m.VarA();
-                varB += m.VarB();
-            }
-            correlation[c] = varA > 0 && varB > 0 ? cov / std::sqrt(varA * varB) : 0;
+            const std::size_t i = c - from;
+            correlation[c] = varA[i] > 0 && varB[i] > 0 ? cov[i] / std::sqrt(varA[i] * varB[i]) : 0;
         }
     };
     RunSideBySide([&] { tryLags(count / 2, count); }, [&] { tryLags(0, count / 2); });

@@ -53,4 +53,11 @@ struct LagEstimate {
 // minCorrelation.
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns);
 
+// EstimateLag over one survey arranged without a lag, from its gradient
+// readings gathered by channel. The rows of `index` and the readings are lent
+// to the estimate rather than copied, and are given back as they were.
+LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
+                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
+                              const TurnSettings& turns);
+
 }  // namespace qgrad

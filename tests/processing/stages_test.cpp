@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,91 @@ TEST(HampelTest, FindsTheReadingsFarFromTheirWindowsMedian) {
     }
 }
 
+// Every reading judged in full: its window sorted for the median and again
+// for the median absolute deviation.
+std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, int halfWidth) {
+    auto median = [](std::vector<double> w) {
+        std::sort(w.begin(), w.end());
+        const std::size_t m = w.size() / 2;
+        return w.size() % 2 == 1 ? w[m] : (w[m - 1] + w[m]) / 2;
+    };
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < v.size(); ++i) steps.push_back(std::abs(v[i] - v[i - 1]));
+    const double least = std::max(steps.empty() ? 0 : kMadToSigma * median(steps) / std::sqrt(2.0), kReadingResolution);
+    const std::size_t h = static_cast<std::size_t>(halfWidth);
+    std::vector<Replacement> found;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const std::vector<double> window(v.begin() + static_cast<std::ptrdiff_t>(i >= h ? i - h : 0),
+                                         v.begin() + static_cast<std::ptrdiff_t>(std::min(v.size(), i + h + 1)));
+        const double m = median(window);
+        std::vector<double> deviations;
+        for (const double w : window) deviations.push_back(std::abs(w - m));
+        if (std::abs(v[i] - m) > k * std::max(kMadToSigma * median(deviations), least)) found.push_back({i, m});
+    }
+    return found;
+}
+
+// Uniform readings in [0, 1), the same on every platform.
+class Uniform {
+public:
+    explicit Uniform(std::uint64_t seed) : state_(seed) {}
+    double operator()() {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+// at(0), ..., at(n - 1), in that order.
+template <typename At>
+std::vector<double> Series(std::size_t n, At&& at) {
+    std::vector<double> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = at(i);
+    return v;
+}
+
+TEST(HampelTest, ScreeningFindsWhatJudgingEveryReadingFinds) {
+    Uniform uniform(99);
+    auto noise = [&uniform](double amplitude) { return amplitude * (uniform() - 0.5); };
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        int halfWidth;
+        bool clean;  // no reading is a spike
+    } cases[] = {
+        {"noise with spikes",
+         Series(3000, [&](std::size_t i) { return noise(0.6) + (i % 97 == 5 ? 3.0 + i % 17 : 0); }), 2, false},
+        {"a strong anomaly's flanks",
+         Series(1000, [&](std::size_t i) { return 80 * std::exp(-std::pow((i - 500.0) / 6, 2)) + noise(0.4); }), 2,
+         true},
+        {"quantised flat stretches",
+         Series(2000,
+                [&](std::size_t i) {
+                    return std::round(10 * ((i / 150 % 2) * 0.2 + noise(0.12))) / 10 + (i == 777 ? 1 : 0);
+                }),
+         2, false},
+        {"spikes next to each other",
+         Series(500, [&](std::size_t i) { return noise(0.2) + (i % 50 < 2 ? -9.0 : 0); }), 2, false},
+        // The reading before the spike lies halfway up to it.
+        {"a spike after a half step on a flat stretch",
+         Series(200, [](std::size_t i) { return i == 100 ? 0.375 : i == 101 ? 0.75 : 0.0; }), 2, false},
+        {"shorter than the screening's blocks",
+         Series(40, [&](std::size_t i) { return noise(1) + (i == 20 ? 9 : 0); }), 2, false},
+        {"one block and both ends", Series(68, [&](std::size_t i) { return noise(1) + (i == 66 ? 9 : 0); }), 2, false},
+        {"a narrow window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 == 0 ? 7 : 0); }), 1, false},
+        {"a wide window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 < 3 ? 7 : 0); }), 3, false},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Replacement> expected = HampelInFull(c.values, 5, c.halfWidth);
+        const std::vector<Replacement> found = HampelOutliers(c.values, 5, c.halfWidth);
+        EXPECT_EQ(expected.empty(), c.clean) << c.name;
+        ASSERT_EQ(Indices(found), Indices(expected)) << c.name;
+        for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].median, expected[i].median) << c.name;
+    }
+}
+
 TEST(HampelTest, NeedsANeighbourOnEachSide) {
     EXPECT_THROW(HampelOutliers({1, 2, 3}, 5, 0), std::invalid_argument);
 }
@@ -93,6 +180,60 @@ TEST(RobustLevelTest, IgnoresTheTailsOfTheReadings) {
     for (const auto& c : cases) {
         std::vector<double> v = c.values;
         EXPECT_DOUBLE_EQ(RobustLevel(v, c.estimate, c.low, c.high), c.level) << c.name;
+    }
+}
+
+// The median of the readings between two percentiles, read off the sorted
+// readings.
+double SortedTrimmedMedian(std::vector<double> v, double lowPercentile, double highPercentile) {
+    std::sort(v.begin(), v.end());
+    auto percentile = [&v](double p) {
+        const double rank = p / 100 * static_cast<double>(v.size() - 1);
+        const std::size_t lower = static_cast<std::size_t>(std::floor(rank));
+        if (lower + 1 >= v.size()) return v[lower];
+        return v[lower] + (rank - static_cast<double>(lower)) * (v[lower + 1] - v[lower]);
+    };
+    const double low = percentile(lowPercentile);
+    const double high = percentile(highPercentile);
+    std::vector<double> kept;
+    for (const double x : v)
+        if (x >= low && x <= high) kept.push_back(x);
+    if (kept.empty()) kept = v;
+    const std::size_t mid = kept.size() / 2;
+    return kept.size() % 2 == 1 ? kept[mid] : (kept[mid - 1] + kept[mid]) / 2;
+}
+
+TEST(RobustLevelTest, MedianOfLongRunsIsThatOfTheSortedReadings) {
+    Uniform uniform(7);
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        double low, high;
+    } cases[] = {
+        {"a few hundred noisy readings", Series(300, [&](std::size_t) { return uniform(); }), 5, 95},
+        {"over a thousand", Series(1500, [&](std::size_t i) { return uniform() + (i % 300 == 0 ? 50 : 0); }), 5, 95},
+        {"a few thousand", Series(5001, [&](std::size_t) { return uniform() - 0.5; }), 5, 95},
+        {"noise on a drift", Series(50000, [&](std::size_t i) { return 1e-4 * i + uniform(); }), 5, 95},
+        {"readings of one decimal, many alike",
+         Series(200000, [&](std::size_t) { return std::round(10 * (uniform() + uniform())) / 10; }), 5, 95},
+        {"a strong anomaly over a tenth of the run",
+         Series(30000, [&](std::size_t i) { return (i % 10000 < 1000 ? 80 * uniform() : 0) + uniform() - 0.5; }), 5,
+         95},
+        {"an even count between narrow percentiles", Series(8192, [&](std::size_t) { return uniform(); }), 25, 75},
+        {"every reading kept", Series(12001, [&](std::size_t) { return uniform(); }), 0, 100},
+        {"one percentile for both bounds", Series(9000, [&](std::size_t i) { return i % 7 + uniform(); }), 50, 50},
+        {"all readings alike", Series(20000, [](std::size_t) { return 3.5; }), 5, 95},
+        {"two values, half each", Series(20000, [](std::size_t i) { return i % 2 ? -1.0 : 1.0; }), 5, 95},
+        {"readings in order", Series(40000, [](std::size_t i) { return 0.25 * static_cast<double>(i); }), 5, 95},
+        // Every eighth reading alike, the rest far apart: an even sample
+        // sees only the alike ones.
+        {"a pattern the sample cannot see",
+         Series(65536, [&](std::size_t i) { return i % 8 ? 1000 + uniform() : 0.0; }), 5, 95},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> v = c.values;
+        EXPECT_EQ(RobustLevel(v, LevelEstimate::Median, c.low, c.high), SortedTrimmedMedian(c.values, c.low, c.high))
+            << c.name;
     }
 }
 

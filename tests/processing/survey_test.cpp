@@ -62,6 +62,50 @@ TEST(ChannelPointsTest, IndexesEveryPointOfItsChannel) {
     EXPECT_EQ(partial.row[3], (std::vector<std::uint32_t>{0, 1}));
 }
 
+TEST(ChannelPointsTest, RowsMissingAReadingHaveNoPoint) {
+    SurveyShape shape;
+    shape.traverses = 1;
+    shape.sensors = kChannels;
+    shape.length = 40.1;  // an odd number of rows
+    SyntheticSurvey s = MakeSurvey(shape);
+    const std::size_t rows = s.table.dataRowCount();
+    auto fieldGone = [](std::size_t r, int k) { return (r * 7 + static_cast<std::size_t>(k) * 13) % 11 == 0; };
+    auto gradientGone = [](std::size_t r, int k) { return (r * 5 + static_cast<std::size_t>(k)) % 17 == 0 || k == 9; };
+    for (int k = 0; k < kChannels; ++k) {
+        ColumnRewriter field(s.table.column(FieldColumn(k)));
+        ColumnRewriter gradient(s.table.column(GradientColumn(k)));
+        for (std::size_t r = 0; r < rows; ++r) {
+            if (fieldGone(r, k)) field.Set(r + kFirstDataRow, "");
+            if (gradientGone(r, k)) gradient.Set(r + kFirstDataRow, "");
+        }
+        field.Finish();
+        gradient.Finish();
+    }
+    // Rows first, then channels, as the arrangement numbers its points.
+    ChannelPoints expected;
+    for (std::size_t r = 0; r < rows; ++r)
+        for (int k = 0; k < kChannels; ++k)
+            if (!fieldGone(r, k) && !gradientGone(r, k)) {
+                expected.point[k].push_back(static_cast<std::uint32_t>(expected.channel.size()));
+                expected.row[k].push_back(static_cast<std::uint32_t>(r));
+                expected.channel.push_back(static_cast<std::uint8_t>(k));
+            }
+    const std::size_t total = expected.channel.size();
+    ASSERT_GT(total, 0u);
+    auto first = [](const auto& v, std::size_t n) { return std::vector(v.begin(), v.begin() + static_cast<long>(n)); };
+    for (const std::size_t made : {total, total + 3, total - 777, std::size_t{1}, std::size_t{0}}) {
+        const ChannelPoints index = IndexChannelPoints(s.table, made);
+        EXPECT_EQ(index.complete, made >= total) << made;
+        EXPECT_EQ(index.channel, first(expected.channel, std::min(made, total))) << made;
+        for (int k = 0; k < kChannels; ++k) {
+            std::size_t n = 0;
+            while (n < expected.point[k].size() && expected.point[k][n] < made) ++n;
+            EXPECT_EQ(index.point[k], first(expected.point[k], n)) << made << " channel " << k;
+            EXPECT_EQ(index.row[k], first(expected.row[k], n)) << made << " channel " << k;
+        }
+    }
+}
+
 TEST(ProcessSurveyTest, EveryStageOffLeavesThePointsAsArranged) {
     Arranged a(SurveyShape{});
     const ArrangedPoints before = a.points;

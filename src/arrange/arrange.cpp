@@ -557,16 +557,7 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
     if (lagSeconds == 0 || points.size() == 0) return true;
     if (seconds.back() <= seconds.front()) return false;
     const std::size_t rows = seconds.size();
-    // Bit k: channel k has both readings in the row, so the row has its point.
-    std::vector<std::uint16_t> placed(rows, 0);
-    static_assert(kChannels <= 16);
-    for (int k = 0; k < kChannels; ++k) {
-        const TextColumn& field = arranged.column(FieldColumn(k));
-        const TextColumn& gradient = arranged.column(GradientColumn(k));
-        for (std::size_t i = 0; i < rows; ++i)
-            if (!field[kFirstDataRow + i].empty() && !gradient[kFirstDataRow + i].empty())
-                placed[i] |= static_cast<std::uint16_t>(1u << k);
-    }
+    const RowPoints rowPoints(arranged);
     // Each row's fix first, every placement tried with it: a position that
     // is not finite ends the shift before any point has moved.
     std::vector<double> fixLat(rows), fixLon(rows), lonScale(rows);
@@ -575,7 +566,7 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
         // Points [p, points.size()) of rows [from, to), placed by `put`.
         auto place = [&](std::size_t from, std::size_t to, std::size_t p, auto&& put) {
             for (std::size_t i = from; i < to && p < points.size(); ++i)
-                for (unsigned m = placed[i]; m != 0 && p < points.size(); m &= m - 1, ++p) {
+                for (unsigned m = rowPoints.Channels(i); m != 0 && p < points.size(); m &= m - 1, ++p) {
                     double pointLon = 0;
                     double pointLat = 0;
                     placement.Place(std::countr_zero(m), fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
@@ -595,8 +586,7 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
         // Both cores, half the rows each; the second half's points follow
         // the first half's.
         const std::size_t half = rows / 2;
-        std::size_t firstPoints = 0;
-        for (std::size_t i = 0; i < half; ++i) firstPoints += static_cast<std::size_t>(std::popcount(placed[i]));
+        const std::size_t firstPoints = rowPoints.FirstPointOf(half);
         RunSideBySide([&] { findFixes(half, rows, firstPoints); }, [&] { findFixes(0, half, 0); });
         auto put = [&points](std::size_t p, double lon, double lat) { points.setPosition(p, lon, lat); };
         RunSideBySide([&] { place(half, rows, firstPoints, put); }, [&] { place(0, half, 0, put); });

@@ -34,7 +34,11 @@ class RowPoints {
 public:
     explicit RowPoints(const SurveyTable& table);
     bool Has(std::size_t row, int k) const { return (present_[row] >> k) & 1u; }
+    // The channels with a point on the row, a bit each.
+    unsigned Channels(std::size_t row) const { return present_[row]; }
     std::size_t PointOf(std::size_t row, int k) const;
+    // The first point of a row, or the total after the last row.
+    std::size_t FirstPointOf(std::size_t row) const { return firstPoint_[row]; }
     std::size_t total() const { return firstPoint_.back(); }
 
 private:

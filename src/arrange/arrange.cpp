@@ -279,6 +279,14 @@ void OnBothCores(std::size_t n, Work&& work) {
     RunSideBySide([&] { work(n / 2, n); }, [&] { work(std::size_t{0}, n / 2); });
 }
 
+// Runs work(from, to) over [begin, end) in blocks of rows whose points stay
+// in cache while every channel of the block is visited.
+template <typename Work>
+void ForEachRowBlock(std::size_t begin, std::size_t end, Work&& work) {
+    constexpr std::size_t kRows = 2048;
+    for (std::size_t from = begin; from < end; from += kRows) work(from, std::min(end, from + kRows));
+}
+
 // Each data row's cell of a column as a number; false at the first that is not.
 bool ReadRowNumbers(const TextColumn& column, std::vector<double>& out) {
     for (std::size_t i = 0; i < out.size(); ++i)
@@ -306,35 +314,57 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     points.resize(rowPoints.total());
 
     try {
-        // The readings, and each channel's level summed in row order.
-        std::array<bool, kChannels> readable{};
-        Levels levels;
-        OnBothCores(kChannels, [&](std::size_t from, std::size_t to) {
-            for (auto k = static_cast<int>(from); k < static_cast<int>(to); ++k) {
-                const TextColumn& fieldCol = table.column(FieldColumn(k));
-                const TextColumn& gradientCol = table.column(GradientColumn(k));
-                double fieldSum = 0, gradientSum = 0;
-                std::size_t count = 0;
-                for (std::size_t i = 0; i < rows; ++i) {
-                    if (!present(i, k)) continue;
-                    double f = 0, g = 0;
-                    if (!TryParseNumber(fieldCol[kFirstDataRow + i], f) ||
-                        !TryParseNumber(gradientCol[kFirstDataRow + i], g))
-                        return;
-                    const std::size_t p = pointOf(i, k);
-                    points.setValue(PointTable::Absolute, p, f);
-                    points.setValue(PointTable::Gradient, p, g);
-                    fieldSum += f;
-                    gradientSum += g;
-                    ++count;
+        // The readings, each core half the rows. Block by block, a channel
+        // at a time: the points of a block stay in cache while its channels
+        // write their readings a row's points apart.
+        bool readable[2] = {true, true};
+        OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
+            bool& read = readable[begin == 0 ? 0 : 1];
+            ForEachRowBlock(begin, end, [&](std::size_t from, std::size_t to) {
+                for (int k = 0; k < kChannels && read; ++k) {
+                    const TextColumn& fieldCol = table.column(FieldColumn(k));
+                    const TextColumn& gradientCol = table.column(GradientColumn(k));
+                    for (std::size_t i = from; i < to; ++i) {
+                        if (!present(i, k)) continue;
+                        double f = 0, g = 0;
+                        if (!TryParseNumber(fieldCol[kFirstDataRow + i], f) ||
+                            !TryParseNumber(gradientCol[kFirstDataRow + i], g)) {
+                            read = false;
+                            return;
+                        }
+                        const std::size_t p = pointOf(i, k);
+                        points.setValue(PointTable::Absolute, p, f);
+                        points.setValue(PointTable::Gradient, p, g);
+                    }
                 }
-                readable[k] = true;
-                if (!levelSignals || count == 0) continue;
-                levels.field[k] = RoundLevel(fieldSum / static_cast<double>(count));
-                levels.gradient[k] = RoundLevel(gradientSum / static_cast<double>(count));
-            }
+            });
         });
-        if (std::find(readable.begin(), readable.end(), false) != readable.end()) return false;
+        if (!readable[0] || !readable[1]) return false;
+
+        // Each channel's level: the mean of its readings summed in row
+        // order, each core half the channels.
+        Levels levels;
+        if (levelSignals) {
+            OnBothCores(kChannels, [&](std::size_t fromChannel, std::size_t toChannel) {
+                std::array<double, kChannels> fieldSum{}, gradientSum{};
+                std::array<std::size_t, kChannels> count{};
+                ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
+                    for (auto k = static_cast<int>(fromChannel); k < static_cast<int>(toChannel); ++k)
+                        for (std::size_t i = from; i < to; ++i) {
+                            if (!present(i, k)) continue;
+                            const std::size_t p = pointOf(i, k);
+                            fieldSum[k] += points.value(PointTable::Absolute, p);
+                            gradientSum[k] += points.value(PointTable::Gradient, p);
+                            ++count[k];
+                        }
+                });
+                for (auto k = static_cast<int>(fromChannel); k < static_cast<int>(toChannel); ++k) {
+                    if (count[k] == 0) continue;
+                    levels.field[k] = RoundLevel(fieldSum[k] / static_cast<double>(count[k]));
+                    levels.gradient[k] = RoundLevel(gradientSum[k] / static_cast<double>(count[k]));
+                }
+            });
+        }
 
         // Distances along the track: the steps on both cores, their sum in row order.
         std::vector<double> distance(rows, 0.0);
@@ -370,14 +400,19 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
         for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
         // Each column is put in place as soon as it is written, so that the old
         // and new texts of only one column a core are held at once.
-        auto writeGradients = [&](int from, int to) {
+        auto writeGradients = [&](int fromChannel, int toChannel) {
             char text[kNumberTextCapacity];
-            for (int k = from; k < to; ++k) {
-                for (std::size_t i = 0; i < rows; ++i)
-                    if (present(i, k))
-                        gradientOut[k]->Set(kFirstDataRow + i,
-                                            Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, k)))));
-                gradientOut[k]->Finish();
+            for (int k = fromChannel; k < toChannel; k += 2) {
+                // Two columns a pass, block by block, over the block's points in cache.
+                const int pair = std::min(k + 2, toChannel);
+                ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
+                    for (int c = k; c < pair; ++c)
+                        for (std::size_t i = from; i < to; ++i)
+                            if (present(i, c))
+                                gradientOut[c]->Set(kFirstDataRow + i,
+                                                    Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, c)))));
+                });
+                for (int c = k; c < pair; ++c) gradientOut[c]->Finish();
             }
         };
         RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },

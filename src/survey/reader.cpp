@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -391,17 +390,14 @@ private:
 };
 
 // Reads `input` line by line in large pieces; `take` gets each line without
-// its LF and returns false to stop. The lines of a piece stay valid until
-// `pieceDone` is called, after the piece's last line and before the next
-// piece is read.
-template <typename Take, typename PieceDone>
-void ForEachLine(QIODevice& input, Take&& take, PieceDone&& pieceDone) {
+// its LF and returns false to stop.
+template <typename Take>
+void ForEachLine(QIODevice& input, Take&& take) {
     // Read in large pieces, but no larger than the file needs.
     const std::size_t chunk = static_cast<std::size_t>(std::clamp<qint64>(input.size() + 1, 64 << 10, kChunk));
     std::string buffer;
     std::size_t begin = 0;  // start of the unread text in buffer
     for (;;) {
-        pieceDone();
         const std::size_t kept = buffer.size() - begin;
         if (begin > 0) {
             std::memmove(buffer.data(), buffer.data() + begin, kept);
@@ -416,52 +412,16 @@ void ForEachLine(QIODevice& input, Take&& take, PieceDone&& pieceDone) {
             const void* lf = n > 0 ? std::memchr(buffer.data() + scanFrom, '\n', buffer.size() - scanFrom) : nullptr;
             if (!lf) break;
             const std::size_t end = static_cast<const char*>(lf) - buffer.data();
-            if (!take(std::string_view(buffer.data() + begin, end - begin))) return pieceDone();
+            if (!take(std::string_view(buffer.data() + begin, end - begin))) return;
             begin = end + 1;
             scanFrom = begin;
         }
         if (n == 0) {
             if (begin < buffer.size()) take(std::string_view(buffer.data() + begin, buffer.size() - begin));
-            return pieceDone();
+            return;
         }
     }
 }
-
-// Data lines waiting to be put in the table, split into their fields: the
-// table's columns then take them on both cores, each core half the columns.
-class LineBatch {
-public:
-    static constexpr std::size_t kLines = 8192;
-
-    bool full() const { return lines_ == kLines; }
-    std::string_view* Next() { return fields_.data() + lines_ * SurveyTable::kColumns; }
-    void Add(std::size_t count) { counts_[lines_++] = count; }
-
-    void MoveInto(SurveyTable& table) {
-        if (lines_ == 0) return;
-        auto take = [&](int from, int to) {
-            for (int c = from; c < to; ++c) {
-                TextColumn& column = table.column(c);
-                for (std::size_t i = 0; i < lines_; ++i)
-                    column.push_back(static_cast<std::size_t>(c) < counts_[i]
-                                         ? fields_[i * SurveyTable::kColumns + static_cast<std::size_t>(c)]
-                                         : std::string_view());
-            }
-        };
-        // A second thread is worth its start only for a batch of some size.
-        if (lines_ >= 1024)
-            RunSideBySide([&] { take(SurveyTable::kColumns / 2, SurveyTable::kColumns); },
-                          [&] { take(0, SurveyTable::kColumns / 2); });
-        else
-            take(0, SurveyTable::kColumns);
-        lines_ = 0;
-    }
-
-private:
-    std::vector<std::string_view> fields_ = std::vector<std::string_view>(kLines * SurveyTable::kColumns);
-    std::vector<std::size_t> counts_ = std::vector<std::size_t>(kLines);
-    std::size_t lines_ = 0;
-};
 
 }  // namespace
 
@@ -479,46 +439,28 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant va
     std::string_view fields[SurveyTable::kColumns];
     FieldPlaces places;
     std::optional<CertainRefusal> refusal;
-    auto batch = std::make_unique<LineBatch>();
-    // The rows of the batched lines go in before anything looks at the table.
-    auto moveBatch = [&] {
-        batch->MoveInto(table);
-        if (!reserved && table.rowCount() >= 1024) {
+
+    ForEachLine(file, [&](std::string_view line) {
+        ++lineCount;
+        bytesSeen += line.size() + 1;
+        if (lineCount == 4) return true;
+        const std::size_t count = SplitFields(line, fields);
+        if (refusal) {
+            refusal->Look(fields, count, lineCount);
+            return refusal->Open();
+        }
+        table.appendRow(fields, count);
+        if (table.rowCount() == kHeadingRow + 1) places.shift = table.cell(kTime, kHeadingRow) == "Time" ? 0 : 1;
+        if (table.rowCount() > kFirstDataRow && PositionCannotBeRead(places, fields, count)) {
+            refusal.emplace(table, variant, places);
+            return refusal->Open();
+        }
+        if (!reserved && table.rowCount() == 1024) {
             ReserveFromSample(table, bytesSeen, fileSize);
             reserved = true;
         }
-    };
-
-    ForEachLine(
-        file,
-        [&](std::string_view line) {
-            ++lineCount;
-            bytesSeen += line.size() + 1;
-            if (lineCount == 4) return true;
-            if (refusal) {
-                const std::size_t count = SplitFields(line, fields);
-                refusal->Look(fields, count, lineCount);
-                return refusal->Open();
-            }
-            if (lineCount < 4) {
-                table.appendRow(fields, SplitFields(line, fields));
-                if (table.rowCount() == kHeadingRow + 1)
-                    places.shift = table.cell(kTime, kHeadingRow) == "Time" ? 0 : 1;
-                return true;
-            }
-            std::string_view* batched = batch->Next();
-            const std::size_t count = SplitFields(line, batched);
-            if (PositionCannotBeRead(places, batched, count)) {
-                moveBatch();
-                table.appendRow(batched, count);
-                refusal.emplace(table, variant, places);
-                return refusal->Open();
-            }
-            batch->Add(count);
-            if (batch->full()) moveBatch();
-            return true;
-        },
-        moveBatch);
+        return true;
+    });
     if (refusal) refusal->Throw();
     if (const auto* input = dynamic_cast<const InputFile*>(&file)) {
         const FileStamp now = input->Stamp();

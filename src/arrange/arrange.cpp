@@ -273,20 +273,6 @@ constexpr auto kBits = [] {
     return bits;
 }();
 
-// Runs work(begin, end) over two halves of [0, n), one on each core.
-template <typename Work>
-void OnBothCores(std::size_t n, Work&& work) {
-    RunSideBySide([&] { work(n / 2, n); }, [&] { work(std::size_t{0}, n / 2); });
-}
-
-// Runs work(from, to) over [begin, end) in blocks of rows whose points stay
-// in cache while every channel of the block is visited.
-template <typename Work>
-void ForEachRowBlock(std::size_t begin, std::size_t end, Work&& work) {
-    constexpr std::size_t kRows = 2048;
-    for (std::size_t from = begin; from < end; from += kRows) work(from, std::min(end, from + kRows));
-}
-
 // Each data row's cell of a column as a number; false at the first that is not.
 bool ReadRowNumbers(const TextColumn& column, std::vector<double>& out) {
     for (std::size_t i = 0; i < out.size(); ++i)

@@ -50,17 +50,23 @@ namespace {
 void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
     SurveyProfiles& p = s.profiles;
     p.distance = ReadDistances(s.table);
+    const std::size_t rows = s.table.dataRowCount();
     const std::optional<RowPoints> rowPoints =
         s.points.size() > 0 ? std::optional<RowPoints>(std::in_place, s.table) : std::nullopt;
+    // A channel's first cell that is not a number ends its read.
     std::array<std::exception_ptr, kChannels> faults;
-    auto read = [&](int from, int to) {
-        for (int k = from; k < to; ++k) {
+    OnBothCores(kChannels, [&](std::size_t fromChannel, std::size_t toChannel) {
+        const auto first = static_cast<int>(fromChannel), last = static_cast<int>(toChannel);
+        for (int k = first; k < last; ++k) {
             p.shown[k] = ProfileShown(s.table, k);
-            ProfileSeries& series = p.channel[k];
-            if (options.keepProfiles) series.Reserve(s.table.dataRowCount());
-            const TextColumn& cells = s.table.column(GradientColumn(k));
-            try {
-                for (std::size_t i = 0; i < s.table.dataRowCount(); ++i) {
+            if (options.keepProfiles) p.channel[k].Reserve(rows);
+        }
+        ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
+            for (int k = first; k < last; ++k) {
+                if (faults[k]) continue;
+                ProfileSeries& series = p.channel[k];
+                const TextColumn& cells = s.table.column(GradientColumn(k));
+                for (std::size_t i = from; i < to; ++i) {
                     if (cells[kFirstDataRow + i].empty()) continue;
                     const std::size_t point = rowPoints && rowPoints->Has(i, k) ? rowPoints->PointOf(i, k) : s.points.size();
                     if (point < s.points.size()) {
@@ -68,20 +74,23 @@ void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
                             series.Append(i, PointValueAsWritten(s.points.value(PointTable::Gradient, point)));
                         continue;
                     }
-                    const double gradient = CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
-                    if (options.keepProfiles) series.Append(i, gradient);
+                    try {
+                        const double gradient = CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
+                        if (options.keepProfiles) series.Append(i, gradient);
+                    } catch (const SurveyFormatError&) {
+                        faults[k] = std::current_exception();
+                        break;
+                    }
                 }
-            } catch (const SurveyFormatError&) {
-                faults[k] = std::current_exception();
-                return;
             }
-            series.Fit();
+        });
+        for (int k = first; k < last; ++k) {
+            p.channel[k].Fit();
+            p.MeasureSpans(k);
         }
-    };
-    RunSideBySide([&] { read(kChannels / 2, kChannels); }, [&] { read(0, kChannels / 2); });
+    });
     for (const std::exception_ptr& fault : faults)
         if (fault) std::rethrow_exception(fault);
-    p.MeasureSpans();
 }
 
 void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {

@@ -54,24 +54,26 @@ void ProfileSeries::Fit() {
 
 void SurveyProfiles::clear() { *this = {}; }
 
-void SurveyProfiles::MeasureSpans() {
-    for (int k = 0; k < kChannels; ++k) {
-        const ProfileSeries& series = channel[k];
-        ValueSpan distances;
-        ValueSpan gradients;
-        bool rising = true;
-        double previous = -std::numeric_limits<double>::infinity();
-        for (std::size_t i = 0; i < series.size(); ++i) {
-            const double x = DistanceOf(k, i);
-            rising = rising && x >= previous;
-            previous = x;
-            distances.Take(x);
-            gradients.Take(series.Gradient(i));
-        }
-        distanceSpan[k] = distances;
-        gradientSpan[k] = gradients;
-        ascending[k] = rising;
+void SurveyProfiles::MeasureSpans(int k) {
+    const ProfileSeries& series = channel[k];
+    ValueSpan distances;
+    ValueSpan gradients;
+    bool rising = true;
+    double previous = -std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        const double x = DistanceOf(k, i);
+        rising = rising && x >= previous;
+        previous = x;
+        distances.Take(x);
+        gradients.Take(series.Gradient(i));
     }
+    distanceSpan[k] = distances;
+    gradientSpan[k] = gradients;
+    ascending[k] = rising;
+}
+
+void SurveyProfiles::MeasureSpans() {
+    for (int k = 0; k < kChannels; ++k) MeasureSpans(k);
 }
 
 namespace {

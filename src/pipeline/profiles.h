@@ -75,7 +75,8 @@ struct SurveyProfiles {
 
     double DistanceOf(int k, std::size_t point) const { return distance[channel[k].RowOf(point)]; }
     void clear();
-    // Completes the spans once the points are in.
+    // Completes the spans of channel k, or of all, once the points are in.
+    void MeasureSpans(int k);
     void MeasureSpans();
 };
 

@@ -7,9 +7,11 @@
 namespace qgrad {
 
 bool ProfileSeries::AsTenths(double v, std::int32_t& tenths) {
-    const double scaled = std::nearbyint(v * 10);
+    const double scaled = v * 10;
     if (!(std::fabs(scaled) < 2147483647.0)) return false;
-    tenths = static_cast<std::int32_t>(scaled);
+    // The nearest whole number, whichever way a half goes: the check below
+    // decides whether it is the value's.
+    tenths = static_cast<std::int32_t>(scaled + (scaled < 0 ? -0.5 : 0.5));
     return static_cast<double>(tenths) / 10.0 == v;
 }
 

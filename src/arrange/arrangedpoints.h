@@ -9,6 +9,8 @@
 #include "common/numtext.h"
 
 #include <cstddef>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,7 +59,25 @@ private:
     // The two coordinate cells of row i, each followed by ";".
     char* WriteCoordinateCells(char* out, std::size_t i) const;
 
-    std::vector<double> lon_, lat_, field_, gradient_;
+    // Values are left as they come when the tables grow: every point is set
+    // before it is read, and filling twelve million of them first costs time.
+    template <typename T>
+    struct LeftAsTheyCome : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = LeftAsTheyCome<U>;
+        };
+        template <typename U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <typename U, typename... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+    using Values = std::vector<double, LeftAsTheyCome<double>>;
+    Values lon_, lat_, field_, gradient_;
 };
 
 const char* ValueHeading(PointTable t);

@@ -17,6 +17,7 @@
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 #include "common/timeseries.h"
+#include "survey/opening.h"
 #include "survey/reader.h"
 
 namespace qgrad {
@@ -273,13 +274,6 @@ constexpr auto kBits = [] {
     return bits;
 }();
 
-// Each data row's cell of a column as a number; false at the first that is not.
-bool ReadRowNumbers(const TextColumn& column, std::vector<double>& out) {
-    for (std::size_t i = 0; i < out.size(); ++i)
-        if (!TryParseNumber(column[kFirstDataRow + i], out[i])) return false;
-    return true;
-}
-
 // The arrangement of a sound table in whole passes, both cores sharing each:
 // every number is read once, straight into the point tables. False, with
 // only `points` changed, at anything that would end the arrangement, so that
@@ -290,8 +284,8 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     const std::size_t rows = table.dataRowCount();
     std::vector<double> lat(rows), lon(rows);
     bool latRead = false, lonRead = false;
-    RunSideBySide([&] { latRead = ReadRowNumbers(table.column(kLatitude), lat); },
-                  [&] { lonRead = ReadRowNumbers(table.column(kLongitude), lon); });
+    RunSideBySide([&] { latRead = !FirstUnreadableRow(table, kLatitude, lat); },
+                  [&] { lonRead = !FirstUnreadableRow(table, kLongitude, lon); });
     if (!latRead || !lonRead) return false;
 
     const RowPoints rowPoints(table);
@@ -523,26 +517,6 @@ RowPoints::RowPoints(const SurveyTable& table) : present_(table.dataRowCount()),
 
 std::size_t RowPoints::PointOf(std::size_t row, int k) const {
     return firstPoint_[row] + kBits[present_[row] & ((1u << k) - 1)];
-}
-
-double PointValueAsWritten(double v) {
-    // Below a million the text has one decimal: the value rounded to whole
-    // tenths, halves away from zero on the exact binary value, over ten.
-    const double a = std::fabs(v);
-    if (a < 1e6) {
-        const double y = a * 10;
-        auto n = static_cast<std::int64_t>(y);
-        const double f = y - static_cast<double>(n);
-        // A product that rounded onto a half needs its exact error to decide.
-        if (f > 0.5 || (f == 0.5 && std::fma(a, 10.0, -y) >= 0)) ++n;
-        if (n == 0) return 0.0;
-        return static_cast<double>(v < 0 ? -n : n) / 10.0;
-    }
-    char text[kNumberTextCapacity];
-    double written = 0;
-    if (!TryParseNumber(std::string_view(text, WritePointValue(text, v) - text), written))
-        throw std::logic_error("a point value's text does not read back");
-    return written;
 }
 
 RowFixes ReadRowFixes(const SurveyTable& arranged) {

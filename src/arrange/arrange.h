@@ -46,10 +46,6 @@ private:
     std::vector<std::size_t> firstPoint_;  // of each row, and the total
 };
 
-// The number the text WritePointValue makes of `v` reads back as, without
-// making the text.
-double PointValueAsWritten(double v);
-
 // Throws SurveyFormatError for a cell that is not a number.
 RowFixes ReadRowFixes(const SurveyTable& arranged);
 

@@ -87,5 +87,7 @@ inline constexpr std::size_t kFileLineCapacity = 3 * kNumberTextCapacity + 5;
 
 inline char* WriteCoordinate(char* out, double v) { return WriteFixed8(out, v); }
 inline char* WritePointValue(char* out, double v) { return WriteFixed1(out, v); }
+// The number WritePointValue's text of v reads back as.
+inline double PointValueAsWritten(double v) { return Fixed1AsRead(v); }
 
 }  // namespace qgrad

@@ -360,6 +360,19 @@ char* WriteFixed8(char* out, double v) { return WriteFixedImpl(out, v, 8, 12, 0)
 
 char* WriteFixed1(char* out, double v) { return WriteFixedImpl(out, v, 1, 8, 0); }
 
+double Fixed1AsRead(double v) {
+    // Below a million the text has its one decimal and no exponent: it reads
+    // back as the rounded tenths over ten.
+    const double a = std::fabs(v);
+    std::uint64_t n = 0;
+    if (a < 1e6 && RoundScaled(a, 1, n)) return n == 0 ? 0.0 : std::copysign(static_cast<double>(n) / 10.0, v);
+    char text[kNumberTextCapacity];
+    double read = 0;
+    if (!TryParseNumber(std::string_view(text, WriteFixed1(text, v) - text), read))
+        throw std::logic_error("a one-decimal text does not read back");
+    return read;
+}
+
 char* WriteFixed(char* out, double v, int decimals, int maxSignificant) {
     // The point tables' shapes take their own path wherever they are asked for.
     if (decimals == 8 && maxSignificant == 12) return WriteFixed8(out, v);

@@ -37,6 +37,8 @@ char* WriteFixed8(char* out, double v);
 inline std::string FormatFixed8(double v) { return FormatFixed(v, 8, 12); }
 // Point values: 1 decimal, at most 8 significant digits.
 char* WriteFixed1(char* out, double v);
+// The number WriteFixed1's text of v reads back as, without making the text.
+double Fixed1AsRead(double v);
 
 // General text: the value rounded to 15 significant digits, no trailing
 // zeros, plain notation for 1E-5 <= |v| < 1E15, otherwise "9E-6", "1.5E15".

@@ -3,34 +3,24 @@
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 
-#include <limits>
 
 namespace qgrad {
-namespace {
-
-constexpr std::size_t kAllRead = std::numeric_limits<std::size_t>::max();
-
-// Reads every data row's cell of `column` into `out`; returns the first row
-// whose cell is not a number, or kAllRead.
-std::size_t ReadColumn(const SurveyTable& table, int column, std::vector<double>& out) {
+std::optional<std::size_t> FirstUnreadableRow(const SurveyTable& table, int column, std::vector<double>& out) {
     const TextColumn& cells = table.column(column);
     out.resize(table.dataRowCount());
     for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
         if (!TryParseNumber(cells[r], out[r - kFirstDataRow])) return r;
-    return kAllRead;
+    return std::nullopt;
 }
-
-}  // namespace
 
 Positions ReadPositions(const SurveyTable& table) {
     Positions p;
-    std::size_t badLon = kAllRead;
-    std::size_t badLat = kAllRead;
-    RunSideBySide([&] { badLat = ReadColumn(table, kLatitude, p.lat); },
-                  [&] { badLon = ReadColumn(table, kLongitude, p.lon); });
+    std::optional<std::size_t> badLon, badLat;
+    RunSideBySide([&] { badLat = FirstUnreadableRow(table, kLatitude, p.lat); },
+                  [&] { badLon = FirstUnreadableRow(table, kLongitude, p.lon); });
     // Row by row, the longitude before the latitude.
-    if (badLon != kAllRead && badLon <= badLat) CellNumber(table, kLongitude, badLon);
-    if (badLat != kAllRead) CellNumber(table, kLatitude, badLat);
+    if (badLon && (!badLat || *badLon <= *badLat)) CellNumber(table, kLongitude, *badLon);
+    if (badLat) CellNumber(table, kLatitude, *badLat);
     return p;
 }
 
@@ -43,7 +33,7 @@ Track TrackOf(const Positions& positions) {
 
 std::vector<double> ReadDistances(const SurveyTable& table) {
     std::vector<double> d;
-    if (const std::size_t bad = ReadColumn(table, kDistance, d); bad != kAllRead) CellNumber(table, kDistance, bad);
+    if (const std::optional<std::size_t> bad = FirstUnreadableRow(table, kDistance, d)) CellNumber(table, kDistance, *bad);
     return d;
 }
 

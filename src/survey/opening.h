@@ -9,6 +9,7 @@
 #include "survey/surveytable.h"
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace qgrad {
@@ -17,6 +18,10 @@ struct Track {
     std::vector<float> lon;
     std::vector<float> lat;
 };
+
+// Every data row's cell of `column` as a number into `out` (sized to the
+// data rows); the first data row whose cell is not one, if any.
+std::optional<std::size_t> FirstUnreadableRow(const SurveyTable& table, int column, std::vector<double>& out);
 
 // Longitude and latitude of every data row, row by row, the longitude first.
 struct Positions {

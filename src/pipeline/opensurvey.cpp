@@ -3,7 +3,6 @@
 #include "arrange/arrange.h"
 #include "common/errors.h"
 #include "common/fileio.h"
-#include "common/numtext.h"
 #include "common/sidebyside.h"
 #include "mapview/overlay.h"
 

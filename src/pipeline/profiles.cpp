@@ -38,16 +38,6 @@ void ProfileSeries::Append(std::size_t row, double gradient) {
     exact_.push_back(gradient);
 }
 
-void ProfileSeries::SetGradient(std::size_t point, double gradient) {
-    std::int32_t tenths = 0;
-    if (exact_.empty() && AsTenths(gradient, tenths)) {
-        tenths_[point] = tenths;
-        return;
-    }
-    if (exact_.empty()) KeepExactly();
-    exact_[point] = gradient;
-}
-
 void ProfileSeries::Fit() {
     tenths_.shrink_to_fit();
     exact_.shrink_to_fit();

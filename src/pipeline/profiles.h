@@ -33,7 +33,6 @@ public:
     void Reserve(std::size_t points) { tenths_.reserve(points); }
     // Adds a point on a data row after the last point's.
     void Append(std::size_t row, double gradient);
-    void SetGradient(std::size_t point, double gradient);
     // Gives back the room reserved beyond the points.
     void Fit();
 

@@ -3,6 +3,7 @@
 // Prints one tab-separated line per output: name, nodes, points, seconds
 // (median of the repeats) and the process's peak resident memory after it;
 // the last line is all outputs together.
+#include "common/geodesy.h"
 #include "gridhost/gisoutput.h"
 #include "gridhost/kriging.h"
 #include "gridhost/presentation.h"
@@ -28,7 +29,6 @@ using qgrad::bench::Seconds;
 
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 
 // A field of 100 by 100 m near Moscow, blank beyond a circle; anomalies
 // over a gentle regional slope.
@@ -38,8 +38,8 @@ qgrad::Grid MakeGrid(int cols, int rows) {
     g.rows = rows;
     g.xLL = 37.6;
     g.yLL = 55.75;
-    g.xSize = 100.0 / (cols - 1) / (kMetresPerDegree * std::cos(55.75 * std::numbers::pi / 180));
-    g.ySize = 100.0 / (rows - 1) / kMetresPerDegree;
+    g.xSize = 100.0 / (cols - 1) / (qgrad::kMetresPerDegree * std::cos(55.75 * std::numbers::pi / 180));
+    g.ySize = 100.0 / (rows - 1) / qgrad::kMetresPerDegree;
     g.z.resize(static_cast<std::size_t>(cols) * rows);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
@@ -56,7 +56,7 @@ qgrad::GisSurvey MakeSurvey(const qgrad::Grid& g, std::size_t count) {
     qgrad::GisSurvey s;
     std::mt19937 rng(11);
     std::normal_distribution<double> noise(0, 0.3);
-    const double kx = kMetresPerDegree * std::cos(55.75 * std::numbers::pi / 180);
+    const double kx = qgrad::kMetresPerDegree * std::cos(55.75 * std::numbers::pi / 180);
     const std::size_t perLine = std::max<std::size_t>(12, count / 200 / 12 * 12);
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t line = i / perLine, along = (i % perLine) / 12;
@@ -64,7 +64,7 @@ qgrad::GisSurvey MakeSurvey(const qgrad::Grid& g, std::size_t count) {
         const int run = static_cast<int>(line / 10);
         if (run >= static_cast<int>(s.runs.size())) s.runs.push_back({"run" + std::to_string(run + 1) + ".csv", {}, {}});
         const double x = 100.0 * along * 12 / perLine, y = line * 0.5 + channel * 0.04;
-        const double lon = g.xLL + x / kx, lat = g.yLL + y / kMetresPerDegree;
+        const double lon = g.xLL + x / kx, lat = g.yLL + y / qgrad::kMetresPerDegree;
         s.points.push_back({lon, lat, noise(rng), 49000 + noise(rng), channel, run});
         if (channel == 1) {
             s.runs[run].lon.push_back(lon);

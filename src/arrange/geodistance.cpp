@@ -1,5 +1,7 @@
 #include "arrange/geodistance.h"
 
+#include "common/geodesy.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -7,7 +9,6 @@
 namespace qgrad {
 
 double GeoDistance(double lat1, double lon1, double lat2, double lon2) {
-    constexpr double kRadius = 6378137.0;
     constexpr double kRad = std::numbers::pi / 180.0;
     const double dPhi = (lat2 - lat1) * kRad;
     const double dLambda = (lon2 - lon1) * kRad;
@@ -18,7 +19,7 @@ double GeoDistance(double lat1, double lon1, double lat2, double lon2) {
     // Rounding can push a a hair past 1 for near-antipodal points.
     const double a = std::clamp(sPhi * sPhi + std::cos(phi1) * std::cos(phi2) * sLambda * sLambda, 0.0, 1.0);
     const double c = 2 * std::atan2(std::sqrt(a), std::sqrt(1 - a));
-    return kRadius * c;
+    return kEarthRadiusMetres * c;
 }
 
 }  // namespace qgrad

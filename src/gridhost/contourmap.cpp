@@ -1,5 +1,6 @@
 #include "gridhost/contourmap.h"
 
+#include "common/geodesy.h"
 #include "common/numtext.h"
 
 #include <QFontMetrics>
@@ -12,7 +13,6 @@
 namespace qgrad {
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 constexpr int kScaleBarWidth = 24;
 constexpr int kScaleTitleHeight = 24;
 constexpr int kScaleLabelWidth = 100;

@@ -1,5 +1,6 @@
 #include "gridhost/gisoutput.h"
 
+#include "common/geodesy.h"
 #include "common/errors.h"
 #include "common/numtext.h"
 #include "gridhost/contourmap.h"
@@ -19,7 +20,6 @@
 namespace qgrad {
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 constexpr int kWgs84 = 4326;
 const float kNoData = static_cast<float>(kGridBlank);
 

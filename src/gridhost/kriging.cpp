@@ -1,5 +1,7 @@
 #include "gridhost/kriging.h"
 
+#include "common/geodesy.h"
+
 #include <Eigen/Dense>
 #include <nanoflann.hpp>
 
@@ -18,7 +20,6 @@
 namespace qgrad {
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 constexpr std::size_t kMaxCandidates = 256;
 // Rows a thread takes at a time, and the factorisations it keeps: enough for
 // the node above and the node to the left of each node in its band.

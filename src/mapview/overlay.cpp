@@ -1,4 +1,5 @@
 #include "mapview/overlay.h"
+#include "common/geodesy.h"
 
 #include <QPainter>
 
@@ -31,7 +32,7 @@ int ChooseScaleStep(double widthMetres) {
 
 ScaleBar ComputeScaleBar(const MapFrame& frame, int x) {
     ScaleBar bar;
-    const double metresPerPixel = 2 * std::numbers::pi * 6378137.0 * std::cos(frame.centreLat * std::numbers::pi / 180) /
+    const double metresPerPixel = 2 * std::numbers::pi * kEarthRadiusMetres * std::cos(frame.centreLat * std::numbers::pi / 180) /
                                   (256 * std::ldexp(1.0, frame.zoom));
     bar.widthMetres = kMapWidth * metresPerPixel;
     bar.heightMetres = kMapHeight * metresPerPixel;

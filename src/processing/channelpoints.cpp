@@ -1,5 +1,6 @@
 #include "processing/channelpoints.h"
 
+#include "common/geodesy.h"
 #include "common/sidebyside.h"
 
 #include <algorithm>
@@ -112,8 +113,7 @@ void ScatterByChannel(const ChannelPoints& index, const PerChannel& values, Poin
 }
 
 LocalFrame::LocalFrame(double originLon, double originLat) : lon0_(originLon), lat0_(originLat) {
-    constexpr double kRadius = 6378137.0;  // the sphere of the track distances
-    metresPerLatDegree_ = kRadius * std::numbers::pi / 180;
+    metresPerLatDegree_ = kMetresPerDegree;
     metresPerLonDegree_ = metresPerLatDegree_ * std::cos(originLat * std::numbers::pi / 180);
 }
 

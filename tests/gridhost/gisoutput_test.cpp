@@ -1,3 +1,4 @@
+#include "common/geodesy.h"
 #include "common/errors.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gisoutput.h"
@@ -23,7 +24,6 @@ using namespace qgrad;
 
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 
 using qgrad::testing::Tool;
 using qgrad::testing::ValueRange;

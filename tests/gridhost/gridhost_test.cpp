@@ -1,3 +1,4 @@
+#include "common/geodesy.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/numtext.h"
@@ -38,7 +39,6 @@ using namespace qgrad;
 
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
 
 TEST(GriddingScriptReading, TakesWhatTheProgramWrites) {
     const ExportPaths paths = MakeExportPaths("/data/Поле 1/", "line07.csv");

@@ -4,6 +4,7 @@
 // adds (sensor offsets, heading error, spikes), with fixes that may lag.
 #pragma once
 
+#include "common/geodesy.h"
 #include "arrange/arrange.h"
 #include "common/numtext.h"
 #include "survey/reader.h"
@@ -36,7 +37,6 @@ struct SurveyShape {
 
 constexpr double kLat0 = 55.75;
 constexpr double kLon0 = 37.62;
-constexpr double kMetresPerDegree = 6378137.0 * std::numbers::pi / 180;
 inline double LonDegree() { return kMetresPerDegree * std::cos(kLat0 * std::numbers::pi / 180); }
 
 // The antenna after `s` metres of walking, and the direction it walks in.

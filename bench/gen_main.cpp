@@ -1,8 +1,11 @@
 // qgrad-gen: writes synthetic gradiometer runs.
 //   qgrad-gen FILE [--rows N] [--seed S] [--line-north M] [--westward] [--tenths] [--traverses T]
 //   qgrad-gen --folder DIR --files F [--rows N] [--seed S] [--tenths]
+//   qgrad-gen --campaign DIR --files F [--rows N] [--seed S] [--traverse-length M] [--lag SECONDS]
 // A folder holds F parallel traverses 6 m apart, alternately east and west,
-// named run001.csv, run002.csv, ...
+// named run001.csv, run002.csv, ...; a campaign holds F blocks of a field
+// walked in serpentine traverses, and truth.tsv with what lies buried.
+#include "campaign.h"
 #include "surveygen.h"
 
 #include <cstdio>
@@ -13,7 +16,8 @@
 
 int main(int argc, char** argv) {
     qgrad::bench::RunSpec base;
-    std::string file, folder;
+    qgrad::bench::CampaignSpec campaign;
+    std::string file, folder, campaignFolder;
     int files = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -32,11 +36,24 @@ int main(int argc, char** argv) {
         else if (a == "--tenths") base.tenths = true;
         else if (a == "--folder") folder = next();
         else if (a == "--files") files = std::atoi(next());
+        else if (a == "--campaign") campaignFolder = next();
+        else if (a == "--traverse-length") campaign.traverseLength = std::strtod(next(), nullptr);
+        else if (a == "--lag") campaign.lagSeconds = std::strtod(next(), nullptr);
         else if (!a.empty() && a[0] != '-') file = a;
         else {
             std::fprintf(stderr, "qgrad-gen: unknown option %s\n", a.c_str());
             return 2;
         }
+    }
+    if (!campaignFolder.empty()) {
+        campaign.files = files;
+        campaign.rowsPerFile = base.rows;
+        campaign.seed = base.seed;
+        if (!qgrad::bench::WriteCampaign(campaign, campaignFolder)) {
+            std::fprintf(stderr, "qgrad-gen: cannot write the campaign into %s\n", campaignFolder.c_str());
+            return 1;
+        }
+        return 0;
     }
     if (!folder.empty()) {
         std::filesystem::create_directories(folder);
@@ -56,7 +73,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (file.empty()) {
-        std::fprintf(stderr, "usage: qgrad-gen FILE [--rows N] [--seed S] | --folder DIR --files F\n");
+        std::fprintf(stderr, "usage: qgrad-gen FILE [--rows N] [--seed S] | --folder DIR --files F | --campaign DIR --files F\n");
         return 2;
     }
     if (!qgrad::bench::WriteRun(base, file)) {

@@ -1,7 +1,9 @@
 #include "surveygen.h"
 
+#include "common/geodesy.h"
+#include "runtext.h"
+
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -9,8 +11,7 @@
 namespace qgrad::bench {
 namespace {
 
-constexpr double kMetresPerDegree = 111319.49079327358;
-constexpr int kChannels = 12;
+constexpr int kChannels = kGeneratedChannels;
 
 struct Target {
     double east, north;  // metres from the field origin
@@ -23,26 +24,6 @@ constexpr std::array<Target, 5> kTargets = {{{18, 9, 35, 1.6},
                                             {92, 14, 80, 0.9},
                                             {140, 7, 22, 2.2},
                                             {175, 20, -30, 1.2}}};
-
-// Uniform in [0, 1) from the generator's bits: defined the same everywhere.
-double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
-
-void Append(std::string& out, double v, int decimals) {
-    char buf[48];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    out.append(buf, r.ptr);
-}
-
-void AppendInt(std::string& out, long long v) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-
-double Nmea(double degrees) {
-    const double d = std::floor(degrees);
-    return d * 100 + (degrees - d) * 60;
-}
 
 // Field and gradient of the buried targets at a point.
 void Anomaly(double east, double north, double& field, double& gradient) {
@@ -66,22 +47,7 @@ std::string GenerateRun(const RunSpec& s) {
     std::string out;
     out.reserve(static_cast<std::size_t>(s.rows) * 200 + 4096);
 
-    out += "Quenor QG-12 gradiometer;serial 1207;run " + std::to_string(s.seed) + ";\r\n";
-    out += "Sensor offsets, cm;x right;y behind";
-    for (int k = 0; k < kChannels; ++k) {
-        out += ';';
-        AppendInt(out, -275 + 50 * k);
-        out += ';';
-        AppendInt(out, 150);
-    }
-    out += "\r\n";
-    out += "Time;Latitude,N;Longitude,E;Dist";
-    const char* fieldUnit = s.tenths ? "x0.1nT" : ",nT";
-    const char* gradUnit = s.tenths ? "x0.1nT/m" : ",nT/m";
-    for (int k = 1; k <= kChannels; ++k)
-        out += ";S" + std::to_string(k) + " H" + fieldUnit + ";S" + std::to_string(k) + " dH" + gradUnit;
-    out += "\r\n";
-    out += "hhmmss;ddmm.mmmm;dddmm.mmmm;m;readings\r\n";
+    AppendHeader(out, s.seed, [](int k) { return -275 + 50 * k; }, [](int) { return 150; }, s.tenths);
 
     const double cosLat = std::cos(s.originLat * M_PI / 180);
     const int rowsPerFix = std::max(1, s.sampleHz / std::max(1, s.fixHz));
@@ -102,7 +68,7 @@ std::string GenerateRun(const RunSpec& s) {
             fixNorth = north + (Uniform(rng) - 0.5) * 0.04;
         }
         const int second = s.startSecond + static_cast<int>(row / static_cast<std::uint64_t>(s.sampleHz));
-        AppendInt(out, (second / 3600 % 24) * 10000 + (second / 60 % 60) * 100 + second % 60);
+        AppendTimeOfDay(out, second);
         out += ';';
         if (row < static_cast<std::uint64_t>(s.rowsWithoutFix)) {
             out += "0;0;";

@@ -93,6 +93,7 @@ if [ $quick = 0 ]; then
   read -r s p < <(timed build/src/cli/qgrad arrange-folder "$D/folder7m" bench)
   row "qgrad arrange-folder (28 runs)" 7000000 "$size" "$s" "$p" "< 12 s" "$(verdict "$s" 12)" "$(ratio "$s" "$cat_s")"
   size=$(du -cm "$D"/campaign7m/*.csv | tail -1 | cut -f1)
+  cat_s=$(fine_timed sh -c "cat $D/campaign7m/*.csv")
   read -r s plain_p < <(timed build/src/cli/qgrad arrange-folder "$D/campaign7m" plain)
   row "campaign: arrange-folder plain" 7000000 "$size" "$s" "$plain_p" "< 10 s" "$(verdict "$s" 10)" "$(ratio "$s" "$cat_s")"
   read -r s p < <(timed build/src/cli/qgrad arrange-folder "$D/campaign7m" processed --despike --destripe --lag=auto)

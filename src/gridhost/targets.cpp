@@ -1,0 +1,223 @@
+#include "gridhost/targets.h"
+
+#include "common/geodesy.h"
+#include "common/numtext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+namespace qgrad {
+namespace {
+
+constexpr double kMadToSigma = 1.4826;
+
+struct Lobe {
+    int col = 0, row = 0;  // the peak node
+    double amplitude = 0;  // above the median
+    double east = 0, north = 0;  // the refined peak, metres from the south-west node
+    double halfPeakArea = 0;
+    int halfPeakNodes = 0;
+};
+
+double MedianOf(std::vector<double> v) {
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    if (v.size() % 2 == 1) return *mid;
+    return (*std::max_element(v.begin(), mid) + *mid) / 2;
+}
+
+// Where a parabola through three values peaks, from the middle one, in
+// node spacings; 0 where the three do not bend.
+double ParabolaPeak(double before, double middle, double after) {
+    const double bend = before - 2 * middle + after;
+    if (!(std::abs(bend) > 0) || std::isnan(bend)) return 0;
+    return std::clamp(0.5 * (before - after) / bend, -0.5, 0.5);
+}
+
+class LobeFinder {
+public:
+    LobeFinder(const Grid& grid, double median, double dx, double dy)
+        : g_(grid), median_(median), dx_(dx), dy_(dy), seen_(grid.z.size(), 0) {}
+
+    // Every 8-connected region beyond `threshold` on the side of `sign`,
+    // each as the lobe of its strongest node.
+    void Find(double threshold, int sign, std::vector<Lobe>& lobes) {
+        std::fill(seen_.begin(), seen_.end(), 0);
+        for (int r = 0; r < g_.rows; ++r)
+            for (int c = 0; c < g_.cols; ++c) {
+                if (seen_[Index(c, r)] || !(Beyond(c, r, sign) > threshold)) continue;
+                Lobe lobe;
+                double best = -1;
+                Flood(c, r, [&](int cc, int rr) { return Beyond(cc, rr, sign) > threshold; },
+                      [&](int cc, int rr) {
+                          if (Beyond(cc, rr, sign) > best) best = Beyond(cc, rr, sign), lobe.col = cc, lobe.row = rr;
+                      });
+                lobe.amplitude = sign * best;
+                Refine(lobe, sign);
+                lobes.push_back(lobe);
+            }
+        // The half-peak regions may reach past the threshold's, so they are
+        // flooded afresh.
+        for (Lobe& lobe : lobes) {
+            if ((lobe.amplitude > 0) != (sign > 0)) continue;
+            std::fill(seen_.begin(), seen_.end(), 0);
+            const double half = std::abs(lobe.amplitude) / 2;
+            int nodes = 0;
+            Flood(lobe.col, lobe.row, [&](int cc, int rr) { return Beyond(cc, rr, sign) >= half; },
+                  [&](int, int) { ++nodes; });
+            lobe.halfPeakNodes = nodes;
+            lobe.halfPeakArea = nodes * dx_ * dy_;
+        }
+    }
+
+private:
+    std::size_t Index(int c, int r) const { return static_cast<std::size_t>(r) * g_.cols + c; }
+    // How far a node stands beyond the median on the side of `sign`; NaN for a blank.
+    double Beyond(int c, int r, int sign) const { return sign * (g_.at(c, r) - median_); }
+
+    template <typename Inside, typename Visit>
+    void Flood(int c0, int r0, Inside inside, Visit visit) {
+        stack_.clear();
+        stack_.push_back({c0, r0});
+        seen_[Index(c0, r0)] = 1;
+        while (!stack_.empty()) {
+            const auto [c, r] = stack_.back();
+            stack_.pop_back();
+            visit(c, r);
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    const int cc = c + dc, rr = r + dr;
+                    if (cc < 0 || rr < 0 || cc >= g_.cols || rr >= g_.rows || seen_[Index(cc, rr)]) continue;
+                    if (!inside(cc, rr)) continue;
+                    seen_[Index(cc, rr)] = 1;
+                    stack_.push_back({cc, rr});
+                }
+        }
+    }
+
+    void Refine(Lobe& lobe, int sign) const {
+        auto value = [&](int c, int r) {
+            if (c < 0 || r < 0 || c >= g_.cols || r >= g_.rows) return std::nan("");
+            return Beyond(c, r, sign);
+        };
+        const int c = lobe.col, r = lobe.row;
+        const double x = ParabolaPeak(value(c - 1, r), value(c, r), value(c + 1, r));
+        const double y = ParabolaPeak(value(c, r - 1), value(c, r), value(c, r + 1));
+        lobe.east = (c + x) * dx_;
+        lobe.north = (r + y) * dy_;
+    }
+
+    const Grid& g_;
+    double median_, dx_, dy_;
+    std::vector<std::uint8_t> seen_;
+    std::vector<std::pair<int, int>> stack_;
+};
+
+// A source's ring stays under this share of its peak, is at least this many
+// times as broad, and lies within this many depths below the sensor times
+// the fourth root of the two lobes' ratio.
+constexpr double kRingShare = 0.15;
+constexpr double kRingBreadth = 2;
+constexpr double kRingReach = 2;
+
+double HalfPeakRadius(const Lobe& lobe) { return std::sqrt(lobe.halfPeakArea / std::numbers::pi); }
+
+}  // namespace
+
+TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
+    TargetPicking out;
+    std::vector<double> values;
+    values.reserve(grid.z.size());
+    for (double v : grid.z)
+        if (!Grid::Blank(v)) values.push_back(v);
+    if (values.empty() || grid.cols < 3 || grid.rows < 3) return out;
+    out.median = MedianOf(values);
+    for (double& v : values) v = std::abs(v - out.median);
+    const double spread = kMadToSigma * MedianOf(std::move(values));
+    out.threshold = options.threshold ? *options.threshold : options.robustMultiple * spread;
+    if (!(out.threshold > 0)) return out;
+
+    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    const double dx = grid.xSize * MetresPerDegreeLongitude(midLat);
+    const double dy = grid.ySize * kMetresPerDegree;
+    const double cell = std::sqrt(dx * dy);
+    std::vector<Lobe> positive, negative;
+    LobeFinder finder(grid, out.median, dx, dy);
+    finder.Find(out.threshold, +1, positive);
+    finder.Find(out.threshold, -1, negative);
+
+    // A positive and a negative lobe close together are one dipole: the
+    // nearest pairs first, each lobe in one pair at most.
+    struct Pairing {
+        double distance;
+        std::size_t p, n;
+    };
+    std::vector<Pairing> pairings;
+    for (std::size_t p = 0; p < positive.size(); ++p)
+        for (std::size_t n = 0; n < negative.size(); ++n) {
+            const double d = std::hypot(positive[p].east - negative[n].east, positive[p].north - negative[n].north);
+            const double reach = 4 * std::max(HalfPeakRadius(positive[p]), HalfPeakRadius(negative[n])) + cell;
+            if (d <= reach) pairings.push_back({d, p, n});
+        }
+    std::sort(pairings.begin(), pairings.end(), [](const Pairing& a, const Pairing& b) { return a.distance < b.distance; });
+    std::vector<int> partner(positive.size(), -1);
+    std::vector<bool> paired(negative.size(), false);
+    for (const Pairing& pr : pairings)
+        if (partner[pr.p] < 0 && !paired[pr.n]) partner[pr.p] = static_cast<int>(pr.n), paired[pr.n] = true;
+
+    auto make = [&](const Lobe& main, double positiveLobe, double negativeLobe) {
+        Target t;
+        t.lon = grid.xLL + main.east / dx * grid.xSize;
+        t.lat = grid.yLL + main.north / dy * grid.ySize;
+        t.peak = main.amplitude;
+        t.positiveLobe = positiveLobe;
+        t.negativeLobe = negativeLobe;
+        t.halfPeakArea = main.halfPeakArea;
+        // Under a few nodes across, the half-peak width is the grid's, not the source's.
+        const double radius = HalfPeakRadius(main);
+        if (radius >= 1.5 * cell) t.depth = std::max(0.0, kDepthPerHalfPeakRadius * radius - options.sensorHeight);
+        out.targets.push_back(t);
+    };
+    // A strong source's field rings it with a broad, weak lobe of the other
+    // sign (its far field at a slant), reaching out as the fourth root of
+    // its strength; a lone lobe that weak and that broad within that reach
+    // of a stronger one is its ring, not a target of its own.
+    auto isRing = [&](const Lobe& lobe, const std::vector<Lobe>& others) {
+        for (const Lobe& o : others) {
+            const double share = std::abs(lobe.amplitude) / std::abs(o.amplitude);
+            const double reach = kRingReach * kDepthPerHalfPeakRadius * HalfPeakRadius(o) / std::sqrt(std::sqrt(share));
+            if (share <= kRingShare && HalfPeakRadius(lobe) >= kRingBreadth * HalfPeakRadius(o) &&
+                std::hypot(o.east - lobe.east, o.north - lobe.north) <= reach + cell)
+                return true;
+        }
+        return false;
+    };
+    // Of a dipole the positive lobe stands nearer the source at northern
+    // inclinations, so it gives the place.
+    for (std::size_t p = 0; p < positive.size(); ++p)
+        if (partner[p] >= 0 || !isRing(positive[p], negative))
+            make(positive[p], positive[p].amplitude, partner[p] >= 0 ? negative[partner[p]].amplitude : 0);
+    for (std::size_t n = 0; n < negative.size(); ++n)
+        if (!paired[n] && !isRing(negative[n], positive)) make(negative[n], 0, negative[n].amplitude);
+    std::stable_sort(out.targets.begin(), out.targets.end(),
+                     [](const Target& a, const Target& b) { return std::abs(a.peak) > std::abs(b.peak); });
+    for (std::size_t i = 0; i < out.targets.size(); ++i) out.targets[i].number = static_cast<int>(i + 1);
+    return out;
+}
+
+std::string TargetsCsv(const TargetPicking& picking) {
+    std::string out = "number,longitude,latitude,peak_nT_m,positive_lobe_nT_m,negative_lobe_nT_m,half_peak_area_m2,depth_m\n";
+    for (const Target& t : picking.targets) {
+        out += std::to_string(t.number);
+        for (double v : {t.lon, t.lat}) out += ',' + FormatFixed(v, 9, 17);
+        for (double v : {t.peak, t.positiveLobe, t.negativeLobe}) out += ',' + FormatFixed(v, 2, 17);
+        out += ',' + FormatFixed(t.halfPeakArea, 3, 17);
+        out += ',' + (t.depth ? FormatFixed(*t.depth, 2, 17) : std::string());
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace qgrad

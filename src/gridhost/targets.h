@@ -1,0 +1,56 @@
+// Anomalies picked from a grid for the dig list: each lobe beyond the
+// threshold, a positive lobe and a negative one close together taken as one
+// dipole, with its place, amplitudes, size and an estimated depth.
+#pragma once
+
+#include "gridhost/kriging.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qgrad {
+
+struct TargetOptions {
+    // A lobe's peak must stand this far from the grid's median, in nT/m;
+    // unset, `robustMultiple` robust standard deviations of the grid.
+    std::optional<double> threshold;
+    double robustMultiple = 6;
+    // The gradiometer's lower sensor above the ground, m: depths are given
+    // below the ground.
+    double sensorHeight = 0.3;
+};
+
+struct Target {
+    int number = 0;            // 1 for the strongest
+    // The positive lobe's peak (else the negative's), refined between nodes.
+    // At a northern inclination of 70° a source lies north of it by a sixth
+    // of its depth below the sensor.
+    double lon = 0, lat = 0;
+    double peak = 0;           // the main lobe's value above the median, nT/m (negative for a negative lobe)
+    double positiveLobe = 0;   // each lobe's value above the median, 0 where it has none
+    double negativeLobe = 0;
+    double halfPeakArea = 0;   // m² of the main lobe at or beyond half its peak
+    // Metres below the ground of the source's centre; unset when the lobe's
+    // half-peak area spans too few nodes for its width to be measured.
+    std::optional<double> depth;
+};
+
+struct TargetPicking {
+    double median = 0;
+    double threshold = 0;  // nT/m from the median
+    std::vector<Target> targets;
+};
+
+// Depth of a compact source's centre below the lower sensor, from the radius
+// of the circle as large as its lobe's half-peak area: the vertical gradient
+// of an induced sphere has its half-peak radius at 0.42–0.49 of that depth
+// for field inclinations of 60–90° and sensor separations of 0.5–1 m.
+inline constexpr double kDepthPerHalfPeakRadius = 2.25;
+
+TargetPicking PickTargets(const Grid& grid, const TargetOptions& options = {});
+
+// NAME_targets.csv: a heading row, then a row a target, comma-separated.
+std::string TargetsCsv(const TargetPicking& picking);
+
+}  // namespace qgrad

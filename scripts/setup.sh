@@ -13,7 +13,7 @@ packages=(
 # Tests also read the grid and GIS files with GDAL, check the KML with
 # xmllint and fuzz with clang's libFuzzer; benchmarks time whole commands and
 # compare with GDAL's gridding.
-[ "${1:-run}" = test ] && packages+=(gdal-bin libxml2-utils clang libclang-rt-14-dev)
+[ "${1:-run}" = test ] && packages+=(gdal-bin libxml2-utils poppler-utils clang libclang-rt-14-dev)
 [ "${1:-run}" = bench ] && packages+=(gdal-bin time)
 
 missing=()

@@ -1,61 +1,15 @@
-#include "common/geodesy.h"
+#include "buriedfield.h"
 #include "gridhost/targets.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <sstream>
 
 using namespace qgrad;
+using namespace qgrad::testing;
 
 namespace {
-
-constexpr double kLat0 = 55.75, kLon0 = 37.61;
-constexpr double kCell = 0.25;  // m
-constexpr double kSide = 60;    // m
-constexpr double kLowerSensor = 0.3, kUpperSensor = 1.0;
-constexpr double kNoise = 0.1;  // nT/m
-
-struct Buried {
-    const char* name;
-    double east, north, depth;
-    double moment;  // nT·m³
-};
-
-// The total-field anomaly of a sphere magnetised along a field inclined 70°
-// down to the north, `up` metres above its centre.
-double SphereField(const Buried& b, double east, double north, double up) {
-    const double dx = east - b.east, dy = north - b.north;
-    const double r2 = dx * dx + dy * dy + up * up, r = std::sqrt(r2);
-    const double cosine = (dy * std::cos(Radians(70)) - up * std::sin(Radians(70))) / r;
-    return b.moment * (3 * cosine * cosine - 1) / (r2 * r);
-}
-
-// A grid of 0.25 m cells over a 60 m square holding the gradiometer's
-// reading of `buried`, with white noise.
-Grid FieldGrid(const std::vector<Buried>& buried, std::uint64_t seed) {
-    Grid g;
-    g.cols = g.rows = static_cast<int>(kSide / kCell) + 1;
-    g.xLL = kLon0;
-    g.yLL = kLat0;
-    const double midLat = kLat0 + kSide / 2 / kMetresPerDegree;
-    g.xSize = kCell / MetresPerDegreeLongitude(midLat);
-    g.ySize = kCell / kMetresPerDegree;
-    std::mt19937_64 rng(seed);
-    std::normal_distribution<double> noise(0, kNoise);
-    g.z.resize(static_cast<std::size_t>(g.cols) * g.rows);
-    for (int r = 0; r < g.rows; ++r)
-        for (int c = 0; c < g.cols; ++c) {
-            double v = 1.5 + noise(rng);  // a level that is not zero
-            for (const Buried& b : buried)
-                v += (SphereField(b, c * kCell, r * kCell, b.depth + kLowerSensor) -
-                      SphereField(b, c * kCell, r * kCell, b.depth + kUpperSensor)) /
-                     (kUpperSensor - kLowerSensor);
-            g.at(c, r) = v;
-        }
-    return g;
-}
 
 double EastOf(const Target& t, const Grid& g) { return (t.lon - g.xLL) / g.xSize * kCell; }
 double NorthOf(const Target& t, const Grid& g) { return (t.lat - g.yLL) / g.ySize * kCell; }

@@ -1,0 +1,256 @@
+#include "gridhost/printmap.h"
+
+#include "common/fileio.h"
+#include "common/geodesy.h"
+#include "gridhost/contourmap.h"
+
+#include <QBuffer>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qgrad {
+namespace {
+
+constexpr int kDotsPerInch = 300;
+// The grid's picture is drawn at most this many pixels along its longer
+// side: finer than print needs, bounded for grids of any size.
+constexpr int kMostPicturePixels = 3000;
+
+QString Metres(double m) {
+    if (m >= 1000 && std::fmod(m, 1000) == 0) return QString::number(m / 1000) + " km";
+    return QString::number(m) + " m";
+}
+
+struct MapPlacement {
+    QRectF rect;       // the grid's extent on the page
+    double perMetre;   // page pixels per metre
+    double widthM, heightM;
+};
+
+MapPlacement PlaceMap(const Grid& grid, const QRectF& room) {
+    MapPlacement m;
+    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    m.widthM = std::max(1e-6, grid.xSize * (grid.cols - 1) * MetresPerDegreeLongitude(midLat));
+    m.heightM = std::max(1e-6, grid.ySize * (grid.rows - 1) * kMetresPerDegree);
+    m.perMetre = std::min(room.width() / m.widthM, room.height() / m.heightM);
+    const QSizeF size(m.widthM * m.perMetre, m.heightM * m.perMetre);
+    m.rect = QRectF(room.left() + (room.width() - size.width()) / 2, room.top() + (room.height() - size.height()) / 2,
+                    size.width(), size.height());
+    return m;
+}
+
+void DrawAxes(QPainter& p, const MapPlacement& m, double unit) {
+    p.setPen(QPen(Qt::black, unit * 0.6));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(m.rect);
+    const QFontMetricsF fm(p.font());
+    auto ticks = [&](double lengthM, bool across) {
+        const double step = NiceLength(lengthM / 5);
+        for (double v = 0; v <= lengthM + 1e-9; v += step) {
+            const double at = v * m.perMetre;
+            const QString label = QString::number(v);
+            if (across) {
+                const double x = m.rect.left() + at;
+                p.drawLine(QPointF(x, m.rect.bottom()), QPointF(x, m.rect.bottom() + 3 * unit));
+                p.drawText(QPointF(x - fm.horizontalAdvance(label) / 2, m.rect.bottom() + 4 * unit + fm.ascent()), label);
+            } else {
+                const double y = m.rect.bottom() - at;
+                p.drawLine(QPointF(m.rect.left() - 3 * unit, y), QPointF(m.rect.left(), y));
+                p.drawText(QPointF(m.rect.left() - 4 * unit - fm.horizontalAdvance(label), y + fm.ascent() / 2), label);
+            }
+        }
+    };
+    ticks(m.widthM, true);
+    ticks(m.heightM, false);
+    const QString across = QObject::tr("metres east of the south-west corner");
+    p.drawText(QPointF(m.rect.center().x() - fm.horizontalAdvance(across) / 2, m.rect.bottom() + 5 * unit + 2 * fm.height()),
+               across);
+    p.save();
+    p.translate(m.rect.left() - 6 * unit - 2.5 * fm.height(), m.rect.center().y());
+    p.rotate(-90);
+    const QString up = QObject::tr("metres north");
+    p.drawText(QPointF(-fm.horizontalAdvance(up) / 2, 0), up);
+    p.restore();
+}
+
+void DrawScaleBar(QPainter& p, const MapPlacement& m, QPointF at, double unit) {
+    const double length = NiceLength(m.widthM / 4);
+    const double w = length * m.perMetre;
+    const double h = 2.5 * unit;
+    for (int i = 0; i < 4; ++i) {
+        p.setPen(QPen(Qt::black, unit * 0.4));
+        p.setBrush(i % 2 == 0 ? Qt::black : Qt::white);
+        p.drawRect(QRectF(at.x() + i * w / 4, at.y(), w / 4, h));
+    }
+    const QFontMetricsF fm(p.font());
+    p.drawText(QPointF(at.x() - fm.horizontalAdvance("0") / 2, at.y() + h + fm.ascent() + unit), "0");
+    const QString end = Metres(length);
+    p.drawText(QPointF(at.x() + w - fm.horizontalAdvance(end) / 2, at.y() + h + fm.ascent() + unit), end);
+}
+
+void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
+    const double h = 14 * unit, w = 5 * unit;
+    QPainterPath left, right;
+    left.moveTo(tip);
+    left.lineTo(tip + QPointF(-w, h));
+    left.lineTo(tip + QPointF(0, 0.75 * h));
+    left.closeSubpath();
+    right.moveTo(tip);
+    right.lineTo(tip + QPointF(w, h));
+    right.lineTo(tip + QPointF(0, 0.75 * h));
+    right.closeSubpath();
+    p.setPen(QPen(Qt::black, unit * 0.4));
+    p.setBrush(Qt::black);
+    p.drawPath(left);
+    p.setBrush(Qt::white);
+    p.drawPath(right);
+    const QFontMetricsF fm(p.font());
+    p.drawText(QPointF(tip.x() - fm.horizontalAdvance("N") / 2, tip.y() + h + fm.ascent() + unit), "N");
+}
+
+void DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets, double unit) {
+    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    p.save();
+    for (const Target& t : targets.targets) {
+        const double east = (t.lon - grid.xLL) * MetresPerDegreeLongitude(midLat);
+        const double north = (t.lat - grid.yLL) * kMetresPerDegree;
+        const QPointF c(m.rect.left() + east * m.perMetre, m.rect.bottom() - north * m.perMetre);
+        p.setPen(QPen(QColor(200, 0, 0), unit * 0.8));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(c, 2.5 * unit, 2.5 * unit);
+        p.drawText(c + QPointF(3 * unit, -3 * unit), QString::number(t.number));
+    }
+    p.restore();
+}
+
+// Lines of text from `top` down within `width`; returns where the next line goes.
+double DrawLines(QPainter& p, const QStringList& lines, QPointF top, double width) {
+    const QFontMetricsF fm(p.font());
+    double y = top.y();
+    for (const QString& line : lines) {
+        const QRectF box(top.x(), y, width, 10 * fm.height());
+        const QRectF used = p.boundingRect(box, Qt::TextWordWrap, line);
+        p.drawText(box, Qt::TextWordWrap, line);
+        y += used.height() + 0.3 * fm.height();
+    }
+    return y;
+}
+
+void DrawTargetList(QPainter& p, const TargetPicking& targets, QRectF room) {
+    const QFontMetricsF fm(p.font());
+    const double line = fm.height() * 1.1;
+    const int fits = std::max(0, static_cast<int>(room.height() / line) - 2);
+    const int shown = std::min<int>(fits, static_cast<int>(targets.targets.size()));
+    const double col[] = {0, 0.1, 0.38, 0.66, 0.84};
+    auto row = [&](double y, const QStringList& cells) {
+        for (int i = 0; i < cells.size(); ++i) p.drawText(QPointF(room.left() + col[i] * room.width(), y), cells[i]);
+    };
+    double y = room.top() + fm.ascent();
+    row(y, {QObject::tr("No."), QObject::tr("Longitude"), QObject::tr("Latitude"), QObject::tr("nT/m"),
+            QObject::tr("Depth, m")});
+    for (int i = 0; i < shown; ++i) {
+        const Target& t = targets.targets[i];
+        y += line;
+        row(y, {QString::number(t.number), QString::number(t.lon, 'f', 7), QString::number(t.lat, 'f', 7),
+                QString::number(t.peak, 'f', 1), t.depth ? QString::number(*t.depth, 'f', 1) : QString("-")});
+    }
+    if (shown < static_cast<int>(targets.targets.size()))
+        p.drawText(QPointF(room.left(), y + line),
+                   QObject::tr("and %1 more in the targets file").arg(targets.targets.size() - shown));
+}
+
+}  // namespace
+
+double NiceLength(double most) {
+    if (!(most > 0)) return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(most)));
+    for (double f : {5.0, 2.0, 1.0})
+        if (f * power <= most * (1 + 1e-12)) return f * power;
+    return power;
+}
+
+std::string PrintableMapPdf(const Grid& grid, const Presentation& presentation, const PrintSheet& sheet,
+                            const TargetPicking* targets) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(kDotsPerInch);
+        writer.setPageLayout(QPageLayout(QPageSize(sheet.paper == Paper::A3 ? QPageSize::A3 : QPageSize::A4),
+                                         QPageLayout::Landscape, QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter));
+        writer.setTitle(sheet.title);
+        writer.setCreator("Quenor GRAD");
+        QPainter p(&writer);
+        p.setRenderHint(QPainter::Antialiasing);
+        const double unit = kDotsPerInch / 25.4 * 0.5;  // half a millimetre
+        const QRectF page(0, 0, writer.width(), writer.height());
+        QFont font("DejaVu Sans");
+        font.setPointSizeF(sheet.paper == Paper::A3 ? 9 : 7.5);
+        p.setFont(font);
+
+        // The map takes the left three quarters; the side column the rest.
+        const double sideWidth = page.width() * 0.25;
+        const QRectF mapRoom = page.adjusted(22 * unit, 4 * unit, -(sideWidth + 8 * unit), -16 * unit);
+        const MapPlacement m = PlaceMap(grid, mapRoom);
+        const double longer = std::max(m.rect.width(), m.rect.height());
+        const int pixels = static_cast<int>(std::min<double>(kMostPicturePixels, longer));
+        const QImage picture = DrawGridPicture(grid, presentation, PlotSize(grid, std::max(2, pixels)));
+        p.drawImage(m.rect, picture);
+        DrawAxes(p, m, unit);
+        if (targets) DrawTargetMarks(p, grid, m, *targets, unit);
+
+        const QRectF side(page.right() - sideWidth, page.top(), sideWidth, page.height());
+        QFont titleFont = font;
+        titleFont.setPointSizeF(font.pointSizeF() * 2);
+        titleFont.setBold(true);
+        p.setFont(titleFont);
+        double y = DrawLines(p, {sheet.title.isEmpty() ? QObject::tr("Magnetic gradient survey") : sheet.title},
+                             side.topLeft(), side.width());
+        p.setFont(font);
+        QStringList block;
+        if (!sheet.date.isEmpty()) block << QObject::tr("Surveyed: %1").arg(sheet.date);
+        if (!sheet.files.empty()) {
+            QStringList names;
+            for (const QString& f : sheet.files) names << f;
+            block << QObject::tr("Files: %1").arg(names.join(", "));
+        }
+        block << QObject::tr("Processing: %1").arg(sheet.processing.isEmpty() ? QObject::tr("none") : sheet.processing);
+        if (!sheet.gridding.isEmpty()) block << QObject::tr("Grid: %1").arg(sheet.gridding);
+        block << QObject::tr("Vertical gradient, nT/m; WGS 84, north up");
+        y = DrawLines(p, block, QPointF(side.left(), y + unit), side.width());
+
+        const QImage scale = DrawColourScale(grid, presentation);
+        const double scaleHeight = std::min(page.height() * 0.3, side.width() * 0.8 * scale.height() / scale.width());
+        const QRectF scaleRect(side.left(), y + 2 * unit, scaleHeight * scale.width() / scale.height(), scaleHeight);
+        p.drawImage(scaleRect, scale);
+        y = scaleRect.bottom() + 4 * unit;
+        DrawNorthArrow(p, QPointF(side.left() + 6 * unit, y), unit);
+        DrawScaleBar(p, m, QPointF(side.left() + 16 * unit, y + 6 * unit), unit);
+        y += 24 * unit;
+        if (targets && !targets->targets.empty()) {
+            p.setFont(font);
+            y = DrawLines(p,
+                          {QObject::tr("Targets beyond %1 nT/m from the median: %2")
+                               .arg(targets->threshold, 0, 'f', 2)
+                               .arg(targets->targets.size())},
+                          QPointF(side.left(), y), side.width());
+            DrawTargetList(p, *targets, QRectF(side.left(), y, side.width(), page.bottom() - y));
+        }
+    }
+    return buffer.data().toStdString();
+}
+
+void WritePrintableMap(const QString& path, const Grid& grid, const Presentation& presentation,
+                       const PrintSheet& sheet, const TargetPicking* targets) {
+    OutputFile out(path);
+    out.Write(PrintableMapPdf(grid, presentation, sheet, targets));
+    out.Commit();
+}
+
+}  // namespace qgrad

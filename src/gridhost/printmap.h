@@ -1,0 +1,41 @@
+// The map as it goes into a report: one landscape page with the gridded
+// gradient at a true scale, axes in metres, a scale bar, a north arrow, the
+// colour scale with its unit, a title block saying what was surveyed and
+// how it was processed and gridded, and the targets when they were picked.
+#pragma once
+
+#include "gridhost/kriging.h"
+#include "gridhost/presentation.h"
+#include "gridhost/targets.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace qgrad {
+
+enum class Paper { A4, A3 };
+
+struct PrintSheet {
+    Paper paper = Paper::A4;
+    QString title;       // the site or the combined name
+    QString date;        // of the survey, as the files give it
+    std::vector<QString> files;
+    QString processing;  // what the processing did, one line
+    QString gridding;    // the grid's cell and clip, one line
+};
+
+// The page's bytes (PDF). `targets` may be null.
+std::string PrintableMapPdf(const Grid& grid, const Presentation& presentation, const PrintSheet& sheet,
+                            const TargetPicking* targets);
+
+// Written whole or not at all. Throws FileError.
+void WritePrintableMap(const QString& path, const Grid& grid, const Presentation& presentation,
+                       const PrintSheet& sheet, const TargetPicking* targets);
+
+// A length for a scale bar or an axis step: 1, 2 or 5 times a power of ten,
+// the largest not over `most`.
+double NiceLength(double most);
+
+}  // namespace qgrad

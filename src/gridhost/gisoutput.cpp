@@ -241,11 +241,6 @@ void AddFeature(OGRLayerH layer, OGRFeatureH feature, const StagedFile& out) {
 
 }  // namespace
 
-int UtmEpsgCode(double lon, double lat) {
-    const int zone = std::clamp(static_cast<int>(std::floor((lon + 180) / 6)) + 1, 1, 60);
-    return (lat < 0 ? 32700 : 32600) + zone;
-}
-
 void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection) {
     QuietGdal quiet;
     StagedFile out(path);

@@ -28,16 +28,17 @@ namespace {
 using qgrad::testing::Tool;
 using qgrad::testing::ValueRange;
 
-// A grid of `cols` by `rows` nodes over about w by h metres from (37.6 E,
-// 55.75 N), each node col + 10 * row, blanks where `blank` says.
+// A grid of `cols` by `rows` nodes over about w by h metres from its
+// south-west node (37.6 E, 55.75 N unless given), each node col + 10 * row,
+// blanks where `blank` says.
 template <typename Blank>
-Grid MakeGrid(int cols, int rows, double widthM, double heightM, Blank blank) {
+Grid MakeGrid(int cols, int rows, double widthM, double heightM, Blank blank, double lon = 37.6, double lat = 55.75) {
     Grid g;
     g.cols = cols;
     g.rows = rows;
-    g.xLL = 37.6;
-    g.yLL = 55.75;
-    g.xSize = widthM / (cols - 1) / (kMetresPerDegree * std::cos(55.75 * M_PI / 180));
+    g.xLL = lon;
+    g.yLL = lat;
+    g.xSize = widthM / (cols - 1) / MetresPerDegreeLongitude(lat);
     g.ySize = heightM / (rows - 1) / kMetresPerDegree;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) g.z.push_back(blank(c, r) ? std::nan("") : c + 10.0 * r);
@@ -121,13 +122,49 @@ TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
     EXPECT_GT(m.captured(2).toDouble(), 320);
 }
 
-TEST(UtmZone, FromTheCentre) {
-    const struct {
-        double lon, lat;
-        int epsg;
-    } cases[] = {{37.6, 55.75, 32637}, {-0.1, 51.5, 32630}, {0.0, 51.5, 32631}, {151.2, -33.9, 32756},
-                 {-180.0, 10, 32601}, {180.0, 10, 32660}};
-    for (const auto& c : cases) EXPECT_EQ(UtmEpsgCode(c.lon, c.lat), c.epsg) << c.lon << " " << c.lat;
+// Zone edges, both hemispheres, and the zones widened over Norway and
+// Svalbard, whose neighbours keep the plain rule.
+const struct UtmCase {
+    const char* name;
+    double lon, lat;
+    int epsg;
+} kUtmCases[] = {
+    {"Moscow", 37.6, 55.75, 32637},
+    {"west of Greenwich", -0.1, 51.5, 32630},
+    {"on Greenwich", 0.0, 51.5, 32631},
+    {"Sydney", 151.2, -33.9, 32756},
+    {"antimeridian west", -180.0, 10, 32601},
+    {"antimeridian east", 180.0, 10, 32660},
+    {"Bergen, zone 32 reaching west", 5.32, 60.38, 32632},
+    {"Norway's 32V starts at 3 E", 3.0, 60.0, 32632},
+    {"west of 32V", 2.9, 60.0, 32631},
+    {"south of 32V", 5.32, 55.9, 32631},
+    {"north of 32V", 5.32, 64.1, 32631},
+    {"Svalbard 31X", 8.9, 78.0, 32631},
+    {"Svalbard 33X, Longyearbyen", 15.6, 78.2, 32633},
+    {"Svalbard 35X", 25.0, 79.0, 32635},
+    {"Svalbard 37X", 35.0, 80.0, 32637},
+    {"south of band X", 8.9, 71.9, 32632},
+    {"east of Svalbard's zones", 42.5, 78.0, 32638},
+    {"Tierra del Fuego", -68.3, -54.8, 32719},
+};
+
+TEST(UtmZone, StandardRuleWithTheNorwayAndSvalbardExceptions) {
+    for (const UtmCase& c : kUtmCases) EXPECT_EQ(UtmEpsgCode(c.lon, c.lat), c.epsg) << c.name;
+}
+
+TEST_F(GisOutputTest, UtmGeoTiffTakesTheZoneOfItsPlace) {
+    for (const UtmCase& c : kUtmCases) {
+        // Rows on a zone's edge: the centre of a grid may fall either side
+        // by a rounding.
+        if (c.lon == std::round(c.lon)) continue;
+        // A 200 m grid centred on the place.
+        const double lon = c.lon - 100 / MetresPerDegreeLongitude(c.lat), lat = c.lat - 100 / kMetresPerDegree;
+        const Grid g = MakeGrid(21, 21, 200, 200, [](int, int) { return false; }, lon, lat);
+        WriteGeoTiff(Path("z.tif"), g, GeoTiffProjection::LocalUtm);
+        const QString info = Tool("gdalinfo", {Path("z.tif")});
+        EXPECT_TRUE(info.contains(QString("ID[\"EPSG\",%1]").arg(c.epsg))) << c.name << "\n" << info.toStdString();
+    }
 }
 
 // An entry of the KMZ archive.

@@ -99,6 +99,8 @@ TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
     // The same node-registered corners as the grid file.
     EXPECT_TRUE(info.contains("Lower Left  (  37.4995000,  55.7497500)")) << info.toStdString();
     EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    EXPECT_TRUE(info.contains("Description = vertical gradient"));
+    EXPECT_TRUE(info.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(info), "Minimum=0.000, Maximum=23.000");
     EXPECT_EQ(ValueRange(info), ValueRange(Tool("gdalinfo", {"-stats", Path("g.grd")})));
     // North row first: the blank north-west node, the south-west node's 0.
@@ -115,6 +117,9 @@ TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
     EXPECT_TRUE(info.contains("UTM zone 37N")) << info.toStdString();
     EXPECT_TRUE(info.contains("ID[\"EPSG\",32637]"));
     EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    // The warper keeps what the band holds.
+    EXPECT_TRUE(info.contains("Description = vertical gradient"));
+    EXPECT_TRUE(info.contains("Unit Type: nT/m"));
     // Square pixels of the 5 m node spacing.
     const auto pixel = QRegularExpression("Pixel Size = \\(([0-9.]+),-([0-9.]+)\\)").match(info);
     ASSERT_TRUE(pixel.hasMatch()) << info.toStdString();
@@ -267,9 +272,20 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     EXPECT_TRUE(second.contains("survey_file (String) = line 2 & <b>.csv")) << second.toStdString();
     EXPECT_TRUE(second.contains("field (Real) = 48002.5"));
 
+    // Both layers with their R-tree, complete.
+    const QString indexed = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql",
+                                             "SELECT table_name FROM gpkg_extensions WHERE extension_name = "
+                                             "'gpkg_rtree_index'"});
+    for (const char* table : {"points", "tracks"})
+        EXPECT_TRUE(indexed.contains(QString("table_name (String) = %1\n").arg(table))) << indexed.toStdString();
+    const QString rtree = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql", "SELECT COUNT(*) AS n FROM rtree_points_geom"});
+    EXPECT_TRUE(rtree.contains(QString("n (Integer) = %1").arg(survey.points.size()))) << rtree.toStdString();
+
     const QString raster = Tool("gdalinfo", {"-stats", Path("p.gpkg")});
     EXPECT_TRUE(raster.contains("Size is 41, 21")) << raster.toStdString();
     EXPECT_TRUE(raster.contains("NoData Value="));
+    EXPECT_TRUE(raster.contains("Description = vertical gradient"));
+    EXPECT_TRUE(raster.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
 }
 

@@ -11,6 +11,7 @@
 #include "common/fileio.h"
 #include "common/language.h"
 #include "export/export.h"
+#include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
 #include "gridhost/gridoverlay.h"
@@ -934,6 +935,7 @@ void TMainForm::ShowResult(const ExportPaths& paths) {
     try {
         GriddedResult result;
         result.grid = ReadGridFile(paths.gridFile);
+        if (const QString blank = BlankMapNote(result.grid); !blank.isEmpty()) throw GridHostError(blank.toStdString());
         result.scriptFile = paths.scriptFile;
         result.overlay = DrawGridOverlay(result.grid, state_.frame, ResultPresentation());
         state_.result = std::move(result);

@@ -117,6 +117,19 @@ QSize PlotSize(const Grid& grid, int longest) {
                  std::max(1, static_cast<int>(std::lround(heightM * scale))));
 }
 
+QString BlankMapNote(const Grid& grid) {
+    for (int r = 0; r + 1 < grid.rows; ++r)
+        for (int c = 0; c + 1 < grid.cols; ++c)
+            if (!Grid::Blank(grid.at(c, r)) && !Grid::Blank(grid.at(c + 1, r)) && !Grid::Blank(grid.at(c, r + 1)) &&
+                !Grid::Blank(grid.at(c + 1, r + 1)))
+                return {};
+    return QString("Nothing to draw: no cell of the %1 by %2 grid has its four corners inside the outline of the "
+                   "points, which lie in a strip narrower than one cell. Grid finer across the strip, in cells about "
+                   "as long as wide: raise NumCols and NumRows in the script.")
+        .arg(grid.cols)
+        .arg(grid.rows);
+}
+
 QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize size) {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 #include <vector>
 
@@ -23,6 +24,12 @@ QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize
 
 // The colour scale with its title and values, on white.
 QImage DrawColourScale(const Grid& grid, const Presentation& presentation);
+
+// What the picture and the person are told when no cell of the grid has
+// four gridded corners, so that the pictures would colour nothing (points in
+// a strip narrower than one cell, as a long swath on a grid of as many rows
+// as columns gives); empty when some cell can be drawn.
+QString BlankMapNote(const Grid& grid);
 
 // The map picture; a `note`, when given, stands in a line of its own above
 // the plot.

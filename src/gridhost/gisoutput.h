@@ -40,9 +40,6 @@ enum class GeoTiffProjection {
     LocalUtm,    // the UTM zone of the grid's centre, resampled by GDAL's warper
 };
 
-// EPSG code of the WGS 84 UTM zone that holds the position.
-int UtmEpsgCode(double lon, double lat);
-
 void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection = GeoTiffProjection::Geographic);
 void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation);
 void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey);

@@ -51,12 +51,13 @@ std::size_t MatchSurvey(const QString& path, OpeningMode mode, const std::vector
             std::abs(arranged.lat(i) - gradient[from + i].lat) > kCoordinateTolerance)
             return 0;
     const int run = static_cast<int>(survey.runs.size());
-    // The track as the map draws it, a position repeated while the fix stood
-    // still given once.
+    // The antenna's fixes as the table holds them (the map's track is a
+    // float copy, a few decimetres coarse), a position repeated while the
+    // fix stood still given once.
     SurveyRun& r = survey.runs.emplace_back();
     r.file = opened.fileName.toStdString();
-    for (std::size_t i = 0; i < opened.track.lon.size(); ++i) {
-        const double lon = opened.track.lon[i], lat = opened.track.lat[i];
+    for (std::size_t i = 0; i < opened.positions.lon.size(); ++i) {
+        const double lon = opened.positions.lon[i], lat = opened.positions.lat[i];
         if (!r.lon.empty() && r.lon.back() == lon && r.lat.back() == lat) continue;
         r.lon.push_back(lon);
         r.lat.push_back(lat);

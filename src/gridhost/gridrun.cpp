@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QFontDatabase>
+#include <QStringList>
 
 #include <charconv>
 #include <cmath>
@@ -119,7 +120,11 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     result.gridFile = job.gridFile;
     WriteGridFile(job.gridFile, grid);
     result.pictureFile = MapPicturePath(job);
-    result.picture = DrawContourMap(grid, points, options.presentation, result.note);
+    // A map with nothing on it fails the run, the picture saying why.
+    const QString blank = BlankMapNote(grid);
+    QStringList notes = {result.note, blank};
+    notes.removeAll(QString());
+    result.picture = DrawContourMap(grid, points, options.presentation, notes.join('\n'));
     // Put in place as the grid file is, without waiting for the disk.
     QByteArray png;
     QBuffer buffer(&png);
@@ -128,6 +133,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     OutputFile out(result.pictureFile);
     out.Write(std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
     out.Commit();
+    if (!blank.isEmpty()) throw GridHostError(blank.toStdString());
 
     result.gisFiles = WriteGisOutputs(job, grid, points, options);
     return result;

@@ -73,7 +73,9 @@ struct GridRunResult {
 // coarser, with the note on the picture. Once `cancel` is set the gridding
 // stops with GridCancelled, before anything is written. Throws
 // GridHostError for a script, data file, output path or grid the host
-// cannot take, FileError when an output cannot be written.
+// cannot take, FileError when an output cannot be written; and, after the
+// grid file and the picture but before any GIS output, GridHostError with
+// BlankMapNote for a grid with no cell to draw.
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options = {},
                           const std::function<void(int, int)>& progress = {},
                           const std::atomic<bool>* cancel = nullptr);

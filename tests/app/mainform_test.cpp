@@ -695,6 +695,24 @@ TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
     EXPECT_TRUE(form_->GriddingStatus->text().contains("GPS_DIFF_run001.png"));  // it is said, not shown
 }
 
+TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
+    Open(Copy(kSample, "run001.csv"));
+    form_->BtnSave->click();
+    // The host's grid for points in a strip narrower than a cell.
+    Grid grid;
+    grid.cols = grid.rows = 2;
+    grid.xLL = 37.6;
+    grid.yLL = 55.75;
+    grid.xSize = grid.ySize = 0.01;
+    grid.z = {1.0, std::nan(""), 1.0, 1.0};
+    WriteGridFile(dir_.filePath("GPS_DIFF_run001.grd"), grid);
+    ASSERT_TRUE(qgrad::testing::WriteFile(dir_.filePath("GPS_DIFF_run001.png"), "picture"));
+    host_->running.at(0)();
+    EXPECT_TRUE(form_->ResultOverlay->isHidden());
+    EXPECT_FALSE(form_->BtnGisExport->isEnabled());
+    EXPECT_TRUE(form_->StatusBar->text().startsWith("Nothing to draw")) << form_->StatusBar->text().toStdString();
+}
+
 // The map service when it never answers until the test lets it.
 class HangingMaps : public MapFetcher {
 public:

@@ -312,6 +312,19 @@ TEST_F(QgradTest, GridHostMakesTheGridAndThePicture) {
     EXPECT_TRUE(bad.err.contains("line 11")) << bad.err.toStdString();
 }
 
+// Points in a strip narrower than a cell of the script's grid.
+TEST_F(QgradTest, GridWithNothingToDrawExitsWithOneAndSaysWhy) {
+    const qgrad::ExportPaths paths = qgrad::MakeExportPaths(dir_.path() + "/", "swath.csv");
+    ASSERT_TRUE(QFile::copy(QString(QGRAD_TEST_DATA) + "/thin-swath.txt", paths.gradientFile));
+    ASSERT_TRUE(qgrad::testing::WriteFile(paths.scriptFile,
+                                          QByteArray::fromStdString(qgrad::GriddingScript(paths, {100, 100}))));
+    const Result r = Qgrad({"grid", paths.scriptFile, "--no-view", "--gis"}, "en");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("Nothing to draw: no cell of the 100 by 100 grid")) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_FALSE(QImage(dir_.filePath("GPS_DIFF_swath.png")).isNull());
+}
+
 }  // namespace
 
 namespace {

@@ -1,9 +1,12 @@
 #include "common/geodesy.h"
 #include "common/errors.h"
+#include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gisoutput.h"
 #include "gridhost/gridfile.h"
+#include "gridhost/gridrun.h"
 #include "gridhost/presentation.h"
+#include "pipeline/opensurvey.h"
 
 #include "gdaltools.h"
 #include "testapp.h"
@@ -11,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cpl_vsi.h>
+#include <gdal.h>
+#include <ogr_api.h>
 
 #include <QDir>
 #include <QGuiApplication>
@@ -19,6 +24,8 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace qgrad;
 
@@ -28,16 +35,17 @@ namespace {
 using qgrad::testing::Tool;
 using qgrad::testing::ValueRange;
 
-// A grid of `cols` by `rows` nodes over about w by h metres from (37.6 E,
-// 55.75 N), each node col + 10 * row, blanks where `blank` says.
+// A grid of `cols` by `rows` nodes over about w by h metres from its
+// south-west node (37.6 E, 55.75 N unless given), each node col + 10 * row,
+// blanks where `blank` says.
 template <typename Blank>
-Grid MakeGrid(int cols, int rows, double widthM, double heightM, Blank blank) {
+Grid MakeGrid(int cols, int rows, double widthM, double heightM, Blank blank, double lon = 37.6, double lat = 55.75) {
     Grid g;
     g.cols = cols;
     g.rows = rows;
-    g.xLL = 37.6;
-    g.yLL = 55.75;
-    g.xSize = widthM / (cols - 1) / (kMetresPerDegree * std::cos(55.75 * M_PI / 180));
+    g.xLL = lon;
+    g.yLL = lat;
+    g.xSize = widthM / (cols - 1) / MetresPerDegreeLongitude(lat);
     g.ySize = heightM / (rows - 1) / kMetresPerDegree;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) g.z.push_back(blank(c, r) ? std::nan("") : c + 10.0 * r);
@@ -91,6 +99,8 @@ TEST_F(GisOutputTest, GeoTiffHoldsTheGridsValuesBlanksAndNodes) {
     // The same node-registered corners as the grid file.
     EXPECT_TRUE(info.contains("Lower Left  (  37.4995000,  55.7497500)")) << info.toStdString();
     EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    EXPECT_TRUE(info.contains("Description = vertical gradient"));
+    EXPECT_TRUE(info.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(info), "Minimum=0.000, Maximum=23.000");
     EXPECT_EQ(ValueRange(info), ValueRange(Tool("gdalinfo", {"-stats", Path("g.grd")})));
     // North row first: the blank north-west node, the south-west node's 0.
@@ -107,6 +117,9 @@ TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
     EXPECT_TRUE(info.contains("UTM zone 37N")) << info.toStdString();
     EXPECT_TRUE(info.contains("ID[\"EPSG\",32637]"));
     EXPECT_TRUE(info.contains("NoData Value=1.70141"));
+    // The warper keeps what the band holds.
+    EXPECT_TRUE(info.contains("Description = vertical gradient"));
+    EXPECT_TRUE(info.contains("Unit Type: nT/m"));
     // Square pixels of the 5 m node spacing.
     const auto pixel = QRegularExpression("Pixel Size = \\(([0-9.]+),-([0-9.]+)\\)").match(info);
     ASSERT_TRUE(pixel.hasMatch()) << info.toStdString();
@@ -121,13 +134,49 @@ TEST_F(GisOutputTest, UtmGeoTiffIsWarpedIntoTheCentresZone) {
     EXPECT_GT(m.captured(2).toDouble(), 320);
 }
 
-TEST(UtmZone, FromTheCentre) {
-    const struct {
-        double lon, lat;
-        int epsg;
-    } cases[] = {{37.6, 55.75, 32637}, {-0.1, 51.5, 32630}, {0.0, 51.5, 32631}, {151.2, -33.9, 32756},
-                 {-180.0, 10, 32601}, {180.0, 10, 32660}};
-    for (const auto& c : cases) EXPECT_EQ(UtmEpsgCode(c.lon, c.lat), c.epsg) << c.lon << " " << c.lat;
+// Zone edges, both hemispheres, and the zones widened over Norway and
+// Svalbard, whose neighbours keep the plain rule.
+const struct UtmCase {
+    const char* name;
+    double lon, lat;
+    int epsg;
+} kUtmCases[] = {
+    {"Moscow", 37.6, 55.75, 32637},
+    {"west of Greenwich", -0.1, 51.5, 32630},
+    {"on Greenwich", 0.0, 51.5, 32631},
+    {"Sydney", 151.2, -33.9, 32756},
+    {"antimeridian west", -180.0, 10, 32601},
+    {"antimeridian east", 180.0, 10, 32660},
+    {"Bergen, zone 32 reaching west", 5.32, 60.38, 32632},
+    {"Norway's 32V starts at 3 E", 3.0, 60.0, 32632},
+    {"west of 32V", 2.9, 60.0, 32631},
+    {"south of 32V", 5.32, 55.9, 32631},
+    {"north of 32V", 5.32, 64.1, 32631},
+    {"Svalbard 31X", 8.9, 78.0, 32631},
+    {"Svalbard 33X, Longyearbyen", 15.6, 78.2, 32633},
+    {"Svalbard 35X", 25.0, 79.0, 32635},
+    {"Svalbard 37X", 35.0, 80.0, 32637},
+    {"south of band X", 8.9, 71.9, 32632},
+    {"east of Svalbard's zones", 42.5, 78.0, 32638},
+    {"Tierra del Fuego", -68.3, -54.8, 32719},
+};
+
+TEST(UtmZone, StandardRuleWithTheNorwayAndSvalbardExceptions) {
+    for (const UtmCase& c : kUtmCases) EXPECT_EQ(UtmEpsgCode(c.lon, c.lat), c.epsg) << c.name;
+}
+
+TEST_F(GisOutputTest, UtmGeoTiffTakesTheZoneOfItsPlace) {
+    for (const UtmCase& c : kUtmCases) {
+        // Rows on a zone's edge: the centre of a grid may fall either side
+        // by a rounding.
+        if (c.lon == std::round(c.lon)) continue;
+        // A 200 m grid centred on the place.
+        const double lon = c.lon - 100 / MetresPerDegreeLongitude(c.lat), lat = c.lat - 100 / kMetresPerDegree;
+        const Grid g = MakeGrid(21, 21, 200, 200, [](int, int) { return false; }, lon, lat);
+        WriteGeoTiff(Path("z.tif"), g, GeoTiffProjection::LocalUtm);
+        const QString info = Tool("gdalinfo", {Path("z.tif")});
+        EXPECT_TRUE(info.contains(QString("ID[\"EPSG\",%1]").arg(c.epsg))) << c.name << "\n" << info.toStdString();
+    }
 }
 
 // An entry of the KMZ archive.
@@ -223,10 +272,84 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     EXPECT_TRUE(second.contains("survey_file (String) = line 2 & <b>.csv")) << second.toStdString();
     EXPECT_TRUE(second.contains("field (Real) = 48002.5"));
 
+    // Both layers with their R-tree, complete.
+    const QString indexed = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql",
+                                             "SELECT table_name FROM gpkg_extensions WHERE extension_name = "
+                                             "'gpkg_rtree_index'"});
+    for (const char* table : {"points", "tracks"})
+        EXPECT_TRUE(indexed.contains(QString("table_name (String) = %1\n").arg(table))) << indexed.toStdString();
+    const QString rtree = Tool("ogrinfo", {"-q", Path("p.gpkg"), "-sql", "SELECT COUNT(*) AS n FROM rtree_points_geom"});
+    EXPECT_TRUE(rtree.contains(QString("n (Integer) = %1").arg(survey.points.size()))) << rtree.toStdString();
+
     const QString raster = Tool("gdalinfo", {"-stats", Path("p.gpkg")});
     EXPECT_TRUE(raster.contains("Size is 41, 21")) << raster.toStdString();
     EXPECT_TRUE(raster.contains("NoData Value="));
+    EXPECT_TRUE(raster.contains("Description = vertical gradient"));
+    EXPECT_TRUE(raster.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
+}
+
+using Vertices = std::vector<std::pair<double, double>>;
+
+// The vertices of every line of every layer of `source`, as OGR's `driver`
+// reads them.
+std::vector<Vertices> LinesRead(const QString& source, const char* driver) {
+    GDALAllRegister();
+    const char* const drivers[] = {driver, nullptr};
+    GDALDatasetH ds = GDALOpenEx(source.toUtf8().constData(), GDAL_OF_VECTOR, drivers, nullptr, nullptr);
+    EXPECT_NE(ds, nullptr) << driver << " " << source.toStdString();
+    std::vector<Vertices> lines;
+    if (!ds) return lines;
+    for (int l = 0; l < GDALDatasetGetLayerCount(ds); ++l) {
+        OGRLayerH layer = GDALDatasetGetLayer(ds, l);
+        while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+            OGRGeometryH g = OGR_F_GetGeometryRef(f);
+            if (g && wkbFlatten(OGR_G_GetGeometryType(g)) == wkbLineString) {
+                Vertices& v = lines.emplace_back();
+                for (int i = 0; i < OGR_G_GetPointCount(g); ++i) v.emplace_back(OGR_G_GetX(g, i), OGR_G_GetY(g, i));
+            }
+            OGR_F_Destroy(f);
+        }
+    }
+    GDALClose(ds);
+    return lines;
+}
+
+TEST_F(GisOutputTest, TracksKeepTheFixesToTheirLastDecimal) {
+    const QString sample = "run002.csv";
+    ASSERT_TRUE(QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + sample, Path(sample)));
+    OpenedSurvey opened;
+    OpenSurvey(Path(sample), {}, opened);
+    const ExportPaths paths = MakeExportPaths(dir_.path() + "/", sample);
+    WriteExport(paths, opened.points);
+    GridRunOptions options;
+    options.gis = {false, true, true, GeoTiffProjection::Geographic};
+    const GridRunResult run = RunGridHost(paths.scriptFile, options);
+    ASSERT_EQ(run.gisFiles.size(), 2u);
+
+    // The fixes as the table holds them, one while the cart stood.
+    Vertices fixes;
+    for (std::size_t i = 0; i < opened.positions.lon.size(); ++i) {
+        const std::pair<double, double> fix(opened.positions.lon[i], opened.positions.lat[i]);
+        if (fixes.empty() || fixes.back() != fix) fixes.push_back(fix);
+    }
+    ASSERT_GT(fixes.size(), 500u);
+    // 32-bit floats are up to 2e-6 degrees off here.
+    constexpr double kExact = 1e-8;
+    const struct {
+        const char* name;
+        QString source;
+    } readers[] = {{"LIBKML", run.gisFiles[0]}, {"GPKG", run.gisFiles[1]}};
+    for (const auto& r : readers) {
+        const std::vector<Vertices> lines = LinesRead(r.source, r.name);
+        ASSERT_EQ(lines.size(), 1u) << r.name;
+        ASSERT_EQ(lines[0].size(), fixes.size()) << r.name;
+        int off = 0;
+        for (std::size_t i = 0; i < fixes.size(); ++i)
+            off += std::abs(lines[0][i].first - fixes[i].first) > kExact ||
+                   std::abs(lines[0][i].second - fixes[i].second) > kExact;
+        EXPECT_EQ(off, 0) << r.name << ": vertices off the fixes";
+    }
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {

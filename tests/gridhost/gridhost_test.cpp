@@ -641,6 +641,41 @@ TEST_F(GridFileTest, AllBlankGridKeepsTheBlankAsItsRange) {
     EXPECT_EQ(zMax, kGridBlank);
 }
 
+TEST(BlankMap, OnlyAGridWithoutACellOfFourGriddedCornersIsBlank) {
+    // Three by three nodes, south row first; 'x' gridded, '.' blank.
+    const struct {
+        const char* name;
+        const char* nodes;
+        bool blank;
+    } cases[] = {
+        {"all gridded", "xxx"
+                        "xxx"
+                        "xxx", false},
+        {"one cell in the north-east corner", "..."
+                                              ".xx"
+                                              ".xx", false},
+        {"a diagonal strip", "xx."
+                             ".xx"
+                             "..x", true},
+        {"every other node", "x.x"
+                             ".x."
+                             "x.x", true},
+        {"one row", "xxx"
+                    "..."
+                    "xxx", true},
+        {"nothing gridded", ".........", true},
+    };
+    for (const auto& c : cases) {
+        Grid g;
+        g.cols = g.rows = 3;
+        g.xSize = g.ySize = 1e-5;
+        for (int i = 0; i < 9; ++i) g.z.push_back(c.nodes[i] == 'x' ? i : std::nan(""));
+        const QString note = BlankMapNote(g);
+        EXPECT_EQ(!note.isEmpty(), c.blank) << c.name;
+        if (c.blank) EXPECT_TRUE(note.contains("no cell of the 3 by 3 grid")) << note.toStdString();
+    }
+}
+
 TEST_F(GridFileTest, PictureBandsAndBlanks) {
     const auto points = Traverses(55.75, 37.6);
     const Grid g = KrigeGrid(points, 121, 97);

@@ -1,7 +1,11 @@
+#include "common/fileio.h"
 #include "export/export.h"
+#include "gridhost/contourmap.h"
+#include "gridhost/gridfile.h"
 #include "gridhost/gridrun.h"
 
 #include "testapp.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -93,9 +97,9 @@ TEST(NodeLimit, LimitsFromText) {
     }
 }
 
-// A field 40 m by 20 m walked in east-west traverses; each script grids its
-// own copy of the points.
-class CoarserHostRun : public ::testing::Test {
+// A field 40 m by 20 m walked in east-west traverses, unless a test puts
+// other points in its place; each script grids its own copy of the points.
+class HostRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
 
@@ -122,11 +126,24 @@ protected:
 
     static QByteArray Bytes(const QString& path) { return qgrad::testing::ReadAll(path); }
 
+    // A note in dark text above a map that is `plain` line for line.
+    static void ExpectNoteAbove(const QImage& picture, const QImage& plain) {
+        const QImage noted = picture.convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(noted.width(), plain.width());
+        const int noteHeight = noted.height() - plain.height();
+        ASSERT_GT(noteHeight, 10);
+        EXPECT_EQ(noted.copy(0, noteHeight, plain.width(), plain.height()), plain.convertToFormat(QImage::Format_RGB32));
+        int dark = 0;
+        for (int y = 0; y < noteHeight; ++y)
+            for (int x = 0; x < noted.width(); ++x) dark += qGray(noted.pixel(x, y)) < 128;
+        EXPECT_GT(dark, 100);
+    }
+
     QTemporaryDir dir_;
     std::string points_;
 };
 
-TEST_F(CoarserHostRun, GridOverTheLimitIsMadeCoarserAndThePictureSaysSo) {
+TEST_F(HostRun, GridOverTheLimitIsMadeCoarserAndThePictureSaysSo) {
     const GridRunResult asked = RunGridHost(Script("a.csv", {99, 50}));
     EXPECT_EQ(asked.made, (GridNodes{99, 50}));
     EXPECT_TRUE(asked.note.isEmpty());
@@ -148,18 +165,37 @@ TEST_F(CoarserHostRun, GridOverTheLimitIsMadeCoarserAndThePictureSaysSo) {
     EXPECT_EQ(*reinterpret_cast<const std::int32_t*>(grid.constData() + 20), 50);  // rows
     EXPECT_EQ(*reinterpret_cast<const std::int32_t*>(grid.constData() + 24), 99);  // columns
 
-    // The note stands above the same map: the rest of the picture is that
-    // of the grid asked for, line for line.
-    const QImage plain = QImage(asked.pictureFile).convertToFormat(QImage::Format_RGB32);
-    const QImage noted = QImage(coarser.pictureFile).convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(noted.width(), plain.width());
-    const int noteHeight = noted.height() - plain.height();
-    ASSERT_GT(noteHeight, 10);
-    EXPECT_EQ(noted.copy(0, noteHeight, plain.width(), plain.height()), plain);
-    int dark = 0;
-    for (int y = 0; y < noteHeight; ++y)
-        for (int x = 0; x < noted.width(); ++x) dark += qGray(noted.pixel(x, y)) < 128;
-    EXPECT_GT(dark, 100);
+    // The note stands above the same map as the grid asked for.
+    ExpectNoteAbove(QImage(coarser.pictureFile), QImage(asked.pictureFile));
+}
+
+// A diagonal strip a metre wide and 300 m long on the script's grid of 100
+// by 100 nodes, 2 m apart: no four nodes around a cell lie within it.
+TEST_F(HostRun, ASwathWithNoCellToDrawFailsAndThePictureSaysWhy) {
+    points_ = Bytes(QString(QGRAD_TEST_DATA) + "/thin-swath.txt").toStdString();
+    const QString script = Script("swath.csv", {100, 100});
+    GridRunOptions options;
+    options.gis = {true, true, true, GeoTiffProjection::Geographic};
+    try {
+        RunGridHost(script, options);
+        ADD_FAILURE() << "a blank map made without a word";
+    } catch (const GridHostError& e) {
+        EXPECT_NE(std::string(e.what()).find("Nothing to draw: no cell of the 100 by 100 grid"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("raise NumCols and NumRows"), std::string::npos) << e.what();
+    }
+    // The grid and its picture are written, with the reason above the map;
+    // no GIS output is, as its overlay would be all clear.
+    const QString grid = ReplaceExtension(script, ".grd");
+    const Grid g = ReadGridFile(grid);
+    EXPECT_EQ(g.cols, 100);
+    ExpectNoteAbove(QImage(ReplaceExtension(script, ".png")),
+                    DrawContourMap(g, ReadPointFile(ReplaceExtension(script, ".txt"))));
+    for (const char* ext : {".tif", ".kmz", ".gpkg"}) EXPECT_FALSE(QFile::exists(ReplaceExtension(grid, ext))) << ext;
+
+    // The same points on a grid fine enough across the strip make a map.
+    const GridRunResult fine = RunGridHost(Script("fine.csv", {400, 400}));
+    EXPECT_TRUE(fine.note.isEmpty());
 }
 
 }  // namespace

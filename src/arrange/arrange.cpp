@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arrange/geodistance.h"
+#include "common/geodesy.h"
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 #include "common/timeseries.h"
@@ -162,11 +163,18 @@ void SpreadTimesAndFixes(SurveyTable& table) {
 // same on every row. Reads the spread position columns.
 class SensorPlacement {
 public:
-    SensorPlacement(const SurveyTable& table, const SurveyGeometry& g) : g_(g) {
+    SensorPlacement(const SurveyTable& table, const SurveyGeometry& g, OffsetConversion conversion)
+        : g_(g), exact_(conversion == OffsetConversion::Exact) {
         const std::size_t last = table.rowCount() - 1;
-        const double theta = std::atan2(Value(table, kLatitude, last) - Value(table, kLatitude, kFirstDataRow),
-                                        Value(table, kLongitude, last) - Value(table, kLongitude, kFirstDataRow)) *
-                             g.latitudeSign;
+        const double dLat = Value(table, kLatitude, last) - Value(table, kLatitude, kFirstDataRow);
+        const double dLon = Value(table, kLongitude, last) - Value(table, kLongitude, kFirstDataRow);
+        // The exact conversion turns the offsets by the course over the
+        // ground; the specified one by the course in degrees.
+        const double theta =
+            exact_ ? std::atan2(g.latitudeSign * dLat * kMetresPerDegree,
+                                g.longitudeSign * dLon *
+                                    MetresPerDegreeLongitude(g.latitudeSign * Value(table, kLatitude, kFirstDataRow)))
+                   : std::atan2(dLat, dLon) * g.latitudeSign;
         for (int k = 0; k < kChannels; ++k) {
             const double x = g.offsetX[k];
             const double y = g.offsetY[k];
@@ -174,6 +182,11 @@ public:
             const double phi = std::atan2(x, y) + theta;
             const double east = rho * std::cos(phi);
             const double north = rho * std::sin(phi);
+            if (exact_) {
+                east_[k] = east;
+                north_[k] = north;
+                continue;
+            }
             // asin's argument outside -1..1 is a fault only for a channel in use.
             dLat_[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
             dLonFactor_[k] = std::asin(kPi * east / kOffsetRadius) * 180;
@@ -184,8 +197,15 @@ public:
     static double LonScale(double lat) { return std::acos(kPi * lat / 360); }
 
     // The signed position of channel k's sensor placed from the unsigned fix
-    // (lat, lon) whose LonScale is `lonScale`.
+    // (lat, lon) whose LonScale is `lonScale` (which the exact conversion,
+    // taking the fix's own latitude, does not need).
     void Place(int k, double lat, double lon, double lonScale, double& pointLon, double& pointLat) const {
+        if (exact_) {
+            const DegreeStep step = DegreesOfMetres(east_[k], north_[k], g_.latitudeSign * lat);
+            pointLon = Finite(g_.longitudeSign * lon + step.lon);
+            pointLat = Finite(g_.latitudeSign * lat + step.lat);
+            return;
+        }
         const double dLon = Finite(dLonFactor_[k] * lonScale / kPi / 2);
         pointLon = Finite(g_.longitudeSign * (lon + dLon));
         pointLat = Finite(g_.latitudeSign * (lat + dLat_[k]));
@@ -193,8 +213,12 @@ public:
 
 private:
     const SurveyGeometry& g_;
+    bool exact_;
     std::array<double, kChannels> dLat_{};
     std::array<double, kChannels> dLonFactor_{};
+    // Metres east and north of the fix, for the exact conversion.
+    std::array<double, kChannels> east_{};
+    std::array<double, kChannels> north_{};
 };
 
 struct Levels {
@@ -418,7 +442,7 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
-    const SensorPlacement placement(table, g);
+    const SensorPlacement placement(table, g, OffsetConversion::Specified);
     if (PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut)) return;
     points.clear();
     points.reserve(table.dataRowCount() * kChannels);
@@ -546,18 +570,18 @@ RowFixes ReadRowFixes(const SurveyTable& arranged) {
     return fixes;
 }
 
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
-                          double lagSeconds, ArrangedPoints& points) {
+bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
+                double lagSeconds, OffsetConversion conversion, ArrangedPoints& points) {
     const std::vector<double>& seconds = fixes.seconds;
-    if (lagSeconds == 0 || points.size() == 0) return true;
-    if (seconds.back() <= seconds.front()) return false;
+    if ((lagSeconds == 0 && conversion == OffsetConversion::Specified) || points.size() == 0) return true;
+    if (lagSeconds != 0 && seconds.back() <= seconds.front()) return false;
     const std::size_t rows = seconds.size();
     const RowPoints rowPoints(arranged);
     // Each row's fix first, every placement tried with it: a position that
     // is not finite ends the shift before any point has moved.
     std::vector<double> fixLat(rows), fixLon(rows), lonScale(rows);
     try {
-        const SensorPlacement placement(arranged, geometry);
+        const SensorPlacement placement(arranged, geometry, conversion);
         // Points [p, points.size()) of rows [from, to), placed by `put`.
         auto place = [&](std::size_t from, std::size_t to, std::size_t p, auto&& put) {
             for (std::size_t i = from; i < to && p < points.size(); ++i)
@@ -571,9 +595,16 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
         auto findFixes = [&](std::size_t from, std::size_t to, std::size_t p) {
             TimeSeriesCursor fixAt(seconds);
             for (std::size_t i = from; i < to; ++i) {
-                const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
-                fixLat[i] = at.Of(fixes.lat);
-                fixLon[i] = at.Of(fixes.lon);
+                if (lagSeconds == 0) {
+                    // As arranged: from the fix of the row after.
+                    const std::size_t fix = std::min(i + 1, rows - 1);
+                    fixLat[i] = fixes.lat[fix];
+                    fixLon[i] = fixes.lon[fix];
+                } else {
+                    const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
+                    fixLat[i] = at.Of(fixes.lat);
+                    fixLon[i] = at.Of(fixes.lon);
+                }
                 lonScale[i] = SensorPlacement::LonScale(fixLat[i]);
             }
             place(from, to, p, [](std::size_t, double, double) {});

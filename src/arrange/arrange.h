@@ -49,15 +49,21 @@ private:
 // Throws SurveyFormatError for a cell that is not a number.
 RowFixes ReadRowFixes(const SurveyTable& arranged);
 
-// Places the readings of an arranged table again for positions that lag the
-// readings by `lagSeconds`: a reading of time t goes where the track was at
-// t + lag (the rows' own fixes and times, interpolated linearly; held at the
-// run's first and last fix beyond it), each sensor at its offset as the
-// arrangement puts it. The first points.size() points move; the table keeps
-// its texts. A lag of 0 leaves the arrangement's placement (from the next
-// row's fix) untouched. False, moving nothing, when the times never advance
-// or a position is not finite. `fixes` are the table's.
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
-                          double lagSeconds, ArrangedPoints& points);
+// How a sensor's offsets in metres become degrees: as specified, or by the
+// exact local conversion at the placing fix's latitude, the offsets turned
+// by the run's course over the ground.
+enum class OffsetConversion { Specified, Exact };
+
+// Places the readings of an arranged table again, each sensor at its offset
+// by `conversion`, for positions that lag the readings by `lagSeconds`: a
+// reading of time t goes where the track was at t + lag (the rows' own fixes
+// and times, interpolated linearly; held at the run's first and last fix
+// beyond it). A lag of 0 keeps the arrangement's placing fix (the next
+// row's), and with the specified conversion leaves the points untouched. The
+// first points.size() points move; the table keeps its texts. False, moving
+// nothing, when a lag is asked for and the times never advance, or when a
+// position is not finite. `fixes` are the table's.
+bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes, double lagSeconds,
+                OffsetConversion conversion, ArrangedPoints& points);
 
 }  // namespace qgrad

@@ -56,7 +56,11 @@ namespace {
 LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options,
                               RefusedSurveys refusedSurveys) {
     const ProcessingSettings settings = options.processing;
+    // The estimate compares the surveys as the lag will find them: placed,
+    // and despiked, as the run places and despikes them.
     options.processing = {};
+    options.processing.trueOffsets = settings.trueOffsets;
+    options.processing.despike = settings.despike;
     options.keepProfiles = false;
     options.stageReached = nullptr;
     std::vector<LagSurvey> surveys;

@@ -18,3 +18,19 @@ inline constexpr double Radians(double degrees) { return degrees * std::numbers:
 inline double MetresPerDegreeLongitude(double latitude) { return kMetresPerDegree * std::cos(Radians(latitude)); }
 
 }  // namespace qgrad
+
+namespace qgrad {
+
+// Degrees of latitude and of longitude spanned by a step of `north` and
+// `east` metres at `latitude` degrees: the exact local conversion on the
+// sphere, as the distances along the track measure it. Steps of a few metres
+// are all it serves, where the sphere's curvature does not show.
+struct DegreeStep {
+    double lat = 0, lon = 0;
+};
+
+inline DegreeStep DegreesOfMetres(double east, double north, double latitude) {
+    return {north / kMetresPerDegree, east / MetresPerDegreeLongitude(latitude)};
+}
+
+}  // namespace qgrad

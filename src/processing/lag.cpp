@@ -1,11 +1,13 @@
 #include "processing/lag.h"
 
 #include "arrange/arrange.h"
+#include "common/robuststats.h"
 #include "common/timeseries.h"
 #include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <utility>
 
@@ -29,6 +31,7 @@ constexpr std::size_t kPointBudget = std::size_t{1} << 16;
 // One sensor's traverse: readings [begin, end) of its channel.
 struct Line {
     std::size_t survey;
+    std::size_t traverse;  // among all surveys' traverses
     int channel;
     std::size_t begin, end;
     bool forward;  // walked along the main direction
@@ -171,7 +174,8 @@ std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnS
     }
     const double minCos = std::cos(kMaxSkewDegrees * std::numbers::pi / 180);
     std::vector<Line> lines;
-    for (const Rows& t : traverses) {
+    for (std::size_t ti = 0; ti < traverses.size(); ++ti) {
+        const Rows& t = traverses[ti];
         const LagSurvey& s = surveys[t.survey];
         const double dx = s.fixes.x[t.last] - s.fixes.x[t.first];
         const double dy = s.fixes.y[t.last] - s.fixes.y[t.first];
@@ -185,7 +189,7 @@ std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnS
             const std::size_t end = static_cast<std::size_t>(
                 std::upper_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.last)) - rows.begin());
             if (end - begin < kMinReadings) continue;
-            Line line{t.survey, k, begin, end, cosine > 0, 0, 0, 0};
+            Line line{t.survey, ti, k, begin, end, cosine > 0, 0, 0, 0};
             const double u0 = Along(s, k, begin, ux, uy);
             const double u1 = Along(s, k, end - 1, ux, uy);
             line.uMin = std::min(u0, u1);
@@ -228,6 +232,54 @@ std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vecto
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     return pairs;
+}
+
+// The spacing of the sensors across the course: the median gap between
+// neighbouring lines of one traverse; 0 with one sensor.
+double SensorSpacing(const std::vector<Line>& lines) {
+    std::vector<double> gaps;
+    for (std::size_t i = 0; i < lines.size();) {
+        std::size_t j = i;
+        std::vector<double> cross;
+        for (; j < lines.size() && lines[j].traverse == lines[i].traverse; ++j) cross.push_back(lines[j].cross);
+        std::sort(cross.begin(), cross.end());
+        for (std::size_t c = 1; c < cross.size(); ++c) gaps.push_back(cross[c] - cross[c - 1]);
+        i = j;
+    }
+    return gaps.empty() ? 0 : MedianOf(gaps);
+}
+
+// Of each two traverses, the pairs within half the sensor spacing of their
+// nearest pair.
+void KeepSameGround(const std::vector<Line>& lines, std::vector<std::pair<std::size_t, std::size_t>>& pairs) {
+    const double tolerance = SensorSpacing(lines) / 2;
+    auto gap = [&](const std::pair<std::size_t, std::size_t>& p) {
+        return std::abs(lines[p.first].cross - lines[p.second].cross);
+    };
+    auto traverses = [&](const std::pair<std::size_t, std::size_t>& p) {
+        return std::pair(lines[p.first].traverse, lines[p.second].traverse);
+    };
+    std::map<std::pair<std::size_t, std::size_t>, double> nearest;
+    for (const auto& p : pairs) {
+        const auto [at, fresh] = nearest.try_emplace(traverses(p), gap(p));
+        if (!fresh) at->second = std::min(at->second, gap(p));
+    }
+    std::erase_if(pairs, [&](const auto& p) { return gap(p) > nearest[traverses(p)] + tolerance; });
+}
+
+// How far the curve's highest point stands above its highest other peak,
+// as a share of its height over the curve's lowest point; the peak's slopes
+// run down from it as far as the curve keeps falling.
+double Prominence(const std::vector<double>& curve, std::size_t best) {
+    std::size_t left = best, right = best;
+    while (left > 0 && curve[left - 1] <= curve[left]) --left;
+    while (right + 1 < curve.size() && curve[right + 1] <= curve[right]) ++right;
+    const double lowest = *std::min_element(curve.begin(), curve.end());
+    double other = std::max(curve[left], curve[right]);
+    for (std::size_t c = 0; c < curve.size(); ++c)
+        if (c < left || c > right) other = std::max(other, curve[c]);
+    const double height = curve[best] - lowest;
+    return height > 0 ? (curve[best] - other) / height : 0;
 }
 
 }  // namespace
@@ -300,7 +352,9 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     const std::vector<Line> lines = SensorLines(surveys, turns, ux, uy);
     std::vector<Pair> pairs;
     std::vector<std::pair<std::size_t, std::size_t>> pairLines;
-    for (const auto& [a, b] : NeighbourPairs(lines)) {
+    std::vector<std::pair<std::size_t, std::size_t>> neighbours = NeighbourPairs(lines);
+    KeepSameGround(lines, neighbours);
+    for (const auto& [a, b] : neighbours) {
         Pair p = MakePair(surveys, lines[a], lines[b], ux, uy, settings.searchSeconds);
         if (p.score <= 0) continue;
         pairs.push_back(std::move(p));
@@ -363,7 +417,10 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
             if (correlation[c] > correlation[best]) best = c;
     estimate.best = static_cast<double>(static_cast<long>(best) - steps) * settings.stepSeconds;
     estimate.correlation = correlation[best];
-    estimate.reliable = estimate.correlation >= settings.minCorrelation;
+    estimate.prominence = Prominence(correlation, best);
+    // A peak at the end of the search may be the slope of one beyond it.
+    const bool inside = best > 0 && best + 1 < count;
+    estimate.reliable = inside && estimate.correlation > 0 && estimate.prominence >= settings.minProminence;
     estimate.seconds = estimate.reliable ? estimate.best : 0;
     return estimate;
 }

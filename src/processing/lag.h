@@ -41,16 +41,23 @@ struct LagEstimate {
     double seconds = 0;      // the lag to use: the best one when reliable, else 0
     double best = 0;         // the lag of the highest correlation
     double correlation = 0;  // that correlation; 0 with no pair to compare
-    std::size_t pairs = 0;   // pairs of neighbouring opposite traverses compared
+    // How far the peak stands above the highest other peak of the curve, as
+    // a share of its height over the curve's lowest point: 1 for a curve with
+    // one peak, near 0 for noise, whose peaks are all alike.
+    double prominence = 0;
+    std::size_t pairs = 0;   // pairs of neighbouring opposite sensor lines compared
 };
 
 // Tries each lag of the settings' steps within ±searchSeconds: each reading
-// of time t moved to where its sensor was at t + lag, every pair of
-// neighbouring opposite traverses (the traverses of each sensor's track,
-// paired with the nearest one walked the other way alongside) resampled on
-// common points along their direction, and the normalised cross-correlation
-// of all pairs together. The best lag is used when its correlation reaches
-// minCorrelation.
+// of time t moved to where its sensor was at t + lag, pairs of opposite
+// sensor lines that pass over the same ground resampled on common points
+// along their direction, and the normalised cross-correlation of all pairs
+// together. Each sensor's line on a straight traverse is paired with the
+// nearest line walked the other way alongside; of each two traverses, only
+// the pairs within half the sensor spacing of their nearest pair take part,
+// since lines further apart see different ground. The best lag is used when
+// it lies inside the search, its correlation is above 0 and its prominence
+// reaches minProminence.
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns);
 
 // EstimateLag over one survey arranged without a lag, from its gradient

@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
         };
         Time(steps[3], ([&] {
             gather(qgrad::PointTable::Gradient);
-            estimate = qgrad::EstimateSurveyLag(fixes, geometry, points, index, readings, all.lag, all.destripe.turns);
+            estimate = qgrad::EstimateSurveyLag(fixes, geometry, points, index, readings,
+                                                 qgrad::OffsetConversion::Specified, all.lag, all.destripe.turns);
         }));
         Time(steps[4], ([&] { qgrad::PlaceAgain(table, geometry, fixes, 0.2, qgrad::OffsetConversion::Specified, points); }));
         // Each stage on its own: both tables gathered, processed and, for the

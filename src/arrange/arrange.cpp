@@ -157,24 +157,19 @@ void SpreadTimesAndFixes(SurveyTable& table) {
     }
 }
 
-// Where each channel's sensor lies from the fix a row is placed from. The
-// course is one straight line from the run's first to its last fix, so each
-// sensor's offset in metres east and north, and its latitude offset, are the
-// same on every row. Reads the spread position columns.
+// Where each channel's sensor lies from the fix a row is placed from. As
+// specified, the course is one straight line from the run's first to its
+// last fix, so each sensor's offset in metres east and north, and its
+// latitude offset, are the same on every row. The exact conversion turns the
+// offsets by the course at each fix instead (PlaceAlong). Reads the spread
+// position columns.
 class SensorPlacement {
 public:
-    SensorPlacement(const SurveyTable& table, const SurveyGeometry& g, OffsetConversion conversion)
-        : g_(g), exact_(conversion == OffsetConversion::Exact) {
+    SensorPlacement(const SurveyTable& table, const SurveyGeometry& g) : g_(g) {
         const std::size_t last = table.rowCount() - 1;
-        const double dLat = Value(table, kLatitude, last) - Value(table, kLatitude, kFirstDataRow);
-        const double dLon = Value(table, kLongitude, last) - Value(table, kLongitude, kFirstDataRow);
-        // The exact conversion turns the offsets by the course over the
-        // ground; the specified one by the course in degrees.
-        const double theta =
-            exact_ ? std::atan2(g.latitudeSign * dLat * kMetresPerDegree,
-                                g.longitudeSign * dLon *
-                                    MetresPerDegreeLongitude(g.latitudeSign * Value(table, kLatitude, kFirstDataRow)))
-                   : std::atan2(dLat, dLon) * g.latitudeSign;
+        const double theta = std::atan2(Value(table, kLatitude, last) - Value(table, kLatitude, kFirstDataRow),
+                                        Value(table, kLongitude, last) - Value(table, kLongitude, kFirstDataRow)) *
+                             g.latitudeSign;
         for (int k = 0; k < kChannels; ++k) {
             const double x = g.offsetX[k];
             const double y = g.offsetY[k];
@@ -182,11 +177,6 @@ public:
             const double phi = std::atan2(x, y) + theta;
             const double east = rho * std::cos(phi);
             const double north = rho * std::sin(phi);
-            if (exact_) {
-                east_[k] = east;
-                north_[k] = north;
-                continue;
-            }
             // asin's argument outside -1..1 is a fault only for a channel in use.
             dLat_[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
             dLonFactor_[k] = std::asin(kPi * east / kOffsetRadius) * 180;
@@ -197,29 +187,66 @@ public:
     static double LonScale(double lat) { return std::acos(kPi * lat / 360); }
 
     // The signed position of channel k's sensor placed from the unsigned fix
-    // (lat, lon) whose LonScale is `lonScale` (which the exact conversion,
-    // taking the fix's own latitude, does not need).
+    // (lat, lon) whose LonScale is `lonScale`.
     void Place(int k, double lat, double lon, double lonScale, double& pointLon, double& pointLat) const {
-        if (exact_) {
-            const DegreeStep step = DegreesOfMetres(east_[k], north_[k], g_.latitudeSign * lat);
-            pointLon = Finite(g_.longitudeSign * lon + step.lon);
-            pointLat = Finite(g_.latitudeSign * lat + step.lat);
-            return;
-        }
         const double dLon = Finite(dLonFactor_[k] * lonScale / kPi / 2);
         pointLon = Finite(g_.longitudeSign * (lon + dLon));
         pointLat = Finite(g_.latitudeSign * (lat + dLat_[k]));
     }
 
+    // The same by the exact local conversion, the cart walking along the
+    // unit vector (east, north) on the ground.
+    void PlaceAlong(int k, double lat, double lon, double east, double north, double& pointLon,
+                    double& pointLat) const {
+        const double x = g_.offsetX[k];  // right of the course
+        const double y = g_.offsetY[k];  // behind the antenna
+        const double signedLat = g_.latitudeSign * lat;
+        const DegreeStep step = DegreesOfMetres(x * north - y * east, -x * east - y * north, signedLat);
+        pointLon = Finite(g_.longitudeSign * lon + step.lon);
+        pointLat = Finite(signedLat + step.lat);
+    }
+
 private:
     const SurveyGeometry& g_;
-    bool exact_;
     std::array<double, kChannels> dLat_{};
     std::array<double, kChannels> dLonFactor_{};
-    // Metres east and north of the fix, for the exact conversion.
-    std::array<double, kChannels> east_{};
-    std::array<double, kChannels> north_{};
 };
+
+// The track's length over which its course at a fix is taken: the cart is
+// about that long, and a fix's wander over a few decimetres does not turn it.
+constexpr double kCourseMetres = 1;
+
+}  // namespace
+
+void CourseAtFixes(const SurveyGeometry& g, const RowFixes& fixes, std::vector<double>& east,
+                   std::vector<double>& north) {
+    const std::size_t n = fixes.lat.size();
+    std::vector<double> x(n), y(n), s(n, 0);
+    const double lat0 = g.latitudeSign * fixes.lat[0];
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = g.longitudeSign * (fixes.lon[i] - fixes.lon[0]) * MetresPerDegreeLongitude(lat0);
+        y[i] = g.latitudeSign * (fixes.lat[i] - fixes.lat[0]) * kMetresPerDegree;
+        if (i > 0) s[i] = s[i - 1] + std::hypot(x[i] - x[i - 1], y[i] - y[i - 1]);
+    }
+    east.assign(n, 1);
+    north.assign(n, 0);
+    std::size_t from = 0, to = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        while (s[from] < s[i] - kCourseMetres) ++from;
+        while (to + 1 < n && s[to + 1] <= s[i] + kCourseMetres) ++to;
+        const double dx = x[to] - x[from], dy = y[to] - y[from];
+        const double length = std::hypot(dx, dy);
+        if (length > 0) {
+            east[i] = dx / length;
+            north[i] = dy / length;
+        } else if (i > 0) {
+            east[i] = east[i - 1];
+            north[i] = north[i - 1];
+        }
+    }
+}
+
+namespace {
 
 struct Levels {
     std::array<double, kChannels> field{};
@@ -442,7 +469,7 @@ void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
-    const SensorPlacement placement(table, g, OffsetConversion::Specified);
+    const SensorPlacement placement(table, g);
     if (PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut)) return;
     points.clear();
     points.reserve(table.dataRowCount() * kChannels);
@@ -580,15 +607,21 @@ bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, con
     // Each row's fix first, every placement tried with it: a position that
     // is not finite ends the shift before any point has moved.
     std::vector<double> fixLat(rows), fixLon(rows), lonScale(rows);
+    const bool exact = conversion == OffsetConversion::Exact;
+    // The exact conversion's course at each fix, then at each placing fix.
+    std::vector<double> courseEast, courseNorth, east(exact ? rows : 0), north(exact ? rows : 0);
+    if (exact) CourseAtFixes(geometry, fixes, courseEast, courseNorth);
     try {
-        const SensorPlacement placement(arranged, geometry, conversion);
+        const SensorPlacement placement(arranged, geometry);
         // Points [p, points.size()) of rows [from, to), placed by `put`.
         auto place = [&](std::size_t from, std::size_t to, std::size_t p, auto&& put) {
             for (std::size_t i = from; i < to && p < points.size(); ++i)
                 for (unsigned m = rowPoints.Channels(i); m != 0 && p < points.size(); m &= m - 1, ++p) {
                     double pointLon = 0;
                     double pointLat = 0;
-                    placement.Place(std::countr_zero(m), fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
+                    const int k = std::countr_zero(m);
+                    if (exact) placement.PlaceAlong(k, fixLat[i], fixLon[i], east[i], north[i], pointLon, pointLat);
+                    else placement.Place(k, fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
                     put(p, pointLon, pointLat);
                 }
         };
@@ -600,10 +633,21 @@ bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, con
                     const std::size_t fix = std::min(i + 1, rows - 1);
                     fixLat[i] = fixes.lat[fix];
                     fixLon[i] = fixes.lon[fix];
+                    if (exact) {
+                        east[i] = courseEast[fix];
+                        north[i] = courseNorth[fix];
+                    }
                 } else {
                     const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
                     fixLat[i] = at.Of(fixes.lat);
                     fixLon[i] = at.Of(fixes.lon);
+                    if (exact) {
+                        // Between two courses, their mean direction.
+                        const double e = at.Of(courseEast), n = at.Of(courseNorth);
+                        const double length = std::hypot(e, n);
+                        east[i] = length > 0 ? e / length : courseEast[std::min(i + 1, rows - 1)];
+                        north[i] = length > 0 ? n / length : courseNorth[std::min(i + 1, rows - 1)];
+                    }
                 }
                 lonScale[i] = SensorPlacement::LonScale(fixLat[i]);
             }

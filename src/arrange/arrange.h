@@ -51,7 +51,8 @@ RowFixes ReadRowFixes(const SurveyTable& arranged);
 
 // How a sensor's offsets in metres become degrees: as specified, or by the
 // exact local conversion at the placing fix's latitude, the offsets turned
-// by the run's course over the ground.
+// by the course of the track at that fix (over a metre of track on each
+// side), as a cart's sensors turn with it.
 enum class OffsetConversion { Specified, Exact };
 
 // Places the readings of an arranged table again, each sensor at its offset
@@ -63,6 +64,12 @@ enum class OffsetConversion { Specified, Exact };
 // first points.size() points move; the table keeps its texts. False, moving
 // nothing, when a lag is asked for and the times never advance, or when a
 // position is not finite. `fixes` are the table's.
+// The course of the track at each of `fixes`, a unit vector east and north
+// (signed by the hemispheres): from the fix a metre behind it along the
+// track to the one a metre ahead; held over fixes that do not move.
+void CourseAtFixes(const SurveyGeometry& geometry, const RowFixes& fixes, std::vector<double>& east,
+                   std::vector<double>& north);
+
 bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes, double lagSeconds,
                 OffsetConversion conversion, ArrangedPoints& points);
 

@@ -77,7 +77,8 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
         if (survey.points.size() == 0 || !survey.arranged) continue;
         if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
         const ChannelPoints index = IndexChannelPoints(survey.table, survey.points.size());
-        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame));
+        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame,
+                                        settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified));
     }
     return EstimateLag(surveys, settings.lag, settings.destripe.turns);
 }

@@ -39,10 +39,21 @@ struct Line {
     double uMin, uMax;  // extent along it
 };
 
+// Where channel k's sensor was at data row r, metres east and north.
+std::pair<double, double> SensorAt(const LagSurvey& s, int k, std::size_t r) {
+    double x = s.fixes.x[r] + s.offsetX[k];
+    double y = s.fixes.y[r] + s.offsetY[k];
+    if (!s.courseX.empty()) {
+        x += s.right[k] * s.courseY[r] - s.behind[k] * s.courseX[r];
+        y -= s.right[k] * s.courseX[r] + s.behind[k] * s.courseY[r];
+    }
+    return {x, y};
+}
+
 // Position along the main direction (ux, uy) of reading i of a channel.
 double Along(const LagSurvey& s, int k, std::size_t i, double ux, double uy) {
-    const std::uint32_t r = s.rows[k][i];
-    return (s.fixes.x[r] + s.offsetX[k]) * ux + (s.fixes.y[r] + s.offsetY[k]) * uy;
+    const auto [x, y] = SensorAt(s, k, s.rows[k][i]);
+    return x * ux + y * uy;
 }
 
 // A pair of opposite traverses on common points u_j along the main
@@ -194,8 +205,8 @@ std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnS
             const double u1 = Along(s, k, end - 1, ux, uy);
             line.uMin = std::min(u0, u1);
             line.uMax = std::max(u0, u1);
-            const std::uint32_t mid = rows[(begin + end) / 2];
-            line.cross = ux * (s.fixes.y[mid] + s.offsetY[k]) - uy * (s.fixes.x[mid] + s.offsetX[k]);
+            const auto [x, y] = SensorAt(s, k, rows[(begin + end) / 2]);
+            line.cross = ux * y - uy * x;
             lines.push_back(line);
         }
     }
@@ -289,7 +300,7 @@ namespace {
 // The survey's times, fixes and sensor offsets; its readings and their rows
 // are left to the caller.
 LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                         const ChannelPoints& index, const LocalFrame& frame) {
+                         const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion) {
     LagSurvey s;
     s.seconds = fixes.seconds;
     const std::vector<double>& lat = fixes.lat;
@@ -299,6 +310,13 @@ LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, 
     for (std::size_t r = 0; r < lat.size(); ++r) {
         s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
         s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
+    }
+    if (conversion == OffsetConversion::Exact) {
+        // The sensors turn with the course, as the exact conversion placed them.
+        CourseAtFixes(geometry, fixes, s.courseX, s.courseY);
+        s.right = geometry.offsetX;
+        s.behind = geometry.offsetY;
+        return s;
     }
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& ps = index.point[k];
@@ -316,18 +334,19 @@ LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, 
 }  // namespace
 
 LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame) {
-    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame);
+                        const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion) {
+    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame, conversion);
     GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
     s.rows = index.row;
     return s;
 }
 
 LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
-                              const TurnSettings& turns) {
+                              ChannelPoints& index, PerChannel& gradients, OffsetConversion conversion,
+                              const LagSettings& settings, const TurnSettings& turns) {
     std::vector<LagSurvey> surveys;
-    surveys.push_back(LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0))));
+    surveys.push_back(
+        LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0)), conversion));
     LagSurvey& s = surveys.front();
     s.rows = std::move(index.row);
     s.values = std::move(gradients);

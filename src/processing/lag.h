@@ -24,17 +24,24 @@ struct LagSurvey {
     // Per data row: its time in seconds (rising) and its own fix.
     std::vector<double> seconds;
     TrackXY fixes;
-    // Per channel: the sensor's offset from the fix, and its gradient
-    // readings with their data rows, in row order.
+    // Per channel: the sensor's offset from the fix, fixed east and north
+    // (offsetX, offsetY) and turning with the course (right of it and
+    // behind), and its gradient readings with their data rows, in row order.
     std::array<double, kChannels> offsetX{};
     std::array<double, kChannels> offsetY{};
+    std::array<double, kChannels> right{};
+    std::array<double, kChannels> behind{};
+    // Per data row: the course, a unit vector east and north; empty when no
+    // offset turns.
+    std::vector<double> courseX, courseY;
     std::array<std::vector<std::uint32_t>, kChannels> rows;
     std::array<std::vector<double>, kChannels> values;
 };
 
-// A survey arranged without a lag; `fixes` are its table's.
+// A survey arranged without a lag, its sensors placed by `conversion`;
+// `fixes` are its table's.
 LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame);
+                        const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion);
 
 struct LagEstimate {
     bool reliable = false;
@@ -64,7 +71,7 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
 // readings gathered by channel. The rows of `index` and the readings are lent
 // to the estimate rather than copied, and are given back as they were.
 LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
-                              const TurnSettings& turns);
+                              ChannelPoints& index, PerChannel& gradients, OffsetConversion conversion,
+                              const LagSettings& settings, const TurnSettings& turns);
 
 }  // namespace qgrad

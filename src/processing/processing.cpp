@@ -51,8 +51,8 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
                 lag.seconds = settings.lag.seconds;
             } else {
                 lag.estimate = estimate ? *estimate
-                                        : EstimateSurveyLag(*fixes, geometry, points, index, readings, settings.lag,
-                                                            settings.destripe.turns);
+                                        : EstimateSurveyLag(*fixes, geometry, points, index, readings, conversion,
+                                                            settings.lag, settings.destripe.turns);
                 lag.seconds = lag.estimate->seconds;
             }
             // The true offsets are in place already.

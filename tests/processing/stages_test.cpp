@@ -103,18 +103,7 @@ std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, in
     return found;
 }
 
-// Uniform readings in [0, 1), the same on every platform.
-class Uniform {
-public:
-    explicit Uniform(std::uint64_t seed) : state_(seed) {}
-    double operator()() {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
-    }
-
-private:
-    std::uint64_t state_;
-};
+using qgrad::synthetic::Uniform;
 
 // at(0), ..., at(n - 1), in that order.
 template <typename At>

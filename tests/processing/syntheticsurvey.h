@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <functional>
 #include <numbers>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -226,5 +228,60 @@ inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add 
     });
     return out;
 }
+
+// A field of 40 x 60 m: a cart of eight sensors 0.5 m apart on serpentine
+// traverses 4 m apart over dipoles, a pipe, a ditch and a broad deep source,
+// the sensors turning with the cart.
+inline SurveyShape Field() {
+    SurveyShape shape;
+    shape.offsetsInMetres = true;
+    shape.traverses = 10;
+    shape.length = 60;
+    shape.spacing = 4;
+    shape.turnRadius = 2;
+    shape.sensors = 8;
+    shape.dipoleX = 13.75;
+    shape.dipoleY = 30;
+    shape.sources = {
+        {5.2, 12, 0.6, -25},
+        {22.1, 45, 1.0, 60},
+        {30.3, 20, 0.7, 30},
+        {9.0, 50, 0.9, -35},
+        {35.5, 38, 0.8, 20},
+        {20, 30, 8, 6},                       // broad and deep
+        {0, 5, 1.0, 8, true, 40, 55},         // a pipe
+        {-2, 40, 0.5, -3, true, 40, 36},      // a ditch
+    };
+    return shape;
+}
+
+// What the field adds to the anomaly: per-sensor offsets, heading error,
+// noise and, from about one reading in a hundred, spikes of one to three
+// readings, whose readings it lists.
+struct Defects {
+    bool spikes = true;
+    double noise = 0.1;
+    std::set<std::pair<int, std::size_t>> spiky;  // sensor, data row
+
+    Addition Add(int sensors, std::size_t rows) {
+        Uniform random(2026);
+        std::vector<std::vector<double>> added(rows, std::vector<double>(static_cast<std::size_t>(sensors)));
+        for (int k = 0; k < sensors; ++k)
+            for (std::size_t r = 0; r < rows; ++r) {
+                added[r][k] += noise * (random() - 0.5) * std::sqrt(12.0);
+                if (!spikes || random() > 0.004) continue;
+                const std::size_t length = 1 + static_cast<std::size_t>(random() * 3);
+                const double amplitude = (random() < 0.5 ? -1 : 1) * (30 + 120 * random());
+                for (std::size_t i = r; i < std::min(rows, r + length); ++i) {
+                    added[i][k] += amplitude * (0.8 + 0.4 * random());
+                    spiky.emplace(k, i);
+                }
+                r += length + 4;
+            }
+        return [added = std::move(added)](int k, std::size_t r, double north) {
+            return added[r][k] + 0.4 * k - 1 + 0.3 * north;
+        };
+    }
+};
 
 }  // namespace qgrad::synthetic

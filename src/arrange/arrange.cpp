@@ -344,6 +344,7 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     auto present = [&](std::size_t i, int k) { return rowPoints.Has(i, k); };
     points.resize(rowPoints.total());
 
+    std::vector<double> distance(rows, 0.0);
     try {
         // The readings, each core half the rows. Block by block, a channel
         // at a time: the points of a block stay in cache while its channels
@@ -398,7 +399,6 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
         }
 
         // Distances along the track: the steps on both cores, their sum in row order.
-        std::vector<double> distance(rows, 0.0);
         OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = std::max<std::size_t>(begin, 1); i < end; ++i) {
                 const double d = GeoDistance(lat[i], lon[i], lat[i - 1], lon[i - 1]);
@@ -425,38 +425,41 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                 }
             }
         });
-
-        // The texts: the distance column beside half the gradient columns.
-        distanceOut.emplace(table.column(kDistance));
-        for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
-        // Each column is put in place as soon as it is written, so that the old
-        // and new texts of only one column a core are held at once.
-        auto writeGradients = [&](int fromChannel, int toChannel) {
-            char text[kNumberTextCapacity];
-            for (int k = fromChannel; k < toChannel; k += 2) {
-                // Two columns a pass, block by block, over the block's points in cache.
-                const int pair = std::min(k + 2, toChannel);
-                ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
-                    for (int c = k; c < pair; ++c)
-                        for (std::size_t i = from; i < to; ++i)
-                            if (present(i, c))
-                                gradientOut[c]->Set(kFirstDataRow + i,
-                                                    Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, c)))));
-                });
-                for (int c = k; c < pair; ++c) gradientOut[c]->Finish();
-            }
-        };
-        RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
-                      [&] {
-                          char text[kNumberTextCapacity];
-                          distanceOut->Set(kFirstDataRow, "0");
-                          for (std::size_t i = 1; i < rows; ++i)
-                              distanceOut->Set(kFirstDataRow + i, Text(text, WriteFixed(text, distance[i], 2, 5)));
-                          writeGradients(0, kChannels / 2);
-                      });
     } catch (const ArrangeFault&) {
         return false;
     }
+
+    // The texts, once every point is placed: a fault past here ends the
+    // arrangement rather than handing it to the row-by-row placement, which
+    // would level the gradients a second time.
+    // The distance column beside half the gradient columns.
+    distanceOut.emplace(table.column(kDistance));
+    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
+    // Each column is put in place as soon as it is written, so that the old
+    // and new texts of only one column a core are held at once.
+    auto writeGradients = [&](int fromChannel, int toChannel) {
+        char text[kNumberTextCapacity];
+        for (int k = fromChannel; k < toChannel; k += 2) {
+            // Two columns a pass, block by block, over the block's points in cache.
+            const int pair = std::min(k + 2, toChannel);
+            ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
+                for (int c = k; c < pair; ++c)
+                    for (std::size_t i = from; i < to; ++i)
+                        if (present(i, c))
+                            gradientOut[c]->Set(kFirstDataRow + i,
+                                                Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, c)))));
+            });
+            for (int c = k; c < pair; ++c) gradientOut[c]->Finish();
+        }
+    };
+    RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
+                  [&] {
+                      char text[kNumberTextCapacity];
+                      distanceOut->Set(kFirstDataRow, "0");
+                      for (std::size_t i = 1; i < rows; ++i)
+                          distanceOut->Set(kFirstDataRow + i, Text(text, WriteFixed(text, distance[i], 2, 5)));
+                      writeGradients(0, kChannels / 2);
+                  });
     return true;
 }
 
@@ -465,12 +468,14 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
 // before a fault stays.
 void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
                   std::optional<ColumnRewriter>& distanceOut,
-                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
+                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut, ArrangePath path) {
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
     const SensorPlacement placement(table, g);
-    if (PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut)) return;
+    if (path == ArrangePath::AsTheTableAllows &&
+        PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut))
+        return;
     points.clear();
     points.reserve(table.dataRowCount() * kChannels);
     const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
@@ -666,7 +671,8 @@ bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, con
     return true;
 }
 
-bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points) {
+bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
+                  ArrangePath path) {
     if (table.rowCount() <= kFirstDataRow) throw std::invalid_argument("the survey table holds no data row");
     points.clear();
     points.lonHeading = std::string(table.cell(kLongitude, kHeadingRow));
@@ -678,7 +684,7 @@ bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool level
     std::array<std::optional<ColumnRewriter>, kChannels> gradientOut;
     bool completed = true;
     try {
-        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut);
+        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut, path);
     } catch (const ArrangeFault&) {
         completed = false;
     }

@@ -18,7 +18,12 @@ namespace qgrad {
 // arithmetic fault) ends the arrangement silently: what was written stays,
 // the point tables keep the points made so far, and the result is false.
 // `levelSignals` is ARRANGE SIGNAL LEVELS. The table must hold a data row.
-bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points);
+// The arrangement runs in whole passes over a sound table and row by row
+// over one with a fault, meeting it where it lies; both give the same bytes
+// on a sound table. `path` forces the row-by-row one, to show that.
+enum class ArrangePath { AsTheTableAllows, RowByRow };
+bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
+                  ArrangePath path = ArrangePath::AsTheTableAllows);
 
 // The time and the own fix of every data row of an arranged table.
 struct RowFixes {

@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPainter>
@@ -70,6 +71,8 @@ const char* const kPaletteKey = "result/palette";  // as qgrad grid --palette ta
 const char* const kClipKey = "result/clip";        // as qgrad grid --clip takes it
 const char* const kDespikeKey = "processing/despike";
 const char* const kDespikeKKey = "processing/despikeK";
+const char* const kDespikeHalfWidthKey = "processing/despikeHalfWidth";
+const char* const kTrueOffsetsKey = "processing/trueOffsets";
 const char* const kDestripeKey = "processing/destripe";  // 0 off, 1 median, 2 mean
 const char* const kLagKey = "processing/lag";            // 0 off, 1 seconds, 2 auto
 const char* const kLagSecondsKey = "processing/lagSeconds";
@@ -327,6 +330,13 @@ void TMainForm::CreateProcessingPanel() {
     DespikeK->setDecimals(1);
     DespikeK->setValue(5);
     DespikeCheckBox->setToolTip(tr("Replace readings further than K robust deviations from their neighbours' median"));
+    DespikeHalfWidth = new QSpinBox(ProcessingPanel);
+    DespikeHalfWidth->setRange(1, 20);
+    DespikeHalfWidth->setValue(DespikeSettings{}.halfWidth);
+    DespikeHalfWidth->setPrefix(tr("window ±"));
+    DespikeHalfWidth->setToolTip(tr("Readings on each side of the one judged; a spike as long as this is still found"));
+    TrueOffsetsCheckBox = new QCheckBox(tr("true offsets"), ProcessingPanel);
+    TrueOffsetsCheckBox->setToolTip(tr("Place each sensor at its offsets in metres from the antenna"));
     DestripeCombo = new QComboBox(ProcessingPanel);
     DestripeCombo->addItems({tr("no destripe"), tr("destripe: median"), tr("destripe: mean")});
     DestripeCombo->setToolTip(tr("Take each sensor's level off each traverse"));
@@ -340,7 +350,8 @@ void TMainForm::CreateProcessingPanel() {
     LagSeconds->setSingleStep(0.01);
     SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
     SkipRefusedCheckBox->setToolTip(tr("ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it"));
-    for (QWidget* w : std::initializer_list<QWidget*>{title, DespikeCheckBox, DespikeK, DestripeCombo, LagCombo, LagSeconds})
+    for (QWidget* w : std::initializer_list<QWidget*>{title, TrueOffsetsCheckBox, DespikeCheckBox, DespikeK,
+                                                          DespikeHalfWidth, DestripeCombo, LagCombo, LagSeconds})
         row->addWidget(w);
     row->addSpacing(12);
     row->addWidget(SkipRefusedCheckBox);
@@ -355,6 +366,8 @@ ProcessingSettings TMainForm::CurrentProcessing() const {
     ProcessingSettings p;
     p.despike.on = DespikeCheckBox->isChecked();
     p.despike.k = DespikeK->value();
+    p.despike.halfWidth = DespikeHalfWidth->value();
+    p.trueOffsets = TrueOffsetsCheckBox->isChecked();
     p.destripe.level = std::array{LevelEstimate::Off, LevelEstimate::Median, LevelEstimate::Mean}[DestripeCombo->currentIndex()];
     p.lag.mode = std::array{LagMode::Off, LagMode::Fixed, LagMode::Auto}[LagCombo->currentIndex()];
     p.lag.seconds = LagSeconds->value();
@@ -391,6 +404,8 @@ void TMainForm::RestoreSettings() {
     connect(AvgHeadingCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kAverageHeadingKey, on); });
     DespikeCheckBox->setChecked(settings_->value(kDespikeKey, false).toBool());
     DespikeK->setValue(settings_->value(kDespikeKKey, 5.0).toDouble());
+    DespikeHalfWidth->setValue(settings_->value(kDespikeHalfWidthKey, DespikeSettings{}.halfWidth).toInt());
+    TrueOffsetsCheckBox->setChecked(settings_->value(kTrueOffsetsKey, false).toBool());
     DestripeCombo->setCurrentIndex(std::clamp(settings_->value(kDestripeKey, 0).toInt(), 0, 2));
     LagCombo->setCurrentIndex(std::clamp(settings_->value(kLagKey, 0).toInt(), 0, 2));
     LagSeconds->setValue(settings_->value(kLagSecondsKey, 0.0).toDouble());
@@ -398,6 +413,9 @@ void TMainForm::RestoreSettings() {
     SkipRefusedCheckBox->setChecked(settings_->value(kSkipRefusedKey, false).toBool());
     connect(SkipRefusedCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kSkipRefusedKey, on); });
     connect(DespikeK, &QDoubleSpinBox::valueChanged, this, [this](double k) { settings_->setValue(kDespikeKKey, k); });
+    connect(DespikeHalfWidth, &QSpinBox::valueChanged, this,
+            [this](int h) { settings_->setValue(kDespikeHalfWidthKey, h); });
+    connect(TrueOffsetsCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kTrueOffsetsKey, on); });
     connect(DestripeCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kDestripeKey, i); });
     connect(LagCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kLagKey, i); });
     connect(LagSeconds, &QDoubleSpinBox::valueChanged, this, [this](double s) { settings_->setValue(kLagSecondsKey, s); });

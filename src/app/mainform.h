@@ -32,6 +32,7 @@ class QDragEnterEvent;
 class QDropEvent;
 class QComboBox;
 class QDoubleSpinBox;
+class QSpinBox;
 class QScrollArea;
 class QSlider;
 class QToolButton;
@@ -156,6 +157,8 @@ public:
     QWidget* ProcessingPanel = nullptr;
     QCheckBox* DespikeCheckBox = nullptr;
     QDoubleSpinBox* DespikeK = nullptr;
+    QSpinBox* DespikeHalfWidth = nullptr;
+    QCheckBox* TrueOffsetsCheckBox = nullptr;
     QComboBox* DestripeCombo = nullptr;
     QComboBox* LagCombo = nullptr;
     QDoubleSpinBox* LagSeconds = nullptr;

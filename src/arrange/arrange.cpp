@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arrange/geodistance.h"
+#include "common/geodesy.h"
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 #include "common/timeseries.h"
@@ -156,10 +157,12 @@ void SpreadTimesAndFixes(SurveyTable& table) {
     }
 }
 
-// Where each channel's sensor lies from the fix a row is placed from. The
-// course is one straight line from the run's first to its last fix, so each
-// sensor's offset in metres east and north, and its latitude offset, are the
-// same on every row. Reads the spread position columns.
+// Where each channel's sensor lies from the fix a row is placed from. As
+// specified, the course is one straight line from the run's first to its
+// last fix, so each sensor's offset in metres east and north, and its
+// latitude offset, are the same on every row. The exact conversion turns the
+// offsets by the course at each fix instead (PlaceAlong). Reads the spread
+// position columns.
 class SensorPlacement {
 public:
     SensorPlacement(const SurveyTable& table, const SurveyGeometry& g) : g_(g) {
@@ -191,11 +194,59 @@ public:
         pointLat = Finite(g_.latitudeSign * (lat + dLat_[k]));
     }
 
+    // The same by the exact local conversion, the cart walking along the
+    // unit vector (east, north) on the ground.
+    void PlaceAlong(int k, double lat, double lon, double east, double north, double& pointLon,
+                    double& pointLat) const {
+        const double x = g_.offsetX[k];  // right of the course
+        const double y = g_.offsetY[k];  // behind the antenna
+        const double signedLat = g_.latitudeSign * lat;
+        const DegreeStep step = DegreesOfMetres(x * north - y * east, -x * east - y * north, signedLat);
+        pointLon = Finite(g_.longitudeSign * lon + step.lon);
+        pointLat = Finite(signedLat + step.lat);
+    }
+
 private:
     const SurveyGeometry& g_;
     std::array<double, kChannels> dLat_{};
     std::array<double, kChannels> dLonFactor_{};
 };
+
+// The track's length over which its course at a fix is taken: the cart is
+// about that long, and a fix's wander over a few decimetres does not turn it.
+constexpr double kCourseMetres = 1;
+
+}  // namespace
+
+void CourseAtFixes(const SurveyGeometry& g, const RowFixes& fixes, std::vector<double>& east,
+                   std::vector<double>& north) {
+    const std::size_t n = fixes.lat.size();
+    std::vector<double> x(n), y(n), s(n, 0);
+    const double lat0 = g.latitudeSign * fixes.lat[0];
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = g.longitudeSign * (fixes.lon[i] - fixes.lon[0]) * MetresPerDegreeLongitude(lat0);
+        y[i] = g.latitudeSign * (fixes.lat[i] - fixes.lat[0]) * kMetresPerDegree;
+        if (i > 0) s[i] = s[i - 1] + std::hypot(x[i] - x[i - 1], y[i] - y[i - 1]);
+    }
+    east.assign(n, 1);
+    north.assign(n, 0);
+    std::size_t from = 0, to = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        while (s[from] < s[i] - kCourseMetres) ++from;
+        while (to + 1 < n && s[to + 1] <= s[i] + kCourseMetres) ++to;
+        const double dx = x[to] - x[from], dy = y[to] - y[from];
+        const double length = std::hypot(dx, dy);
+        if (length > 0) {
+            east[i] = dx / length;
+            north[i] = dy / length;
+        } else if (i > 0) {
+            east[i] = east[i - 1];
+            north[i] = north[i - 1];
+        }
+    }
+}
+
+namespace {
 
 struct Levels {
     std::array<double, kChannels> field{};
@@ -293,6 +344,7 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     auto present = [&](std::size_t i, int k) { return rowPoints.Has(i, k); };
     points.resize(rowPoints.total());
 
+    std::vector<double> distance(rows, 0.0);
     try {
         // The readings, each core half the rows. Block by block, a channel
         // at a time: the points of a block stay in cache while its channels
@@ -347,7 +399,6 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
         }
 
         // Distances along the track: the steps on both cores, their sum in row order.
-        std::vector<double> distance(rows, 0.0);
         OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = std::max<std::size_t>(begin, 1); i < end; ++i) {
                 const double d = GeoDistance(lat[i], lon[i], lat[i - 1], lon[i - 1]);
@@ -374,38 +425,41 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                 }
             }
         });
-
-        // The texts: the distance column beside half the gradient columns.
-        distanceOut.emplace(table.column(kDistance));
-        for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
-        // Each column is put in place as soon as it is written, so that the old
-        // and new texts of only one column a core are held at once.
-        auto writeGradients = [&](int fromChannel, int toChannel) {
-            char text[kNumberTextCapacity];
-            for (int k = fromChannel; k < toChannel; k += 2) {
-                // Two columns a pass, block by block, over the block's points in cache.
-                const int pair = std::min(k + 2, toChannel);
-                ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
-                    for (int c = k; c < pair; ++c)
-                        for (std::size_t i = from; i < to; ++i)
-                            if (present(i, c))
-                                gradientOut[c]->Set(kFirstDataRow + i,
-                                                    Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, c)))));
-                });
-                for (int c = k; c < pair; ++c) gradientOut[c]->Finish();
-            }
-        };
-        RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
-                      [&] {
-                          char text[kNumberTextCapacity];
-                          distanceOut->Set(kFirstDataRow, "0");
-                          for (std::size_t i = 1; i < rows; ++i)
-                              distanceOut->Set(kFirstDataRow + i, Text(text, WriteFixed(text, distance[i], 2, 5)));
-                          writeGradients(0, kChannels / 2);
-                      });
     } catch (const ArrangeFault&) {
         return false;
     }
+
+    // The texts, once every point is placed: a fault past here ends the
+    // arrangement rather than handing it to the row-by-row placement, which
+    // would level the gradients a second time.
+    // The distance column beside half the gradient columns.
+    distanceOut.emplace(table.column(kDistance));
+    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
+    // Each column is put in place as soon as it is written, so that the old
+    // and new texts of only one column a core are held at once.
+    auto writeGradients = [&](int fromChannel, int toChannel) {
+        char text[kNumberTextCapacity];
+        for (int k = fromChannel; k < toChannel; k += 2) {
+            // Two columns a pass, block by block, over the block's points in cache.
+            const int pair = std::min(k + 2, toChannel);
+            ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
+                for (int c = k; c < pair; ++c)
+                    for (std::size_t i = from; i < to; ++i)
+                        if (present(i, c))
+                            gradientOut[c]->Set(kFirstDataRow + i,
+                                                Text(text, WritePointValue(text, points.value(PointTable::Gradient, pointOf(i, c)))));
+            });
+            for (int c = k; c < pair; ++c) gradientOut[c]->Finish();
+        }
+    };
+    RunSideBySide([&] { writeGradients(kChannels / 2, kChannels); },
+                  [&] {
+                      char text[kNumberTextCapacity];
+                      distanceOut->Set(kFirstDataRow, "0");
+                      for (std::size_t i = 1; i < rows; ++i)
+                          distanceOut->Set(kFirstDataRow + i, Text(text, WriteFixed(text, distance[i], 2, 5)));
+                      writeGradients(0, kChannels / 2);
+                  });
     return true;
 }
 
@@ -414,12 +468,14 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
 // before a fault stays.
 void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
                   std::optional<ColumnRewriter>& distanceOut,
-                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
+                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut, ArrangePath path) {
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
     const SensorPlacement placement(table, g);
-    if (PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut)) return;
+    if (path == ArrangePath::AsTheTableAllows &&
+        PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut))
+        return;
     points.clear();
     points.reserve(table.dataRowCount() * kChannels);
     const Levels levels = levelSignals ? AllChannelLevels(table) : Levels{};
@@ -546,16 +602,20 @@ RowFixes ReadRowFixes(const SurveyTable& arranged) {
     return fixes;
 }
 
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
-                          double lagSeconds, ArrangedPoints& points) {
+bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
+                double lagSeconds, OffsetConversion conversion, ArrangedPoints& points) {
     const std::vector<double>& seconds = fixes.seconds;
-    if (lagSeconds == 0 || points.size() == 0) return true;
-    if (seconds.back() <= seconds.front()) return false;
+    if ((lagSeconds == 0 && conversion == OffsetConversion::Specified) || points.size() == 0) return true;
+    if (lagSeconds != 0 && seconds.back() <= seconds.front()) return false;
     const std::size_t rows = seconds.size();
     const RowPoints rowPoints(arranged);
     // Each row's fix first, every placement tried with it: a position that
     // is not finite ends the shift before any point has moved.
     std::vector<double> fixLat(rows), fixLon(rows), lonScale(rows);
+    const bool exact = conversion == OffsetConversion::Exact;
+    // The exact conversion's course at each fix, then at each placing fix.
+    std::vector<double> courseEast, courseNorth, east(exact ? rows : 0), north(exact ? rows : 0);
+    if (exact) CourseAtFixes(geometry, fixes, courseEast, courseNorth);
     try {
         const SensorPlacement placement(arranged, geometry);
         // Points [p, points.size()) of rows [from, to), placed by `put`.
@@ -564,16 +624,36 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
                 for (unsigned m = rowPoints.Channels(i); m != 0 && p < points.size(); m &= m - 1, ++p) {
                     double pointLon = 0;
                     double pointLat = 0;
-                    placement.Place(std::countr_zero(m), fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
+                    const int k = std::countr_zero(m);
+                    if (exact) placement.PlaceAlong(k, fixLat[i], fixLon[i], east[i], north[i], pointLon, pointLat);
+                    else placement.Place(k, fixLat[i], fixLon[i], lonScale[i], pointLon, pointLat);
                     put(p, pointLon, pointLat);
                 }
         };
         auto findFixes = [&](std::size_t from, std::size_t to, std::size_t p) {
             TimeSeriesCursor fixAt(seconds);
             for (std::size_t i = from; i < to; ++i) {
-                const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
-                fixLat[i] = at.Of(fixes.lat);
-                fixLon[i] = at.Of(fixes.lon);
+                if (lagSeconds == 0) {
+                    // As arranged: from the fix of the row after.
+                    const std::size_t fix = std::min(i + 1, rows - 1);
+                    fixLat[i] = fixes.lat[fix];
+                    fixLon[i] = fixes.lon[fix];
+                    if (exact) {
+                        east[i] = courseEast[fix];
+                        north[i] = courseNorth[fix];
+                    }
+                } else {
+                    const TimeBracket at = fixAt.Find(seconds[i] + lagSeconds);
+                    fixLat[i] = at.Of(fixes.lat);
+                    fixLon[i] = at.Of(fixes.lon);
+                    if (exact) {
+                        // Between two courses, their mean direction.
+                        const double e = at.Of(courseEast), n = at.Of(courseNorth);
+                        const double length = std::hypot(e, n);
+                        east[i] = length > 0 ? e / length : courseEast[std::min(i + 1, rows - 1)];
+                        north[i] = length > 0 ? n / length : courseNorth[std::min(i + 1, rows - 1)];
+                    }
+                }
                 lonScale[i] = SensorPlacement::LonScale(fixLat[i]);
             }
             place(from, to, p, [](std::size_t, double, double) {});
@@ -591,7 +671,8 @@ bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geo
     return true;
 }
 
-bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points) {
+bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
+                  ArrangePath path) {
     if (table.rowCount() <= kFirstDataRow) throw std::invalid_argument("the survey table holds no data row");
     points.clear();
     points.lonHeading = std::string(table.cell(kLongitude, kHeadingRow));
@@ -603,7 +684,7 @@ bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool level
     std::array<std::optional<ColumnRewriter>, kChannels> gradientOut;
     bool completed = true;
     try {
-        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut);
+        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut, path);
     } catch (const ArrangeFault&) {
         completed = false;
     }

@@ -18,7 +18,12 @@ namespace qgrad {
 // arithmetic fault) ends the arrangement silently: what was written stays,
 // the point tables keep the points made so far, and the result is false.
 // `levelSignals` is ARRANGE SIGNAL LEVELS. The table must hold a data row.
-bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points);
+// The arrangement runs in whole passes over a sound table and row by row
+// over one with a fault, meeting it where it lies; both give the same bytes
+// on a sound table. `path` forces the row-by-row one, to show that.
+enum class ArrangePath { AsTheTableAllows, RowByRow };
+bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
+                  ArrangePath path = ArrangePath::AsTheTableAllows);
 
 // The time and the own fix of every data row of an arranged table.
 struct RowFixes {
@@ -49,15 +54,28 @@ private:
 // Throws SurveyFormatError for a cell that is not a number.
 RowFixes ReadRowFixes(const SurveyTable& arranged);
 
-// Places the readings of an arranged table again for positions that lag the
-// readings by `lagSeconds`: a reading of time t goes where the track was at
-// t + lag (the rows' own fixes and times, interpolated linearly; held at the
-// run's first and last fix beyond it), each sensor at its offset as the
-// arrangement puts it. The first points.size() points move; the table keeps
-// its texts. A lag of 0 leaves the arrangement's placement (from the next
-// row's fix) untouched. False, moving nothing, when the times never advance
-// or a position is not finite. `fixes` are the table's.
-bool ShiftPlacementInTime(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
-                          double lagSeconds, ArrangedPoints& points);
+// How a sensor's offsets in metres become degrees: as specified, or by the
+// exact local conversion at the placing fix's latitude, the offsets turned
+// by the course of the track at that fix (over a metre of track on each
+// side), as a cart's sensors turn with it.
+enum class OffsetConversion { Specified, Exact };
+
+// Places the readings of an arranged table again, each sensor at its offset
+// by `conversion`, for positions that lag the readings by `lagSeconds`: a
+// reading of time t goes where the track was at t + lag (the rows' own fixes
+// and times, interpolated linearly; held at the run's first and last fix
+// beyond it). A lag of 0 keeps the arrangement's placing fix (the next
+// row's), and with the specified conversion leaves the points untouched. The
+// first points.size() points move; the table keeps its texts. False, moving
+// nothing, when a lag is asked for and the times never advance, or when a
+// position is not finite. `fixes` are the table's.
+// The course of the track at each of `fixes`, a unit vector east and north
+// (signed by the hemispheres): from the fix a metre behind it along the
+// track to the one a metre ahead; held over fixes that do not move.
+void CourseAtFixes(const SurveyGeometry& geometry, const RowFixes& fixes, std::vector<double>& east,
+                   std::vector<double>& north);
+
+bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes, double lagSeconds,
+                OffsetConversion conversion, ArrangedPoints& points);
 
 }  // namespace qgrad

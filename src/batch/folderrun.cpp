@@ -56,7 +56,11 @@ namespace {
 LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options,
                               RefusedSurveys refusedSurveys) {
     const ProcessingSettings settings = options.processing;
+    // The estimate compares the surveys as the lag will find them: placed,
+    // and despiked, as the run places and despikes them.
     options.processing = {};
+    options.processing.trueOffsets = settings.trueOffsets;
+    options.processing.despike = settings.despike;
     options.keepProfiles = false;
     options.stageReached = nullptr;
     std::vector<LagSurvey> surveys;
@@ -73,7 +77,8 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
         if (survey.points.size() == 0 || !survey.arranged) continue;
         if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
         const ChannelPoints index = IndexChannelPoints(survey.table, survey.points.size());
-        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame));
+        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame,
+                                        settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified));
     }
     return EstimateLag(surveys, settings.lag, settings.destripe.turns);
 }

@@ -47,7 +47,7 @@ int Usage() {
         "       qgrad grid SCRIPT.bas [--no-view] [--gis | --geotiff --kmz --gpkg] [--utm]\n"
         "                  [--palette grey|diverging|rainbow] [--clip N|LOW:HIGH|Ksd] [--post-points]\n"
         "                  [--max-nodes N]\n"
-        "PROCESSING: [--despike[=K]] [--destripe[=median|mean]] [--lag=SECONDS|auto]\n",
+        "PROCESSING: [--true-offsets] [--despike[=K[,HALFWIDTH]]] [--destripe[=median|mean]] [--lag=SECONDS|auto]\n",
         stderr);
     return kFailure;
 }
@@ -174,9 +174,9 @@ std::optional<ProcessingSettings> ParseProcessingFlags(const std::vector<QString
         const QString flag = eq < 0 ? a : a.left(eq);
         const std::optional<QString> value = eq < 0 ? std::nullopt : std::optional<QString>(a.mid(eq + 1));
         if (flag == "--despike") {
-            p.despike.on = true;
-            if (value) p.despike.k = number(flag, *value);
-            if (!(p.despike.k > 0)) throw std::invalid_argument("--despike takes a K above 0");
+            p.despike = value ? ParseDespikeValue(value->toStdString()) : DespikeSettings{true};
+        } else if (flag == "--true-offsets" && !value) {
+            p.trueOffsets = true;
         } else if (flag == "--destripe") {
             if (!value || *value == "median") p.destripe.level = LevelEstimate::Median;
             else if (*value == "mean") p.destripe.level = LevelEstimate::Mean;

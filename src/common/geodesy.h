@@ -39,3 +39,19 @@ inline int UtmZone(double lon, double lat) {
 inline int UtmEpsgCode(double lon, double lat) { return (lat < 0 ? 32700 : 32600) + UtmZone(lon, lat); }
 
 }  // namespace qgrad
+
+namespace qgrad {
+
+// Degrees of latitude and of longitude spanned by a step of `north` and
+// `east` metres at `latitude` degrees: the exact local conversion on the
+// sphere, as the distances along the track measure it. Steps of a few metres
+// are all it serves, where the sphere's curvature does not show.
+struct DegreeStep {
+    double lat = 0, lon = 0;
+};
+
+inline DegreeStep DegreesOfMetres(double east, double north, double latitude) {
+    return {north / kMetresPerDegree, east / MetresPerDegreeLongitude(latitude)};
+}
+
+}  // namespace qgrad

@@ -1,6 +1,7 @@
 #include "gridhost/presentation.h"
 
 #include "common/numtext.h"
+#include "common/robuststats.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,13 +25,6 @@ double Nth(std::vector<double>& values, std::size_t k) {
 
 double AtFraction(std::vector<double>& values, double q) {
     return Nth(values, static_cast<std::size_t>(std::clamp(q, 0.0, 1.0) * static_cast<double>(values.size() - 1)));
-}
-
-double Median(std::vector<double>& values) {
-    const std::size_t n = values.size();
-    const double upper = Nth(values, n / 2);
-    if (n % 2) return upper;
-    return (upper + *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n / 2))) / 2;
 }
 
 double ParsedNumber(const std::string& whole, std::string_view part) {
@@ -100,9 +94,8 @@ BandLevels ChooseLevels(const Grid& grid, const ClipRange& clip, int bands) {
         break;
     case ClipMethod::RobustSpread: {
         if (values.empty()) return levels;
-        const double median = Median(values);
-        for (double& v : values) v = std::abs(v - median);
-        const double spread = std::abs(clip.a) * 1.4826 * Median(values);
+        const double median = MedianOf(values);
+        const double spread = std::abs(clip.a) * kMadToSigma * MedianAbsoluteDeviation(values, median);
         levels.low = median - spread;
         levels.high = median + spread;
         break;

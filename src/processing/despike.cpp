@@ -1,10 +1,12 @@
 #include "processing/despike.h"
 
-#include "processing/robust.h"
+#include "common/robuststats.h"
+#include "common/numtext.h"
 #include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <stdexcept>
 
@@ -32,6 +34,10 @@ double MedianOfFive(const double* v) {
     return c;
 }
 
+// The surroundings a reading is judged among when spikes crowd its window:
+// this many windows' reach on each side.
+constexpr std::size_t kSurroundings = 3;
+
 }  // namespace
 
 std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth) {
@@ -53,29 +59,32 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     const double floor = k * least;
     std::vector<Replacement> found;
     std::vector<double> window;
-    window.reserve(2 * h + 1);
+    window.reserve(2 * kSurroundings * h + 1);
+    // The median of the readings within `reach` of reading i, and their
+    // robust spread (at least `least`).
+    struct Centre {
+        double median, spread;
+    };
+    auto centre = [&](std::size_t i, std::size_t reach, bool median5) {
+        const std::size_t begin = i >= reach ? i - reach : 0;
+        const std::size_t end = std::min(n, i + reach + 1);
+        window.assign(values.begin() + static_cast<std::ptrdiff_t>(begin),
+                      values.begin() + static_cast<std::ptrdiff_t>(end));
+        const double median = median5 ? MedianOfFive(values.data() + begin) : MedianOf(window);
+        return Centre{median, std::max(kMadToSigma * MedianAbsoluteDeviation(window, median), least)};
+    };
     auto judge = [&](std::size_t i) {
-        const std::size_t begin = i >= h ? i - h : 0;
-        const std::size_t end = std::min(n, i + h + 1);
-        const bool five = h == 2 && end - begin == 5;
-        auto fill = [&] {
-            window.assign(values.begin() + static_cast<std::ptrdiff_t>(begin),
-                          values.begin() + static_cast<std::ptrdiff_t>(end));
-        };
-        double median = 0;
-        if (five) {
-            median = MedianOfFive(values.data() + begin);
-        } else {
-            fill();
-            median = MedianOf(window);
-        }
+        const bool five = h == 2 && i >= h && i + h < n;
         // Most readings lie close to their median: no need for the spread.
-        const double deviation = std::abs(values[i] - median);
-        if (deviation <= floor) return;
-        if (five) fill();
-        for (double& w : window) w = std::abs(w - median);
-        const double sigma = kMadToSigma * MedianOf(window);
-        if (deviation > k * std::max(sigma, least)) found.push_back({i, median});
+        if (five && std::abs(values[i] - MedianOfFive(values.data() + i - h)) <= floor) return;
+        const Centre near = centre(i, h, five);
+        if (std::abs(values[i] - near.median) <= k * near.spread) return;
+        // Where spikes crowd the window its median is a spike itself: the
+        // reading is then judged among its wider surroundings, and only
+        // ever takes a value that belongs there.
+        const Centre wide = centre(i, kSurroundings * h, false);
+        if (std::abs(near.median - wide.median) <= k * wide.spread) found.push_back({i, near.median});
+        else if (std::abs(values[i] - wide.median) > k * wide.spread) found.push_back({i, wide.median});
     };
     // A window's median lies between its least and its greatest reading, so
     // a reading within `floor` of both is within `floor` of the median: no
@@ -83,19 +92,23 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     // compiler screen several readings at once.
     constexpr std::size_t kBlock = 64;
     std::size_t i = 0;
-    if (h == 2 && n >= kBlock + 2 * h) {
+    if (n >= kBlock + 2 * h) {
         for (; i < h; ++i) judge(i);
+        double low[kBlock], high[kBlock];
         for (; i + kBlock + h <= n; i += kBlock) {
-            // Reading i + j and its window, v[j] to v[j + 4].
+            // Reading i + j and its window, v[j] to v[j + 2h].
             const double* v = values.data() + i - h;
+            std::copy(v, v + kBlock, low);
+            std::copy(v, v + kBlock, high);
+            for (std::size_t d = 1; d <= 2 * h; ++d)
+                for (std::size_t j = 0; j < kBlock; ++j) {
+                    low[j] = std::min(low[j], v[j + d]);
+                    high[j] = std::max(high[j], v[j + d]);
+                }
             bool suspect[kBlock];
             bool any = false;
             for (std::size_t j = 0; j < kBlock; ++j) {
-                const double low =
-                    std::min(std::min(std::min(v[j], v[j + 1]), std::min(v[j + 3], v[j + 4])), v[j + 2]);
-                const double high =
-                    std::max(std::max(std::max(v[j], v[j + 1]), std::max(v[j + 3], v[j + 4])), v[j + 2]);
-                suspect[j] = (v[j + 2] - low > floor) | (high - v[j + 2] > floor);
+                suspect[j] = (v[j + h] - low[j] > floor) | (high[j] - v[j + h] > floor);
                 any |= suspect[j];
             }
             if (!any) continue;
@@ -105,6 +118,23 @@ std::vector<Replacement> HampelOutliers(const std::vector<double>& values, doubl
     }
     for (; i < n; ++i) judge(i);
     return found;
+}
+
+DespikeValueError::DespikeValueError(std::string_view given)
+    : std::invalid_argument("--despike takes K or K,HALFWIDTH (K above 0, HALFWIDTH a whole number from 1), not \"" +
+                            std::string(given) + "\""),
+      text(given) {}
+
+DespikeSettings ParseDespikeValue(std::string_view text) {
+    DespikeSettings settings;
+    settings.on = true;
+    const std::size_t comma = text.find(',');
+    std::int32_t halfWidth = settings.halfWidth;
+    if (!TryParseNumber(text.substr(0, comma), settings.k) || !(settings.k > 0) ||
+        (comma != std::string_view::npos && !TryParseInt32(text.substr(comma + 1), halfWidth)) || halfWidth < 1)
+        throw DespikeValueError(text);
+    settings.halfWidth = halfWidth;
+    return settings;
 }
 
 void DespikeReadings(PerChannel& readings, PointTable table, const ChannelPoints& index, DespikeReport& report) {

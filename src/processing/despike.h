@@ -2,17 +2,18 @@
 #pragma once
 
 #include "arrange/arrangedpoints.h"
+#include "common/robuststats.h"
 #include "processing/channelpoints.h"
 #include "processing/settings.h"
 
 #include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace qgrad {
 
-// Robust standard deviations per median absolute deviation, for normally
-// distributed readings.
-inline constexpr double kMadToSigma = 1.4826;
 // The spread below which readings are not told apart: values are kept to one
 // decimal, so a flat stretch has no spread at all, and one tenth off it must
 // not count as a spike.
@@ -30,8 +31,22 @@ struct Replacement {
 // series' own noise (kMadToSigma times the median step from one reading to
 // the next, over the square root of 2; of a long series, the steps of at
 // most 65,536 readings spread evenly along it). Each reading is judged among the
-// readings as given, and its replacement is that median. In index order.
+// readings as given, and its replacement is that median. Where that median
+// is itself further than k robust standard deviations from the median of
+// the reading's wider surroundings (three windows' reach on each side), the
+// reading is judged against the surroundings instead: replaced by their
+// median when it stands out of them, else kept. In index order.
 std::vector<Replacement> HampelOutliers(const std::vector<double>& values, double k, int halfWidth);
+
+// The value of the despike option, "K" or "K,HALFWIDTH": on, with K above 0
+// and a half-width of at least one reading. Throws DespikeValueError.
+DespikeSettings ParseDespikeValue(std::string_view text);
+
+class DespikeValueError : public std::invalid_argument {
+public:
+    explicit DespikeValueError(std::string_view text);
+    std::string text;  // what was given
+};
 
 struct Spike {
     int channel = 0;

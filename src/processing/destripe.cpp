@@ -1,6 +1,6 @@
 #include "processing/destripe.h"
 
-#include "processing/robust.h"
+#include "common/robuststats.h"
 #include "common/sidebyside.h"
 #include "processing/traverses.h"
 

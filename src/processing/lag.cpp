@@ -1,11 +1,13 @@
 #include "processing/lag.h"
 
 #include "arrange/arrange.h"
+#include "common/robuststats.h"
 #include "common/timeseries.h"
 #include "common/sidebyside.h"
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <utility>
 
@@ -29,6 +31,7 @@ constexpr std::size_t kPointBudget = std::size_t{1} << 16;
 // One sensor's traverse: readings [begin, end) of its channel.
 struct Line {
     std::size_t survey;
+    std::size_t traverse;  // among all surveys' traverses
     int channel;
     std::size_t begin, end;
     bool forward;  // walked along the main direction
@@ -36,10 +39,21 @@ struct Line {
     double uMin, uMax;  // extent along it
 };
 
+// Where channel k's sensor was at data row r, metres east and north.
+std::pair<double, double> SensorAt(const LagSurvey& s, int k, std::size_t r) {
+    double x = s.fixes.x[r] + s.offsetX[k];
+    double y = s.fixes.y[r] + s.offsetY[k];
+    if (!s.courseX.empty()) {
+        x += s.right[k] * s.courseY[r] - s.behind[k] * s.courseX[r];
+        y -= s.right[k] * s.courseX[r] + s.behind[k] * s.courseY[r];
+    }
+    return {x, y};
+}
+
 // Position along the main direction (ux, uy) of reading i of a channel.
 double Along(const LagSurvey& s, int k, std::size_t i, double ux, double uy) {
-    const std::uint32_t r = s.rows[k][i];
-    return (s.fixes.x[r] + s.offsetX[k]) * ux + (s.fixes.y[r] + s.offsetY[k]) * uy;
+    const auto [x, y] = SensorAt(s, k, s.rows[k][i]);
+    return x * ux + y * uy;
 }
 
 // A pair of opposite traverses on common points u_j along the main
@@ -171,7 +185,8 @@ std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnS
     }
     const double minCos = std::cos(kMaxSkewDegrees * std::numbers::pi / 180);
     std::vector<Line> lines;
-    for (const Rows& t : traverses) {
+    for (std::size_t ti = 0; ti < traverses.size(); ++ti) {
+        const Rows& t = traverses[ti];
         const LagSurvey& s = surveys[t.survey];
         const double dx = s.fixes.x[t.last] - s.fixes.x[t.first];
         const double dy = s.fixes.y[t.last] - s.fixes.y[t.first];
@@ -185,13 +200,13 @@ std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnS
             const std::size_t end = static_cast<std::size_t>(
                 std::upper_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.last)) - rows.begin());
             if (end - begin < kMinReadings) continue;
-            Line line{t.survey, k, begin, end, cosine > 0, 0, 0, 0};
+            Line line{t.survey, ti, k, begin, end, cosine > 0, 0, 0, 0};
             const double u0 = Along(s, k, begin, ux, uy);
             const double u1 = Along(s, k, end - 1, ux, uy);
             line.uMin = std::min(u0, u1);
             line.uMax = std::max(u0, u1);
-            const std::uint32_t mid = rows[(begin + end) / 2];
-            line.cross = ux * (s.fixes.y[mid] + s.offsetY[k]) - uy * (s.fixes.x[mid] + s.offsetX[k]);
+            const auto [x, y] = SensorAt(s, k, rows[(begin + end) / 2]);
+            line.cross = ux * y - uy * x;
             lines.push_back(line);
         }
     }
@@ -230,6 +245,54 @@ std::vector<std::pair<std::size_t, std::size_t>> NeighbourPairs(const std::vecto
     return pairs;
 }
 
+// The spacing of the sensors across the course: the median gap between
+// neighbouring lines of one traverse; 0 with one sensor.
+double SensorSpacing(const std::vector<Line>& lines) {
+    std::vector<double> gaps;
+    for (std::size_t i = 0; i < lines.size();) {
+        std::size_t j = i;
+        std::vector<double> cross;
+        for (; j < lines.size() && lines[j].traverse == lines[i].traverse; ++j) cross.push_back(lines[j].cross);
+        std::sort(cross.begin(), cross.end());
+        for (std::size_t c = 1; c < cross.size(); ++c) gaps.push_back(cross[c] - cross[c - 1]);
+        i = j;
+    }
+    return gaps.empty() ? 0 : MedianOf(gaps);
+}
+
+// Of each two traverses, the pairs within half the sensor spacing of their
+// nearest pair.
+void KeepSameGround(const std::vector<Line>& lines, std::vector<std::pair<std::size_t, std::size_t>>& pairs) {
+    const double tolerance = SensorSpacing(lines) / 2;
+    auto gap = [&](const std::pair<std::size_t, std::size_t>& p) {
+        return std::abs(lines[p.first].cross - lines[p.second].cross);
+    };
+    auto traverses = [&](const std::pair<std::size_t, std::size_t>& p) {
+        return std::pair(lines[p.first].traverse, lines[p.second].traverse);
+    };
+    std::map<std::pair<std::size_t, std::size_t>, double> nearest;
+    for (const auto& p : pairs) {
+        const auto [at, fresh] = nearest.try_emplace(traverses(p), gap(p));
+        if (!fresh) at->second = std::min(at->second, gap(p));
+    }
+    std::erase_if(pairs, [&](const auto& p) { return gap(p) > nearest[traverses(p)] + tolerance; });
+}
+
+// How far the curve's highest point stands above its highest other peak,
+// as a share of its height over the curve's lowest point; the peak's slopes
+// run down from it as far as the curve keeps falling.
+double Prominence(const std::vector<double>& curve, std::size_t best) {
+    std::size_t left = best, right = best;
+    while (left > 0 && curve[left - 1] <= curve[left]) --left;
+    while (right + 1 < curve.size() && curve[right + 1] <= curve[right]) ++right;
+    const double lowest = *std::min_element(curve.begin(), curve.end());
+    double other = std::max(curve[left], curve[right]);
+    for (std::size_t c = 0; c < curve.size(); ++c)
+        if (c < left || c > right) other = std::max(other, curve[c]);
+    const double height = curve[best] - lowest;
+    return height > 0 ? (curve[best] - other) / height : 0;
+}
+
 }  // namespace
 
 namespace {
@@ -237,7 +300,7 @@ namespace {
 // The survey's times, fixes and sensor offsets; its readings and their rows
 // are left to the caller.
 LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                         const ChannelPoints& index, const LocalFrame& frame) {
+                         const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion) {
     LagSurvey s;
     s.seconds = fixes.seconds;
     const std::vector<double>& lat = fixes.lat;
@@ -247,6 +310,13 @@ LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, 
     for (std::size_t r = 0; r < lat.size(); ++r) {
         s.fixes.x[r] = frame.East(geometry.longitudeSign * lon[r]);
         s.fixes.y[r] = frame.North(geometry.latitudeSign * lat[r]);
+    }
+    if (conversion == OffsetConversion::Exact) {
+        // The sensors turn with the course, as the exact conversion placed them.
+        CourseAtFixes(geometry, fixes, s.courseX, s.courseY);
+        s.right = geometry.offsetX;
+        s.behind = geometry.offsetY;
+        return s;
     }
     for (int k = 0; k < kChannels; ++k) {
         const std::vector<std::uint32_t>& ps = index.point[k];
@@ -264,18 +334,19 @@ LagSurvey LagSurveyTrack(const RowFixes& fixes, const SurveyGeometry& geometry, 
 }  // namespace
 
 LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame) {
-    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame);
+                        const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion) {
+    LagSurvey s = LagSurveyTrack(fixes, geometry, points, index, frame, conversion);
     GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, s.values);
     s.rows = index.row;
     return s;
 }
 
 LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
-                              const TurnSettings& turns) {
+                              ChannelPoints& index, PerChannel& gradients, OffsetConversion conversion,
+                              const LagSettings& settings, const TurnSettings& turns) {
     std::vector<LagSurvey> surveys;
-    surveys.push_back(LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0))));
+    surveys.push_back(
+        LagSurveyTrack(fixes, geometry, points, index, LocalFrame(points.lon(0), points.lat(0)), conversion));
     LagSurvey& s = surveys.front();
     s.rows = std::move(index.row);
     s.values = std::move(gradients);
@@ -300,7 +371,9 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     const std::vector<Line> lines = SensorLines(surveys, turns, ux, uy);
     std::vector<Pair> pairs;
     std::vector<std::pair<std::size_t, std::size_t>> pairLines;
-    for (const auto& [a, b] : NeighbourPairs(lines)) {
+    std::vector<std::pair<std::size_t, std::size_t>> neighbours = NeighbourPairs(lines);
+    KeepSameGround(lines, neighbours);
+    for (const auto& [a, b] : neighbours) {
         Pair p = MakePair(surveys, lines[a], lines[b], ux, uy, settings.searchSeconds);
         if (p.score <= 0) continue;
         pairs.push_back(std::move(p));
@@ -363,7 +436,10 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
             if (correlation[c] > correlation[best]) best = c;
     estimate.best = static_cast<double>(static_cast<long>(best) - steps) * settings.stepSeconds;
     estimate.correlation = correlation[best];
-    estimate.reliable = estimate.correlation >= settings.minCorrelation;
+    estimate.prominence = Prominence(correlation, best);
+    // A peak at the end of the search may be the slope of one beyond it.
+    const bool inside = best > 0 && best + 1 < count;
+    estimate.reliable = inside && estimate.correlation > 0 && estimate.prominence >= settings.minProminence;
     estimate.seconds = estimate.reliable ? estimate.best : 0;
     return estimate;
 }

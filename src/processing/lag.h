@@ -24,40 +24,54 @@ struct LagSurvey {
     // Per data row: its time in seconds (rising) and its own fix.
     std::vector<double> seconds;
     TrackXY fixes;
-    // Per channel: the sensor's offset from the fix, and its gradient
-    // readings with their data rows, in row order.
+    // Per channel: the sensor's offset from the fix, fixed east and north
+    // (offsetX, offsetY) and turning with the course (right of it and
+    // behind), and its gradient readings with their data rows, in row order.
     std::array<double, kChannels> offsetX{};
     std::array<double, kChannels> offsetY{};
+    std::array<double, kChannels> right{};
+    std::array<double, kChannels> behind{};
+    // Per data row: the course, a unit vector east and north; empty when no
+    // offset turns.
+    std::vector<double> courseX, courseY;
     std::array<std::vector<std::uint32_t>, kChannels> rows;
     std::array<std::vector<double>, kChannels> values;
 };
 
-// A survey arranged without a lag; `fixes` are its table's.
+// A survey arranged without a lag, its sensors placed by `conversion`;
+// `fixes` are its table's.
 LagSurvey MakeLagSurvey(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                        const ChannelPoints& index, const LocalFrame& frame);
+                        const ChannelPoints& index, const LocalFrame& frame, OffsetConversion conversion);
 
 struct LagEstimate {
     bool reliable = false;
     double seconds = 0;      // the lag to use: the best one when reliable, else 0
     double best = 0;         // the lag of the highest correlation
     double correlation = 0;  // that correlation; 0 with no pair to compare
-    std::size_t pairs = 0;   // pairs of neighbouring opposite traverses compared
+    // How far the peak stands above the highest other peak of the curve, as
+    // a share of its height over the curve's lowest point: 1 for a curve with
+    // one peak, near 0 for noise, whose peaks are all alike.
+    double prominence = 0;
+    std::size_t pairs = 0;   // pairs of neighbouring opposite sensor lines compared
 };
 
 // Tries each lag of the settings' steps within ±searchSeconds: each reading
-// of time t moved to where its sensor was at t + lag, every pair of
-// neighbouring opposite traverses (the traverses of each sensor's track,
-// paired with the nearest one walked the other way alongside) resampled on
-// common points along their direction, and the normalised cross-correlation
-// of all pairs together. The best lag is used when its correlation reaches
-// minCorrelation.
+// of time t moved to where its sensor was at t + lag, pairs of opposite
+// sensor lines that pass over the same ground resampled on common points
+// along their direction, and the normalised cross-correlation of all pairs
+// together. Each sensor's line on a straight traverse is paired with the
+// nearest line walked the other way alongside; of each two traverses, only
+// the pairs within half the sensor spacing of their nearest pair take part,
+// since lines further apart see different ground. The best lag is used when
+// it lies inside the search, its correlation is above 0 and its prominence
+// reaches minProminence.
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns);
 
 // EstimateLag over one survey arranged without a lag, from its gradient
 // readings gathered by channel. The rows of `index` and the readings are lent
 // to the estimate rather than copied, and are given back as they were.
 LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geometry, const ArrangedPoints& points,
-                              ChannelPoints& index, PerChannel& gradients, const LagSettings& settings,
-                              const TurnSettings& turns);
+                              ChannelPoints& index, PerChannel& gradients, OffsetConversion conversion,
+                              const LagSettings& settings, const TurnSettings& turns);
 
 }  // namespace qgrad

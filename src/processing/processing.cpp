@@ -3,6 +3,7 @@
 #include "arrange/arrange.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace qgrad {
 namespace {
@@ -25,47 +26,52 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
     ProcessingReport report;
     if (!settings.AnyOn()) return report;
     ChannelPoints index = IndexChannelPoints(arranged, points.size());
+    const bool despike = settings.despike.on;
+    const bool destripe = settings.destripe.level != LevelEstimate::Off;
+    if (despike) report.despike = DespikeReport{settings.despike, {}};
     // One table's readings by channel at a time, the same memory for both:
     // the gradients first, which the lag estimate reads too.
     PerChannel readings;
-    bool haveGradients = false;
+    if (despike || destripe || (settings.lag.mode == LagMode::Auto && !estimate)) {
+        GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, readings);
+        if (despike) DespikeReadings(readings, PointTable::Gradient, index, *report.despike);
+    }
+    const bool placeable = index.complete && points.size() > 0;
+    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified;
+    std::optional<RowFixes> fixes;
+    if (placeable && (settings.trueOffsets || settings.lag.mode != LagMode::Off)) fixes = ReadRowFixes(arranged);
+    if (settings.trueOffsets)
+        report.trueOffsets = placeable && PlaceAgain(arranged, geometry, *fixes, 0, conversion, points);
     if (settings.lag.mode != LagMode::Off) {
         LagReport lag;
         lag.settings = settings.lag;
-        lag.applied = index.complete && points.size() > 0;
+        lag.applied = placeable;
         if (lag.applied) {
-            const RowFixes fixes = ReadRowFixes(arranged);
             if (settings.lag.mode == LagMode::Fixed) {
                 lag.seconds = settings.lag.seconds;
             } else {
-                if (!estimate) {
-                    GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); },
-                                    readings);
-                    haveGradients = true;
-                }
                 lag.estimate = estimate ? *estimate
-                                        : EstimateSurveyLag(fixes, geometry, points, index, readings, settings.lag,
-                                                            settings.destripe.turns);
+                                        : EstimateSurveyLag(*fixes, geometry, points, index, readings, conversion,
+                                                            settings.lag, settings.destripe.turns);
                 lag.seconds = lag.estimate->seconds;
             }
-            lag.applied = ShiftPlacementInTime(arranged, geometry, fixes, lag.seconds, points);
+            // The true offsets are in place already.
+            lag.applied = lag.seconds == 0 || PlaceAgain(arranged, geometry, *fixes, lag.seconds, conversion, points);
         }
         if (!lag.applied) lag.seconds = 0;
         report.lag = lag;
     }
-    const bool despike = settings.despike.on;
-    const bool destripe = settings.destripe.level != LevelEstimate::Off;
     if (!despike && !destripe) return report;
-    if (despike) report.despike = DespikeReport{settings.despike, {}};
     CartTraverses cart;
     if (destripe) {
         cart = FindTraverses(points, index, settings.destripe.turns);
         report.destripe = StartDestripe(index, cart, settings.destripe);
     }
     for (const PointTable table : {PointTable::Gradient, PointTable::Absolute}) {
-        if (table != PointTable::Gradient || !haveGradients)
+        if (table != PointTable::Gradient) {
             GatherByChannel(index, [&](std::size_t p) { return points.value(table, p); }, readings);
-        if (despike) DespikeReadings(readings, table, index, *report.despike);
+            if (despike) DespikeReadings(readings, table, index, *report.despike);
+        }
         if (destripe) {
             DestripeReadings(readings, table, index, cart, *report.destripe);
             ScatterByChannel(index, readings, table, points);

@@ -27,13 +27,18 @@ struct LagReport {
 
 // What the stages that ran did; a stage that is off has no entry.
 struct ProcessingReport {
+    // Whether the sensors were placed by their true offsets: nothing when
+    // not asked for, false when a position came out not finite.
+    std::optional<bool> trueOffsets;
     std::optional<LagReport> lag;
     std::optional<DespikeReport> despike;
     std::optional<DestripeReport> destripe;
 };
 
 // Runs the stages that are on over one survey that ArrangeToGps has
-// arranged: the points change, the table keeps its texts. With every stage
+// arranged: the points change, the table keeps its texts. The lag moves
+// positions only and its estimate compares despiked gradients, so the
+// gradients are despiked first and placed after. With every stage
 // off the points are left as they are. `estimate` stands in for the
 // survey's own estimate under LagMode::Auto (a folder's estimate, made over
 // all its surveys). Throws SurveyFormatError for a cell that is not a number.

@@ -23,15 +23,15 @@ void LagText(const LagReport& lag, std::string& out) {
         return;
     }
     const LagEstimate& e = *lag.estimate;
-    const std::string pairs = std::to_string(e.pairs) + (e.pairs == 1 ? " pair" : " pairs") + " of opposite traverses";
+    const std::string pairs = std::to_string(e.pairs) + (e.pairs == 1 ? " pair" : " pairs") + " of opposite sensor lines";
     if (e.pairs == 0)
-        out += "no reliable estimate (no pairs of opposite traverses to compare), 0 s used\n";
+        out += "no reliable estimate (no pairs of opposite sensor lines to compare), 0 s used\n";
     else if (!e.reliable)
         out += "no reliable estimate (best correlation " + Number(e.correlation, 2) + " at " + Number(e.best, 2) +
-               " s over " + pairs + "), 0 s used\n";
+               " s, prominence " + Number(e.prominence, 2) + ", over " + pairs + "), 0 s used\n";
     else
-        out += Number(lag.seconds, 2) + " s, estimated (correlation " + Number(e.correlation, 2) + " over " + pairs +
-               ")\n";
+        out += Number(lag.seconds, 2) + " s, estimated (correlation " + Number(e.correlation, 2) + ", prominence " +
+               Number(e.prominence, 2) + ", over " + pairs + ")\n";
 }
 
 void DespikeText(const DespikeReport& d, std::string& out) {
@@ -60,10 +60,13 @@ void DestripeText(const DestripeReport& d, std::string& out) {
 
 std::string ProcessingReportText(const ProcessingReport& report, const std::string& title) {
     std::string out = "Processing of " + title + "\n";
+    if (report.trueOffsets)
+        out += *report.trueOffsets ? "sensors placed at their true offsets\n"
+                                   : "true offsets not applied: the arrangement stopped early or made no point, or a position is out of range\n";
     if (report.lag) LagText(*report.lag, out);
     if (report.despike) DespikeText(*report.despike, out);
     if (report.destripe) DestripeText(*report.destripe, out);
-    if (!report.lag && !report.despike && !report.destripe) out += "no stage on\n";
+    if (!report.trueOffsets && !report.lag && !report.despike && !report.destripe) out += "no stage on\n";
     return out;
 }
 

@@ -10,8 +10,10 @@ struct DespikeSettings {
     // A reading further than k robust standard deviations from the median of
     // its window is a spike.
     double k = 5;
-    // Readings on each side of the one judged.
-    int halfWidth = 2;
+    // Readings on each side of the one judged: three keep a window's median
+    // clean beside a spike three readings long, the longest an iron object
+    // passed at walking speed makes.
+    int halfWidth = 3;
 };
 
 // Where a track turns from one traverse into the next: where the course over
@@ -44,19 +46,22 @@ struct LagSettings {
     // the reading's time.
     double seconds = 0;
     // LagMode::Auto tries every lag of `stepSeconds` steps within
-    // ±searchSeconds and keeps the best one when its correlation reaches
-    // `minCorrelation`; otherwise it uses 0.
+    // ±searchSeconds and keeps the best one when its peak stands out of the
+    // correlation curve by `minProminence`; otherwise it uses 0.
     double searchSeconds = 1;
     double stepSeconds = 0.01;
-    double minCorrelation = 0.4;
+    double minProminence = 0.5;
 };
 
 struct ProcessingSettings {
+    // Each sensor placed again at its offsets by the exact local conversion
+    // of metres to degrees, beside the specified placement.
+    bool trueOffsets = false;
     LagSettings lag;
     DespikeSettings despike;
     DestripeSettings destripe;
 
-    bool AnyOn() const { return lag.mode != LagMode::Off || despike.on || destripe.level != LevelEstimate::Off; }
+    bool AnyOn() const { return trueOffsets || lag.mode != LagMode::Off || despike.on || destripe.level != LevelEstimate::Off; }
 };
 
 }  // namespace qgrad

@@ -50,6 +50,17 @@ TEST(HampelTest, FindsTheReadingsFarFromTheirWindowsMedian) {
         // shows 0.55 is not far off.
         {"noise is not spikes", {0.3, -0.3, 0.25, 0, 0, 0.55, 0, -0.28, 0.29, -0.3, 0.31}, 5, 2, {}, {}},
         {"a spike in noise", {0.3, -0.3, 0.25, 0, 0, 5.5, 0, -0.28, 0.29, -0.3, 0.31}, 5, 2, {5}, {0}},
+        // Two pairs of spike readings crowd the window of the clean reading
+        // between them, whose median is then a spike: the reading stays.
+        {"a clean reading between two pairs of spikes",
+         {0.3, -0.3, 0.25, 0, 0.3, 125, 126, -1.2, 125.5, 125, 0.3, -0.3, 0.2, 0, -0.3, 0.3, 0.1, -0.2, 0.3, -0.1, 0.2},
+         5, 2, {5, 9}, {0.3, 0.3}},
+        // Where the window's median is a spike, a spike of the other sign
+        // among them is replaced by the median of its surroundings (the
+        // others spread that window too wide to stand out of it).
+        {"a spike among three of the other sign",
+         {0.3, -0.3, 0.25, 0, 0.3, 125, 126, -60, 125.5, 0.2, 0.3, -0.3, 0.2, 0, -0.3, 0.3, 0.1, -0.2, 0.3, -0.1, 0.2},
+         5, 2, {7}, {0.2}},
     };
     for (const auto& c : cases) {
         const std::vector<Replacement> found = HampelOutliers(c.values, c.k, c.halfWidth);
@@ -60,7 +71,8 @@ TEST(HampelTest, FindsTheReadingsFarFromTheirWindowsMedian) {
 }
 
 // Every reading judged in full: its window sorted for the median and again
-// for the median absolute deviation.
+// for the median absolute deviation, and where that median is far off the
+// wider surroundings', judged among them.
 std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, int halfWidth) {
     auto median = [](std::vector<double> w) {
         std::sort(w.begin(), w.end());
@@ -70,31 +82,28 @@ std::vector<Replacement> HampelInFull(const std::vector<double>& v, double k, in
     std::vector<double> steps;
     for (std::size_t i = 1; i < v.size(); ++i) steps.push_back(std::abs(v[i] - v[i - 1]));
     const double least = std::max(steps.empty() ? 0 : kMadToSigma * median(steps) / std::sqrt(2.0), kReadingResolution);
-    const std::size_t h = static_cast<std::size_t>(halfWidth);
-    std::vector<Replacement> found;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        const std::vector<double> window(v.begin() + static_cast<std::ptrdiff_t>(i >= h ? i - h : 0),
-                                         v.begin() + static_cast<std::ptrdiff_t>(std::min(v.size(), i + h + 1)));
+    // The median of the readings within `reach` of reading i, and k times their spread.
+    auto around = [&](std::size_t i, std::size_t reach) {
+        const std::vector<double> window(v.begin() + static_cast<std::ptrdiff_t>(i >= reach ? i - reach : 0),
+                                         v.begin() + static_cast<std::ptrdiff_t>(std::min(v.size(), i + reach + 1)));
         const double m = median(window);
         std::vector<double> deviations;
         for (const double w : window) deviations.push_back(std::abs(w - m));
-        if (std::abs(v[i] - m) > k * std::max(kMadToSigma * median(deviations), least)) found.push_back({i, m});
+        return std::pair(m, k * std::max(kMadToSigma * median(deviations), least));
+    };
+    const std::size_t h = static_cast<std::size_t>(halfWidth);
+    std::vector<Replacement> found;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const auto [m, limit] = around(i, h);
+        if (std::abs(v[i] - m) <= limit) continue;
+        const auto [wide, wideLimit] = around(i, 3 * h);
+        if (std::abs(m - wide) <= wideLimit) found.push_back({i, m});
+        else if (std::abs(v[i] - wide) > wideLimit) found.push_back({i, wide});
     }
     return found;
 }
 
-// Uniform readings in [0, 1), the same on every platform.
-class Uniform {
-public:
-    explicit Uniform(std::uint64_t seed) : state_(seed) {}
-    double operator()() {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
-    }
-
-private:
-    std::uint64_t state_;
-};
+using qgrad::synthetic::Uniform;
 
 // at(0), ..., at(n - 1), in that order.
 template <typename At>
@@ -134,6 +143,8 @@ TEST(HampelTest, ScreeningFindsWhatJudgingEveryReadingFinds) {
         {"one block and both ends", Series(68, [&](std::size_t i) { return noise(1) + (i == 66 ? 9 : 0); }), 2, false},
         {"a narrow window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 == 0 ? 7 : 0); }), 1, false},
         {"a wide window", Series(700, [&](std::size_t i) { return noise(0.6) + (i % 41 < 3 ? 7 : 0); }), 3, false},
+        {"crowded spikes",
+         Series(900, [&](std::size_t i) { return noise(0.6) + (i % 37 < 5 && i % 37 != 2 ? 40.0 : 0); }), 2, false},
     };
     for (const auto& c : cases) {
         const std::vector<Replacement> expected = HampelInFull(c.values, 5, c.halfWidth);
@@ -309,11 +320,15 @@ TEST(ReportTest, SaysWhatEachStageDid) {
     ProcessingReport fixed;
     fixed.lag = LagReport{{LagMode::Fixed, 0.15}, 0.15, {}, true};
     ProcessingReport estimated;
-    estimated.lag = LagReport{{LagMode::Auto}, 0.2, LagEstimate{true, 0.2, 0.2, 0.934, 24}, true};
+    estimated.lag = LagReport{{LagMode::Auto}, 0.2, LagEstimate{true, 0.2, 0.2, 0.934, 0.806, 24}, true};
     ProcessingReport weak;
-    weak.lag = LagReport{{LagMode::Auto}, 0, LagEstimate{false, 0, -0.35, 0.213, 1}, true};
+    weak.lag = LagReport{{LagMode::Auto}, 0, LagEstimate{false, 0, -0.35, 0.213, 0.124, 1}, true};
     ProcessingReport alone;
     alone.lag = LagReport{{LagMode::Auto}, 0, LagEstimate{}, true};
+    ProcessingReport placed;
+    placed.trueOffsets = true;
+    ProcessingReport unplaced;
+    unplaced.trueOffsets = false;
     ProcessingReport stuck;
     stuck.lag = LagReport{{LagMode::Fixed, 0.3}, 0, {}, false};
     ProcessingReport despiked;
@@ -335,14 +350,19 @@ TEST(ReportTest, SaysWhatEachStageDid) {
         std::string text;
     } cases[] = {
         {"nothing on", {}, "Processing of run.csv\nno stage on\n"},
+        {"true offsets", placed, "Processing of run.csv\nsensors placed at their true offsets\n"},
+        {"true offsets not applied", unplaced,
+         "Processing of run.csv\ntrue offsets not applied: the arrangement stopped early or made no point, or a "
+         "position is out of range\n"},
         {"lag as set", fixed, "Processing of run.csv\nlag: 0.15 s, as set\n"},
         {"lag estimated", estimated,
-         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93 over 24 pairs of opposite traverses)\n"},
+         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93, prominence 0.81, over 24 pairs of opposite "
+         "sensor lines)\n"},
         {"no reliable estimate", weak,
-         "Processing of run.csv\nlag: no reliable estimate (best correlation 0.21 at -0.35 s over 1 pair of "
-         "opposite traverses), 0 s used\n"},
+         "Processing of run.csv\nlag: no reliable estimate (best correlation 0.21 at -0.35 s, prominence 0.12, over 1 "
+         "pair of opposite sensor lines), 0 s used\n"},
         {"nothing to compare", alone,
-         "Processing of run.csv\nlag: no reliable estimate (no pairs of opposite traverses to compare), 0 s used\n"},
+         "Processing of run.csv\nlag: no reliable estimate (no pairs of opposite sensor lines to compare), 0 s used\n"},
         {"lag not applied", stuck,
          "Processing of run.csv\nlag: not applied: the times do not advance, or the arrangement stopped early or made "
          "no point\n"},
@@ -358,7 +378,8 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "  channel 2 traverse 2, lines 405-815, bearing 181 degrees, 411 readings: field -2.00 nT, gradient 0.00 "
          "nT/m taken off\n"},
         {"stages in their order", all,
-         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93 over 24 pairs of opposite traverses)\n"
+         "Processing of run.csv\nlag: 0.20 s, estimated (correlation 0.93, prominence 0.81, over 24 pairs of opposite "
+         "sensor lines)\n"
          "despike: 0 spikes (K 3.50, half-width 3)\n"
          "destripe: mean of the readings between the 5th and 95th percentiles, per walking direction; turns over 45 "
          "degrees in 1.5 m; 0 traverses\n"},

@@ -138,13 +138,17 @@ TEST(DespikeSurveyTest, FindsTheInjectedSpikesAndNoOthers) {
         std::vector<Injected> spikes;
         double k;
         bool found;
+        int halfWidth = DespikeSettings{}.halfWidth;
     } cases[] = {
         {"clean dipole", {}, 5, true},
         {"single spikes on and off the anomaly", {{3, peak, 60}, {0, 100, -45}, {2, 1500, 12}}, 5, true},
         {"two readings side by side", {{1, 700, 30}, {1, 701, 30}}, 5, true},
-        // On the anomaly's steep flank the window spreads wide: only a large spike stands out.
-        {"a large spike on the anomaly's flank", {{3, peak + 2, 100}}, 5, true},
-        {"a small one there", {{3, peak + 2, 20}}, 5, false},
+        {"three readings side by side", {{1, 700, 30}, {1, 701, 25}, {1, 702, 30}}, 5, true},
+        // On the anomaly's steep flank a five-reading window spreads wide:
+        // only a large spike stands out of it.
+        {"a large spike on the anomaly's flank", {{3, peak + 2, 100}}, 5, true, 2},
+        {"a small one there", {{3, peak + 2, 20}}, 5, false, 2},
+        {"a small one there, seven readings wide", {{3, peak + 2, 20}}, 5, true},
         {"a moderate spike", {{2, 300, 4}}, 5, true},
         {"a moderate spike under a large K", {{2, 300, 4}}, 50, false},
     };
@@ -157,6 +161,7 @@ TEST(DespikeSurveyTest, FindsTheInjectedSpikesAndNoOthers) {
         ProcessingSettings settings;
         settings.despike.on = true;
         settings.despike.k = c.k;
+        settings.despike.halfWidth = c.halfWidth;
         const ProcessingReport report = ProcessSurvey(a.survey.table, a.survey.geometry, a.points, settings);
         ASSERT_TRUE(report.despike) << c.name;
         std::vector<std::pair<int, std::size_t>> expected, found;

@@ -1,7 +1,8 @@
 // A serpentine survey with known truth: a cart of four sensors 0.5 m apart
 // walks north-south traverses 2 m apart at 1 m/s, turning in half circles,
-// over a buried dipole. Readings are the dipole's anomaly plus what a test
-// adds (sensor offsets, heading error, spikes), with fixes that may lag.
+// over a buried dipole (and whatever more sources a shape lists: dipoles,
+// deep broad ones, pipes and ditches). Readings are the anomaly plus what a
+// test adds (sensor offsets, heading error, spikes), with fixes that may lag.
 #pragma once
 
 #include "common/geodesy.h"
@@ -12,13 +13,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <numbers>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
 namespace qgrad::synthetic {
+
+// A buried source under (x, y): a dipole, or a horizontal line from (x, y)
+// to (x1, y1) such as a pipe or a ditch; `amplitude` is its gradient right
+// above it, nT/m.
+struct Source {
+    double x = 0, y = 0, depth = 1, amplitude = 0;
+    bool line = false;
+    double x1 = 0, y1 = 0;
+};
 
 struct SurveyShape {
     int traverses = 5;
@@ -33,6 +46,25 @@ struct SurveyShape {
     // the antenna was that much earlier.
     double fixLag = 0;
     double dipoleX = 3.75, dipoleY = 20, dipoleDepth = 0.8, dipoleAmplitude = 40;  // m, nT/m
+    std::vector<Source> sources;  // besides that dipole
+    // Every sensor's offset behind the antenna, m.
+    double behind = 0;
+    // Where the sensors truly are: at their offsets in metres, turned with
+    // the cart as it walks, or else where the specified placement puts them.
+    bool offsetsInMetres = false;
+};
+
+// Uniform readings in [0, 1), the same on every platform.
+class Uniform {
+public:
+    explicit Uniform(std::uint64_t seed) : state_(seed) {}
+    double operator()() {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state_ >> 11) * 0x1.0p-53;
+    }
+
+private:
+    std::uint64_t state_;
 };
 
 constexpr double kLat0 = 55.75;
@@ -63,12 +95,29 @@ inline Pose AntennaAt(const SurveyShape& shape, double s) {
             sign * std::cos(a)};
 }
 
-// The dipole's vertical-gradient anomaly, its peak `dipoleAmplitude` right
-// above it.
-inline double Dipole(const SurveyShape& shape, double x, double y) {
-    const double d = shape.dipoleDepth;
-    const double rho2 = (x - shape.dipoleX) * (x - shape.dipoleX) + (y - shape.dipoleY) * (y - shape.dipoleY);
-    return shape.dipoleAmplitude / 2 * (2 * d * d - rho2) * d * d * d / std::pow(d * d + rho2, 2.5);
+// The vertical-gradient anomaly of a source at (x, y).
+inline double SourceAnomaly(const Source& source, double x, double y) {
+    const double d = source.depth;
+    double dx = x - source.x, dy = y - source.y;
+    if (source.line) {
+        // Across the line, from its nearest point.
+        const double lx = source.x1 - source.x, ly = source.y1 - source.y;
+        const double f = std::clamp((dx * lx + dy * ly) / (lx * lx + ly * ly), 0.0, 1.0);
+        dx -= f * lx;
+        dy -= f * ly;
+        const double r2 = dx * dx + dy * dy;
+        return source.amplitude * d * d * (d * d - r2) / std::pow(d * d + r2, 2);
+    }
+    const double rho2 = dx * dx + dy * dy;
+    return source.amplitude / 2 * (2 * d * d - rho2) * d * d * d / std::pow(d * d + rho2, 2.5);
+}
+
+// The anomaly of all the shape's sources, its first dipole's peak
+// `dipoleAmplitude` right above it.
+inline double Anomaly(const SurveyShape& shape, double x, double y) {
+    double sum = SourceAnomaly({shape.dipoleX, shape.dipoleY, shape.dipoleDepth, shape.dipoleAmplitude}, x, y);
+    for (const Source& source : shape.sources) sum += SourceAnomaly(source, x, y);
+    return sum;
 }
 
 struct SyntheticSurvey {
@@ -78,6 +127,8 @@ struct SyntheticSurvey {
     // and where the sensor was, metres.
     std::vector<std::vector<double>> anomaly, x, y;
     std::vector<double> heading;  // north component of the walking direction, per row
+    // Per data row: where the antenna was, metres.
+    std::vector<double> antennaX, antennaY;
 };
 
 // What a test adds to a reading of sensor k at data row r, walking with the
@@ -132,30 +183,44 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
 
 inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add = {}) {
     SyntheticSurvey out;
-    for (int k = 0; k < shape.sensors; ++k) out.geometry.offsetX[k] = k * shape.sensorSpacing;
-    // The sensors lie where the arrangement puts them from the antenna: take
-    // their offsets from an arrangement of the bare track (the first row is
-    // placed from the second row's fix).
-    SurveyTable bare = detail::SurveyRows(shape, [](int, std::size_t, const Pose&) { return 0.0; });
-    ArrangedPoints placed;
-    ArrangeToGps(bare, out.geometry, false, placed);
-    const double fixX = (std::stod(std::string(bare.cell(2, 4))) - kLon0) * LonDegree();
-    const double fixY = (std::stod(std::string(bare.cell(1, 4))) - kLat0) * kMetresPerDegree;
-    std::vector<double> offsetX, offsetY;
     for (int k = 0; k < shape.sensors; ++k) {
-        offsetX.push_back((placed.lon(k) - kLon0) * LonDegree() - fixX);
-        offsetY.push_back((placed.lat(k) - kLat0) * kMetresPerDegree - fixY);
+        out.geometry.offsetX[k] = k * shape.sensorSpacing;
+        out.geometry.offsetY[k] = shape.behind;
     }
+    // Unless in metres, the sensors lie where the arrangement puts them from
+    // the antenna: take their offsets from an arrangement of the bare track
+    // (the first row is placed from the second row's fix).
+    std::vector<double> offsetX, offsetY;
+    if (!shape.offsetsInMetres) {
+        SurveyTable bare = detail::SurveyRows(shape, [](int, std::size_t, const Pose&) { return 0.0; });
+        ArrangedPoints placed;
+        ArrangeToGps(bare, out.geometry, false, placed);
+        const double fixX = (std::stod(std::string(bare.cell(2, 4))) - kLon0) * LonDegree();
+        const double fixY = (std::stod(std::string(bare.cell(1, 4))) - kLat0) * kMetresPerDegree;
+        for (int k = 0; k < shape.sensors; ++k) {
+            offsetX.push_back((placed.lon(k) - kLon0) * LonDegree() - fixX);
+            offsetY.push_back((placed.lat(k) - kLat0) * kMetresPerDegree - fixY);
+        }
+    }
+    // Sensor k's offset east and north of the antenna walking along (dx, dy).
+    auto offset = [&](int k, const Pose& at) {
+        if (!shape.offsetsInMetres) return std::pair(offsetX[k], offsetY[k]);
+        const double x = out.geometry.offsetX[k], y = out.geometry.offsetY[k];
+        return std::pair(x * at.dy - y * at.dx, -x * at.dx - y * at.dy);
+    };
     out.table = detail::SurveyRows(shape, [&](int k, std::size_t r, const Pose& at) {
         if (r >= out.anomaly.size()) {
             out.anomaly.emplace_back();
             out.x.emplace_back();
             out.y.emplace_back();
             out.heading.push_back(at.dy);
+            out.antennaX.push_back(at.x);
+            out.antennaY.push_back(at.y);
         }
-        const double sx = at.x + offsetX[k];
-        const double sy = at.y + offsetY[k];
-        const double anomaly = Dipole(shape, sx, sy);
+        const auto [east, north] = offset(k, at);
+        const double sx = at.x + east;
+        const double sy = at.y + north;
+        const double anomaly = Anomaly(shape, sx, sy);
         out.anomaly.back().push_back(anomaly);
         out.x.back().push_back(sx);
         out.y.back().push_back(sy);
@@ -163,5 +228,60 @@ inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add 
     });
     return out;
 }
+
+// A field of 40 x 60 m: a cart of eight sensors 0.5 m apart on serpentine
+// traverses 4 m apart over dipoles, a pipe, a ditch and a broad deep source,
+// the sensors turning with the cart.
+inline SurveyShape Field() {
+    SurveyShape shape;
+    shape.offsetsInMetres = true;
+    shape.traverses = 10;
+    shape.length = 60;
+    shape.spacing = 4;
+    shape.turnRadius = 2;
+    shape.sensors = 8;
+    shape.dipoleX = 13.75;
+    shape.dipoleY = 30;
+    shape.sources = {
+        {5.2, 12, 0.6, -25},
+        {22.1, 45, 1.0, 60},
+        {30.3, 20, 0.7, 30},
+        {9.0, 50, 0.9, -35},
+        {35.5, 38, 0.8, 20},
+        {20, 30, 8, 6},                       // broad and deep
+        {0, 5, 1.0, 8, true, 40, 55},         // a pipe
+        {-2, 40, 0.5, -3, true, 40, 36},      // a ditch
+    };
+    return shape;
+}
+
+// What the field adds to the anomaly: per-sensor offsets, heading error,
+// noise and, from about one reading in a hundred, spikes of one to three
+// readings, whose readings it lists.
+struct Defects {
+    bool spikes = true;
+    double noise = 0.1;
+    std::set<std::pair<int, std::size_t>> spiky;  // sensor, data row
+
+    Addition Add(int sensors, std::size_t rows) {
+        Uniform random(2026);
+        std::vector<std::vector<double>> added(rows, std::vector<double>(static_cast<std::size_t>(sensors)));
+        for (int k = 0; k < sensors; ++k)
+            for (std::size_t r = 0; r < rows; ++r) {
+                added[r][k] += noise * (random() - 0.5) * std::sqrt(12.0);
+                if (!spikes || random() > 0.004) continue;
+                const std::size_t length = 1 + static_cast<std::size_t>(random() * 3);
+                const double amplitude = (random() < 0.5 ? -1 : 1) * (30 + 120 * random());
+                for (std::size_t i = r; i < std::min(rows, r + length); ++i) {
+                    added[i][k] += amplitude * (0.8 + 0.4 * random());
+                    spiky.emplace(k, i);
+                }
+                r += length + 4;
+            }
+        return [added = std::move(added)](int k, std::size_t r, double north) {
+            return added[r][k] + 0.4 * k - 1 + 0.3 * north;
+        };
+    }
+};
 
 }  // namespace qgrad::synthetic

@@ -2,6 +2,7 @@
 
 #include "common/geodesy.h"
 #include "common/numtext.h"
+#include "common/robuststats.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +12,6 @@
 namespace qgrad {
 namespace {
 
-constexpr double kMadToSigma = 1.4826;
 
 struct Lobe {
     int col = 0, row = 0;  // the peak node
@@ -20,13 +20,6 @@ struct Lobe {
     double halfPeakArea = 0;
     int halfPeakNodes = 0;
 };
-
-double MedianOf(std::vector<double> v) {
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    if (v.size() % 2 == 1) return *mid;
-    return (*std::max_element(v.begin(), mid) + *mid) / 2;
-}
 
 // Where a parabola through three values peaks, from the middle one, in
 // node spacings; 0 where the three do not bend.
@@ -134,8 +127,7 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
         if (!Grid::Blank(v)) values.push_back(v);
     if (values.empty() || grid.cols < 3 || grid.rows < 3) return out;
     out.median = MedianOf(values);
-    for (double& v : values) v = std::abs(v - out.median);
-    const double spread = kMadToSigma * MedianOf(std::move(values));
+    const double spread = kMadToSigma * MedianAbsoluteDeviation(values, out.median);
     out.threshold = options.threshold ? *options.threshold : options.robustMultiple * spread;
     if (!(out.threshold > 0)) return out;
 

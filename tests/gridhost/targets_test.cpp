@@ -50,8 +50,12 @@ TEST(TargetPicking, FindsEveryBuriedDipoleWhereItLiesAndHowDeep) {
         EXPECT_GT(t->positiveLobe, 0);
         // The rule needs the half-peak circle 1.5 cells wide: at 0.25 m
         // cells, sources from about 0.55 m down.
-        if (b.depth >= 0.55) ASSERT_TRUE(t->depth.has_value());
-        if (t->depth) EXPECT_NEAR(*t->depth, b.depth, 0.3 * b.depth);
+        if (b.depth >= 0.55) {
+            ASSERT_TRUE(t->depth.has_value());
+        }
+        if (t->depth) {
+            EXPECT_NEAR(*t->depth, b.depth, 0.3 * b.depth);
+        }
     }
     for (std::size_t i = 1; i < picking.targets.size(); ++i) {
         EXPECT_EQ(picking.targets[i].number, static_cast<int>(i + 1));

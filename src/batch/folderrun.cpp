@@ -4,6 +4,7 @@
 #include "common/fileio.h"
 #include "common/language.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -43,6 +44,9 @@ QStringList FindSurveyFiles(const QString& folder) {
     });
     return names;
 }
+
+NoSurveyError::NoSurveyError(const QString& folder)
+    : std::runtime_error("no survey (.csv) in " + LocalBytes(QDir::toNativeSeparators(folder))), folder_(folder) {}
 
 QString RefusedReportPath(const QString& folder, const QString& combinedName) {
     return folder + "GPS_REFUSED_" + combinedName;

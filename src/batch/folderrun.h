@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,17 @@ struct FolderRunResult {
     std::string processingReport;
     // The processing's report beside the combined files, when a stage is on.
     QString processingReportFile;
+};
+
+// A folder with no survey (".csv") in it, for a caller that has nothing to
+// arrange there (RunFolder itself writes the empty combined files).
+class NoSurveyError : public std::runtime_error {
+public:
+    explicit NoSurveyError(const QString& folder);
+    const QString& folder() const { return folder_; }
+
+private:
+    QString folder_;
 };
 
 // The list of refused surveys written beside the combined files.

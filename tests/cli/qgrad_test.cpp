@@ -421,3 +421,97 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QgradTest, HelpAndVersionGoToStandardOutput) {
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {"the program's help", {"--help"}, "arrange-folder"},
+        {"its short form", {"-h"}, "usage: qgrad"},
+        {"a verb's help", {"arrange", "--help"}, "usage: qgrad arrange"},
+        {"a verb's short help", {"grid", "-h"}, "--max-nodes"},
+        {"the folder verb lists the processing flags", {"arrange-folder", "--help"}, "--despike"},
+        {"the version", {"--version"}, "."},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args);
+        EXPECT_EQ(r.code, 0) << c.name;
+        EXPECT_TRUE(r.out.contains(c.says)) << c.name << ": " << r.out.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << c.name << ": " << r.err.toStdString();
+    }
+}
+
+TEST_F(QgradTest, AMistypedVerbNamesTheNearestOne) {
+    const struct {
+        const char* typed;
+        const char* meant;
+    } cases[] = {{"arange", "arrange"}, {"gird", "grid"}, {"arrange-foldr", "arrange-folder"}, {"tabel", "table"}};
+    for (const auto& c : cases) {
+        const Result r = Qgrad({c.typed, kSample});
+        EXPECT_EQ(r.code, 1) << c.typed;
+        EXPECT_TRUE(r.err.contains(QString("unknown command '%1'; did you mean '%2'?").arg(c.typed, c.meant).toUtf8()))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << c.typed;
+    }
+}
+
+// A folder with one survey; a usage error or a refusal there leaves it as it was.
+TEST_F(QgradTest, FolderRunsThatCannotBeginWriteNothing) {
+    QDir().mkpath(dir_.filePath("surveys"));
+    QDir().mkpath(dir_.filePath("empty"));
+    QFile::copy(kSample, dir_.filePath("surveys/run.csv"));
+    Write("not a survey", "empty/notes.txt");
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {"no combined name", {"arrange-folder", dir_.filePath("surveys")}, "NAME is required"},
+        {"a folder with no survey", {"arrange-folder", dir_.filePath("empty"), "all"}, "no survey (.csv)"},
+        {"a grid option without --grid", {"arrange-folder", dir_.filePath("surveys"), "all", "--gis"}, "--grid"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args, "en");
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.contains(c.says)) << c.name << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << c.name;
+        EXPECT_EQ(QDir(dir_.filePath("surveys")).entryList(QDir::Files), QStringList{"run.csv"}) << c.name;
+        EXPECT_EQ(QDir(dir_.filePath("empty")).entryList(QDir::Files), QStringList{"notes.txt"}) << c.name;
+    }
+}
+
+// Without a runtime folder of the session's, drawing still says nothing of
+// it, and leaves no folder of its own behind.
+TEST_F(QgradTest, DrawingWithoutARuntimeFolderSaysNothingOfIt) {
+    QDir().mkpath(dir_.filePath("tmp"));
+    const QString out = dir_.filePath("map.png");
+    const Result r = Qgrad({"map", kSample, out, "--endpoint", "https://127.0.0.1:1"}, "en",
+                           {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir_.filePath("tmp")}});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("XDG_RUNTIME_DIR")) << r.err.toStdString();
+    EXPECT_FALSE(QImage(out).isNull());
+    EXPECT_TRUE(QDir(dir_.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// On a terminal the progress bar's line ends before the paths are printed.
+TEST_F(QgradTest, TheProgressBarEndsItsLineBeforeThePaths) {
+    for (const char* name : {"run001.csv", "run002.csv"})
+        QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + name, dir_.filePath(name));
+    // `script` gives the command a terminal and copies what it shows.
+    QProcess p;
+    p.start("script", {"-qec", QString("'%1' arrange-folder '%2' all").arg(QGRAD_CLI, dir_.path()), "/dev/null"});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QByteArray shown = p.readAllStandardOutput();
+    ASSERT_TRUE(shown.contains("2/2")) << shown.toStdString();
+    const qsizetype path = shown.indexOf(dir_.filePath("GPS_ABS_all.txt").toLocal8Bit());
+    ASSERT_GT(path, 0) << shown.toStdString();
+    EXPECT_TRUE(shown.at(path - 1) == '\n') << shown.toStdString();
+    EXPECT_GT(path, shown.lastIndexOf("2/2"));
+}
+
+}  // namespace

@@ -141,6 +141,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
             ++result.surveys;
             if (opening.processing.AnyOn())
                 result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
+            steps.Arranged(survey);
             finishWriting();
             std::swap(survey.points, written);
             writing = std::async(std::launch::async, [&] { writer.AddPoints(written); });

@@ -34,6 +34,8 @@ public:
     virtual ~FolderRunSteps() = default;
     // Before the file is opened.
     virtual void BeforeFile(int index, int count, const QString& name) = 0;
+    // A survey that opened, whole, before its points are taken for writing.
+    virtual void Arranged(const OpenedSurvey&) {}
     // The survey as far as it was opened: whole, or up to where it was
     // refused. The host may take its contents. The points of a survey that
     // opened have been taken for writing by then (see FolderRunResult).

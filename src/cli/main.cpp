@@ -1,6 +1,5 @@
 // qgrad: the program's logic without the window, for scripts and tests.
 // Output files are the bytes the window writes.
-#include "batch/folderrun.h"
 #include "commandline.h"
 #include "common/errors.h"
 #include "common/fileio.h"
@@ -8,12 +7,11 @@
 #include "common/memoryreuse.h"
 #include "common/numtext.h"
 #include "common/vectorunit.h"
-#include "export/export.h"
-#include "gridhost/gridrun.h"
 #include "gridhost/interrupt.h"
 #include "gridviewer.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
+#include "session/session.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -80,21 +78,15 @@ private:
     bool drawn_ = false;
 };
 
-class CliFolderSteps : public FolderRunSteps {
+// The session's progress on the terminal's bar, or through the gridding
+// host's window.
+class CliProgress : public SessionProgress {
 public:
-    explicit CliFolderSteps(Progress& progress) : progress_(progress) {}
-    void BeforeFile(int index, int count, const QString& name) override {
-        count_ = count;
-        index_ = index;
-        progress_.Show(index, count, name);
-    }
-    void Show(OpenedSurvey&) override {}
-    void AfterFile() override { progress_.Show(index_ + 1, count_, {}); }
+    explicit CliProgress(std::function<void(int, int, const QString&)> show) : show_(std::move(show)) {}
+    void Step(int done, int count, const QString& what) override { show_(done, count, what); }
 
 private:
-    Progress& progress_;
-    int count_ = 0;
-    int index_ = 0;
+    std::function<void(int, int, const QString&)> show_;
 };
 
 void PrintTable(const SurveyTable& t) {
@@ -116,74 +108,40 @@ void PrintTable(const SurveyTable& t) {
 
 void PrintPath(const QString& path) { std::printf("%s\n", LocalBytes(QDir::toNativeSeparators(path)).c_str()); }
 
-int Table(const CommandLine& c) {
+int TableVerb(const CommandLine& c) {
     OpenedSurvey s;
     Open(c.survey, c.batch ? OpeningMode::Folder : OpeningMode::Interactive, s);
     PrintTable(s.table);
     return kExitOk;
 }
 
-int Arrange(const CommandLine& c) {
-    OpenedSurvey s;
-    Open(c.survey, OpeningMode::Interactive, s, c.processing);
-    const ExportPaths paths = MakeExportPaths(s.folder, s.fileName);
-    std::optional<std::string> report;
-    if (c.processing.AnyOn()) report = ProcessingReportText(s.processing, LocalBytes(s.fileName));
-    WriteExport(paths, s.points, report);
-    for (const QString& p : {paths.absoluteFile, paths.gradientFile, paths.scriptFile}) PrintPath(p);
-    if (report) {
-        std::fputs(report->c_str(), stderr);
-        PrintPath(ProcessingReportPath(paths));
-    }
-    return kExitOk;
+void PrintPaths(const std::vector<QString>& paths) {
+    for (const QString& p : paths) PrintPath(p);
 }
 
-int ArrangeFolder(const CommandLine& c) {
-    const QString folder = QDir::toNativeSeparators(QFileInfo(c.folder).absoluteFilePath() + "/");
-    if (FindSurveyFiles(folder).isEmpty()) throw NoSurveyError(folder);
-    OpeningOptions options;
-    options.processing = c.processing;
-    FolderRunResult run;
-    {
-        Progress progress;
-        CliFolderSteps steps(progress);
-        run = RunFolder(folder, CombinedName(c.name), options, steps,
-                        c.skipRefused ? RefusedSurveys::Skip : RefusedSurveys::Stop);
-    }
-    if (run.end != FolderRunEnd::Completed) throw Refused{RefusalText(run.kind).toStdString(), run.detail};
-    for (const RefusedSurvey& r : run.refused)
-        std::fprintf(stderr, "%s: %s\n%s\n", LocalBytes(r.file).c_str(), RefusalText(r.kind).toUtf8().constData(),
-                     r.detail.c_str());
-    for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
-    if (!run.processingReportFile.isEmpty()) {
-        std::fputs(run.processingReport.c_str(), stderr);
-        PrintPath(run.processingReportFile);
-    }
-    if (!run.reportFile.isEmpty()) PrintPath(run.reportFile);
-    return kExitOk;
-}
-
-int Grid(const CommandLine& c) {
+// `qgrad grid` on the script, and after arranging with --grid.
+int GridScript(const CommandLine& c, const QString& script, ArrangedGis* arranged = nullptr) {
     const bool viewing = c.view && qobject_cast<QApplication*>(QCoreApplication::instance());
     GridRunResult run;
     {
         // An interrupt cancels the gridding; once that has ended, the
         // picture's window ends on the first one again.
-        std::atomic<bool> cancel{false};
-        const CancelOnInterrupt interrupt(cancel);
-        auto work = [&](const std::function<void(int, int)>& progress) {
-            run = RunGridHost(c.script, c.gridOptions, progress, &cancel);
+        std::function<void(int, int)> shown;
+        CliProgress progress([&](int rows, int count, const QString&) { shown(rows, count); });
+        const CancelOnInterrupt interrupt(progress.cancel);
+        auto work = [&](const std::function<void(int, int)>& show) {
+            shown = show;
+            run = Grid(script, c.gridOptions, progress, arranged);
         };
         if (viewing) {
-            RunWithProgressWindow("Kriging", cancel, work, ShowFailureWindow);
+            RunWithProgressWindow("Kriging", progress.cancel, work, ShowFailureWindow);
         } else {
-            Progress progress;
-            work([&](int rows, int count) { progress.Show(rows, count, "kriging"); });
+            Progress bar;
+            work([&](int rows, int count) { bar.Show(rows, count, "kriging"); });
         }
     }
-    PrintPath(run.gridFile);
-    PrintPath(run.pictureFile);
-    for (const QString& p : run.gisFiles) PrintPath(p);
+    PrintPaths({run.gridFile, run.pictureFile});
+    PrintPaths(run.gisFiles);
     if (!run.note.isEmpty()) std::fprintf(stderr, "%s\n", run.note.toLocal8Bit().constData());
     if (viewing) {
         GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());
@@ -193,7 +151,54 @@ int Grid(const CommandLine& c) {
     return kExitOk;
 }
 
-int Map(const CommandLine& c) {
+int ArrangeVerb(const CommandLine& c) {
+    OpenedSurvey s;
+    Open(c.survey, OpeningMode::Interactive, s, c.processing);
+    const SavedMap saved = SaveToMap(s);
+    PrintPaths({saved.written.begin(), saved.written.begin() + 3});
+    if (!saved.processingReport.empty()) {
+        std::fputs(saved.processingReport.c_str(), stderr);
+        PrintPath(saved.written.back());
+    }
+    if (!c.grid) return kExitOk;
+    ArrangedGis gis = StartGis(saved.paths, c.gridOptions.gis);
+    AddToGis(s, gis);
+    s.clear();
+    return GridScript(c, saved.paths.scriptFile, &gis);
+}
+
+int FolderVerb(const CommandLine& c) {
+    FolderRequest request;
+    request.folder = QDir::toNativeSeparators(QFileInfo(c.folder).absoluteFilePath() + "/");
+    request.combinedName = CombinedName(c.name);
+    request.options.processing = c.processing;
+    request.refused = c.skipRefused ? RefusedSurveys::Skip : RefusedSurveys::Stop;
+    request.refuseEmpty = true;
+    std::optional<ArrangedGis> gis;
+    if (c.grid) gis = StartGis(MakeExportPaths(request.folder, request.combinedName), c.gridOptions.gis);
+    FolderRunResult run;
+    {
+        Progress bar;
+        CliProgress progress([&](int done, int count, const QString& name) { bar.Show(done, count, name); });
+        run = ArrangeFolder(request, progress, gis ? &*gis : nullptr);
+    }
+    if (run.end != FolderRunEnd::Completed) throw Refused{RefusalText(run.kind).toStdString(), run.detail};
+    for (const RefusedSurvey& r : run.refused)
+        std::fprintf(stderr, "%s: %s\n%s\n", LocalBytes(r.file).c_str(), RefusalText(r.kind).toUtf8().constData(),
+                     r.detail.c_str());
+    const std::vector<QString> written = WrittenFiles(run);
+    PrintPaths({written.begin(), written.begin() + 3});
+    if (!run.processingReportFile.isEmpty()) {
+        std::fputs(run.processingReport.c_str(), stderr);
+        PrintPath(run.processingReportFile);
+    }
+    if (!run.reportFile.isEmpty()) PrintPath(run.reportFile);
+    return c.grid ? GridScript(c, run.paths.scriptFile, gis ? &*gis : nullptr) : kExitOk;
+}
+
+int GridVerb(const CommandLine& c) { return GridScript(c, c.script); }
+
+int MapVerb(const CommandLine& c) {
     // The picture is written whenever the opening came as far as the
     // map frame; a track that cannot be drawn is reported after it.
     OpenedSurvey s;
@@ -225,11 +230,11 @@ int Map(const CommandLine& c) {
 // The verbs, in the order the usage lists them.
 const std::vector<Verb>& Verbs() {
     static const std::vector<Verb> verbs = {
-        {"table", "the survey table after opening, cells joined by \";\"", DeclareTable, Table},
-        {"arrange", "OPEN FILE + SAVE TO MAP: point files and script beside SURVEY", DeclareArrange, Arrange},
-        {"arrange-folder", "ARRANGE ALL IN FOLDER with NAME as the combined name", DeclareArrangeFolder, ArrangeFolder},
-        {"map", "the map picture of a survey", DeclareMap, Map},
-        {"grid", "the gridding host: grid file (.grd) and map picture (.png)", DeclareGrid, Grid},
+        {"table", "the survey table after opening, cells joined by \";\"", DeclareTable, TableVerb},
+        {"arrange", "OPEN FILE + SAVE TO MAP: point files and script beside SURVEY", DeclareArrange, ArrangeVerb},
+        {"arrange-folder", "ARRANGE ALL IN FOLDER with NAME as the combined name", DeclareArrangeFolder, FolderVerb},
+        {"map", "the map picture of a survey", DeclareMap, MapVerb},
+        {"grid", "the gridding host: grid file (.grd) and map picture (.png)", DeclareGrid, GridVerb},
     };
     return verbs;
 }

@@ -344,19 +344,58 @@ TEST_F(GridGisTest, AllThreeBesideTheGridWithItsName) {
     EXPECT_EQ(ValueRange(tiff), gridRange);
     EXPECT_EQ(ValueRange(Tool("gdalinfo", {"-stats", Beside(".gpkg")})), gridRange);
 
-    // Every point of the point file, each with its survey file.
+    // Every point of the point file with what the files hold: the field from
+    // the absolute file, but no survey file, channel or track.
     QFile points(dir_.filePath("GPS_DIFF_field.txt"));
     ASSERT_TRUE(points.open(QIODevice::ReadOnly));
     const qsizetype count = points.readAll().count('\n') - 1;
     const QString layers = Tool("ogrinfo", {"-al", "-so", Beside(".gpkg")});
     EXPECT_TRUE(layers.contains(QString("Feature Count: %1").arg(count))) << layers.toStdString();
-    const QString unknown =
-        Tool("ogrinfo", {"-q", Beside(".gpkg"), "-sql", "SELECT COUNT(*) AS n FROM points WHERE survey_file IS NULL"});
-    EXPECT_TRUE(unknown.contains("n (Integer) = 0")) << unknown.toStdString();
+    const QString known = Tool("ogrinfo", {"-q", Beside(".gpkg"), "-sql",
+                                           "SELECT COUNT(field) AS fields, COUNT(survey_file) AS files, "
+                                           "COUNT(channel) AS channels FROM points"});
+    EXPECT_TRUE(known.contains(QString("fields (Integer) = %1").arg(count))) << known.toStdString();
+    EXPECT_TRUE(known.contains("files (Integer) = 0")) << known.toStdString();
+    EXPECT_TRUE(known.contains("channels (Integer) = 0")) << known.toStdString();
+}
 
-    const QString kml = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so", Beside(".kmz")});
-    EXPECT_TRUE(kml.contains("Layer name: run001.csv")) << kml.toStdString();
-    EXPECT_TRUE(kml.contains("Layer name: run002.csv"));
+// Arranged and gridded in one run, the GIS outputs take what the session
+// knows of each point, whatever the processing did to the points.
+TEST_F(QgradTest, ArrangedWithGisEveryPointKeepsItsChannelAndSurvey) {
+    const QString samples = QString(QGRAD_SAMPLES) + "/field-2026-05-14";
+    for (const QString& name : QDir(samples).entryList({"*.csv"})) QFile::copy(samples + "/" + name, dir_.filePath(name));
+    const QString gis[] = {"--grid", "--gis", "--no-view"};
+    const struct {
+        const char* name;
+        QStringList args;
+        QString output;  // the combined name
+        int runs;
+    } cases[] = {
+        {"the folder with every stage",
+         QStringList{"arrange-folder", dir_.path(), "all", "--despike", "--destripe", "--lag=auto"}, "all", 3},
+        {"the folder with a lag as set", QStringList{"arrange-folder", dir_.path(), "lag", "--lag=0.5"}, "lag", 3},
+        {"one run with a lag as set", QStringList{"arrange", dir_.filePath("run002.csv"), "--lag=0.5"}, "run002", 1},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args + QStringList(std::begin(gis), std::end(gis)));
+        ASSERT_EQ(r.code, 0) << c.name << ": " << r.err.toStdString();
+        const QString gpkg = dir_.filePath("GPS_DIFF_" + c.output + ".gpkg");
+        EXPECT_TRUE(QString::fromLocal8Bit(r.out).contains(gpkg)) << c.name;
+        QFile pointFile(dir_.filePath("GPS_DIFF_" + c.output + ".txt"));
+        ASSERT_TRUE(pointFile.open(QIODevice::ReadOnly));
+        const qsizetype count = pointFile.readAll().count('\n') - 1;
+        const QString points = Tool("ogrinfo", {"-q", gpkg, "-sql",
+                                                "SELECT COUNT(*) AS n, COUNT(channel) AS channels, "
+                                                "COUNT(survey_file) AS files FROM points"});
+        EXPECT_TRUE(points.contains(QString("n (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("channels (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("files (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        const QString tracks = Tool("ogrinfo", {"-q", gpkg, "-sql", "SELECT COUNT(DISTINCT survey_file) AS n FROM tracks"});
+        EXPECT_TRUE(tracks.contains(QString("n (Integer) = %1").arg(c.runs))) << c.name << tracks.toStdString();
+        const QString kml = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so",
+                                             dir_.filePath("GPS_DIFF_" + c.output + ".kmz")});
+        EXPECT_TRUE(kml.contains("Layer name: run002.csv")) << c.name << kml.toStdString();
+    }
 }
 
 TEST_F(GridGisTest, GridOverTheNodeLimitIsMadeCoarserAndSaysSo) {

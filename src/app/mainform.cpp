@@ -662,13 +662,9 @@ std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
     shown->survey = std::move(survey);
     OpenedSurvey& s = shown->survey;
     if (s.reached >= OpeningStage::Framed) {
-        const std::optional<QByteArray> jpeg = maps_->FetchMap(s.frame);
-        shown->map.emplace();
-        try {
-            ComposeSurveyMap(jpeg, s.frame, s.track.lon, s.track.lat, *shown->map);
-        } catch (const std::range_error& e) {
-            shown->mapFailure = e.what();  // the picture as far as it was drawn
-        }
+        SurveyMapPicture composed = ComposeMap(s, *maps_);
+        shown->map = std::move(composed.map);
+        if (!composed.trackFailure.empty()) shown->mapFailure = composed.trackFailure;  // the picture as far as it was drawn
     }
     return shown;
 }

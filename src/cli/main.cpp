@@ -212,17 +212,13 @@ int MapVerb(const CommandLine& c) {
         refused = Refused{RefusalText(e.kind()).toStdString(), e.detail()};
     }
     CurlMapFetcher fetcher(c.https);
-    ComposedMap map;
-    const std::optional<QByteArray> image = fetcher.FetchMap(s.frame);
-    try {
-        ComposeSurveyMap(image, s.frame, s.track.lon, s.track.lat, map);
-    } catch (const std::range_error& e) {
-        if (!refused) refused = Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), e.what()};
-    }
+    const SurveyMapPicture composed = ComposeMap(s, fetcher);
+    if (!composed.trackFailure.empty() && !refused)
+        refused = Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), composed.trackFailure};
     // Without the service's picture the map is the plain fill: say why, and go on.
-    const std::string why = image ? map.pictureFailure : fetcher.lastFailure();
+    const std::string why = composed.answered ? composed.map.pictureFailure : fetcher.lastFailure();
     if (!why.empty()) std::fprintf(stderr, "warning: %s\n", why.c_str());
-    if (!map.track.save(c.out, "PNG")) throw std::runtime_error("cannot write " + c.out.toStdString());
+    if (!composed.map.track.save(c.out, "PNG")) throw std::runtime_error("cannot write " + c.out.toStdString());
     if (refused) throw *refused;
     return kExitOk;
 }

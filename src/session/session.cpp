@@ -6,6 +6,8 @@
 #include "survey/opening.h"
 #include "survey/reader.h"
 
+#include <stdexcept>
+
 namespace qgrad {
 namespace {
 
@@ -34,6 +36,18 @@ private:
 };
 
 }  // namespace
+
+SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher) {
+    SurveyMapPicture out;
+    const std::optional<QByteArray> image = fetcher.FetchMap(survey.frame);
+    out.answered = image.has_value();
+    try {
+        ComposeSurveyMap(image, survey.frame, survey.track.lon, survey.track.lat, out.map);
+    } catch (const std::range_error& e) {
+        out.trackFailure = e.what();
+    }
+    return out;
+}
 
 std::string ProcessingReportOf(const OpenedSurvey& survey) {
     return ProcessingRan(survey.processing) ? ProcessingReportText(survey.processing, LocalBytes(survey.fileName))

@@ -6,6 +6,7 @@
 #include "batch/folderrun.h"
 #include "export/export.h"
 #include "gridhost/gridrun.h"
+#include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
 
 #include <QString>
@@ -29,6 +30,15 @@ public:
     // Set from any thread: the gridding stops with GridCancelled.
     std::atomic<bool> cancel{false};
 };
+
+// The map of a survey opened as far as its frame: the service's picture (or
+// the plain fill) with the scale bar and the track.
+struct SurveyMapPicture {
+    ComposedMap map;
+    bool answered = false;     // the service gave an answer (taken or not: map.pictureFailure)
+    std::string trackFailure;  // why the track cannot be drawn on it; drawn as far as it goes
+};
+SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher);
 
 // The report of the processing that ran on the survey; empty when none did.
 std::string ProcessingReportOf(const OpenedSurvey& survey);

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/sidebyside.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
@@ -13,7 +14,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <future>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -142,7 +142,8 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     if (result.made != asked) result.note = NodeLimitNote(asked, result.made, options.maxNodes);
     // The picture's labels need the font database, which takes as long to
     // load as the points take to read: it loads on the other core meanwhile.
-    const auto fonts = std::async(std::launch::async, [] { QFontDatabase::families(); });
+    OnTheOtherCore fonts;
+    fonts.Start([] { QFontDatabase::families(); });
     const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
     const Grid grid = KrigeGrid(
         points, result.made.cols, result.made.rows, {},

@@ -109,8 +109,22 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+// A flag with an optional value reads "--despike[=5]" in the help, as it is
+// typed, where the parser writes its default as "--despike{5}".
+class Formatter : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* opt, bool is_positional) const override {
+        std::string name = CLI::Formatter::make_option_name(opt, is_positional);
+        const std::size_t open = name.find('{');
+        const std::size_t close = name.find('}', open);
+        if (open != std::string::npos && close != std::string::npos)
+            name = name.substr(0, open) + "[=" + name.substr(open + 1, close - open - 1) + "]" + name.substr(close + 1);
+        return name;
+    }
+};
+
 // Usage errors name their verb's usage; the program's help lists the verbs.
-int UsageError(const CLI::App& program, const CLI::Formatter& formatter, const CLI::App* verb,
+int UsageError(const CLI::App& program, const Formatter& formatter, const CLI::App* verb,
                const std::string& message) {
     if (!message.empty()) std::fprintf(stderr, "qgrad: %s\n", message.c_str());
     if (verb)
@@ -171,7 +185,7 @@ std::string NearestVerb(const std::string& word, const std::vector<Verb>& verbs)
 
 std::optional<int> ParseCommandLine(int argc, char** argv, const std::vector<Verb>& verbs, CommandLine& out) {
     CLI::App program("Quenor GRAD without the window: its files are the bytes the window writes.", "qgrad");
-    const auto formatter = std::make_shared<CLI::Formatter>();
+    const auto formatter = std::make_shared<Formatter>();
     formatter->label("Usage", "usage");
     formatter->label("SUBCOMMAND", "COMMAND");
     formatter->label("SUBCOMMANDS", "COMMANDS");

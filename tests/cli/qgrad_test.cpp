@@ -473,7 +473,7 @@ TEST_F(QgradTest, HelpAndVersionGoToStandardOutput) {
         {"its short form", {"-h"}, "usage: qgrad"},
         {"a verb's help", {"arrange", "--help"}, "usage: qgrad arrange"},
         {"a verb's short help", {"grid", "-h"}, "--max-nodes"},
-        {"the folder verb lists the processing flags", {"arrange-folder", "--help"}, "--despike"},
+        {"the folder verb lists the processing flags as typed", {"arrange-folder", "--help"}, "--despike[=5]"},
         {"the version", {"--version"}, "."},
     };
     for (const auto& c : cases) {

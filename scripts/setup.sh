@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libqcustomplot-dev libgl-dev
   libcurl4-openssl-dev libssl-dev libeigen3-dev libnanoflann-dev libgdal-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libcli11-dev
 )
 # Tests also read the grid and GIS files with GDAL, check the KML with
 # xmllint and fuzz with clang's libFuzzer; benchmarks time whole commands and

@@ -18,6 +18,7 @@
 #include "gridhost/gridrun.h"
 #include "mapview/overlay.h"
 #include "mapview/markers.h"
+#include "session/session.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -680,13 +681,9 @@ std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
     shown->survey = std::move(survey);
     OpenedSurvey& s = shown->survey;
     if (s.reached >= OpeningStage::Framed) {
-        const std::optional<QByteArray> jpeg = maps_->FetchMap(s.frame);
-        shown->map.emplace();
-        try {
-            ComposeSurveyMap(jpeg, s.frame, s.track.lon, s.track.lat, *shown->map);
-        } catch (const std::range_error& e) {
-            shown->mapFailure = e.what();  // the picture as far as it was drawn
-        }
+        SurveyMapPicture composed = ComposeMap(s, *maps_);
+        shown->map = std::move(composed.map);
+        if (!composed.trackFailure.empty()) shown->mapFailure = composed.trackFailure;  // the picture as far as it was drawn
     }
     return shown;
 }
@@ -727,11 +724,8 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
     }
     state_.geometry = s.geometry;
     state_.arranged = s.arranged;
-    const ProcessingSettings processing = CurrentProcessing();
-    state_.processingReport =
-        processing.AnyOn() && s.reached >= OpeningStage::Processed
-            ? ProcessingReportText(s.processing, s.fileName.toLocal8Bit().toStdString())
-            : std::string();
+    // What ran on this survey, whatever the panel says by now.
+    state_.processingReport = s.reached >= OpeningStage::Processed ? ProcessingReportOf(s) : std::string();
     if (shown.map) {
         state_.trackLongitudes = std::move(s.track.lon);
         state_.trackLatitudes = std::move(s.track.lat);
@@ -795,18 +789,13 @@ void TMainForm::ShowProfiles(ShownSurvey& shown) {
 
 void TMainForm::BtnSaveClick() {
     ui_->SetBusyCursor(true);
-    const ExportPaths paths = MakeExportPaths(state_.surveyFolder, state_.surveyFileName);
-    const bool processed = !state_.processingReport.empty();
-    WriteExport(paths, state_.points,
-                processed ? std::optional<std::string_view>(state_.processingReport) : std::nullopt);
-    QStringList written = {paths.absoluteFile, paths.gradientFile, paths.scriptFile};
-    if (processed) written << ProcessingReportPath(paths);
-    ShowWritten(written);
-    StartGridding(paths);
+    const SavedMap saved = SaveToMap(state_.surveyFolder, state_.surveyFileName, state_.points, state_.processingReport);
+    ShowWritten(QStringList(saved.written.begin(), saved.written.end()));
+    StartGridding(saved.paths, GriddedPoints::ShownSurvey);
     ui_->SetBusyCursor(false);
 }
 
-void TMainForm::StartGridding(const ExportPaths& paths) {
+void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
     const QString picture = ReplaceExtension(paths.gridFile, ".png");
     const QDateTime started = QDateTime::currentDateTime();
     const int survey = state_.surveysShown;  // the result belongs to the survey on show now
@@ -824,7 +813,7 @@ void TMainForm::StartGridding(const ExportPaths& paths) {
         watch->deleteLater();
         GriddingStatus->setText(tr("Map ready: %1").arg(QFileInfo(picture).fileName()));
         GriddingStatus->setToolTip(QDir::toNativeSeparators(picture));
-        if (survey == state_.surveysShown) ShowResult(paths);
+        if (survey == state_.surveysShown) ShowResult(paths, points);
     };
     connect(watch, &QTimer::timeout, this, [=] {
         if (made()) arrived();
@@ -857,22 +846,19 @@ void TMainForm::BtnArrangeAllClick() {
 
     // Each survey is shown as it is opened; the run waits until the window
     // has taken it.
-    class WindowSteps : public FolderRunSteps {
+    class WindowProgress : public SessionProgress {
     public:
-        explicit WindowSteps(TMainForm* f) : f_(f) {}
-        void BeforeFile(int index, int count, const QString&) override {
+        explicit WindowProgress(TMainForm* f) : f_(f) {}
+        void Step(int done, int count, const QString&) override {
             f_->job_->ThrowIfCancelled();
-            f_->job_->Post([f = f_, index, count] {
+            f_->job_->Post([f = f_, done, count] {
                 f->ArrangeAllProgress->setRange(0, count);
-                f->ArrangeAllProgress->setValue(index);
+                f->ArrangeAllProgress->setValue(done);
             });
         }
-        void Show(OpenedSurvey& survey) override {
+        void Opened(OpenedSurvey& survey) override {
             const std::shared_ptr<ShownSurvey> shown = f_->PrepareToShow(std::move(survey));
             f_->job_->ApplyAndWait([f = f_, shown] { f->ShowSurvey(*shown); });
-        }
-        void AfterFile() override {
-            f_->job_->Post([f = f_] { f->ArrangeAllProgress->setValue(f->ArrangeAllProgress->value() + 1); });
         }
 
     private:
@@ -880,16 +866,18 @@ void TMainForm::BtnArrangeAllClick() {
     };
 
     auto run = std::make_shared<FolderRunResult>();
-    const OpeningOptions options = CurrentOpeningOptions();
+    FolderRequest request;
+    request.folder = state_.surveyFolder;
+    request.combinedName = state_.surveyFileName;
+    request.options = CurrentOpeningOptions();
     // The combined files go where the dialog was answered (a bare name: beside the surveys).
     const QFileInfo chosen(*answer);
-    const QString output = chosen.isRelative() ? state_.surveyFolder
-                                               : QDir::toNativeSeparators(chosen.absolutePath() + "/");
-    const RefusedSurveys refused = SkipRefusedCheckBox->isChecked() ? RefusedSurveys::Skip : RefusedSurveys::Stop;
+    request.outputFolder = chosen.isRelative() ? state_.surveyFolder : QDir::toNativeSeparators(chosen.absolutePath() + "/");
+    request.refused = SkipRefusedCheckBox->isChecked() ? RefusedSurveys::Skip : RefusedSurveys::Stop;
     job_->Start(
-        [this, run, options, refused, output, folder = state_.surveyFolder, name = state_.surveyFileName] {
-            WindowSteps steps(this);
-            *run = RunFolder(folder, name, options, steps, refused, output);
+        [this, run, request] {
+            WindowProgress progress(this);
+            *run = qgrad::ArrangeFolder(request, progress);
         },
         [this, run](const std::exception_ptr& failure) {
             if (failure) {
@@ -914,11 +902,9 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             absModel_->EndUpdate();
             BtnArrangeAll->setEnabled(true);
             {
-                QStringList written = {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile};
-                if (!run.processingReportFile.isEmpty()) written << run.processingReportFile;
-                if (!run.reportFile.isEmpty()) written << run.reportFile;
+                const std::vector<QString> written = WrittenFiles(run);
                 state_.processingReport = run.processingReport;
-                ShowWritten(written);
+                ShowWritten(QStringList(written.begin(), written.end()));
             }
             if (!run.refused.empty()) {
                 // Each skipped survey with its message and detail; the report beside the files keeps them too.
@@ -928,7 +914,7 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
                 ShowStatus(tr("%n survey(s) refused and skipped: ", nullptr, static_cast<int>(run.refused.size())) +
                            skipped.join("; "));
             }
-            StartGridding(run.paths);
+            StartGridding(run.paths, GriddedPoints::Folder);
             break;
         case FolderRunEnd::EmptyFile:
             ShowStatus(tr("The folder run stopped at %1").arg(run.file));
@@ -949,12 +935,13 @@ void TMainForm::Shape1MouseUp() {
     Shape1->hide();
 }
 
-void TMainForm::ShowResult(const ExportPaths& paths) {
+void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
     try {
         GriddedResult result;
         result.grid = ReadGridFile(paths.gridFile);
         if (const QString blank = BlankMapNote(result.grid); !blank.isEmpty()) throw GridHostError(blank.toStdString());
         result.scriptFile = paths.scriptFile;
+        result.points = points;
         result.overlay = DrawGridOverlay(result.grid, state_.frame, ResultPresentation());
         state_.result = std::move(result);
     } catch (const GridHostError& e) {
@@ -1007,7 +994,20 @@ void TMainForm::BtnGisExportClick() {
     options.presentation = ResultPresentation();
     options.gis = {true, true, true, GeoTiffProjection::Geographic};
     auto written = std::make_shared<std::vector<QString>>();
-    job_->Start([script = state_.result->scriptFile, options, written] { *written = ExportGis(script, options); },
+    // The shown survey's points are those gridded: the outputs take what the
+    // window knows of them. A folder's are no longer all here: its files
+    // give what they hold. The commands wait until the export has ended, so
+    // the survey stays as it is meanwhile.
+    const bool shownSurvey = state_.result->points == GriddedPoints::ShownSurvey;
+    job_->Start([this, script = state_.result->scriptFile, options, written, shownSurvey] {
+                    if (!shownSurvey) {
+                        *written = ExportGis(script, options);
+                        return;
+                    }
+                    ArrangedGis gis = StartGis(MakeExportPaths(state_.surveyFolder, state_.surveyFileName), options.gis);
+                    AddToGis(state_.survey, state_.points, state_.surveyFileName, !state_.processingReport.empty(), gis);
+                    *written = ExportGis(script, options, &gis);
+                },
                 [this, written](const std::exception_ptr& failure) {
                     BtnSave->setEnabled(state_.arranged);
                     BtnArrangeAll->setEnabled(true);

@@ -55,10 +55,14 @@ struct ShownSurvey;
 class PointTableModel;
 class SurveyGrid;
 
+// Whose points a gridding took.
+enum class GriddedPoints { ShownSurvey, Folder };
+
 // A gridded map read back, and its picture over the satellite map.
 struct GriddedResult {
     Grid grid;
     QString scriptFile;
+    GriddedPoints points = GriddedPoints::ShownSurvey;
     QImage overlay;  // 650 x 450, transparent where the grid has no value
 };
 
@@ -187,8 +191,8 @@ private:
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);
     void ShowWritten(const QStringList& files);
-    void StartGridding(const ExportPaths& paths);
-    void ShowResult(const ExportPaths& paths);
+    void StartGridding(const ExportPaths& paths, GriddedPoints points);
+    void ShowResult(const ExportPaths& paths, GriddedPoints points);
     // The satellite picture with the track, and the result over it when shown.
     void ShowMapPicture();
     Presentation ResultPresentation() const;

@@ -3,12 +3,13 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/language.h"
+#include "common/sidebyside.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <filesystem>
-#include <future>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -43,6 +44,9 @@ QStringList FindSurveyFiles(const QString& folder) {
     });
     return names;
 }
+
+NoSurveyError::NoSurveyError(const QString& folder)
+    : std::runtime_error("no survey (.csv) in " + LocalBytes(QDir::toNativeSeparators(folder))), folder_(folder) {}
 
 QString RefusedReportPath(const QString& folder, const QString& combinedName) {
     return folder + "GPS_REFUSED_" + combinedName;
@@ -107,52 +111,45 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     // survey is opened.
     OpenedSurvey survey;
     ArrangedPoints written;
-    std::future<void> writing;
-    auto finishWriting = [&writing] {
-        if (writing.valid()) writing.get();
-    };
+    OnTheOtherCore writing;
     const QStringList names = FindSurveyFiles(folder);
     std::optional<LagEstimate> folderLag;
     if (options.processing.lag.mode == LagMode::Auto && !options.folderLag) {
         folderLag = EstimateFolderLag(folder, names, opening, refusedSurveys);
         opening.folderLag = &*folderLag;
     }
-    try {
-        for (int i = 0; i < names.size(); ++i) {
-            const QString& name = names[i];
-            steps.BeforeFile(i, static_cast<int>(names.size()), name);
-            opening.previousFrame = result.frame;
-            try {
-                OpenSurvey(folder + name, opening, survey);
-            } catch (const SurveyFormatError& e) {
-                if (survey.reached >= OpeningStage::Framed) result.frame = survey.frame;
-                steps.Show(survey);
-                if (refusedSurveys == RefusedSurveys::Skip) {
-                    result.refused.push_back({name, e.kind(), e.detail()});
-                    steps.AfterFile();
-                    continue;
-                }
-                result.end = e.kind() == SurveyFormatError::Kind::Empty ? FolderRunEnd::EmptyFile : FolderRunEnd::BadFile;
-                result.file = name;
-                result.kind = e.kind();
-                result.detail = e.detail();
-                break;
-            }
-            result.frame = survey.frame;
-            ++result.surveys;
-            if (opening.processing.AnyOn())
-                result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
-            finishWriting();
-            std::swap(survey.points, written);
-            writing = std::async(std::launch::async, [&] { writer.AddPoints(written); });
+    for (int i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
+        steps.BeforeFile(i, static_cast<int>(names.size()), name);
+        opening.previousFrame = result.frame;
+        try {
+            OpenSurvey(folder + name, opening, survey);
+        } catch (const SurveyFormatError& e) {
+            if (survey.reached >= OpeningStage::Framed) result.frame = survey.frame;
             steps.Show(survey);
-            steps.AfterFile();
+            if (refusedSurveys == RefusedSurveys::Skip) {
+                result.refused.push_back({name, e.kind(), e.detail()});
+                steps.AfterFile();
+                continue;
+            }
+            result.end = e.kind() == SurveyFormatError::Kind::Empty ? FolderRunEnd::EmptyFile : FolderRunEnd::BadFile;
+            result.file = name;
+            result.kind = e.kind();
+            result.detail = e.detail();
+            break;
         }
-        finishWriting();
-    } catch (...) {
-        if (writing.valid()) writing.wait();
-        throw;
+        result.frame = survey.frame;
+        ++result.surveys;
+        if (opening.processing.AnyOn())
+            result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
+        steps.Arranged(survey);
+        writing.Finish();
+        std::swap(survey.points, written);
+        writing.Start([&] { writer.AddPoints(written); });
+        steps.Show(survey);
+        steps.AfterFile();
     }
+    writing.Finish();
     // A run that stopped early leaves the earlier files as they were.
     if (result.end != FolderRunEnd::Completed) return result;
     result.lastPoints = std::move(written);

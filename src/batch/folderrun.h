@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
     virtual ~FolderRunSteps() = default;
     // Before the file is opened.
     virtual void BeforeFile(int index, int count, const QString& name) = 0;
+    // A survey that opened, whole, before its points are taken for writing.
+    virtual void Arranged(const OpenedSurvey&) {}
     // The survey as far as it was opened: whole, or up to where it was
     // refused. The host may take its contents. The points of a survey that
     // opened have been taken for writing by then (see FolderRunResult).
@@ -77,6 +80,17 @@ struct FolderRunResult {
     std::string processingReport;
     // The processing's report beside the combined files, when a stage is on.
     QString processingReportFile;
+};
+
+// A folder with no survey (".csv") in it, for a caller that has nothing to
+// arrange there (RunFolder itself writes the empty combined files).
+class NoSurveyError : public std::runtime_error {
+public:
+    explicit NoSurveyError(const QString& folder);
+    const QString& folder() const { return folder_; }
+
+private:
+    QString folder_;
 };
 
 // The list of refused surveys written beside the combined files.

@@ -8,18 +8,40 @@
 
 namespace qgrad {
 
+// One piece of work at a time on a second thread while this one goes on.
+// Finish waits for it and rethrows its failure; gone unfinished (this
+// thread failed), it waits for the work without a word, so that nothing the
+// work uses goes before it.
+class OnTheOtherCore {
+public:
+    OnTheOtherCore() = default;
+    OnTheOtherCore(const OnTheOtherCore&) = delete;
+    OnTheOtherCore& operator=(const OnTheOtherCore&) = delete;
+    ~OnTheOtherCore() {
+        if (pending_.valid()) pending_.wait();
+    }
+    // After the work before it has ended (its failure thrown here).
+    template <typename Work>
+    void Start(Work&& work) {
+        Finish();
+        pending_ = std::async(std::launch::async, std::forward<Work>(work));
+    }
+    void Finish() {
+        if (pending_.valid()) pending_.get();
+    }
+
+private:
+    std::future<void> pending_;
+};
+
 // Runs `other` on a second thread and `here` on this one, returns when both
 // have ended, and rethrows the first failure: this thread's, else the other's.
 template <typename Other, typename Here>
 void RunSideBySide(Other&& other, Here&& here) {
-    std::future<void> elsewhere = std::async(std::launch::async, std::forward<Other>(other));
-    try {
-        here();
-    } catch (...) {
-        elsewhere.wait();
-        throw;
-    }
-    elsewhere.get();
+    OnTheOtherCore elsewhere;
+    elsewhere.Start(std::forward<Other>(other));
+    here();
+    elsewhere.Finish();
 }
 
 // Runs work(begin, end) over the two halves of [0, n), one on each core.

@@ -308,70 +308,113 @@ void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, co
     out.Commit();
 }
 
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey) {
+struct GeoPackageWriter::State {
+    explicit State(const QString& path) : out(path) {}
+    StagedFile out;
+    GDALDriverH driver = nullptr;
+    Dataset ds;
+    OGRLayerH points = nullptr;
+};
+
+namespace {
+
+enum PointField { kLon, kLat, kGradient, kArrangedGradient, kField, kChannel, kFile, kLine, kTime };
+
+void SetRealOrNull(OGRFeatureH f, int field, double v) {
+    if (std::isnan(v)) Gdal().OGR_F_SetFieldNull(f, field);
+    else Gdal().OGR_F_SetFieldDouble(f, field, v);
+}
+
+void SetCountOrNull(OGRFeatureH f, int field, int v) {
+    if (v < 0) Gdal().OGR_F_SetFieldNull(f, field);
+    else Gdal().OGR_F_SetFieldInteger(f, field, v);
+}
+
+}  // namespace
+
+GeoPackageWriter::GeoPackageWriter(const QString& path) : s_(std::make_unique<State>(path)) {
     QuietGdal quiet;
-    StagedFile out(path);
-    CheckGrid(grid, out);
-    GDALDriverH driver = Gdal().GDALGetDriverByName("GPKG");
-    {
-        Dataset ds(Gdal().GDALCreate(driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-        out.Check(ds != nullptr, "cannot create the GeoPackage");
-        // One layer filled at a time: with two open at once GDAL's inserts
-        // are much slower. The driver builds each layer's spatial index
-        // (SQLite's R-tree) once its features are in, from the table, in
-        // SQLite's bounded page cache. That triples the time the points take
-        // to write, but a GIS then draws a small window of a survey of
-        // millions of points about ten times as fast.
-        OGRLayerH points = CreateLayer(ds.get(), "points", wkbPoint,
-                                       {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
-                                        {"field", OFTReal}, {"channel", OFTInteger}, {"survey_file", OFTString}},
-                                       out);
-        out.Check(Gdal().GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
-        enum { kLon, kLat, kGradient, kField, kChannel, kFile };
-        OGRFeatureDefnH pointDefn = Gdal().OGR_L_GetLayerDefn(points);
-        for (const GisPoint& p : survey.points) {
-            OGRFeatureH f = Gdal().OGR_F_Create(pointDefn);
-            Gdal().OGR_F_SetFieldDouble(f, kLon, p.lon);
-            Gdal().OGR_F_SetFieldDouble(f, kLat, p.lat);
-            Gdal().OGR_F_SetFieldDouble(f, kGradient, p.gradient);
-            if (std::isnan(p.field)) Gdal().OGR_F_SetFieldNull(f, kField);
-            else Gdal().OGR_F_SetFieldDouble(f, kField, p.field);
-            if (p.channel < 0) Gdal().OGR_F_SetFieldNull(f, kChannel);
-            else Gdal().OGR_F_SetFieldInteger(f, kChannel, p.channel);
-            if (p.run < 0 || p.run >= static_cast<int>(survey.runs.size())) Gdal().OGR_F_SetFieldNull(f, kFile);
-            else Gdal().OGR_F_SetFieldString(f, kFile, survey.runs[p.run].file.c_str());
-            OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
-            Gdal().OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
-            Gdal().OGR_F_SetGeometryDirectly(f, g);
-            AddFeature(points, f, out);
-        }
-        out.Check(Gdal().GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the points");
-        OGRLayerH tracks = CreateLayer(ds.get(), "tracks", wkbLineString, {{"survey_file", OFTString}}, out);
-        out.Check(Gdal().GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
-        OGRFeatureDefnH trackDefn = Gdal().OGR_L_GetLayerDefn(tracks);
-        for (const SurveyRun& run : survey.runs) {
-            if (run.lon.size() < 2) continue;
-            OGRFeatureH f = Gdal().OGR_F_Create(trackDefn);
-            Gdal().OGR_F_SetFieldString(f, 0, run.file.c_str());
-            OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbLineString);
-            Gdal().OGR_G_SetPointCount(g, static_cast<int>(run.lon.size()));
-            for (std::size_t i = 0; i < run.lon.size(); ++i) Gdal().OGR_G_SetPoint_2D(g, static_cast<int>(i), run.lon[i], run.lat[i]);
-            Gdal().OGR_F_SetGeometryDirectly(f, g);
-            AddFeature(tracks, f, out);
-        }
-        out.Check(Gdal().GDALDatasetCommitTransaction(ds.get()) == OGRERR_NONE, "cannot commit the tracks");
+    StagedFile& out = s_->out;
+    s_->driver = Gdal().GDALGetDriverByName("GPKG");
+    s_->ds.reset(Gdal().GDALCreate(s_->driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    out.Check(s_->ds != nullptr, "cannot create the GeoPackage");
+    // One layer filled at a time: with two open at once GDAL's inserts
+    // are much slower. The driver builds each layer's spatial index
+    // (SQLite's R-tree) once its features are in, from the table, in
+    // SQLite's bounded page cache. That triples the time the points take
+    // to write, but a GIS then draws a small window of a survey of
+    // millions of points about ten times as fast.
+    s_->points = CreateLayer(s_->ds.get(), "points", wkbPoint,
+                             {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
+                              {"gradient_arranged", OFTReal}, {"field", OFTReal}, {"channel", OFTInteger},
+                              {"survey_file", OFTString}, {"line", OFTInteger}, {"time", OFTReal}},
+                             out);
+    out.Check(Gdal().GDALDatasetStartTransaction(s_->ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+}
+
+GeoPackageWriter::~GeoPackageWriter() = default;
+
+void GeoPackageWriter::AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs) {
+    QuietGdal quiet;
+    const StagedFile& out = s_->out;
+    OGRFeatureDefnH pointDefn = Gdal().OGR_L_GetLayerDefn(s_->points);
+    for (const GisPoint& p : points) {
+        OGRFeatureH f = Gdal().OGR_F_Create(pointDefn);
+        Gdal().OGR_F_SetFieldDouble(f, kLon, p.lon);
+        Gdal().OGR_F_SetFieldDouble(f, kLat, p.lat);
+        Gdal().OGR_F_SetFieldDouble(f, kGradient, p.gradient);
+        SetRealOrNull(f, kArrangedGradient, p.arrangedGradient);
+        SetRealOrNull(f, kField, p.field);
+        SetCountOrNull(f, kChannel, p.channel);
+        if (p.run < 0 || p.run >= static_cast<int>(runs.size())) Gdal().OGR_F_SetFieldNull(f, kFile);
+        else Gdal().OGR_F_SetFieldString(f, kFile, runs[p.run].file.c_str());
+        SetCountOrNull(f, kLine, p.line);
+        SetRealOrNull(f, kTime, p.time);
+        OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
+        Gdal().OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
+        Gdal().OGR_F_SetGeometryDirectly(f, g);
+        AddFeature(s_->points, f, out);
     }
+}
+
+void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& runs) {
+    QuietGdal quiet;
+    StagedFile& out = s_->out;
+    CheckGrid(grid, out);
+    GDALDatasetH ds = s_->ds.get();
+    out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the points");
+    OGRLayerH tracks = CreateLayer(ds, "tracks", wkbLineString, {{"survey_file", OFTString}}, out);
+    out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
+    OGRFeatureDefnH trackDefn = Gdal().OGR_L_GetLayerDefn(tracks);
+    for (const SurveyRun& run : runs) {
+        if (run.lon.size() < 2) continue;
+        OGRFeatureH f = Gdal().OGR_F_Create(trackDefn);
+        Gdal().OGR_F_SetFieldString(f, 0, run.file.c_str());
+        OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbLineString);
+        Gdal().OGR_G_SetPointCount(g, static_cast<int>(run.lon.size()));
+        for (std::size_t i = 0; i < run.lon.size(); ++i) Gdal().OGR_G_SetPoint_2D(g, static_cast<int>(i), run.lon[i], run.lat[i]);
+        Gdal().OGR_F_SetGeometryDirectly(f, g);
+        AddFeature(tracks, f, out);
+    }
+    out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the tracks");
+    s_->ds.reset();
     out.CheckGdal("cannot finish the layers");
     Dataset source = GridRaster(grid);
     out.Check(source != nullptr, "cannot hold the grid");
     const Options raster{"APPEND_SUBDATASET=YES", "RASTER_TABLE=grid", "RASTER_IDENTIFIER=gradHz, nT/m",
                          std::string("FIELD_NAME=") + kBandDescription,
                          std::string("QUANTITY_DEFINITION=") + kBandDescription, std::string("UOM=") + kBandUnit};
-    Dataset gpkg(Gdal().GDALCreateCopy(driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
+    Dataset gpkg(Gdal().GDALCreateCopy(s_->driver, out.temp().c_str(), source.get(), FALSE, raster.get(), nullptr, nullptr));
     out.Check(gpkg != nullptr, "cannot add the grid");
     gpkg.reset();
     out.CheckGdal("cannot finish the GeoPackage");
     out.Commit();
+}
+
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey) {
+    GeoPackageWriter writer(path);
+    writer.AddPoints(survey.points, survey.runs);
+    writer.Finish(grid, survey.runs);
 }
 
 }  // namespace qgrad

@@ -9,22 +9,28 @@
 
 #include <QString>
 
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qgrad {
 
-// One arranged point with what is known of it. Unknown: field NaN, channel
-// and run -1.
+// One arranged point with what is known of it. Unknown: the numbers NaN,
+// the counts -1.
 struct GisPoint {
     double lon = 0, lat = 0;
-    double gradient = 0;
-    double field = 0;
+    double gradient = 0;  // as written: processed where processing ran
+    double field = std::numeric_limits<double>::quiet_NaN();
     int channel = -1;  // the instrument's channel number, 1 to 12
     int run = -1;      // index into GisSurvey::runs
+    double arrangedGradient = std::numeric_limits<double>::quiet_NaN();  // before the processing, where it ran
+    double time = std::numeric_limits<double>::quiet_NaN();  // seconds of the day of its sample
+    int line = -1;  // the line of the survey file its sample came from
 };
 
-// A survey run: its file name and the antenna's track.
+// A survey run: its file name and the antenna's track, a position repeated
+// while the fix stood still given once.
 struct SurveyRun {
     std::string file;
     std::vector<double> lon, lat;
@@ -43,5 +49,24 @@ enum class GeoTiffProjection {
 void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection = GeoTiffProjection::Geographic);
 void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation);
 void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey);
+
+// The GeoPackage written as its points come, run by run, and completed with
+// the grid once there is one: memory holds no more than the points given at once.
+// Abandoned before Finish, it leaves no file behind. Throws FileError.
+class GeoPackageWriter {
+public:
+    explicit GeoPackageWriter(const QString& path);
+    ~GeoPackageWriter();
+    GeoPackageWriter(const GeoPackageWriter&) = delete;
+    GeoPackageWriter& operator=(const GeoPackageWriter&) = delete;
+    // Each point names its run by its index in `runs`.
+    void AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs);
+    // The runs' tracks and the grid, and the file put in place.
+    void Finish(const Grid& grid, const std::vector<SurveyRun>& runs);
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
 
 }  // namespace qgrad

@@ -2,18 +2,19 @@
 
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/sidebyside.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
-#include "gridhost/gissurvey.h"
 #include "gridhost/gridjob.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QStringList>
 
 #include <charconv>
 #include <cmath>
-#include <future>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,17 +36,49 @@ std::vector<QString> GisOutputPaths(const GridJob& job, const GisOutputs& gis) {
     return paths;
 }
 
+constexpr const char* kGradientPrefix = "GPS_DIFF_";
+constexpr const char* kAbsolutePrefix = "GPS_ABS_";
+
+// The points as their files give them: position and gradient, and the total
+// field from the absolute point file beside the gradient one, whose row i is
+// the same sample and channel. Throws GridHostError when that file exists
+// but cannot be read.
+GisSurvey PointFileSurvey(const QString& gradientFile, const std::vector<DataPoint>& gradient) {
+    GisSurvey survey;
+    survey.points.reserve(gradient.size());
+    for (const DataPoint& p : gradient) {
+        GisPoint& g = survey.points.emplace_back();
+        g.lon = p.lon;
+        g.lat = p.lat;
+        g.gradient = p.z;
+    }
+    const QFileInfo info(gradientFile);
+    if (!info.fileName().startsWith(kGradientPrefix)) return survey;
+    const QString absoluteFile =
+        info.absolutePath() + "/" + kAbsolutePrefix + info.fileName().mid(static_cast<int>(std::strlen(kGradientPrefix)));
+    if (!QFileInfo::exists(absoluteFile)) return survey;
+    const std::vector<DataPoint> absolute = ReadPointFile(absoluteFile);
+    if (absolute.size() == gradient.size())
+        for (std::size_t i = 0; i < absolute.size(); ++i) survey.points[i].field = absolute[i].z;
+    return survey;
+}
+
 std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
-                                     const GridRunOptions& options) {
+                                     const GridRunOptions& options, ArrangedGis* arranged) {
     const GisOutputs& gis = options.gis;
     const std::vector<QString> paths = GisOutputPaths(job, gis);
     auto path = paths.begin();
     if (gis.geoTiff) WriteGeoTiff(*path++, grid, gis.projection);
-    if (gis.kmz || gis.geoPackage) {
-        const GisSurvey survey = ReadGisSurvey(job.dataFile, points);
-        if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
-        if (gis.geoPackage) WriteGeoPackage(*path++, grid, survey);
-    }
+    if (!gis.kmz && !gis.geoPackage) return paths;
+    GisSurvey survey;
+    if (arranged) survey.runs = arranged->runs;
+    else survey = PointFileSurvey(job.dataFile, points);
+    if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
+    if (!gis.geoPackage) return paths;
+    if (arranged && arranged->geoPackage)
+        arranged->geoPackage->Finish(grid, arranged->runs);
+    else
+        WriteGeoPackage(*path, grid, survey);
     return paths;
 }
 
@@ -93,14 +126,15 @@ QString NodeLimitNote(GridNodes asked, GridNodes made, long long limit) {
                                   " nodes with the same ratio of node spacings.");
 }
 
-std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options) {
+std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options, ArrangedGis* arranged) {
     const GridJob job = ReadGriddingScript(scriptPath);
     CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
-    return WriteGisOutputs(job, ReadGridFile(job.gridFile), ReadPointFile(job.dataFile), options);
+    return WriteGisOutputs(job, ReadGridFile(job.gridFile), ReadPointFile(job.dataFile), options, arranged);
 }
 
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options,
-                          const std::function<void(int, int)>& progress, const std::atomic<bool>* cancel) {
+                          const std::function<void(int, int)>& progress, const std::atomic<bool>* cancel,
+                          ArrangedGis* arranged) {
     const GridJob job = ReadGriddingScript(scriptPath);
     CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
     const GridNodes asked{job.cols, job.rows};
@@ -109,7 +143,8 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     if (result.made != asked) result.note = NodeLimitNote(asked, result.made, options.maxNodes);
     // The picture's labels need the font database, which takes as long to
     // load as the points take to read: it loads on the other core meanwhile.
-    const auto fonts = std::async(std::launch::async, [] { QFontDatabase::families(); });
+    OnTheOtherCore fonts;
+    fonts.Start([] { QFontDatabase::families(); });
     const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
     const Grid grid = KrigeGrid(
         points, result.made.cols, result.made.rows, {},
@@ -135,7 +170,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     out.Commit();
     if (!blank.isEmpty()) throw GridHostError(blank.toStdString());
 
-    result.gisFiles = WriteGisOutputs(job, grid, points, options);
+    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged);
     return result;
 }
 

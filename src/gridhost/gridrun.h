@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,15 @@ struct GisOutputs {
     bool kmz = false;
     bool geoPackage = false;
     GeoTiffProjection projection = GeoTiffProjection::Geographic;
+};
+
+// What the session that arranged the points knows of them beyond the point
+// files, for the GIS outputs: each run's track, and the GeoPackage already
+// holding the points with their channel, survey file, line and time (when
+// one is asked for), to be completed with the grid.
+struct ArrangedGis {
+    std::vector<SurveyRun> runs;
+    std::unique_ptr<GeoPackageWriter> geoPackage;
 };
 
 struct GridRunOptions {
@@ -71,17 +81,21 @@ struct GridRunResult {
 // picture and the GIS outputs, each whole or not at all. `progress` gets
 // the rows done and the rows in all. A grid over the node limit is made
 // coarser, with the note on the picture. Once `cancel` is set the gridding
-// stops with GridCancelled, before anything is written. Throws
+// stops with GridCancelled, before anything is written. Without `arranged`
+// the GIS outputs know what the point files hold: position, gradient, and
+// the field from the absolute point file beside ("GPS_ABS_" for
+// "GPS_DIFF_"); with it, what the session knows besides. Throws
 // GridHostError for a script, data file, output path or grid the host
 // cannot take, FileError when an output cannot be written; and, after the
 // grid file and the picture but before any GIS output, GridHostError with
 // BlankMapNote for a grid with no cell to draw.
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options = {},
                           const std::function<void(int, int)>& progress = {},
-                          const std::atomic<bool>* cancel = nullptr);
+                          const std::atomic<bool>* cancel = nullptr, ArrangedGis* arranged = nullptr);
 
 // The GIS outputs asked for of a grid the host has made already (its grid
 // file beside the script's data), without gridding again; the paths written.
-std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options);
+std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options,
+                               ArrangedGis* arranged = nullptr);
 
 }  // namespace qgrad

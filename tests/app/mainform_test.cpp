@@ -8,6 +8,7 @@
 #include "gridhost/gridfile.h"
 #include "mapview/markers.h"
 #include "fakeinteraction.h"
+#include "gdaltools.h"
 
 #include "testapp.h"
 
@@ -627,6 +628,7 @@ TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {
 
 TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     form_->show();
+    form_->DestripeCombo->setCurrentIndex(1);  // processed points are still the survey's
     Open(Copy(kSample, "run001.csv"));
     form_->BtnSave->click();
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
@@ -671,6 +673,12 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
         EXPECT_TRUE(out.exists() && out.size() > 0) << ext;
         EXPECT_TRUE(form_->StatusBar->text().contains(out.fileName())) << ext;
     }
+    // The points are those the window holds, each with its channel and survey file.
+    const QString labelled = qgrad::testing::Tool(
+        "ogrinfo", {"-q", dir_.filePath("GPS_DIFF_run001.gpkg"), "-sql",
+                    "SELECT COUNT(*) AS n, SUM(survey_file = 'run001.csv' AND channel BETWEEN 1 AND 12) AS known FROM points"});
+    EXPECT_TRUE(labelled.contains(QString("n (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
+    EXPECT_TRUE(labelled.contains(QString("known (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
     // A new survey takes the result away with the rest of the old one.
     Open(Copy(kSample, "run001.csv"));
     EXPECT_TRUE(form_->ResultOverlay->isHidden());

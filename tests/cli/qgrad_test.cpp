@@ -129,6 +129,11 @@ TEST_F(ProcessingFlagsTest, FlagsWriteWhatTheLibraryWrites) {
     qgrad::ProcessingSettings lag;
     lag.lag.mode = qgrad::LagMode::Fixed;
     lag.lag.seconds = -0.3;
+    qgrad::ProcessingSettings narrow = despike;
+    narrow.despike.k = 4;
+    narrow.despike.halfWidth = 2;
+    qgrad::ProcessingSettings offsets;
+    offsets.trueOffsets = true;
     qgrad::ProcessingSettings all = despike;
     all.destripe.level = qgrad::LevelEstimate::Median;
     all.lag.mode = qgrad::LagMode::Auto;
@@ -140,6 +145,8 @@ TEST_F(ProcessingFlagsTest, FlagsWriteWhatTheLibraryWrites) {
         {"despike", {"--despike"}, despike},
         {"despike with K, destripe by the mean", {"--despike=3.5", "--destripe=mean"}, strict},
         {"a lag as set", {"--lag=-0.3"}, lag},
+        {"despike with K and a half-width", {"--despike=4,2"}, narrow},
+        {"sensors at their true offsets", {"--true-offsets"}, offsets},
         {"every stage", {"--lag=auto", "--destripe", "--despike"}, all},
     };
     // The sample with a spike in the first sensor's gradient.
@@ -357,19 +364,58 @@ TEST_F(GridGisTest, AllThreeBesideTheGridWithItsName) {
     EXPECT_EQ(ValueRange(tiff), gridRange);
     EXPECT_EQ(ValueRange(Tool("gdalinfo", {"-stats", Beside(".gpkg")})), gridRange);
 
-    // Every point of the point file, each with its survey file.
+    // Every point of the point file with what the files hold: the field from
+    // the absolute file, but no survey file, channel or track.
     QFile points(dir_.filePath("GPS_DIFF_field.txt"));
     ASSERT_TRUE(points.open(QIODevice::ReadOnly));
     const qsizetype count = points.readAll().count('\n') - 1;
     const QString layers = Tool("ogrinfo", {"-al", "-so", Beside(".gpkg")});
     EXPECT_TRUE(layers.contains(QString("Feature Count: %1").arg(count))) << layers.toStdString();
-    const QString unknown =
-        Tool("ogrinfo", {"-q", Beside(".gpkg"), "-sql", "SELECT COUNT(*) AS n FROM points WHERE survey_file IS NULL"});
-    EXPECT_TRUE(unknown.contains("n (Integer) = 0")) << unknown.toStdString();
+    const QString known = Tool("ogrinfo", {"-q", Beside(".gpkg"), "-sql",
+                                           "SELECT COUNT(field) AS fields, COUNT(survey_file) AS files, "
+                                           "COUNT(channel) AS channels FROM points"});
+    EXPECT_TRUE(known.contains(QString("fields (Integer) = %1").arg(count))) << known.toStdString();
+    EXPECT_TRUE(known.contains("files (Integer) = 0")) << known.toStdString();
+    EXPECT_TRUE(known.contains("channels (Integer) = 0")) << known.toStdString();
+}
 
-    const QString kml = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so", Beside(".kmz")});
-    EXPECT_TRUE(kml.contains("Layer name: run001.csv")) << kml.toStdString();
-    EXPECT_TRUE(kml.contains("Layer name: run002.csv"));
+// Arranged and gridded in one run, the GIS outputs take what the session
+// knows of each point, whatever the processing did to the points.
+TEST_F(QgradTest, ArrangedWithGisEveryPointKeepsItsChannelAndSurvey) {
+    const QString samples = QString(QGRAD_SAMPLES) + "/field-2026-05-14";
+    for (const QString& name : QDir(samples).entryList({"*.csv"})) QFile::copy(samples + "/" + name, dir_.filePath(name));
+    const QString gis[] = {"--grid", "--gis", "--no-view"};
+    const struct {
+        const char* name;
+        QStringList args;
+        QString output;  // the combined name
+        int runs;
+    } cases[] = {
+        {"the folder with every stage",
+         QStringList{"arrange-folder", dir_.path(), "all", "--despike", "--destripe", "--lag=auto"}, "all", 3},
+        {"the folder with a lag as set", QStringList{"arrange-folder", dir_.path(), "lag", "--lag=0.5"}, "lag", 3},
+        {"one run with a lag as set", QStringList{"arrange", dir_.filePath("run002.csv"), "--lag=0.5"}, "run002", 1},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args + QStringList(std::begin(gis), std::end(gis)));
+        ASSERT_EQ(r.code, 0) << c.name << ": " << r.err.toStdString();
+        const QString gpkg = dir_.filePath("GPS_DIFF_" + c.output + ".gpkg");
+        EXPECT_TRUE(QString::fromLocal8Bit(r.out).contains(gpkg)) << c.name;
+        QFile pointFile(dir_.filePath("GPS_DIFF_" + c.output + ".txt"));
+        ASSERT_TRUE(pointFile.open(QIODevice::ReadOnly));
+        const qsizetype count = pointFile.readAll().count('\n') - 1;
+        const QString points = Tool("ogrinfo", {"-q", gpkg, "-sql",
+                                                "SELECT COUNT(*) AS n, COUNT(channel) AS channels, "
+                                                "COUNT(survey_file) AS files FROM points"});
+        EXPECT_TRUE(points.contains(QString("n (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("channels (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("files (Integer) = %1").arg(count))) << c.name << points.toStdString();
+        const QString tracks = Tool("ogrinfo", {"-q", gpkg, "-sql", "SELECT COUNT(DISTINCT survey_file) AS n FROM tracks"});
+        EXPECT_TRUE(tracks.contains(QString("n (Integer) = %1").arg(c.runs))) << c.name << tracks.toStdString();
+        const QString kml = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so",
+                                             dir_.filePath("GPS_DIFF_" + c.output + ".kmz")});
+        EXPECT_TRUE(kml.contains("Layer name: run002.csv")) << c.name << kml.toStdString();
+    }
 }
 
 TEST_F(GridGisTest, GridOverTheNodeLimitIsMadeCoarserAndSaysSo) {
@@ -431,6 +477,100 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
         EXPECT_EQ(e.code, 1) << b.args.join(' ').toStdString();
         EXPECT_TRUE(e.err.contains(b.message)) << e.err.toStdString();
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(QgradTest, HelpAndVersionGoToStandardOutput) {
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {"the program's help", {"--help"}, "arrange-folder"},
+        {"its short form", {"-h"}, "usage: qgrad"},
+        {"a verb's help", {"arrange", "--help"}, "usage: qgrad arrange"},
+        {"a verb's short help", {"grid", "-h"}, "--max-nodes"},
+        {"the folder verb lists the processing flags as typed", {"arrange-folder", "--help"}, "--despike[=5]"},
+        {"the version", {"--version"}, "."},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args);
+        EXPECT_EQ(r.code, 0) << c.name;
+        EXPECT_TRUE(r.out.contains(c.says)) << c.name << ": " << r.out.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << c.name << ": " << r.err.toStdString();
+    }
+}
+
+TEST_F(QgradTest, AMistypedVerbNamesTheNearestOne) {
+    const struct {
+        const char* typed;
+        const char* meant;
+    } cases[] = {{"arange", "arrange"}, {"gird", "grid"}, {"arrange-foldr", "arrange-folder"}, {"tabel", "table"}};
+    for (const auto& c : cases) {
+        const Result r = Qgrad({c.typed, kSample});
+        EXPECT_EQ(r.code, 1) << c.typed;
+        EXPECT_TRUE(r.err.contains(QString("unknown command '%1'; did you mean '%2'?").arg(c.typed, c.meant).toUtf8()))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << c.typed;
+    }
+}
+
+// A folder with one survey; a usage error or a refusal there leaves it as it was.
+TEST_F(QgradTest, FolderRunsThatCannotBeginWriteNothing) {
+    QDir().mkpath(dir_.filePath("surveys"));
+    QDir().mkpath(dir_.filePath("empty"));
+    QFile::copy(kSample, dir_.filePath("surveys/run.csv"));
+    Write("not a survey", "empty/notes.txt");
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {"no combined name", {"arrange-folder", dir_.filePath("surveys")}, "NAME is required"},
+        {"a folder with no survey", {"arrange-folder", dir_.filePath("empty"), "all"}, "no survey (.csv)"},
+        {"a grid option without --grid", {"arrange-folder", dir_.filePath("surveys"), "all", "--gis"}, "--grid"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(c.args, "en");
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.contains(c.says)) << c.name << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << c.name;
+        EXPECT_EQ(QDir(dir_.filePath("surveys")).entryList(QDir::Files), QStringList{"run.csv"}) << c.name;
+        EXPECT_EQ(QDir(dir_.filePath("empty")).entryList(QDir::Files), QStringList{"notes.txt"}) << c.name;
+    }
+}
+
+// Without a runtime folder of the session's, drawing still says nothing of
+// it, and leaves no folder of its own behind.
+TEST_F(QgradTest, DrawingWithoutARuntimeFolderSaysNothingOfIt) {
+    QDir().mkpath(dir_.filePath("tmp"));
+    const QString out = dir_.filePath("map.png");
+    const Result r = Qgrad({"map", kSample, out, "--endpoint", "https://127.0.0.1:1"}, "en",
+                           {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir_.filePath("tmp")}});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("XDG_RUNTIME_DIR")) << r.err.toStdString();
+    EXPECT_FALSE(QImage(out).isNull());
+    EXPECT_TRUE(QDir(dir_.filePath("tmp")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// On a terminal the progress bar's line ends before the paths are printed.
+TEST_F(QgradTest, TheProgressBarEndsItsLineBeforeThePaths) {
+    for (const char* name : {"run001.csv", "run002.csv"})
+        QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + name, dir_.filePath(name));
+    // `script` gives the command a terminal and copies what it shows.
+    QProcess p;
+    p.start("script", {"-qec", QString("'%1' arrange-folder '%2' all").arg(QGRAD_CLI, dir_.path()), "/dev/null"});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QByteArray shown = p.readAllStandardOutput();
+    ASSERT_TRUE(shown.contains("2/2")) << shown.toStdString();
+    const qsizetype path = shown.indexOf(dir_.filePath("GPS_ABS_all.txt").toLocal8Bit());
+    ASSERT_GT(path, 0) << shown.toStdString();
+    EXPECT_TRUE(shown.at(path - 1) == '\n') << shown.toStdString();
+    EXPECT_GT(path, shown.lastIndexOf("2/2"));
 }
 
 }  // namespace

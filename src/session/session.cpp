@@ -1,0 +1,142 @@
+#include "session/session.h"
+
+#include "arrange/arrange.h"
+#include "common/fileio.h"
+#include "survey/columns.h"
+#include "survey/opening.h"
+#include "survey/reader.h"
+
+#include <stdexcept>
+
+namespace qgrad {
+namespace {
+
+bool ProcessingRan(const ProcessingReport& r) { return r.lag || r.despike || r.destripe; }
+
+// The folder run's steps told to the session's progress.
+class FolderProgress : public FolderRunSteps {
+public:
+    FolderProgress(SessionProgress& progress, ArrangedGis* gis) : progress_(progress), gis_(gis) {}
+    void BeforeFile(int index, int count, const QString& name) override {
+        index_ = index;
+        count_ = count;
+        progress_.Step(index, count, name);
+    }
+    void Arranged(const OpenedSurvey& survey) override {
+        if (gis_) AddToGis(survey, *gis_);
+    }
+    void Show(OpenedSurvey& survey) override { progress_.Opened(survey); }
+    void AfterFile() override { progress_.Step(index_ + 1, count_, {}); }
+
+private:
+    SessionProgress& progress_;
+    ArrangedGis* gis_;
+    int index_ = 0;
+    int count_ = 0;
+};
+
+}  // namespace
+
+SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher) {
+    SurveyMapPicture out;
+    const std::optional<QByteArray> image = fetcher.FetchMap(survey.frame);
+    out.answered = image.has_value();
+    try {
+        ComposeSurveyMap(image, survey.frame, survey.track.lon, survey.track.lat, out.map);
+    } catch (const std::range_error& e) {
+        out.trackFailure = e.what();
+    }
+    return out;
+}
+
+std::string ProcessingReportOf(const OpenedSurvey& survey) {
+    return ProcessingRan(survey.processing) ? ProcessingReportText(survey.processing, LocalBytes(survey.fileName))
+                                            : std::string();
+}
+
+SavedMap SaveToMap(const QString& folder, const QString& fileName, const ArrangedPoints& points,
+                   const std::string& processingReport) {
+    SavedMap saved;
+    saved.paths = MakeExportPaths(folder, fileName);
+    saved.processingReport = processingReport;
+    const bool processed = !processingReport.empty();
+    WriteExport(saved.paths, points, processed ? std::optional<std::string_view>(processingReport) : std::nullopt);
+    saved.written = {saved.paths.absoluteFile, saved.paths.gradientFile, saved.paths.scriptFile};
+    if (processed) saved.written.push_back(ProcessingReportPath(saved.paths));
+    return saved;
+}
+
+SavedMap SaveToMap(const OpenedSurvey& survey) {
+    return SaveToMap(survey.folder, survey.fileName, survey.points, ProcessingReportOf(survey));
+}
+
+FolderRunResult ArrangeFolder(const FolderRequest& request, SessionProgress& progress, ArrangedGis* gis) {
+    if (request.refuseEmpty && FindSurveyFiles(request.folder).isEmpty()) throw NoSurveyError(request.folder);
+    FolderProgress steps(progress, gis);
+    return RunFolder(request.folder, request.combinedName, request.options, steps, request.refused,
+                     request.outputFolder);
+}
+
+std::vector<QString> WrittenFiles(const FolderRunResult& run) {
+    std::vector<QString> written = {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile};
+    if (!run.processingReportFile.isEmpty()) written.push_back(run.processingReportFile);
+    if (!run.reportFile.isEmpty()) written.push_back(run.reportFile);
+    return written;
+}
+
+ArrangedGis StartGis(const ExportPaths& paths, const GisOutputs& outputs) {
+    ArrangedGis gis;
+    if (outputs.geoPackage) gis.geoPackage = std::make_unique<GeoPackageWriter>(ReplaceExtension(paths.gridFile, ".gpkg"));
+    return gis;
+}
+
+void AddToGis(const SurveyTable& table, const ArrangedPoints& points, const QString& fileName, bool processed,
+              ArrangedGis& gis) {
+    const int run = static_cast<int>(gis.runs.size());
+    SurveyRun& r = gis.runs.emplace_back();
+    r.file = LocalBytes(fileName);
+    const Positions positions = ReadPositions(table);
+    for (std::size_t i = 0; i < positions.lon.size(); ++i) {
+        const double lon = positions.lon[i], lat = positions.lat[i];
+        if (!r.lon.empty() && r.lon.back() == lon && r.lat.back() == lat) continue;
+        r.lon.push_back(lon);
+        r.lat.push_back(lat);
+    }
+    if (!gis.geoPackage) return;
+    const RowFixes fixes = ReadRowFixes(table);
+    // The arrangement's order: the sample rows, and in each the channels
+    // with both readings present.
+    std::vector<GisPoint> labelled;
+    labelled.reserve(points.size());
+    for (std::size_t row = kFirstDataRow; row < table.rowCount() && labelled.size() < points.size(); ++row) {
+        for (int k = 0; k < kChannels && labelled.size() < points.size(); ++k) {
+            if (table.cell(FieldColumn(k), row).empty() || table.cell(GradientColumn(k), row).empty()) continue;
+            const std::size_t i = labelled.size();
+            GisPoint& p = labelled.emplace_back();
+            p.lon = points.lon(i);
+            p.lat = points.lat(i);
+            p.gradient = points.value(PointTable::Gradient, i);
+            p.field = points.value(PointTable::Absolute, i);
+            // The table keeps the arrangement's texts.
+            if (processed) p.arrangedGradient = CellNumber(table, GradientColumn(k), row);
+            p.time = fixes.seconds[row - kFirstDataRow];
+            p.channel = k + 1;
+            p.run = run;
+            p.line = static_cast<int>(FileLineOfRow(row));
+        }
+    }
+    gis.geoPackage->AddPoints(labelled, gis.runs);
+}
+
+void AddToGis(const OpenedSurvey& survey, ArrangedGis& gis) {
+    AddToGis(survey.table, survey.points, survey.fileName, ProcessingRan(survey.processing), gis);
+}
+
+GridRunResult Grid(const QString& script, const GridRunOptions& options, SessionProgress& progress,
+                   ArrangedGis* arranged) {
+    return RunGridHost(
+        script, options, [&](int rows, int count) { progress.Step(rows, count, "kriging"); }, &progress.cancel,
+        arranged);
+}
+
+}  // namespace qgrad

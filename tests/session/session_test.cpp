@@ -1,0 +1,136 @@
+#include "session/session.h"
+
+#include "gdaltools.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include "testapp.h"
+
+using namespace qgrad;
+
+namespace {
+
+const QString kSamples = QString(QGRAD_SAMPLES) + "/field-2026-05-14/";
+
+class Quiet : public SessionProgress {
+public:
+    void Step(int, int, const QString&) override {}
+};
+
+ProcessingSettings Destriped() {
+    ProcessingSettings p;
+    p.destripe.level = LevelEstimate::Median;
+    return p;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { qgrad::testing::EnsureApplication<QGuiApplication>(); }
+    QString Folder() const { return dir_.path() + "/"; }
+    void Copy(const char* sample) { ASSERT_TRUE(QFile::copy(kSamples + sample, Folder() + sample)); }
+    OpenedSurvey Open(const char* sample, const ProcessingSettings& processing) {
+        OpeningOptions options;
+        options.keepProfiles = false;
+        options.processing = processing;
+        OpenedSurvey s;
+        OpenSurvey(Folder() + sample, options, s);
+        return s;
+    }
+    // One row of an ogrinfo query on the GeoPackage's points: "name (Type) = value" lines.
+    QString Query(const QString& gpkg, const QString& sql) {
+        return qgrad::testing::Tool("ogrinfo", {"-q", gpkg, "-sql", sql});
+    }
+    QTemporaryDir dir_;
+};
+
+// The report beside the files says what ran on the survey, whatever the
+// settings are by the time it is saved.
+TEST_F(SessionTest, SaveToMapReportsTheProcessingThatRan) {
+    Copy("run002.csv");
+    const struct {
+        const char* name;
+        ProcessingSettings processing;
+        bool reported;
+    } cases[] = {{"every stage off", {}, false}, {"destriped", Destriped(), true}};
+    for (const auto& c : cases) {
+        const SavedMap saved = SaveToMap(Open("run002.csv", c.processing));
+        EXPECT_EQ(saved.written.size(), c.reported ? 4u : 3u) << c.name;
+        EXPECT_EQ(!saved.processingReport.empty(), c.reported) << c.name;
+        EXPECT_EQ(QFile::exists(ProcessingReportPath(saved.paths)), c.reported) << c.name;
+        for (const QString& p : saved.written) EXPECT_TRUE(QFile::exists(p)) << c.name << " " << p.toStdString();
+        if (c.reported) {
+            EXPECT_EQ(qgrad::testing::ReadAll(saved.written.back()).replace("\r\n", "\n"),
+                      QByteArray::fromStdString(saved.processingReport));
+            QFile::remove(saved.written.back());
+        }
+    }
+}
+
+TEST_F(SessionTest, AFolderWithNoSurveyIsRefusedOnlyWhenAsked) {
+    ASSERT_TRUE(qgrad::testing::WriteFile(Folder() + "notes.txt", "no survey"));
+    FolderRequest request;
+    request.folder = Folder();
+    request.combinedName = "all.txt";
+    request.refuseEmpty = true;
+    Quiet quiet;
+    EXPECT_THROW(ArrangeFolder(request, quiet), NoSurveyError);
+    EXPECT_EQ(QDir(Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"notes.txt"});
+    // The window's folder run writes the empty combined files.
+    request.refuseEmpty = false;
+    EXPECT_EQ(ArrangeFolder(request, quiet).end, FolderRunEnd::Completed);
+    EXPECT_TRUE(QFile::exists(Folder() + "GPS_DIFF_all.txt"));
+}
+
+// Each point of the GeoPackage carries its sample: channel, survey file,
+// line, time, and the arrangement's gradient where processing changed it.
+TEST_F(SessionTest, EachPointCarriesItsSampleIntoTheGeoPackage) {
+    Copy("run002.csv");
+    const struct {
+        const char* name;
+        ProcessingSettings processing;
+        bool processed;  // every point keeps the arrangement's gradient, some differ
+    } cases[] = {{"as arranged", {}, false}, {"destriped", Destriped(), true}};
+    for (const auto& c : cases) {
+        OpenedSurvey s = Open("run002.csv", c.processing);
+        const SavedMap saved = SaveToMap(s);
+        GridRunOptions options;
+        options.gis.geoPackage = true;
+        ArrangedGis gis = StartGis(saved.paths, options.gis);
+        AddToGis(s, gis);
+        ASSERT_EQ(gis.runs.size(), 1u) << c.name;
+        EXPECT_EQ(gis.runs[0].file, "run002.csv");
+        // The antenna's own positions, a standing fix once: fewer than the rows.
+        EXPECT_GT(gis.runs[0].lon.size(), 500u);
+        EXPECT_LE(gis.runs[0].lon.size(), s.table.dataRowCount());
+        Quiet quiet;
+        const GridRunResult run = Grid(saved.paths.scriptFile, options, quiet, &gis);
+        ASSERT_EQ(run.gisFiles.size(), 1u);
+        const QString points = Query(run.gisFiles[0],
+                                     "SELECT COUNT(*) AS n, COUNT(DISTINCT channel) AS channels, MIN(line) AS first, "
+                                     "MAX(line) AS last, MIN(time) AS early, SUM(survey_file = 'run002.csv') AS named, "
+                                     "COUNT(gradient_arranged) AS arranged FROM points");
+        EXPECT_TRUE(points.contains(QString("n (Integer) = %1").arg(s.points.size()))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("named (Integer) = %1").arg(s.points.size()))) << c.name;
+        EXPECT_TRUE(points.contains("channels (Integer) = 12")) << c.name;
+        // The sample lines of the file, 5 to 2404, each with its points.
+        EXPECT_TRUE(points.contains("first (Integer) = 5")) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains("last (Integer) = 2404")) << c.name;
+        EXPECT_TRUE(points.contains("early (Real) = 37180")) << c.name << points.toStdString();  // 10:19:40
+        EXPECT_TRUE(points.contains(QString("arranged (Integer) = %1").arg(c.processed ? s.points.size() : 0))) << c.name;
+        const QString changed =
+            Query(run.gisFiles[0], "SELECT COUNT(*) AS n FROM points WHERE ABS(gradient_arranged - gradient) > 0.001");
+        EXPECT_EQ(changed.contains("n (Integer) = 0"), !c.processed) << c.name << changed.toStdString();
+        const QString tracks = Query(run.gisFiles[0], "SELECT survey_file, ST_NumPoints(geom) AS n FROM tracks");
+        EXPECT_TRUE(tracks.contains("survey_file (String) = run002.csv")) << tracks.toStdString();
+        EXPECT_TRUE(tracks.contains(QString("n (Integer) = %1").arg(gis.runs[0].lon.size()))) << tracks.toStdString();
+        QFile::remove(run.gisFiles[0]);
+    }
+}
+
+}  // namespace

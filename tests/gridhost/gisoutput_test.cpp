@@ -6,7 +6,6 @@
 #include "gridhost/gridfile.h"
 #include "gridhost/gridrun.h"
 #include "gridhost/presentation.h"
-#include "pipeline/opensurvey.h"
 
 #include "gdaltools.h"
 #include "testapp.h"
@@ -287,69 +286,6 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     EXPECT_TRUE(raster.contains("Description = vertical gradient"));
     EXPECT_TRUE(raster.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
-}
-
-using Vertices = std::vector<std::pair<double, double>>;
-
-// The vertices of every line of every layer of `source`, as OGR's `driver`
-// reads them.
-std::vector<Vertices> LinesRead(const QString& source, const char* driver) {
-    GDALAllRegister();
-    const char* const drivers[] = {driver, nullptr};
-    GDALDatasetH ds = GDALOpenEx(source.toUtf8().constData(), GDAL_OF_VECTOR, drivers, nullptr, nullptr);
-    EXPECT_NE(ds, nullptr) << driver << " " << source.toStdString();
-    std::vector<Vertices> lines;
-    if (!ds) return lines;
-    for (int l = 0; l < GDALDatasetGetLayerCount(ds); ++l) {
-        OGRLayerH layer = GDALDatasetGetLayer(ds, l);
-        while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
-            OGRGeometryH g = OGR_F_GetGeometryRef(f);
-            if (g && wkbFlatten(OGR_G_GetGeometryType(g)) == wkbLineString) {
-                Vertices& v = lines.emplace_back();
-                for (int i = 0; i < OGR_G_GetPointCount(g); ++i) v.emplace_back(OGR_G_GetX(g, i), OGR_G_GetY(g, i));
-            }
-            OGR_F_Destroy(f);
-        }
-    }
-    GDALClose(ds);
-    return lines;
-}
-
-TEST_F(GisOutputTest, TracksKeepTheFixesToTheirLastDecimal) {
-    const QString sample = "run002.csv";
-    ASSERT_TRUE(QFile::copy(QString(QGRAD_SAMPLES) + "/field-2026-05-14/" + sample, Path(sample)));
-    OpenedSurvey opened;
-    OpenSurvey(Path(sample), {}, opened);
-    const ExportPaths paths = MakeExportPaths(dir_.path() + "/", sample);
-    WriteExport(paths, opened.points);
-    GridRunOptions options;
-    options.gis = {false, true, true, GeoTiffProjection::Geographic};
-    const GridRunResult run = RunGridHost(paths.scriptFile, options);
-    ASSERT_EQ(run.gisFiles.size(), 2u);
-
-    // The fixes as the table holds them, one while the cart stood.
-    Vertices fixes;
-    for (std::size_t i = 0; i < opened.positions.lon.size(); ++i) {
-        const std::pair<double, double> fix(opened.positions.lon[i], opened.positions.lat[i]);
-        if (fixes.empty() || fixes.back() != fix) fixes.push_back(fix);
-    }
-    ASSERT_GT(fixes.size(), 500u);
-    // 32-bit floats are up to 2e-6 degrees off here.
-    constexpr double kExact = 1e-8;
-    const struct {
-        const char* name;
-        QString source;
-    } readers[] = {{"LIBKML", run.gisFiles[0]}, {"GPKG", run.gisFiles[1]}};
-    for (const auto& r : readers) {
-        const std::vector<Vertices> lines = LinesRead(r.source, r.name);
-        ASSERT_EQ(lines.size(), 1u) << r.name;
-        ASSERT_EQ(lines[0].size(), fixes.size()) << r.name;
-        int off = 0;
-        for (std::size_t i = 0; i < fixes.size(); ++i)
-            off += std::abs(lines[0][i].first - fixes[i].first) > kExact ||
-                   std::abs(lines[0][i].second - fixes[i].second) > kExact;
-        EXPECT_EQ(off, 0) << r.name << ": vertices off the fixes";
-    }
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {

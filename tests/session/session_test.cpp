@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include "gdaltools.h"
+#include "ogrlines.h"
 #include "testfiles.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +131,45 @@ TEST_F(SessionTest, EachPointCarriesItsSampleIntoTheGeoPackage) {
         EXPECT_TRUE(tracks.contains("survey_file (String) = run002.csv")) << tracks.toStdString();
         EXPECT_TRUE(tracks.contains(QString("n (Integer) = %1").arg(gis.runs[0].lon.size()))) << tracks.toStdString();
         QFile::remove(run.gisFiles[0]);
+    }
+}
+
+// Tracks come from the table's own positions in full precision: the KMZ's
+// and the GeoPackage's vertices are the fixes to their last decimal (the
+// map's 32-bit copy is up to 2e-6 degrees off here).
+TEST_F(SessionTest, TracksKeepTheFixesToTheirLastDecimal) {
+    Copy("run002.csv");
+    OpenedSurvey s = Open("run002.csv", {});
+    const SavedMap saved = SaveToMap(s);
+    GridRunOptions options;
+    options.gis = {false, true, true, GeoTiffProjection::Geographic};
+    ArrangedGis gis = StartGis(saved.paths, options.gis);
+    AddToGis(s, gis);
+    Quiet quiet;
+    const GridRunResult run = Grid(saved.paths.scriptFile, options, quiet, &gis);
+    ASSERT_EQ(run.gisFiles.size(), 2u);
+
+    // The fixes as the table holds them, one while the cart stood.
+    qgrad::testing::Vertices fixes;
+    for (std::size_t i = 0; i < s.positions.lon.size(); ++i) {
+        const std::pair<double, double> fix(s.positions.lon[i], s.positions.lat[i]);
+        if (fixes.empty() || fixes.back() != fix) fixes.push_back(fix);
+    }
+    ASSERT_GT(fixes.size(), 500u);
+    constexpr double kExact = 1e-8;
+    const struct {
+        const char* name;
+        QString source;
+    } readers[] = {{"LIBKML", run.gisFiles[0]}, {"GPKG", run.gisFiles[1]}};
+    for (const auto& r : readers) {
+        const std::vector<qgrad::testing::Vertices> lines = qgrad::testing::LinesRead(r.source, r.name);
+        ASSERT_EQ(lines.size(), 1u) << r.name;
+        ASSERT_EQ(lines[0].size(), fixes.size()) << r.name;
+        int off = 0;
+        for (std::size_t i = 0; i < fixes.size(); ++i)
+            off += std::abs(lines[0][i].first - fixes[i].first) > kExact ||
+                   std::abs(lines[0][i].second - fixes[i].second) > kExact;
+        EXPECT_EQ(off, 0) << r.name << ": vertices off the fixes";
     }
 }
 

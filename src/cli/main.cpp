@@ -68,6 +68,7 @@ void Open(const QString& path, OpeningMode mode, OpenedSurvey& s, const Processi
     } catch (const SurveyFormatError& e) {
         throw Refused{RefusalText(e.kind()).toStdString(), e.kind() == SurveyFormatError::Kind::Empty ? std::string() : e.detail()};
     }
+    if (s.cutLastLine) std::fprintf(stderr, "%s\n", CutLastLineNote(s.cutLastLine, s.fileName).toUtf8().constData());
 }
 
 // A progress bar on standard error when it is a terminal.
@@ -176,7 +177,6 @@ std::optional<ProcessingSettings> ParseProcessingFlags(const std::vector<QString
         if (flag == "--despike") {
             p.despike.on = true;
             if (value) p.despike.k = number(flag, *value);
-            if (!(p.despike.k > 0)) throw std::invalid_argument("--despike takes a K above 0");
         } else if (flag == "--destripe") {
             if (!value || *value == "median") p.destripe.level = LevelEstimate::Median;
             else if (*value == "mean") p.destripe.level = LevelEstimate::Mean;
@@ -192,6 +192,7 @@ std::optional<ProcessingSettings> ParseProcessingFlags(const std::vector<QString
             return std::nullopt;
         }
     }
+    ValidateProcessing(p);
     return p;
 }
 
@@ -237,8 +238,10 @@ int Run(const std::vector<QString>& args) {
         const FolderRunResult run = RunFolder(folder, CombinedName(args[2]), options, steps, refused);
         if (run.end != FolderRunEnd::Completed) throw Refused{RefusalText(run.kind).toStdString(), run.detail};
         for (const RefusedSurvey& r : run.refused)
-            std::fprintf(stderr, "%s: %s\n%s\n", LocalBytes(r.file).c_str(), RefusalText(r.kind).toUtf8().constData(),
-                         r.detail.c_str());
+            std::fprintf(stderr, "%s: %s\n%s\n", EscapeControls(LocalBytes(r.file)).c_str(),
+                         RefusalText(r.kind).toUtf8().constData(), EscapeControls(r.detail).c_str());
+        for (const CutSurvey& c : run.cut)
+            std::fprintf(stderr, "%s\n", CutLastLineNote(c.cut, c.file).toUtf8().constData());
         for (const QString& p : {run.paths.absoluteFile, run.paths.gradientFile, run.paths.scriptFile}) PrintPath(p);
         if (!run.processingReportFile.isEmpty()) {
             std::fputs(run.processingReport.c_str(), stderr);
@@ -345,10 +348,10 @@ int main(int argc, char** argv) {
         return qgrad::Run(args);
     } catch (const qgrad::Refused& r) {
         std::fprintf(stderr, "%s\n", r.text.c_str());
-        if (!r.detail.empty()) std::fprintf(stderr, "%s\n", r.detail.c_str());
+        if (!r.detail.empty()) std::fprintf(stderr, "%s\n", qgrad::EscapeControls(r.detail).c_str());
         return qgrad::kRefused;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "%s\n", qgrad::EscapeControls(e.what()).c_str());
         return qgrad::kFailure;
     }
 }

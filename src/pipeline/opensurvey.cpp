@@ -30,6 +30,7 @@ void OpenedSurvey::clear() {
     folder.clear();
     table.clear();
     geometry = {};
+    cutLastLine = {};
     points.clear();
     arranged = false;
     track = {};
@@ -99,10 +100,12 @@ void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
 
 void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::FileOpened);
-    if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode)) == ReadResult::Empty)
+    if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode), &s.cutLastLine) == ReadResult::Empty)
         throw SurveyFormatError({}, SurveyFormatError::Kind::Empty);
     Reach(options, s, OpeningStage::Read);
     CleanSurveyTable(s.table, ReaderVariantOf(options.mode), s.geometry);
+    // Without a fix every point would lie at 0 degrees, 0 degrees.
+    if (!HasFix(s.table)) throw SurveyFormatError("the survey has no GPS fix: every latitude and longitude is 0");
     Reach(options, s, OpeningStage::Cleaned);
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);

@@ -3,6 +3,7 @@
 #include "arrange/arrange.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/memoryreuse.h"
 #include "common/sidebyside.h"
 #include "mapview/overlay.h"
 
@@ -166,6 +167,10 @@ void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey
         size = file->opened.size;
         out.fileName = info.fileName();
         out.folder = QDir::toNativeSeparators(info.absolutePath() + "/");
+        // The table holds at least the file's text: a file larger than the
+        // memory left is refused by its size, before a byte is read.
+        if (static_cast<unsigned long long>(size) > MemoryLeft())
+            throw SurveyFormatError(TooLargeReason(size), SurveyFormatError::Kind::OutOfMemory);
         Open(*file, options, out);
     });
 }

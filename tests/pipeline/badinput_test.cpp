@@ -371,8 +371,20 @@ int OpenWithLittleMemory(const QString& path) {
     const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (128 << 20);
     const rlimit space{limit, limit};
     if (setrlimit(RLIMIT_AS, &space) != 0) return 4;
+    // Bytes read so far, as the kernel counts them: the size alone decides,
+    // so the file is not read before the refusal.
+    auto bytesRead = [] {
+        long long n = -1;
+        if (std::FILE* io = std::fopen("/proc/self/io", "r")) {
+            if (std::fscanf(io, "rchar: %lld", &n) != 1) n = -1;
+            std::fclose(io);
+        }
+        return n;
+    };
+    const long long before = bytesRead();
     Road road;
     Travel(path, road);
+    if (bytesRead() - before > (1 << 20)) return 5;
     const bool told = road.refusal && road.refusal->kind() == SurveyFormatError::Kind::OutOfMemory &&
                       std::string(road.refusal->what()) == kOutOfMemoryText &&
                       road.refusal->detail() ==

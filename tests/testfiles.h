@@ -19,4 +19,12 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// A survey file as a power cut or an interrupted copy leaves it: its last
+// line without the line end and the last few readings.
+inline QByteArray CutInItsLastLine(const QString& path) {
+    QByteArray bytes = ReadAll(path);
+    bytes.chop(30);
+    return bytes;
+}
+
 }  // namespace qgrad::testing

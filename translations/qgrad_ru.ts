@@ -23,6 +23,22 @@
         <source>Not enough memory to open this file</source>
         <translation>Недостаточно памяти, чтобы открыть этот файл</translation>
     </message>
+    <message>
+        <source>File not found</source>
+        <translation>Файл не найден</translation>
+    </message>
+    <message>
+        <source>The survey is cut off at its end; its last line was left out</source>
+        <translation>Файл съёмки оборван на конце; его последняя строка пропущена</translation>
+    </message>
+    <message>
+        <source>A lag of %1 s is beyond the %2 s a sensor can trail or lead the GPS fix; nothing was written</source>
+        <translation>Запаздывание %1 с больше %2 с, на которые датчик может отставать от отметки GPS или опережать её; ничего не записано</translation>
+    </message>
+    <message>
+        <source>A despike K of %1 is below %2: most readings would count as spikes; nothing was written</source>
+        <translation>Коэффициент K удаления выбросов %1 меньше %2: выбросами оказались бы почти все отсчёты; ничего не записано</translation>
+    </message>
 </context>
 <context>
     <name>qgrad::ProfileChart</name>

@@ -327,7 +327,7 @@ void TMainForm::CreateProcessingPanel() {
     auto* title = new QLabel(tr("PROCESSING:"), ProcessingPanel);
     DespikeCheckBox = new QCheckBox(tr("despike, K"), ProcessingPanel);
     DespikeK = new QDoubleSpinBox(ProcessingPanel);
-    DespikeK->setRange(0.5, 50);
+    DespikeK->setRange(kMinDespikeK, 50);
     DespikeK->setDecimals(1);
     DespikeK->setValue(5);
     DespikeCheckBox->setToolTip(tr("Replace readings further than K robust deviations from their neighbours' median"));
@@ -346,7 +346,7 @@ void TMainForm::CreateProcessingPanel() {
     ProcessingArea->setWidget(ProcessingPanel);
     LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
     LagSeconds = new QDoubleSpinBox(ProcessingPanel);
-    LagSeconds->setRange(-5, 5);
+    LagSeconds->setRange(-kMaxLagSeconds, kMaxLagSeconds);
     LagSeconds->setDecimals(2);
     LagSeconds->setSingleStep(0.01);
     SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
@@ -392,14 +392,27 @@ void TMainForm::CreateShortcuts() {
 
 void TMainForm::ShowAsLastTime() {
     // Maximised the first time; as the user left it after that.
-    if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray()))
+    if (!RestoreGeometry())
         showMaximized();
     else
         show();
 }
 
+bool TMainForm::RestoreGeometry() {
+    if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) return false;
+    // A settings file written on a larger screen, or edited by hand, may ask
+    // for a window whose pixels alone take gigabytes: keep it on this screen.
+    const QRect screen = this->screen()->availableGeometry();
+    const QSize size = this->size().boundedTo(screen.size());
+    const QPoint at(std::clamp(x(), screen.left(), screen.right() + 1 - size.width()),
+                    std::clamp(y(), screen.top(), screen.bottom() + 1 - size.height()));
+    resize(size);
+    move(at);
+    return true;
+}
+
 void TMainForm::RestoreSettings() {
-    restoreGeometry(settings_->value(kGeometryKey).toByteArray());
+    RestoreGeometry();
     AvgHeadingCheckBox->setChecked(settings_->value(kAverageHeadingKey, true).toBool());
     ArrSignalsCheckBox->setChecked(settings_->value(kLevelSignalsKey, true).toBool());
     connect(AvgHeadingCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kAverageHeadingKey, on); });
@@ -698,7 +711,8 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
     BtnSave->setEnabled(state_.arranged);
     EndWork();
     if (refusal) {
-        ShowStatus(tr("%1 was not opened").arg(s.fileName));
+        // A file that could not be opened leaves the survey's name empty.
+        ShowStatus(tr("%1 was not opened").arg(QString::fromLocal8Bit(EscapeControls(refusal->file))));
         if (refusal->kind() == SurveyFormatError::Kind::Empty)
             ui_->ShowMessage(RefusalText(refusal->kind()));
         else
@@ -709,6 +723,7 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
     QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size());
     if (!state_.processingReport.empty())
         summary += " - " + QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+    if (s.cutLastLine) summary += " - " + CutLastLineNote(s.cutLastLine, s.fileName);
     ShowStatus(summary);
     BtnArrangeAll->setEnabled(true);
 }

@@ -188,6 +188,9 @@ private:
     void CreateProcessingPanel();
     ProcessingSettings CurrentProcessing() const;
     void RestoreSettings();
+    // The window's place and size as kept, within this screen; false when none
+    // was kept.
+    bool RestoreGeometry();
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);
     void ShowWritten(const QStringList& files);

@@ -30,7 +30,9 @@ QStringList FindSurveyFiles(const QString& folder) {
     // and opened under its name.
     QStringList names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(LocalBytes(folder), error)) {
+    const std::filesystem::directory_iterator entries(LocalBytes(folder), error);
+    if (error) throw FileError("Cannot read the folder " + LocalBytes(folder) + ": " + error.message());
+    for (const auto& entry : std::filesystem::directory_iterator(entries)) {
         const QString name = FromLocalBytes(entry.path().filename().native());
         if (!name.endsWith(".csv", Qt::CaseInsensitive)) continue;
         // Folders, FIFOs, devices and sockets are no surveys; a name whose
@@ -87,12 +89,16 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
     return EstimateLag(surveys, settings.lag, settings.destripe.turns);
 }
 
-// One line per refused survey: name, message (in the interface language)
-// and detail, separated by tabs.
-void WriteRefusedReport(OutputFile& out, const std::vector<RefusedSurvey>& refused) {
+// One line per refused survey, then one per survey whose cut last line was
+// left out: name, message (in the interface language) and detail, separated
+// by tabs.
+void WriteRefusedReport(OutputFile& out, const FolderRunResult& run) {
+    auto line = [&](const QString& file, const QString& message, const std::string& detail) {
+        out.WriteLine(EscapeControls(LocalBytes(file)) + "\t" + message.toStdString() + "\t" + EscapeControls(detail));
+    };
     out.WriteLine("File\tMessage\tDetail");
-    for (const RefusedSurvey& r : refused)
-        out.WriteLine(LocalBytes(r.file) + "\t" + RefusalText(r.kind).toStdString() + "\t" + r.detail);
+    for (const RefusedSurvey& r : run.refused) line(r.file, RefusalText(r.kind), r.detail);
+    for (const CutSurvey& c : run.cut) line(c.file, CutLastLineText(), CutLastLineDetail(c.cut));
 }
 
 }  // namespace
@@ -102,6 +108,8 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     FolderRunResult result;
     const QString target = outputFolder.isEmpty() ? folder : outputFolder;
     result.paths = MakeExportPaths(target, combinedName);
+    // A folder that is not there is said so, before its lock is tried.
+    const QStringList names = FindSurveyFiles(folder);
     ExportWriter writer(result.paths);
     OpeningOptions opening = options;
     opening.mode = OpeningMode::Folder;
@@ -112,7 +120,6 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     OpenedSurvey survey;
     ArrangedPoints written;
     OnTheOtherCore writing;
-    const QStringList names = FindSurveyFiles(folder);
     std::optional<LagEstimate> folderLag;
     if (options.processing.lag.mode == LagMode::Auto && !options.folderLag) {
         folderLag = EstimateFolderLag(folder, names, opening, refusedSurveys);
@@ -140,6 +147,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
         }
         result.frame = survey.frame;
         ++result.surveys;
+        if (survey.cutLastLine) result.cut.push_back({name, survey.cutLastLine});
         if (opening.processing.AnyOn())
             result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
         steps.Arranged(survey);
@@ -155,7 +163,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     result.lastPoints = std::move(written);
     if (refusedSurveys == RefusedSurveys::Skip) {
         result.reportFile = RefusedReportPath(target, combinedName);
-        WriteRefusedReport(writer.AddFile(result.reportFile), result.refused);
+        WriteRefusedReport(writer.AddFile(result.reportFile), result);
     }
     if (opening.processing.AnyOn()) {
         result.processingReportFile = ProcessingReportPath(result.paths);

@@ -24,7 +24,8 @@ QString DefaultCombinedName(const QString& surveyFileName);
 // end in ".txt" (letter case significant).
 QString CombinedName(const QString& dialogPath);
 // The folder's ".csv" files (any letter case, hidden ones included, folders
-// skipped), sorted by name with letter case ignored.
+// skipped), sorted by name with letter case ignored. Throws FileError, with
+// the system's reason, for a folder that cannot be read.
 QStringList FindSurveyFiles(const QString& folder);
 
 // What a run asks of its host for each file: the window shows each survey,
@@ -60,6 +61,12 @@ struct RefusedSurvey {
     std::string detail;
 };
 
+// A survey taken without its last line, which was cut off.
+struct CutSurvey {
+    QString file;
+    CutLastLine cut;
+};
+
 struct FolderRunResult {
     FolderRunEnd end = FolderRunEnd::Completed;
     QString file;         // the survey that stopped the run
@@ -72,6 +79,9 @@ struct FolderRunResult {
     int surveys = 0;      // surveys appended
     // Surveys skipped, in the order met.
     std::vector<RefusedSurvey> refused;
+    // Surveys taken without their cut last line, in the order met; listed
+    // in the report of refused surveys too.
+    std::vector<CutSurvey> cut;
     // The last survey's points, after a complete run.
     ArrangedPoints lastPoints;
     // The map frame of the last survey, which the next opening starts from.

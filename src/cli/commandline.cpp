@@ -52,6 +52,7 @@ ProcessingSettings ProcessingFrom(const ProcessingWords& w) {
         p.lag.mode = LagMode::Fixed;
         p.lag.seconds = ProcessingNumber("--lag", w.lag);
     }
+    ValidateProcessing(p);
     return p;
 }
 

@@ -48,6 +48,7 @@ void Open(const QString& path, OpeningMode mode, OpenedSurvey& s, const Processi
     } catch (const SurveyFormatError& e) {
         throw Refused{RefusalText(e.kind()).toStdString(), e.kind() == SurveyFormatError::Kind::Empty ? std::string() : e.detail()};
     }
+    if (s.cutLastLine) std::fprintf(stderr, "%s\n", CutLastLineNote(s.cutLastLine, s.fileName).toUtf8().constData());
 }
 
 // A progress bar on standard error when it is a terminal. The bar's line
@@ -184,8 +185,10 @@ int FolderVerb(const CommandLine& c) {
     }
     if (run.end != FolderRunEnd::Completed) throw Refused{RefusalText(run.kind).toStdString(), run.detail};
     for (const RefusedSurvey& r : run.refused)
-        std::fprintf(stderr, "%s: %s\n%s\n", LocalBytes(r.file).c_str(), RefusalText(r.kind).toUtf8().constData(),
-                     r.detail.c_str());
+        std::fprintf(stderr, "%s: %s\n%s\n", EscapeControls(LocalBytes(r.file)).c_str(),
+                     RefusalText(r.kind).toUtf8().constData(), EscapeControls(r.detail).c_str());
+    for (const CutSurvey& cut : run.cut)
+        std::fprintf(stderr, "%s\n", CutLastLineNote(cut.cut, cut.file).toUtf8().constData());
     const std::vector<QString> written = WrittenFiles(run);
     PrintPaths({written.begin(), written.begin() + 3});
     if (!run.processingReportFile.isEmpty()) {
@@ -261,10 +264,10 @@ int main(int argc, char** argv) {
         return command.verb->run(command);
     } catch (const qgrad::Refused& r) {
         std::fprintf(stderr, "%s\n", r.text.c_str());
-        if (!r.detail.empty()) std::fprintf(stderr, "%s\n", r.detail.c_str());
+        if (!r.detail.empty()) std::fprintf(stderr, "%s\n", qgrad::EscapeControls(r.detail).c_str());
         return qgrad::kExitRefused;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "%s\n", qgrad::EscapeControls(e.what()).c_str());
         return qgrad::kExitFailure;
     }
 }

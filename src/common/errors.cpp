@@ -5,6 +5,7 @@ namespace qgrad {
 SurveyFormatError::SurveyFormatError(std::string why, Kind kind)
     : std::runtime_error(kind == Kind::Empty         ? kEmptyFileText
                          : kind == Kind::OutOfMemory ? kOutOfMemoryText
+                         : kind == Kind::NotFound    ? kNotFoundText
                                                      : kBadFormatText),
       reason(std::move(why)),
       kind_(kind) {}
@@ -19,27 +20,42 @@ SurveyFormatError SurveyFormatError::AtCell(std::size_t line, int column, std::s
     return e;
 }
 
+namespace {
+void AppendHex(std::string& out, unsigned char u) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[u >> 4];
+    out += kHex[u & 15];
+}
+}  // namespace
+
+std::string EscapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            AppendHex(out, u);
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string EscapeBytes(std::string_view bytes) {
+    std::string out;
+    for (char c : bytes) AppendHex(out, static_cast<unsigned char>(c));
+    return out;
+}
+
 std::string QuoteForMessage(std::string_view text) {
     constexpr std::size_t kMax = 40;
-    std::string q = "\"";
-    for (char c : text.substr(0, kMax)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            constexpr char kHex[] = "0123456789ABCDEF";
-            q += "\\x";
-            q += kHex[u >> 4];
-            q += kHex[u & 15];
-        } else {
-            q += c;
-        }
-    }
-    if (text.size() > kMax) q += "...";
-    return q + "\"";
+    return "\"" + EscapeControls(text.substr(0, kMax)) + (text.size() > kMax ? "...\"" : "\"");
 }
 
 std::string SurveyFormatError::detail() const {
     std::string d;
-    if (!file.empty()) d += file + ": ";
+    if (!file.empty()) d += EscapeControls(file) + ": ";
     if (line > 0) {
         d += "line " + std::to_string(line);
         if (column >= 0) {

@@ -12,6 +12,7 @@ namespace qgrad {
 inline constexpr const char* kEmptyFileText = "Пустой файл!";
 inline constexpr const char* kBadFormatText = "Неправильный формат файла!";
 inline constexpr const char* kOutOfMemoryText = "Not enough memory to open this file";
+inline constexpr const char* kNotFoundText = "File not found";
 
 // A survey the program does not take: an empty file, one it cannot read or
 // open, or one too large for the memory at hand. what() is the fixed text;
@@ -19,7 +20,7 @@ inline constexpr const char* kOutOfMemoryText = "Not enough memory to open this 
 // person to act on.
 class SurveyFormatError : public std::runtime_error {
 public:
-    enum class Kind { BadFormat, Empty, OutOfMemory };
+    enum class Kind { BadFormat, Empty, OutOfMemory, NotFound };
 
     // A failure with no place in the file (it cannot be read, it has no data).
     explicit SurveyFormatError(std::string reason, Kind kind = Kind::BadFormat);
@@ -41,6 +42,12 @@ private:
     Kind kind_;
 };
 
+// A name or text as it may go into a message, a report or a terminal:
+// control bytes (line ends, tabs, escape sequences) shown as \xHH, so that
+// a name can neither forge a line nor drive the terminal.
+std::string EscapeControls(std::string_view text);
+// Every byte as \xHH, for a piece a file format cannot carry.
+std::string EscapeBytes(std::string_view bytes);
 // A text for a message: quoted, cut short, control bytes shown as \xHH.
 std::string QuoteForMessage(std::string_view text);
 

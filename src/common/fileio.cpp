@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace qgrad {
@@ -25,7 +27,8 @@ constexpr char16_t kEscapeBase = 0xDC00;
 
 bool IsEscapedByte(char16_t c) { return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF; }
 
-// Length of the valid UTF-8 sequence at the start of `s`, 0 when there is none.
+}  // namespace
+
 std::size_t Utf8SequenceLength(std::string_view s) {
     const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
@@ -47,12 +50,22 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return 0;
 }
 
+namespace {
+
 const char* KindOf(mode_t mode) {
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISSOCK(mode)) return "a socket";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
     return "not a regular file";
+}
+
+constexpr const char* kPartSuffix = ".part";
+
+// The temporary names of `path` are this, a base-36 number and kPartSuffix.
+QString TemporaryPrefix(const QString& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return path.left(slash + 1) + "." + path.mid(slash + 1) + ".";
 }
 
 FileStamp StampOf(const struct stat& st) {
@@ -75,9 +88,10 @@ std::unique_ptr<InputFile> OpenRegularFile(const QString& path) {
     const int fd = ::open(LocalBytes(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // A socket cannot be opened at all: say what it is.
+        const int error = errno;
         const std::string why = ErrnoText();
         const std::string kind = NonRegularKind(path);
-        throw FileReadError(kind.empty() ? why : "it is " + kind + ", not a regular file");
+        throw FileReadError(kind.empty() ? why : "it is " + kind + ", not a regular file", error);
     }
     auto file = std::make_unique<InputFile>();
     if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -102,10 +116,8 @@ OutputFile::OutputFile(const QString& path) : path_(path), file_(std::make_uniqu
     if (!kind.empty()) Fail("Cannot create file", "it is " + kind + ", not a regular file");
     // A hidden name beside the target, so that putting it in place is one
     // rename on the same file system.
-    const qsizetype slash = path.lastIndexOf('/');
     for (int attempt = 0;; ++attempt) {
-        temporary_ = path.left(slash + 1) + "." + path.mid(slash + 1) + "." +
-                     QString::number(QRandomGenerator::global()->generate(), 36) + ".part";
+        temporary_ = TemporaryPrefix(path) + QString::number(QRandomGenerator::global()->generate(), 36) + kPartSuffix;
         const int fd = ::open(LocalBytes(temporary_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             if (!file_->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
@@ -140,8 +152,14 @@ void OutputFile::Write(std::string_view bytes) {
 }
 
 void OutputFile::WriteThrough(std::string_view bytes) {
-    const qint64 n = file_->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (n != static_cast<qint64>(bytes.size())) Fail("Cannot write file", file_->errorString().toStdString());
+    // Straight to the descriptor: Qt's text for a full disk is "Unknown
+    // error", the system's says what to do.
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(file_->handle(), bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) Fail("Cannot write file", n < 0 ? ErrnoText() : std::strerror(ENOSPC));
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
 }
 
 void OutputFile::WriteLine(std::string_view line) {
@@ -177,11 +195,36 @@ void OutputFile::Fail(const std::string& what, const std::string& why) {
     throw FileError(what + " " + LocalBytes(path_) + ": " + why);
 }
 
+void RemoveStaleTemporaries(const QString& path) {
+    const QString prefix = TemporaryPrefix(path);
+    const qsizetype slash = prefix.lastIndexOf('/');
+    const std::string folder = LocalBytes(prefix.left(slash + 1));
+    const std::string start = LocalBytes(prefix.mid(slash + 1));
+    const std::string_view end = kPartSuffix;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, error)) {
+        const std::string name = entry.path().filename().native();
+        if (name.size() <= start.size() + end.size() || !name.starts_with(start) || !name.ends_with(end)) continue;
+        const std::string_view number(name.data() + start.size(), name.size() - start.size() - end.size());
+        if (!std::all_of(number.begin(), number.end(), [](unsigned char c) { return std::isdigit(c) || std::islower(c); }))
+            continue;
+        // Gone already (another cleaner) is as good as removed.
+        std::filesystem::remove(entry.path(), error);
+    }
+}
+
+void RemoveFile(const QString& path) {
+    if (::unlink(LocalBytes(path).c_str()) != 0 && errno != ENOENT)
+        throw FileError("Cannot remove " + LocalBytes(path) + ": " + ErrnoText());
+}
+
 FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait) : path_(lockPath) {
     const std::string bytes = LocalBytes(lockPath);
     const auto giveUp = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        fd_ = ::open(bytes.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // A link planted in the lock's place would have the lock created
+        // wherever it points.
+        fd_ = ::open(bytes.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd_ < 0) throw FileError("Cannot lock " + bytes + ": " + ErrnoText());
         if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
             // The holder before us may have removed the file after we opened

@@ -31,7 +31,8 @@ namespace qgrad {
 // A file that cannot be read; what() is the reason, without the file's name.
 class FileReadError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit FileReadError(const std::string& reason, int error = 0) : std::runtime_error(reason), error(error) {}
+    int error;  // the system's error number, 0 for none
 };
 
 // What a file looked like: a file whose stamp differs was changed.
@@ -91,6 +92,14 @@ private:
     bool inPlace_ = false;
 };
 
+// Removes the temporary files that an OutputFile of `path` left behind when
+// its process was killed. Only for a caller that holds the lock over `path`:
+// another writer's temporary would go too.
+void RemoveStaleTemporaries(const QString& path);
+
+// Removes `path`; a missing file is no failure. Throws FileError.
+void RemoveFile(const QString& path);
+
 // Keeps two saves of the same files apart: held from construction to
 // destruction, by a lock file beside them that is removed afterwards. A
 // second holder waits up to `wait`, then throws FileError.
@@ -112,6 +121,9 @@ private:
 // The extension is the text from the last "." after the last path separator
 // ("\", "/" or ":"); a name without one gets `ext` appended.
 QString ReplaceExtension(const QString& name, const QString& ext);
+
+// Length of the valid UTF-8 sequence at the start of `s`, 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view s);
 
 // A name as the file system's bytes, as written into files and messages.
 std::string LocalBytes(const QString& text);

@@ -43,6 +43,8 @@ QString RefusalText(SurveyFormatError::Kind kind) {
             return QCoreApplication::translate("qgrad", "Empty file!");
         case SurveyFormatError::Kind::OutOfMemory:
             return QCoreApplication::translate("qgrad", "Not enough memory to open this file");
+        case SurveyFormatError::Kind::NotFound:
+            return QCoreApplication::translate("qgrad", "File not found");
         case SurveyFormatError::Kind::BadFormat:
             break;
     }

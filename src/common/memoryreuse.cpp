@@ -1,5 +1,10 @@
 #include "common/memoryreuse.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>  // names the C library
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -16,6 +21,22 @@ void KeepFreedMemoryForReuse() {
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, -1);
 #endif
+}
+
+unsigned long long MemoryLeft() {
+    const auto page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+    unsigned long long left = static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) * page;
+    rlimit space{};
+    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+        unsigned long long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const unsigned long long used = pages * page;
+        left = std::min<unsigned long long>(left, space.rlim_cur > used ? space.rlim_cur - used : 0);
+    }
+    return left;
 }
 
 }  // namespace qgrad

@@ -9,4 +9,8 @@ namespace qgrad {
 // the process stays at the size of its largest survey. Call first thing in main, before any thread is started.
 void KeepFreedMemoryForReuse();
 
+// Bytes this process can still take at the most: the machine's memory, or
+// what its address-space limit leaves, whichever is less.
+unsigned long long MemoryLeft();
+
 }  // namespace qgrad

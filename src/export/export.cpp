@@ -122,6 +122,13 @@ namespace {
 // that a block goes to the file in one write, small enough to stay in cache.
 constexpr std::size_t kBlockRows = 4096;
 
+// `path`, once the temporaries a killed save left of it are gone; the lock
+// is held by then.
+const QString& WithoutStaleTemporaries(const QString& path) {
+    RemoveStaleTemporaries(path);
+    return path;
+}
+
 }  // namespace
 
 void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPoints& points) {
@@ -180,8 +187,9 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
 ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds lockWait)
     : paths_(paths),
       lock_(ReplaceExtension(paths.scriptFile, ".lock"), lockWait),
-      absolute_(paths.absoluteFile),
-      gradient_(paths.gradientFile) {
+      absolute_(WithoutStaleTemporaries(paths.absoluteFile)),
+      gradient_(WithoutStaleTemporaries(paths.gradientFile)) {
+    RemoveStaleTemporaries(paths.scriptFile);
     absolute_.WriteLine(kAbsoluteHeading);
     gradient_.WriteLine(kGradientHeading);
 }
@@ -192,7 +200,7 @@ void ExportWriter::AddPoints(const ArrangedPoints& points) {
 }
 
 OutputFile& ExportWriter::AddFile(const QString& path) {
-    more_.push_back(std::make_unique<OutputFile>(path));
+    more_.push_back(std::make_unique<OutputFile>(WithoutStaleTemporaries(path)));
     return *more_.back();
 }
 
@@ -203,6 +211,11 @@ void ExportWriter::Finish() {
     for (const auto& f : more_) files.push_back(f.get());
     files.push_back(&script);
     for (OutputFile* f : files) f->Complete();
+    // A report of an earlier save's processing would describe points that
+    // are about to go; better none than one that lies.
+    const QString report = ProcessingReportPath(paths_);
+    if (std::none_of(more_.begin(), more_.end(), [&](const auto& f) { return f->path() == report; }))
+        RemoveFile(report);
     for (OutputFile* f : files) f->PutInPlace();
 }
 

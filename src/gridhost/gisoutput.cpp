@@ -2,6 +2,7 @@
 
 #include "common/geodesy.h"
 #include "common/errors.h"
+#include "common/fileio.h"
 #include "common/numtext.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gdallibrary.h"
@@ -9,7 +10,7 @@
 
 #include <QBuffer>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -35,8 +36,6 @@ struct SrsReleaser {
 };
 using SpatialRef = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsReleaser>;
 
-std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
-
 // GDAL reports through its error state while this lives, not on stderr.
 class QuietGdal {
 public:
@@ -53,23 +52,25 @@ public:
 // extension (some drivers insist on it); removed unless committed.
 class StagedFile {
 public:
-    explicit StagedFile(const QString& target) : target_(target) {
+    // The names as the file system's bytes: a name that is not UTF-8 must
+    // not collapse into another survey's.
+    explicit StagedFile(const QString& target) : target_(LocalBytes(target)) {
         const QFileInfo info(target);
-        QTemporaryFile reserve(info.absolutePath() + "/." + info.completeBaseName() + "-XXXXXX." + info.suffix());
-        if (!reserve.open()) Fail(reserve.errorString().toStdString());
-        temp_ = reserve.fileName();
-        // The drivers create the file themselves.
+        // The drivers create the file themselves; a random name keeps two
+        // writers apart.
+        temp_ = LocalBytes(info.absolutePath() + "/." + info.completeBaseName() + "-" +
+                           QString::number(QRandomGenerator::global()->generate(), 36) + "." + info.suffix());
     }
     ~StagedFile() {
-        if (!committed_) std::filesystem::remove(std::filesystem::path(temp_.toStdString()), ignored_);
+        if (!committed_) std::filesystem::remove(std::filesystem::path(temp_), ignored_);
     }
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
-    std::string temp() const { return Utf8(temp_); }
+    const std::string& temp() const { return temp_; }
 
     void Commit() {
-        std::filesystem::rename(temp_.toStdString(), target_.toStdString(), ignored_);
+        std::filesystem::rename(temp_, target_, ignored_);
         if (ignored_) Fail(ignored_.message());
         committed_ = true;
     }
@@ -79,7 +80,7 @@ public:
         Fail(reason);
     }
     [[noreturn]] void Fail(const std::string& reason) const {
-        throw FileError("cannot write " + target_.toLocal8Bit().toStdString() + ": " + reason);
+        throw FileError("cannot write " + target_ + ": " + reason);
     }
     // Fails unless `ok` and GDAL has reported no failure since the start.
     void Check(bool ok, const char* what) const {
@@ -89,7 +90,7 @@ public:
     void CheckGdal(const char* what) const { Check(true, what); }
 
 private:
-    QString target_, temp_;
+    std::string target_, temp_;
     bool committed_ = false;
     std::error_code ignored_;
 };
@@ -148,16 +149,35 @@ void CheckGrid(const Grid& grid, const StagedFile& out) {
         out.Fail("the grid has no nodes");
 }
 
+// Text for the KML: markup characters as entities, and whatever XML 1.0
+// cannot carry (control characters, U+FFFE, U+FFFF, bytes that are not
+// UTF-8, as a name that is not may hold) as \xNN, as messages show them.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::string_view rest = std::string_view(text).substr(i);
+        const std::size_t n = Utf8SequenceLength(rest);
+        const bool allowed = n > 1 ? !rest.starts_with("\xEF\xBF\xBE") && !rest.starts_with("\xEF\xBF\xBF")
+                                   : n == 1 && (static_cast<unsigned char>(text[i]) >= 0x20 || text[i] == '\t' ||
+                                                text[i] == '\n' || text[i] == '\r');
+        if (!allowed) {
+            out += EscapeBytes(rest.substr(0, std::max<std::size_t>(n, 1)));
+            i += std::max<std::size_t>(n, 1);
+            continue;
+        }
+        if (n > 1) {
+            out.append(rest.substr(0, n));
+            i += n;
+            continue;
+        }
+        switch (text[i]) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
-        default: out += c;
+        default: out += text[i];
         }
+        ++i;
     }
     return out;
 }
@@ -185,7 +205,7 @@ constexpr const char* kLegendEntry = "files/legend.png";
 std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& survey) {
     std::string k;
     k += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n";
-    k += "<name>" + Escaped(Utf8(name)) + "</name>\n<open>1</open>\n";
+    k += "<name>" + Escaped(LocalBytes(name)) + "</name>\n<open>1</open>\n";
     k += "<Style id=\"track\"><LineStyle><color>ff00ffff</color><width>2</width></LineStyle></Style>\n";
     k += "<Style id=\"start\"><IconStyle><color>ff00c000</color></IconStyle></Style>\n";
     k += "<Style id=\"end\"><IconStyle><color>ff0000e0</color></IconStyle></Style>\n";

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/geodesy.h"
 #include "common/sidebyside.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
@@ -12,6 +13,7 @@
 #include <QFontDatabase>
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -82,7 +84,39 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     return paths;
 }
 
+// A SIGTERM or Ctrl+C that came after the last node was kriged still ends
+// the run, before its first file.
+void StopIfCancelled(const std::atomic<bool>* cancel) {
+    if (cancel && cancel->load()) throw GridCancelled();
+}
+
 }  // namespace
+
+void CheckGriddableSpan(const std::vector<DataPoint>& points) {
+    if (points.empty()) return;
+    double minLon = points[0].lon, maxLon = minLon, minLat = points[0].lat, maxLat = minLat;
+    for (const DataPoint& p : points) {
+        minLon = std::min(minLon, p.lon);
+        maxLon = std::max(maxLon, p.lon);
+        minLat = std::min(minLat, p.lat);
+        maxLat = std::max(maxLat, p.lat);
+    }
+    // One survey never spans half the globe: points that seem to lie near
+    // +180 and near -180 are neighbours across the 180th meridian, which a
+    // grid in longitude and latitude would stretch around the world.
+    if (maxLon - minLon > 180)
+        throw GridHostError("will not grid points on both sides of the 180th meridian (longitudes " +
+                            std::to_string(minLon) + " to " + std::to_string(maxLon) +
+                            "): one grid cannot join them");
+    const double width = (maxLon - minLon) * MetresPerDegreeLongitude((minLat + maxLat) / 2);
+    const double height = (maxLat - minLat) * kMetresPerDegree;
+    const double span = std::max(width, height);
+    if (span > kMaxGriddedSpanMetres)
+        throw GridHostError("will not grid points " + std::to_string(std::lround(span / 1000)) +
+                            " km apart: one map of a site spans at most " +
+                            std::to_string(std::lround(kMaxGriddedSpanMetres / 1000)) +
+                            " km; grid the surveys of each site on their own");
+}
 
 GridNodes FitToNodeLimit(GridNodes asked, long long limit) {
     if (NodeCount(asked) <= limit) return asked;
@@ -146,6 +180,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     OnTheOtherCore fonts;
     fonts.Start([] { QFontDatabase::families(); });
     const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    CheckGriddableSpan(points);
     const Grid grid = KrigeGrid(
         points, result.made.cols, result.made.rows, {},
         [&](int rows) {
@@ -153,6 +188,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
         },
         cancel);
     result.gridFile = job.gridFile;
+    StopIfCancelled(cancel);
     WriteGridFile(job.gridFile, grid);
     result.pictureFile = MapPicturePath(job);
     // A map with nothing on it fails the run, the picture saying why.

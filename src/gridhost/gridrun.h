@@ -60,6 +60,13 @@ struct GridNodes {
 // across the narrow side fit.
 GridNodes FitToNodeLimit(GridNodes asked, long long limit);
 
+// The widest spread of points one grid is made of: a site, not a region.
+inline constexpr double kMaxGriddedSpanMetres = 300'000;
+// Throws GridHostError, saying why, for points that span more than that or
+// lie on both sides of the 180th meridian: a grid over them would be
+// nodes kilometres wide with nothing between the surveys.
+void CheckGriddableSpan(const std::vector<DataPoint>& points);
+
 // A node limit given as text: a whole number from 4 (two by two nodes) to
 // kMaxGridNodes. Throws std::invalid_argument naming the text.
 long long ParseNodeLimit(const std::string& text);

@@ -3,6 +3,7 @@
 #include "arrange/arrange.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/memoryreuse.h"
 #include "common/sidebyside.h"
 #include "mapview/overlay.h"
 
@@ -30,6 +31,7 @@ void OpenedSurvey::clear() {
     folder.clear();
     table.clear();
     geometry = {};
+    cutLastLine = {};
     points.clear();
     arranged = false;
     track = {};
@@ -99,10 +101,12 @@ void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
 
 void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::FileOpened);
-    if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode)) == ReadResult::Empty)
+    if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode), &s.cutLastLine) == ReadResult::Empty)
         throw SurveyFormatError({}, SurveyFormatError::Kind::Empty);
     Reach(options, s, OpeningStage::Read);
     CleanSurveyTable(s.table, ReaderVariantOf(options.mode), s.geometry);
+    // Without a fix every point would lie at 0 degrees, 0 degrees.
+    if (!HasFix(s.table)) throw SurveyFormatError("the survey has no GPS fix: every latitude and longitude is 0");
     Reach(options, s, OpeningStage::Cleaned);
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);
@@ -163,6 +167,10 @@ void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey
         size = file->opened.size;
         out.fileName = info.fileName();
         out.folder = QDir::toNativeSeparators(info.absolutePath() + "/");
+        // The table holds at least the file's text: a file larger than the
+        // memory left is refused by its size, before a byte is read.
+        if (static_cast<unsigned long long>(size) > MemoryLeft())
+            throw SurveyFormatError(TooLargeReason(size), SurveyFormatError::Kind::OutOfMemory);
         Open(*file, options, out);
     });
 }

@@ -66,6 +66,8 @@ struct OpenedSurvey {
     QString folder;    // absolute, native separators, with the trailing separator
     SurveyTable table;
     SurveyGeometry geometry;
+    // The file's last line when it was cut off and left out.
+    CutLastLine cutLastLine;
     ArrangedPoints points;
     bool arranged = false;  // the arrangement completed: the point tables are whole
     // What the processing did to the points (and, through them, to the

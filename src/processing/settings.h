@@ -64,4 +64,13 @@ struct ProcessingSettings {
     bool AnyOn() const { return trueOffsets || lag.mode != LagMode::Off || despike.on || destripe.level != LevelEstimate::Off; }
 };
 
+// The values a surveyor can mean: a cart's sensors trail or lead the GPS
+// antenna by seconds, not minutes; a spike lies well outside the spread.
+inline constexpr double kMaxLagSeconds = 10;
+inline constexpr double kMinDespikeK = 1;
+
+// Throws std::invalid_argument, with a message for the person who set
+// them, for values outside those limits.
+void ValidateProcessing(const ProcessingSettings& settings);
+
 }  // namespace qgrad

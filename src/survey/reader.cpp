@@ -5,7 +5,10 @@
 #include "common/numtext.h"
 #include "common/sidebyside.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -174,6 +177,15 @@ void RejectUnconvertedPosition(const SurveyTable& table, const DegreesColumn& la
     FailCell(table, column, c->faultRow, c->fault == Fault::NotANumber ? "is not a number" : "is out of range");
 }
 
+// Rejects the first row whose position lies off the globe: a latitude beyond
+// 90 degrees or a longitude beyond 180 is no fix but a broken one.
+void RejectImpossiblePosition(const SurveyTable& table, const DegreesColumn& lat, const DegreesColumn& lon) {
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r) {
+        if (std::abs(lat.degrees[r]) > 90) FailCell(table, kLatitude, r, "is beyond 90 degrees of latitude");
+        if (std::abs(lon.degrees[r]) > 180) FailCell(table, kLongitude, r, "is beyond 180 degrees of longitude");
+    }
+}
+
 // Degrees, then the fill of the track start and of the gaps.
 void CleanPositions(SurveyTable& table, ReaderVariant variant) {
     const std::size_t rows = table.rowCount();
@@ -187,6 +199,7 @@ void CleanPositions(SurveyTable& table, ReaderVariant variant) {
         RunSideBySide([&] { lon.Convert(table, kLongitude, variant); },
                       [&] { lat.Convert(table, kLatitude, variant); });
         RejectUnconvertedPosition(table, lat, lon);
+        RejectImpossiblePosition(table, lat, lon);
         std::vector<std::uint8_t> lonZero(rows, 0);
         auto rewrite = [&](int column, const DegreesColumn& own, std::vector<std::uint8_t>& isZero) {
             ColumnRewriter out(table.column(column));
@@ -299,6 +312,26 @@ void FillDroppedReadings(SurveyTable& table) {
 
 }  // namespace
 
+QString CutLastLineText() {
+    return QCoreApplication::translate("qgrad", "The survey is cut off at its end; its last line was left out");
+}
+
+std::string CutLastLineDetail(const CutLastLine& cut) {
+    return "line " + std::to_string(cut.line) + " has " + std::to_string(cut.fields) + " of the " +
+           std::to_string(cut.headingFields) + " fields of the heading row and no line end";
+}
+
+QString CutLastLineNote(const CutLastLine& cut, const QString& fileName) {
+    return QString::fromStdString(EscapeControls(LocalBytes(fileName))) + ": " + CutLastLineText() + " (" +
+           QString::fromStdString(CutLastLineDetail(cut)) + ")";
+}
+
+bool HasFix(const SurveyTable& table) {
+    for (std::size_t r = kFirstDataRow; r < table.rowCount(); ++r)
+        if (CellNumber(table, kLatitude, r) != 0 || CellNumber(table, kLongitude, r) != 0) return true;
+    return false;
+}
+
 std::size_t FileLineOfRow(std::size_t row) { return row < kFirstDataRow ? row + 1 : row + 2; }
 
 double CellNumber(const SurveyTable& table, int column, std::size_t row) {
@@ -311,7 +344,8 @@ std::unique_ptr<InputFile> OpenSurveyFile(const QString& path) {
     try {
         return OpenRegularFile(path);
     } catch (const FileReadError& e) {
-        throw SurveyFormatError("cannot open " + LocalBytes(path) + ": " + e.what());
+        throw SurveyFormatError("cannot open " + LocalBytes(path) + ": " + e.what(),
+                                e.error == ENOENT ? SurveyFormatError::Kind::NotFound : SurveyFormatError::Kind::BadFormat);
     }
 }
 
@@ -390,7 +424,7 @@ private:
 };
 
 // Reads `input` line by line in large pieces; `take` gets each line without
-// its LF and returns false to stop.
+// its LF, and whether it had one, and returns false to stop.
 template <typename Take>
 void ForEachLine(QIODevice& input, Take&& take) {
     // Read in large pieces, but no larger than the file needs.
@@ -412,12 +446,12 @@ void ForEachLine(QIODevice& input, Take&& take) {
             const void* lf = n > 0 ? std::memchr(buffer.data() + scanFrom, '\n', buffer.size() - scanFrom) : nullptr;
             if (!lf) break;
             const std::size_t end = static_cast<const char*>(lf) - buffer.data();
-            if (!take(std::string_view(buffer.data() + begin, end - begin))) return;
+            if (!take(std::string_view(buffer.data() + begin, end - begin), true)) return;
             begin = end + 1;
             scanFrom = begin;
         }
         if (n == 0) {
-            if (begin < buffer.size()) take(std::string_view(buffer.data() + begin, buffer.size() - begin));
+            if (begin < buffer.size()) take(std::string_view(buffer.data() + begin, buffer.size() - begin), false);
             return;
         }
     }
@@ -425,7 +459,7 @@ void ForEachLine(QIODevice& input, Take&& take) {
 
 }  // namespace
 
-ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant variant) {
+ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant variant, CutLastLine* cut) {
     struct Closer {
         QIODevice& f;
         ~Closer() { f.close(); }
@@ -439,12 +473,25 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant va
     std::string_view fields[SurveyTable::kColumns];
     FieldPlaces places;
     std::optional<CertainRefusal> refusal;
+    std::size_t headingFields = 0;
+    std::size_t lastFields = 0;  // of the data line before
+    if (cut) *cut = {};
 
-    ForEachLine(file, [&](std::string_view line) {
+    ForEachLine(file, [&](std::string_view line, bool ended) {
         ++lineCount;
         bytesSeen += line.size() + 1;
         if (lineCount == 4) return true;
         const std::size_t count = SplitFields(line, fields);
+        if (lineCount == kHeadingRow + 1) headingFields = count;
+        // A power cut or an interrupted copy ends the file inside a line: its
+        // last value is a fragment that would read as a number far off. A
+        // file whose lines are all shorter than its headings is told by the
+        // line before.
+        if (!ended && lineCount > 4 && count < headingFields && (lastFields == 0 || count < lastFields)) {
+            if (cut) *cut = {lineCount, count, headingFields};
+            return false;
+        }
+        if (lineCount > 4) lastFields = count;
         if (refusal) {
             refusal->Look(fields, count, lineCount);
             return refusal->Open();

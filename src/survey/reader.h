@@ -12,6 +12,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace qgrad {
 
@@ -34,6 +35,22 @@ struct SurveyGeometry {
 // SurveyFormatError.
 std::unique_ptr<InputFile> OpenSurveyFile(const QString& path);
 
+// A last line without its line end and with fewer fields than the heading
+// row and the line before: the file was cut off while it was written or
+// copied.
+struct CutLastLine {
+    std::size_t line = 0;  // 1-based; 0 when the file ends whole
+    std::size_t fields = 0;
+    std::size_t headingFields = 0;
+    explicit operator bool() const { return line != 0; }
+};
+
+// What the opening says of a cut last line left out: the fixed text in the
+// interface language, the detail, and both after the file's name.
+QString CutLastLineText();
+std::string CutLastLineDetail(const CutLastLine& cut);
+QString CutLastLineNote(const CutLastLine& cut, const QString& fileName);
+
 // Reads the lines into the table (rows 0 to 2 the heading lines, the 4th line
 // dropped, then one row per data line) and closes the input. Empty for fewer
 // than three lines. Throws SurveyFormatError for a read failure, a survey
@@ -41,8 +58,8 @@ std::unique_ptr<InputFile> OpenSurveyFile(const QString& path);
 // it was read. A data line whose position is not a number refuses the
 // survey as the cleaning in `variant` would refuse the whole file, without
 // keeping the lines after it; the table then holds the rows up to it as far
-// as they were cleaned.
-ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table, ReaderVariant variant);
+// as they were cleaned. A cut last line is left out and told in `cut`.
+ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table, ReaderVariant variant, CutLastLine* cut = nullptr);
 
 // Cleans a table that ReadSurveyLines has loaded. Throws SurveyFormatError;
 // the table and geometry then hold what the steps so far produced.
@@ -51,6 +68,10 @@ void CleanSurveyTable(SurveyTable& table, ReaderVariant variant, SurveyGeometry&
 // Open, read and clean in one call.
 ReadResult ReadSurveyFile(const QString& path, ReaderVariant variant, SurveyTable& table,
                           SurveyGeometry& geometry);
+
+// Whether any data row of a cleaned table has a GPS fix: a latitude or a
+// longitude that is not 0.
+bool HasFix(const SurveyTable& table);
 
 // The line of the file that table row `row` came from (1-based).
 std::size_t FileLineOfRow(std::size_t row);

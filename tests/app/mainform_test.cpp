@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "survey/reader.h"
 #include "app/mapwidgets.h"
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
@@ -30,6 +31,7 @@
 #include <QProcess>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QUrl>
 #include <QSettings>
@@ -285,10 +287,13 @@ TEST_F(MainFormTest, EmptyAndMalformedFilesAreRefusedAndTheWindowGoesOn) {
     EXPECT_FALSE(form_->BtnSave->isEnabled());
     EXPECT_FALSE(ui_->busy);
 
-    // A file that cannot be opened keeps the caption.
+    // A file that cannot be opened keeps the caption; the message and the
+    // status line say which file is not there.
     Open(dir_.filePath("missing.csv"));
     ASSERT_EQ(ui_->messages.size(), 3u);
-    EXPECT_EQ(ui_->messages[2].text, QString::fromUtf8(kBadFormatText));
+    EXPECT_EQ(ui_->messages[2].text, "Файл не найден");
+    EXPECT_TRUE(ui_->messages[2].detail.startsWith("missing.csv: cannot open ")) << ui_->messages[2].detail.toStdString();
+    EXPECT_EQ(form_->StatusBar->text(), "missing.csv не открыт");
     EXPECT_EQ(form_->windowTitle(), "bad.csv");
 
     Open(Copy(kSample, "run001.csv"));
@@ -605,17 +610,35 @@ TEST_F(MainFormTest, ShortcutsRunTheCommands) {
 
 TEST_F(MainFormTest, SettingsAreKeptBetweenRuns) {
     form_->ArrSignalsCheckBox->setChecked(false);
-    form_->resize(1000, 640);
+    form_->resize(700, 500);  // within the test screen, as a kept window is
     Open(Copy(kSample, "run001.csv"));
     Open(Copy(kSample, "second.csv"));
     MakeForm(std::make_unique<FakeMaps>());  // the program's next run
     EXPECT_FALSE(form_->ArrSignalsCheckBox->isChecked());
-    EXPECT_EQ(form_->size(), QSize(1000, 640));
+    EXPECT_EQ(form_->size(), QSize(700, 500));
     EXPECT_EQ(form_->RecentFiles(), QStringList({dir_.filePath("second.csv"), dir_.filePath("run001.csv")}));
     ui_->openAnswers.push_back(std::nullopt);
     form_->BtnOpen->click();
     ASSERT_EQ(ui_->openFolders.size(), 1);
     EXPECT_EQ(QDir(ui_->openFolders[0]), QDir(dir_.path()));
+}
+
+// A kept window larger than the screen (another screen's, or a settings
+// file edited by hand) comes back on this screen, not as gigabytes of pixels.
+TEST_F(MainFormTest, KeptWindowIsKeptOnTheScreen) {
+    form_->setGeometry(-50000, 30000, 20000, 20000);
+    MakeForm(std::make_unique<FakeMaps>());
+    const QRect screen = form_->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(form_->geometry())) << form_->geometry().width() << " x " << form_->geometry().height();
+}
+
+// A survey cut off at its end opens without its last line, and the status
+// line says so.
+TEST_F(MainFormTest, CutSurveyOpensAndSaysSo) {
+    Open(Write(qgrad::testing::CutInItsLastLine(kSample), "cut.csv"));
+    EXPECT_TRUE(ui_->messages.empty());
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+    EXPECT_TRUE(form_->StatusBar->text().contains("cut.csv: " + CutLastLineText())) << form_->StatusBar->text().toStdString();
 }
 
 TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {

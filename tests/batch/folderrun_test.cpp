@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -213,6 +215,27 @@ TEST_F(FolderRunTest, SkippedSurveysAreListedBesideTheOutputs) {
                   RefusalText(SurveyFormatError::Kind::Empty).toUtf8() + "\tc.csv\r\n");
 }
 
+// The report beside the combined files lists a survey taken without its
+// cut last line too, and no name can forge a line of it.
+TEST_F(FolderRunTest, CutSurveysAndForgingNamesInTheReport) {
+    Write("a.csv", qgrad::testing::CutInItsLastLine(kSamples + "run001.csv"));
+    Write("b\r\nforged.csv\tx\x1B[31m.csv", "a\r\nb\r\nc\r\nd\r\n");
+    const FolderRunResult r = Run("comb.txt", RefusedSurveys::Skip);
+    EXPECT_EQ(r.end, FolderRunEnd::Completed);
+    EXPECT_EQ(r.surveys, 1);
+    ASSERT_EQ(r.cut.size(), 1u);
+    EXPECT_EQ(r.cut[0].file, "a.csv");
+    const QList<QByteArray> lines = Read("GPS_REFUSED_comb.txt").split('\n');
+    ASSERT_EQ(lines.size(), 4) << Read("GPS_REFUSED_comb.txt").toStdString();
+    EXPECT_EQ(lines[1], "b\\x0D\\x0Aforged.csv\\x09x\\x1B[31m.csv\t" +
+                            RefusalText(SurveyFormatError::Kind::BadFormat).toUtf8() +
+                            "\tb\\x0D\\x0Aforged.csv\\x09x\\x1B[31m.csv: the file has 4 lines and no data line (data "
+                            "begin on line 5)\r");
+    EXPECT_EQ(lines[2], "a.csv\t" + CutLastLineText().toUtf8() + "\t" +
+                            QByteArray::fromStdString(CutLastLineDetail(r.cut[0].cut)) + "\r");
+    EXPECT_EQ(lines[3], "");
+}
+
 // FIFOs, sockets and links to devices are skipped like folders, never
 // waited on; a name that is not UTF-8 is read under its own bytes.
 TEST_F(FolderRunTest, OnlyRegularFilesUnderTheirOwnNames) {
@@ -231,6 +254,18 @@ TEST_F(FolderRunTest, OnlyRegularFilesUnderTheirOwnNames) {
     }
     // The temporary folder's removal goes by decoded names.
     std::filesystem::remove(folder + "\xFF\xFEline.csv");
+}
+
+// A folder that is not there is named with the system's reason, not as a
+// lock that could not be taken.
+TEST_F(FolderRunTest, MissingFolderSaysSo) {
+    Recorder steps;
+    try {
+        RunFolder(Folder() + "gone/", "comb.txt", {}, steps);
+        ADD_FAILURE() << "ran";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot read the folder " + Folder().toStdString() + "gone/: " + std::strerror(ENOENT));
+    }
 }
 
 TEST_F(FolderRunTest, FailingCombinedFileKeepsTheEarlierPair) {

@@ -224,6 +224,65 @@ TEST_F(ProcessingFlagsTest, FlagsItCannotReadEndInUsage) {
     EXPECT_EQ(Qgrad({"arrange-folder", dir_.path(), "all", "--destripe=max"}).code, 1);
 }
 
+// Values no surveyor can mean are refused with what is wrong and no file.
+TEST_F(ProcessingFlagsTest, AbsurdValuesAreRefusedWithNoFiles) {
+    QFile::copy(kSample, dir_.filePath("run.csv"));
+    const QString survey = dir_.filePath("run.csv");
+    struct Row {
+        const char* flag;
+        int code;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"--lag=1e300", 1, "A lag of 1e+300 s is beyond the 10 s"},
+        {"--lag=60", 1, "A lag of 60 s is beyond the 10 s"},
+        {"--lag=-10.5", 1, "A lag of -10.5 s is beyond the 10 s"},
+        {"--lag=-10", 0, ""},
+        {"--despike=1e-300", 1, "A despike K of 1e-300 is below 1"},
+        {"--despike=0.5", 1, "A despike K of 0.5 is below 1"},
+        {"--despike=1", 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.flag);
+        QFile::remove(dir_.filePath("GPS_DIFF_run.txt"));
+        const Result r = Qgrad({"arrange", survey, row.flag}, "en");
+        EXPECT_EQ(r.code, row.code) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.says)) << r.err.toStdString();
+        EXPECT_EQ(QFile::exists(dir_.filePath("GPS_DIFF_run.txt")), row.code == 0);
+    }
+}
+
+// What qgrad says points the right way: the missing file by name, a survey
+// cut off at its end, and no name drives the terminal.
+TEST_F(QgradTest, MessagesSayWhatHappened) {
+    const Result missing = Qgrad({"table", dir_.filePath("gone.csv")}, "en");
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_TRUE(missing.err.startsWith("File not found\ngone.csv: cannot open ")) << missing.err.toStdString();
+    EXPECT_TRUE(Qgrad({"table", dir_.filePath("gone.csv")}).err.startsWith("Файл не найден\n"));
+
+    const Result taken = Qgrad({"table", Write(qgrad::testing::CutInItsLastLine(kSample), "cut\x1B[2J.csv")}, "en");
+    EXPECT_EQ(taken.code, 0) << taken.err.toStdString();
+    EXPECT_TRUE(taken.err.startsWith("cut\\x1B[2J.csv: The survey is cut off at its end; its last line was left out "
+                                     "(line 2404 has "))
+        << taken.err.toStdString();
+    EXPECT_FALSE(taken.err.contains('\x1B'));
+}
+
+// A save without processing leaves no report of an earlier one beside its
+// files: the report would describe points that are gone.
+TEST_F(ProcessingFlagsTest, ASaveWithoutProcessingRemovesTheEarlierReport) {
+    QFile::copy(kSample, dir_.filePath("run.csv"));
+    const QString survey = dir_.filePath("run.csv");
+    ASSERT_EQ(Qgrad({"arrange", survey, "--lag=5"}).code, 0);
+    ASSERT_TRUE(QFile::exists(dir_.filePath("GPS_DIFF_run_processing.txt")));
+    ASSERT_EQ(Qgrad({"arrange", survey}).code, 0);
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run_processing.txt")));
+    ASSERT_EQ(Qgrad({"arrange-folder", dir_.path(), "all", "--lag=5"}).code, 0);
+    ASSERT_TRUE(QFile::exists(dir_.filePath("GPS_DIFF_all_processing.txt")));
+    ASSERT_EQ(Qgrad({"arrange-folder", dir_.path(), "all"}).code, 0);
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_all_processing.txt")));
+}
+
 // A refused survey stops the folder run with exit 2 and no combined file;
 // with --skip-refused the run goes on, names each refused survey on standard
 // error and prints the report's path after the combined files'.
@@ -278,18 +337,21 @@ TEST_F(QgradTest, MapWritesThePictureWithTheServiceImage) {
     EXPECT_NE(QImage(out).pixelColor(600, 400), QColor(20, 160, 60));
 }
 
-TEST_F(QgradTest, MapOfATrackThatCannotBeDrawnIsWrittenThenRefused) {
+TEST_F(QgradTest, MapOfATrackOffTheGlobeIsRefusedWithoutAPicture) {
     QFile sample(kSample);
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     QByteArray head;
     for (int i = 0; i < 4; ++i) head += sample.readLine();
-    // A longitude of 4,000,000 in degrees and minutes: its pixel is beyond 32 bits.
+    // A longitude of 4,000,000 in degrees and minutes, once a pixel beyond
+    // 32 bits, is no position at all.
     const QString survey = Write(head + "101500;5545.1;3730.5;;48000;1\r\n101501;5545.2;4000000;;48000;1\r\n", "far.csv");
     const QString out = dir_.filePath("far.png");
     const Result r = Qgrad({"map", survey, out, "--endpoint", "https://127.0.0.1:1"});
     EXPECT_EQ(r.code, 2) << r.err.toStdString();
-    EXPECT_TRUE(QString::fromUtf8(r.err).contains(QString::fromUtf8(qgrad::kBadFormatText) + "\nfar.csv: ")) << r.err.toStdString();
-    EXPECT_EQ(QImage(out).size(), QSize(650, 450));  // the picture as far as it was drawn
+    EXPECT_TRUE(QString::fromUtf8(r.err).contains(QString::fromUtf8(qgrad::kBadFormatText) + "\nfar.csv: line 6, column 3"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("is beyond 180 degrees of longitude")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
 }
 
 }  // namespace

@@ -13,12 +13,17 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 using namespace qgrad;
 
@@ -60,6 +65,8 @@ TEST_F(SmallDisk, FullDiskKeepsTheEarlierCompleteFiles) {
         FAIL() << "no failure";
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find("GPS_"), std::string::npos) << e.what();
+        // The system's own words, not "Unknown error".
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
     }
     EXPECT_EQ(Read(paths.absoluteFile), absolute);
     EXPECT_EQ(Read(paths.gradientFile), gradient);
@@ -135,6 +142,60 @@ TEST(SaveTogether, TwoSavesOfTheSameNamesAreKeptApart) {
         second.Finish();
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+// What an earlier save or a killed one left beside the files: each save
+// clears what is its own, and only that.
+TEST(SaveTogether, LeftoversOfEarlierSaves) {
+    ArrangedPoints points;
+    points.append(37.5, 55.75, 48000.5, 1.25);
+    struct Leftover {
+        const char* name;
+        std::function<void(const ExportPaths&)> before;
+        std::function<void(const ExportPaths&)> save;
+        std::vector<QString> left;  // the hidden and report files after the save, sorted
+    };
+    const auto plain = [&](const ExportPaths& paths) { WriteExport(paths, points); };
+    const Leftover cases[] = {
+        {"a processing report of an earlier save", [&](const ExportPaths& paths) { WriteExport(paths, points, "lag: 5.00 s, as set\n"); },
+         plain, {}},
+        {"a processing report written again", [&](const ExportPaths& paths) { WriteExport(paths, points, "lag: 5.00 s, as set\n"); },
+         [&](const ExportPaths& paths) { WriteExport(paths, points, "despike\n"); }, {"GPS_DIFF_run_processing.txt"}},
+        {"temporaries of a killed save", [](const ExportPaths& paths) {
+             for (const QString& f : {paths.absoluteFile, paths.gradientFile, paths.scriptFile})
+                 qgrad::testing::WriteFile(QFileInfo(f).path() + "/." + QFileInfo(f).fileName() + ".1x2y3z.part", "cut");
+         }, plain, {}},
+        {"temporaries of other files and other programs", [](const ExportPaths& paths) {
+             const QString folder = QFileInfo(paths.absoluteFile).path() + "/";
+             for (const char* name : {".GPS_ABS_other.txt.1x2y.part", ".GPS_ABS_run.txt.NOT-OURS.part", ".GPS_DIFF_run.grd.1x2y.part"})
+                 qgrad::testing::WriteFile(folder + name, "theirs");
+         }, plain, {".GPS_ABS_other.txt.1x2y.part", ".GPS_ABS_run.txt.NOT-OURS.part", ".GPS_DIFF_run.grd.1x2y.part"}},
+    };
+    for (const Leftover& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
+        c.before(paths);
+        c.save(paths);
+        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        for (const QString& f : {paths.absoluteFile, paths.gradientFile, paths.scriptFile})
+            EXPECT_TRUE(left.removeOne(QFileInfo(f).fileName()));
+        EXPECT_EQ(std::vector<QString>(left.begin(), left.end()), c.left);
+    }
+}
+
+// A lock planted as a symbolic link does not make the save create or touch
+// a file where the link points.
+TEST(SaveTogether, LockPlantedAsALink) {
+    QTemporaryDir dir;
+    const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
+    const QString target = dir.filePath("elsewhere");
+    ASSERT_EQ(symlink(target.toLocal8Bit().constData(), ReplaceExtension(paths.scriptFile, ".lock").toLocal8Bit().constData()), 0);
+    ArrangedPoints points;
+    points.append(37.5, 55.75, 48000.5, 1.25);
+    EXPECT_THROW(WriteExport(paths, points), FileError);
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_FALSE(QFileInfo::exists(paths.absoluteFile));
 }
 
 // A name that is not UTF-8 is written under its own bytes.

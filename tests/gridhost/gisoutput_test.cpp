@@ -1,6 +1,6 @@
 #include "common/geodesy.h"
 #include "common/errors.h"
-#include "export/export.h"
+#include "common/fileio.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gisoutput.h"
 #include "gridhost/gridfile.h"
@@ -13,17 +13,16 @@
 #include <gtest/gtest.h>
 
 #include <cpl_vsi.h>
-#include <gdal.h>
-#include <ogr_api.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace qgrad;
@@ -242,6 +241,28 @@ TEST_F(GisOutputTest, KmzOpensInBothKmlReadersWithOverlayLegendAndTracks) {
     EXPECT_GT(east.red(), 2 * east.blue());
     EXPECT_EQ(picture.pixelColor(picture.width() - 2, 10).alpha(), 0);
     EXPECT_FALSE(QImage::fromData(ZipEntry(Path("m.kmz"), "files/legend.png")).isNull());
+}
+
+// Names as a surveyor's disk may hold them: two names that are not UTF-8
+// stay two files, and a survey name with characters XML cannot carry still
+// gives a KML every reader takes.
+TEST_F(GisOutputTest, NamesTheFileSystemAndXmlTake) {
+    const Grid g = MakeGrid(11, 6, 50, 25, [](int, int) { return false; });
+    for (const char* name : {"r\xFF.tif", "r\xFE.tif"})
+        WriteGeoTiff(FromLocalBytes(dir_.path().toStdString() + "/" + name), g, GeoTiffProjection::Geographic);
+    for (const char* name : {"r\xFF.tif", "r\xFE.tif"}) {
+        const std::string path = dir_.path().toStdString() + "/" + name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(path)) << name;
+        std::filesystem::remove(path);  // the temporary folder's removal goes by decoded names
+    }
+
+    GisSurvey survey = TwoRuns(g);
+    survey.runs[0].file = "a\xEF\xBF\xBF\x01\xC0" "b.csv";  // U+FFFF, a control byte, a byte that is not UTF-8
+    WriteKmz(Path("m.kmz"), g, survey, {});
+    const QByteArray kml = ZipEntry(Path("m.kmz"), "doc.kml");
+    ASSERT_TRUE(qgrad::testing::WriteFile(Path("doc.kml"), kml));
+    Tool("xmllint", {"--noout", Path("doc.kml")});
+    EXPECT_TRUE(kml.contains("<name>a\\xEF\\xBF\\xBF\\x01\\xC0b.csv</name>")) << kml.toStdString();
 }
 
 TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {

@@ -6,6 +6,7 @@
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
+#include "gridhost/gridrun.h"
 #include "gridhost/interrupt.h"
 #include "gridhost/kriging.h"
 
@@ -331,6 +332,30 @@ TEST(Kriging, PointsThatSpanNoAreaOrNoFiniteExtentAreRefused) {
         {"infinite value", {{0, 0, INFINITY}, {1, 0, 2}, {0, 1, 3}}, "coordinate or value is not a finite number"},
     };
     for (const auto& c : cases) ExpectRefused([&] { KrigeGrid(c.points, 10, 10); }, c.message, c.name);
+}
+
+// Points one map cannot join are refused before the kriging, saying why; a
+// site of any size a cart walks is gridded.
+TEST(GriddedSpan, SitesAreGriddedRegionsAndTheAntimeridianAreNot) {
+    const double near180 = 180 - 15 / MetresPerDegreeLongitude(65);  // 15 m west of the 180th meridian
+    const struct {
+        const char* name;
+        std::vector<DataPoint> points;
+        const char* message;  // nullptr: gridded
+    } cases[] = {
+        {"a field 2 km across", {{37.5, 55.75, 1}, {37.53, 55.76, 2}, {37.51, 55.74, 3}}, nullptr},
+        {"a field beside the 180th meridian", {{near180, 65, 1}, {near180 - 0.01, 65.001, 2}, {near180, 65.002, 3}}, nullptr},
+        {"30 m apart either side of it", {{near180, 65, 1}, {-near180, 65.0001, 2}, {near180, 65.0002, 3}},
+         "on both sides of the 180th meridian"},
+        {"sites on two continents", {{37.5, 55.75, 1}, {37.51, 55.76, 2}, {-73.9, 40.7, 3}}, "km apart"},
+        {"400 km along one meridian", {{37.5, 55.75, 1}, {37.51, 55.76, 2}, {37.5, 59.35, 3}}, "401 km apart"},
+    };
+    for (const auto& c : cases) {
+        if (c.message)
+            ExpectRefused([&] { CheckGriddableSpan(c.points); }, c.message, c.name);
+        else
+            EXPECT_NO_THROW(CheckGriddableSpan(c.points)) << c.name;
+    }
 }
 
 // A smooth regional field with a dipole, in metres about a corner.

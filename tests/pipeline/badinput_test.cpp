@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QDateTime>
@@ -98,13 +99,33 @@ TEST(BadInput, Catalogue) {
     const std::string row = "101500;5545.1234;3730.5000;;48000.5;1.5;48001;2\r\n";
     const std::string row2 = "101501;5545.1240;3730.5010;;48000.7;1.7;48001;2\r\n";
     const Case cases[] = {
+        // A file that ends inside a line lost the rest of it: the fragment is
+        // no reading (a longitude of 373 is 3.7 degrees east of 37.5).
         {"last line cut among the readings", [&] { return Header() + row + row2 + "101502;5545.1250;3730.5020;;48000."; },
          Outcome::Opened, {}, [](const OpenedSurvey& r) {
-             EXPECT_EQ(r.table.rowCount(), 6u);
-             EXPECT_EQ(r.points.size(), 4u);  // the cut row's lone field reading makes no point
+             EXPECT_EQ(r.table.rowCount(), 5u);
+             EXPECT_EQ(r.points.size(), 4u);
+             EXPECT_EQ(r.cutLastLine.line, 7u);
+             EXPECT_EQ(r.cutLastLine.fields, 5u);
+             EXPECT_EQ(r.cutLastLine.headingFields, 28u);
          }},
-        {"last line cut in its fix", [&] { return Header() + row + row2 + "101502;5545.12"; }, Outcome::Refused,
-         {7, 2, "", "is not a number"}, nullptr},
+        {"last line cut in its fix", [&] { return Header() + row + row2 + "101502;5545.1250;373"; }, Outcome::Opened,
+         {}, [](const OpenedSurvey& r) {
+             EXPECT_EQ(r.table.rowCount(), 5u);
+             EXPECT_EQ(r.table.cell(2, 4), "37.50835037");  // the whole line's longitude
+             EXPECT_EQ(r.cutLastLine.line, 7u);
+         }},
+        {"last line without its line end but whole", [&] { return Header() + row + row2.substr(0, row2.size() - 2); },
+         Outcome::Opened, {}, [](const OpenedSurvey& r) {
+             EXPECT_EQ(r.table.rowCount(), 5u);
+             EXPECT_FALSE(r.cutLastLine);
+         }},
+        {"the only data line cut", [&] { return Header() + "101500;5545.12"; }, Outcome::Refused,
+         {0, -1, nullptr, "the file has 5 lines and no data line (data begin on line 5)"}, nullptr},
+        // The look ahead of a certain refusal takes no fragment for a reading.
+        {"last line cut after a position that refuses", [&] {
+             return Header("", {2}) + "1;x;3730;;1;1;25;1\r\n" + "1;5545;3730;;1;1;ba";
+         }, Outcome::Refused, {5, 1, "x", "is not a number"}, nullptr},
         {"carriage returns only", [&] {
              std::string s = Header() + row + row2;
              for (auto& c : s) if (c == '\n') c = '\r';
@@ -138,17 +159,25 @@ TEST(BadInput, Catalogue) {
          {5, 3, "", "is not a number"}, [](const OpenedSurvey& r) { EXPECT_FALSE(r.arranged); }},
         {"negative coordinates", [&] { return Header() + "1;-5545.1234;-3730.5;;1;1\r\n"; }, Outcome::Opened, {},
          [](const OpenedSurvey& r) { EXPECT_EQ(r.table.cell(1, 3), "-55.75205994"); }},
+        // Positions off the globe are broken fixes, never taken.
         {"latitude 9000", [&] { return Header() + Repeat("1;900000;3730;;1;1\r\n", 3); }, Outcome::Refused,
-         {0, 3, nullptr, "is not a number"}, [](const OpenedSurvey& r) {
-             EXPECT_FALSE(r.arranged);  // the offset conversion has no answer there
+         {5, 1, "900000", "is beyond 90 degrees of latitude"}, [](const OpenedSurvey& r) {
+             EXPECT_FALSE(r.arranged);
              EXPECT_EQ(r.points.size(), 0u);
          }},
-        {"no row with a fix", [&] { return Header() + Repeat("1;0;0;;1;1\r\n", 4); }, Outcome::Opened, {},
-         [](const OpenedSurvey& r) {
-             EXPECT_TRUE(r.arranged);
-             EXPECT_EQ(r.table.cell(1, 6), "0.00000000");  // one run of identical fixes, spread with a step of 0
-             EXPECT_EQ(r.table.cell(3, 6), "0.03");
-         }},
+        {"latitude 91.5", [&] { return Header() + row + "1;9130;3730;;1;1\r\n"; }, Outcome::Refused,
+         {6, 1, "9130", "is beyond 90 degrees of latitude"}, nullptr},
+        {"latitude 90.00002", [&] { return Header() + "1;9000.0012;3730;;1;1\r\n"; }, Outcome::Refused,
+         {5, 1, "9000.0012", "is beyond 90 degrees of latitude"}, nullptr},
+        {"latitude 90 exactly", [&] { return Header() + "1;9000;3730;;1;1\r\n"; }, Outcome::Opened, {}, nullptr},
+        {"longitude 200", [&] { return Header() + "1;5545;20000;;1;1\r\n"; }, Outcome::Refused,
+         {5, 2, "20000", "is beyond 180 degrees of longitude"}, nullptr},
+        {"longitude 359.9", [&] { return Header() + "1;5545;35954;;1;1\r\n"; }, Outcome::Refused,
+         {5, 2, "35954", "is beyond 180 degrees of longitude"}, nullptr},
+        {"west longitude -180.5", [&] { return Header() + "1;5545;-18030;;1;1\r\n"; }, Outcome::Refused,
+         {5, 2, "-18030", "is beyond 180 degrees of longitude"}, nullptr},
+        {"no row with a fix", [&] { return Header() + Repeat("1;0;0;;1;1\r\n", 4); }, Outcome::Refused,
+         {0, -1, nullptr, "the survey has no GPS fix: every latitude and longitude is 0"}, nullptr},
         {"a million identical rows", [&] { return Header() + Repeat("1;5545;3730;;1;1\n", 1'000'000); },
          Outcome::Opened, {}, [](const OpenedSurvey& r) {
              EXPECT_TRUE(r.arranged);
@@ -226,10 +255,39 @@ TEST(BadInput, FilesThatAreNotThere) {
     Travel(dir.filePath("removed after the dialog.csv"), missing);
     EXPECT_EQ(missing.outcome, Outcome::Refused);
     EXPECT_EQ(missing.refusal->reason.rfind("cannot open", 0), 0u) << missing.refusal->reason;
+    EXPECT_EQ(missing.refusal->kind(), SurveyFormatError::Kind::NotFound);
+    EXPECT_STREQ(missing.refusal->what(), kNotFoundText);
+    EXPECT_EQ(missing.refusal->detail().rfind("removed after the dialog.csv: cannot open", 0), 0u);
     Road folder;
     ASSERT_TRUE(QDir(dir.path()).mkdir("a folder.csv"));
     Travel(dir.filePath("a folder.csv"), folder);
     EXPECT_EQ(folder.outcome, Outcome::Refused);
+}
+
+// A cut last line is told apart wherever the reader takes its bytes from:
+// a file read in pieces (the cut line beyond the first piece) or a device of
+// unknown size.
+TEST(BadInput, CutLastLineFromAnyInput) {
+    const std::string row = "101500;5545.1234;3730.5000;;48000.5;1.5;48001;2\r\n";
+    const std::string bytes = Header() + Repeat(row, 20'000) + "101502;5545.1250;373";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cut.csv");
+    ASSERT_TRUE(qgrad::testing::WriteFile(path, QByteArray::fromStdString(bytes)));
+    OpenedSurvey fromFile;
+    OpenSurvey(path, {}, fromFile);
+    QByteArray data = QByteArray::fromStdString(bytes);
+    QBuffer buffer(&data);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    OpenedSurvey fromDevice;
+    OpenSurvey(buffer, "cut.csv", {}, fromDevice);
+    for (const OpenedSurvey* s : {&fromFile, &fromDevice}) {
+        EXPECT_EQ(s->cutLastLine.line, 20'005u);
+        EXPECT_EQ(s->table.rowCount(), 20'003u);
+        EXPECT_EQ(s->points.size(), 40'000u);
+    }
+    EXPECT_EQ(CutLastLineNote(fromFile.cutLastLine, "cut\x1B[2J.csv").toStdString(),
+              "cut\\x1B[2J.csv: The survey is cut off at its end; its last line was left out (line 20005 has 3 of "
+              "the 28 fields of the heading row and no line end)");
 }
 
 // Things a path can name besides a file: each refused at once, never waited
@@ -313,8 +371,20 @@ int OpenWithLittleMemory(const QString& path) {
     const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (128 << 20);
     const rlimit space{limit, limit};
     if (setrlimit(RLIMIT_AS, &space) != 0) return 4;
+    // Bytes read so far, as the kernel counts them: the size alone decides,
+    // so the file is not read before the refusal.
+    auto bytesRead = [] {
+        long long n = -1;
+        if (std::FILE* io = std::fopen("/proc/self/io", "r")) {
+            if (std::fscanf(io, "rchar: %lld", &n) != 1) n = -1;
+            std::fclose(io);
+        }
+        return n;
+    };
+    const long long before = bytesRead();
     Road road;
     Travel(path, road);
+    if (bytesRead() - before > (1 << 20)) return 5;
     const bool told = road.refusal && road.refusal->kind() == SurveyFormatError::Kind::OutOfMemory &&
                       std::string(road.refusal->what()) == kOutOfMemoryText &&
                       road.refusal->detail() ==

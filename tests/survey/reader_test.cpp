@@ -317,7 +317,15 @@ TEST_F(ReaderTest, LongLineIsQuotedShort) {
 }
 
 TEST_F(ReaderTest, FilesThatCannotBeOpened) {
-    EXPECT_NE(FailureDetail(dir_.filePath("missing.csv")).find("cannot open"), std::string::npos);
+    // A file that is not there is no file of the wrong format.
+    try {
+        Read(dir_.filePath("missing.csv"));
+        ADD_FAILURE() << "read";
+    } catch (const SurveyFormatError& e) {
+        EXPECT_EQ(e.kind(), SurveyFormatError::Kind::NotFound);
+        EXPECT_STREQ(e.what(), kNotFoundText);
+        EXPECT_NE(e.detail().find("cannot open"), std::string::npos);
+    }
     ASSERT_TRUE(QDir(dir_.path()).mkdir("folder.csv"));
     EXPECT_NE(FailureDetail(dir_.filePath("folder.csv")).find("cannot"), std::string::npos);
 }

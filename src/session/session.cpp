@@ -11,7 +11,7 @@
 namespace qgrad {
 namespace {
 
-bool ProcessingRan(const ProcessingReport& r) { return r.lag || r.despike || r.destripe; }
+bool ProcessingRan(const ProcessingReport& r) { return r.trueOffsets || r.lag || r.despike || r.destripe; }
 
 // The folder run's steps told to the session's progress.
 class FolderProgress : public FolderRunSteps {

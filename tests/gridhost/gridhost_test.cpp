@@ -697,7 +697,9 @@ TEST(BlankMap, OnlyAGridWithoutACellOfFourGriddedCornersIsBlank) {
         for (int i = 0; i < 9; ++i) g.z.push_back(c.nodes[i] == 'x' ? i : std::nan(""));
         const QString note = BlankMapNote(g);
         EXPECT_EQ(!note.isEmpty(), c.blank) << c.name;
-        if (c.blank) EXPECT_TRUE(note.contains("no cell of the 3 by 3 grid")) << note.toStdString();
+        if (c.blank) {
+            EXPECT_TRUE(note.contains("no cell of the 3 by 3 grid")) << note.toStdString();
+        }
     }
 }
 

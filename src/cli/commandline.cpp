@@ -70,6 +70,11 @@ void AddGridFlags(CLI::App& verb, GridWords& w, CLI::Option* needs = nullptr) {
         verb.add_option("--clip", w.clip, "the picture's range: N, LOW:HIGH or Ksd (default 3sd)"),
         verb.add_flag("--post-points", w.postPoints, "post the data points on the picture"),
         verb.add_option("--max-nodes", w.maxNodes, "grid at most N nodes (at most 50000000, the default)"),
+        verb.add_flag("--targets{6sd}", w.targets,
+                      "NAME_targets.csv: anomalies beyond THRESHOLD from the grid's median (Ksd, or nT/m)"),
+        verb.add_flag("--coverage{1}", w.coverage,
+                      "NAME_coverage.txt: the block's ground farther than METRES from every point"),
+        verb.add_flag("--pdf{A4}", w.pdf, "NAME.pdf: the map to print, on A4 or A3"),
     };
     if (needs)
         for (CLI::Option* o : options) o->needs(needs);
@@ -86,6 +91,9 @@ GridRunOptions GridOptionsFrom(const GridWords& w) {
     if (!w.palette.empty()) o.presentation.palette = ParsePalette(w.palette);
     if (!w.clip.empty()) o.presentation.clip = ParseClip(w.clip);
     if (!w.maxNodes.empty()) o.maxNodes = ParseNodeLimit(w.maxNodes);
+    if (!w.targets.empty()) o.handover.targets = ParseTargetThreshold(w.targets);
+    if (!w.coverage.empty()) o.handover.coverage = ParseCoverageGap(w.coverage);
+    if (!w.pdf.empty()) o.handover.pdf = ParsePaper(w.pdf);
     return o;
 }
 

@@ -35,6 +35,7 @@ struct GridWords {
     bool gis = false, geoTiff = false, kmz = false, geoPackage = false, utm = false;
     bool postPoints = false, noView = false;
     std::string palette, clip, maxNodes;
+    std::string targets, coverage, pdf;
 };
 
 // What one command line asks for.

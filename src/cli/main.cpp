@@ -143,6 +143,8 @@ int GridScript(const CommandLine& c, const QString& script, ArrangedGis* arrange
     }
     PrintPaths({run.gridFile, run.pictureFile});
     PrintPaths(run.gisFiles);
+    PrintPaths(run.handover.files);
+    std::fputs(run.handover.summary.c_str(), stderr);
     if (!run.note.isEmpty()) std::fprintf(stderr, "%s\n", run.note.toLocal8Bit().constData());
     if (viewing) {
         GridViewer viewer(run.picture, QFileInfo(run.pictureFile).fileName());

@@ -170,7 +170,9 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
                           const std::function<void(int, int)>& progress, const std::atomic<bool>* cancel,
                           ArrangedGis* arranged) {
     const GridJob job = ReadGriddingScript(scriptPath);
-    CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
+    std::vector<QString> outputs = GisOutputPaths(job, options.gis);
+    for (const QString& p : HandoverPaths(job.gridFile, options.handover)) outputs.push_back(p);
+    CheckJobOutputs(job, scriptPath, outputs);
     const GridNodes asked{job.cols, job.rows};
     GridRunResult result;
     result.made = FitToNodeLimit(asked, options.maxNodes);
@@ -207,6 +209,12 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     if (!blank.isEmpty()) throw GridHostError(blank.toStdString());
 
     result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged);
+    if (options.handover.Any()) {
+        std::vector<std::string> surveys;
+        if (arranged)
+            for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
+        result.handover = WriteHandover(job, grid, points, options.presentation, surveys, options.handover);
+    }
     return result;
 }
 

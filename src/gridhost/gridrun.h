@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gridhost/gisoutput.h"
+#include "gridhost/handover.h"
 #include "gridhost/kriging.h"
 #include "gridhost/presentation.h"
 
@@ -45,6 +46,8 @@ struct GridRunOptions {
     GisOutputs gis;
     // A script asking for more nodes is gridded coarser (FitToNodeLimit).
     long long maxNodes = kMaxGridNodes;
+    // The target list, coverage report and printable page asked for.
+    HandoverOptions handover;
 };
 
 struct GridNodes {
@@ -82,6 +85,7 @@ struct GridRunResult {
     std::vector<QString> gisFiles;  // in the order GeoTIFF, KMZ, GeoPackage
     GridNodes made;                 // fewer than the script asks when those are over the limit
     QString note;                   // NodeLimitNote when made differs from asked, else empty
+    Handover handover;              // the files of GridRunOptions::handover, and what they found
 };
 
 // Reads the script and its data file, grids, and writes the grid file, the

@@ -516,6 +516,29 @@ TEST_F(GridGisTest, GdalIsLoadedOnlyWhenAGisOutputIsAskedFor) {
     }
 }
 
+// The dig list, the coverage report and the page are made only when asked,
+// beside the grid with its name, and what they found is said.
+TEST_F(GridGisTest, HandoverFilesBesideTheGridWhenAsked) {
+    const Result plain = Qgrad({"grid", script_, "--no-view"});
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    for (const char* ext : {"_targets.csv", "_coverage.txt", ".pdf"}) EXPECT_FALSE(QFile::exists(Beside(ext))) << ext;
+
+    const Result r = Qgrad({"grid", script_, "--no-view", "--targets=2", "--coverage=1.5", "--pdf=A3"}, "en");
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QString::fromLocal8Bit(r.out).trimmed().split('\n'),
+              QStringList({Beside(".grd"), Beside(".png"), Beside("_targets.csv"), Beside("_coverage.txt"),
+                           Beside(".pdf")}));
+    const QList<QByteArray> targets = qgrad::testing::ReadAll(Beside("_targets.csv")).split('\n');
+    ASSERT_GT(targets.size(), 2);
+    EXPECT_TRUE(targets[0].startsWith("number,longitude,latitude,peak_nT_m")) << targets[0].toStdString();
+    EXPECT_TRUE(targets[1].startsWith("1,37.61")) << targets[1].toStdString();
+    EXPECT_TRUE(r.err.contains(QByteArray::number(targets.size() - 2) + " targets beyond 2.00 nT/m")) << r.err.toStdString();
+    const QByteArray coverage = qgrad::testing::ReadAll(Beside("_coverage.txt"));
+    EXPECT_TRUE(coverage.startsWith("coverage: ground farther than 1.50 m from every point")) << coverage.toStdString();
+    EXPECT_TRUE(r.err.contains("of the block farther than 1.50 m from the points")) << r.err.toStdString();
+    EXPECT_TRUE(Tool("pdfinfo", {Beside(".pdf")}).contains("1191 x 842 pts (A3)"));
+}
+
 TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
     const Result r = Qgrad({"grid", script_, "--gpkg", "--no-view"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -533,6 +556,10 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
         {{"--max-nodes"}, "usage:"},
         {{"--palette"}, "usage:"},
         {{"--tiff"}, "usage:"},
+        {{"--targets=x"}, "not a target threshold: \"x\""},
+        {{"--targets=0sd"}, "not a target threshold: \"0sd\""},
+        {{"--coverage=0"}, "not a gap distance: \"0\""},
+        {{"--pdf=A5"}, "not a paper size: \"A5\""},
     };
     for (const auto& b : bad) {
         const Result e = Qgrad(QStringList({"grid", script_, "--no-view"}) + b.args);

@@ -1,0 +1,142 @@
+#include "gridhost/handover.h"
+
+#include "common/fileio.h"
+#include "common/geodesy.h"
+#include "common/numtext.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace qgrad {
+namespace {
+
+// A positive finite number, or nothing.
+std::optional<double> PositiveNumber(std::string_view text) {
+    double v = 0;
+    if (!TryParseNumber(text, v) || !std::isfinite(v) || !(v > 0)) return std::nullopt;
+    return v;
+}
+
+std::string Fixed(double v, int decimals) { return FormatFixed(v, decimals, 17); }
+
+std::string Percent(double part, double whole) { return whole > 0 ? Fixed(100 * part / whole, 1) : "0.0"; }
+
+// The page's title: the grid file's name without the host's prefix.
+QString TitleOf(const GridJob& job) {
+    QString name = QFileInfo(job.gridFile).completeBaseName();
+    if (name.startsWith("GPS_DIFF_")) name = name.mid(9);
+    return name;
+}
+
+std::string GriddingLine(const Grid& grid, const Presentation& presentation) {
+    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    const double dx = grid.xSize * MetresPerDegreeLongitude(midLat), dy = grid.ySize * kMetresPerDegree;
+    std::string clip;
+    switch (presentation.clip.method) {
+        case ClipMethod::RobustSpread: clip = "median ± " + FormatGeneral(presentation.clip.a) + " sd"; break;
+        case ClipMethod::Symmetric: clip = "± " + FormatGeneral(presentation.clip.a) + " nT/m"; break;
+        case ClipMethod::Between:
+            clip = FormatGeneral(presentation.clip.a) + " to " + FormatGeneral(presentation.clip.b) + " nT/m";
+            break;
+        case ClipMethod::Percentiles: clip = "percentiles"; break;
+    }
+    return std::to_string(grid.cols) + " × " + std::to_string(grid.rows) + " nodes, cells " + Fixed(dx, 2) + " × " +
+           Fixed(dy, 2) + " m, kriged; clip " + clip;
+}
+
+// The processing report beside the point file, as one line for the page.
+QString ProcessingLine(const GridJob& job) {
+    const QString report = ReplaceExtension(job.dataFile, "_processing.txt");
+    return QFileInfo::exists(report) ? QObject::tr("as in %1").arg(QFileInfo(report).fileName()) : QString();
+}
+
+}  // namespace
+
+TargetOptions ParseTargetThreshold(const std::string& text) {
+    TargetOptions o;
+    const std::string_view t = text;
+    if (t.ends_with("sd")) {
+        if (const auto k = PositiveNumber(t.substr(0, t.size() - 2))) {
+            o.robustMultiple = *k;
+            return o;
+        }
+    } else if (const auto n = PositiveNumber(t)) {
+        o.threshold = *n;
+        return o;
+    }
+    throw std::invalid_argument("not a target threshold: \"" + text + "\" (nT/m, or Ksd)");
+}
+
+CoverageOptions ParseCoverageGap(const std::string& text) {
+    if (const auto metres = PositiveNumber(text)) return CoverageOptions{.gapMetres = *metres};
+    throw std::invalid_argument("not a gap distance: \"" + text + "\" (metres above 0)");
+}
+
+Paper ParsePaper(const std::string& text) {
+    if (text == "A4" || text == "a4") return Paper::A4;
+    if (text == "A3" || text == "a3") return Paper::A3;
+    throw std::invalid_argument("not a paper size: \"" + text + "\" (A4 or A3)");
+}
+
+std::vector<QString> HandoverPaths(const QString& gridFile, const HandoverOptions& options) {
+    std::vector<QString> paths;
+    if (options.targets) paths.push_back(ReplaceExtension(gridFile, "_targets.csv"));
+    if (options.coverage) paths.push_back(ReplaceExtension(gridFile, "_coverage.txt"));
+    if (options.pdf) paths.push_back(ReplaceExtension(gridFile, ".pdf"));
+    return paths;
+}
+
+std::string CoverageReportText(const Coverage& c, double gapMetres) {
+    std::string out = "coverage: ground farther than " + Fixed(gapMetres, 2) + " m from every point, on " +
+                      Fixed(c.cell, 3) + " m cells\n";
+    out += "block (the points' hull): " + Fixed(c.blockArea, 1) + " m²\n";
+    out += "covered: " + Fixed(c.coveredArea, 1) + " m² (" + Percent(c.coveredArea, c.blockArea) + " %)\n";
+    out += "uncovered: " + Fixed(c.uncoveredArea, 1) + " m² (" + Percent(c.uncoveredArea, c.blockArea) + " %) in " +
+           std::to_string(c.gaps.size()) + " gaps\n";
+    if (!c.gaps.empty()) out += "gap\tarea_m2\tlongitude\tlatitude\n";
+    for (std::size_t i = 0; i < c.gaps.size(); ++i)
+        out += std::to_string(i + 1) + "\t" + Fixed(c.gaps[i].area, 2) + "\t" + Fixed(c.gaps[i].lon, 8) + "\t" +
+               Fixed(c.gaps[i].lat, 8) + "\n";
+    return out;
+}
+
+Handover WriteHandover(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
+                       const Presentation& presentation, const std::vector<std::string>& surveys,
+                       const HandoverOptions& options) {
+    Handover h;
+    h.files = HandoverPaths(job.gridFile, options);
+    auto path = h.files.begin();
+    std::optional<TargetPicking> picking;
+    if (options.targets) {
+        picking = PickTargets(grid, *options.targets);
+        OutputFile out(*path++);
+        out.Write(TargetsCsv(*picking));
+        out.Commit();
+        h.summary += std::to_string(picking->targets.size()) + " targets beyond " + Fixed(picking->threshold, 2) +
+                     " nT/m from the median " + Fixed(picking->median, 2) + " nT/m\n";
+    }
+    if (options.coverage) {
+        const Coverage coverage = FindCoverage(points, *options.coverage);
+        OutputFile out(*path++);
+        out.Write(CoverageReportText(coverage, options.coverage->gapMetres));
+        out.Commit();
+        h.summary += Fixed(coverage.uncoveredArea, 1) + " m² (" + Percent(coverage.uncoveredArea, coverage.blockArea) +
+                     " %) of the block farther than " + Fixed(options.coverage->gapMetres, 2) + " m from the points, in " +
+                     std::to_string(coverage.gaps.size()) + " gaps\n";
+    }
+    if (options.pdf) {
+        PrintSheet sheet;
+        sheet.paper = *options.pdf;
+        sheet.title = TitleOf(job);
+        for (const std::string& s : surveys) sheet.files.push_back(FromLocalBytes(s));
+        if (sheet.files.empty()) sheet.files.push_back(QFileInfo(job.dataFile).fileName());
+        sheet.processing = ProcessingLine(job);
+        sheet.gridding = QString::fromStdString(GriddingLine(grid, presentation));
+        WritePrintableMap(*path++, grid, presentation, sheet, picking ? &*picking : nullptr);
+    }
+    return h;
+}
+
+}  // namespace qgrad

@@ -213,6 +213,23 @@ double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double l
     return MedianOf(values);
 }
 
+double BackgroundLevel(std::vector<double>& values, LevelEstimate estimate, double lowPercentile,
+                       double highPercentile) {
+    if (values.size() < 3) return RobustLevel(values, estimate, lowPercentile, highPercentile);
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t half = (sorted.size() + 1) / 2;
+    std::size_t shortest = 0;
+    for (std::size_t i = 1; i + half <= sorted.size(); ++i)
+        if (sorted[i + half - 1] - sorted[i] < sorted[shortest + half - 1] - sorted[shortest]) shortest = i;
+    const double middle = (sorted[shortest] + sorted[shortest + half - 1]) / 2;
+    const double reach = kBackgroundWidths * (sorted[shortest + half - 1] - sorted[shortest]) / 2;
+    const auto quiet = std::partition(values.begin(), values.end(),
+                                      [&](double v) { return std::abs(v - middle) <= reach; });
+    values.erase(quiet, values.end());
+    return RobustLevel(values, estimate, lowPercentile, highPercentile);
+}
+
 CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
     int widest = 0;
     for (int k = 1; k < kChannels; ++k)
@@ -289,7 +306,7 @@ void DestripeReadings(PerChannel& readings, PointTable table, const ChannelPoint
                                    readings[k].begin() + static_cast<std::ptrdiff_t>(spans[i].end));
                 if (scratch.empty()) return;
                 const double taken =
-                    RobustLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
+                    BackgroundLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
                 for (const std::size_t i : group) {
                     TraverseLevel& recorded = report.levels[firstLevel[k] + i];
                     (table == PointTable::Absolute ? recorded.field : recorded.gradient) = taken;

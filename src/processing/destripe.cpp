@@ -213,6 +213,28 @@ double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double l
     return MedianOf(values);
 }
 
+double BackgroundLevel(std::vector<double>& values, LevelEstimate estimate, double lowPercentile,
+                       double highPercentile) {
+    if (values.size() < 3) return RobustLevel(values, estimate, lowPercentile, highPercentile);
+    // The densest half of a long run is found well enough on an even sample
+    // of it, at a small part of the cost of sorting the run.
+    constexpr std::size_t kDensestFrom = 1024;
+    const std::size_t stride = std::max<std::size_t>(1, values.size() / kDensestFrom);
+    std::vector<double> sorted;
+    sorted.reserve(values.size() / stride + 1);
+    for (std::size_t i = 0; i < values.size(); i += stride) sorted.push_back(values[i]);
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t half = (sorted.size() + 1) / 2;
+    std::size_t shortest = 0;
+    for (std::size_t i = 1; i + half <= sorted.size(); ++i)
+        if (sorted[i + half - 1] - sorted[i] < sorted[shortest + half - 1] - sorted[shortest]) shortest = i;
+    const double middle = (sorted[shortest] + sorted[shortest + half - 1]) / 2;
+    const double reach = kBackgroundWidths * (sorted[shortest + half - 1] - sorted[shortest]) / 2;
+    values.erase(std::partition(values.begin(), values.end(), [&](double v) { return std::abs(v - middle) <= reach; }),
+                 values.end());
+    return RobustLevel(values, estimate, lowPercentile, highPercentile);
+}
+
 CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
     int widest = 0;
     for (int k = 1; k < kChannels; ++k)
@@ -289,7 +311,7 @@ void DestripeReadings(PerChannel& readings, PointTable table, const ChannelPoint
                                    readings[k].begin() + static_cast<std::ptrdiff_t>(spans[i].end));
                 if (scratch.empty()) return;
                 const double taken =
-                    RobustLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
+                    BackgroundLevel(scratch, settings.level, settings.lowPercentile, settings.highPercentile);
                 for (const std::size_t i : group) {
                     TraverseLevel& recorded = report.levels[firstLevel[k] + i];
                     (table == PointTable::Absolute ? recorded.field : recorded.gradient) = taken;

@@ -1,5 +1,6 @@
 // Destriping: each sensor's readings levelled traverse by traverse (or walking
-// direction by walking direction) with a robust level.
+// direction by walking direction) with the level of the ground between
+// anomalies, so that a broad anomaly is not taken for a stripe.
 #pragma once
 
 #include "arrange/arrangedpoints.h"
@@ -16,6 +17,16 @@ namespace qgrad {
 // bounds included; all readings when none lies between them (two readings).
 // 0 for no readings.
 double RobustLevel(std::vector<double>& values, LevelEstimate estimate, double lowPercentile, double highPercentile);
+
+// The level of the ground between anomalies under `values` (which it
+// reorders): RobustLevel of the readings near the densest half of them.
+// The shortest interval holding half the readings lies on the quiet ground
+// even where a broad anomaly fills a third of a traverse, and its width
+// measures the noise; readings more than kBackgroundWidths half-widths from
+// its middle belong to anomalies and do not count.
+double BackgroundLevel(std::vector<double>& values, LevelEstimate estimate, double lowPercentile,
+                       double highPercentile);
+inline constexpr double kBackgroundWidths = 3;
 
 struct TraverseLevel {
     int channel = 0;
@@ -50,7 +61,7 @@ CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& i
 // all still 0. Destriping fills them in table by table.
 DestripeReport StartDestripe(const ChannelPoints& index, const CartTraverses& cart, const DestripeSettings& settings);
 
-// Takes a robust level off one table's readings, gathered by channel, for
+// Takes the background level off one table's readings, gathered by channel, for
 // each sensor and traverse; by direction, one level per sensor and walking
 // direction, over all its traverses walked that way (the main direction
 // being that of the longest traverse). Records the levels in the report.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -170,6 +171,100 @@ TEST(KnownTruthTest, TrueOffsetsPlaceSensorsWhereTheyAre) {
             }
         EXPECT_GE(least, c.least) << c.name;
         EXPECT_LE(most, c.most) << c.name;
+    }
+}
+
+// How a destriped field compares with the truth: how far the level error of
+// each sensor's traverse jumps from that of the line beside it on the ground
+// (what a map shows as stripes, where a level that follows the ground
+// smoothly does not), and the share of the broad source's anomaly lost over
+// its centre.
+struct Stripes {
+    double residual = 0;    // nT/m RMS of the jumps, over the square root of 2
+    double centreLoss = 0;  // of the anomaly within 1 m of the broad source's centre
+};
+
+Stripes MeasureStripes(const Processed& p, const Source& broad) {
+    const int sensors = static_cast<int>(p.survey.anomaly.front().size());
+    auto error = [&](std::size_t r, int k) {
+        return p.points.value(PointTable::Gradient, r * static_cast<std::size_t>(sensors) + static_cast<std::size_t>(k)) -
+               p.survey.anomaly[r][k];
+    };
+    std::vector<std::pair<double, double>> lines;  // where across the traverses, level error
+    std::vector<double> errors;
+    for (const TraverseLevel& level : p.report.destripe->levels) {
+        // The short pieces of the turns are no traverses to see stripes on.
+        if (level.readings < 100) continue;
+        errors.clear();
+        double x = 0;
+        for (std::size_t r = level.firstRow; r <= level.lastRow; ++r) {
+            errors.push_back(error(r, level.channel));
+            x += p.survey.x[r][level.channel] / static_cast<double>(level.lastRow - level.firstRow + 1);
+        }
+        std::nth_element(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(errors.size() / 2), errors.end());
+        lines.emplace_back(x, errors[errors.size() / 2]);
+    }
+    std::sort(lines.begin(), lines.end());
+    Stripes s;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        s.residual += std::pow(lines[i].second - lines[i - 1].second, 2) / 2 / static_cast<double>(lines.size() - 1);
+    s.residual = std::sqrt(s.residual);
+    double truth = 0, found = 0;
+    for (std::size_t r = 0; r < p.survey.anomaly.size(); ++r)
+        for (int k = 0; k < sensors; ++k)
+            if (std::hypot(p.survey.x[r][k] - broad.x, p.survey.y[r][k] - broad.y) < 1) {
+                truth += p.survey.anomaly[r][k];
+                found += p.survey.anomaly[r][k] + error(r, k);
+            }
+    s.centreLoss = 1 - found / truth;
+    return s;
+}
+
+TEST(KnownTruthTest, DestripeSparesBroadAnomalies) {
+    // Levelled by all of each traverse's readings between the 5th and 95th
+    // percentiles, the field's own broad source came through either way
+    // (stripes of 0.016 nT/m by the median, 0.029 by the mean, its centre
+    // within 3 %), but the very broad one did not: its stripes were 0.079
+    // nT/m by the median, and the mean lost 16 % of its centre and left
+    // stripes of 0.26 nT/m. Levelled from the quiet ground, every case
+    // leaves stripes under 0.04 nT/m and its centre within 2 %.
+    const struct {
+        const char* name;
+        LevelEstimate level;
+        LevelGrouping grouping;
+        double drift;  // nT/m per data row
+        bool spikes;
+        double depth, amplitude;  // of the broad source, m and nT/m
+        double mostResidual, mostLoss;
+    } cases[] = {
+        {"median by traverse, drifting", LevelEstimate::Median, LevelGrouping::Traverse, 2e-4, false, 8, 6, 0.05, 0.05},
+        {"mean by traverse, drifting", LevelEstimate::Mean, LevelGrouping::Traverse, 2e-4, false, 8, 6, 0.05, 0.05},
+        {"median by traverse, despiked", LevelEstimate::Median, LevelGrouping::Traverse, 2e-4, true, 8, 6, 0.05, 0.05},
+        {"median by direction, steady", LevelEstimate::Median, LevelGrouping::Direction, 0, false, 8, 6, 0.05, 0.05},
+        // Its anomaly fills two thirds of the traverses over it.
+        {"median, a very broad source", LevelEstimate::Median, LevelGrouping::Traverse, 2e-4, false, 14, 30, 0.05, 0.05},
+        {"mean, a very broad source", LevelEstimate::Mean, LevelGrouping::Traverse, 2e-4, false, 14, 30, 0.05, 0.05},
+        {"median, a very broad source, despiked", LevelEstimate::Median, LevelGrouping::Traverse, 2e-4, true, 14, 30, 0.05,
+         0.05},
+    };
+    for (const auto& c : cases) {
+        SurveyShape shape = Field();
+        Source& broad = shape.sources[5];
+        ASSERT_GT(broad.depth, 5) << "the field's broad source";
+        broad.depth = c.depth;
+        broad.amplitude = c.amplitude;
+        ProcessingSettings settings;
+        settings.despike.on = c.spikes;
+        settings.destripe.level = c.level;
+        settings.destripe.grouping = c.grouping;
+        Defects defects;
+        defects.spikes = c.spikes;
+        defects.drift = c.drift;
+        const Processed p(shape, defects, settings);
+        ASSERT_TRUE(p.report.destripe) << c.name;
+        const Stripes s = MeasureStripes(p, shape.sources[5]);
+        EXPECT_LT(s.residual, c.mostResidual) << c.name;
+        EXPECT_LT(std::abs(s.centreLoss), c.mostLoss) << c.name;
     }
 }
 

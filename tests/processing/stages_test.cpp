@@ -248,6 +248,33 @@ TEST(RobustLevelTest, MedianOfLongRunsIsThatOfTheSortedReadings) {
     }
 }
 
+TEST(BackgroundLevelTest, LevelsFromTheGroundBetweenAnomalies) {
+    Uniform uniform(23);
+    auto noise = [&] { return 0.3 * (uniform() - 0.5); };
+    // A broad hump of 8 over the first two fifths of a run on ground at 2:
+    // of all readings between the 5th and 95th percentiles, the median lies
+    // 0.1 above the ground and the mean 1.8.
+    auto hump = [&](std::size_t i) { return 2 + (i < 240 ? 8 * std::sin(std::numbers::pi * i / 240.0) : 0) + noise(); };
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        LevelEstimate estimate;
+        double level, within;
+    } cases[] = {
+        {"median on quiet ground", Series(600, [&](std::size_t) { return 2 + noise(); }), LevelEstimate::Median, 2, 0.02},
+        {"median beside a broad hump", Series(600, hump), LevelEstimate::Median, 2, 0.02},
+        {"mean beside a broad hump", Series(600, hump), LevelEstimate::Mean, 2, 0.05},
+        {"mean beside a few spikes", Series(600, [&](std::size_t i) { return 2 + noise() + (i % 50 == 7 ? 90 : 0); }),
+         LevelEstimate::Mean, 2, 0.02},
+        // Too few readings to tell ground from anomaly: all of them count.
+        {"two readings", {0, 10}, LevelEstimate::Mean, 5, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> v = c.values;
+        EXPECT_NEAR(BackgroundLevel(v, c.estimate, 5, 95), c.level, c.within) << c.name;
+    }
+}
+
 TrackXY Walk(const synthetic::SurveyShape& shape, double step) {
     TrackXY t;
     const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;

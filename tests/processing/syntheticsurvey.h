@@ -256,11 +256,12 @@ inline SurveyShape Field() {
 }
 
 // What the field adds to the anomaly: per-sensor offsets, heading error,
-// noise and, from about one reading in a hundred, spikes of one to three
-// readings, whose readings it lists.
+// noise, a drift of the instrument's level and, from about one reading in a
+// hundred, spikes of one to three readings, whose readings it lists.
 struct Defects {
     bool spikes = true;
     double noise = 0.1;
+    double drift = 0;  // per data row, so that each traverse lies at its own level
     std::set<std::pair<int, std::size_t>> spiky;  // sensor, data row
 
     Addition Add(int sensors, std::size_t rows) {
@@ -278,8 +279,8 @@ struct Defects {
                 }
                 r += length + 4;
             }
-        return [added = std::move(added)](int k, std::size_t r, double north) {
-            return added[r][k] + 0.4 * k - 1 + 0.3 * north;
+        return [added = std::move(added), drift = drift](int k, std::size_t r, double north) {
+            return added[r][k] + 0.4 * k - 1 + 0.3 * north + drift * static_cast<double>(r);
         };
     }
 };

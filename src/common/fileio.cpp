@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 namespace qgrad {
@@ -74,6 +75,72 @@ FileStamp StampOf(const struct stat& st) {
 }
 
 std::string ErrnoText() { return std::strerror(errno); }
+
+QString FolderOf(const QString& path) { return path.left(path.lastIndexOf('/') + 1); }
+
+// One step of a save put in place together, by names in the lock's folder:
+// `temporary` renamed to `target`, or `target` removed when `temporary` is
+// empty.
+struct JournalStep {
+    QString temporary;
+    QString target;
+};
+
+// `path`'s name in `folder`; the journal's steps stay in its folder.
+QString NameIn(const QString& folder, const QString& path) {
+    if (FolderOf(path) != folder) throw std::logic_error("a file put in place together lies outside the lock's folder");
+    return path.mid(folder.size());
+}
+
+// The steps as names of the file system's bytes, each ended by a zero byte,
+// which no name holds.
+std::string JournalText(const std::vector<JournalStep>& steps) {
+    std::string text;
+    for (const JournalStep& step : steps) {
+        text += LocalBytes(step.temporary) + '\0';
+        text += LocalBytes(step.target) + '\0';
+    }
+    return text;
+}
+
+// The steps of a journal; nullopt for one that no save wrote.
+std::optional<std::vector<JournalStep>> ParseJournal(std::string_view text) {
+    std::vector<QString> names;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\0');
+        if (end == std::string_view::npos) return std::nullopt;
+        names.push_back(FromLocalBytes(text.substr(0, end)));
+        text.remove_prefix(end + 1);
+    }
+    if (names.size() % 2 != 0) return std::nullopt;
+    std::vector<JournalStep> steps;
+    for (std::size_t i = 0; i < names.size(); i += 2) {
+        const JournalStep step{names[i], names[i + 1]};
+        // Only a file's own temporary may be put in its place: a planted
+        // journal cannot move one file over another.
+        const bool ownTemporary = step.temporary.isEmpty() ||
+                                  (step.temporary.startsWith(TemporaryPrefix(step.target)) &&
+                                   step.temporary.endsWith(kPartSuffix) && !step.temporary.contains('/'));
+        if (step.target.isEmpty() || step.target.contains('/') || !ownTemporary) return std::nullopt;
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+// Takes the steps in `folder`. A save finished after a kill finds the
+// renames done before the kill without their temporaries.
+void TakeSteps(const QString& folder, const std::vector<JournalStep>& steps, bool finishingCutOff) {
+    for (const JournalStep& step : steps) {
+        if (step.temporary.isEmpty()) {
+            RemoveFile(folder + step.target);
+            continue;
+        }
+        const std::string target = LocalBytes(folder + step.target);
+        if (::rename(LocalBytes(folder + step.temporary).c_str(), target.c_str()) != 0 &&
+            !(finishingCutOff && errno == ENOENT))
+            throw FileError("Cannot write file " + target + ": " + ErrnoText());
+    }
+}
 
 }  // namespace
 
@@ -182,6 +249,12 @@ void OutputFile::Complete() {
     completed_ = true;
 }
 
+void OutputFile::CompleteToDisk() {
+    Flush();
+    if (::fsync(file_->handle()) != 0) Fail("Cannot write file", ErrnoText());
+    Complete();
+}
+
 void OutputFile::PutInPlace() {
     Complete();
     if (::rename(LocalBytes(temporary_).c_str(), LocalBytes(path_).c_str()) != 0)
@@ -218,7 +291,8 @@ void RemoveFile(const QString& path) {
         throw FileError("Cannot remove " + LocalBytes(path) + ": " + ErrnoText());
 }
 
-FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait) : path_(lockPath) {
+FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait)
+    : path_(lockPath), journal_(ReplaceExtension(lockPath, ".journal")) {
     const std::string bytes = LocalBytes(lockPath);
     const auto giveUp = std::chrono::steady_clock::now() + wait;
     for (;;) {
@@ -231,8 +305,15 @@ FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait) 
             // it: the lock counts only on the file that is still there.
             struct stat held {}, there {};
             if (::fstat(fd_, &held) == 0 && ::stat(bytes.c_str(), &there) == 0 && held.st_dev == there.st_dev &&
-                held.st_ino == there.st_ino)
+                held.st_ino == there.st_ino) {
+                try {
+                    FinishCutOffSave();
+                } catch (...) {
+                    Release();
+                    throw;
+                }
                 return;
+            }
         } else if (errno != EWOULDBLOCK) {
             const std::string why = ErrnoText();
             ::close(fd_);
@@ -247,10 +328,54 @@ FolderLock::FolderLock(const QString& lockPath, std::chrono::milliseconds wait) 
     }
 }
 
-FolderLock::~FolderLock() {
+FolderLock::~FolderLock() { Release(); }
+
+void FolderLock::Release() {
     // Removed while still held, so that no one locks a file about to go.
     ::unlink(LocalBytes(path_).c_str());
     ::close(fd_);
+}
+
+void FolderLock::FinishCutOffSave() {
+    // A journal killed while it was written never took its name.
+    RemoveStaleTemporaries(journal_);
+    std::unique_ptr<InputFile> file;
+    try {
+        file = OpenRegularFile(journal_);
+    } catch (const FileReadError& e) {
+        if (e.error == ENOENT) return;
+        throw FileError("Cannot read " + LocalBytes(journal_) + ": " + e.what());
+    }
+    const QByteArray text = file->readAll();
+    const std::optional<std::vector<JournalStep>> steps = ParseJournal({text.constData(), static_cast<std::size_t>(text.size())});
+    if (!steps)
+        throw FileError("Cannot finish the save cut off in " + LocalBytes(journal_) +
+                        ": the file is not a save's journal; remove it to save again");
+    TakeSteps(FolderOf(path_), *steps, true);
+    RemoveFile(journal_);
+}
+
+void FolderLock::PutInPlaceTogether(const std::vector<OutputFile*>& files, const std::vector<QString>& removals) {
+    const QString folder = FolderOf(path_);
+    std::vector<JournalStep> steps;
+    for (const QString& path : removals) steps.push_back({{}, NameIn(folder, path)});
+    for (OutputFile* f : files) {
+        f->Complete();
+        steps.push_back({NameIn(folder, f->temporary_), NameIn(folder, f->path_)});
+    }
+    OutputFile journal(journal_);
+    journal.Write(JournalText(steps));
+    journal.CompleteToDisk();
+    journal.PutInPlace();
+    // The save is decided: the temporaries are the journal's now, kept for
+    // the next holder should a step fail.
+    for (OutputFile* f : files) f->inPlace_ = true;
+    try {
+        TakeSteps(folder, steps, false);
+    } catch (const FileError& e) {
+        throw FileError(std::string(e.what()) + "; the next save of these files finishes this one");
+    }
+    RemoveFile(journal_);
 }
 
 QString ReplaceExtension(const QString& name, const QString& ext) {

@@ -7,7 +7,8 @@
 // Output: written under a temporary name in the target folder and put in
 // place only when complete, so a failure never leaves a torn file where a
 // good one stood. The files of one command are completed first and then put
-// in place one right after the other.
+// in place together through a journal beside them (see FolderLock), so that
+// a kill at any moment leaves the whole earlier set or the whole new one.
 //
 // Names: a file name is carried in a QString. Where the file system's bytes
 // are not valid in the local encoding (UTF-8 here), each byte that cannot be
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -58,6 +60,8 @@ std::unique_ptr<InputFile> OpenRegularFile(const QString& path);
 // file ("a folder", "a FIFO", "a device", "a socket"); empty otherwise.
 std::string NonRegularKind(const QString& path);
 
+class FolderLock;
+
 class OutputFile {
 public:
     // Throws FileError when the file cannot be created, or when the path
@@ -73,6 +77,8 @@ public:
     // Writes the rest of the file under its temporary name and closes it.
     // Throws FileError.
     void Complete();
+    // Complete, and on the disk before this returns.
+    void CompleteToDisk();
     // Puts a completed file in place of any earlier one. Throws FileError.
     void PutInPlace();
     // Complete and put in place.
@@ -83,6 +89,9 @@ private:
     void Flush();
     void WriteThrough(std::string_view bytes);
     [[noreturn]] void Fail(const std::string& what, const std::string& why);
+
+    // Puts the temporary file in place through its journal.
+    friend class FolderLock;
 
     QString path_;
     QString temporary_;
@@ -103,17 +112,38 @@ void RemoveFile(const QString& path);
 // Keeps two saves of the same files apart: held from construction to
 // destruction, by a lock file beside them that is removed afterwards. A
 // second holder waits up to `wait`, then throws FileError.
+//
+// The holder puts its files in place together: a journal beside the lock
+// (its name with ".journal" for ".lock") lists every step first, and goes
+// only when all are done. A save that was killed part-way leaves its
+// journal, and the next holder of the lock finishes that save before it
+// goes on, so the files are the whole earlier set until the journal is in
+// place and the whole new set from then on.
 class FolderLock {
 public:
     static constexpr std::chrono::milliseconds kDefaultWait{5000};
 
+    // Throws FileError also when a save that was cut off cannot be finished.
     FolderLock(const QString& lockPath, std::chrono::milliseconds wait = kDefaultWait);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
+    // Completes `files` and puts them in place, and removes `removals` (a
+    // missing one is no failure), as one step that a kill cannot split. All
+    // lie in the lock's folder. Throws FileError; when a file cannot be put
+    // in place once the journal is written, the journal stays and the next
+    // holder finishes the save.
+    void PutInPlaceTogether(const std::vector<OutputFile*>& files, const std::vector<QString>& removals);
+
+    const QString& journalPath() const { return journal_; }
+
 private:
+    void FinishCutOffSave();
+    void Release();
+
     QString path_;
+    QString journal_;
     int fd_ = -1;
 };
 

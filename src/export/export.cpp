@@ -190,6 +190,9 @@ ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds l
       absolute_(WithoutStaleTemporaries(paths.absoluteFile)),
       gradient_(WithoutStaleTemporaries(paths.gradientFile)) {
     RemoveStaleTemporaries(paths.scriptFile);
+    // A report is one of this save's files even when this save writes none:
+    // it removes the report.
+    RemoveStaleTemporaries(ProcessingReportPath(paths));
     absolute_.WriteLine(kAbsoluteHeading);
     gradient_.WriteLine(kGradientHeading);
 }
@@ -210,13 +213,13 @@ void ExportWriter::Finish() {
     std::vector<OutputFile*> files = {&absolute_, &gradient_};
     for (const auto& f : more_) files.push_back(f.get());
     files.push_back(&script);
-    for (OutputFile* f : files) f->Complete();
     // A report of an earlier save's processing would describe points that
     // are about to go; better none than one that lies.
     const QString report = ProcessingReportPath(paths_);
+    std::vector<QString> removals;
     if (std::none_of(more_.begin(), more_.end(), [&](const auto& f) { return f->path() == report; }))
-        RemoveFile(report);
-    for (OutputFile* f : files) f->PutInPlace();
+        removals.push_back(report);
+    lock_.PutInPlaceTogether(files, removals);
 }
 
 PointExtent WriteExport(const ExportPaths& paths, const ArrangedPoints& points,

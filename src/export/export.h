@@ -75,9 +75,10 @@ void WritePointRows(OutputFile& absolute, OutputFile& gradient, const ArrangedPo
 
 // The files of one export: the two point files and the gridding script,
 // with any further file the caller adds. All are written under temporary
-// names and put in place one right after the other only when every one is
-// complete; a writer abandoned before Finish() leaves every earlier file as
-// it was. A lock beside the files keeps a second export of the same names
+// names and put in place together only when every one is complete; a writer
+// abandoned before Finish() leaves every earlier file as it was, and a kill
+// during Finish() leaves the earlier set or the new one whole once the next
+// writer of the same names has started. A lock beside the files keeps a second export of the same names
 // out while this one lasts: it waits up to `lockWait`, then throws FileError.
 class ExportWriter {
 public:

@@ -1,12 +1,16 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -131,6 +135,55 @@ TEST(OutputFileTest, DirectoryInTheWayFailsOnCommit) {
         },
         FileError);
     EXPECT_TRUE(QFileInfo(dir.filePath("taken.bas")).isDir());
+}
+
+// What the next holder of a lock finds of a save that was cut off, and does.
+TEST(FolderLockTest, SaveCutOffIsFinishedByTheNextHolder) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::map<QString, QByteArray> found;  // besides the lock's journal
+        std::string journal;
+        std::map<QString, QByteArray> left;  // the folder after, but for the journal
+        bool refused = false;                // the journal stays then
+    };
+    const Case cases[] = {
+        {"renames not yet taken", {{"a.txt", "old"}, {".a.txt.1x.part", "new"}, {"b.txt", "old"}, {".b.txt.2y.part", "new"}},
+         ".a.txt.1x.part\0a.txt\0.b.txt.2y.part\0b.txt\0"s, {{"a.txt", "new"}, {"b.txt", "new"}}},
+        {"one rename taken before the kill", {{"a.txt", "new"}, {"b.txt", "old"}, {".b.txt.2y.part", "new"}},
+         ".a.txt.1x.part\0a.txt\0.b.txt.2y.part\0b.txt\0"s, {{"a.txt", "new"}, {"b.txt", "new"}}},
+        {"a removal", {{"a.txt", "old"}, {"report.txt", "old"}}, "\0report.txt\0"s, {{"a.txt", "old"}}},
+        {"a journal killed while it was written", {{".run.journal.3z.part", ".a"}, {"a.txt", "old"}}, {},
+         {{"a.txt", "old"}}},
+        {"another file moved over one", {{"a.txt", "old"}, {"b.txt", "theirs"}}, "b.txt\0a.txt\0"s,
+         {{"a.txt", "old"}, {"b.txt", "theirs"}}, true},
+        {"a name outside the folder", {{"a.txt", "old"}}, "\0../a.txt\0"s, {{"a.txt", "old"}}, true},
+        {"a cut journal", {{"a.txt", "old"}}, "\0a.txt"s, {{"a.txt", "old"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        for (const auto& [name, bytes] : c.found) ASSERT_TRUE(qgrad::testing::WriteFile(folder + name, bytes));
+        if (!c.journal.empty()) {
+            ASSERT_TRUE(qgrad::testing::WriteFile(folder + "run.journal", QByteArray::fromStdString(c.journal)));
+        }
+        if (c.refused) {
+            try {
+                FolderLock lock(folder + "run.lock");
+                FAIL() << "a journal no save wrote was followed";
+            } catch (const FileError& e) {
+                EXPECT_NE(std::string(e.what()).find("run.journal"), std::string::npos) << e.what();
+            }
+        } else {
+            FolderLock lock(folder + "run.lock");
+        }
+        std::map<QString, QByteArray> left;
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            if (name != "run.journal") left[name] = qgrad::testing::ReadAll(folder + name);
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(QFileInfo::exists(folder + "run.journal"), c.refused);
+    }
 }
 
 }  // namespace

@@ -15,17 +15,47 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qgrad;
+
+namespace {
+
+// A save's steps on the folder are its renames and removals. A child that
+// sets this is killed at that step: that many are taken first.
+int gStepsBeforeKill = -1;
+
+void KillAtThisStep() {
+    if (gStepsBeforeKill >= 0 && gStepsBeforeKill-- == 0) std::raise(SIGKILL);
+}
+
+}  // namespace
+
+extern "C" int rename(const char* from, const char* to) {
+    KillAtThisStep();
+    static const auto next = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+    return next(from, to);
+}
+
+extern "C" int unlink(const char* path) {
+    KillAtThisStep();
+    static const auto next = reinterpret_cast<int (*)(const char*)>(dlsym(RTLD_NEXT, "unlink"));
+    return next(path);
+}
 
 namespace {
 
@@ -181,6 +211,84 @@ TEST(SaveTogether, LeftoversOfEarlierSaves) {
         for (const QString& f : {paths.absoluteFile, paths.gradientFile, paths.scriptFile})
             EXPECT_TRUE(left.removeOne(QFileInfo(f).fileName()));
         EXPECT_EQ(std::vector<QString>(left.begin(), left.end()), c.left);
+    }
+}
+
+// Every file in `folder`, hidden ones too, by name.
+std::map<QString, QByteArray> FolderContents(const QString& folder) {
+    std::map<QString, QByteArray> contents;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        contents[name] = qgrad::testing::ReadAll(folder + "/" + name);
+    return contents;
+}
+
+void RestoreFolder(const QString& folder, const std::map<QString, QByteArray>& contents) {
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        ASSERT_TRUE(QFile::remove(folder + "/" + name));
+    for (const auto& [name, bytes] : contents) ASSERT_TRUE(qgrad::testing::WriteFile(folder + "/" + name, bytes));
+}
+
+// A save killed at any step, and then the next writer of the same names
+// started and abandoned: the folder holds the whole earlier set or the whole
+// new one, and nothing else.
+TEST(SaveTogether, KillAtAnyStepLeavesOneWholeSet) {
+    ArrangedPoints few, more;
+    few.append(37.5, 55.75, 48000.5, 1.25);
+    more = few;
+    more.append(37.6, 55.76, 48001.5, 2.25);
+    struct Change {
+        const char* name;
+        ArrangedPoints before, after;
+        std::optional<std::string_view> reportBefore, reportAfter;
+    };
+    const Change cases[] = {
+        {"the report of the earlier save goes", few, more, "lag: 5.00 s, as set\n", std::nullopt},
+        {"a report comes", few, more, std::nullopt, "despike\n"},
+        {"the report is written again", more, few, "lag: 5.00 s, as set\n", "despike\n"},
+    };
+    for (const Change& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
+        WriteExport(paths, c.before, c.reportBefore);
+        const auto before = FolderContents(dir.path());
+        WriteExport(paths, c.after, c.reportAfter);
+        const auto after = FolderContents(dir.path());
+        ASSERT_NE(before, after);
+
+        int killed = 0, leftBefore = 0;
+        for (int step = 0;; ++step) {
+            SCOPED_TRACE("killed after step " + std::to_string(step));
+            RestoreFolder(dir.path(), before);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                gStepsBeforeKill = step;
+                try {
+                    WriteExport(paths, c.after, c.reportAfter);
+                } catch (...) {
+                    _exit(1);
+                }
+                _exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            if (WIFEXITED(status)) {
+                // The save had fewer steps than this: it ended whole.
+                ASSERT_EQ(WEXITSTATUS(status), 0);
+                EXPECT_EQ(FolderContents(dir.path()), after);
+                break;
+            }
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            ++killed;
+            { ExportWriter next(paths); }
+            const auto left = FolderContents(dir.path());
+            if (left == before) ++leftBefore;
+            else EXPECT_EQ(left, after);
+        }
+        // Killed before the set was decided and after: both outcomes seen.
+        EXPECT_GT(leftBefore, 0);
+        EXPECT_GE(killed - leftBefore, 4);
     }
 }
 

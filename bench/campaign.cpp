@@ -154,35 +154,35 @@ struct Spike {
     double size = 0;
 };
 
-std::string GenerateBlock(const CampaignSpec& spec, int file, const Walk& walk, const Ground& ground,
+std::string GenerateBlock(const CampaignSpec& plan, int file, const Walk& walk, const Ground& ground,
                           std::array<double, kGeneratedChannels>& levels) {
-    std::mt19937_64 rng(spec.seed * 1000003 + static_cast<std::uint64_t>(file));
+    std::mt19937_64 rng(plan.seed * 1000003 + static_cast<std::uint64_t>(file));
     for (double& level : levels) level = 1.6 * (Uniform(rng) - 0.5);
     std::string out;
-    out.reserve(static_cast<std::size_t>(spec.rowsPerFile) * 200 + 4096);
+    out.reserve(static_cast<std::size_t>(plan.rowsPerFile) * 200 + 4096);
     AppendHeader(out, static_cast<std::uint64_t>(file + 1), [](int k) { return std::lround(RightOf(k) * 100); },
                  [](int) { return std::lround(kBehind * 100); }, false);
 
-    const double cosLat = std::cos(Radians(spec.originLat));
+    const double cosLat = std::cos(Radians(plan.originLat));
     const long long start = 7 * 3600 + (file % 2) * (15 * 1800);
     std::array<Spike, kGeneratedChannels> spikes{};
     Point fix{};
     constexpr double kProbe = 0.05;  // the heading from the walk this far either side, s
-    for (std::uint64_t row = 0; row < spec.rowsPerFile; ++row) {
+    for (std::uint64_t row = 0; row < plan.rowsPerFile; ++row) {
         const double t = static_cast<double>(row) / kSampleHz;
         AppendTimeOfDay(out, start + static_cast<long long>(row / kSampleHz));
         out += ';';
         if (row % (kSampleHz / kFixHz) == 0) {
-            fix = walk.At(t - spec.lagSeconds);
+            fix = walk.At(t - plan.lagSeconds);
             fix.east += (Uniform(rng) - 0.5) * 0.04;
             fix.north += (Uniform(rng) - 0.5) * 0.04;
         }
         if (row < 6) {
             out += "0;0;";
         } else {
-            Append(out, Nmea(spec.originLat + fix.north / kMetresPerDegree), 4);
+            Append(out, Nmea(plan.originLat + fix.north / kMetresPerDegree), 4);
             out += ';';
-            Append(out, Nmea(spec.originLon + fix.east / (kMetresPerDegree * cosLat)), 4);
+            Append(out, Nmea(plan.originLon + fix.east / (kMetresPerDegree * cosLat)), 4);
             out += ';';
         }
         const Point here = walk.At(t);
@@ -232,46 +232,46 @@ bool WriteText(const std::string& text, const std::filesystem::path& path) {
 
 }  // namespace
 
-bool WriteCampaign(const CampaignSpec& spec, const std::string& folder) {
-    if (spec.files <= 0 || spec.rowsPerFile == 0 || spec.traverseLength <= 0) return false;
+bool WriteCampaign(const CampaignSpec& plan, const std::string& folder) {
+    if (plan.files <= 0 || plan.rowsPerFile == 0 || plan.traverseLength <= 0) return false;
     Walk shape;
-    shape.length = spec.traverseLength;
+    shape.length = plan.traverseLength;
     const double rowsPerLine = shape.Period() / kSpeed * kSampleHz;
-    shape.traverses = std::max(1, static_cast<int>(static_cast<double>(spec.rowsPerFile) / rowsPerLine));
+    shape.traverses = std::max(1, static_cast<int>(static_cast<double>(plan.rowsPerFile) / rowsPerLine));
     const double blockWidth = shape.traverses * kSwath;
     // Blocks in rows of `across`, the field about as wide as it is long.
     const int across = std::max(
-        1, static_cast<int>(std::lround(std::sqrt(spec.files * spec.traverseLength / blockWidth))));
-    const int down = (spec.files + across - 1) / across;
+        1, static_cast<int>(std::lround(std::sqrt(plan.files * plan.traverseLength / blockWidth))));
+    const int down = (plan.files + across - 1) / across;
     const double width = across * blockWidth + kBlockGap;
-    const double height = down * spec.traverseLength;
+    const double height = down * plan.traverseLength;
 
-    std::mt19937_64 rng(spec.seed);
+    std::mt19937_64 rng(plan.seed);
     const Ground ground = BuryDipoles(width, height, rng);
     std::filesystem::create_directories(folder);
-    std::string truth = "# lag_s\t" + std::to_string(spec.lagSeconds) + "\n# run\tsensor levels, nT/m\n";
-    for (int f = 0; f < spec.files; ++f) {
+    std::string truth = "# lag_s\t" + std::to_string(plan.lagSeconds) + "\n# run\tsensor levels, nT/m\n";
+    for (int f = 0; f < plan.files; ++f) {
         const int column = f % across, row = f / across;
         Walk walk = shape;
         // Every fourth row of blocks leaves a gap after its first block.
         const double gap = (row % 4 == 1 && column >= 1) ? kBlockGap + kBlockOverlap : 0;
-        walk.origin = {column * (blockWidth - kBlockOverlap) + gap, row * (spec.traverseLength - kBlockOverlap)};
+        walk.origin = {column * (blockWidth - kBlockOverlap) + gap, row * (plan.traverseLength - kBlockOverlap)};
         walk.fromEast = f % 3 == 2;
         std::array<double, kGeneratedChannels> levels{};
         char name[32];
         std::snprintf(name, sizeof name, "run%03d.csv", f + 1);
-        if (!WriteText(GenerateBlock(spec, f, walk, ground, levels), std::filesystem::path(folder) / name)) return false;
+        if (!WriteText(GenerateBlock(plan, f, walk, ground, levels), std::filesystem::path(folder) / name)) return false;
         std::string line = "# " + std::string(name);
         for (double level : levels) line += "\t" + std::to_string(level);
         truth += line + "\n";
     }
     truth += "east_m\tnorth_m\tlatitude\tlongitude\tdepth_m\tmoment_nT_m3\n";
-    const double cosLat = std::cos(Radians(spec.originLat));
+    const double cosLat = std::cos(Radians(plan.originLat));
     char buf[160];
     for (const Dipole& d : ground.dipoles) {
         std::snprintf(buf, sizeof buf, "%.3f\t%.3f\t%.9f\t%.9f\t%.3f\t%.3f\n", d.east, d.north,
-                      spec.originLat + d.north / kMetresPerDegree,
-                      spec.originLon + d.east / (kMetresPerDegree * cosLat), d.depth, d.moment);
+                      plan.originLat + d.north / kMetresPerDegree,
+                      plan.originLon + d.east / (kMetresPerDegree * cosLat), d.depth, d.moment);
         truth += buf;
     }
     return WriteText(truth, std::filesystem::path(folder) / "truth.tsv");

@@ -26,6 +26,6 @@ struct CampaignSpec {
 // Writes run001.csv, run002.csv, … and truth.tsv (the buried dipoles, the
 // lag and the sensors' levels) into `folder`; returns false when a file
 // cannot be written.
-bool WriteCampaign(const CampaignSpec& spec, const std::string& folder);
+bool WriteCampaign(const CampaignSpec& plan, const std::string& folder);
 
 }  // namespace qgrad::bench

@@ -31,8 +31,7 @@ QString TitleOf(const GridJob& job) {
 }
 
 std::string GriddingLine(const Grid& grid, const Presentation& presentation) {
-    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
-    const double dx = grid.xSize * MetresPerDegreeLongitude(midLat), dy = grid.ySize * kMetresPerDegree;
+    const double dx = grid.xSize * grid.MetresPerDegreeAcross(), dy = grid.ySize * kMetresPerDegree;
     std::string clip;
     switch (presentation.clip.method) {
         case ClipMethod::RobustSpread: clip = "median ± " + FormatGeneral(presentation.clip.a) + " sd"; break;

@@ -3,6 +3,7 @@
 // the convex hull of the data are blank.
 #pragma once
 
+#include "common/geodesy.h"
 #include "gridhost/gridjob.h"
 
 #include <atomic>
@@ -23,6 +24,9 @@ struct Grid {
     double& at(int col, int row) { return z[static_cast<std::size_t>(row) * cols + col]; }
     double at(int col, int row) const { return z[static_cast<std::size_t>(row) * cols + col]; }
     static bool Blank(double v) { return std::isnan(v); }
+
+    // Metres per degree across and up, taken at the grid's middle latitude.
+    double MetresPerDegreeAcross() const { return MetresPerDegreeLongitude(yLL + ySize * (rows - 1) / 2); }
 };
 
 struct KrigingOptions {

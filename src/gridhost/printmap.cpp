@@ -35,8 +35,7 @@ struct MapPlacement {
 
 MapPlacement PlaceMap(const Grid& grid, const QRectF& room) {
     MapPlacement m;
-    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
-    m.widthM = std::max(1e-6, grid.xSize * (grid.cols - 1) * MetresPerDegreeLongitude(midLat));
+    m.widthM = std::max(1e-6, grid.xSize * (grid.cols - 1) * grid.MetresPerDegreeAcross());
     m.heightM = std::max(1e-6, grid.ySize * (grid.rows - 1) * kMetresPerDegree);
     m.perMetre = std::min(room.width() / m.widthM, room.height() / m.heightM);
     const QSizeF size(m.widthM * m.perMetre, m.heightM * m.perMetre);
@@ -115,10 +114,10 @@ void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
 }
 
 void DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets, double unit) {
-    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
+    const double across = grid.MetresPerDegreeAcross();
     p.save();
     for (const Target& t : targets.targets) {
-        const double east = (t.lon - grid.xLL) * MetresPerDegreeLongitude(midLat);
+        const double east = (t.lon - grid.xLL) * across;
         const double north = (t.lat - grid.yLL) * kMetresPerDegree;
         const QPointF c(m.rect.left() + east * m.perMetre, m.rect.bottom() - north * m.perMetre);
         p.setPen(QPen(QColor(200, 0, 0), unit * 0.8));

@@ -131,8 +131,7 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
     out.threshold = options.threshold ? *options.threshold : options.robustMultiple * spread;
     if (!(out.threshold > 0)) return out;
 
-    const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
-    const double dx = grid.xSize * MetresPerDegreeLongitude(midLat);
+    const double dx = grid.xSize * grid.MetresPerDegreeAcross();
     const double dy = grid.ySize * kMetresPerDegree;
     const double cell = std::sqrt(dx * dy);
     std::vector<Lobe> positive, negative;

@@ -85,9 +85,15 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
 }
 
 // A SIGTERM or Ctrl+C that came after the last node was kriged still ends
-// the run, before its first file.
-void StopIfCancelled(const std::atomic<bool>* cancel) {
-    if (cancel && cancel->load()) throw GridCancelled();
+// the run: before its first file, or before the next of them once some are
+// written (each whole), which the message then names.
+void StopIfCancelled(const std::atomic<bool>* cancel, const std::vector<QString>& written) {
+    if (!cancel || !cancel->load()) return;
+    if (written.empty()) throw GridCancelled();
+    std::string names;
+    for (const QString& path : written)
+        names += (names.empty() ? "" : ", ") + LocalBytes(QFileInfo(path).fileName());
+    throw GridCancelled(names);
 }
 
 }  // namespace
@@ -190,8 +196,11 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
         },
         cancel);
     result.gridFile = job.gridFile;
-    StopIfCancelled(cancel);
+    std::vector<QString> written;
+    StopIfCancelled(cancel, written);
     WriteGridFile(job.gridFile, grid);
+    written.push_back(result.gridFile);
+    StopIfCancelled(cancel, written);
     result.pictureFile = MapPicturePath(job);
     // A map with nothing on it fails the run, the picture saying why.
     const QString blank = BlankMapNote(grid);
@@ -208,12 +217,20 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     out.Commit();
     if (!blank.isEmpty()) throw GridHostError(blank.toStdString());
 
+    written.push_back(result.pictureFile);
+    StopIfCancelled(cancel, written);
     result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged);
+    written.insert(written.end(), result.gisFiles.begin(), result.gisFiles.end());
+    // A signal while the last files were written still fails the run, so
+    // that no viewer opens and the exit status says so.
+    StopIfCancelled(cancel, written);
     if (options.handover.Any()) {
         std::vector<std::string> surveys;
         if (arranged)
             for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
         result.handover = WriteHandover(job, grid, points, options.presentation, surveys, options.handover);
+        written.insert(written.end(), result.handover.files.begin(), result.handover.files.end());
+        StopIfCancelled(cancel, written);
     }
     return result;
 }

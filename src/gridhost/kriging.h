@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace qgrad {
@@ -41,10 +42,13 @@ struct KrigingOptions {
     bool shareFactorisations = true;
 };
 
-// Gridding stopped by its cancel flag: there is no grid to write.
+// Gridding stopped by its cancel flag: there is no grid to write; or, once
+// the writing had begun, the files named were written whole and no more.
 class GridCancelled : public GridHostError {
 public:
     GridCancelled() : GridHostError("gridding cancelled: nothing was written") {}
+    explicit GridCancelled(const std::string& written)
+        : GridHostError("gridding cancelled: only " + written + " written, each whole") {}
 };
 
 // `progress` is called with the rows done so far (from any thread).

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -513,6 +514,46 @@ TEST_F(GridGisTest, GdalIsLoadedOnlyWhenAGisOutputIsAskedFor) {
         ASSERT_EQ(r.code, 0) << c.name << "\n" << r.err.toStdString();
         ASSERT_TRUE(r.err.contains("file=libQt6Core.so")) << c.name << ": the loader said nothing";
         EXPECT_EQ(r.err.contains("file=libgdal.so"), c.loaded) << c.name;
+    }
+}
+
+// A SIGTERM once the kriging is done, at each file put in place: the run
+// stops before the next file, says so and fails; what it wrote is whole.
+TEST_F(GridGisTest, ALateSigtermEndsTheRunLeavingOnlyWholeFiles) {
+    const QStringList args = {"grid", script_, "--no-view", "--geotiff", "--kmz"};
+    const std::vector<const char*> outputs = {".grd", ".png", ".tif", ".kmz"};
+    ASSERT_EQ(Qgrad(args).code, 0);
+    std::map<QString, QByteArray> whole;
+    for (const char* ext : outputs) whole[ext] = qgrad::testing::ReadAll(Beside(ext));
+    const struct {
+        const char* name;
+        int step;  // the rename that the signal comes with
+        std::vector<const char*> left;
+    } cases[] = {
+        {"with the grid file", 0, {".grd"}},
+        {"with the picture", 1, {".grd", ".png"}},
+        {"with the GeoTIFF", 2, {".grd", ".png", ".tif", ".kmz"}},
+        {"with the last file", 3, {".grd", ".png", ".tif", ".kmz"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* ext : outputs) QFile::remove(Beside(ext));
+        const Result r = Qgrad(args, "en",
+                               {{"LD_PRELOAD", QGRAD_TERM_AT_RENAME},
+                                {"QGRAD_TERM_AT_RENAME", QString::number(c.step)},
+                                {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains("gridding cancelled: only GPS_DIFF_field.grd")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        std::map<QString, QByteArray> left;
+        for (const char* ext : outputs)
+            if (QFile::exists(Beside(ext))) left[ext] = qgrad::testing::ReadAll(Beside(ext));
+        std::map<QString, QByteArray> expected;
+        for (const char* ext : c.left) expected[ext] = whole[ext];
+        EXPECT_EQ(left, expected);
+        // Nor a temporary of a file half made.
+        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Hidden | QDir::Files).filter(QRegularExpression("^\\.")),
+                  QStringList());
     }
 }
 

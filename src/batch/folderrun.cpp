@@ -111,6 +111,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
     // A folder that is not there is said so, before its lock is tried.
     const QStringList names = FindSurveyFiles(folder);
     ExportWriter writer(result.paths);
+    writer.RemoveUnlessAdded(RefusedReportPath(target, combinedName));
     OpeningOptions opening = options;
     opening.mode = OpeningMode::Folder;
     result.frame = options.previousFrame;

@@ -112,7 +112,8 @@ QString RefusedReportPath(const QString& folder, const QString& combinedName);
 // all the folder's surveys, whose opposite traverses may lie in different
 // files, and used for each. The combined files, the script and the reports
 // (of the processing, when on, and of the refused surveys) are put in place
-// together when the run completes; a run that stops early leaves any
+// together when the run completes, and the reports it did not write of an
+// earlier run are removed with them; a run that stops early leaves any
 // earlier set as it was and no partial file. With RefusedSurveys::Skip a
 // refused survey is shown, listed in the result and in its report, and the
 // run goes on. A failure to write the combined files throws FileError,

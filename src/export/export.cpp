@@ -190,9 +190,7 @@ ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds l
       absolute_(WithoutStaleTemporaries(paths.absoluteFile)),
       gradient_(WithoutStaleTemporaries(paths.gradientFile)) {
     RemoveStaleTemporaries(paths.scriptFile);
-    // A report is one of this save's files even when this save writes none:
-    // it removes the report.
-    RemoveStaleTemporaries(ProcessingReportPath(paths));
+    RemoveUnlessAdded(ProcessingReportPath(paths));
     absolute_.WriteLine(kAbsoluteHeading);
     gradient_.WriteLine(kGradientHeading);
 }
@@ -200,6 +198,11 @@ ExportWriter::ExportWriter(const ExportPaths& paths, std::chrono::milliseconds l
 void ExportWriter::AddPoints(const ArrangedPoints& points) {
     WritePointRows(absolute_, gradient_, points);
     extent_.AddPoints(points);
+}
+
+void ExportWriter::RemoveUnlessAdded(const QString& path) {
+    // One of this save's files even when this save writes none.
+    reports_.push_back(WithoutStaleTemporaries(path));
 }
 
 OutputFile& ExportWriter::AddFile(const QString& path) {
@@ -213,12 +216,12 @@ void ExportWriter::Finish() {
     std::vector<OutputFile*> files = {&absolute_, &gradient_};
     for (const auto& f : more_) files.push_back(f.get());
     files.push_back(&script);
-    // A report of an earlier save's processing would describe points that
-    // are about to go; better none than one that lies.
-    const QString report = ProcessingReportPath(paths_);
+    // A report of an earlier save would describe points that are about to
+    // go; better none than one that lies.
     std::vector<QString> removals;
-    if (std::none_of(more_.begin(), more_.end(), [&](const auto& f) { return f->path() == report; }))
-        removals.push_back(report);
+    for (const QString& report : reports_)
+        if (std::none_of(more_.begin(), more_.end(), [&](const auto& f) { return f->path() == report; }))
+            removals.push_back(report);
     lock_.PutInPlaceTogether(files, removals);
 }
 

@@ -88,6 +88,11 @@ public:
     void AddPoints(const ArrangedPoints& points);
     // A further file that is put in place with the others.
     OutputFile& AddFile(const QString& path);
+    // A report of this save's kind beside its files: unless this save adds
+    // it, an earlier save's goes when the files are put in place, since it
+    // would describe points that are gone. The processing's report is one
+    // from the start.
+    void RemoveUnlessAdded(const QString& path);
     // Writes the script for the extent and puts every file in place. Throws
     // FileError or std::range_error (the grid size); nothing is put in place
     // then.
@@ -100,6 +105,7 @@ private:
     OutputFile absolute_;
     OutputFile gradient_;
     std::vector<std::unique_ptr<OutputFile>> more_;
+    std::vector<QString> reports_;
     PointExtent extent_;
 };
 

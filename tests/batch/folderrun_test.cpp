@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <sys/stat.h>
@@ -234,6 +235,37 @@ TEST_F(FolderRunTest, CutSurveysAndForgingNamesInTheReport) {
     EXPECT_EQ(lines[2], "a.csv\t" + CutLastLineText().toUtf8() + "\t" +
                             QByteArray::fromStdString(CutLastLineDetail(r.cut[0].cut)) + "\r");
     EXPECT_EQ(lines[3], "");
+}
+
+// The list of refused surveys beside the combined files is the last run's
+// only: a run that lists none leaves no earlier list behind.
+TEST_F(FolderRunTest, TheRefusedListIsTheLastRunsOnly) {
+    const QByteArray heading = "File\tMessage\tDetail\r\n";
+    const struct {
+        const char* name;
+        bool refusedStays;  // b.csv, refused, is still in the folder
+        RefusedSurveys mode;
+        std::optional<QByteArray> list;  // the report after the run; none when removed
+    } cases[] = {
+        {"a run that stops at none", false, RefusedSurveys::Stop, std::nullopt},
+        {"a run that skips none", false, RefusedSurveys::Skip, heading},
+        {"a run that skips it again", true, RefusedSurveys::Skip,
+         heading + "b.csv\t" + RefusalText(SurveyFormatError::Kind::BadFormat).toUtf8() +
+             "\tb.csv: the file has 4 lines and no data line (data begin on line 5)\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& f : AllFiles()) QFile::remove(Folder() + f);
+        CopySample("run001.csv", "a.csv");
+        Write("b.csv", "a\r\nb\r\nc\r\nd\r\n");
+        ASSERT_EQ(Run("comb.txt", RefusedSurveys::Skip).refused.size(), 1u);
+        if (!c.refusedStays) QFile::remove(Folder() + "b.csv");
+        ASSERT_EQ(Run("comb.txt", c.mode).end, FolderRunEnd::Completed);
+        if (c.list) EXPECT_EQ(Read("GPS_REFUSED_comb.txt"), *c.list);
+        else EXPECT_FALSE(QFile::exists(Folder() + "GPS_REFUSED_comb.txt"));
+        // Nothing of the save left but its files.
+        for (const QString& f : AllFiles()) EXPECT_FALSE(f.startsWith('.')) << f.toStdString();
+    }
 }
 
 // FIFOs, sockets and links to devices are skipped like folders, never

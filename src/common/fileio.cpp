@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace qgrad {
@@ -125,6 +126,19 @@ std::optional<std::vector<JournalStep>> ParseJournal(std::string_view text) {
         steps.push_back(step);
     }
     return steps;
+}
+
+// The folder's entries on the disk: the renames and removals in it so far
+// outlast a power cut.
+void SyncFolder(const QString& folder) {
+    const std::string bytes = LocalBytes(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const int fd = ::open(bytes.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const std::string why = ErrnoText();
+        if (fd >= 0) ::close(fd);
+        throw FileError("Cannot write the folder " + bytes + ": " + why);
+    }
+    ::close(fd);
 }
 
 // Takes the steps in `folder`. A save finished after a kill finds the
@@ -250,6 +264,8 @@ void OutputFile::Complete() {
 }
 
 void OutputFile::CompleteToDisk() {
+    // A closed file has no handle left to sync.
+    if (completed_) throw std::logic_error("a file completed already cannot be put on the disk");
     Flush();
     if (::fsync(file_->handle()) != 0) Fail("Cannot write file", ErrnoText());
     Complete();
@@ -352,6 +368,7 @@ void FolderLock::FinishCutOffSave() {
         throw FileError("Cannot finish the save cut off in " + LocalBytes(journal_) +
                         ": the file is not a save's journal; remove it to save again");
     TakeSteps(FolderOf(path_), *steps, true);
+    SyncFolder(FolderOf(path_));
     RemoveFile(journal_);
 }
 
@@ -359,14 +376,18 @@ void FolderLock::PutInPlaceTogether(const std::vector<OutputFile*>& files, const
     const QString folder = FolderOf(path_);
     std::vector<JournalStep> steps;
     for (const QString& path : removals) steps.push_back({{}, NameIn(folder, path)});
+    // A power cut then leaves the earlier set or the new one too: the files
+    // are on the disk before the journal that decides for them, the journal
+    // before any step, and the steps before the journal goes.
     for (OutputFile* f : files) {
-        f->Complete();
+        f->CompleteToDisk();
         steps.push_back({NameIn(folder, f->temporary_), NameIn(folder, f->path_)});
     }
     OutputFile journal(journal_);
     journal.Write(JournalText(steps));
     journal.CompleteToDisk();
     journal.PutInPlace();
+    SyncFolder(folder);
     // The save is decided: the temporaries are the journal's now, kept for
     // the next holder should a step fail.
     for (OutputFile* f : files) f->inPlace_ = true;
@@ -375,6 +396,7 @@ void FolderLock::PutInPlaceTogether(const std::vector<OutputFile*>& files, const
     } catch (const FileError& e) {
         throw FileError(std::string(e.what()) + "; the next save of these files finishes this one");
     }
+    SyncFolder(folder);
     RemoveFile(journal_);
 }
 

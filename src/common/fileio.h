@@ -77,7 +77,7 @@ public:
     // Writes the rest of the file under its temporary name and closes it.
     // Throws FileError.
     void Complete();
-    // Complete, and on the disk before this returns.
+    // Complete, and on the disk before this returns; not after Complete.
     void CompleteToDisk();
     // Puts a completed file in place of any earlier one. Throws FileError.
     void PutInPlace();
@@ -115,7 +115,8 @@ void RemoveFile(const QString& path);
 //
 // The holder puts its files in place together: a journal beside the lock
 // (its name with ".journal" for ".lock") lists every step first, and goes
-// only when all are done. A save that was killed part-way leaves its
+// only when all are done. Each of these is on the disk before the next, so
+// that a power cut too leaves one whole set. A save that was killed part-way leaves its
 // journal, and the next holder of the lock finishes that save before it
 // goes on, so the files are the whole earlier set until the journal is in
 // place and the whole new set from then on.

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -43,15 +44,32 @@ void KillAtThisStep() {
     if (gStepsBeforeKill >= 0 && gStepsBeforeKill-- == 0) std::raise(SIGKILL);
 }
 
+// What a save asks of the disk, in order, when set: "sync NAME" (a folder's
+// name ending in "/"), "rename FROM TO" and "unlink NAME", by file names.
+std::vector<std::string>* gDiskLog = nullptr;
+
+std::string FileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
 }  // namespace
 
+extern "C" int fsync(int fd) {
+    if (gDiskLog) {
+        const std::string path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)).string();
+        gDiskLog->push_back("sync " + (std::filesystem::is_directory(path) ? std::string("/") : FileName(path)));
+    }
+    static const auto next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return next(fd);
+}
+
 extern "C" int rename(const char* from, const char* to) {
+    if (gDiskLog) gDiskLog->push_back("rename " + FileName(from) + " " + FileName(to));
     KillAtThisStep();
     static const auto next = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
     return next(from, to);
 }
 
 extern "C" int unlink(const char* path) {
+    if (gDiskLog) gDiskLog->push_back("unlink " + FileName(path));
     KillAtThisStep();
     static const auto next = reinterpret_cast<int (*)(const char*)>(dlsym(RTLD_NEXT, "unlink"));
     return next(path);
@@ -289,6 +307,54 @@ TEST(SaveTogether, KillAtAnyStepLeavesOneWholeSet) {
         // Killed before the set was decided and after: both outcomes seen.
         EXPECT_GT(leftBefore, 0);
         EXPECT_GE(killed - leftBefore, 4);
+    }
+}
+
+// A power cut keeps what reached the disk: each file of the save is there
+// before the journal that decides for them, the journal's name before any
+// step, and every step before the journal goes.
+TEST(SaveTogether, PowerCutLeavesOneWholeSet) {
+    ArrangedPoints points;
+    points.append(37.5, 55.75, 48000.5, 1.25);
+    const struct {
+        const char* name;
+        std::optional<std::string_view> reportBefore, report;
+    } cases[] = {
+        {"the point files and the script", std::nullopt, std::nullopt},
+        {"with a report", std::nullopt, "despike\n"},
+        {"an earlier report removed", "despike\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const ExportPaths paths = MakeExportPaths(dir.path() + "/", "run.csv");
+        WriteExport(paths, points, c.reportBefore);
+        std::vector<std::string> log;
+        gDiskLog = &log;
+        WriteExport(paths, points, c.report);
+        gDiskLog = nullptr;
+
+        const auto at = [&](const std::string& event) { return std::find(log.begin(), log.end(), event) - log.begin(); };
+        const auto journal = std::find_if(log.begin(), log.end(), [](const std::string& e) {
+            return e.starts_with("rename ") && e.ends_with(" GPS_DIFF_run.journal");
+        }) - log.begin();
+        const auto journalGone = at("unlink GPS_DIFF_run.journal");
+        ASSERT_LT(journalGone, static_cast<std::ptrdiff_t>(log.size())) << ::testing::PrintToString(log);
+        const std::vector<std::string> steps(log.begin() + journal + 1, log.begin() + journalGone);
+        const auto firstStep = std::find_if(steps.begin(), steps.end(), [](const std::string& e) { return e != "sync /"; });
+        const auto lastStep = std::find_if(steps.rbegin(), steps.rend(), [](const std::string& e) { return e != "sync /"; });
+        ASSERT_NE(firstStep, steps.end()) << ::testing::PrintToString(log);
+        EXPECT_NE(std::find(steps.begin(), firstStep, "sync /"), firstStep) << ::testing::PrintToString(log);
+        EXPECT_NE(lastStep, steps.rbegin()) << ::testing::PrintToString(log);
+        std::size_t renamed = 0;
+        for (const std::string& step : steps) {
+            if (!step.starts_with("rename ")) continue;
+            ++renamed;
+            const std::string temporary = step.substr(7, step.find(' ', 7) - 7);
+            EXPECT_LT(at("sync " + temporary), journal) << step << "\n" << ::testing::PrintToString(log);
+        }
+        EXPECT_EQ(renamed, c.report ? 4u : 3u);
+        EXPECT_EQ(std::count(steps.begin(), steps.end(), "unlink GPS_DIFF_run_processing.txt"), c.report ? 0 : 1);
     }
 }
 

@@ -23,6 +23,12 @@ void KeepFreedMemoryForReuse() {
 #endif
 }
 
+void GiveBackFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 unsigned long long MemoryLeft() {
     const auto page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
     unsigned long long left = static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) * page;

@@ -9,6 +9,11 @@ namespace qgrad {
 // the process stays at the size of its largest survey. Call first thing in main, before any thread is started.
 void KeepFreedMemoryForReuse();
 
+// Gives the system back the pages of freed blocks, kept or not: a step
+// whose passing buffers the next step cannot reuse (they lie in holes its
+// blocks do not fit) would otherwise add them to the process's peak.
+void GiveBackFreedMemory();
+
 // Bytes this process can still take at the most: the machine's memory, or
 // what its address-space limit leaves, whichever is less.
 unsigned long long MemoryLeft();

@@ -44,6 +44,9 @@ void OpenedSurvey::clear() {
 
 namespace {
 
+// Bytes a line below which a survey's rows count as short.
+constexpr qint64 kShortRowBytes = 64;
+
 // The profiles' numbers, both cores sharing the channels. A gradient the
 // arrangement wrote is taken from its point, as its text reads (after the
 // processing, as the gradient point file writes it); any other is read.
@@ -101,6 +104,7 @@ void Reach(const OpeningOptions& options, OpenedSurvey& s, OpeningStage stage) {
 
 void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     Reach(options, s, OpeningStage::FileOpened);
+    const qint64 fileBytes = input.size();
     if (ReadSurveyLines(input, s.table, ReaderVariantOf(options.mode), &s.cutLastLine) == ReadResult::Empty)
         throw SurveyFormatError({}, SurveyFormatError::Kind::Empty);
     Reach(options, s, OpeningStage::Read);
@@ -108,6 +112,12 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     // Without a fix every point would lie at 0 degrees, 0 degrees.
     if (!HasFix(s.table)) throw SurveyFormatError("the survey has no GPS fix: every latitude and longitude is 0");
     Reach(options, s, OpeningStage::Cleaned);
+    // Rows of a few bytes cost the table, the cleaning and the points far
+    // more than their text; the cleaning's buffers, left in holes that the
+    // arrangement's blocks do not fit, would add to that a second time.
+    // Longer rows skip the give-back: their next steps reuse those holes,
+    // and faulting the pages in again costs time.
+    if (fileBytes < kShortRowBytes * static_cast<qint64>(s.table.dataRowCount())) GiveBackFreedMemory();
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);
     s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag);

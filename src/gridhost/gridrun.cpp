@@ -74,9 +74,10 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     auto path = paths.begin();
     if (gis.geoTiff) WriteGeoTiff(*path++, grid, gis.projection);
     if (!gis.kmz && !gis.geoPackage) return paths;
+    // The points go into the GeoPackage only; the KMZ draws the runs.
     GisSurvey survey;
     if (arranged) survey.runs = arranged->runs;
-    else survey = PointFileSurvey(job.dataFile, points);
+    else if (gis.geoPackage) survey = PointFileSurvey(job.dataFile, points);
     if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
     if (!gis.geoPackage) return paths;
     if (arranged && arranged->geoPackage)

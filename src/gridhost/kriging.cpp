@@ -346,6 +346,20 @@ PointBounds AreaExtent(const std::vector<DataPoint>& points) {
     return BoundsOf(points);
 }
 
+// The points in metres from (x0, y0), `kx` and `ky` metres a unit; the
+// points are let go of as soon as they are copied, a copy of every reading
+// fewer while the nodes are kriged.
+PlanePoints ToPlane(std::vector<DataPoint> points, double x0, double y0, double kx, double ky) {
+    PlanePoints plane;
+    for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
+    for (const DataPoint& d : points) {
+        plane.x.push_back((d.lon - x0) * kx);
+        plane.y.push_back((d.lat - y0) * ky);
+        plane.z.push_back(d.z);
+    }
+    return plane;
+}
+
 // Node (col, row) lies at (col * xStep * xScale, row * yStep * yScale) of the
 // kriging plane, whose origin is the south-west node.
 struct NodePlacement {
@@ -441,7 +455,7 @@ void KrigeNodes(const PlanePoints& plane, double width, double height, const Nod
 Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
                const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
     CheckFinite(readings);
-    const std::vector<DataPoint> points = MergeDuplicates(readings);
+    std::vector<DataPoint> points = MergeDuplicates(readings);
     const PointBounds e = AreaExtent(points);
     double sumLat = 0;
     for (const DataPoint& d : points) sumLat += d.lat;
@@ -461,13 +475,7 @@ Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const
     const double width = (e.maxLon - e.minLon) * kx;
     const double height = (e.maxLat - e.minLat) * ky;
     if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
-    PlanePoints plane;
-    for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
-    for (const DataPoint& d : points) {
-        plane.x.push_back((d.lon - e.minLon) * kx);
-        plane.y.push_back((d.lat - e.minLat) * ky);
-        plane.z.push_back(d.z);
-    }
+    const PlanePoints plane = ToPlane(std::move(points), e.minLon, e.minLat, kx, ky);
     KrigeNodes(plane, width, height, {g.xSize, kx, g.ySize, ky}, g, options, progress, cancel);
     return g;
 }
@@ -499,16 +507,10 @@ Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double c
 Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid g, const KrigingOptions& options,
                      const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
     CheckFinite(projected);
-    const std::vector<DataPoint> points = MergeDuplicates(projected);
+    std::vector<DataPoint> points = MergeDuplicates(projected);
     const PointBounds e = AreaExtent(points);
     if (e.minLon == e.maxLon || e.minLat == e.maxLat) NoArea("all points lie on one line of the grid");
-    PlanePoints plane;
-    for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
-    for (const DataPoint& d : points) {
-        plane.x.push_back(d.lon - g.xLL);
-        plane.y.push_back(d.lat - g.yLL);
-        plane.z.push_back(d.z);
-    }
+    const PlanePoints plane = ToPlane(std::move(points), g.xLL, g.yLL, 1, 1);
     KrigeNodes(plane, e.maxLon - e.minLon, e.maxLat - e.minLat, {g.xSize, 1, g.ySize, 1}, g, options, progress, cancel);
     return g;
 }

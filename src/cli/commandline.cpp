@@ -70,6 +70,9 @@ void AddGridFlags(CLI::App& verb, GridWords& w, CLI::Option* needs = nullptr) {
         verb.add_option("--clip", w.clip, "the picture's range: N, LOW:HIGH or Ksd (default 3sd)"),
         verb.add_flag("--post-points", w.postPoints, "post the data points on the picture"),
         verb.add_option("--max-nodes", w.maxNodes, "grid at most N nodes (at most 50000000, the default)"),
+        verb.add_option("--cell", w.cell,
+                        "METRES: square cells of that size in the survey's UTM zone; the GeoTIFF and the "
+                        "GeoPackage's grid in that zone"),
         verb.add_flag("--targets{6sd}", w.targets,
                       "NAME_targets.csv: anomalies beyond THRESHOLD from the grid's median (Ksd, or nT/m)"),
         verb.add_flag("--coverage{1}", w.coverage,
@@ -91,6 +94,7 @@ GridRunOptions GridOptionsFrom(const GridWords& w) {
     if (!w.palette.empty()) o.presentation.palette = ParsePalette(w.palette);
     if (!w.clip.empty()) o.presentation.clip = ParseClip(w.clip);
     if (!w.maxNodes.empty()) o.maxNodes = ParseNodeLimit(w.maxNodes);
+    if (!w.cell.empty()) o.cellMetres = ParseCellSize(w.cell);
     if (!w.targets.empty()) o.handover.targets = ParseTargetThreshold(w.targets);
     if (!w.coverage.empty()) o.handover.coverage = ParseCoverageGap(w.coverage);
     if (!w.pdf.empty()) o.handover.pdf = ParsePaper(w.pdf);

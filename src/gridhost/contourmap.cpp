@@ -110,8 +110,9 @@ void PostPoints(QPainter& p, const std::vector<DataPoint>& points, PointPosting 
 
 QSize PlotSize(const Grid& grid, int longest) {
     const double midLat = grid.yLL + grid.ySize * (grid.rows - 1) / 2;
-    const double widthM = std::max(1e-9, grid.xSize * (grid.cols - 1) * std::cos(midLat * std::numbers::pi / 180)) * kMetresPerDegree;
-    const double heightM = std::max(1e-9, grid.ySize * (grid.rows - 1)) * kMetresPerDegree;
+    const double widthM = grid.Metric() ? std::max(1e-9, grid.xSize * (grid.cols - 1))
+                                        : std::max(1e-9, grid.xSize * (grid.cols - 1) * std::cos(midLat * std::numbers::pi / 180)) * kMetresPerDegree;
+    const double heightM = std::max(1e-9, grid.ySize * (grid.rows - 1)) * grid.MetresUp();
     const double scale = longest / std::max(widthM, heightM);
     return QSize(std::max(1, static_cast<int>(std::lround(widthM * scale))),
                  std::max(1, static_cast<int>(std::lround(heightM * scale))));
@@ -190,24 +191,26 @@ QImage DrawContourMap(const Grid& grid, const std::vector<DataPoint>& points, co
     const double lonSpan = grid.xSize * (grid.cols - 1), latSpan = grid.ySize * (grid.rows - 1);
     // A plot too low for two latitude labels gets one, at its foot.
     const int ticksX = std::clamp(plotW / 120, 1, 4), ticksY = plotH < 32 ? 0 : std::clamp(plotH / 40, 1, 4);
+    // Degrees to about a metre; a metric grid's metres to a decimetre.
+    const int decimals = grid.Metric() ? 1 : 5;
     for (int i = 0; i <= ticksX; ++i) {
         const double lon = grid.xLL + lonSpan * i / ticksX;
         const int x = plot.left() + plotW * i / ticksX;
         p.drawLine(x, plot.bottom() + 1, x, plot.bottom() + 6);
-        p.drawText(QRect(x - 60, plot.bottom() + 9, 120, 16), Qt::AlignCenter, QString::fromStdString(FormatFixed(lon, 5, 12)));
+        p.drawText(QRect(x - 60, plot.bottom() + 9, 120, 16), Qt::AlignCenter, QString::fromStdString(FormatFixed(lon, decimals, 12)));
     }
     for (int i = 0; i <= ticksY; ++i) {
         const double lat = grid.yLL + latSpan * i / std::max(1, ticksY);
         const int y = plot.bottom() + 1 - plotH * i / std::max(1, ticksY);
         p.drawLine(kLeft - 5, y, kLeft, y);
         p.drawText(QRect(2, y - 8, kLeft - 10, 16), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::fromStdString(FormatFixed(lat, 5, 12)));
+                   QString::fromStdString(FormatFixed(lat, decimals, 12)));
     }
-    p.drawText(QRect(kLeft, plot.bottom() + 31, plotW, 20), Qt::AlignCenter, "Longitude");
+    p.drawText(QRect(kLeft, plot.bottom() + 31, plotW, 20), Qt::AlignCenter, grid.Metric() ? "Easting, m" : "Longitude");
     p.save();
     p.translate(14, plot.top() + plotH / 2);
     p.rotate(-90);
-    p.drawText(QRect(-100, -10, 200, 20), Qt::AlignCenter, "Latitude");
+    p.drawText(QRect(-100, -10, 200, 20), Qt::AlignCenter, grid.Metric() ? "Northing, m" : "Latitude");
     p.restore();
 
     PaintColourScale(p, QRect(kLeft + plotW + 30, top + (bodyH - sh) / 2, kScaleBarWidth, sh), levels, colours);

@@ -36,4 +36,11 @@ const GdalLibrary& Gdal() {
     return gdal;
 }
 
+SpatialRef Epsg(int code) {
+    SpatialRef srs(Gdal().OSRNewSpatialReference(nullptr));
+    Gdal().OSRImportFromEPSG(srs.get(), code);
+    Gdal().OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
+    return srs;
+}
+
 }  // namespace qgrad

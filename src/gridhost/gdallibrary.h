@@ -12,6 +12,9 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
+#include <memory>
+#include <type_traits>
+
 namespace qgrad {
 
 #define QGRAD_GDAL_FUNCTIONS(X)                                                                                      \
@@ -19,14 +22,16 @@ namespace qgrad {
     X(CPLGetLastErrorMsg) X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler)                        \
     X(CPLQuietErrorHandler) X(CPLWriteFileInZip) X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALClose)       \
     X(GDALCreate) X(GDALCreateCopy) X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer)                        \
-    X(GDALDatasetStartTransaction) X(GDALGetDriverByName) X(GDALGetRasterBand) X(GDALRasterIO)                       \
+    X(GDALDatasetStartTransaction) X(GDALGetDriverByName) X(GDALGetGeoTransform) X(GDALGetRasterBand)                \
+    X(GDALGetRasterXSize) X(GDALGetRasterYSize) X(GDALRasterIO)                                                      \
     X(GDALSetDescription) X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue) X(GDALSetRasterUnitType)                \
     X(GDALSetSpatialRef) X(GDALWarp) X(GDALWarpAppOptionsFree) X(GDALWarpAppOptionsNew) X(OGR_F_Create)              \
     X(OGR_F_Destroy) X(OGR_F_SetFieldDouble) X(OGR_F_SetFieldInteger) X(OGR_F_SetFieldNull)                          \
     X(OGR_F_SetFieldString) X(OGR_F_SetGeometryDirectly) X(OGR_Fld_Create) X(OGR_Fld_Destroy)                        \
     X(OGR_G_CreateGeometry) X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature)                       \
     X(OGR_L_CreateField) X(OGR_L_GetLayerDefn) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)          \
-    X(OSRSetAxisMappingStrategy)
+    X(OSRSetAxisMappingStrategy) X(OCTNewCoordinateTransformation) X(OCTTransform)                                   \
+    X(OCTDestroyCoordinateTransformation)
 
 // Each member is the library's function of the same name.
 struct GdalLibrary {
@@ -39,5 +44,15 @@ struct GdalLibrary {
 // Throws GridHostError naming what is missing when the library or one of
 // its functions cannot be found; a later call tries again.
 const GdalLibrary& Gdal();
+
+struct SrsReleaser {
+    void operator()(OGRSpatialReferenceH srs) const { Gdal().OSRRelease(srs); }
+};
+using SpatialRef = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsReleaser>;
+
+// The system of an EPSG code, its axes east first whatever the code's order.
+SpatialRef Epsg(int code);
+
+inline constexpr int kWgs84 = 4326;
 
 }  // namespace qgrad

@@ -16,12 +16,12 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <limits>
 #include <numbers>
 
 namespace qgrad {
 namespace {
 
-constexpr int kWgs84 = 4326;
 const float kNoData = static_cast<float>(kGridBlank);
 // What the raster band holds, as GIS programs show it beside the values.
 constexpr const char* kBandDescription = "vertical gradient";
@@ -31,10 +31,6 @@ struct DatasetCloser {
     void operator()(void* ds) const { Gdal().GDALClose(ds); }
 };
 using Dataset = std::unique_ptr<void, DatasetCloser>;
-struct SrsReleaser {
-    void operator()(OGRSpatialReferenceH srs) const { Gdal().OSRRelease(srs); }
-};
-using SpatialRef = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsReleaser>;
 
 // GDAL reports through its error state while this lives, not on stderr.
 class QuietGdal {
@@ -110,13 +106,6 @@ private:
     char** list_ = nullptr;
 };
 
-SpatialRef Epsg(int code) {
-    SpatialRef srs(Gdal().OSRNewSpatialReference(nullptr));
-    Gdal().OSRImportFromEPSG(srs.get(), code);
-    Gdal().OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    return srs;
-}
-
 // The grid as a one-band Float32 raster in memory: north row first, each
 // pixel centred on its node.
 Dataset GridRaster(const Grid& grid) {
@@ -125,7 +114,7 @@ Dataset GridRaster(const Grid& grid) {
     double transform[6] = {grid.xLL - grid.xSize / 2, grid.xSize, 0,
                            grid.yLL + grid.ySize * (grid.rows - 1) + grid.ySize / 2, 0, -grid.ySize};
     Gdal().GDALSetGeoTransform(ds.get(), transform);
-    Gdal().GDALSetSpatialRef(ds.get(), Epsg(kWgs84).get());
+    Gdal().GDALSetSpatialRef(ds.get(), Epsg(grid.Metric() ? grid.epsg : kWgs84).get());
     GDALRasterBandH band = Gdal().GDALGetRasterBand(ds.get(), 1);
     Gdal().GDALSetRasterNoDataValue(band, kNoData);
     Gdal().GDALSetDescription(band, kBandDescription);
@@ -142,6 +131,43 @@ Dataset GridRaster(const Grid& grid) {
                      0) != CE_None)
         ds.reset();
     return ds;
+}
+
+// The metric grid resampled onto longitude and latitude, as KML places its
+// pictures: bilinear, pixels of about the grid's cells.
+Grid GeographicGrid(const Grid& grid, const StagedFile& out) {
+    Dataset source = GridRaster(grid);
+    out.Check(source != nullptr, "cannot hold the grid");
+    const std::string noData = FormatGeneral(kNoData);
+    const Options warp{"-of", "MEM", "-t_srs", "EPSG:" + std::to_string(kWgs84), "-r", "bilinear",
+                       "-srcnodata", noData, "-dstnodata", noData};
+    GDALWarpAppOptions* options = Gdal().GDALWarpAppOptionsNew(warp.get(), nullptr);
+    out.Check(options != nullptr, "bad warp options");
+    GDALDatasetH sources[] = {source.get()};
+    int usageError = 0;
+    Dataset warped(Gdal().GDALWarp("", nullptr, 1, sources, options, &usageError));
+    Gdal().GDALWarpAppOptionsFree(options);
+    out.Check(warped != nullptr && !usageError, "cannot put the grid on longitude and latitude");
+    Grid g;
+    g.cols = Gdal().GDALGetRasterXSize(warped.get());
+    g.rows = Gdal().GDALGetRasterYSize(warped.get());
+    double t[6] = {};
+    Gdal().GDALGetGeoTransform(warped.get(), t);
+    g.xSize = t[1];
+    g.ySize = -t[5];
+    g.xLL = t[0] + t[1] / 2;
+    g.yLL = t[3] + t[5] * (g.rows - 0.5);
+    std::vector<float> values(static_cast<std::size_t>(g.cols) * g.rows);
+    out.Check(Gdal().GDALRasterIO(Gdal().GDALGetRasterBand(warped.get(), 1), GF_Read, 0, 0, g.cols, g.rows,
+                                  values.data(), g.cols, g.rows, GDT_Float32, 0, 0) == CE_None,
+              "cannot read the resampled grid");
+    g.z.resize(values.size());
+    for (int r = 0; r < g.rows; ++r) {
+        const float* line = values.data() + static_cast<std::size_t>(g.rows - 1 - r) * g.cols;
+        for (int c = 0; c < g.cols; ++c)
+            g.at(c, r) = line[c] == kNoData ? std::numeric_limits<double>::quiet_NaN() : line[c];
+    }
+    return g;
 }
 
 void CheckGrid(const Grid& grid, const StagedFile& out) {
@@ -273,7 +299,8 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     Dataset source = GridRaster(grid);
     out.Check(source != nullptr, "cannot hold the grid");
     const Options creation{"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"};
-    if (projection == GeoTiffProjection::Geographic) {
+    // A metric grid is written on its own nodes in its own system.
+    if (projection == GeoTiffProjection::Geographic || grid.Metric()) {
         Dataset tiff(Gdal().GDALCreateCopy(Gdal().GDALGetDriverByName("GTiff"), out.temp().c_str(), source.get(), FALSE,
                                     creation.get(), nullptr, nullptr));
         out.Check(tiff != nullptr, "cannot create the GeoTIFF");
@@ -302,10 +329,12 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     out.Commit();
 }
 
-void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation) {
+void WriteKmz(const QString& path, const Grid& nodes, const GisSurvey& survey, const Presentation& presentation) {
     QuietGdal quiet;
     StagedFile out(path);
-    CheckGrid(grid, out);
+    CheckGrid(nodes, out);
+    const Grid resampled = nodes.Metric() ? GeographicGrid(nodes, out) : Grid();
+    const Grid& grid = nodes.Metric() ? resampled : nodes;
     // About one picture pixel per node, within what viewers handle well.
     const int longest = std::clamp(std::max(grid.cols, grid.rows), 512, 2048);
     const QByteArray picture = Png(DrawGridPicture(grid, presentation, PlotSize(grid, longest)), out);

@@ -283,4 +283,16 @@ std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string&
     return points;
 }
 
+PointBounds BoundsOf(const std::vector<DataPoint>& points) {
+    if (points.empty()) return {};
+    PointBounds e{points[0].lon, points[0].lon, points[0].lat, points[0].lat};
+    for (const DataPoint& p : points) {
+        e.minLon = std::min(e.minLon, p.lon);
+        e.maxLon = std::max(e.maxLon, p.lon);
+        e.minLat = std::min(e.minLat, p.lat);
+        e.maxLat = std::max(e.maxLat, p.lat);
+    }
+    return e;
+}
+
 }  // namespace qgrad

@@ -52,6 +52,12 @@ struct DataPoint {
     double lon, lat, z;
 };
 
+// The least and greatest lon and lat of points; all zero for none.
+struct PointBounds {
+    double minLon = 0, maxLon = 0, minLat = 0, maxLat = 0;
+};
+PointBounds BoundsOf(const std::vector<DataPoint>& points);
+
 // The point file: a heading line, then "lon;lat;value;" lines. `name` is
 // the file's name in messages.
 std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name);

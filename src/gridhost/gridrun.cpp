@@ -3,10 +3,12 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/geodesy.h"
+#include "common/numtext.h"
 #include "common/sidebyside.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
+#include "gridhost/gridsystem.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -72,9 +74,10 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     auto path = paths.begin();
     if (gis.geoTiff) WriteGeoTiff(*path++, grid, gis.projection);
     if (!gis.kmz && !gis.geoPackage) return paths;
+    // The points go into the GeoPackage only; the KMZ draws the runs.
     GisSurvey survey;
     if (arranged) survey.runs = arranged->runs;
-    else survey = PointFileSurvey(job.dataFile, points);
+    else if (gis.geoPackage) survey = PointFileSurvey(job.dataFile, points);
     if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
     if (!gis.geoPackage) return paths;
     if (arranged && arranged->geoPackage)
@@ -100,13 +103,7 @@ void StopIfCancelled(const std::atomic<bool>* cancel, const std::vector<QString>
 
 void CheckGriddableSpan(const std::vector<DataPoint>& points) {
     if (points.empty()) return;
-    double minLon = points[0].lon, maxLon = minLon, minLat = points[0].lat, maxLat = minLat;
-    for (const DataPoint& p : points) {
-        minLon = std::min(minLon, p.lon);
-        maxLon = std::max(maxLon, p.lon);
-        minLat = std::min(minLat, p.lat);
-        maxLat = std::max(maxLat, p.lat);
-    }
+    const auto [minLon, maxLon, minLat, maxLat] = BoundsOf(points);
     // One survey never spans half the globe: points that seem to lie near
     // +180 and near -180 are neighbours across the 180th meridian, which a
     // grid in longitude and latitude would stretch around the world.
@@ -160,6 +157,15 @@ long long ParseNodeLimit(const std::string& text) {
     return limit;
 }
 
+double ParseCellSize(const std::string& text) {
+    constexpr double kFinest = 0.01, kCoarsest = 1000;
+    double cell = 0;
+    if (!TryParseNumber(text, cell) || !(cell >= kFinest && cell <= kCoarsest))
+        throw std::invalid_argument("not a cell size: \"" + text + "\" (" + FormatGeneral(kFinest) + " to " +
+                                    FormatGeneral(kCoarsest) + " metres)");
+    return cell;
+}
+
 QString NodeLimitNote(GridNodes asked, GridNodes made, long long limit) {
     return QString::fromStdString("The script asks for " + SizeText(asked) + " nodes, more than this host makes (" +
                                   std::to_string(limit) + "): gridded at " + SizeText(made) +
@@ -169,7 +175,11 @@ QString NodeLimitNote(GridNodes asked, GridNodes made, long long limit) {
 std::vector<QString> ExportGis(const QString& scriptPath, const GridRunOptions& options, ArrangedGis* arranged) {
     const GridJob job = ReadGriddingScript(scriptPath);
     CheckJobOutputs(job, scriptPath, GisOutputPaths(job, options.gis));
-    return WriteGisOutputs(job, ReadGridFile(job.gridFile), ReadPointFile(job.dataFile), options, arranged);
+    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    // The grid file holds no system: a metric one is the points' own zone's.
+    Grid grid = ReadGridFile(job.gridFile);
+    if (options.cellMetres) grid.epsg = MetricGridEpsg(points);
+    return WriteGisOutputs(job, grid, points, options, arranged);
 }
 
 GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& options,
@@ -181,20 +191,31 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     CheckJobOutputs(job, scriptPath, outputs);
     const GridNodes asked{job.cols, job.rows};
     GridRunResult result;
-    result.made = FitToNodeLimit(asked, options.maxNodes);
-    if (result.made != asked) result.note = NodeLimitNote(asked, result.made, options.maxNodes);
+    if (!options.cellMetres) {
+        result.made = FitToNodeLimit(asked, options.maxNodes);
+        if (result.made != asked) result.note = NodeLimitNote(asked, result.made, options.maxNodes);
+    }
     // The picture's labels need the font database, which takes as long to
     // load as the points take to read: it loads on the other core meanwhile.
     OnTheOtherCore fonts;
     fonts.Start([] { QFontDatabase::families(); });
     const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
     CheckGriddableSpan(points);
-    const Grid grid = KrigeGrid(
-        points, result.made.cols, result.made.rows, {},
-        [&](int rows) {
-            if (progress) progress(rows, result.made.rows);
-        },
-        cancel);
+    const auto rowsDone = [&](int rows) {
+        if (progress) progress(rows, result.made.rows);
+    };
+    // A metric grid's picture posts the points in its own system.
+    std::vector<DataPoint> projected;
+    Grid grid;
+    if (options.cellMetres) {
+        const int epsg = MetricGridEpsg(points);
+        projected = InGridSystem(points, epsg);
+        Grid nodes = MetricGridNodes(projected, epsg, *options.cellMetres, options.maxNodes);
+        result.made = {nodes.cols, nodes.rows};
+        grid = KrigeMetricGrid(projected, std::move(nodes), {}, rowsDone, cancel);
+    } else {
+        grid = KrigeGrid(points, result.made.cols, result.made.rows, {}, rowsDone, cancel);
+    }
     result.gridFile = job.gridFile;
     std::vector<QString> written;
     StopIfCancelled(cancel, written);
@@ -206,7 +227,8 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     const QString blank = BlankMapNote(grid);
     QStringList notes = {result.note, blank};
     notes.removeAll(QString());
-    result.picture = DrawContourMap(grid, points, options.presentation, notes.join('\n'));
+    result.picture =
+        DrawContourMap(grid, options.cellMetres ? projected : points, options.presentation, notes.join('\n'));
     // Put in place as the grid file is, without waiting for the disk.
     QByteArray png;
     QBuffer buffer(&png);

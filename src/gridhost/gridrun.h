@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct GridRunOptions {
     GisOutputs gis;
     // A script asking for more nodes is gridded coarser (FitToNodeLimit).
     long long maxNodes = kMaxGridNodes;
+    // Set: the grid on square cells of this many metres in the UTM zone of
+    // the points' middle, whatever nodes the script asks for
+    // (MetricGridNodes); its GeoTIFF and GeoPackage raster in that system.
+    std::optional<double> cellMetres;
     // The target list, coverage report and printable page asked for.
     HandoverOptions handover;
 };
@@ -73,6 +78,10 @@ void CheckGriddableSpan(const std::vector<DataPoint>& points);
 // A node limit given as text: a whole number from 4 (two by two nodes) to
 // kMaxGridNodes. Throws std::invalid_argument naming the text.
 long long ParseNodeLimit(const std::string& text);
+
+// A cell size given as text: metres, a number from 0.01 to 1000. Throws
+// std::invalid_argument naming the text.
+double ParseCellSize(const std::string& text);
 
 // What a grid made coarser than its script asked says, on the picture and
 // to the person.

@@ -31,7 +31,7 @@ QString TitleOf(const GridJob& job) {
 }
 
 std::string GriddingLine(const Grid& grid, const Presentation& presentation) {
-    const double dx = grid.xSize * grid.MetresPerDegreeAcross(), dy = grid.ySize * kMetresPerDegree;
+    const double dx = grid.xSize * grid.MetresAcross(), dy = grid.ySize * grid.MetresUp();
     std::string clip;
     switch (presentation.clip.method) {
         case ClipMethod::RobustSpread: clip = "median ± " + FormatGeneral(presentation.clip.a) + " sd"; break;

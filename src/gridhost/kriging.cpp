@@ -1,6 +1,7 @@
 #include "gridhost/kriging.h"
 
 #include "common/geodesy.h"
+#include "common/numtext.h"
 
 #include <Eigen/Dense>
 #include <nanoflann.hpp>
@@ -330,47 +331,48 @@ namespace {
 
 }  // namespace
 
-Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
-               const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+namespace {
+
+void CheckFinite(const std::vector<DataPoint>& readings) {
     for (const DataPoint& d : readings)
         if (!std::isfinite(d.lon) || !std::isfinite(d.lat) || !std::isfinite(d.z))
             throw GridHostError("a point's coordinate or value is not a finite number");
-    const std::vector<DataPoint> points = MergeDuplicates(readings);
+}
+
+// The merged points' extent; throws for fewer than two points.
+PointBounds AreaExtent(const std::vector<DataPoint>& points) {
     if (points.empty()) NoArea("there are no points");
     if (points.size() == 1) NoArea("all points lie on one spot");
-    Grid g;
-    g.cols = cols;
-    g.rows = rows;
+    return BoundsOf(points);
+}
 
-    double minLon = points[0].lon, maxLon = minLon, minLat = points[0].lat, maxLat = minLat, sumLat = 0;
-    for (const DataPoint& d : points) {
-        minLon = std::min(minLon, d.lon);
-        maxLon = std::max(maxLon, d.lon);
-        minLat = std::min(minLat, d.lat);
-        maxLat = std::max(maxLat, d.lat);
-        sumLat += d.lat;
-    }
-    g.xLL = minLon;
-    g.yLL = minLat;
-    g.xSize = (maxLon - minLon) / (cols - 1);
-    g.ySize = (maxLat - minLat) / (rows - 1);
-    if (!std::isfinite(g.xSize) || !std::isfinite(g.ySize)) TooLarge();
-    if (g.xSize == 0 || g.ySize == 0) NoArea("all points lie on one meridian or one parallel");
-
-    // Metres on a local plane about the field's middle latitude.
-    const double kx = std::cos(sumLat / static_cast<double>(points.size()) * std::numbers::pi / 180) * kMetresPerDegree;
-    const double ky = kMetresPerDegree;
-    const double width = (maxLon - minLon) * kx;
-    const double height = (maxLat - minLat) * ky;
-    if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
+// The points in metres from (x0, y0), `kx` and `ky` metres a unit; the
+// points are let go of as soon as they are copied, a copy of every reading
+// fewer while the nodes are kriged.
+PlanePoints ToPlane(std::vector<DataPoint> points, double x0, double y0, double kx, double ky) {
     PlanePoints plane;
     for (std::vector<double>* v : {&plane.x, &plane.y, &plane.z}) v->reserve(points.size());
     for (const DataPoint& d : points) {
-        plane.x.push_back((d.lon - minLon) * kx);
-        plane.y.push_back((d.lat - minLat) * ky);
+        plane.x.push_back((d.lon - x0) * kx);
+        plane.y.push_back((d.lat - y0) * ky);
         plane.z.push_back(d.z);
     }
-    const bool global = points.size() <= options.globalLimit;
+    return plane;
+}
+
+// Node (col, row) lies at (col * xStep * xScale, row * yStep * yScale) of the
+// kriging plane, whose origin is the south-west node.
+struct NodePlacement {
+    double xStep, xScale, yStep, yScale;
+};
+
+// Fills `g.z` by kriging the plane's points (metres from the south-west
+// node) onto the nodes; `width` and `height` are the points' extent.
+void KrigeNodes(const PlanePoints& plane, double width, double height, const NodePlacement& at, Grid& g,
+                const KrigingOptions& options, const std::function<void(int)>& progress,
+                const std::atomic<bool>* cancel) {
+    const int cols = g.cols, rows = g.rows;
+    const bool global = plane.x.size() <= options.globalLimit;
     // The search tree is built on the other core while the hull is found.
     std::future<std::unique_ptr<Tree>> building;
     if (!global)
@@ -391,7 +393,7 @@ Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const
     std::vector<std::uint32_t> everyPoint;
     Eigen::PartialPivLU<Eigen::MatrixXd> globalLu;
     if (global) {
-        everyPoint.resize(points.size());
+        everyPoint.resize(plane.x.size());
         std::iota(everyPoint.begin(), everyPoint.end(), 0u);
         Eigen::MatrixXd a;
         FillSystem(plane, everyPoint, a);
@@ -418,11 +420,12 @@ Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const
             if (cancelled()) continue;
             const int first = band * kBandRows, last = std::min(rows, first + kBandRows);
             spans.clear();
-            for (int row = first; row < last; ++row) spans.push_back(HullSpan(hull, row * g.ySize * ky, tolerance));
+            for (int row = first; row < last; ++row)
+                spans.push_back(HullSpan(hull, row * at.yStep * at.yScale, tolerance));
             for (int col = 0; col < cols && !cancelled(); ++col) {
-                const double x = col * g.xSize * kx;
+                const double x = col * at.xStep * at.xScale;
                 for (int row = first; row < last && !cancelled(); ++row) {
-                    const double y = row * g.ySize * ky;
+                    const double y = row * at.yStep * at.yScale;
                     const auto [left, right] = spans[static_cast<std::size_t>(row - first)];
                     if (x < left || x > right) continue;
                     double value = std::numeric_limits<double>::quiet_NaN();
@@ -445,6 +448,70 @@ Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const
         }
     }
     if (cancelled()) throw GridCancelled();
+}
+
+}  // namespace
+
+Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
+               const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+    CheckFinite(readings);
+    std::vector<DataPoint> points = MergeDuplicates(readings);
+    const PointBounds e = AreaExtent(points);
+    double sumLat = 0;
+    for (const DataPoint& d : points) sumLat += d.lat;
+    Grid g;
+    g.cols = cols;
+    g.rows = rows;
+    g.xLL = e.minLon;
+    g.yLL = e.minLat;
+    g.xSize = (e.maxLon - e.minLon) / (cols - 1);
+    g.ySize = (e.maxLat - e.minLat) / (rows - 1);
+    if (!std::isfinite(g.xSize) || !std::isfinite(g.ySize)) TooLarge();
+    if (g.xSize == 0 || g.ySize == 0) NoArea("all points lie on one meridian or one parallel");
+
+    // Metres on a local plane about the field's middle latitude.
+    const double kx = std::cos(sumLat / static_cast<double>(points.size()) * std::numbers::pi / 180) * kMetresPerDegree;
+    const double ky = kMetresPerDegree;
+    const double width = (e.maxLon - e.minLon) * kx;
+    const double height = (e.maxLat - e.minLat) * ky;
+    if (!std::isfinite(width) || !std::isfinite(height)) TooLarge();
+    const PlanePoints plane = ToPlane(std::move(points), e.minLon, e.minLat, kx, ky);
+    KrigeNodes(plane, width, height, {g.xSize, kx, g.ySize, ky}, g, options, progress, cancel);
+    return g;
+}
+
+Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double cell, long long maxNodes) {
+    if (!(cell > 0) || !std::isfinite(cell)) throw GridHostError("a grid cell must be a positive number of metres");
+    CheckFinite(projected);
+    const PointBounds e = AreaExtent(projected);
+    // Whole cells from the system's origin, so that grids of neighbouring
+    // fields share their nodes.
+    const double west = std::floor(e.minLon / cell), east = std::ceil(e.maxLon / cell);
+    const double south = std::floor(e.minLat / cell), north = std::ceil(e.maxLat / cell);
+    const double cols = east - west + 1, rows = north - south + 1;
+    if (!(cols * rows <= static_cast<double>(maxNodes)))
+        throw GridHostError("cells of " + FormatGeneral(cell) + " m over the points' " +
+                            std::to_string(std::lround(e.maxLon - e.minLon)) + " m by " +
+                            std::to_string(std::lround(e.maxLat - e.minLat)) + " m make " + FormatGeneral(cols * rows) +
+                            " nodes, more than " + std::to_string(maxNodes) + ": take larger cells");
+    Grid g;
+    g.epsg = epsg;
+    g.cols = static_cast<int>(cols);
+    g.rows = static_cast<int>(rows);
+    g.xLL = west * cell;
+    g.yLL = south * cell;
+    g.xSize = g.ySize = cell;
+    return g;
+}
+
+Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid g, const KrigingOptions& options,
+                     const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+    CheckFinite(projected);
+    std::vector<DataPoint> points = MergeDuplicates(projected);
+    const PointBounds e = AreaExtent(points);
+    if (e.minLon == e.maxLon || e.minLat == e.maxLat) NoArea("all points lie on one line of the grid");
+    const PlanePoints plane = ToPlane(std::move(points), g.xLL, g.yLL, 1, 1);
+    KrigeNodes(plane, e.maxLon - e.minLon, e.maxLat - e.minLat, {g.xSize, 1, g.ySize, 1}, g, options, progress, cancel);
     return g;
 }
 

@@ -18,16 +18,22 @@ namespace qgrad {
 struct Grid {
     int cols = 0;
     int rows = 0;
-    double xLL = 0, yLL = 0;      // the south-west node, degrees
-    double xSize = 0, ySize = 0;  // node spacing, degrees
+    double xLL = 0, yLL = 0;      // the south-west node, in the grid's system
+    double xSize = 0, ySize = 0;  // node spacing, in the grid's system
     std::vector<double> z;        // south row first, west to east; NaN = blank
+    // 0: longitude and latitude in degrees (WGS 84); otherwise the EPSG code
+    // of the projected system, in metres east and north, that x and y are in.
+    int epsg = 0;
 
     double& at(int col, int row) { return z[static_cast<std::size_t>(row) * cols + col]; }
     double at(int col, int row) const { return z[static_cast<std::size_t>(row) * cols + col]; }
     static bool Blank(double v) { return std::isnan(v); }
 
-    // Metres per degree across and up, taken at the grid's middle latitude.
-    double MetresPerDegreeAcross() const { return MetresPerDegreeLongitude(yLL + ySize * (rows - 1) / 2); }
+    bool Metric() const { return epsg != 0; }
+    // Metres on the ground per unit of x and of y: for degrees, taken at the
+    // grid's middle latitude.
+    double MetresAcross() const { return Metric() ? 1 : MetresPerDegreeLongitude(yLL + ySize * (rows - 1) / 2); }
+    double MetresUp() const { return Metric() ? 1 : kMetresPerDegree; }
 };
 
 struct KrigingOptions {
@@ -58,6 +64,19 @@ public:
 // a coordinate or value that is not a finite number.
 Grid KrigeGrid(const std::vector<DataPoint>& points, int cols, int rows, const KrigingOptions& options = {},
                const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
+
+// The nodes, without values, of a grid on square cells of `cell` metres of
+// the projected system `epsg`, over points whose lon and lat are already
+// that system's easting and northing: every node a whole number of cells
+// from the system's origin, the nodes covering the points' extent. Throws
+// GridHostError for fewer than two points, for a cell that is not a
+// positive number and for more nodes than `maxNodes`.
+Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double cell, long long maxNodes);
+
+// The points, in the system of the grid `nodes` from MetricGridNodes,
+// kriged onto its nodes; as KrigeGrid does otherwise.
+Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid nodes, const KrigingOptions& options = {},
+                     const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
 
 // Exact duplicates (same longitude and latitude) become one point with
 // their mean value; the order of first appearance is kept.

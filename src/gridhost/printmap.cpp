@@ -35,8 +35,8 @@ struct MapPlacement {
 
 MapPlacement PlaceMap(const Grid& grid, const QRectF& room) {
     MapPlacement m;
-    m.widthM = std::max(1e-6, grid.xSize * (grid.cols - 1) * grid.MetresPerDegreeAcross());
-    m.heightM = std::max(1e-6, grid.ySize * (grid.rows - 1) * kMetresPerDegree);
+    m.widthM = std::max(1e-6, grid.xSize * (grid.cols - 1) * grid.MetresAcross());
+    m.heightM = std::max(1e-6, grid.ySize * (grid.rows - 1) * grid.MetresUp());
     m.perMetre = std::min(room.width() / m.widthM, room.height() / m.heightM);
     const QSizeF size(m.widthM * m.perMetre, m.heightM * m.perMetre);
     m.rect = QRectF(room.left() + (room.width() - size.width()) / 2, room.top() + (room.height() - size.height()) / 2,
@@ -114,11 +114,10 @@ void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
 }
 
 void DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets, double unit) {
-    const double across = grid.MetresPerDegreeAcross();
     p.save();
     for (const Target& t : targets.targets) {
-        const double east = (t.lon - grid.xLL) * across;
-        const double north = (t.lat - grid.yLL) * kMetresPerDegree;
+        const double east = (t.x - grid.xLL) * grid.MetresAcross();
+        const double north = (t.y - grid.yLL) * grid.MetresUp();
         const QPointF c(m.rect.left() + east * m.perMetre, m.rect.bottom() - north * m.perMetre);
         p.setPen(QPen(QColor(200, 0, 0), unit * 0.8));
         p.setBrush(Qt::NoBrush);

@@ -3,6 +3,7 @@
 #include "common/geodesy.h"
 #include "common/numtext.h"
 #include "common/robuststats.h"
+#include "gridhost/gridsystem.h"
 
 #include <algorithm>
 #include <cmath>
@@ -131,8 +132,8 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
     out.threshold = options.threshold ? *options.threshold : options.robustMultiple * spread;
     if (!(out.threshold > 0)) return out;
 
-    const double dx = grid.xSize * grid.MetresPerDegreeAcross();
-    const double dy = grid.ySize * kMetresPerDegree;
+    const double dx = grid.xSize * grid.MetresAcross();
+    const double dy = grid.ySize * grid.MetresUp();
     const double cell = std::sqrt(dx * dy);
     std::vector<Lobe> positive, negative;
     LobeFinder finder(grid, out.median, dx, dy);
@@ -160,8 +161,8 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
 
     auto make = [&](const Lobe& main, double positiveLobe, double negativeLobe) {
         Target t;
-        t.lon = grid.xLL + main.east / dx * grid.xSize;
-        t.lat = grid.yLL + main.north / dy * grid.ySize;
+        t.x = grid.xLL + main.east / dx * grid.xSize;
+        t.y = grid.yLL + main.north / dy * grid.ySize;
         t.peak = main.amplitude;
         t.positiveLobe = positiveLobe;
         t.negativeLobe = negativeLobe;
@@ -195,6 +196,10 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
     std::stable_sort(out.targets.begin(), out.targets.end(),
                      [](const Target& a, const Target& b) { return std::abs(a.peak) > std::abs(b.peak); });
     for (std::size_t i = 0; i < out.targets.size(); ++i) out.targets[i].number = static_cast<int>(i + 1);
+    std::vector<double> lon, lat;
+    for (const Target& t : out.targets) lon.push_back(t.x), lat.push_back(t.y);
+    if (grid.Metric()) ToLonLat(grid.epsg, lon, lat);
+    for (std::size_t i = 0; i < out.targets.size(); ++i) out.targets[i].lon = lon[i], out.targets[i].lat = lat[i];
     return out;
 }
 

@@ -26,6 +26,7 @@ struct Target {
     // The positive lobe's peak (else the negative's), refined between nodes.
     // At a northern inclination of 70° a source lies north of it by a sixth
     // of its depth below the sensor.
+    double x = 0, y = 0;  // in the grid's system
     double lon = 0, lat = 0;
     double peak = 0;           // the main lobe's value above the median, nT/m (negative for a negative lobe)
     double positiveLobe = 0;   // each lobe's value above the median, 0 where it has none

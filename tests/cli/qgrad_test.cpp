@@ -580,6 +580,18 @@ TEST_F(GridGisTest, HandoverFilesBesideTheGridWhenAsked) {
     EXPECT_TRUE(Tool("pdfinfo", {Beside(".pdf")}).contains("1191 x 842 pts (A3)"));
 }
 
+TEST_F(GridGisTest, CellGridsOnSquareMetresOfTheUtmZone) {
+    const Result r = Qgrad({"grid", script_, "--no-view", "--geotiff", "--cell", "0.5"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QString info = Tool("gdalinfo", {Beside(".tif")});
+    EXPECT_TRUE(info.contains("UTM zone")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Pixel Size = (0.500000000000000,-0.500000000000000)")) << info.toStdString();
+    // The grid file holds the same nodes, in the same metres.
+    const QString grd = Tool("gdalinfo", {Beside(".grd")});
+    const auto size = [](const QString& text) { return QRegularExpression("Size is \\d+, \\d+").match(text).captured(0); };
+    EXPECT_EQ(size(info), size(grd));
+}
+
 TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
     const Result r = Qgrad({"grid", script_, "--gpkg", "--no-view"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -601,6 +613,9 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
         {{"--targets=0sd"}, "not a target threshold: \"0sd\""},
         {{"--coverage=0"}, "not a gap distance: \"0\""},
         {{"--pdf=A5"}, "not a paper size: \"A5\""},
+        {{"--cell", "0"}, "not a cell size: \"0\""},
+        {{"--cell", "0.5m"}, "not a cell size: \"0.5m\""},
+        {{"--cell"}, "usage:"},
     };
     for (const auto& b : bad) {
         const Result e = Qgrad(QStringList({"grid", script_, "--no-view"}) + b.args);

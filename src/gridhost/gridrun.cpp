@@ -66,7 +66,8 @@ GisSurvey PointFileSurvey(const QString& gradientFile, const std::vector<DataPoi
 }
 
 std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
-                                     const GridRunOptions& options, ArrangedGis* arranged) {
+                                     const GridRunOptions& options, ArrangedGis* arranged,
+                                     const HandoverFindings& handover = {}) {
     const GisOutputs& gis = options.gis;
     const std::vector<QString> paths = GisOutputPaths(job, gis);
     auto path = paths.begin();
@@ -75,12 +76,14 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     GisSurvey survey;
     if (arranged) survey.runs = arranged->runs;
     else survey = PointFileSurvey(job.dataFile, points);
-    if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
+    const GisFindings findings{handover.targets ? &*handover.targets : nullptr,
+                               handover.coverage ? &*handover.coverage : nullptr};
+    if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation, findings);
     if (!gis.geoPackage) return paths;
     if (arranged && arranged->geoPackage)
-        arranged->geoPackage->Finish(grid, arranged->runs);
+        arranged->geoPackage->Finish(grid, arranged->runs, findings);
     else
-        WriteGeoPackage(*path, grid, survey);
+        WriteGeoPackage(*path, grid, survey, findings);
     return paths;
 }
 
@@ -208,12 +211,13 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     out.Commit();
     if (!blank.isEmpty()) throw GridHostError(blank.toStdString());
 
-    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged);
+    const HandoverFindings findings = FindHandover(grid, points, options.handover);
+    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings);
     if (options.handover.Any()) {
         std::vector<std::string> surveys;
         if (arranged)
             for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
-        result.handover = WriteHandover(job, grid, points, options.presentation, surveys, options.handover);
+        result.handover = WriteHandover(job, grid, findings, options.presentation, surveys, options.handover);
     }
     return result;
 }

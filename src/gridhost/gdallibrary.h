@@ -8,6 +8,7 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
+#include <gdal_alg.h>
 #include <gdal_utils.h>
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
@@ -18,20 +19,20 @@
 namespace qgrad {
 
 #define QGRAD_GDAL_FUNCTIONS(X)                                                                                      \
-    X(CPLCloseFileInZip) X(CPLCloseZip) X(CPLCreateFileInZip) X(CPLCreateZip) X(CPLErrorReset)                       \
-    X(CPLGetLastErrorMsg) X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler)                        \
-    X(CPLQuietErrorHandler) X(CPLWriteFileInZip) X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALClose)       \
-    X(GDALCreate) X(GDALCreateCopy) X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer)                        \
-    X(GDALDatasetStartTransaction) X(GDALGetDriverByName) X(GDALGetGeoTransform) X(GDALGetRasterBand)                \
-    X(GDALGetRasterXSize) X(GDALGetRasterYSize) X(GDALRasterIO)                                                      \
-    X(GDALSetDescription) X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue) X(GDALSetRasterUnitType)                \
-    X(GDALSetSpatialRef) X(GDALWarp) X(GDALWarpAppOptionsFree) X(GDALWarpAppOptionsNew) X(OGR_F_Create)              \
-    X(OGR_F_Destroy) X(OGR_F_SetFieldDouble) X(OGR_F_SetFieldInteger) X(OGR_F_SetFieldNull)                          \
-    X(OGR_F_SetFieldString) X(OGR_F_SetGeometryDirectly) X(OGR_Fld_Create) X(OGR_Fld_Destroy)                        \
-    X(OGR_G_CreateGeometry) X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature)                       \
-    X(OGR_L_CreateField) X(OGR_L_GetLayerDefn) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)          \
+    X(CPLCloseFileInZip) X(CPLCloseZip) X(CPLCreateFileInZip) X(CPLCreateZip) X(CPLErrorReset) X(CPLGetLastErrorMsg) \
+    X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler) X(CPLQuietErrorHandler) X(CPLWriteFileInZip) \
+    X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALClose) X(GDALCreate) X(GDALCreateCopy)                    \
+    X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer) X(GDALDatasetStartTransaction) X(GDALGetDriverByName)  \
+    X(GDALGetGeoTransform) X(GDALGetRasterBand) X(GDALGetRasterXSize) X(GDALGetRasterYSize) X(GDALPolygonize)        \
+    X(GDALRasterIO) X(GDALSetDescription) X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue)                         \
+    X(GDALSetRasterUnitType) X(GDALSetSpatialRef) X(GDALWarp) X(GDALWarpAppOptionsFree) X(GDALWarpAppOptionsNew)     \
+    X(OGR_F_Create) X(OGR_F_Destroy) X(OGR_F_GetGeometryRef) X(OGR_F_SetFieldDouble) X(OGR_F_SetFieldInteger)        \
+    X(OGR_F_SetFieldNull) X(OGR_F_SetFieldString) X(OGR_F_SetGeometryDirectly) X(OGR_Fld_Create) X(OGR_Fld_Destroy)  \
+    X(OGR_G_Area) X(OGR_G_Clone) X(OGR_G_CreateGeometry) X(OGR_G_DestroyGeometry) X(OGR_G_ExportToKML)               \
+    X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature) X(OGR_L_CreateField) X(OGR_L_GetLayerDefn)    \
+    X(OGR_L_GetNextFeature) X(OGR_L_ResetReading) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)       \
     X(OSRSetAxisMappingStrategy) X(OCTNewCoordinateTransformation) X(OCTTransform)                                   \
-    X(OCTDestroyCoordinateTransformation)
+    X(OCTDestroyCoordinateTransformation) X(VSIFree)
 
 // Each member is the library's function of the same name.
 struct GdalLibrary {

@@ -175,6 +175,63 @@ void CheckGrid(const Grid& grid, const StagedFile& out) {
         out.Fail("the grid has no nodes");
 }
 
+struct GeometryDestroyer {
+    void operator()(OGRGeometryH g) const { Gdal().OGR_G_DestroyGeometry(g); }
+};
+using Geometry = std::unique_ptr<std::remove_pointer_t<OGRGeometryH>, GeometryDestroyer>;
+
+struct GapPolygon {
+    Geometry shape;  // longitude and latitude
+    double area = 0;  // m²
+};
+
+// Each gap as one polygon along its cells' edges, largest first. GDAL
+// traces the raster with the same 8-connection the gaps were found by, so
+// a polygon is a gap; its area, counted in cells, is the gap's.
+std::vector<GapPolygon> GapPolygons(const Coverage& coverage, const StagedFile& out) {
+    std::vector<GapPolygon> gaps;
+    if (coverage.gaps.empty()) return gaps;
+    Dataset mask(Gdal().GDALCreate(Gdal().GDALGetDriverByName("MEM"), "", coverage.cols, coverage.rows, 1, GDT_Byte, nullptr));
+    out.Check(mask != nullptr, "cannot hold the coverage");
+    double transform[6] = {coverage.xLL, coverage.xSize, 0, coverage.yLL + coverage.ySize * coverage.rows, 0, -coverage.ySize};
+    Gdal().GDALSetGeoTransform(mask.get(), transform);
+    GDALRasterBandH band = Gdal().GDALGetRasterBand(mask.get(), 1);
+    std::vector<std::uint8_t> northFirst(coverage.uncovered.size());
+    for (int r = 0; r < coverage.rows; ++r)
+        std::copy_n(coverage.uncovered.begin() + static_cast<std::ptrdiff_t>(r) * coverage.cols, coverage.cols,
+                    northFirst.begin() + static_cast<std::ptrdiff_t>(coverage.rows - 1 - r) * coverage.cols);
+    out.Check(Gdal().GDALRasterIO(band, GF_Write, 0, 0, coverage.cols, coverage.rows, northFirst.data(), coverage.cols,
+                                  coverage.rows, GDT_Byte, 0, 0) == CE_None,
+              "cannot hold the coverage");
+    Dataset traced(Gdal().GDALCreate(Gdal().GDALGetDriverByName("Memory"), "", 0, 0, 0, GDT_Unknown, nullptr));
+    out.Check(traced != nullptr, "cannot hold the gaps");
+    OGRLayerH layer = Gdal().GDALDatasetCreateLayer(traced.get(), "gaps", nullptr, wkbPolygon, nullptr);
+    out.Check(layer != nullptr, "cannot hold the gaps");
+    const Options eightConnected{"8CONNECTED=8"};
+    out.Check(Gdal().GDALPolygonize(band, band, layer, -1, eightConnected.get(), nullptr, nullptr) == CE_None,
+              "cannot outline the gaps");
+    const double cellDegrees = coverage.xSize * coverage.ySize, cellArea = coverage.cell * coverage.cell;
+    Gdal().OGR_L_ResetReading(layer);
+    while (OGRFeatureH f = Gdal().OGR_L_GetNextFeature(layer)) {
+        Geometry shape(Gdal().OGR_G_Clone(Gdal().OGR_F_GetGeometryRef(f)));
+        Gdal().OGR_F_Destroy(f);
+        const double area = static_cast<double>(std::llround(Gdal().OGR_G_Area(shape.get()) / cellDegrees)) * cellArea;
+        gaps.push_back({std::move(shape), area});
+    }
+    std::stable_sort(gaps.begin(), gaps.end(), [](const GapPolygon& a, const GapPolygon& b) { return a.area > b.area; });
+    return gaps;
+}
+
+std::string Signed(double v) { return (v > 0 ? "+" : "") + FormatFixed(v, 2, 17); }
+
+// A target's figures as a placemark's description shows them.
+std::string TargetDescription(const Target& t) {
+    std::string d = "peak " + Signed(t.peak) + " nT/m; lobes " + Signed(t.positiveLobe) + " and " +
+                    Signed(t.negativeLobe) + " nT/m; half-peak area " + FormatFixed(t.halfPeakArea, 2, 17) + " m²";
+    d += t.depth ? "; depth " + FormatFixed(*t.depth, 2, 17) + " m" : "; depth not resolved";
+    return d;
+}
+
 // Text for the KML: markup characters as entities, and whatever XML 1.0
 // cannot carry (control characters, U+FFFE, U+FFFF, bytes that are not
 // UTF-8, as a name that is not may hold) as \xNN, as messages show them.
@@ -228,13 +285,18 @@ constexpr const char* kPictureEntry = "files/gradient.png";
 constexpr const char* kLegendEntry = "files/legend.png";
 
 // KML 2.2, each element's children in the order of the standard's schema.
-std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& survey) {
+std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& survey, const TargetPicking* targets,
+                        const std::vector<GapPolygon>& gaps) {
     std::string k;
     k += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n";
     k += "<name>" + Escaped(LocalBytes(name)) + "</name>\n<open>1</open>\n";
     k += "<Style id=\"track\"><LineStyle><color>ff00ffff</color><width>2</width></LineStyle></Style>\n";
     k += "<Style id=\"start\"><IconStyle><color>ff00c000</color></IconStyle></Style>\n";
     k += "<Style id=\"end\"><IconStyle><color>ff0000e0</color></IconStyle></Style>\n";
+    if (targets) k += "<Style id=\"target\"><IconStyle><color>ff0000ff</color></IconStyle></Style>\n";
+    if (!gaps.empty())
+        k += "<Style id=\"gap\"><LineStyle><color>ff0000ff</color></LineStyle><PolyStyle><color>7f0000ff</color>"
+             "</PolyStyle></Style>\n";
     k += "<GroundOverlay>\n<name>gradHz, nT/m</name>\n<Icon><href>" + std::string(kPictureEntry) + "</href></Icon>\n";
     k += "<LatLonBox><north>" + Coordinate(grid.yLL + grid.ySize * (grid.rows - 1)) + "</north><south>" +
          Coordinate(grid.yLL) + "</south><east>" + Coordinate(grid.xLL + grid.xSize * (grid.cols - 1)) +
@@ -263,6 +325,27 @@ std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& 
                  "<Point><coordinates>";
             AppendPosition(k, run.lon[e.at], run.lat[e.at]);
             k += "</coordinates></Point>\n</Placemark>\n";
+        }
+        k += "</Folder>\n";
+    }
+    if (targets) {
+        k += "<Folder>\n<name>Targets</name>\n";
+        for (const Target& t : targets->targets) {
+            k += "<Placemark>\n<name>" + std::to_string(t.number) + "</name>\n<description>" +
+                 Escaped(TargetDescription(t)) + "</description>\n<styleUrl>#target</styleUrl>\n<Point><coordinates>";
+            AppendPosition(k, t.lon, t.lat);
+            k += "</coordinates></Point>\n</Placemark>\n";
+        }
+        k += "</Folder>\n";
+    }
+    if (!gaps.empty()) {
+        k += "<Folder>\n<name>Coverage gaps</name>\n";
+        for (std::size_t i = 0; i < gaps.size(); ++i) {
+            char* outline = Gdal().OGR_G_ExportToKML(gaps[i].shape.get(), nullptr);
+            k += "<Placemark>\n<name>gap " + std::to_string(i + 1) + "</name>\n<description>" +
+                 FormatFixed(gaps[i].area, 2, 17) + " m² uncovered</description>\n<styleUrl>#gap</styleUrl>\n" +
+                 (outline ? outline : "") + "\n</Placemark>\n";
+            Gdal().VSIFree(outline);
         }
         k += "</Folder>\n";
     }
@@ -329,7 +412,8 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     out.Commit();
 }
 
-void WriteKmz(const QString& path, const Grid& nodes, const GisSurvey& survey, const Presentation& presentation) {
+void WriteKmz(const QString& path, const Grid& nodes, const GisSurvey& survey, const Presentation& presentation,
+              const GisFindings& findings) {
     QuietGdal quiet;
     StagedFile out(path);
     CheckGrid(nodes, out);
@@ -339,7 +423,8 @@ void WriteKmz(const QString& path, const Grid& nodes, const GisSurvey& survey, c
     const int longest = std::clamp(std::max(grid.cols, grid.rows), 512, 2048);
     const QByteArray picture = Png(DrawGridPicture(grid, presentation, PlotSize(grid, longest)), out);
     const QByteArray legend = Png(DrawColourScale(grid, presentation), out);
-    const std::string kml = KmlDocument(QFileInfo(path).completeBaseName(), grid, survey);
+    const std::vector<GapPolygon> gaps = findings.coverage ? GapPolygons(*findings.coverage, out) : std::vector<GapPolygon>();
+    const std::string kml = KmlDocument(QFileInfo(path).completeBaseName(), grid, survey, findings.targets, gaps);
 
     void* zip = Gdal().CPLCreateZip(out.temp().c_str(), nullptr);
     out.Check(zip != nullptr, "cannot create the archive");
@@ -377,6 +462,46 @@ void SetRealOrNull(OGRFeatureH f, int field, double v) {
 void SetCountOrNull(OGRFeatureH f, int field, int v) {
     if (v < 0) Gdal().OGR_F_SetFieldNull(f, field);
     else Gdal().OGR_F_SetFieldInteger(f, field, v);
+}
+
+// Each layer in its own transaction, as the points are.
+void AddFindingLayers(GDALDatasetH ds, const GisFindings& findings, const StagedFile& out) {
+    if (findings.targets) {
+        OGRLayerH layer = CreateLayer(ds, "targets", wkbPoint,
+                                      {{"number", OFTInteger}, {"longitude", OFTReal}, {"latitude", OFTReal},
+                                       {"peak", OFTReal}, {"positive_lobe", OFTReal}, {"negative_lobe", OFTReal},
+                                       {"half_peak_area", OFTReal}, {"depth", OFTReal}},
+                                      out);
+        out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
+        OGRFeatureDefnH defn = Gdal().OGR_L_GetLayerDefn(layer);
+        for (const Target& t : findings.targets->targets) {
+            OGRFeatureH f = Gdal().OGR_F_Create(defn);
+            Gdal().OGR_F_SetFieldInteger(f, 0, t.number);
+            int field = 1;
+            for (double v : {t.lon, t.lat, t.peak, t.positiveLobe, t.negativeLobe, t.halfPeakArea})
+                Gdal().OGR_F_SetFieldDouble(f, field++, v);
+            SetRealOrNull(f, field, t.depth ? *t.depth : std::nan(""));
+            OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
+            Gdal().OGR_G_SetPoint_2D(g, 0, t.lon, t.lat);
+            Gdal().OGR_F_SetGeometryDirectly(f, g);
+            AddFeature(layer, f, out);
+        }
+        out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the targets");
+    }
+    if (findings.coverage) {
+        std::vector<GapPolygon> gaps = GapPolygons(*findings.coverage, out);
+        OGRLayerH layer = CreateLayer(ds, "coverage_gaps", wkbPolygon, {{"gap", OFTInteger}, {"area_m2", OFTReal}}, out);
+        out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
+        OGRFeatureDefnH defn = Gdal().OGR_L_GetLayerDefn(layer);
+        for (std::size_t i = 0; i < gaps.size(); ++i) {
+            OGRFeatureH f = Gdal().OGR_F_Create(defn);
+            Gdal().OGR_F_SetFieldInteger(f, 0, static_cast<int>(i + 1));
+            Gdal().OGR_F_SetFieldDouble(f, 1, gaps[i].area);
+            Gdal().OGR_F_SetGeometryDirectly(f, gaps[i].shape.release());
+            AddFeature(layer, f, out);
+        }
+        out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the gaps");
+    }
 }
 
 }  // namespace
@@ -426,7 +551,7 @@ void GeoPackageWriter::AddPoints(const std::vector<GisPoint>& points, const std:
     }
 }
 
-void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& runs) {
+void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& runs, const GisFindings& findings) {
     QuietGdal quiet;
     StagedFile& out = s_->out;
     CheckGrid(grid, out);
@@ -446,6 +571,7 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
         AddFeature(tracks, f, out);
     }
     out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the tracks");
+    AddFindingLayers(ds, findings, out);
     s_->ds.reset();
     out.CheckGdal("cannot finish the layers");
     Dataset source = GridRaster(grid);
@@ -460,10 +586,10 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
     out.Commit();
 }
 
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey) {
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings) {
     GeoPackageWriter writer(path);
     writer.AddPoints(survey.points, survey.runs);
-    writer.Finish(grid, survey.runs);
+    writer.Finish(grid, survey.runs, findings);
 }
 
 }  // namespace qgrad

@@ -4,8 +4,10 @@
 // only when complete; a failure throws FileError and leaves no file behind.
 #pragma once
 
+#include "gridhost/coverage.h"
 #include "gridhost/kriging.h"
 #include "gridhost/presentation.h"
+#include "gridhost/targets.h"
 
 #include <QString>
 
@@ -41,14 +43,23 @@ struct GisSurvey {
     std::vector<SurveyRun> runs;
 };
 
+// What the handover found on the grid and its points, added to the KMZ and
+// the GeoPackage where it was asked for: a targets layer and placemarks, the
+// coverage's gaps as polygons.
+struct GisFindings {
+    const TargetPicking* targets = nullptr;
+    const Coverage* coverage = nullptr;
+};
+
 enum class GeoTiffProjection {
     Geographic,  // EPSG:4326 on the grid's own nodes
     LocalUtm,    // the UTM zone of the grid's centre, resampled by GDAL's warper
 };
 
 void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection = GeoTiffProjection::Geographic);
-void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation);
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey);
+void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation,
+              const GisFindings& findings = {});
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings = {});
 
 // The GeoPackage written as its points come, run by run, and completed with
 // the grid once there is one: memory holds no more than the points given at once.
@@ -61,8 +72,8 @@ public:
     GeoPackageWriter& operator=(const GeoPackageWriter&) = delete;
     // Each point names its run by its index in `runs`.
     void AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs);
-    // The runs' tracks and the grid, and the file put in place.
-    void Finish(const Grid& grid, const std::vector<SurveyRun>& runs);
+    // The runs' tracks, the findings and the grid, and the file put in place.
+    void Finish(const Grid& grid, const std::vector<SurveyRun>& runs, const GisFindings& findings = {});
 
 private:
     struct State;

@@ -68,7 +68,8 @@ GisSurvey PointFileSurvey(const QString& gradientFile, const std::vector<DataPoi
 }
 
 std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
-                                     const GridRunOptions& options, ArrangedGis* arranged) {
+                                     const GridRunOptions& options, ArrangedGis* arranged,
+                                     const HandoverFindings& handover = {}) {
     const GisOutputs& gis = options.gis;
     const std::vector<QString> paths = GisOutputPaths(job, gis);
     auto path = paths.begin();
@@ -78,12 +79,14 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     GisSurvey survey;
     if (arranged) survey.runs = arranged->runs;
     else if (gis.geoPackage) survey = PointFileSurvey(job.dataFile, points);
-    if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation);
+    const GisFindings findings{handover.targets ? &*handover.targets : nullptr,
+                               handover.coverage ? &*handover.coverage : nullptr};
+    if (gis.kmz) WriteKmz(*path++, grid, survey, options.presentation, findings);
     if (!gis.geoPackage) return paths;
     if (arranged && arranged->geoPackage)
-        arranged->geoPackage->Finish(grid, arranged->runs);
+        arranged->geoPackage->Finish(grid, arranged->runs, findings);
     else
-        WriteGeoPackage(*path, grid, survey);
+        WriteGeoPackage(*path, grid, survey, findings);
     return paths;
 }
 
@@ -241,7 +244,8 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
 
     written.push_back(result.pictureFile);
     StopIfCancelled(cancel, written);
-    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged);
+    const HandoverFindings findings = FindHandover(grid, points, options.handover);
+    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings);
     written.insert(written.end(), result.gisFiles.begin(), result.gisFiles.end());
     // A signal while the last files were written still fails the run, so
     // that no viewer opens and the exit status says so.
@@ -250,7 +254,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
         std::vector<std::string> surveys;
         if (arranged)
             for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
-        result.handover = WriteHandover(job, grid, points, options.presentation, surveys, options.handover);
+        result.handover = WriteHandover(job, grid, findings, options.presentation, surveys, options.handover);
         written.insert(written.end(), result.handover.files.begin(), result.handover.files.end());
         StopIfCancelled(cancel, written);
     }

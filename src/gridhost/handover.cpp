@@ -101,15 +101,21 @@ std::string CoverageReportText(const Coverage& c, double gapMetres) {
     return out;
 }
 
-Handover WriteHandover(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
+HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options) {
+    HandoverFindings f;
+    if (options.targets) f.targets = PickTargets(grid, *options.targets);
+    if (options.coverage) f.coverage = FindCoverage(points, *options.coverage);
+    return f;
+}
+
+Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindings& findings,
                        const Presentation& presentation, const std::vector<std::string>& surveys,
                        const HandoverOptions& options) {
     Handover h;
     h.files = HandoverPaths(job.gridFile, options);
     auto path = h.files.begin();
-    std::optional<TargetPicking> picking;
+    const std::optional<TargetPicking>& picking = findings.targets;
     if (options.targets) {
-        picking = PickTargets(grid, *options.targets);
         OutputFile out(*path++);
         out.Write(TargetsCsv(*picking));
         out.Commit();
@@ -117,7 +123,7 @@ Handover WriteHandover(const GridJob& job, const Grid& grid, const std::vector<D
                      " nT/m from the median " + Fixed(picking->median, 2) + " nT/m\n";
     }
     if (options.coverage) {
-        const Coverage coverage = FindCoverage(points, *options.coverage);
+        const Coverage& coverage = *findings.coverage;
         OutputFile out(*path++);
         out.Write(CoverageReportText(coverage, options.coverage->gapMetres));
         out.Commit();

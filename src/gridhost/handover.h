@@ -35,14 +35,23 @@ Paper ParsePaper(const std::string& text);
 // coverage, page.
 std::vector<QString> HandoverPaths(const QString& gridFile, const HandoverOptions& options);
 
+// What the grid and its points show, for the handover's files and the GIS
+// outputs alike: each only where asked for.
+struct HandoverFindings {
+    std::optional<TargetPicking> targets;
+    std::optional<Coverage> coverage;
+};
+
+HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options);
+
 struct Handover {
     std::vector<QString> files;  // in HandoverPaths' order
     std::string summary;         // a line each for the person: targets found, ground left uncovered
 };
 
-// What the grid and its points show, written whole or not at all; `surveys`
+// The findings and the page, each written whole or not at all; `surveys`
 // names the survey files on the page. Throws FileError.
-Handover WriteHandover(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
+Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindings& findings,
                        const Presentation& presentation, const std::vector<std::string>& surveys,
                        const HandoverOptions& options);
 

@@ -347,3 +347,102 @@ TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two targets at nodes of `g`, the second a negative lobe too narrow for a depth.
+TargetPicking TwoTargets(const Grid& g) {
+    TargetPicking p;
+    p.threshold = 1.5;
+    p.targets.push_back({.number = 1, .lon = g.xLL + 10 * g.xSize, .lat = g.yLL + 5 * g.ySize, .peak = 12.5,
+                         .positiveLobe = 12.5, .negativeLobe = -3.25, .halfPeakArea = 0.75, .depth = 0.8});
+    p.targets.push_back({.number = 2, .lon = g.xLL + 30 * g.xSize, .lat = g.yLL + 15 * g.ySize, .peak = -2,
+                         .positiveLobe = 0, .negativeLobe = -2, .halfPeakArea = 0.05, .depth = std::nullopt});
+    return p;
+}
+
+constexpr int kGapCols = 10, kGapRows = 6;
+
+// 1 m cells from the grid's south-west node, rows south first: a gap of 3
+// by 2 cells, and a gap of two cells touching only at a corner, which the
+// gaps' 8-connection makes one.
+Coverage TwoGaps(const Grid& g) {
+    Coverage c;
+    c.cols = kGapCols, c.rows = kGapRows, c.cell = 1;
+    c.xLL = g.xLL, c.yLL = g.yLL;
+    c.xSize = 1 / MetresPerDegreeLongitude(g.yLL), c.ySize = 1 / kMetresPerDegree;
+    c.uncovered.assign(kGapCols * kGapRows, 0);
+    for (int r = 1; r <= 2; ++r)
+        for (int col = 1; col <= 3; ++col) c.uncovered[r * kGapCols + col] = 1;
+    c.uncovered[4 * kGapCols + 7] = c.uncovered[5 * kGapCols + 8] = 1;
+    c.blockArea = kGapCols * kGapRows, c.uncoveredArea = 8, c.coveredArea = c.blockArea - 8;
+    c.gaps = {{.area = 6, .cells = 6}, {.area = 2, .cells = 2}};
+    return c;
+}
+
+TEST_F(GisOutputTest, TargetsAndGapsAreLayersAndPlacemarks) {
+    const Grid g = MakeGrid(41, 21, 200, 100, [](int, int) { return false; });
+    const TargetPicking targets = TwoTargets(g);
+    const Coverage coverage = TwoGaps(g);
+    const GisFindings findings{&targets, &coverage};
+    WriteGeoPackage(Path("f.gpkg"), g, TwoRuns(g), findings);
+    WriteKmz(Path("f.kmz"), g, TwoRuns(g), {}, findings);
+    EXPECT_EQ(Others({"f.gpkg", "f.kmz"}), QStringList());
+
+    const QString layers = Tool("ogrinfo", {"-al", "-so", Path("f.gpkg")});
+    const struct {
+        const char* name;
+        const char* geometry;
+        int count;
+    } expected[] = {{"targets", "Point", 2}, {"coverage_gaps", "Polygon", 2}};
+    for (const auto& e : expected) {
+        const QString one = Tool("ogrinfo", {"-so", Path("f.gpkg"), e.name});
+        EXPECT_TRUE(one.contains(QString("Geometry: %1\n").arg(e.geometry))) << one.toStdString();
+        EXPECT_TRUE(one.contains(QString("Feature Count: %1\n").arg(e.count))) << one.toStdString();
+        EXPECT_TRUE(one.contains("ID[\"EPSG\",4326]")) << one.toStdString();
+    }
+    for (const char* field : {"number: Integer", "peak: Real", "positive_lobe: Real", "negative_lobe: Real",
+                              "half_peak_area: Real", "depth: Real", "gap: Integer", "area_m2: Real"})
+        EXPECT_TRUE(layers.contains(field)) << field;
+    const QString unresolved = Tool("ogrinfo", {"-q", Path("f.gpkg"), "-sql", "SELECT * FROM targets WHERE number = 2"});
+    EXPECT_TRUE(unresolved.contains("depth (Real) = (null)")) << unresolved.toStdString();
+    EXPECT_TRUE(unresolved.contains("negative_lobe (Real) = -2")) << unresolved.toStdString();
+
+    // Each gap traced along its cells' edges: the larger first, the corner pair one polygon.
+    const QString gaps = Tool("ogrinfo", {"-q", Path("f.gpkg"), "-sql",
+                                          "SELECT gap, area_m2, ROUND((ST_MaxX(geom) - ST_MinX(geom)) / " +
+                                              QString::number(coverage.xSize, 'g', 17) +
+                                              ") AS across, ROUND((ST_MaxY(geom) - ST_MinY(geom)) / " +
+                                              QString::number(coverage.ySize, 'g', 17) +
+                                              ") AS along FROM coverage_gaps ORDER BY gap"});
+    const QStringList rows = gaps.split("OGRFeature(SELECT):").mid(1);
+    ASSERT_EQ(rows.size(), 2) << gaps.toStdString();
+    const struct {
+        const char *area, *across, *along;
+    } shapes[] = {{"area_m2 (Real) = 6\n", "across (Real) = 3\n", "along (Real) = 2\n"},
+                  {"area_m2 (Real) = 2\n", "across (Real) = 2\n", "along (Real) = 2\n"}};
+    for (int i = 0; i < 2; ++i)
+        for (const char* item : {shapes[i].area, shapes[i].across, shapes[i].along})
+            EXPECT_TRUE(rows[i].contains(item)) << item << rows[i].toStdString();
+
+    const QString kmz = Tool("ogrinfo", {"--config", "GDAL_SKIP", "KML", "-al", "-so", Path("f.kmz")});
+    for (const char* layer : {"Layer name: Targets\n", "Layer name: Coverage gaps\n"}) {
+        const qsizetype at = kmz.indexOf(layer);
+        ASSERT_GE(at, 0) << layer << kmz.toStdString();
+        EXPECT_EQ(kmz.indexOf("Feature Count: 2\n", at), kmz.indexOf("Feature Count:", at)) << layer;
+    }
+    const QByteArray kml = ZipEntry(Path("f.kmz"), "doc.kml");
+    ASSERT_TRUE(qgrad::testing::WriteFile(Path("doc.kml"), kml));
+    Tool("xmllint", {"--noout", Path("doc.kml")});
+    EXPECT_TRUE(kml.contains("<name>1</name>\n<description>peak +12.50 nT/m; lobes +12.50 and -3.25 nT/m; "
+                             "half-peak area 0.75 m²; depth 0.80 m</description>"))
+        << kml.toStdString();
+    EXPECT_TRUE(kml.contains("<description>2.00 m² uncovered</description>"));
+
+    // Without findings the document is as it was.
+    WriteKmz(Path("plain.kmz"), g, TwoRuns(g), {});
+    const QByteArray plain = ZipEntry(Path("plain.kmz"), "doc.kml");
+    EXPECT_FALSE(plain.contains("#target") || plain.contains("#gap") || plain.contains("Targets"));
+}
+
+}  // namespace

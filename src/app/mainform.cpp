@@ -159,8 +159,6 @@ void TMainForm::CreateControls() {
     BtnSave = MakeButton(ButtonPanel, "SAVE TO MAP", 87, 8, 90, 25);
     BtnArrangeAll = MakeButton(ButtonPanel, "ARRANGE ALL IN FOLDER", 183, 8, 154, 25);
     BtnArrange = MakeButton(ButtonPanel, "ARRANGE TO GPS", 142, 10, 114, 25);
-    BtnSave->setEnabled(false);
-    BtnArrangeAll->setEnabled(false);
     BtnArrange->setEnabled(false);
     BtnArrange->hide();
     AvgHeadingCheckBox = new QCheckBox("AVERAGE THE HEADING", ButtonPanel);
@@ -175,7 +173,6 @@ void TMainForm::CreateControls() {
     BtnRecent->setGeometry(439, 8, std::max(60, BtnRecent->sizeHint().width()), 25);
     BtnGisExport = MakeButton(ButtonPanel, "GIS EXPORT", 343, 8, 90, 25);
     BtnGisExport->setToolTip(tr("GeoTIFF, KMZ and GeoPackage of the gridded map"));
-    BtnGisExport->setEnabled(false);
     connect(BtnRecent->menu(), &QMenu::aboutToShow, this, [this] {
         QMenu* menu = BtnRecent->menu();
         menu->clear();
@@ -192,7 +189,7 @@ void TMainForm::CreateControls() {
     }
 
     CreateProcessingPanel();
-    DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
+    DataStringGrid = new SurveyGrid(state_.survey.table, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowChosen, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
 
@@ -222,8 +219,8 @@ void TMainForm::CreateControls() {
     StatusBar->setContentsMargins(6, 0, 6, 0);
     StatusBar->setAutoFillBackground(true);
 
-    diffModel_ = new PointTableModel(state_.points, PointTable::Gradient, this);
-    absModel_ = new PointTableModel(state_.points, PointTable::Absolute, this);
+    diffModel_ = new PointTableModel(state_.survey.points, PointTable::Gradient, this);
+    absModel_ = new PointTableModel(state_.survey.points, PointTable::Absolute, this);
     DiffGpsStringGrid = MakePointGrid(TopPanel, diffModel_, QColor(0xA6, 0xCA, 0xF0), QRect(361, 47, 217, 172));
     DiffGpsStringGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     DiffGpsStringGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -478,10 +475,9 @@ void TMainForm::FormCreate() {
     state_.trackMapBitmap = QImage(kMapWidth, kMapHeight, QImage::Format_RGB32);
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
-    state_.trackLongitudes = {0.0f};
-    state_.trackLatitudes = {0.0f};
+    state_.survey.track = {{0.0f}, {0.0f}};
     state_.cursorLon = state_.cursorLat = 0;
-    state_.frame.centreLon = state_.frame.centreLat = 0;
+    state_.survey.frame.centreLon = state_.survey.frame.centreLat = 0;
 
     // The chart takes its panel and label colours from the style.
     const StyleColors& style = SlateGrayColors();
@@ -495,6 +491,7 @@ void TMainForm::FormCreate() {
         axis->setLabelColor(style.labelFont);
     }
     FormResize();
+    UpdateCommands();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -575,8 +572,8 @@ public:
         f_->DataStringGrid->BeginUpdate();
         f_->diffModel_->BeginUpdate();
         f_->absModel_->BeginUpdate();
-        f_->state_.survey.clear();
-        f_->state_.points.clear();
+        f_->state_.survey.table.clear();
+        f_->state_.survey.points.clear();
     }
     ~TableUpdate() {
         f_->DataStringGrid->EndUpdate();
@@ -593,29 +590,49 @@ bool TMainForm::IsWorking() const { return job_->running(); }
 OpeningOptions TMainForm::CurrentOpeningOptions() const {
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
-    options.previousFrame = state_.frame;
+    options.previousFrame = state_.survey.frame;
     options.processing = CurrentProcessing();
     return options;
 }
 
-void TMainForm::BeginWork(const QString& progressFormat) {
-    BtnOpen->setEnabled(false);
-    BtnRecent->setEnabled(false);
-    BtnSave->setEnabled(false);
-    BtnArrangeAll->setEnabled(false);
-    BtnGisExport->setEnabled(false);
+EnabledCommands EnabledFor(const ModuleState& state) {
+    EnabledCommands on;
+    if (state.job != WindowJob::None) return on;
+    on.open = true;
+    on.processing = true;
+    // The arranged tables are whole, whether or not the rest of the opening came through.
+    on.save = state.survey.arranged;
+    on.arrangeAll = state.surveyOpen;
+    on.gisExport = state.result.has_value();
+    return on;
+}
+
+void TMainForm::UpdateCommands() {
+    const EnabledCommands on = EnabledFor(state_);
+    BtnOpen->setEnabled(on.open);
+    BtnRecent->setEnabled(on.open);
+    BtnSave->setEnabled(on.save);
+    BtnArrangeAll->setEnabled(on.arrangeAll);
+    BtnGisExport->setEnabled(on.gisExport);
+    ProcessingPanel->setEnabled(on.processing);
+}
+
+void TMainForm::RunJob(WindowJob kind, const QString& progressFormat, std::function<void()> work,
+                       std::function<void(const std::exception_ptr&)> finished) {
+    state_.job = kind;
+    UpdateCommands();
     ArrangeAllProgress->setFormat(progressFormat);
     // Steps, not a busy indicator: its animation would take a core from the work.
     ArrangeAllProgress->setRange(0, 4);
     ArrangeAllProgress->setValue(0);
     ArrangeAllProgress->show();
-}
-
-void TMainForm::EndWork() {
-    ArrangeAllProgress->hide();
-    BtnOpen->setEnabled(true);
-    BtnRecent->setEnabled(true);
-    ui_->SetBusyCursor(false);
+    job_->Start(std::move(work), [this, finished = std::move(finished)](const std::exception_ptr& failure) {
+        state_.job = WindowJob::None;
+        ArrangeAllProgress->hide();
+        ui_->SetBusyCursor(false);
+        Guarded([&] { finished(failure); });
+        UpdateCommands();
+    });
 }
 
 void TMainForm::BtnOpenClick() {
@@ -628,7 +645,6 @@ void TMainForm::OpenSurveyFile(const QString& path) {
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
-    BeginWork(QFileInfo(path).fileName());
     ShowStatus(tr("Opening %1 ...").arg(QDir::toNativeSeparators(path)));
     // The opening begins by clearing the tables; the previous survey's views
     // go with them, so that two surveys never take the memory at once.
@@ -652,7 +668,8 @@ void TMainForm::OpenSurveyFile(const QString& path) {
             ArrangeAllProgress->setValue(done);
         });
     };
-    job_->Start(
+    RunJob(
+        WindowJob::Opening, QFileInfo(path).fileName(),
         [this, outcome, options, path] {
             OpenedSurvey survey;
             try {
@@ -665,11 +682,7 @@ void TMainForm::OpenSurveyFile(const QString& path) {
                 outcome->refusal.emplace(*outcome->shown->mapFailure);
         },
         [this, outcome](const std::exception_ptr& failure) {
-            if (failure) {
-                EndWork();
-                Guarded([&] { std::rethrow_exception(failure); });
-                return;
-            }
+            if (failure) std::rethrow_exception(failure);
             FinishOpening(outcome->shown, outcome->refusal);
         });
 }
@@ -677,10 +690,11 @@ void TMainForm::OpenSurveyFile(const QString& path) {
 void TMainForm::DataStringGridRowClick(int sampleRow) { ShowCursorAtRow(sampleRow); }
 
 void TMainForm::ShowCursorAtRow(int row) {
-    const std::size_t rows = std::min(state_.positionLon.size(), state_.positionLat.size());
+    const Positions& at = state_.survey.positions;
+    const std::size_t rows = std::min(at.lon.size(), at.lat.size());
     if (row < 0 || static_cast<std::size_t>(row) >= rows) return;
-    state_.cursorLon = static_cast<float>(state_.positionLon[row]);
-    state_.cursorLat = static_cast<float>(state_.positionLat[row]);
+    state_.cursorLon = static_cast<float>(at.lon[row]);
+    state_.cursorLat = static_cast<float>(at.lat[row]);
     PlaceCursorMarker();
     Shape1->show();
     Edit1->show();
@@ -702,14 +716,8 @@ std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
 }
 
 void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal) {
-    const OpenedSurvey& s = shown->survey;
-    if (s.reached >= OpeningStage::FileOpened) {
-        state_.surveyFileName = s.fileName;
-        state_.surveyFolder = s.folder;
-    }
     ShowSurvey(*shown);
-    BtnSave->setEnabled(state_.arranged);
-    EndWork();
+    const OpenedSurvey& s = state_.survey;
     if (refusal) {
         // A file that could not be opened leaves the survey's name empty.
         ShowStatus(tr("%1 was not opened").arg(QString::fromLocal8Bit(EscapeControls(refusal->file))));
@@ -719,44 +727,45 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
             ui_->ShowMessage(RefusalText(refusal->kind()), QString::fromLocal8Bit(refusal->detail()));
         return;
     }
+    state_.surveyOpen = true;
     RememberRecent(s.folder + s.fileName);
-    QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size());
+    QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(s.table.dataRowCount()).arg(s.points.size());
     if (!state_.processingReport.empty())
         summary += " - " + QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
     if (s.cutLastLine) summary += " - " + CutLastLineNote(s.cutLastLine, s.fileName);
     ShowStatus(summary);
-    BtnArrangeAll->setEnabled(true);
 }
 
 void TMainForm::ShowSurvey(ShownSurvey& shown) {
     OpenedSurvey& s = shown.survey;
     if (s.reached >= OpeningStage::FileOpened) setWindowTitle(s.fileName);
     ClearSurveyViews();
+    // What the opening did not reach stays as it was: the name of a file
+    // that could not be opened, the frame of a track that was not read.
+    if (s.reached < OpeningStage::FileOpened) {
+        s.fileName = state_.survey.fileName;
+        s.folder = state_.survey.folder;
+    }
+    if (!shown.map) {
+        s.frame = state_.survey.frame;
+        s.track = {{0.0f}, {0.0f}};
+    }
     {
         TableUpdate update(this);
-        std::swap(state_.survey, s.table);
-        std::swap(state_.points, s.points);
+        state_.survey = std::move(s);
     }
-    state_.geometry = s.geometry;
-    state_.arranged = s.arranged;
     // What ran on this survey, whatever the panel says by now.
-    state_.processingReport = s.reached >= OpeningStage::Processed ? ProcessingReportOf(s) : std::string();
+    state_.processingReport =
+        state_.survey.reached >= OpeningStage::Processed ? ProcessingReportOf(state_.survey) : std::string();
     if (shown.map) {
-        state_.trackLongitudes = std::move(s.track.lon);
-        state_.trackLatitudes = std::move(s.track.lat);
-        state_.frame = s.frame;
-        state_.cursorLon = static_cast<float>(s.frame.centreLon);
-        state_.cursorLat = static_cast<float>(s.frame.centreLat);
+        state_.cursorLon = static_cast<float>(state_.survey.frame.centreLon);
+        state_.cursorLat = static_cast<float>(state_.survey.frame.centreLat);
         state_.baseMapBitmap = shown.map->base;
         state_.trackMapBitmap = shown.map->track;
         ShowMapPicture();
     }
-    if (s.reached >= OpeningStage::Profiled) ShowProfiles(shown);
-    if (s.reached >= OpeningStage::Done) {
-        state_.startLon = s.ends.startLon;
-        state_.startLat = s.ends.startLat;
-        state_.endLon = s.ends.endLon;
-        state_.endLat = s.ends.endLat;
+    if (state_.survey.reached >= OpeningStage::Profiled) ShowProfiles();
+    if (state_.survey.reached >= OpeningStage::Done) {
         PlaceStartEndMarkers();
         ImgStart->show();
         ImgEnd->show();
@@ -764,7 +773,11 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
 }
 
 void TMainForm::ClearSurvey() {
-    { TableUpdate update(this); }
+    {
+        TableUpdate update(this);
+        state_.survey.arranged = false;
+    }
+    state_.surveyOpen = false;
     ClearSurveyViews();
 }
 
@@ -774,40 +787,41 @@ void TMainForm::ClearSurveyViews() {
     ++state_.surveysShown;
     state_.result.reset();
     ResultOverlay->hide();
-    BtnGisExport->setEnabled(false);
-    state_.trackLongitudes = {0.0f};
-    state_.trackLatitudes = {0.0f};
+    state_.survey.track = {{0.0f}, {0.0f}};
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
     SurveyMap->setPicture(QImage());
     Profiles->Clear();
-    state_.profiles.clear();
-    state_.positionLon.clear();
-    state_.positionLat.clear();
+    state_.survey.profiles.clear();
+    state_.survey.positions = {};
     ImgStart->hide();
     ImgEnd->hide();
 }
 
-void TMainForm::ShowProfiles(ShownSurvey& shown) {
-    OpenedSurvey& s = shown.survey;
-    state_.profiles = std::move(s.profiles);
+void TMainForm::ShowProfiles() {
+    const SurveyTable& table = state_.survey.table;
     std::array<QString, kChannels> names;
     for (int k = 0; k < kChannels; ++k) {
-        const std::string_view heading =
-            state_.survey.rowCount() > kHeadingRow ? state_.survey.cell(GradientColumn(k), kHeadingRow) : "";
+        const std::string_view heading = table.rowCount() > kHeadingRow ? table.cell(GradientColumn(k), kHeadingRow) : "";
         names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
     }
-    Profiles->ShowProfiles(&state_.profiles, names);
-    state_.positionLon = std::move(s.positions.lon);
-    state_.positionLat = std::move(s.positions.lat);
+    Profiles->ShowProfiles(&state_.survey.profiles, names);
 }
 
 void TMainForm::BtnSaveClick() {
     ui_->SetBusyCursor(true);
-    const SavedMap saved = SaveToMap(state_.surveyFolder, state_.surveyFileName, state_.points, state_.processingReport);
-    ShowWritten(QStringList(saved.written.begin(), saved.written.end()));
-    StartGridding(saved.paths, GriddedPoints::ShownSurvey);
-    ui_->SetBusyCursor(false);
+    auto saved = std::make_shared<SavedMap>();
+    // The commands wait until the save has ended, so the survey stays as it is meanwhile.
+    RunJob(
+        WindowJob::SaveToMap, tr("SAVE TO MAP"),
+        [this, saved] {
+            *saved = SaveToMap(state_.survey.folder, state_.survey.fileName, state_.survey.points, state_.processingReport);
+        },
+        [this, saved](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            ShowWritten(QStringList(saved->written.begin(), saved->written.end()));
+            StartGridding(saved->paths, GriddedPoints::ShownSurvey);
+        });
 }
 
 void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
@@ -849,14 +863,18 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
     GriddingStatus->setText(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
 }
 
-void TMainForm::BtnArrangeAllClick() {
-    const QString suggested =
-        state_.surveyFileName.isEmpty() ? QDir(state_.surveyFolder).dirName() + ".txt" : DefaultCombinedName(state_.surveyFileName);
-    const std::optional<QString> answer = ui_->ChooseSaveFile(state_.surveyFolder, suggested);
+void TMainForm::BtnArrangeAllClick() { ArrangeFolder(state_.survey.folder, state_.survey.fileName); }
+
+void TMainForm::ArrangeFolder(const QString& folder) {
+    if (IsWorking()) return;
+    ArrangeFolder(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath() + "/"), QString());
+}
+
+void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
+    const QString suggested = shownName.isEmpty() ? QDir(folder).dirName() + ".txt" : DefaultCombinedName(shownName);
+    const std::optional<QString> answer = ui_->ChooseSaveFile(folder, suggested);
     if (!answer) return;
     ui_->SetBusyCursor(true);
-    state_.surveyFileName = CombinedName(*answer);
-    BeginWork("%v of %m");
     ClearSurvey();
 
     // Each survey is shown as it is opened; the run waits until the window
@@ -882,40 +900,38 @@ void TMainForm::BtnArrangeAllClick() {
 
     auto run = std::make_shared<FolderRunResult>();
     FolderRequest request;
-    request.folder = state_.surveyFolder;
-    request.combinedName = state_.surveyFileName;
+    request.folder = folder;
+    request.combinedName = CombinedName(*answer);
     request.options = CurrentOpeningOptions();
     // The combined files go where the dialog was answered (a bare name: beside the surveys).
     const QFileInfo chosen(*answer);
-    request.outputFolder = chosen.isRelative() ? state_.surveyFolder : QDir::toNativeSeparators(chosen.absolutePath() + "/");
+    request.outputFolder = chosen.isRelative() ? folder : QDir::toNativeSeparators(chosen.absolutePath() + "/");
     request.refused = SkipRefusedCheckBox->isChecked() ? RefusedSurveys::Skip : RefusedSurveys::Stop;
-    job_->Start(
+    RunJob(
+        WindowJob::FolderRun, "%v of %m",
         [this, run, request] {
             WindowProgress progress(this);
             *run = qgrad::ArrangeFolder(request, progress);
         },
-        [this, run](const std::exception_ptr& failure) {
-            if (failure) {
-                EndWork();
-                Guarded([&] { std::rethrow_exception(failure); });
-                return;
-            }
+        [this, run, request](const std::exception_ptr& failure) {
+            // The saves take the combined name from here on, however the run ended.
+            state_.survey.fileName = request.combinedName;
+            state_.survey.folder = request.folder;
+            if (failure) std::rethrow_exception(failure);
             FinishFolderRun(*run);
         });
 }
 
 void TMainForm::FinishFolderRun(FolderRunResult& run) {
-    BtnSave->setEnabled(state_.arranged);
-    EndWork();
     switch (run.end) {
         case FolderRunEnd::Completed:
             // The last survey's points stay where the window shows them.
             diffModel_->BeginUpdate();
             absModel_->BeginUpdate();
-            state_.points = std::move(run.lastPoints);
+            state_.survey.points = std::move(run.lastPoints);
             diffModel_->EndUpdate();
             absModel_->EndUpdate();
-            BtnArrangeAll->setEnabled(true);
+            state_.surveyOpen = true;
             {
                 const std::vector<QString> written = WrittenFiles(run);
                 state_.processingReport = run.processingReport;
@@ -957,7 +973,7 @@ void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
         if (const QString blank = BlankMapNote(result.grid); !blank.isEmpty()) throw GridHostError(blank.toStdString());
         result.scriptFile = paths.scriptFile;
         result.points = points;
-        result.overlay = DrawGridOverlay(result.grid, state_.frame, ResultPresentation());
+        result.overlay = DrawGridOverlay(result.grid, state_.survey.frame, ResultPresentation());
         state_.result = std::move(result);
     } catch (const GridHostError& e) {
         ShowStatus(QString::fromLocal8Bit(e.what()));
@@ -965,7 +981,7 @@ void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
     }
     ResultOverlay->show();
     ResultOverlay->raise();
-    BtnGisExport->setEnabled(true);
+    UpdateCommands();
     ShowMapPicture();
 }
 
@@ -992,9 +1008,9 @@ void TMainForm::ShowMapPicture() {
         p.setOpacity(ResultOpacity->value() / 100.0);
         p.drawImage(0, 0, state_.result->overlay);
     }
-    DrawScaleBar(picture, state_.frame, 20, 20);
+    DrawScaleBar(picture, state_.survey.frame, 20, 20);
     try {
-        DrawTrackOnMap(picture, state_.frame, state_.trackLongitudes, state_.trackLatitudes);
+        DrawTrackOnMap(picture, state_.survey.frame, state_.survey.track.lon, state_.survey.track.lat);
     } catch (const std::range_error&) {
         // Drawn as far as it goes, as on the picture without the result.
     }
@@ -1004,7 +1020,6 @@ void TMainForm::ShowMapPicture() {
 void TMainForm::BtnGisExportClick() {
     if (!state_.result || IsWorking()) return;
     ui_->SetBusyCursor(true);
-    BeginWork(tr("GIS export"));
     GridRunOptions options;
     options.presentation = ResultPresentation();
     options.gis = {true, true, true, GeoTiffProjection::Geographic};
@@ -1014,33 +1029,22 @@ void TMainForm::BtnGisExportClick() {
     // give what they hold. The commands wait until the export has ended, so
     // the survey stays as it is meanwhile.
     const bool shownSurvey = state_.result->points == GriddedPoints::ShownSurvey;
-    job_->Start([this, script = state_.result->scriptFile, options, written, shownSurvey] {
-                    if (!shownSurvey) {
-                        *written = ExportGis(script, options);
-                        return;
-                    }
-                    ArrangedGis gis = StartGis(MakeExportPaths(state_.surveyFolder, state_.surveyFileName), options.gis);
-                    AddToGis(state_.survey, state_.points, state_.surveyFileName, !state_.processingReport.empty(), gis);
-                    *written = ExportGis(script, options, &gis);
-                },
-                [this, written](const std::exception_ptr& failure) {
-                    BtnSave->setEnabled(state_.arranged);
-                    BtnArrangeAll->setEnabled(true);
-                    BtnGisExport->setEnabled(state_.result.has_value());
-                    EndWork();
-                    if (failure) {
-                        Guarded([&] { std::rethrow_exception(failure); });
-                        return;
-                    }
-                    ShowWritten(QStringList(written->begin(), written->end()));
-                });
-}
-
-void TMainForm::ArrangeFolder(const QString& folder) {
-    if (IsWorking()) return;
-    state_.surveyFolder = QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath() + "/");
-    state_.surveyFileName.clear();
-    BtnArrangeAllClick();
+    RunJob(
+        WindowJob::GisExport, tr("GIS export"),
+        [this, script = state_.result->scriptFile, options, written, shownSurvey] {
+            if (!shownSurvey) {
+                *written = ExportGis(script, options);
+                return;
+            }
+            const OpenedSurvey& s = state_.survey;
+            ArrangedGis gis = StartGis(MakeExportPaths(s.folder, s.fileName), options.gis);
+            AddToGis(s.table, s.points, s.fileName, !state_.processingReport.empty(), gis);
+            *written = ExportGis(script, options, &gis);
+        },
+        [this, written](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            ShowWritten(QStringList(written->begin(), written->end()));
+        });
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
@@ -1064,13 +1068,14 @@ void TMainForm::dropEvent(QDropEvent* event) {
 
 void TMainForm::PlaceStartEndMarkers() {
     const int w = SurveyMap->width();
-    ImgStart->move(PlaceMarker(state_.frame, w, state_.startLon, state_.startLat, ImgStart->size()));
-    ImgEnd->move(PlaceMarker(state_.frame, w, state_.endLon, state_.endLat, ImgEnd->size()));
+    const RunEnds& ends = state_.survey.ends;
+    ImgStart->move(PlaceMarker(state_.survey.frame, w, ends.startLon, ends.startLat, ImgStart->size()));
+    ImgEnd->move(PlaceMarker(state_.survey.frame, w, ends.endLon, ends.endLat, ImgEnd->size()));
 }
 
 void TMainForm::PlaceCursorMarker() {
     const CursorPlacement c =
-        PlaceCursor(state_.frame, SurveyMap->width(), state_.cursorLon, state_.cursorLat, Shape1->size(), Edit1->height());
+        PlaceCursor(state_.survey.frame, SurveyMap->width(), state_.cursorLon, state_.cursorLat, Shape1->size(), Edit1->height());
     Shape1->move(c.ring);
     Edit1->setText(c.text);
     Edit1->move(c.label);

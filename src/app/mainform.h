@@ -66,24 +66,18 @@ struct GriddedResult {
     QImage overlay;  // 650 x 450, transparent where the grid has no value
 };
 
+// The long job under way on the worker, if any.
+enum class WindowJob { None, Opening, SaveToMap, FolderRun, GisExport };
+
 // State of the program's run, shared by the commands.
 struct ModuleState {
-    SurveyTable survey;
-    SurveyGeometry geometry;  // SensorOffsetX/Y, LatitudeSign, LongitudeSign
-    ArrangedPoints points;    // AbsGpsStringGrid and DiffGpsStringGrid
-    QString surveyFileName;
-    QString surveyFolder;  // with the trailing separator
-    std::vector<float> trackLongitudes{0.0f};
-    std::vector<float> trackLatitudes{0.0f};
-    // Longitude and latitude of every data row, looked up by the index of a
-    // clicked profile point.
-    std::vector<double> positionLon;
-    std::vector<double> positionLat;
-    SurveyProfiles profiles;  // what the chart draws from
-    bool arranged = false;  // the shown survey's arrangement completed
-    float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
+    // The survey on show, as far as its opening came. After a folder run it
+    // is the run's last survey under the combined name, which the saves take.
+    OpenedSurvey survey;
+    // The last opening or folder run completed: ARRANGE ALL IN FOLDER may run.
+    bool surveyOpen = false;
+    WindowJob job = WindowJob::None;
     float cursorLon = 0, cursorLat = 0;
-    MapFrame frame;  // CentreLon, CentreLat, MapZoom
     QImage baseMapBitmap;
     QImage trackMapBitmap;
     // The map the gridding host made of the last save, once it has made it.
@@ -93,6 +87,17 @@ struct ModuleState {
     std::string processingReport;
     int surveysShown = 0;  // counts the surveys shown, so a late result finds its own
 };
+
+// Which commands the window offers in a state.
+struct EnabledCommands {
+    bool open = false;  // OPEN FILE and the recent surveys
+    bool save = false;
+    bool arrangeAll = false;
+    bool gisExport = false;
+    bool processing = false;  // the PROCESSING panel
+    bool operator==(const EnabledCommands&) const = default;
+};
+EnabledCommands EnabledFor(const ModuleState& state);
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -204,14 +209,22 @@ private:
     std::shared_ptr<ShownSurvey> PrepareToShow(OpenedSurvey&& survey);
     // On the window's thread: the views follow the survey, as far as it was opened.
     void ShowSurvey(ShownSurvey& shown);
-    void ShowProfiles(ShownSurvey& shown);
+    void ShowProfiles();
     void ClearSurveyViews();
     // The survey and point tables and every view of the survey emptied.
     void ClearSurvey();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
     void FinishFolderRun(FolderRunResult& run);
-    void BeginWork(const QString& progressFormat);
-    void EndWork();
+    // ARRANGE ALL IN FOLDER on `folder`; the combined name is offered from
+    // the name of the survey on show (none: the folder's name).
+    void ArrangeFolder(const QString& folder, const QString& shownName);
+    // Runs `work` on the worker as the window's one long job: the commands
+    // wait meanwhile, and `finished` runs on the window's thread once it has
+    // ended (with its failure, if any), before the commands follow the state.
+    void RunJob(WindowJob kind, const QString& progressFormat, std::function<void()> work,
+                std::function<void(const std::exception_ptr&)> finished);
+    // The commands follow the state.
+    void UpdateCommands();
     OpeningOptions CurrentOpeningOptions() const;
     // Clears the survey and point tables with their views following.
     class TableUpdate;

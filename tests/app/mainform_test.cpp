@@ -40,7 +40,16 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
+
+namespace qgrad {
+// Named in a failed comparison.
+std::ostream& operator<<(std::ostream& out, const EnabledCommands& on) {
+    return out << "{open " << on.open << ", save " << on.save << ", arrange all " << on.arrangeAll << ", GIS "
+               << on.gisExport << ", processing " << on.processing << "}";
+}
+}  // namespace qgrad
 
 using namespace qgrad;
 using qgrad::testing::FakeHost;
@@ -100,6 +109,11 @@ protected:
         form_->BtnOpen->click();
         Settle();
     }
+    // SAVE TO MAP, to its end.
+    void Save() {
+        form_->BtnSave->click();
+        Settle();
+    }
     static QByteArray ReadAll(const QString& path) { return qgrad::testing::ReadAll(path); }
 
     QTemporaryDir dir_;
@@ -132,6 +146,111 @@ TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
     EXPECT_EQ(form_->DataStringGrid->headingModel()->rowCount(), 3);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->rowCount(), 1);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->columnCount(), 28);
+}
+
+// What the window offers follows its state alone.
+TEST(EnabledForTest, CommandsFollowTheState) {
+    auto state = [](bool arranged, bool open, bool result, WindowJob job) {
+        auto s = std::make_unique<ModuleState>();
+        s->survey.arranged = arranged;
+        s->surveyOpen = open;
+        if (result) s->result.emplace();
+        s->job = job;
+        return s;
+    };
+    const EnabledCommands idle{.open = true, .processing = true};
+    const struct {
+        const char* name;
+        std::unique_ptr<ModuleState> state;
+        EnabledCommands expected;
+    } rows[] = {
+        {"no survey yet", state(false, false, false, WindowJob::None), idle},
+        {"survey open", state(true, true, false, WindowJob::None),
+         {.open = true, .save = true, .arrangeAll = true, .processing = true}},
+        {"gridded result on show", state(true, true, true, WindowJob::None),
+         {.open = true, .save = true, .arrangeAll = true, .gisExport = true, .processing = true}},
+        {"refused after its arrangement", state(true, false, false, WindowJob::None),
+         {.open = true, .save = true, .processing = true}},
+        {"refused before its arrangement", state(false, false, false, WindowJob::None), idle},
+        {"opening under way", state(false, false, false, WindowJob::Opening), {}},
+        {"save under way", state(true, true, true, WindowJob::SaveToMap), {}},
+        {"folder run under way", state(true, true, false, WindowJob::FolderRun), {}},
+        {"GIS export under way", state(true, true, true, WindowJob::GisExport), {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(EnabledFor(*row.state), row.expected) << row.name;
+    }
+}
+
+// The window's controls after each action, successful or failed.
+TEST_F(MainFormTest, CommandsAfterEachActionAndFailure) {
+    auto offered = [this] {
+        EnabledCommands on;
+        on.open = form_->BtnOpen->isEnabled();
+        on.save = form_->BtnSave->isEnabled();
+        on.arrangeAll = form_->BtnArrangeAll->isEnabled();
+        on.gisExport = form_->BtnGisExport->isEnabled();
+        on.processing = form_->ProcessingPanel->isEnabled();
+        EXPECT_EQ(form_->BtnRecent->isEnabled(), on.open);
+        return on;
+    };
+    QByteArray bad = ReadAll(kSample);
+    bad.replace("101500;5545", "101500;55x45");
+    const EnabledCommands idle{.open = true, .processing = true};
+    const EnabledCommands open{.open = true, .save = true, .arrangeAll = true, .processing = true};
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        EnabledCommands expected;
+    } rows[] = {
+        {"start", [] {}, idle},
+        {"opened", [&] { Open(Copy(kSample, "run001.csv")); }, open},
+        {"while opening",
+         [&] {
+             ui_->openAnswers.push_back(Copy(kSample, "run001.csv"));
+             form_->BtnOpen->click();
+         },
+         {}},
+        {"while saving",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             form_->BtnSave->click();
+         },
+         {}},
+        {"refused opening", [&] { Open(Write(bad, "bad.csv")); }, idle},
+        {"good then refused opening",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Open(Write(bad, "bad.csv"));
+         },
+         idle},
+        {"failed save",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));
+             Save();
+         },
+         open},
+        {"failed folder run",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Write(bad, "run002.csv");
+             ui_->saveAnswers.push_back("comb.txt");
+             form_->BtnArrangeAll->click();
+             Settle();
+         },
+         idle},
+    };
+    for (const auto& row : rows) {
+        MakeForm(std::make_unique<FakeMaps>());
+        for (const char* name : {"bad.csv", "run002.csv", "GPS_DIFF_run001.bas"}) {
+            QFile::remove(dir_.filePath(name));
+            QDir(dir_.filePath(name)).removeRecursively();
+        }
+        row.act();
+        EXPECT_EQ(offered(), row.expected) << row.name;
+        Settle();
+    }
 }
 
 // The client area is the window above the status line.
@@ -180,12 +299,12 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     EXPECT_FALSE(ui_->busy);
     EXPECT_EQ(form_->windowTitle(), "run001.csv");
-    EXPECT_EQ(form_->state().surveyFileName, "run001.csv");
-    EXPECT_EQ(form_->state().surveyFolder, QDir::toNativeSeparators(dir_.path() + "/"));
+    EXPECT_EQ(form_->state().survey.fileName, "run001.csv");
+    EXPECT_EQ(form_->state().survey.folder, QDir::toNativeSeparators(dir_.path() + "/"));
     EXPECT_TRUE(form_->BtnSave->isEnabled());
     EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
 
-    const SurveyTable& t = form_->state().survey;
+    const SurveyTable& t = form_->state().survey.table;
     ASSERT_EQ(t.rowCount(), 2403u);
     auto* samples = form_->DataStringGrid->sampleModel();
     EXPECT_EQ(samples->rowCount(), 2400);
@@ -200,19 +319,19 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
     for (int k = 0; k < 12; ++k) {
         QCPGraph* s = form_->Series(k + 1);
         EXPECT_TRUE(s->visible()) << k;
-        EXPECT_EQ(form_->state().profiles.channel[k].size(), 2400u) << k;
+        EXPECT_EQ(form_->state().survey.profiles.channel[k].size(), 2400u) << k;
         EXPECT_GT(s->data()->size(), 0) << k;
         EXPECT_LE(s->data()->size(), 4 * form_->Chart1->axisRect()->width() + 2) << k;
     }
-    EXPECT_EQ(form_->state().profiles.DistanceOf(0, 1), 0.05);
-    EXPECT_EQ(form_->state().positionLon.size(), 2400u);
-    EXPECT_EQ(form_->state().positionLat.size(), 2400u);
-    EXPECT_EQ(form_->state().positionLat[0], t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
+    EXPECT_EQ(form_->state().survey.profiles.DistanceOf(0, 1), 0.05);
+    EXPECT_EQ(form_->state().survey.positions.lon.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.positions.lat.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.positions.lat[0], t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
     EXPECT_GT(form_->Chart1->xAxis->range().upper, 200);  // automatic now
     EXPECT_LT(form_->Chart1->xAxis->range().upper, 300);
 
-    EXPECT_EQ(form_->state().points.size(), 12u * 2400u);
-    EXPECT_EQ(form_->state().trackLongitudes.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.points.size(), 12u * 2400u);
+    EXPECT_EQ(form_->state().survey.track.lon.size(), 2400u);
     EXPECT_FALSE(form_->ImgStart->isHidden());
     EXPECT_FALSE(form_->ImgEnd->isHidden());
 }
@@ -228,11 +347,11 @@ TEST_F(MainFormTest, PointGridsHoldRowsOnlyWhileShown) {
     EXPECT_EQ(abs->model()->rowCount(), 0);
     diff->show();
     abs->show();
-    const int rows = static_cast<int>(form_->state().points.rowCount());
+    const int rows = static_cast<int>(form_->state().survey.points.rowCount());
     ASSERT_EQ(diff->model()->rowCount(), rows);
     EXPECT_EQ(abs->model()->rowCount(), rows);
     EXPECT_EQ(diff->model()->data(diff->model()->index(1, 2)).toString().toStdString(),
-              form_->state().points.CellText(PointTable::Gradient, 2, 1));
+              form_->state().survey.points.CellText(PointTable::Gradient, 2, 1));
     diff->selectRow(40);
     EXPECT_EQ(abs->currentIndex().row(), 40);
     diff->hide();
@@ -314,10 +433,10 @@ TEST_F(MainFormTest, RefusedOpeningClearsThePreviousSurveysViews) {
     EXPECT_TRUE(form_->SurveyMap->picture().isNull());
     EXPECT_TRUE(form_->ImgStart->isHidden());
     EXPECT_TRUE(form_->ImgEnd->isHidden());
-    EXPECT_TRUE(form_->state().positionLon.empty());
+    EXPECT_TRUE(form_->state().survey.positions.lon.empty());
     // The table shows what was read: the rows up to the refused one, since
     // nothing after it could change the refusal.
-    EXPECT_EQ(form_->state().survey.dataRowCount(), 7u);
+    EXPECT_EQ(form_->state().survey.table.dataRowCount(), 7u);
     EXPECT_NE(ui_->messages[0].detail.indexOf("line 11"), -1) << ui_->messages[0].detail.toStdString();
 }
 
@@ -343,7 +462,7 @@ TEST_F(MainFormTest, SecondOpeningScalesTheAxesToItsOwnProfiles) {
 
 TEST_F(MainFormTest, SaveToMapWritesThreeFilesAndStartsTheHost) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     ASSERT_TRUE(ui_->messages.empty());
     const QString folder = dir_.path() + "/";
     ASSERT_EQ(host_->started.size(), 1);
@@ -377,7 +496,7 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
     form_->DestripeCombo->setCurrentIndex(1);  // median
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(ui_->messages.empty());
-    form_->BtnSave->click();
+    Save();
     EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->text().toStdString();
 
     QTemporaryDir other;
@@ -406,7 +525,7 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
 TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));  // the script's name is taken by a folder
-    form_->BtnSave->click();
+    Save();
     ASSERT_EQ(ui_->messages.size(), 1u);
     EXPECT_TRUE(ui_->messages[0].text.contains("GPS_DIFF_run001.bas")) << ui_->messages[0].text.toStdString();
     EXPECT_TRUE(host_->started.isEmpty());
@@ -419,7 +538,7 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     form_->resize(1300, 800);
     Open(Copy(kSample, "run001.csv"));
     ASSERT_EQ(maps_->asked.size(), 1u);
-    const MapFrame frame = form_->state().frame;
+    const MapFrame frame = form_->state().survey.frame;
     EXPECT_EQ(maps_->asked[0].zoom, frame.zoom);
     EXPECT_EQ(frame.zoom, 17);
     EXPECT_NEAR(frame.centreLat, 55.7513, 1e-3);
@@ -428,7 +547,7 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     // No image came: the plain fill with the bar and the lime track.
     const QImage& picture = form_->SurveyMap->picture();
     ASSERT_EQ(picture.size(), QSize(650, 450));
-    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    const QPoint start = GeoToMapPixel(frame, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat);
     EXPECT_EQ(picture.pixel(start), qRgb(0, 255, 0));
     EXPECT_EQ(picture.pixel(640, 440), form_->state().baseMapBitmap.pixel(640, 440));
 
@@ -436,8 +555,8 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     const int client = 800 - form_->StatusBar->height();
     EXPECT_EQ(w, (client - client * 2 / 5) * 650 / 450);
     EXPECT_EQ(form_->ImgStart->pos(),
-              PlaceMarker(frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
-    EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().endLon, form_->state().endLat, QSize(42, 24)));
+              PlaceMarker(frame, w, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat, QSize(25, 25)));
+    EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().survey.ends.endLon, form_->state().survey.ends.endLat, QSize(42, 24)));
     EXPECT_EQ(form_->ImgStart->size(), QSize(25, 25));
     EXPECT_EQ(form_->ImgEnd->size(), QSize(42, 24));
 }
@@ -456,15 +575,15 @@ TEST_F(MainFormTest, ClickOnADrawnPointFindsItsProfilePoint) {
     emit form_->Chart1->plottableClick(g, drawn, &click);
     const int index = form_->Profiles->PointIndexOf(4, drawn);
     EXPECT_GT(index, drawn);
-    EXPECT_EQ(form_->state().profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
-    EXPECT_EQ(form_->state().profiles.channel[4].Gradient(static_cast<std::size_t>(index)), point.value);
-    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[static_cast<std::size_t>(index)]));
-    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[static_cast<std::size_t>(index)]));
+    EXPECT_EQ(form_->state().survey.profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
+    EXPECT_EQ(form_->state().survey.profiles.channel[4].Gradient(static_cast<std::size_t>(index)), point.value);
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().survey.positions.lat[static_cast<std::size_t>(index)]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().survey.positions.lon[static_cast<std::size_t>(index)]));
 
     // Zoomed in far enough, the chart holds every point of the span.
     form_->Chart1->xAxis->setRange(10, 11);
     form_->Chart1->replot();
-    const SurveyProfiles& p = form_->state().profiles;
+    const SurveyProfiles& p = form_->state().survey.profiles;
     int inSpan = 0;
     for (std::size_t i = 0; i < p.channel[4].size(); ++i) inSpan += p.DistanceOf(4, i) >= 10 && p.DistanceOf(4, i) <= 11;
     ASSERT_GT(inSpan, 0);
@@ -477,14 +596,14 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
     Open(Copy(kSample, "run001.csv"));
     // The click's index within the profile picks the row of the look-ups.
     form_->Chart1ClickSeries(form_->Series(3), 100);
-    const float lon = static_cast<float>(form_->state().positionLon[100]);
-    const float lat = static_cast<float>(form_->state().positionLat[100]);
+    const float lon = static_cast<float>(form_->state().survey.positions.lon[100]);
+    const float lat = static_cast<float>(form_->state().survey.positions.lat[100]);
     EXPECT_EQ(form_->state().cursorLon, lon);
     EXPECT_EQ(form_->state().cursorLat, lat);
     EXPECT_FALSE(form_->Shape1->isHidden());
     EXPECT_FALSE(form_->Edit1->isHidden());
     const CursorPlacement c =
-        PlaceCursor(form_->state().frame, form_->SurveyMap->width(), lon, lat, QSize(13, 13), form_->Edit1->height());
+        PlaceCursor(form_->state().survey.frame, form_->SurveyMap->width(), lon, lat, QSize(13, 13), form_->Edit1->height());
     EXPECT_EQ(form_->Shape1->pos(), c.ring);
     EXPECT_EQ(form_->Edit1->pos(), c.label);
     EXPECT_EQ(form_->Edit1->text(), c.text);
@@ -497,9 +616,9 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
     form_->resize(900, 500);
     const int w = form_->SurveyMap->width();
     EXPECT_EQ(form_->Shape1->pos(),
-              PlaceCursor(form_->state().frame, w, lon, lat, QSize(13, 13), form_->Edit1->height()).ring);
+              PlaceCursor(form_->state().survey.frame, w, lon, lat, QSize(13, 13), form_->Edit1->height()).ring);
     EXPECT_EQ(form_->ImgStart->pos(),
-              PlaceMarker(form_->state().frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
+              PlaceMarker(form_->state().survey.frame, w, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat, QSize(25, 25)));
     // Opening again hides the ring.
     form_->Chart1ClickSeries(form_->Series(1), 5);
     Open(Copy(kSample, "run001.csv"));
@@ -517,7 +636,7 @@ TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
     Open(Copy(kSample, "run001.csv"));
     EXPECT_TRUE(form_->StatusBar->text().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
         << form_->StatusBar->text().toStdString();
-    form_->BtnSave->click();
+    Save();
     const QString text = form_->StatusBar->text();
     for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001.bas"})
         EXPECT_TRUE(text.contains(name)) << text.toStdString();
@@ -564,8 +683,8 @@ TEST_F(MainFormTest, ClickedTableRowShowsItsPositionOnTheMap) {
     const QRect cell = rows->visualRect(rows->model()->index(7, 1));
     QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_FALSE(form_->Shape1->isHidden());
-    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[7]));
-    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[7]));
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().survey.positions.lat[7]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().survey.positions.lon[7]));
     // A cell's whole text is its tooltip.
     auto* samples = form_->DataStringGrid->sampleModel();
     EXPECT_EQ(samples->data(samples->index(7, 1), Qt::ToolTipRole), samples->data(samples->index(7, 1), Qt::DisplayRole));
@@ -605,6 +724,7 @@ TEST_F(MainFormTest, ShortcutsRunTheCommands) {
     Settle();
     EXPECT_EQ(form_->windowTitle(), "run001.csv");
     QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+    Settle();
     EXPECT_EQ(host_->started.size(), 1);
 }
 
@@ -653,10 +773,10 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     form_->show();
     form_->DestripeCombo->setCurrentIndex(1);  // processed points are still the survey's
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
     // The host makes its grid: one value all over the survey's map.
-    const MapFrame frame = form_->state().frame;
+    const MapFrame frame = form_->state().survey.frame;
     const GeoPosition sw = MapPixelToGeo(frame, 0, kMapHeight), ne = MapPixelToGeo(frame, kMapWidth, 0);
     Grid grid;
     grid.cols = grid.rows = 50;
@@ -679,7 +799,7 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     const QImage& plain = form_->state().trackMapBitmap;
     const QPoint inside(500, 300);
     EXPECT_NE(shown.pixel(inside), plain.pixel(inside));
-    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    const QPoint start = GeoToMapPixel(frame, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat);
     EXPECT_EQ(shown.pixel(start), qRgb(0, 255, 0));  // the track on top
     EXPECT_EQ(shown.pixel(40, 20), qRgb(0, 0, 0));  // and the scale bar
     form_->ResultOpacity->setValue(0);
@@ -700,8 +820,8 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     const QString labelled = qgrad::testing::Tool(
         "ogrinfo", {"-q", dir_.filePath("GPS_DIFF_run001.gpkg"), "-sql",
                     "SELECT COUNT(*) AS n, SUM(survey_file = 'run001.csv' AND channel BETWEEN 1 AND 12) AS known FROM points"});
-    EXPECT_TRUE(labelled.contains(QString("n (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
-    EXPECT_TRUE(labelled.contains(QString("known (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
+    EXPECT_TRUE(labelled.contains(QString("n (Integer) = %1").arg(form_->state().survey.points.size()))) << labelled.toStdString();
+    EXPECT_TRUE(labelled.contains(QString("known (Integer) = %1").arg(form_->state().survey.points.size()))) << labelled.toStdString();
     // A new survey takes the result away with the rest of the old one.
     Open(Copy(kSample, "run001.csv"));
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
@@ -710,7 +830,7 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
 
 TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     Open(Copy(kSample, "later.csv"));
     Grid grid;
     grid.cols = grid.rows = 2;
@@ -728,7 +848,7 @@ TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
 
 TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     // The host's grid for points in a strip narrower than a cell.
     Grid grid;
     grid.cols = grid.rows = 2;
@@ -804,7 +924,7 @@ TEST_F(MainFormTest, WindowPaintsWhileALongRunOpens) {
     EXPECT_GT(paintsWhileWorking, 0);
     ASSERT_FALSE(form_->IsWorking());
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
-    EXPECT_EQ(form_->state().survey.dataRowCount(), 300'000u);
+    EXPECT_EQ(form_->state().survey.table.dataRowCount(), 300'000u);
     EXPECT_TRUE(form_->BtnOpen->isEnabled());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
     EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
@@ -869,7 +989,7 @@ TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     const QString folder = QDir::toNativeSeparators(dir_.path() + "/");
     EXPECT_EQ(host_->started, QStringList({folder + "GPS_DIFF_comb.bas"}));
-    EXPECT_EQ(form_->state().surveyFileName, "comb.txt");
+    EXPECT_EQ(form_->state().survey.fileName, "comb.txt");
     EXPECT_EQ(form_->windowTitle(), "run003.csv");  // the last survey stays on show
     EXPECT_TRUE(form_->BtnOpen->isEnabled());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
@@ -893,7 +1013,7 @@ TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
 
     // SAVE TO MAP now writes the last survey under the combined names; a
     // further run offers the combined name's first 13 characters.
-    form_->BtnSave->click();
+    Save();
     EXPECT_EQ(ReadAll(folder + "GPS_DIFF_comb.txt").count("\r\n"), 1 + 12 * 2400);
     ui_->saveAnswers.push_back(std::nullopt);
     form_->BtnArrangeAll->click();
@@ -917,7 +1037,7 @@ TEST_F(ArrangeAllTest, CombinedFilesGoToTheFolderChosenInTheDialog) {
     QTemporaryDir elsewhere;
     ArrangeAll(elsewhere.filePath("comb"));
     ASSERT_TRUE(ui_->messages.empty());
-    EXPECT_EQ(ui_->saveFolders.back(), form_->state().surveyFolder);  // the dialog opens at the surveys
+    EXPECT_EQ(ui_->saveFolders.back(), form_->state().survey.folder);  // the dialog opens at the surveys
     for (const char* name : {"GPS_ABS_comb.txt", "GPS_DIFF_comb.txt", "GPS_DIFF_comb.bas"}) {
         EXPECT_TRUE(QFile::exists(elsewhere.filePath(name))) << name;
         EXPECT_FALSE(QFile::exists(dir_.filePath(name))) << name;
@@ -940,7 +1060,7 @@ TEST_F(ArrangeAllTest, SkippedSurveysAreListedAndTheRunGoesOn) {
 TEST_F(ArrangeAllTest, CancelChangesNothing) {
     ui_->saveAnswers.push_back(std::nullopt);
     form_->BtnArrangeAll->click();
-    EXPECT_EQ(form_->state().surveyFileName, "run002.csv");
+    EXPECT_EQ(form_->state().survey.fileName, "run002.csv");
     EXPECT_TRUE(host_->started.isEmpty());
     EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run002.csv.txt")));
 }

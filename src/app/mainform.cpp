@@ -324,7 +324,9 @@ void TMainForm::CreateProcessingPanel() {
     auto* title = new QLabel(tr("PROCESSING:"), ProcessingPanel);
     DespikeCheckBox = new QCheckBox(tr("despike, K"), ProcessingPanel);
     DespikeK = new QDoubleSpinBox(ProcessingPanel);
-    DespikeK->setRange(kMinDespikeK, 50);
+    // Wider than the limits a surveyor can mean, so that a value beyond them
+    // is refused with the reason, as qgrad refuses it, not cut silently.
+    DespikeK->setRange(0.1, 50);
     DespikeK->setDecimals(1);
     DespikeK->setValue(5);
     DespikeCheckBox->setToolTip(tr("Replace readings further than K robust deviations from their neighbours' median"));
@@ -343,7 +345,7 @@ void TMainForm::CreateProcessingPanel() {
     ProcessingArea->setWidget(ProcessingPanel);
     LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
     LagSeconds = new QDoubleSpinBox(ProcessingPanel);
-    LagSeconds->setRange(-kMaxLagSeconds, kMaxLagSeconds);
+    LagSeconds->setRange(-99.99, 99.99);
     LagSeconds->setDecimals(2);
     LagSeconds->setSingleStep(0.01);
     SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
@@ -587,7 +589,13 @@ private:
 
 bool TMainForm::IsWorking() const { return job_->running(); }
 
-OpeningOptions TMainForm::CurrentOpeningOptions() const {
+std::optional<OpeningOptions> TMainForm::CurrentOpeningOptions() {
+    try {
+        ValidateProcessing(CurrentProcessing());
+    } catch (const std::invalid_argument& refused) {
+        ui_->ShowMessage(QString::fromStdString(refused.what()));
+        return std::nullopt;
+    }
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
     options.previousFrame = state_.survey.frame;
@@ -642,6 +650,9 @@ void TMainForm::BtnOpenClick() {
 
 void TMainForm::OpenSurveyFile(const QString& path) {
     if (IsWorking()) return;
+    const std::optional<OpeningOptions> valid = CurrentOpeningOptions();
+    if (!valid) return;
+    OpeningOptions options = *valid;
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
@@ -655,7 +666,6 @@ void TMainForm::OpenSurveyFile(const QString& path) {
         std::optional<SurveyFormatError> refusal;
     };
     auto outcome = std::make_shared<Outcome>();
-    OpeningOptions options = CurrentOpeningOptions();
     // The progress bar names the step under way.
     options.stageReached = [this, name = QFileInfo(path).fileName()](OpeningStage reached) {
         // Each stage reached begins the next step, of four.
@@ -874,6 +884,10 @@ void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
     const QString suggested = shownName.isEmpty() ? QDir(folder).dirName() + ".txt" : DefaultCombinedName(shownName);
     const std::optional<QString> answer = ui_->ChooseSaveFile(folder, suggested);
     if (!answer) return;
+    FolderRequest request;
+    const std::optional<OpeningOptions> options = CurrentOpeningOptions();
+    if (!options) return;
+    request.options = *options;
     ui_->SetBusyCursor(true);
     ClearSurvey();
 
@@ -899,10 +913,8 @@ void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
     };
 
     auto run = std::make_shared<FolderRunResult>();
-    FolderRequest request;
     request.folder = folder;
     request.combinedName = CombinedName(*answer);
-    request.options = CurrentOpeningOptions();
     // The combined files go where the dialog was answered (a bare name: beside the surveys).
     const QFileInfo chosen(*answer);
     request.outputFolder = chosen.isRelative() ? folder : QDir::toNativeSeparators(chosen.absolutePath() + "/");

@@ -225,7 +225,9 @@ private:
                 std::function<void(const std::exception_ptr&)> finished);
     // The commands follow the state.
     void UpdateCommands();
-    OpeningOptions CurrentOpeningOptions() const;
+    // The options of the next opening; nothing, once the person has been
+    // told why, where the processing's values are beyond what can be meant.
+    std::optional<OpeningOptions> CurrentOpeningOptions();
     // Clears the survey and point tables with their views following.
     class TableUpdate;
     void PlaceStartEndMarkers();

@@ -8,6 +8,7 @@
 #include "common/language.h"
 #include "gridhost/gridfile.h"
 #include "mapview/markers.h"
+#include "processing/settings.h"
 #include "fakeinteraction.h"
 #include "gdaltools.h"
 
@@ -520,6 +521,83 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
     MakeForm(std::make_unique<FakeMaps>());
     EXPECT_EQ(form_->DestripeCombo->currentIndex(), 2);
     EXPECT_FALSE(form_->DespikeCheckBox->isChecked());
+}
+
+// Values beyond what a surveyor can mean are refused as qgrad refuses them,
+// before anything is read or written.
+TEST_F(MainFormTest, ProcessingBeyondItsLimitsIsRefusedWithTheCoresMessage) {
+    const struct {
+        const char* name;
+        std::function<void(TMainForm&)> set;
+        ProcessingSettings same;  // the same values as qgrad takes them
+    } rows[] = {
+        {"lag beyond ten seconds",
+         [](TMainForm& f) {
+             f.LagCombo->setCurrentIndex(1);
+             f.LagSeconds->setValue(30);
+         },
+         [] {
+             ProcessingSettings p;
+             p.lag.mode = LagMode::Fixed;
+             p.lag.seconds = 30;
+             return p;
+         }()},
+        {"lag beyond ten seconds backwards",
+         [](TMainForm& f) {
+             f.LagCombo->setCurrentIndex(1);
+             f.LagSeconds->setValue(-10.5);
+         },
+         [] {
+             ProcessingSettings p;
+             p.lag.mode = LagMode::Fixed;
+             p.lag.seconds = -10.5;
+             return p;
+         }()},
+        {"despike K below one",
+         [](TMainForm& f) {
+             f.DespikeCheckBox->setChecked(true);
+             f.DespikeK->setValue(0.5);
+         },
+         [] {
+             ProcessingSettings p;
+             p.despike.on = true;
+             p.despike.k = 0.5;
+             return p;
+         }()},
+    };
+    for (const auto& row : rows) {
+        for (const bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (folder ? ", folder run" : ", opening"));
+            form_.reset();
+            QFile::remove(dir_.filePath("settings.ini"));  // the values kept by the row before
+            MakeForm(std::make_unique<FakeMaps>());
+            Open(Copy(kSample, "run001.csv"));
+            QFile::remove(dir_.filePath("GPS_DIFF_comb.txt"));
+            row.set(*form_);
+            std::string expected;
+            try {
+                ValidateProcessing(row.same);
+            } catch (const std::invalid_argument& e) {
+                expected = e.what();
+            }
+            ASSERT_FALSE(expected.empty());
+            if (folder) {
+                ui_->saveAnswers.push_back("comb.txt");
+                form_->BtnArrangeAll->click();
+            } else {
+                ui_->openAnswers.push_back(Copy(kSample, "other.csv"));
+                form_->BtnOpen->click();
+            }
+            EXPECT_FALSE(form_->IsWorking());
+            ASSERT_EQ(ui_->messages.size(), 1u);
+            EXPECT_EQ(ui_->messages[0].text.toStdString(), expected);
+            // The survey on show stays, and nothing was written.
+            EXPECT_EQ(form_->windowTitle(), "run001.csv");
+            EXPECT_TRUE(form_->BtnSave->isEnabled());
+            EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.txt")));
+            EXPECT_FALSE(ui_->busy);
+        }
+    }
 }
 
 TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {

@@ -102,6 +102,13 @@ private:
     PointTableModel* model_;
 };
 
+// The values the PROCESSING panel sets.
+bool SameProcessing(const ProcessingSettings& a, const ProcessingSettings& b) {
+    return a.trueOffsets == b.trueOffsets && a.despike.on == b.despike.on && a.despike.k == b.despike.k &&
+           a.despike.halfWidth == b.despike.halfWidth && a.destripe.level == b.destripe.level && a.lag.mode == b.lag.mode &&
+           a.lag.seconds == b.lag.seconds;
+}
+
 QTableView* MakePointGrid(QWidget* parent, PointTableModel* model, const QColor& background, QRect geometry) {
     auto* v = new QTableView(parent);
     v->setModel(model);
@@ -189,6 +196,10 @@ void TMainForm::CreateControls() {
     }
 
     CreateProcessingPanel();
+    // By the profiles: the processing the points on show carry, which SAVE TO MAP writes.
+    ProcessingShown = new QLabel(Chart1);
+    ProcessingShown->setContentsMargins(4, 1, 4, 1);
+    ProcessingShown->setAutoFillBackground(true);
     DataStringGrid = new SurveyGrid(state_.survey.table, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowChosen, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
@@ -262,6 +273,11 @@ void TMainForm::CreateControls() {
     connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
     connect(BtnArrangeAll, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeAllClick(); }); });
     connect(BtnGisExport, &QPushButton::clicked, this, [this] { Guarded([this] { BtnGisExportClick(); }); });
+    const auto followPanel = [this] { ShowProcessingLabel(); };
+    for (QCheckBox* box : {DespikeCheckBox, TrueOffsetsCheckBox}) connect(box, &QCheckBox::toggled, this, followPanel);
+    for (QComboBox* combo : {DestripeCombo, LagCombo}) connect(combo, &QComboBox::currentIndexChanged, this, followPanel);
+    for (QDoubleSpinBox* spin : {DespikeK, LagSeconds}) connect(spin, &QDoubleSpinBox::valueChanged, this, followPanel);
+    connect(DespikeHalfWidth, &QSpinBox::valueChanged, this, followPanel);
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
         // The chart holds only the points that shape each pixel column; the
@@ -459,6 +475,27 @@ void TMainForm::ShowWritten(const QStringList& files) {
     ShowStatus(tr("Wrote %1 in %2").arg(names.join(", "), QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath())));
 }
 
+QString TMainForm::ProcessingSummary() const {
+    return QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+}
+
+void TMainForm::ShowProcessingLabel() {
+    QString text = state_.processingReport.empty() ? tr("Processing: none") : tr("Processing: %1").arg(ProcessingSummary());
+    QString detail = state_.processingReport.empty() ? tr("No processing ran on the points on show")
+                                                     : QString::fromStdString(state_.processingReport);
+    // The panel's values reach the points at the next opening, not before.
+    if (state_.survey.reached >= OpeningStage::Processed && !SameProcessing(CurrentProcessing(), state_.processingRan)) {
+        text += " " + tr("(PROCESSING changed: takes effect at the next opening)");
+        detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above.");
+    }
+    ProcessingShown->setText(text);
+    ProcessingShown->setToolTip(detail);
+    ProcessingShown->adjustSize();
+    ProcessingShown->setMaximumWidth(Chart1->width());
+    ProcessingShown->move(std::max(0, Chart1->width() - ProcessingShown->width() - 4), 2);
+    ProcessingShown->raise();
+}
+
 void TMainForm::CouplePointTables() {
     // Either point table scrolls and selects the other in step.
     auto couple = [](QTableView* from, QTableView* to) {
@@ -494,6 +531,7 @@ void TMainForm::FormCreate() {
     }
     FormResize();
     UpdateCommands();
+    ShowProcessingLabel();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -532,6 +570,7 @@ void TMainForm::FormResize() {
     const int gridTop = rowHeight + processingHeight;
     DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
+    ShowProcessingLabel();
     // Markers whose positions leave the pixel range keep their places.
     try {
         PlaceCursorMarker();
@@ -640,6 +679,7 @@ void TMainForm::RunJob(WindowJob kind, const QString& progressFormat, std::funct
         ui_->SetBusyCursor(false);
         Guarded([&] { finished(failure); });
         UpdateCommands();
+        ShowProcessingLabel();
     });
 }
 
@@ -653,6 +693,7 @@ void TMainForm::OpenSurveyFile(const QString& path) {
     const std::optional<OpeningOptions> valid = CurrentOpeningOptions();
     if (!valid) return;
     OpeningOptions options = *valid;
+    state_.processingRan = options.processing;
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
@@ -740,8 +781,7 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
     state_.surveyOpen = true;
     RememberRecent(s.folder + s.fileName);
     QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(s.table.dataRowCount()).arg(s.points.size());
-    if (!state_.processingReport.empty())
-        summary += " - " + QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+    if (!state_.processingReport.empty()) summary += " - " + ProcessingSummary();
     if (s.cutLastLine) summary += " - " + CutLastLineNote(s.cutLastLine, s.fileName);
     ShowStatus(summary);
 }
@@ -888,6 +928,7 @@ void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
     const std::optional<OpeningOptions> options = CurrentOpeningOptions();
     if (!options) return;
     request.options = *options;
+    state_.processingRan = options->processing;
     ui_->SetBusyCursor(true);
     ClearSurvey();
 

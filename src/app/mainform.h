@@ -85,6 +85,8 @@ struct ModuleState {
     // What the processing did to the shown survey (or the folder), for the
     // report beside the outputs; empty with every stage off.
     std::string processingReport;
+    // The PROCESSING panel's values when the survey on show was opened.
+    ProcessingSettings processingRan;
     int surveysShown = 0;  // counts the surveys shown, so a late result finds its own
 };
 
@@ -174,6 +176,7 @@ public:
     QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
+    QLabel* ProcessingShown = nullptr;           // by the profiles: the processing of the points on show
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
@@ -199,6 +202,10 @@ private:
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);
     void ShowWritten(const QStringList& files);
+    // The processing report's first lines, in one line.
+    QString ProcessingSummary() const;
+    // The label by the profiles follows the survey on show and the panel.
+    void ShowProcessingLabel();
     void StartGridding(const ExportPaths& paths, GriddedPoints points);
     void ShowResult(const ExportPaths& paths, GriddedPoints points);
     // The satellite picture with the track, and the result over it when shown.

@@ -600,6 +600,49 @@ TEST_F(MainFormTest, ProcessingBeyondItsLimitsIsRefusedWithTheCoresMessage) {
     }
 }
 
+// The label by the profiles says what the points on show carry, and its
+// full report is the one SAVE TO MAP writes beside them, whatever the panel
+// says after the opening.
+TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {
+    const QString report = dir_.filePath("GPS_DIFF_run001_processing.txt");
+    const struct {
+        const char* name;
+        bool despikeAtOpening;
+        bool changeAfter;  // the panel is changed after the opening
+    } rows[] = {
+        {"plain", false, false},
+        {"despiked", true, false},
+        {"despiked, then despike unticked", true, true},
+        {"plain, then despike ticked", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form_.reset();
+        QFile::remove(dir_.filePath("settings.ini"));
+        QFile::remove(report);
+        MakeForm(std::make_unique<FakeMaps>());
+        const QString atStart = form_->ProcessingShown->text();
+        form_->DespikeCheckBox->setChecked(row.despikeAtOpening);
+        Open(Copy(kSample, "run001.csv"));
+        const QString opened = form_->ProcessingShown->text();
+        EXPECT_EQ(opened == atStart, !row.despikeAtOpening) << opened.toStdString();
+        if (row.changeAfter) form_->DespikeCheckBox->setChecked(!row.despikeAtOpening);
+        const QString shown = form_->ProcessingShown->text();
+        // The note of a change comes after what the points carry.
+        EXPECT_EQ(shown != opened, row.changeAfter) << shown.toStdString();
+        EXPECT_TRUE(shown.startsWith(opened)) << shown.toStdString();
+        Save();
+        ASSERT_TRUE(ui_->messages.empty());
+        EXPECT_EQ(QFile::exists(report), row.despikeAtOpening);
+        if (row.despikeAtOpening) {
+            const QString written = QString::fromUtf8(ReadAll(report)).replace("\r\n", "\n").trimmed();
+            EXPECT_TRUE(form_->ProcessingShown->toolTip().startsWith(written)) << form_->ProcessingShown->toolTip().toStdString();
+        }
+        // The label lies whole within the chart.
+        EXPECT_TRUE(form_->Chart1->rect().contains(form_->ProcessingShown->geometry()));
+    }
+}
+
 TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));  // the script's name is taken by a folder

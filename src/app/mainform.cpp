@@ -278,6 +278,7 @@ void TMainForm::CreateControls() {
     for (QComboBox* combo : {DestripeCombo, LagCombo}) connect(combo, &QComboBox::currentIndexChanged, this, followPanel);
     for (QDoubleSpinBox* spin : {DespikeK, LagSeconds}) connect(spin, &QDoubleSpinBox::valueChanged, this, followPanel);
     connect(DespikeHalfWidth, &QSpinBox::valueChanged, this, followPanel);
+    connect(BtnApplyProcessing, &QPushButton::clicked, this, [this] { Guarded([this] { ApplyProcessing(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
         // The chart holds only the points that shape each pixel column; the
@@ -369,6 +370,10 @@ void TMainForm::CreateProcessingPanel() {
     for (QWidget* w : std::initializer_list<QWidget*>{title, TrueOffsetsCheckBox, DespikeCheckBox, DespikeK,
                                                           DespikeHalfWidth, DestripeCombo, LagCombo, LagSeconds})
         row->addWidget(w);
+    BtnApplyProcessing = new QPushButton(tr("Apply to the survey on show"), ProcessingPanel);
+    BtnApplyProcessing->setToolTip(tr("Run the processing again on the points on show, without reading the file"));
+    BtnApplyProcessing->hide();
+    row->addWidget(BtnApplyProcessing);
     row->addSpacing(12);
     row->addWidget(SkipRefusedCheckBox);
     row->addStretch(1);
@@ -484,10 +489,12 @@ void TMainForm::ShowProcessingLabel() {
     QString detail = state_.processingReport.empty() ? tr("No processing ran on the points on show")
                                                      : QString::fromStdString(state_.processingReport);
     // The panel's values reach the points at the next opening, not before.
-    if (state_.survey.reached >= OpeningStage::Processed && !SameProcessing(CurrentProcessing(), state_.processingRan)) {
-        text += " " + tr("(PROCESSING changed: takes effect at the next opening)");
-        detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above.");
+    const bool changed = state_.survey.reached >= OpeningStage::Processed && !SameProcessing(CurrentProcessing(), state_.processingRan);
+    if (changed) {
+        text += " " + tr("(PROCESSING changed)");
+        detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above, until the change is applied.");
     }
+    BtnApplyProcessing->setVisible(changed && state_.reprocessable);
     ProcessingShown->setText(text);
     ProcessingShown->setToolTip(detail);
     ProcessingShown->adjustSize();
@@ -638,6 +645,7 @@ std::optional<OpeningOptions> TMainForm::CurrentOpeningOptions() {
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
     options.previousFrame = state_.survey.frame;
+    options.keepArranged = true;
     options.processing = CurrentProcessing();
     return options;
 }
@@ -779,6 +787,7 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
         return;
     }
     state_.surveyOpen = true;
+    state_.reprocessable = true;
     RememberRecent(s.folder + s.fileName);
     QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(s.table.dataRowCount()).arg(s.points.size());
     if (!state_.processingReport.empty()) summary += " - " + ProcessingSummary();
@@ -828,6 +837,7 @@ void TMainForm::ClearSurvey() {
         state_.survey.arranged = false;
     }
     state_.surveyOpen = false;
+    state_.reprocessable = false;
     ClearSurveyViews();
 }
 
@@ -928,6 +938,7 @@ void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
     const std::optional<OpeningOptions> options = CurrentOpeningOptions();
     if (!options) return;
     request.options = *options;
+    request.options.keepArranged = false;  // a folder's surveys are not processed again
     state_.processingRan = options->processing;
     ui_->SetBusyCursor(true);
     ClearSurvey();
@@ -979,11 +990,7 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
     switch (run.end) {
         case FolderRunEnd::Completed:
             // The last survey's points stay where the window shows them.
-            diffModel_->BeginUpdate();
-            absModel_->BeginUpdate();
-            state_.survey.points = std::move(run.lastPoints);
-            diffModel_->EndUpdate();
-            absModel_->EndUpdate();
+            ReplacePoints(std::move(run.lastPoints));
             state_.surveyOpen = true;
             {
                 const std::vector<QString> written = WrittenFiles(run);
@@ -1009,6 +1016,36 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
             ui_->ShowMessage(RefusalText(run.kind), QString::fromLocal8Bit(run.detail));
             break;
     }
+}
+
+void TMainForm::ReplacePoints(ArrangedPoints&& points) {
+    diffModel_->BeginUpdate();
+    absModel_->BeginUpdate();
+    state_.survey.points = std::move(points);
+    diffModel_->EndUpdate();
+    absModel_->EndUpdate();
+}
+
+void TMainForm::ApplyProcessing() {
+    const std::optional<OpeningOptions> options = CurrentOpeningOptions();
+    if (!options || !state_.reprocessable) return;
+    ui_->SetBusyCursor(true);
+    auto again = std::make_shared<Reprocessed>();
+    // The views keep drawing the points on show while the new ones are made beside them.
+    RunJob(
+        WindowJob::Processing, tr("processing"),
+        [this, again, settings = options->processing] { *again = ProcessAgain(state_.survey, settings); },
+        [this, again, settings = options->processing](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            Profiles->Clear();
+            ReplacePoints(std::move(again->points));
+            state_.survey.asArranged = std::move(again->asArranged);
+            state_.survey.processing = std::move(again->processing);
+            state_.survey.profiles = std::move(again->profiles);
+            state_.processingRan = settings;
+            state_.processingReport = ProcessingReportOf(state_.survey);
+            ShowProfiles();
+        });
 }
 
 // The point's index within its profile picks the row of the look-ups.

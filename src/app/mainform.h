@@ -67,7 +67,7 @@ struct GriddedResult {
 };
 
 // The long job under way on the worker, if any.
-enum class WindowJob { None, Opening, SaveToMap, FolderRun, GisExport };
+enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport };
 
 // State of the program's run, shared by the commands.
 struct ModuleState {
@@ -76,6 +76,9 @@ struct ModuleState {
     OpenedSurvey survey;
     // The last opening or folder run completed: ARRANGE ALL IN FOLDER may run.
     bool surveyOpen = false;
+    // The survey on show was opened (not arranged in a folder run): its
+    // processing can run again.
+    bool reprocessable = false;
     WindowJob job = WindowJob::None;
     float cursorLon = 0, cursorLat = 0;
     QImage baseMapBitmap;
@@ -173,6 +176,7 @@ public:
     QComboBox* DestripeCombo = nullptr;
     QComboBox* LagCombo = nullptr;
     QDoubleSpinBox* LagSeconds = nullptr;
+    QPushButton* BtnApplyProcessing = nullptr;  // shown while the panel differs from what the points on show carry
     QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
@@ -222,6 +226,10 @@ private:
     void ClearSurvey();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
     void FinishFolderRun(FolderRunResult& run);
+    // The point tables take `points`, their views following.
+    void ReplacePoints(ArrangedPoints&& points);
+    // The panel's processing run again on the survey on show, without reading its file.
+    void ApplyProcessing();
     // ARRANGE ALL IN FOLDER on `folder`; the combined name is offered from
     // the name of the survey on show (none: the folder's name).
     void ArrangeFolder(const QString& folder, const QString& shownName);

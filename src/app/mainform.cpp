@@ -324,7 +324,9 @@ void TMainForm::CreateChart() {
     Profiles = new ProfileChart(Chart1, kChannels);
     // What lies under the mouse, in place of the last message while it is there.
     connect(Profiles, &ProfileChart::hovered, this,
-            [this](const QString& text) { StatusBar->setText(text.isEmpty() ? lastMessage_ : text); });
+            [this](const QString& text) { ShowElided(StatusBar, text.isEmpty() ? lastMessage_ : text); });
+    // The readout of the point under the mouse goes with the mouse.
+    Chart1->installEventFilter(this);
 }
 
 void TMainForm::CreateProcessingPanel() {
@@ -470,8 +472,26 @@ void TMainForm::RememberRecent(const QString& path) {
 
 void TMainForm::ShowStatus(const QString& text) {
     lastMessage_ = text;
-    StatusBar->setText(text);
-    StatusBar->setToolTip(text);  // the whole text where the line is too short
+    ShowElided(StatusBar, text);
+}
+
+void TMainForm::ShowGridding(const QString& text, const QString& detail) {
+    griddingMessage_ = text;
+    ShowElided(GriddingStatus, text, detail);
+}
+
+void TMainForm::ShowElided(QLabel* label, const QString& text, const QString& detail) {
+    // Each half of the status line keeps to its own width, ending in an
+    // ellipsis where it is too short; the whole text is a tooltip away.
+    const QMargins margins = label->contentsMargins();
+    const int width = std::max(0, label->width() - margins.left() - margins.right());
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, width));
+    label->setToolTip(detail.isEmpty() ? text : detail);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Chart1 && event->type() == QEvent::Leave) ShowElided(StatusBar, lastMessage_);
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::ShowWritten(const QStringList& files) {
@@ -555,6 +575,8 @@ void TMainForm::FormResize() {
     const int griddingWidth = std::min(260, clientWidth / 4);
     StatusBar->setGeometry(0, clientHeight, clientWidth - progressWidth - griddingWidth, kStatusHeight);
     GriddingStatus->setGeometry(StatusBar->width(), clientHeight, griddingWidth, kStatusHeight);
+    ShowElided(StatusBar, lastMessage_);
+    ShowElided(GriddingStatus, griddingMessage_, GriddingStatus->toolTip());
     ArrangeAllProgress->setGeometry(clientWidth - progressWidth, clientHeight, progressWidth, kStatusHeight);
     const int chartHeight = clientHeight * 2 / 5;
     const int mapHeight = clientHeight - chartHeight;
@@ -838,6 +860,7 @@ void TMainForm::ClearSurvey() {
     }
     state_.surveyOpen = false;
     state_.reprocessable = false;
+    ShowGridding(QString());  // the last survey's map is not this one's
     ClearSurveyViews();
 }
 
@@ -900,8 +923,8 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
         if (*over) return;
         *over = true;
         watch->deleteLater();
-        GriddingStatus->setText(tr("Map ready: %1").arg(QFileInfo(picture).fileName()));
-        GriddingStatus->setToolTip(QDir::toNativeSeparators(picture));
+        // A map of a survey no longer on show is said, by its name, not shown.
+        ShowGridding(tr("Map ready: %1").arg(QFileInfo(picture).fileName()), QDir::toNativeSeparators(picture));
         if (survey == state_.surveysShown) ShowResult(paths, points);
     };
     connect(watch, &QTimer::timeout, this, [=] {
@@ -913,14 +936,14 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
         if (*over) return;
         *over = true;
         watch->deleteLater();
-        GriddingStatus->setText(tr("Gridding ended without a map"));
+        ShowGridding(tr("Gridding ended without a map"));
     });
     if (!running) {
         *over = true;
         watch->deleteLater();
         return;
     }
-    GriddingStatus->setText(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
+    ShowGridding(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
 }
 
 void TMainForm::BtnArrangeAllClick() { ArrangeFolder(state_.survey.folder, state_.survey.fileName); }

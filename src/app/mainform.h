@@ -187,6 +187,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -205,6 +206,10 @@ private:
     bool RestoreGeometry();
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);
+    // What the gridding host does, with a detail for its tooltip.
+    void ShowGridding(const QString& text, const QString& detail = {});
+    // `text` on `label`, cut to its width at an ellipsis; whole as its tooltip (or `detail`).
+    static void ShowElided(QLabel* label, const QString& text, const QString& detail = {});
     void ShowWritten(const QStringList& files);
     // The processing report's first lines, in one line.
     QString ProcessingSummary() const;
@@ -263,6 +268,7 @@ private:
     PointTableModel* absModel_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     QString lastMessage_;  // the status line's message, back when the mouse leaves the profiles
+    QString griddingMessage_;
     std::unique_ptr<BackgroundJob> job_;
 };
 

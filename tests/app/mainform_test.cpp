@@ -413,7 +413,7 @@ TEST_F(MainFormTest, EmptyAndMalformedFilesAreRefusedAndTheWindowGoesOn) {
     ASSERT_EQ(ui_->messages.size(), 3u);
     EXPECT_EQ(ui_->messages[2].text, "Файл не найден");
     EXPECT_TRUE(ui_->messages[2].detail.startsWith("missing.csv: cannot open ")) << ui_->messages[2].detail.toStdString();
-    EXPECT_EQ(form_->StatusBar->text(), "missing.csv не открыт");
+    EXPECT_EQ(form_->StatusBar->toolTip(), "missing.csv не открыт");
     EXPECT_EQ(form_->windowTitle(), "bad.csv");
 
     Open(Copy(kSample, "run001.csv"));
@@ -498,7 +498,7 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(ui_->messages.empty());
     Save();
-    EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->toolTip().toStdString();
 
     QTemporaryDir other;
     ASSERT_TRUE(QFile::copy(kSample, other.filePath("run001.csv")));
@@ -804,23 +804,82 @@ TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
 
 TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
     Open(Copy(kSample, "run001.csv"));
-    EXPECT_TRUE(form_->StatusBar->text().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
-        << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
+        << form_->StatusBar->toolTip().toStdString();
     Save();
-    const QString text = form_->StatusBar->text();
+    const QString text = form_->StatusBar->toolTip();
     for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001.bas"})
         EXPECT_TRUE(text.contains(name)) << text.toStdString();
     EXPECT_TRUE(text.contains(QDir::toNativeSeparators(dir_.path()))) << text.toStdString();
-    EXPECT_TRUE(form_->GriddingStatus->text().contains("GPS_DIFF_run001.bas")) << form_->GriddingStatus->text().toStdString();
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains("GPS_DIFF_run001.bas")) << form_->GriddingStatus->toolTip().toStdString();
     // The host ends without making its picture: the status line says so,
     // and the mouse over the profiles does not take it away.
     ASSERT_EQ(host_->running.size(), 1u);
     host_->running[0]();
-    EXPECT_TRUE(form_->GriddingStatus->text().contains(QString::fromUtf8("без карты"))) << form_->GriddingStatus->text().toStdString();
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains(QString::fromUtf8("без карты"))) << form_->GriddingStatus->toolTip().toStdString();
     emit form_->Profiles->hovered("Channel 1: 2.00 m, 0.50 nT/m");
     EXPECT_EQ(form_->StatusBar->text(), "Channel 1: 2.00 m, 0.50 nT/m");
     emit form_->Profiles->hovered({});
-    EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001.bas"));
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_run001.bas"));
+}
+
+// The status line's two halves each keep to their width, whole words or an
+// ellipsis, the whole text a tooltip away.
+TEST_F(MainFormTest, StatusLineHalvesStayApartAndCutAtAnEllipsis) {
+    form_->show();
+    Open(Copy(kSample, "a survey with a rather long name from the second field day.csv"));
+    Save();
+    for (const QSize size : {QSize(700, 450), QSize(1366, 768)}) {
+        SCOPED_TRACE(size.width());
+        form_->resize(size);
+        QApplication::processEvents();
+        EXPECT_FALSE(form_->StatusBar->geometry().intersects(form_->GriddingStatus->geometry()));
+        EXPECT_FALSE(form_->GriddingStatus->geometry().intersects(form_->ArrangeAllProgress->geometry()));
+        for (QLabel* half : {form_->StatusBar, form_->GriddingStatus}) {
+            const QString text = half->text();
+            EXPECT_LE(half->fontMetrics().horizontalAdvance(text), half->contentsRect().width()) << text.toStdString();
+            // Cut text ends in the ellipsis and is the start of the whole.
+            if (text != half->toolTip()) EXPECT_TRUE(text.endsWith(QChar(0x2026))) << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_a survey with a rather long name from the second field day.bas"))
+        << form_->StatusBar->toolTip().toStdString();
+}
+
+TEST_F(MainFormTest, StatusLineFollowsTheOpeningAndTheMouse) {
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        std::function<void()> check;
+    } rows[] = {
+        {"a new opening clears the last survey's gridding",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Save();
+             Open(Copy(kSample, "run002.csv"));
+         },
+         [&] {
+             EXPECT_TRUE(form_->GriddingStatus->text().isEmpty()) << form_->GriddingStatus->text().toStdString();
+             EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("run002.csv")) << form_->StatusBar->toolTip().toStdString();
+         }},
+        {"the readout goes when the mouse leaves the profiles",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             emit form_->Profiles->hovered("Channel 1: 2.00 m, 0.50 nT/m");
+             QEvent leave(QEvent::Leave);
+             QApplication::sendEvent(form_->Chart1, &leave);
+         },
+         [&] {
+             EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("run001.csv"));
+             EXPECT_FALSE(form_->StatusBar->text().contains("Channel")) << form_->StatusBar->text().toStdString();
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MakeForm(std::make_unique<FakeMaps>());
+        row.act();
+        row.check();
+    }
 }
 
 TEST_F(MainFormTest, ProfilesHaveALegendThatHidesAChannelAndTellWhatIsUnderTheMouse) {
@@ -928,7 +987,7 @@ TEST_F(MainFormTest, CutSurveyOpensAndSaysSo) {
     Open(Write(qgrad::testing::CutInItsLastLine(kSample), "cut.csv"));
     EXPECT_TRUE(ui_->messages.empty());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
-    EXPECT_TRUE(form_->StatusBar->text().contains("cut.csv: " + CutLastLineText())) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("cut.csv: " + CutLastLineText())) << form_->StatusBar->toolTip().toStdString();
 }
 
 TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {
@@ -984,7 +1043,7 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     for (const char* ext : {".tif", ".kmz", ".gpkg"}) {
         const QFileInfo out(dir_.filePath(QString("GPS_DIFF_run001") + ext));
         EXPECT_TRUE(out.exists() && out.size() > 0) << ext;
-        EXPECT_TRUE(form_->StatusBar->text().contains(out.fileName())) << ext;
+        EXPECT_TRUE(form_->StatusBar->toolTip().contains(out.fileName())) << ext;
     }
     // The points are those the window holds, each with its channel and survey file.
     const QString labelled = qgrad::testing::Tool(
@@ -1013,7 +1072,7 @@ TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
     host_->running.at(0)();
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
-    EXPECT_TRUE(form_->GriddingStatus->text().contains("GPS_DIFF_run001.png"));  // it is said, not shown
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains("GPS_DIFF_run001.png"));  // it is said, not shown
 }
 
 TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
@@ -1031,7 +1090,7 @@ TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
     host_->running.at(0)();
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
-    EXPECT_TRUE(form_->StatusBar->text().startsWith("Nothing to draw")) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("Nothing to draw")) << form_->StatusBar->toolTip().toStdString();
 }
 
 // The map service when it never answers until the test lets it.
@@ -1221,8 +1280,8 @@ TEST_F(ArrangeAllTest, SkippedSurveysAreListedAndTheRunGoesOn) {
     ArrangeAll("comb.txt");
     EXPECT_TRUE(ui_->messages.empty());
     EXPECT_EQ(ReadAll(dir_.filePath("GPS_DIFF_comb.txt")).count("\r\n"), 1 + 2 * 12 * 2400);
-    EXPECT_TRUE(form_->StatusBar->text().contains("run002.csv")) << form_->StatusBar->text().toStdString();
-    EXPECT_TRUE(form_->StatusBar->text().contains(QString::fromUtf8(kEmptyFileText)));
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("run002.csv")) << form_->StatusBar->toolTip().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains(QString::fromUtf8(kEmptyFileText)));
     EXPECT_TRUE(QFile::exists(dir_.filePath("GPS_REFUSED_comb.txt")));
     EXPECT_EQ(host_->started.size(), 1);
 }

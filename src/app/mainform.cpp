@@ -946,16 +946,16 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
     ShowGridding(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
 }
 
-void TMainForm::BtnArrangeAllClick() { ArrangeFolder(state_.survey.folder, state_.survey.fileName); }
-
-void TMainForm::ArrangeFolder(const QString& folder) {
-    if (IsWorking()) return;
-    ArrangeFolder(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath() + "/"), QString());
+void TMainForm::BtnArrangeAllClick() {
+    // The folder to arrange first, starting at the survey on show; then the combined name.
+    const std::optional<QString> folder = ui_->ChooseFolder(state_.survey.folder);
+    if (folder) ArrangeFolder(*folder);
 }
 
-void TMainForm::ArrangeFolder(const QString& folder, const QString& shownName) {
-    const QString suggested = shownName.isEmpty() ? QDir(folder).dirName() + ".txt" : DefaultCombinedName(shownName);
-    const std::optional<QString> answer = ui_->ChooseSaveFile(folder, suggested);
+void TMainForm::ArrangeFolder(const QString& path) {
+    if (IsWorking()) return;
+    const QString folder = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath() + "/");
+    const std::optional<QString> answer = ui_->ChooseSaveFile(folder, QDir(folder).dirName() + ".txt");
     if (!answer) return;
     FolderRequest request;
     const std::optional<OpeningOptions> options = CurrentOpeningOptions();

@@ -130,8 +130,8 @@ public:
     // OPEN FILE without its dialog: a survey named on the command line,
     // dropped on the window or picked from the recent files.
     void OpenSurveyFile(const QString& path);
-    // ARRANGE ALL IN FOLDER on another folder than the open survey's (a
-    // folder dropped on the window).
+    // ARRANGE ALL IN FOLDER on `folder` (chosen, or dropped on the window):
+    // asks for the combined name, the folder's own offered.
     void ArrangeFolder(const QString& folder);
     QStringList RecentFiles() const;
     // Shows the window where and as large as it was at the end of the last run.
@@ -235,9 +235,6 @@ private:
     void ReplacePoints(ArrangedPoints&& points);
     // The panel's processing run again on the survey on show, without reading its file.
     void ApplyProcessing();
-    // ARRANGE ALL IN FOLDER on `folder`; the combined name is offered from
-    // the name of the survey on show (none: the folder's name).
-    void ArrangeFolder(const QString& folder, const QString& shownName);
     // Runs `work` on the worker as the window's one long job: the commands
     // wait meanwhile, and `finished` runs on the window's thread once it has
     // ended (with its failure, if any), before the commands follow the state.

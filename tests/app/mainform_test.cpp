@@ -236,6 +236,7 @@ TEST_F(MainFormTest, CommandsAfterEachActionAndFailure) {
          [&] {
              Open(Copy(kSample, "run001.csv"));
              Write(bad, "run002.csv");
+             ui_->folderAnswers.push_back(dir_.path());
              ui_->saveAnswers.push_back("comb.txt");
              form_->BtnArrangeAll->click();
              Settle();
@@ -582,6 +583,7 @@ TEST_F(MainFormTest, ProcessingBeyondItsLimitsIsRefusedWithTheCoresMessage) {
             }
             ASSERT_FALSE(expected.empty());
             if (folder) {
+                ui_->folderAnswers.push_back(dir_.path());
                 ui_->saveAnswers.push_back("comb.txt");
                 form_->BtnArrangeAll->click();
             } else {
@@ -1205,7 +1207,9 @@ protected:
         Open(dir_.filePath("run002.csv"));
         ASSERT_TRUE(ui_->messages.empty());
     }
+    // ARRANGE ALL IN FOLDER on the survey's own folder, the combined name answered.
     void ArrangeAll(const QString& answer) {
+        ui_->folderAnswers.push_back(dir_.path());
         ui_->saveAnswers.push_back(answer);
         form_->BtnArrangeAll->click();
         Settle();
@@ -1214,7 +1218,7 @@ protected:
 
 TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     ArrangeAll(dir_.filePath("comb"));
-    EXPECT_EQ(ui_->suggestedNames, QStringList({"run002.csv.txt"}));
+    EXPECT_EQ(ui_->suggestedNames, QStringList({QDir(dir_.path()).dirName() + ".txt"}));
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     const QString folder = QDir::toNativeSeparators(dir_.path() + "/");
     EXPECT_EQ(host_->started, QStringList({folder + "GPS_DIFF_comb.bas"}));
@@ -1241,15 +1245,18 @@ TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     EXPECT_EQ(ReadAll(other.filePath("GPS_ABS_comb.txt")), ReadAll(folder + "GPS_ABS_comb.txt"));
 
     // SAVE TO MAP now writes the last survey under the combined names; a
-    // further run offers the combined name's first 13 characters.
+    // further run starts at the run's folder and offers its name again.
     Save();
     EXPECT_EQ(ReadAll(folder + "GPS_DIFF_comb.txt").count("\r\n"), 1 + 12 * 2400);
+    ui_->folderAnswers.push_back(dir_.path());
     ui_->saveAnswers.push_back(std::nullopt);
     form_->BtnArrangeAll->click();
-    EXPECT_EQ(ui_->suggestedNames.back(), "comb.txt.txt");
+    EXPECT_EQ(ui_->folderStarts.back(), folder);
+    EXPECT_EQ(ui_->suggestedNames.back(), QDir(dir_.path()).dirName() + ".txt");
 }
 
 TEST_F(ArrangeAllTest, CommandsWaitForTheRunAndClosingDuringItLeavesNoFile) {
+    ui_->folderAnswers.push_back(dir_.path());
     ui_->saveAnswers.push_back("comb.txt");
     form_->BtnArrangeAll->click();
     ASSERT_TRUE(form_->IsWorking());
@@ -1287,11 +1294,45 @@ TEST_F(ArrangeAllTest, SkippedSurveysAreListedAndTheRunGoesOn) {
 }
 
 TEST_F(ArrangeAllTest, CancelChangesNothing) {
-    ui_->saveAnswers.push_back(std::nullopt);
+    const struct {
+        const char* name;
+        std::optional<QString> folder;
+        std::optional<QString> combinedName;
+    } rows[] = {
+        {"folder chooser cancelled", std::nullopt, "comb.txt"},
+        {"name dialog cancelled", dir_.path(), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ui_->folderAnswers = {row.folder};
+        ui_->saveAnswers = {row.combinedName};
+        form_->BtnArrangeAll->click();
+        EXPECT_FALSE(form_->IsWorking());
+        EXPECT_EQ(form_->state().survey.fileName, "run002.csv");
+        EXPECT_TRUE(form_->BtnSave->isEnabled());
+        EXPECT_TRUE(host_->started.isEmpty());
+        EXPECT_TRUE(QDir(dir_.path()).entryList({"GPS_*"}).isEmpty());
+    }
+}
+
+// The folder arranged is the one chosen, not the shown survey's; its name
+// is offered, and the combined files go into it.
+TEST_F(ArrangeAllTest, ChosenFolderIsArrangedUnderItsOwnName) {
+    const QString chosen = dir_.filePath("second day");
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("second day"));
+    for (const char* name : {"run001.csv", "run003.csv"})
+        ASSERT_TRUE(QFile::copy(dir_.filePath(name), chosen + "/" + name));
+    ui_->folderAnswers.push_back(chosen);
+    ui_->saveAnswers.push_back(chosen + "/second day.txt");
     form_->BtnArrangeAll->click();
-    EXPECT_EQ(form_->state().survey.fileName, "run002.csv");
-    EXPECT_TRUE(host_->started.isEmpty());
-    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run002.csv.txt")));
+    Settle();
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
+    EXPECT_EQ(ui_->folderStarts, QStringList({QDir::toNativeSeparators(dir_.path() + "/")}));
+    EXPECT_EQ(ui_->saveFolders, QStringList({QDir::toNativeSeparators(chosen + "/")}));
+    EXPECT_EQ(ui_->suggestedNames, QStringList({"second day.txt"}));
+    EXPECT_EQ(ReadAll(chosen + "/GPS_DIFF_second day.txt").count("\r\n"), 1 + 2 * 12 * 2400);
+    EXPECT_TRUE(QDir(dir_.path()).entryList({"GPS_*"}).isEmpty());
+    EXPECT_EQ(form_->state().survey.folder, QDir::toNativeSeparators(chosen + "/"));
 }
 
 TEST_F(ArrangeAllTest, EmptySecondFileStopsTheRun) {

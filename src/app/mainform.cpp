@@ -226,7 +226,6 @@ void TMainForm::CreateControls() {
     GriddingStatus->setContentsMargins(6, 0, 6, 0);
     GriddingStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     StatusBar = new QLabel(this);
-    StatusBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
     StatusBar->setContentsMargins(6, 0, 6, 0);
     StatusBar->setAutoFillBackground(true);
 
@@ -519,7 +518,9 @@ void TMainForm::ShowProcessingLabel() {
     ProcessingShown->setToolTip(detail);
     ProcessingShown->adjustSize();
     ProcessingShown->setMaximumWidth(Chart1->width());
-    ProcessingShown->move(std::max(0, Chart1->width() - ProcessingShown->width() - 4), 2);
+    // The lower right corner, clear of the legend above and the axis title in the middle.
+    ProcessingShown->move(std::max(0, Chart1->width() - ProcessingShown->width() - 2),
+                          std::max(0, Chart1->height() - ProcessingShown->height() - 2));
     ProcessingShown->raise();
 }
 

@@ -514,11 +514,13 @@ void TMainForm::ShowProcessingLabel() {
         detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above, until the change is applied.");
     }
     BtnApplyProcessing->setVisible(changed && state_.reprocessable);
-    ProcessingShown->setText(text);
+    // The lower right corner, clear of the legend above and of the axis title
+    // in the middle: cut in its middle, so that the note of a change stays.
+    const QMargins margins = ProcessingShown->contentsMargins();
+    const int room = std::max(120, Chart1->width() / 2 - 90) - margins.left() - margins.right();
+    ProcessingShown->setText(ProcessingShown->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
     ProcessingShown->setToolTip(detail);
     ProcessingShown->adjustSize();
-    ProcessingShown->setMaximumWidth(Chart1->width());
-    // The lower right corner, clear of the legend above and the axis title in the middle.
     ProcessingShown->move(std::max(0, Chart1->width() - ProcessingShown->width() - 2),
                           std::max(0, Chart1->height() - ProcessingShown->height() - 2));
     ProcessingShown->raise();

@@ -627,12 +627,15 @@ TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {
         form_->DespikeCheckBox->setChecked(row.despikeAtOpening);
         Open(Copy(kSample, "run001.csv"));
         const QString opened = form_->ProcessingShown->text();
+        const QString openedReport = form_->ProcessingShown->toolTip();
         EXPECT_EQ(opened == atStart, !row.despikeAtOpening) << opened.toStdString();
         if (row.changeAfter) form_->DespikeCheckBox->setChecked(!row.despikeAtOpening);
         const QString shown = form_->ProcessingShown->text();
-        // The note of a change comes after what the points carry.
+        // A change of the panel is noted; the report of what the points carry stays.
         EXPECT_EQ(shown != opened, row.changeAfter) << shown.toStdString();
-        EXPECT_TRUE(shown.startsWith(opened)) << shown.toStdString();
+        EXPECT_TRUE(form_->ProcessingShown->toolTip().startsWith(openedReport)) << shown.toStdString();
+        // Beside the axis title, not over it.
+        EXPECT_LE(form_->ProcessingShown->width(), form_->Chart1->width() / 2);
         Save();
         ASSERT_TRUE(ui_->messages.empty());
         EXPECT_EQ(QFile::exists(report), row.despikeAtOpening);

@@ -102,6 +102,13 @@ private:
     PointTableModel* model_;
 };
 
+// The values the PROCESSING panel sets.
+bool SameProcessing(const ProcessingSettings& a, const ProcessingSettings& b) {
+    return a.trueOffsets == b.trueOffsets && a.despike.on == b.despike.on && a.despike.k == b.despike.k &&
+           a.despike.halfWidth == b.despike.halfWidth && a.destripe.level == b.destripe.level && a.lag.mode == b.lag.mode &&
+           a.lag.seconds == b.lag.seconds;
+}
+
 QTableView* MakePointGrid(QWidget* parent, PointTableModel* model, const QColor& background, QRect geometry) {
     auto* v = new QTableView(parent);
     v->setModel(model);
@@ -159,8 +166,6 @@ void TMainForm::CreateControls() {
     BtnSave = MakeButton(ButtonPanel, "SAVE TO MAP", 87, 8, 90, 25);
     BtnArrangeAll = MakeButton(ButtonPanel, "ARRANGE ALL IN FOLDER", 183, 8, 154, 25);
     BtnArrange = MakeButton(ButtonPanel, "ARRANGE TO GPS", 142, 10, 114, 25);
-    BtnSave->setEnabled(false);
-    BtnArrangeAll->setEnabled(false);
     BtnArrange->setEnabled(false);
     BtnArrange->hide();
     AvgHeadingCheckBox = new QCheckBox("AVERAGE THE HEADING", ButtonPanel);
@@ -175,7 +180,6 @@ void TMainForm::CreateControls() {
     BtnRecent->setGeometry(439, 8, std::max(60, BtnRecent->sizeHint().width()), 25);
     BtnGisExport = MakeButton(ButtonPanel, "GIS EXPORT", 343, 8, 90, 25);
     BtnGisExport->setToolTip(tr("GeoTIFF, KMZ and GeoPackage of the gridded map"));
-    BtnGisExport->setEnabled(false);
     connect(BtnRecent->menu(), &QMenu::aboutToShow, this, [this] {
         QMenu* menu = BtnRecent->menu();
         menu->clear();
@@ -192,7 +196,11 @@ void TMainForm::CreateControls() {
     }
 
     CreateProcessingPanel();
-    DataStringGrid = new SurveyGrid(state_.survey, TopPanel);
+    // By the profiles: the processing the points on show carry, which SAVE TO MAP writes.
+    ProcessingShown = new QLabel(Chart1);
+    ProcessingShown->setContentsMargins(4, 1, 4, 1);
+    ProcessingShown->setAutoFillBackground(true);
+    DataStringGrid = new SurveyGrid(state_.survey.table, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowChosen, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
 
@@ -218,12 +226,11 @@ void TMainForm::CreateControls() {
     GriddingStatus->setContentsMargins(6, 0, 6, 0);
     GriddingStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     StatusBar = new QLabel(this);
-    StatusBar->setTextInteractionFlags(Qt::TextSelectableByMouse);
     StatusBar->setContentsMargins(6, 0, 6, 0);
     StatusBar->setAutoFillBackground(true);
 
-    diffModel_ = new PointTableModel(state_.points, PointTable::Gradient, this);
-    absModel_ = new PointTableModel(state_.points, PointTable::Absolute, this);
+    diffModel_ = new PointTableModel(state_.survey.points, PointTable::Gradient, this);
+    absModel_ = new PointTableModel(state_.survey.points, PointTable::Absolute, this);
     DiffGpsStringGrid = MakePointGrid(TopPanel, diffModel_, QColor(0xA6, 0xCA, 0xF0), QRect(361, 47, 217, 172));
     DiffGpsStringGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     DiffGpsStringGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -265,6 +272,12 @@ void TMainForm::CreateControls() {
     connect(BtnSave, &QPushButton::clicked, this, [this] { Guarded([this] { BtnSaveClick(); }); });
     connect(BtnArrangeAll, &QPushButton::clicked, this, [this] { Guarded([this] { BtnArrangeAllClick(); }); });
     connect(BtnGisExport, &QPushButton::clicked, this, [this] { Guarded([this] { BtnGisExportClick(); }); });
+    const auto followPanel = [this] { ShowProcessingLabel(); };
+    for (QCheckBox* box : {DespikeCheckBox, TrueOffsetsCheckBox}) connect(box, &QCheckBox::toggled, this, followPanel);
+    for (QComboBox* combo : {DestripeCombo, LagCombo}) connect(combo, &QComboBox::currentIndexChanged, this, followPanel);
+    for (QDoubleSpinBox* spin : {DespikeK, LagSeconds}) connect(spin, &QDoubleSpinBox::valueChanged, this, followPanel);
+    connect(DespikeHalfWidth, &QSpinBox::valueChanged, this, followPanel);
+    connect(BtnApplyProcessing, &QPushButton::clicked, this, [this] { Guarded([this] { ApplyProcessing(); }); });
     connect(Shape1, &CursorRing::released, this, [this] { Guarded([this] { Shape1MouseUp(); }); });
     connect(Chart1, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable* p, int index, QMouseEvent*) {
         // The chart holds only the points that shape each pixel column; the
@@ -310,7 +323,9 @@ void TMainForm::CreateChart() {
     Profiles = new ProfileChart(Chart1, kChannels);
     // What lies under the mouse, in place of the last message while it is there.
     connect(Profiles, &ProfileChart::hovered, this,
-            [this](const QString& text) { StatusBar->setText(text.isEmpty() ? lastMessage_ : text); });
+            [this](const QString& text) { ShowElided(StatusBar, text.isEmpty() ? lastMessage_ : text); });
+    // The readout of the point under the mouse goes with the mouse.
+    Chart1->installEventFilter(this);
 }
 
 void TMainForm::CreateProcessingPanel() {
@@ -327,7 +342,9 @@ void TMainForm::CreateProcessingPanel() {
     auto* title = new QLabel(tr("PROCESSING:"), ProcessingPanel);
     DespikeCheckBox = new QCheckBox(tr("despike, K"), ProcessingPanel);
     DespikeK = new QDoubleSpinBox(ProcessingPanel);
-    DespikeK->setRange(kMinDespikeK, 50);
+    // Wider than the limits a surveyor can mean, so that a value beyond them
+    // is refused with the reason, as qgrad refuses it, not cut silently.
+    DespikeK->setRange(0.1, 50);
     DespikeK->setDecimals(1);
     DespikeK->setValue(5);
     DespikeCheckBox->setToolTip(tr("Replace readings further than K robust deviations from their neighbours' median"));
@@ -346,7 +363,7 @@ void TMainForm::CreateProcessingPanel() {
     ProcessingArea->setWidget(ProcessingPanel);
     LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
     LagSeconds = new QDoubleSpinBox(ProcessingPanel);
-    LagSeconds->setRange(-kMaxLagSeconds, kMaxLagSeconds);
+    LagSeconds->setRange(-99.99, 99.99);
     LagSeconds->setDecimals(2);
     LagSeconds->setSingleStep(0.01);
     SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
@@ -354,6 +371,10 @@ void TMainForm::CreateProcessingPanel() {
     for (QWidget* w : std::initializer_list<QWidget*>{title, TrueOffsetsCheckBox, DespikeCheckBox, DespikeK,
                                                           DespikeHalfWidth, DestripeCombo, LagCombo, LagSeconds})
         row->addWidget(w);
+    BtnApplyProcessing = new QPushButton(tr("Apply to the survey on show"), ProcessingPanel);
+    BtnApplyProcessing->setToolTip(tr("Run the processing again on the points on show, without reading the file"));
+    BtnApplyProcessing->hide();
+    row->addWidget(BtnApplyProcessing);
     row->addSpacing(12);
     row->addWidget(SkipRefusedCheckBox);
     row->addStretch(1);
@@ -450,14 +471,59 @@ void TMainForm::RememberRecent(const QString& path) {
 
 void TMainForm::ShowStatus(const QString& text) {
     lastMessage_ = text;
-    StatusBar->setText(text);
-    StatusBar->setToolTip(text);  // the whole text where the line is too short
+    ShowElided(StatusBar, text);
+}
+
+void TMainForm::ShowGridding(const QString& text, const QString& detail) {
+    griddingMessage_ = text;
+    ShowElided(GriddingStatus, text, detail);
+}
+
+void TMainForm::ShowElided(QLabel* label, const QString& text, const QString& detail) {
+    // Each half of the status line keeps to its own width, ending in an
+    // ellipsis where it is too short; the whole text is a tooltip away.
+    const QMargins margins = label->contentsMargins();
+    const int width = std::max(0, label->width() - margins.left() - margins.right());
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, width));
+    label->setToolTip(detail.isEmpty() ? text : detail);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Chart1 && event->type() == QEvent::Leave) ShowElided(StatusBar, lastMessage_);
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::ShowWritten(const QStringList& files) {
     QStringList names;
     for (const QString& f : files) names << QFileInfo(f).fileName();
     ShowStatus(tr("Wrote %1 in %2").arg(names.join(", "), QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath())));
+}
+
+QString TMainForm::ProcessingSummary() const {
+    return QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+}
+
+void TMainForm::ShowProcessingLabel() {
+    QString text = state_.processingReport.empty() ? tr("Processing: none") : tr("Processing: %1").arg(ProcessingSummary());
+    QString detail = state_.processingReport.empty() ? tr("No processing ran on the points on show")
+                                                     : QString::fromStdString(state_.processingReport);
+    // The panel's values reach the points at the next opening, not before.
+    const bool changed = state_.survey.reached >= OpeningStage::Processed && !SameProcessing(CurrentProcessing(), state_.processingRan);
+    if (changed) {
+        text += " " + tr("(PROCESSING changed)");
+        detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above, until the change is applied.");
+    }
+    BtnApplyProcessing->setVisible(changed && state_.reprocessable);
+    // The lower right corner, clear of the legend above and of the axis title
+    // in the middle: cut in its middle, so that the note of a change stays.
+    const QMargins margins = ProcessingShown->contentsMargins();
+    const int room = std::max(120, Chart1->width() / 2 - 90) - margins.left() - margins.right();
+    ProcessingShown->setText(ProcessingShown->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    ProcessingShown->setToolTip(detail);
+    ProcessingShown->adjustSize();
+    ProcessingShown->move(std::max(0, Chart1->width() - ProcessingShown->width() - 2),
+                          std::max(0, Chart1->height() - ProcessingShown->height() - 2));
+    ProcessingShown->raise();
 }
 
 void TMainForm::CouplePointTables() {
@@ -478,10 +544,9 @@ void TMainForm::FormCreate() {
     state_.trackMapBitmap = QImage(kMapWidth, kMapHeight, QImage::Format_RGB32);
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
-    state_.trackLongitudes = {0.0f};
-    state_.trackLatitudes = {0.0f};
+    state_.survey.track = {{0.0f}, {0.0f}};
     state_.cursorLon = state_.cursorLat = 0;
-    state_.frame.centreLon = state_.frame.centreLat = 0;
+    state_.survey.frame.centreLon = state_.survey.frame.centreLat = 0;
 
     // The chart takes its panel and label colours from the style.
     const StyleColors& style = SlateGrayColors();
@@ -495,6 +560,8 @@ void TMainForm::FormCreate() {
         axis->setLabelColor(style.labelFont);
     }
     FormResize();
+    UpdateCommands();
+    ShowProcessingLabel();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -511,6 +578,8 @@ void TMainForm::FormResize() {
     const int griddingWidth = std::min(260, clientWidth / 4);
     StatusBar->setGeometry(0, clientHeight, clientWidth - progressWidth - griddingWidth, kStatusHeight);
     GriddingStatus->setGeometry(StatusBar->width(), clientHeight, griddingWidth, kStatusHeight);
+    ShowElided(StatusBar, lastMessage_);
+    ShowElided(GriddingStatus, griddingMessage_, GriddingStatus->toolTip());
     ArrangeAllProgress->setGeometry(clientWidth - progressWidth, clientHeight, progressWidth, kStatusHeight);
     const int chartHeight = clientHeight * 2 / 5;
     const int mapHeight = clientHeight - chartHeight;
@@ -533,6 +602,7 @@ void TMainForm::FormResize() {
     const int gridTop = rowHeight + processingHeight;
     DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
+    ShowProcessingLabel();
     // Markers whose positions leave the pixel range keep their places.
     try {
         PlaceCursorMarker();
@@ -575,8 +645,8 @@ public:
         f_->DataStringGrid->BeginUpdate();
         f_->diffModel_->BeginUpdate();
         f_->absModel_->BeginUpdate();
-        f_->state_.survey.clear();
-        f_->state_.points.clear();
+        f_->state_.survey.table.clear();
+        f_->state_.survey.points.clear();
     }
     ~TableUpdate() {
         f_->DataStringGrid->EndUpdate();
@@ -590,32 +660,60 @@ private:
 
 bool TMainForm::IsWorking() const { return job_->running(); }
 
-OpeningOptions TMainForm::CurrentOpeningOptions() const {
+std::optional<OpeningOptions> TMainForm::CurrentOpeningOptions() {
+    try {
+        ValidateProcessing(CurrentProcessing());
+    } catch (const std::invalid_argument& refused) {
+        ui_->ShowMessage(QString::fromStdString(refused.what()));
+        return std::nullopt;
+    }
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
-    options.previousFrame = state_.frame;
+    options.previousFrame = state_.survey.frame;
+    options.keepArranged = true;
     options.processing = CurrentProcessing();
     return options;
 }
 
-void TMainForm::BeginWork(const QString& progressFormat) {
-    BtnOpen->setEnabled(false);
-    BtnRecent->setEnabled(false);
-    BtnSave->setEnabled(false);
-    BtnArrangeAll->setEnabled(false);
-    BtnGisExport->setEnabled(false);
+EnabledCommands EnabledFor(const ModuleState& state) {
+    EnabledCommands on;
+    if (state.job != WindowJob::None) return on;
+    on.open = true;
+    on.processing = true;
+    // The arranged tables are whole, whether or not the rest of the opening came through.
+    on.save = state.survey.arranged;
+    on.arrangeAll = state.surveyOpen;
+    on.gisExport = state.result.has_value();
+    return on;
+}
+
+void TMainForm::UpdateCommands() {
+    const EnabledCommands on = EnabledFor(state_);
+    BtnOpen->setEnabled(on.open);
+    BtnRecent->setEnabled(on.open);
+    BtnSave->setEnabled(on.save);
+    BtnArrangeAll->setEnabled(on.arrangeAll);
+    BtnGisExport->setEnabled(on.gisExport);
+    ProcessingPanel->setEnabled(on.processing);
+}
+
+void TMainForm::RunJob(WindowJob kind, const QString& progressFormat, std::function<void()> work,
+                       std::function<void(const std::exception_ptr&)> finished) {
+    state_.job = kind;
+    UpdateCommands();
     ArrangeAllProgress->setFormat(progressFormat);
     // Steps, not a busy indicator: its animation would take a core from the work.
     ArrangeAllProgress->setRange(0, 4);
     ArrangeAllProgress->setValue(0);
     ArrangeAllProgress->show();
-}
-
-void TMainForm::EndWork() {
-    ArrangeAllProgress->hide();
-    BtnOpen->setEnabled(true);
-    BtnRecent->setEnabled(true);
-    ui_->SetBusyCursor(false);
+    job_->Start(std::move(work), [this, finished = std::move(finished)](const std::exception_ptr& failure) {
+        state_.job = WindowJob::None;
+        ArrangeAllProgress->hide();
+        ui_->SetBusyCursor(false);
+        Guarded([&] { finished(failure); });
+        UpdateCommands();
+        ShowProcessingLabel();
+    });
 }
 
 void TMainForm::BtnOpenClick() {
@@ -625,10 +723,13 @@ void TMainForm::BtnOpenClick() {
 
 void TMainForm::OpenSurveyFile(const QString& path) {
     if (IsWorking()) return;
+    const std::optional<OpeningOptions> valid = CurrentOpeningOptions();
+    if (!valid) return;
+    OpeningOptions options = *valid;
+    state_.processingRan = options.processing;
     ui_->SetBusyCursor(true);
     Edit1->hide();
     Shape1->hide();
-    BeginWork(QFileInfo(path).fileName());
     ShowStatus(tr("Opening %1 ...").arg(QDir::toNativeSeparators(path)));
     // The opening begins by clearing the tables; the previous survey's views
     // go with them, so that two surveys never take the memory at once.
@@ -639,7 +740,6 @@ void TMainForm::OpenSurveyFile(const QString& path) {
         std::optional<SurveyFormatError> refusal;
     };
     auto outcome = std::make_shared<Outcome>();
-    OpeningOptions options = CurrentOpeningOptions();
     // The progress bar names the step under way.
     options.stageReached = [this, name = QFileInfo(path).fileName()](OpeningStage reached) {
         // Each stage reached begins the next step, of four.
@@ -652,7 +752,8 @@ void TMainForm::OpenSurveyFile(const QString& path) {
             ArrangeAllProgress->setValue(done);
         });
     };
-    job_->Start(
+    RunJob(
+        WindowJob::Opening, QFileInfo(path).fileName(),
         [this, outcome, options, path] {
             OpenedSurvey survey;
             try {
@@ -665,11 +766,7 @@ void TMainForm::OpenSurveyFile(const QString& path) {
                 outcome->refusal.emplace(*outcome->shown->mapFailure);
         },
         [this, outcome](const std::exception_ptr& failure) {
-            if (failure) {
-                EndWork();
-                Guarded([&] { std::rethrow_exception(failure); });
-                return;
-            }
+            if (failure) std::rethrow_exception(failure);
             FinishOpening(outcome->shown, outcome->refusal);
         });
 }
@@ -677,10 +774,11 @@ void TMainForm::OpenSurveyFile(const QString& path) {
 void TMainForm::DataStringGridRowClick(int sampleRow) { ShowCursorAtRow(sampleRow); }
 
 void TMainForm::ShowCursorAtRow(int row) {
-    const std::size_t rows = std::min(state_.positionLon.size(), state_.positionLat.size());
+    const Positions& at = state_.survey.positions;
+    const std::size_t rows = std::min(at.lon.size(), at.lat.size());
     if (row < 0 || static_cast<std::size_t>(row) >= rows) return;
-    state_.cursorLon = static_cast<float>(state_.positionLon[row]);
-    state_.cursorLat = static_cast<float>(state_.positionLat[row]);
+    state_.cursorLon = static_cast<float>(at.lon[row]);
+    state_.cursorLat = static_cast<float>(at.lat[row]);
     PlaceCursorMarker();
     Shape1->show();
     Edit1->show();
@@ -702,14 +800,8 @@ std::shared_ptr<ShownSurvey> TMainForm::PrepareToShow(OpenedSurvey&& survey) {
 }
 
 void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal) {
-    const OpenedSurvey& s = shown->survey;
-    if (s.reached >= OpeningStage::FileOpened) {
-        state_.surveyFileName = s.fileName;
-        state_.surveyFolder = s.folder;
-    }
     ShowSurvey(*shown);
-    BtnSave->setEnabled(state_.arranged);
-    EndWork();
+    const OpenedSurvey& s = state_.survey;
     if (refusal) {
         // A file that could not be opened leaves the survey's name empty.
         ShowStatus(tr("%1 was not opened").arg(QString::fromLocal8Bit(EscapeControls(refusal->file))));
@@ -719,44 +811,45 @@ void TMainForm::FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const s
             ui_->ShowMessage(RefusalText(refusal->kind()), QString::fromLocal8Bit(refusal->detail()));
         return;
     }
+    state_.surveyOpen = true;
+    state_.reprocessable = true;
     RememberRecent(s.folder + s.fileName);
-    QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(state_.survey.dataRowCount()).arg(state_.points.size());
-    if (!state_.processingReport.empty())
-        summary += " - " + QString::fromStdString(state_.processingReport).section('\n', 1, 3, QString::SectionSkipEmpty).replace('\n', "; ");
+    QString summary = tr("%1: %2 samples, %3 points").arg(s.fileName).arg(s.table.dataRowCount()).arg(s.points.size());
+    if (!state_.processingReport.empty()) summary += " - " + ProcessingSummary();
     if (s.cutLastLine) summary += " - " + CutLastLineNote(s.cutLastLine, s.fileName);
     ShowStatus(summary);
-    BtnArrangeAll->setEnabled(true);
 }
 
 void TMainForm::ShowSurvey(ShownSurvey& shown) {
     OpenedSurvey& s = shown.survey;
     if (s.reached >= OpeningStage::FileOpened) setWindowTitle(s.fileName);
     ClearSurveyViews();
+    // What the opening did not reach stays as it was: the name of a file
+    // that could not be opened, the frame of a track that was not read.
+    if (s.reached < OpeningStage::FileOpened) {
+        s.fileName = state_.survey.fileName;
+        s.folder = state_.survey.folder;
+    }
+    if (!shown.map) {
+        s.frame = state_.survey.frame;
+        s.track = {{0.0f}, {0.0f}};
+    }
     {
         TableUpdate update(this);
-        std::swap(state_.survey, s.table);
-        std::swap(state_.points, s.points);
+        state_.survey = std::move(s);
     }
-    state_.geometry = s.geometry;
-    state_.arranged = s.arranged;
     // What ran on this survey, whatever the panel says by now.
-    state_.processingReport = s.reached >= OpeningStage::Processed ? ProcessingReportOf(s) : std::string();
+    state_.processingReport =
+        state_.survey.reached >= OpeningStage::Processed ? ProcessingReportOf(state_.survey) : std::string();
     if (shown.map) {
-        state_.trackLongitudes = std::move(s.track.lon);
-        state_.trackLatitudes = std::move(s.track.lat);
-        state_.frame = s.frame;
-        state_.cursorLon = static_cast<float>(s.frame.centreLon);
-        state_.cursorLat = static_cast<float>(s.frame.centreLat);
+        state_.cursorLon = static_cast<float>(state_.survey.frame.centreLon);
+        state_.cursorLat = static_cast<float>(state_.survey.frame.centreLat);
         state_.baseMapBitmap = shown.map->base;
         state_.trackMapBitmap = shown.map->track;
         ShowMapPicture();
     }
-    if (s.reached >= OpeningStage::Profiled) ShowProfiles(shown);
-    if (s.reached >= OpeningStage::Done) {
-        state_.startLon = s.ends.startLon;
-        state_.startLat = s.ends.startLat;
-        state_.endLon = s.ends.endLon;
-        state_.endLat = s.ends.endLat;
+    if (state_.survey.reached >= OpeningStage::Profiled) ShowProfiles();
+    if (state_.survey.reached >= OpeningStage::Done) {
         PlaceStartEndMarkers();
         ImgStart->show();
         ImgEnd->show();
@@ -764,7 +857,13 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
 }
 
 void TMainForm::ClearSurvey() {
-    { TableUpdate update(this); }
+    {
+        TableUpdate update(this);
+        state_.survey.arranged = false;
+    }
+    state_.surveyOpen = false;
+    state_.reprocessable = false;
+    ShowGridding(QString());  // the last survey's map is not this one's
     ClearSurveyViews();
 }
 
@@ -774,40 +873,41 @@ void TMainForm::ClearSurveyViews() {
     ++state_.surveysShown;
     state_.result.reset();
     ResultOverlay->hide();
-    BtnGisExport->setEnabled(false);
-    state_.trackLongitudes = {0.0f};
-    state_.trackLatitudes = {0.0f};
+    state_.survey.track = {{0.0f}, {0.0f}};
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
     SurveyMap->setPicture(QImage());
     Profiles->Clear();
-    state_.profiles.clear();
-    state_.positionLon.clear();
-    state_.positionLat.clear();
+    state_.survey.profiles.clear();
+    state_.survey.positions = {};
     ImgStart->hide();
     ImgEnd->hide();
 }
 
-void TMainForm::ShowProfiles(ShownSurvey& shown) {
-    OpenedSurvey& s = shown.survey;
-    state_.profiles = std::move(s.profiles);
+void TMainForm::ShowProfiles() {
+    const SurveyTable& table = state_.survey.table;
     std::array<QString, kChannels> names;
     for (int k = 0; k < kChannels; ++k) {
-        const std::string_view heading =
-            state_.survey.rowCount() > kHeadingRow ? state_.survey.cell(GradientColumn(k), kHeadingRow) : "";
+        const std::string_view heading = table.rowCount() > kHeadingRow ? table.cell(GradientColumn(k), kHeadingRow) : "";
         names[k] = QString("%1 %2").arg(k + 1).arg(QString::fromLocal8Bit(heading.data(), static_cast<qsizetype>(heading.size())));
     }
-    Profiles->ShowProfiles(&state_.profiles, names);
-    state_.positionLon = std::move(s.positions.lon);
-    state_.positionLat = std::move(s.positions.lat);
+    Profiles->ShowProfiles(&state_.survey.profiles, names);
 }
 
 void TMainForm::BtnSaveClick() {
     ui_->SetBusyCursor(true);
-    const SavedMap saved = SaveToMap(state_.surveyFolder, state_.surveyFileName, state_.points, state_.processingReport);
-    ShowWritten(QStringList(saved.written.begin(), saved.written.end()));
-    StartGridding(saved.paths, GriddedPoints::ShownSurvey);
-    ui_->SetBusyCursor(false);
+    auto saved = std::make_shared<SavedMap>();
+    // The commands wait until the save has ended, so the survey stays as it is meanwhile.
+    RunJob(
+        WindowJob::SaveToMap, tr("SAVE TO MAP"),
+        [this, saved] {
+            *saved = SaveToMap(state_.survey.folder, state_.survey.fileName, state_.survey.points, state_.processingReport);
+        },
+        [this, saved](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            ShowWritten(QStringList(saved->written.begin(), saved->written.end()));
+            StartGridding(saved->paths, GriddedPoints::ShownSurvey);
+        });
 }
 
 void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
@@ -826,8 +926,8 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
         if (*over) return;
         *over = true;
         watch->deleteLater();
-        GriddingStatus->setText(tr("Map ready: %1").arg(QFileInfo(picture).fileName()));
-        GriddingStatus->setToolTip(QDir::toNativeSeparators(picture));
+        // A map of a survey no longer on show is said, by its name, not shown.
+        ShowGridding(tr("Map ready: %1").arg(QFileInfo(picture).fileName()), QDir::toNativeSeparators(picture));
         if (survey == state_.surveysShown) ShowResult(paths, points);
     };
     connect(watch, &QTimer::timeout, this, [=] {
@@ -839,24 +939,34 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
         if (*over) return;
         *over = true;
         watch->deleteLater();
-        GriddingStatus->setText(tr("Gridding ended without a map"));
+        ShowGridding(tr("Gridding ended without a map"));
     });
     if (!running) {
         *over = true;
         watch->deleteLater();
         return;
     }
-    GriddingStatus->setText(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
+    ShowGridding(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
 }
 
 void TMainForm::BtnArrangeAllClick() {
-    const QString suggested =
-        state_.surveyFileName.isEmpty() ? QDir(state_.surveyFolder).dirName() + ".txt" : DefaultCombinedName(state_.surveyFileName);
-    const std::optional<QString> answer = ui_->ChooseSaveFile(state_.surveyFolder, suggested);
+    // The folder to arrange first, starting at the survey on show; then the combined name.
+    const std::optional<QString> folder = ui_->ChooseFolder(state_.survey.folder);
+    if (folder) ArrangeFolder(*folder);
+}
+
+void TMainForm::ArrangeFolder(const QString& path) {
+    if (IsWorking()) return;
+    const QString folder = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath() + "/");
+    const std::optional<QString> answer = ui_->ChooseSaveFile(folder, QDir(folder).dirName() + ".txt");
     if (!answer) return;
+    FolderRequest request;
+    const std::optional<OpeningOptions> options = CurrentOpeningOptions();
+    if (!options) return;
+    request.options = *options;
+    request.options.keepArranged = false;  // a folder's surveys are not processed again
+    state_.processingRan = options->processing;
     ui_->SetBusyCursor(true);
-    state_.surveyFileName = CombinedName(*answer);
-    BeginWork("%v of %m");
     ClearSurvey();
 
     // Each survey is shown as it is opened; the run waits until the window
@@ -881,41 +991,33 @@ void TMainForm::BtnArrangeAllClick() {
     };
 
     auto run = std::make_shared<FolderRunResult>();
-    FolderRequest request;
-    request.folder = state_.surveyFolder;
-    request.combinedName = state_.surveyFileName;
-    request.options = CurrentOpeningOptions();
+    request.folder = folder;
+    request.combinedName = CombinedName(*answer);
     // The combined files go where the dialog was answered (a bare name: beside the surveys).
     const QFileInfo chosen(*answer);
-    request.outputFolder = chosen.isRelative() ? state_.surveyFolder : QDir::toNativeSeparators(chosen.absolutePath() + "/");
+    request.outputFolder = chosen.isRelative() ? folder : QDir::toNativeSeparators(chosen.absolutePath() + "/");
     request.refused = SkipRefusedCheckBox->isChecked() ? RefusedSurveys::Skip : RefusedSurveys::Stop;
-    job_->Start(
+    RunJob(
+        WindowJob::FolderRun, "%v of %m",
         [this, run, request] {
             WindowProgress progress(this);
             *run = qgrad::ArrangeFolder(request, progress);
         },
-        [this, run](const std::exception_ptr& failure) {
-            if (failure) {
-                EndWork();
-                Guarded([&] { std::rethrow_exception(failure); });
-                return;
-            }
+        [this, run, request](const std::exception_ptr& failure) {
+            // The saves take the combined name from here on, however the run ended.
+            state_.survey.fileName = request.combinedName;
+            state_.survey.folder = request.folder;
+            if (failure) std::rethrow_exception(failure);
             FinishFolderRun(*run);
         });
 }
 
 void TMainForm::FinishFolderRun(FolderRunResult& run) {
-    BtnSave->setEnabled(state_.arranged);
-    EndWork();
     switch (run.end) {
         case FolderRunEnd::Completed:
             // The last survey's points stay where the window shows them.
-            diffModel_->BeginUpdate();
-            absModel_->BeginUpdate();
-            state_.points = std::move(run.lastPoints);
-            diffModel_->EndUpdate();
-            absModel_->EndUpdate();
-            BtnArrangeAll->setEnabled(true);
+            ReplacePoints(std::move(run.lastPoints));
+            state_.surveyOpen = true;
             {
                 const std::vector<QString> written = WrittenFiles(run);
                 state_.processingReport = run.processingReport;
@@ -942,6 +1044,36 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
     }
 }
 
+void TMainForm::ReplacePoints(ArrangedPoints&& points) {
+    diffModel_->BeginUpdate();
+    absModel_->BeginUpdate();
+    state_.survey.points = std::move(points);
+    diffModel_->EndUpdate();
+    absModel_->EndUpdate();
+}
+
+void TMainForm::ApplyProcessing() {
+    const std::optional<OpeningOptions> options = CurrentOpeningOptions();
+    if (!options || !state_.reprocessable) return;
+    ui_->SetBusyCursor(true);
+    auto again = std::make_shared<Reprocessed>();
+    // The views keep drawing the points on show while the new ones are made beside them.
+    RunJob(
+        WindowJob::Processing, tr("processing"),
+        [this, again, settings = options->processing] { *again = ProcessAgain(state_.survey, settings); },
+        [this, again, settings = options->processing](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            Profiles->Clear();
+            ReplacePoints(std::move(again->points));
+            state_.survey.asArranged = std::move(again->asArranged);
+            state_.survey.processing = std::move(again->processing);
+            state_.survey.profiles = std::move(again->profiles);
+            state_.processingRan = settings;
+            state_.processingReport = ProcessingReportOf(state_.survey);
+            ShowProfiles();
+        });
+}
+
 // The point's index within its profile picks the row of the look-ups.
 void TMainForm::Chart1ClickSeries(QCPAbstractPlottable* /*series*/, int valueIndex) { ShowCursorAtRow(valueIndex); }
 
@@ -957,7 +1089,7 @@ void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
         if (const QString blank = BlankMapNote(result.grid); !blank.isEmpty()) throw GridHostError(blank.toStdString());
         result.scriptFile = paths.scriptFile;
         result.points = points;
-        result.overlay = DrawGridOverlay(result.grid, state_.frame, ResultPresentation());
+        result.overlay = DrawGridOverlay(result.grid, state_.survey.frame, ResultPresentation());
         state_.result = std::move(result);
     } catch (const GridHostError& e) {
         ShowStatus(QString::fromLocal8Bit(e.what()));
@@ -965,7 +1097,7 @@ void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
     }
     ResultOverlay->show();
     ResultOverlay->raise();
-    BtnGisExport->setEnabled(true);
+    UpdateCommands();
     ShowMapPicture();
 }
 
@@ -992,9 +1124,9 @@ void TMainForm::ShowMapPicture() {
         p.setOpacity(ResultOpacity->value() / 100.0);
         p.drawImage(0, 0, state_.result->overlay);
     }
-    DrawScaleBar(picture, state_.frame, 20, 20);
+    DrawScaleBar(picture, state_.survey.frame, 20, 20);
     try {
-        DrawTrackOnMap(picture, state_.frame, state_.trackLongitudes, state_.trackLatitudes);
+        DrawTrackOnMap(picture, state_.survey.frame, state_.survey.track.lon, state_.survey.track.lat);
     } catch (const std::range_error&) {
         // Drawn as far as it goes, as on the picture without the result.
     }
@@ -1004,7 +1136,6 @@ void TMainForm::ShowMapPicture() {
 void TMainForm::BtnGisExportClick() {
     if (!state_.result || IsWorking()) return;
     ui_->SetBusyCursor(true);
-    BeginWork(tr("GIS export"));
     GridRunOptions options;
     options.presentation = ResultPresentation();
     options.gis = {true, true, true, GeoTiffProjection::Geographic};
@@ -1014,33 +1145,22 @@ void TMainForm::BtnGisExportClick() {
     // give what they hold. The commands wait until the export has ended, so
     // the survey stays as it is meanwhile.
     const bool shownSurvey = state_.result->points == GriddedPoints::ShownSurvey;
-    job_->Start([this, script = state_.result->scriptFile, options, written, shownSurvey] {
-                    if (!shownSurvey) {
-                        *written = ExportGis(script, options);
-                        return;
-                    }
-                    ArrangedGis gis = StartGis(MakeExportPaths(state_.surveyFolder, state_.surveyFileName), options.gis);
-                    AddToGis(state_.survey, state_.points, state_.surveyFileName, !state_.processingReport.empty(), gis);
-                    *written = ExportGis(script, options, &gis);
-                },
-                [this, written](const std::exception_ptr& failure) {
-                    BtnSave->setEnabled(state_.arranged);
-                    BtnArrangeAll->setEnabled(true);
-                    BtnGisExport->setEnabled(state_.result.has_value());
-                    EndWork();
-                    if (failure) {
-                        Guarded([&] { std::rethrow_exception(failure); });
-                        return;
-                    }
-                    ShowWritten(QStringList(written->begin(), written->end()));
-                });
-}
-
-void TMainForm::ArrangeFolder(const QString& folder) {
-    if (IsWorking()) return;
-    state_.surveyFolder = QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath() + "/");
-    state_.surveyFileName.clear();
-    BtnArrangeAllClick();
+    RunJob(
+        WindowJob::GisExport, tr("GIS export"),
+        [this, script = state_.result->scriptFile, options, written, shownSurvey] {
+            if (!shownSurvey) {
+                *written = ExportGis(script, options);
+                return;
+            }
+            const OpenedSurvey& s = state_.survey;
+            ArrangedGis gis = StartGis(MakeExportPaths(s.folder, s.fileName), options.gis);
+            AddToGis(s.table, s.points, s.fileName, !state_.processingReport.empty(), gis);
+            *written = ExportGis(script, options, &gis);
+        },
+        [this, written](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            ShowWritten(QStringList(written->begin(), written->end()));
+        });
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
@@ -1064,13 +1184,14 @@ void TMainForm::dropEvent(QDropEvent* event) {
 
 void TMainForm::PlaceStartEndMarkers() {
     const int w = SurveyMap->width();
-    ImgStart->move(PlaceMarker(state_.frame, w, state_.startLon, state_.startLat, ImgStart->size()));
-    ImgEnd->move(PlaceMarker(state_.frame, w, state_.endLon, state_.endLat, ImgEnd->size()));
+    const RunEnds& ends = state_.survey.ends;
+    ImgStart->move(PlaceMarker(state_.survey.frame, w, ends.startLon, ends.startLat, ImgStart->size()));
+    ImgEnd->move(PlaceMarker(state_.survey.frame, w, ends.endLon, ends.endLat, ImgEnd->size()));
 }
 
 void TMainForm::PlaceCursorMarker() {
     const CursorPlacement c =
-        PlaceCursor(state_.frame, SurveyMap->width(), state_.cursorLon, state_.cursorLat, Shape1->size(), Edit1->height());
+        PlaceCursor(state_.survey.frame, SurveyMap->width(), state_.cursorLon, state_.cursorLat, Shape1->size(), Edit1->height());
     Shape1->move(c.ring);
     Edit1->setText(c.text);
     Edit1->move(c.label);

@@ -66,24 +66,21 @@ struct GriddedResult {
     QImage overlay;  // 650 x 450, transparent where the grid has no value
 };
 
+// The long job under way on the worker, if any.
+enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport };
+
 // State of the program's run, shared by the commands.
 struct ModuleState {
-    SurveyTable survey;
-    SurveyGeometry geometry;  // SensorOffsetX/Y, LatitudeSign, LongitudeSign
-    ArrangedPoints points;    // AbsGpsStringGrid and DiffGpsStringGrid
-    QString surveyFileName;
-    QString surveyFolder;  // with the trailing separator
-    std::vector<float> trackLongitudes{0.0f};
-    std::vector<float> trackLatitudes{0.0f};
-    // Longitude and latitude of every data row, looked up by the index of a
-    // clicked profile point.
-    std::vector<double> positionLon;
-    std::vector<double> positionLat;
-    SurveyProfiles profiles;  // what the chart draws from
-    bool arranged = false;  // the shown survey's arrangement completed
-    float startLon = 0, startLat = 0, endLon = 0, endLat = 0;
+    // The survey on show, as far as its opening came. After a folder run it
+    // is the run's last survey under the combined name, which the saves take.
+    OpenedSurvey survey;
+    // The last opening or folder run completed: ARRANGE ALL IN FOLDER may run.
+    bool surveyOpen = false;
+    // The survey on show was opened (not arranged in a folder run): its
+    // processing can run again.
+    bool reprocessable = false;
+    WindowJob job = WindowJob::None;
     float cursorLon = 0, cursorLat = 0;
-    MapFrame frame;  // CentreLon, CentreLat, MapZoom
     QImage baseMapBitmap;
     QImage trackMapBitmap;
     // The map the gridding host made of the last save, once it has made it.
@@ -91,8 +88,21 @@ struct ModuleState {
     // What the processing did to the shown survey (or the folder), for the
     // report beside the outputs; empty with every stage off.
     std::string processingReport;
+    // The PROCESSING panel's values when the survey on show was opened.
+    ProcessingSettings processingRan;
     int surveysShown = 0;  // counts the surveys shown, so a late result finds its own
 };
+
+// Which commands the window offers in a state.
+struct EnabledCommands {
+    bool open = false;  // OPEN FILE and the recent surveys
+    bool save = false;
+    bool arrangeAll = false;
+    bool gisExport = false;
+    bool processing = false;  // the PROCESSING panel
+    bool operator==(const EnabledCommands&) const = default;
+};
+EnabledCommands EnabledFor(const ModuleState& state);
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -120,8 +130,8 @@ public:
     // OPEN FILE without its dialog: a survey named on the command line,
     // dropped on the window or picked from the recent files.
     void OpenSurveyFile(const QString& path);
-    // ARRANGE ALL IN FOLDER on another folder than the open survey's (a
-    // folder dropped on the window).
+    // ARRANGE ALL IN FOLDER on `folder` (chosen, or dropped on the window):
+    // asks for the combined name, the folder's own offered.
     void ArrangeFolder(const QString& folder);
     QStringList RecentFiles() const;
     // Shows the window where and as large as it was at the end of the last run.
@@ -166,15 +176,18 @@ public:
     QComboBox* DestripeCombo = nullptr;
     QComboBox* LagCombo = nullptr;
     QDoubleSpinBox* LagSeconds = nullptr;
+    QPushButton* BtnApplyProcessing = nullptr;  // shown while the panel differs from what the points on show carry
     QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
+    QLabel* ProcessingShown = nullptr;           // by the profiles: the processing of the points on show
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -193,7 +206,15 @@ private:
     bool RestoreGeometry();
     void RememberRecent(const QString& path);
     void ShowStatus(const QString& text);
+    // What the gridding host does, with a detail for its tooltip.
+    void ShowGridding(const QString& text, const QString& detail = {});
+    // `text` on `label`, cut to its width at an ellipsis; whole as its tooltip (or `detail`).
+    static void ShowElided(QLabel* label, const QString& text, const QString& detail = {});
     void ShowWritten(const QStringList& files);
+    // The processing report's first lines, in one line.
+    QString ProcessingSummary() const;
+    // The label by the profiles follows the survey on show and the panel.
+    void ShowProcessingLabel();
     void StartGridding(const ExportPaths& paths, GriddedPoints points);
     void ShowResult(const ExportPaths& paths, GriddedPoints points);
     // The satellite picture with the track, and the result over it when shown.
@@ -204,15 +225,26 @@ private:
     std::shared_ptr<ShownSurvey> PrepareToShow(OpenedSurvey&& survey);
     // On the window's thread: the views follow the survey, as far as it was opened.
     void ShowSurvey(ShownSurvey& shown);
-    void ShowProfiles(ShownSurvey& shown);
+    void ShowProfiles();
     void ClearSurveyViews();
     // The survey and point tables and every view of the survey emptied.
     void ClearSurvey();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
     void FinishFolderRun(FolderRunResult& run);
-    void BeginWork(const QString& progressFormat);
-    void EndWork();
-    OpeningOptions CurrentOpeningOptions() const;
+    // The point tables take `points`, their views following.
+    void ReplacePoints(ArrangedPoints&& points);
+    // The panel's processing run again on the survey on show, without reading its file.
+    void ApplyProcessing();
+    // Runs `work` on the worker as the window's one long job: the commands
+    // wait meanwhile, and `finished` runs on the window's thread once it has
+    // ended (with its failure, if any), before the commands follow the state.
+    void RunJob(WindowJob kind, const QString& progressFormat, std::function<void()> work,
+                std::function<void(const std::exception_ptr&)> finished);
+    // The commands follow the state.
+    void UpdateCommands();
+    // The options of the next opening; nothing, once the person has been
+    // told why, where the processing's values are beyond what can be meant.
+    std::optional<OpeningOptions> CurrentOpeningOptions();
     // Clears the survey and point tables with their views following.
     class TableUpdate;
     void PlaceStartEndMarkers();
@@ -233,6 +265,7 @@ private:
     PointTableModel* absModel_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     QString lastMessage_;  // the status line's message, back when the mouse leaves the profiles
+    QString griddingMessage_;
     std::unique_ptr<BackgroundJob> job_;
 };
 

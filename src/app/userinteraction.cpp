@@ -26,6 +26,12 @@ std::optional<QString> WidgetInteraction::ChooseSaveFile(const QString& folder, 
     return path;
 }
 
+std::optional<QString> WidgetInteraction::ChooseFolder(const QString& folder) {
+    const QString chosen = QFileDialog::getExistingDirectory(owner_, QString(), folder);
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen;
+}
+
 void WidgetInteraction::ShowMessage(const QString& text, const QString& detail) {
     QMessageBox box(owner_);
     box.setWindowTitle(QApplication::applicationName());

@@ -19,6 +19,8 @@ public:
     // The save dialog, opened in `folder` and preset with a file name: a
     // path, or nothing.
     virtual std::optional<QString> ChooseSaveFile(const QString& folder, const QString& suggestedName) = 0;
+    // A folder chooser, opened at `folder`: a folder, or nothing when cancelled.
+    virtual std::optional<QString> ChooseFolder(const QString& folder) = 0;
     // A modal message box with a fixed text and, when there is one, a detail.
     virtual void ShowMessage(const QString& text, const QString& detail = {}) = 0;
     virtual void SetBusyCursor(bool busy) = 0;
@@ -30,6 +32,7 @@ public:
     ~WidgetInteraction() override;
     std::optional<QString> ChooseFileToOpen(const QString& folder) override;
     std::optional<QString> ChooseSaveFile(const QString& folder, const QString& suggestedName) override;
+    std::optional<QString> ChooseFolder(const QString& folder) override;
     void ShowMessage(const QString& text, const QString& detail) override;
     void SetBusyCursor(bool busy) override;
 

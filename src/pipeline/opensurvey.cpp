@@ -33,6 +33,7 @@ void OpenedSurvey::clear() {
     geometry = {};
     cutLastLine = {};
     points.clear();
+    asArranged.clear();
     arranged = false;
     track = {};
     frame = {};
@@ -51,36 +52,35 @@ constexpr qint64 kShortRowBytes = 64;
 // arrangement wrote is taken from its point, as its text reads (after the
 // processing, as the gradient point file writes it); any other is read.
 // The refusal is the one a channel-by-channel read would meet first.
-void ReadProfiles(const OpeningOptions& options, OpenedSurvey& s) {
-    SurveyProfiles& p = s.profiles;
-    p.distance = ReadDistances(s.table);
-    const std::size_t rows = s.table.dataRowCount();
+void ReadProfiles(const SurveyTable& table, const ArrangedPoints& points, bool keep, SurveyProfiles& p) {
+    p.distance = ReadDistances(table);
+    const std::size_t rows = table.dataRowCount();
     const std::optional<RowPoints> rowPoints =
-        s.points.size() > 0 ? std::optional<RowPoints>(std::in_place, s.table) : std::nullopt;
+        points.size() > 0 ? std::optional<RowPoints>(std::in_place, table) : std::nullopt;
     // A channel's first cell that is not a number ends its read.
     std::array<std::exception_ptr, kChannels> faults;
     OnBothCores(kChannels, [&](std::size_t fromChannel, std::size_t toChannel) {
         const auto first = static_cast<int>(fromChannel), last = static_cast<int>(toChannel);
         for (int k = first; k < last; ++k) {
-            p.shown[k] = ProfileShown(s.table, k);
-            if (options.keepProfiles) p.channel[k].Reserve(rows);
+            p.shown[k] = ProfileShown(table, k);
+            if (keep) p.channel[k].Reserve(rows);
         }
         ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
             for (int k = first; k < last; ++k) {
                 if (faults[k]) continue;
                 ProfileSeries& series = p.channel[k];
-                const TextColumn& cells = s.table.column(GradientColumn(k));
+                const TextColumn& cells = table.column(GradientColumn(k));
                 for (std::size_t i = from; i < to; ++i) {
                     if (cells[kFirstDataRow + i].empty()) continue;
-                    const std::size_t point = rowPoints && rowPoints->Has(i, k) ? rowPoints->PointOf(i, k) : s.points.size();
-                    if (point < s.points.size()) {
-                        if (options.keepProfiles)
-                            series.Append(i, PointValueAsWritten(s.points.value(PointTable::Gradient, point)));
+                    const std::size_t point = rowPoints && rowPoints->Has(i, k) ? rowPoints->PointOf(i, k) : points.size();
+                    if (point < points.size()) {
+                        if (keep)
+                            series.Append(i, PointValueAsWritten(points.value(PointTable::Gradient, point)));
                         continue;
                     }
                     try {
-                        const double gradient = CellNumber(s.table, GradientColumn(k), kFirstDataRow + i);
-                        if (options.keepProfiles) series.Append(i, gradient);
+                        const double gradient = CellNumber(table, GradientColumn(k), kFirstDataRow + i);
+                        if (keep) series.Append(i, gradient);
                     } catch (const SurveyFormatError&) {
                         faults[k] = std::current_exception();
                         break;
@@ -120,6 +120,7 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     if (fileBytes < kShortRowBytes * static_cast<qint64>(s.table.dataRowCount())) GiveBackFreedMemory();
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);
+    if (options.keepArranged && options.processing.AnyOn()) s.asArranged = s.points;
     s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag);
     Reach(options, s, OpeningStage::Processed);
 
@@ -131,7 +132,7 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     // A track that cannot be drawn on its map ends the opening here.
     CheckTrackPixels(s.frame, s.track.lon, s.track.lat);
 
-    ReadProfiles(options, s);
+    ReadProfiles(s.table, s.points, options.keepProfiles, s.profiles);
     Reach(options, s, OpeningStage::Profiled);
     s.ends = ReadRunEnds(s.table);
     Reach(options, s, OpeningStage::Done);
@@ -167,6 +168,15 @@ void Named(const QString& fileName, const qint64& size, Steps&& open) {
 }
 
 }  // namespace
+
+Reprocessed ProcessAgain(const OpenedSurvey& survey, const ProcessingSettings& settings) {
+    Reprocessed again;
+    again.points = survey.asArranged.size() > 0 ? survey.asArranged : survey.points;
+    again.asArranged = settings.AnyOn() ? again.points : ArrangedPoints();
+    again.processing = ProcessSurvey(survey.table, survey.geometry, again.points, settings);
+    ReadProfiles(survey.table, again.points, true, again.profiles);
+    return again;
+}
 
 void OpenSurvey(const QString& path, const OpeningOptions& options, OpenedSurvey& out) {
     out.clear();

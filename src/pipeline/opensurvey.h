@@ -59,6 +59,10 @@ struct OpeningOptions {
     // A folder's lag estimate, used in place of the survey's own when the lag
     // is estimated.
     const LagEstimate* folderLag = nullptr;
+    // Keep the points as arranged beside the processed ones, for the
+    // processing to run again without reading the file (twice the points'
+    // memory while any stage is on).
+    bool keepArranged = false;
 };
 
 struct OpenedSurvey {
@@ -73,6 +77,8 @@ struct OpenedSurvey {
     // What the processing did to the points (and, through them, to the
     // profiles); the table keeps the arrangement's texts.
     ProcessingReport processing;
+    // The points before the processing, when asked for and a stage was on.
+    ArrangedPoints asArranged;
     Track track;
     MapFrame frame;
     SurveyProfiles profiles;
@@ -84,6 +90,17 @@ struct OpenedSurvey {
 
     void clear();
 };
+
+// The processing run again, with `settings`, over an opened survey's points
+// as arranged (kept by `OpeningOptions::keepArranged` where a stage ran):
+// the new points, what the processing did, and the profiles drawn from them.
+struct Reprocessed {
+    ArrangedPoints points;
+    ArrangedPoints asArranged;  // kept again while a stage is on
+    ProcessingReport processing;
+    SurveyProfiles profiles;
+};
+Reprocessed ProcessAgain(const OpenedSurvey& survey, const ProcessingSettings& settings);
 
 // Opens the survey at `path` into `out`. Throws SurveyFormatError (its file
 // field set to the file's name) for an empty file or one the program does

@@ -25,6 +25,8 @@ class FakeInteraction : public UserInteraction {
 public:
     std::deque<std::optional<QString>> openAnswers;
     std::deque<std::optional<QString>> saveAnswers;
+    std::deque<std::optional<QString>> folderAnswers;
+    QStringList folderStarts;  // where each folder chooser opened
     QStringList suggestedNames;
     QStringList openFolders;  // where each dialog opened
     QStringList saveFolders;
@@ -39,6 +41,10 @@ public:
         saveFolders << folder;
         suggestedNames << suggestedName;
         return Next(saveAnswers);
+    }
+    std::optional<QString> ChooseFolder(const QString& folder) override {
+        folderStarts << folder;
+        return Next(folderAnswers);
     }
     void ShowMessage(const QString& text, const QString& detail) override { messages.push_back({text, detail}); }
     void SetBusyCursor(bool b) override { busy = b; }

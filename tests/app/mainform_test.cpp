@@ -8,6 +8,7 @@
 #include "common/language.h"
 #include "gridhost/gridfile.h"
 #include "mapview/markers.h"
+#include "processing/settings.h"
 #include "fakeinteraction.h"
 #include "gdaltools.h"
 
@@ -40,7 +41,16 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
+
+namespace qgrad {
+// Named in a failed comparison.
+std::ostream& operator<<(std::ostream& out, const EnabledCommands& on) {
+    return out << "{open " << on.open << ", save " << on.save << ", arrange all " << on.arrangeAll << ", GIS "
+               << on.gisExport << ", processing " << on.processing << "}";
+}
+}  // namespace qgrad
 
 using namespace qgrad;
 using qgrad::testing::FakeHost;
@@ -100,6 +110,11 @@ protected:
         form_->BtnOpen->click();
         Settle();
     }
+    // SAVE TO MAP, to its end.
+    void Save() {
+        form_->BtnSave->click();
+        Settle();
+    }
     static QByteArray ReadAll(const QString& path) { return qgrad::testing::ReadAll(path); }
 
     QTemporaryDir dir_;
@@ -132,6 +147,112 @@ TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
     EXPECT_EQ(form_->DataStringGrid->headingModel()->rowCount(), 3);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->rowCount(), 1);
     EXPECT_EQ(form_->DataStringGrid->sampleModel()->columnCount(), 28);
+}
+
+// What the window offers follows its state alone.
+TEST(EnabledForTest, CommandsFollowTheState) {
+    auto state = [](bool arranged, bool open, bool result, WindowJob job) {
+        auto s = std::make_unique<ModuleState>();
+        s->survey.arranged = arranged;
+        s->surveyOpen = open;
+        if (result) s->result.emplace();
+        s->job = job;
+        return s;
+    };
+    const EnabledCommands idle{.open = true, .processing = true};
+    const struct {
+        const char* name;
+        std::unique_ptr<ModuleState> state;
+        EnabledCommands expected;
+    } rows[] = {
+        {"no survey yet", state(false, false, false, WindowJob::None), idle},
+        {"survey open", state(true, true, false, WindowJob::None),
+         {.open = true, .save = true, .arrangeAll = true, .processing = true}},
+        {"gridded result on show", state(true, true, true, WindowJob::None),
+         {.open = true, .save = true, .arrangeAll = true, .gisExport = true, .processing = true}},
+        {"refused after its arrangement", state(true, false, false, WindowJob::None),
+         {.open = true, .save = true, .processing = true}},
+        {"refused before its arrangement", state(false, false, false, WindowJob::None), idle},
+        {"opening under way", state(false, false, false, WindowJob::Opening), {}},
+        {"save under way", state(true, true, true, WindowJob::SaveToMap), {}},
+        {"folder run under way", state(true, true, false, WindowJob::FolderRun), {}},
+        {"GIS export under way", state(true, true, true, WindowJob::GisExport), {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(EnabledFor(*row.state), row.expected) << row.name;
+    }
+}
+
+// The window's controls after each action, successful or failed.
+TEST_F(MainFormTest, CommandsAfterEachActionAndFailure) {
+    auto offered = [this] {
+        EnabledCommands on;
+        on.open = form_->BtnOpen->isEnabled();
+        on.save = form_->BtnSave->isEnabled();
+        on.arrangeAll = form_->BtnArrangeAll->isEnabled();
+        on.gisExport = form_->BtnGisExport->isEnabled();
+        on.processing = form_->ProcessingPanel->isEnabled();
+        EXPECT_EQ(form_->BtnRecent->isEnabled(), on.open);
+        return on;
+    };
+    QByteArray bad = ReadAll(kSample);
+    bad.replace("101500;5545", "101500;55x45");
+    const EnabledCommands idle{.open = true, .processing = true};
+    const EnabledCommands open{.open = true, .save = true, .arrangeAll = true, .processing = true};
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        EnabledCommands expected;
+    } rows[] = {
+        {"start", [] {}, idle},
+        {"opened", [&] { Open(Copy(kSample, "run001.csv")); }, open},
+        {"while opening",
+         [&] {
+             ui_->openAnswers.push_back(Copy(kSample, "run001.csv"));
+             form_->BtnOpen->click();
+         },
+         {}},
+        {"while saving",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             form_->BtnSave->click();
+         },
+         {}},
+        {"refused opening", [&] { Open(Write(bad, "bad.csv")); }, idle},
+        {"good then refused opening",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Open(Write(bad, "bad.csv"));
+         },
+         idle},
+        {"failed save",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));
+             Save();
+         },
+         open},
+        {"failed folder run",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Write(bad, "run002.csv");
+             ui_->folderAnswers.push_back(dir_.path());
+             ui_->saveAnswers.push_back("comb.txt");
+             form_->BtnArrangeAll->click();
+             Settle();
+         },
+         idle},
+    };
+    for (const auto& row : rows) {
+        MakeForm(std::make_unique<FakeMaps>());
+        for (const char* name : {"bad.csv", "run002.csv", "GPS_DIFF_run001.bas"}) {
+            QFile::remove(dir_.filePath(name));
+            QDir(dir_.filePath(name)).removeRecursively();
+        }
+        row.act();
+        EXPECT_EQ(offered(), row.expected) << row.name;
+        Settle();
+    }
 }
 
 // The client area is the window above the status line.
@@ -168,9 +289,9 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
             }
         }
         EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
-        // The PROCESSING row's controls keep their size (the row scrolls instead).
+        // The PROCESSING row's controls on show keep their size (the row scrolls instead).
         for (QWidget* w : form_->ProcessingPanel->findChildren<QWidget*>())
-            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << size.width() << ": " << w->metaObject()->className();
+            if (w->isVisibleTo(form_->ProcessingPanel)) EXPECT_GE(w->width(), w->minimumSizeHint().width()) << size.width() << ": " << w->metaObject()->className();
     }
 }
 
@@ -180,12 +301,12 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     EXPECT_FALSE(ui_->busy);
     EXPECT_EQ(form_->windowTitle(), "run001.csv");
-    EXPECT_EQ(form_->state().surveyFileName, "run001.csv");
-    EXPECT_EQ(form_->state().surveyFolder, QDir::toNativeSeparators(dir_.path() + "/"));
+    EXPECT_EQ(form_->state().survey.fileName, "run001.csv");
+    EXPECT_EQ(form_->state().survey.folder, QDir::toNativeSeparators(dir_.path() + "/"));
     EXPECT_TRUE(form_->BtnSave->isEnabled());
     EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
 
-    const SurveyTable& t = form_->state().survey;
+    const SurveyTable& t = form_->state().survey.table;
     ASSERT_EQ(t.rowCount(), 2403u);
     auto* samples = form_->DataStringGrid->sampleModel();
     EXPECT_EQ(samples->rowCount(), 2400);
@@ -200,19 +321,19 @@ TEST_F(MainFormTest, OpensASampleIntoTableChartAndPointTables) {
     for (int k = 0; k < 12; ++k) {
         QCPGraph* s = form_->Series(k + 1);
         EXPECT_TRUE(s->visible()) << k;
-        EXPECT_EQ(form_->state().profiles.channel[k].size(), 2400u) << k;
+        EXPECT_EQ(form_->state().survey.profiles.channel[k].size(), 2400u) << k;
         EXPECT_GT(s->data()->size(), 0) << k;
         EXPECT_LE(s->data()->size(), 4 * form_->Chart1->axisRect()->width() + 2) << k;
     }
-    EXPECT_EQ(form_->state().profiles.DistanceOf(0, 1), 0.05);
-    EXPECT_EQ(form_->state().positionLon.size(), 2400u);
-    EXPECT_EQ(form_->state().positionLat.size(), 2400u);
-    EXPECT_EQ(form_->state().positionLat[0], t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
+    EXPECT_EQ(form_->state().survey.profiles.DistanceOf(0, 1), 0.05);
+    EXPECT_EQ(form_->state().survey.positions.lon.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.positions.lat.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.positions.lat[0], t.cell(1, 3) == "55.75119781" ? 55.75119781 : -1);
     EXPECT_GT(form_->Chart1->xAxis->range().upper, 200);  // automatic now
     EXPECT_LT(form_->Chart1->xAxis->range().upper, 300);
 
-    EXPECT_EQ(form_->state().points.size(), 12u * 2400u);
-    EXPECT_EQ(form_->state().trackLongitudes.size(), 2400u);
+    EXPECT_EQ(form_->state().survey.points.size(), 12u * 2400u);
+    EXPECT_EQ(form_->state().survey.track.lon.size(), 2400u);
     EXPECT_FALSE(form_->ImgStart->isHidden());
     EXPECT_FALSE(form_->ImgEnd->isHidden());
 }
@@ -228,11 +349,11 @@ TEST_F(MainFormTest, PointGridsHoldRowsOnlyWhileShown) {
     EXPECT_EQ(abs->model()->rowCount(), 0);
     diff->show();
     abs->show();
-    const int rows = static_cast<int>(form_->state().points.rowCount());
+    const int rows = static_cast<int>(form_->state().survey.points.rowCount());
     ASSERT_EQ(diff->model()->rowCount(), rows);
     EXPECT_EQ(abs->model()->rowCount(), rows);
     EXPECT_EQ(diff->model()->data(diff->model()->index(1, 2)).toString().toStdString(),
-              form_->state().points.CellText(PointTable::Gradient, 2, 1));
+              form_->state().survey.points.CellText(PointTable::Gradient, 2, 1));
     diff->selectRow(40);
     EXPECT_EQ(abs->currentIndex().row(), 40);
     diff->hide();
@@ -293,7 +414,7 @@ TEST_F(MainFormTest, EmptyAndMalformedFilesAreRefusedAndTheWindowGoesOn) {
     ASSERT_EQ(ui_->messages.size(), 3u);
     EXPECT_EQ(ui_->messages[2].text, "Файл не найден");
     EXPECT_TRUE(ui_->messages[2].detail.startsWith("missing.csv: cannot open ")) << ui_->messages[2].detail.toStdString();
-    EXPECT_EQ(form_->StatusBar->text(), "missing.csv не открыт");
+    EXPECT_EQ(form_->StatusBar->toolTip(), "missing.csv не открыт");
     EXPECT_EQ(form_->windowTitle(), "bad.csv");
 
     Open(Copy(kSample, "run001.csv"));
@@ -314,10 +435,10 @@ TEST_F(MainFormTest, RefusedOpeningClearsThePreviousSurveysViews) {
     EXPECT_TRUE(form_->SurveyMap->picture().isNull());
     EXPECT_TRUE(form_->ImgStart->isHidden());
     EXPECT_TRUE(form_->ImgEnd->isHidden());
-    EXPECT_TRUE(form_->state().positionLon.empty());
+    EXPECT_TRUE(form_->state().survey.positions.lon.empty());
     // The table shows what was read: the rows up to the refused one, since
     // nothing after it could change the refusal.
-    EXPECT_EQ(form_->state().survey.dataRowCount(), 7u);
+    EXPECT_EQ(form_->state().survey.table.dataRowCount(), 7u);
     EXPECT_NE(ui_->messages[0].detail.indexOf("line 11"), -1) << ui_->messages[0].detail.toStdString();
 }
 
@@ -343,7 +464,7 @@ TEST_F(MainFormTest, SecondOpeningScalesTheAxesToItsOwnProfiles) {
 
 TEST_F(MainFormTest, SaveToMapWritesThreeFilesAndStartsTheHost) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     ASSERT_TRUE(ui_->messages.empty());
     const QString folder = dir_.path() + "/";
     ASSERT_EQ(host_->started.size(), 1);
@@ -377,8 +498,8 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
     form_->DestripeCombo->setCurrentIndex(1);  // median
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(ui_->messages.empty());
-    form_->BtnSave->click();
-    EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->text().toStdString();
+    Save();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_run001_processing.txt")) << form_->StatusBar->toolTip().toStdString();
 
     QTemporaryDir other;
     ASSERT_TRUE(QFile::copy(kSample, other.filePath("run001.csv")));
@@ -403,10 +524,183 @@ TEST_F(MainFormTest, ProcessingGroupWritesWhatQgradsFlagsWrite) {
     EXPECT_FALSE(form_->DespikeCheckBox->isChecked());
 }
 
+// Values beyond what a surveyor can mean are refused as qgrad refuses them,
+// before anything is read or written.
+TEST_F(MainFormTest, ProcessingBeyondItsLimitsIsRefusedWithTheCoresMessage) {
+    const struct {
+        const char* name;
+        std::function<void(TMainForm&)> set;
+        ProcessingSettings same;  // the same values as qgrad takes them
+    } rows[] = {
+        {"lag beyond ten seconds",
+         [](TMainForm& f) {
+             f.LagCombo->setCurrentIndex(1);
+             f.LagSeconds->setValue(30);
+         },
+         [] {
+             ProcessingSettings p;
+             p.lag.mode = LagMode::Fixed;
+             p.lag.seconds = 30;
+             return p;
+         }()},
+        {"lag beyond ten seconds backwards",
+         [](TMainForm& f) {
+             f.LagCombo->setCurrentIndex(1);
+             f.LagSeconds->setValue(-10.5);
+         },
+         [] {
+             ProcessingSettings p;
+             p.lag.mode = LagMode::Fixed;
+             p.lag.seconds = -10.5;
+             return p;
+         }()},
+        {"despike K below one",
+         [](TMainForm& f) {
+             f.DespikeCheckBox->setChecked(true);
+             f.DespikeK->setValue(0.5);
+         },
+         [] {
+             ProcessingSettings p;
+             p.despike.on = true;
+             p.despike.k = 0.5;
+             return p;
+         }()},
+    };
+    for (const auto& row : rows) {
+        for (const bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (folder ? ", folder run" : ", opening"));
+            form_.reset();
+            QFile::remove(dir_.filePath("settings.ini"));  // the values kept by the row before
+            MakeForm(std::make_unique<FakeMaps>());
+            Open(Copy(kSample, "run001.csv"));
+            QFile::remove(dir_.filePath("GPS_DIFF_comb.txt"));
+            row.set(*form_);
+            std::string expected;
+            try {
+                ValidateProcessing(row.same);
+            } catch (const std::invalid_argument& e) {
+                expected = e.what();
+            }
+            ASSERT_FALSE(expected.empty());
+            if (folder) {
+                ui_->folderAnswers.push_back(dir_.path());
+                ui_->saveAnswers.push_back("comb.txt");
+                form_->BtnArrangeAll->click();
+            } else {
+                ui_->openAnswers.push_back(Copy(kSample, "other.csv"));
+                form_->BtnOpen->click();
+            }
+            EXPECT_FALSE(form_->IsWorking());
+            ASSERT_EQ(ui_->messages.size(), 1u);
+            EXPECT_EQ(ui_->messages[0].text.toStdString(), expected);
+            // The survey on show stays, and nothing was written.
+            EXPECT_EQ(form_->windowTitle(), "run001.csv");
+            EXPECT_TRUE(form_->BtnSave->isEnabled());
+            EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_comb.txt")));
+            EXPECT_FALSE(ui_->busy);
+        }
+    }
+}
+
+// The label by the profiles says what the points on show carry, and its
+// full report is the one SAVE TO MAP writes beside them, whatever the panel
+// says after the opening.
+TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {
+    const QString report = dir_.filePath("GPS_DIFF_run001_processing.txt");
+    const struct {
+        const char* name;
+        bool despikeAtOpening;
+        bool changeAfter;  // the panel is changed after the opening
+    } rows[] = {
+        {"plain", false, false},
+        {"despiked", true, false},
+        {"despiked, then despike unticked", true, true},
+        {"plain, then despike ticked", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form_.reset();
+        QFile::remove(dir_.filePath("settings.ini"));
+        QFile::remove(report);
+        MakeForm(std::make_unique<FakeMaps>());
+        const QString atStart = form_->ProcessingShown->text();
+        form_->DespikeCheckBox->setChecked(row.despikeAtOpening);
+        Open(Copy(kSample, "run001.csv"));
+        const QString opened = form_->ProcessingShown->text();
+        const QString openedReport = form_->ProcessingShown->toolTip();
+        EXPECT_EQ(opened == atStart, !row.despikeAtOpening) << opened.toStdString();
+        if (row.changeAfter) form_->DespikeCheckBox->setChecked(!row.despikeAtOpening);
+        const QString shown = form_->ProcessingShown->text();
+        // A change of the panel is noted; the report of what the points carry stays.
+        EXPECT_EQ(shown != opened, row.changeAfter) << shown.toStdString();
+        EXPECT_TRUE(form_->ProcessingShown->toolTip().startsWith(openedReport)) << shown.toStdString();
+        // Beside the axis title, not over it.
+        EXPECT_LE(form_->ProcessingShown->width(), form_->Chart1->width() / 2);
+        Save();
+        ASSERT_TRUE(ui_->messages.empty());
+        EXPECT_EQ(QFile::exists(report), row.despikeAtOpening);
+        if (row.despikeAtOpening) {
+            const QString written = QString::fromUtf8(ReadAll(report)).replace("\r\n", "\n").trimmed();
+            EXPECT_TRUE(form_->ProcessingShown->toolTip().startsWith(written)) << form_->ProcessingShown->toolTip().toStdString();
+        }
+        // The label lies whole within the chart.
+        EXPECT_TRUE(form_->Chart1->rect().contains(form_->ProcessingShown->geometry()));
+    }
+}
+
+// A change of PROCESSING after an opening is offered to the survey on show;
+// applied, SAVE TO MAP writes what qgrad writes with the new values, and the
+// file is not read again (it is gone by then).
+TEST_F(MainFormTest, ChangedProcessingAppliedToTheShownSurveyIsWhatIsSaved) {
+    const struct {
+        const char* name;
+        bool despikeAtOpening;
+        QStringList flagsAfter;  // qgrad's flags for the panel after the change
+    } rows[] = {
+        {"plain, then despiked and destriped", false, {"--despike=4", "--destripe=median"}},
+        {"despiked, then plain", true, {}},
+        {"despiked, then destriped", true, {"--destripe=median"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form_.reset();
+        QTemporaryDir here;
+        QFile::remove(dir_.filePath("settings.ini"));
+        MakeForm(std::make_unique<FakeMaps>());
+        form_->DespikeCheckBox->setChecked(row.despikeAtOpening);
+        form_->DespikeK->setValue(4);
+        const QString survey = here.filePath("run001.csv");
+        ASSERT_TRUE(QFile::copy(kSample, survey));
+        Open(survey);
+        EXPECT_TRUE(form_->BtnApplyProcessing->isHidden());
+        form_->DespikeCheckBox->setChecked(row.flagsAfter.contains("--despike=4"));
+        form_->DestripeCombo->setCurrentIndex(row.flagsAfter.contains("--destripe=median") ? 1 : 0);
+        ASSERT_FALSE(form_->BtnApplyProcessing->isHidden());
+        ASSERT_TRUE(QFile::remove(survey));
+        form_->BtnApplyProcessing->click();
+        Settle();
+        ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].text.toStdString();
+        EXPECT_TRUE(form_->BtnApplyProcessing->isHidden());
+        for (int k = 0; k < 12; ++k) EXPECT_EQ(form_->Series(k + 1)->data()->isEmpty(), !form_->state().survey.profiles.shown[k]);
+        Save();
+        ASSERT_TRUE(ui_->messages.empty());
+
+        QTemporaryDir other;
+        ASSERT_TRUE(QFile::copy(kSample, other.filePath("run001.csv")));
+        QProcess qgrad;
+        qgrad.start(QGRAD_CLI, QStringList{"arrange", other.filePath("run001.csv")} + row.flagsAfter);
+        ASSERT_TRUE(qgrad.waitForFinished(60000));
+        ASSERT_EQ(qgrad.exitCode(), 0) << qgrad.readAllStandardError().toStdString();
+        for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001_processing.txt"})
+            EXPECT_EQ(ReadAll(other.filePath(name)), ReadAll(here.filePath(name))) << name;
+        EXPECT_EQ(QFile::exists(here.filePath("GPS_DIFF_run001_processing.txt")), !row.flagsAfter.isEmpty());
+    }
+}
+
 TEST_F(MainFormTest, OutputFailureIsShownAndTheWindowGoesOn) {
     Open(Copy(kSample, "run001.csv"));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("GPS_DIFF_run001.bas"));  // the script's name is taken by a folder
-    form_->BtnSave->click();
+    Save();
     ASSERT_EQ(ui_->messages.size(), 1u);
     EXPECT_TRUE(ui_->messages[0].text.contains("GPS_DIFF_run001.bas")) << ui_->messages[0].text.toStdString();
     EXPECT_TRUE(host_->started.isEmpty());
@@ -419,7 +713,7 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     form_->resize(1300, 800);
     Open(Copy(kSample, "run001.csv"));
     ASSERT_EQ(maps_->asked.size(), 1u);
-    const MapFrame frame = form_->state().frame;
+    const MapFrame frame = form_->state().survey.frame;
     EXPECT_EQ(maps_->asked[0].zoom, frame.zoom);
     EXPECT_EQ(frame.zoom, 17);
     EXPECT_NEAR(frame.centreLat, 55.7513, 1e-3);
@@ -428,7 +722,7 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     // No image came: the plain fill with the bar and the lime track.
     const QImage& picture = form_->SurveyMap->picture();
     ASSERT_EQ(picture.size(), QSize(650, 450));
-    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    const QPoint start = GeoToMapPixel(frame, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat);
     EXPECT_EQ(picture.pixel(start), qRgb(0, 255, 0));
     EXPECT_EQ(picture.pixel(640, 440), form_->state().baseMapBitmap.pixel(640, 440));
 
@@ -436,8 +730,8 @@ TEST_F(MainFormTest, MapShowsTheTrackAndMarkersFollowTheRun) {
     const int client = 800 - form_->StatusBar->height();
     EXPECT_EQ(w, (client - client * 2 / 5) * 650 / 450);
     EXPECT_EQ(form_->ImgStart->pos(),
-              PlaceMarker(frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
-    EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().endLon, form_->state().endLat, QSize(42, 24)));
+              PlaceMarker(frame, w, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat, QSize(25, 25)));
+    EXPECT_EQ(form_->ImgEnd->pos(), PlaceMarker(frame, w, form_->state().survey.ends.endLon, form_->state().survey.ends.endLat, QSize(42, 24)));
     EXPECT_EQ(form_->ImgStart->size(), QSize(25, 25));
     EXPECT_EQ(form_->ImgEnd->size(), QSize(42, 24));
 }
@@ -456,15 +750,15 @@ TEST_F(MainFormTest, ClickOnADrawnPointFindsItsProfilePoint) {
     emit form_->Chart1->plottableClick(g, drawn, &click);
     const int index = form_->Profiles->PointIndexOf(4, drawn);
     EXPECT_GT(index, drawn);
-    EXPECT_EQ(form_->state().profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
-    EXPECT_EQ(form_->state().profiles.channel[4].Gradient(static_cast<std::size_t>(index)), point.value);
-    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[static_cast<std::size_t>(index)]));
-    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[static_cast<std::size_t>(index)]));
+    EXPECT_EQ(form_->state().survey.profiles.DistanceOf(4, static_cast<std::size_t>(index)), point.key);
+    EXPECT_EQ(form_->state().survey.profiles.channel[4].Gradient(static_cast<std::size_t>(index)), point.value);
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().survey.positions.lat[static_cast<std::size_t>(index)]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().survey.positions.lon[static_cast<std::size_t>(index)]));
 
     // Zoomed in far enough, the chart holds every point of the span.
     form_->Chart1->xAxis->setRange(10, 11);
     form_->Chart1->replot();
-    const SurveyProfiles& p = form_->state().profiles;
+    const SurveyProfiles& p = form_->state().survey.profiles;
     int inSpan = 0;
     for (std::size_t i = 0; i < p.channel[4].size(); ++i) inSpan += p.DistanceOf(4, i) >= 10 && p.DistanceOf(4, i) <= 11;
     ASSERT_GT(inSpan, 0);
@@ -477,14 +771,14 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
     Open(Copy(kSample, "run001.csv"));
     // The click's index within the profile picks the row of the look-ups.
     form_->Chart1ClickSeries(form_->Series(3), 100);
-    const float lon = static_cast<float>(form_->state().positionLon[100]);
-    const float lat = static_cast<float>(form_->state().positionLat[100]);
+    const float lon = static_cast<float>(form_->state().survey.positions.lon[100]);
+    const float lat = static_cast<float>(form_->state().survey.positions.lat[100]);
     EXPECT_EQ(form_->state().cursorLon, lon);
     EXPECT_EQ(form_->state().cursorLat, lat);
     EXPECT_FALSE(form_->Shape1->isHidden());
     EXPECT_FALSE(form_->Edit1->isHidden());
     const CursorPlacement c =
-        PlaceCursor(form_->state().frame, form_->SurveyMap->width(), lon, lat, QSize(13, 13), form_->Edit1->height());
+        PlaceCursor(form_->state().survey.frame, form_->SurveyMap->width(), lon, lat, QSize(13, 13), form_->Edit1->height());
     EXPECT_EQ(form_->Shape1->pos(), c.ring);
     EXPECT_EQ(form_->Edit1->pos(), c.label);
     EXPECT_EQ(form_->Edit1->text(), c.text);
@@ -497,9 +791,9 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
     form_->resize(900, 500);
     const int w = form_->SurveyMap->width();
     EXPECT_EQ(form_->Shape1->pos(),
-              PlaceCursor(form_->state().frame, w, lon, lat, QSize(13, 13), form_->Edit1->height()).ring);
+              PlaceCursor(form_->state().survey.frame, w, lon, lat, QSize(13, 13), form_->Edit1->height()).ring);
     EXPECT_EQ(form_->ImgStart->pos(),
-              PlaceMarker(form_->state().frame, w, form_->state().startLon, form_->state().startLat, QSize(25, 25)));
+              PlaceMarker(form_->state().survey.frame, w, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat, QSize(25, 25)));
     // Opening again hides the ring.
     form_->Chart1ClickSeries(form_->Series(1), 5);
     Open(Copy(kSample, "run001.csv"));
@@ -515,23 +809,82 @@ TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
 
 TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
     Open(Copy(kSample, "run001.csv"));
-    EXPECT_TRUE(form_->StatusBar->text().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
-        << form_->StatusBar->text().toStdString();
-    form_->BtnSave->click();
-    const QString text = form_->StatusBar->text();
+    EXPECT_TRUE(form_->StatusBar->toolTip().startsWith(QString::fromUtf8("run001.csv: отсчётов 2400, точек 28800")))
+        << form_->StatusBar->toolTip().toStdString();
+    Save();
+    const QString text = form_->StatusBar->toolTip();
     for (const char* name : {"GPS_ABS_run001.txt", "GPS_DIFF_run001.txt", "GPS_DIFF_run001.bas"})
         EXPECT_TRUE(text.contains(name)) << text.toStdString();
     EXPECT_TRUE(text.contains(QDir::toNativeSeparators(dir_.path()))) << text.toStdString();
-    EXPECT_TRUE(form_->GriddingStatus->text().contains("GPS_DIFF_run001.bas")) << form_->GriddingStatus->text().toStdString();
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains("GPS_DIFF_run001.bas")) << form_->GriddingStatus->toolTip().toStdString();
     // The host ends without making its picture: the status line says so,
     // and the mouse over the profiles does not take it away.
     ASSERT_EQ(host_->running.size(), 1u);
     host_->running[0]();
-    EXPECT_TRUE(form_->GriddingStatus->text().contains(QString::fromUtf8("без карты"))) << form_->GriddingStatus->text().toStdString();
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains(QString::fromUtf8("без карты"))) << form_->GriddingStatus->toolTip().toStdString();
     emit form_->Profiles->hovered("Channel 1: 2.00 m, 0.50 nT/m");
     EXPECT_EQ(form_->StatusBar->text(), "Channel 1: 2.00 m, 0.50 nT/m");
     emit form_->Profiles->hovered({});
-    EXPECT_TRUE(form_->StatusBar->text().contains("GPS_DIFF_run001.bas"));
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_run001.bas"));
+}
+
+// The status line's two halves each keep to their width, whole words or an
+// ellipsis, the whole text a tooltip away.
+TEST_F(MainFormTest, StatusLineHalvesStayApartAndCutAtAnEllipsis) {
+    form_->show();
+    Open(Copy(kSample, "a survey with a rather long name from the second field day.csv"));
+    Save();
+    for (const QSize size : {QSize(700, 450), QSize(1366, 768)}) {
+        SCOPED_TRACE(size.width());
+        form_->resize(size);
+        QApplication::processEvents();
+        EXPECT_FALSE(form_->StatusBar->geometry().intersects(form_->GriddingStatus->geometry()));
+        EXPECT_FALSE(form_->GriddingStatus->geometry().intersects(form_->ArrangeAllProgress->geometry()));
+        for (QLabel* half : {form_->StatusBar, form_->GriddingStatus}) {
+            const QString text = half->text();
+            EXPECT_LE(half->fontMetrics().horizontalAdvance(text), half->contentsRect().width()) << text.toStdString();
+            // Cut text ends in the ellipsis and is the start of the whole.
+            if (text != half->toolTip()) EXPECT_TRUE(text.endsWith(QChar(0x2026))) << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("GPS_DIFF_a survey with a rather long name from the second field day.bas"))
+        << form_->StatusBar->toolTip().toStdString();
+}
+
+TEST_F(MainFormTest, StatusLineFollowsTheOpeningAndTheMouse) {
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        std::function<void()> check;
+    } rows[] = {
+        {"a new opening clears the last survey's gridding",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             Save();
+             Open(Copy(kSample, "run002.csv"));
+         },
+         [&] {
+             EXPECT_TRUE(form_->GriddingStatus->text().isEmpty()) << form_->GriddingStatus->text().toStdString();
+             EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("run002.csv")) << form_->StatusBar->toolTip().toStdString();
+         }},
+        {"the readout goes when the mouse leaves the profiles",
+         [&] {
+             Open(Copy(kSample, "run001.csv"));
+             emit form_->Profiles->hovered("Channel 1: 2.00 m, 0.50 nT/m");
+             QEvent leave(QEvent::Leave);
+             QApplication::sendEvent(form_->Chart1, &leave);
+         },
+         [&] {
+             EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("run001.csv"));
+             EXPECT_FALSE(form_->StatusBar->text().contains("Channel")) << form_->StatusBar->text().toStdString();
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MakeForm(std::make_unique<FakeMaps>());
+        row.act();
+        row.check();
+    }
 }
 
 TEST_F(MainFormTest, ProfilesHaveALegendThatHidesAChannelAndTellWhatIsUnderTheMouse) {
@@ -564,8 +917,8 @@ TEST_F(MainFormTest, ClickedTableRowShowsItsPositionOnTheMap) {
     const QRect cell = rows->visualRect(rows->model()->index(7, 1));
     QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_FALSE(form_->Shape1->isHidden());
-    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().positionLat[7]));
-    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().positionLon[7]));
+    EXPECT_EQ(form_->state().cursorLat, static_cast<float>(form_->state().survey.positions.lat[7]));
+    EXPECT_EQ(form_->state().cursorLon, static_cast<float>(form_->state().survey.positions.lon[7]));
     // A cell's whole text is its tooltip.
     auto* samples = form_->DataStringGrid->sampleModel();
     EXPECT_EQ(samples->data(samples->index(7, 1), Qt::ToolTipRole), samples->data(samples->index(7, 1), Qt::DisplayRole));
@@ -605,6 +958,7 @@ TEST_F(MainFormTest, ShortcutsRunTheCommands) {
     Settle();
     EXPECT_EQ(form_->windowTitle(), "run001.csv");
     QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+    Settle();
     EXPECT_EQ(host_->started.size(), 1);
 }
 
@@ -638,7 +992,7 @@ TEST_F(MainFormTest, CutSurveyOpensAndSaysSo) {
     Open(Write(qgrad::testing::CutInItsLastLine(kSample), "cut.csv"));
     EXPECT_TRUE(ui_->messages.empty());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
-    EXPECT_TRUE(form_->StatusBar->text().contains("cut.csv: " + CutLastLineText())) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("cut.csv: " + CutLastLineText())) << form_->StatusBar->toolTip().toStdString();
 }
 
 TEST_F(MainFormTest, EnglishInterfaceSpeaksEnglish) {
@@ -653,10 +1007,10 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     form_->show();
     form_->DestripeCombo->setCurrentIndex(1);  // processed points are still the survey's
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
     // The host makes its grid: one value all over the survey's map.
-    const MapFrame frame = form_->state().frame;
+    const MapFrame frame = form_->state().survey.frame;
     const GeoPosition sw = MapPixelToGeo(frame, 0, kMapHeight), ne = MapPixelToGeo(frame, kMapWidth, 0);
     Grid grid;
     grid.cols = grid.rows = 50;
@@ -679,7 +1033,7 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     const QImage& plain = form_->state().trackMapBitmap;
     const QPoint inside(500, 300);
     EXPECT_NE(shown.pixel(inside), plain.pixel(inside));
-    const QPoint start = GeoToMapPixel(frame, form_->state().startLon, form_->state().startLat);
+    const QPoint start = GeoToMapPixel(frame, form_->state().survey.ends.startLon, form_->state().survey.ends.startLat);
     EXPECT_EQ(shown.pixel(start), qRgb(0, 255, 0));  // the track on top
     EXPECT_EQ(shown.pixel(40, 20), qRgb(0, 0, 0));  // and the scale bar
     form_->ResultOpacity->setValue(0);
@@ -694,14 +1048,14 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     for (const char* ext : {".tif", ".kmz", ".gpkg"}) {
         const QFileInfo out(dir_.filePath(QString("GPS_DIFF_run001") + ext));
         EXPECT_TRUE(out.exists() && out.size() > 0) << ext;
-        EXPECT_TRUE(form_->StatusBar->text().contains(out.fileName())) << ext;
+        EXPECT_TRUE(form_->StatusBar->toolTip().contains(out.fileName())) << ext;
     }
     // The points are those the window holds, each with its channel and survey file.
     const QString labelled = qgrad::testing::Tool(
         "ogrinfo", {"-q", dir_.filePath("GPS_DIFF_run001.gpkg"), "-sql",
                     "SELECT COUNT(*) AS n, SUM(survey_file = 'run001.csv' AND channel BETWEEN 1 AND 12) AS known FROM points"});
-    EXPECT_TRUE(labelled.contains(QString("n (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
-    EXPECT_TRUE(labelled.contains(QString("known (Integer) = %1").arg(form_->state().points.size()))) << labelled.toStdString();
+    EXPECT_TRUE(labelled.contains(QString("n (Integer) = %1").arg(form_->state().survey.points.size()))) << labelled.toStdString();
+    EXPECT_TRUE(labelled.contains(QString("known (Integer) = %1").arg(form_->state().survey.points.size()))) << labelled.toStdString();
     // A new survey takes the result away with the rest of the old one.
     Open(Copy(kSample, "run001.csv"));
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
@@ -710,7 +1064,7 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
 
 TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     Open(Copy(kSample, "later.csv"));
     Grid grid;
     grid.cols = grid.rows = 2;
@@ -723,12 +1077,12 @@ TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
     host_->running.at(0)();
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
-    EXPECT_TRUE(form_->GriddingStatus->text().contains("GPS_DIFF_run001.png"));  // it is said, not shown
+    EXPECT_TRUE(form_->GriddingStatus->toolTip().contains("GPS_DIFF_run001.png"));  // it is said, not shown
 }
 
 TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
     Open(Copy(kSample, "run001.csv"));
-    form_->BtnSave->click();
+    Save();
     // The host's grid for points in a strip narrower than a cell.
     Grid grid;
     grid.cols = grid.rows = 2;
@@ -741,7 +1095,7 @@ TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
     host_->running.at(0)();
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
-    EXPECT_TRUE(form_->StatusBar->text().startsWith("Nothing to draw")) << form_->StatusBar->text().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().startsWith("Nothing to draw")) << form_->StatusBar->toolTip().toStdString();
 }
 
 // The map service when it never answers until the test lets it.
@@ -804,7 +1158,7 @@ TEST_F(MainFormTest, WindowPaintsWhileALongRunOpens) {
     EXPECT_GT(paintsWhileWorking, 0);
     ASSERT_FALSE(form_->IsWorking());
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
-    EXPECT_EQ(form_->state().survey.dataRowCount(), 300'000u);
+    EXPECT_EQ(form_->state().survey.table.dataRowCount(), 300'000u);
     EXPECT_TRUE(form_->BtnOpen->isEnabled());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
     EXPECT_TRUE(form_->BtnArrangeAll->isEnabled());
@@ -856,7 +1210,9 @@ protected:
         Open(dir_.filePath("run002.csv"));
         ASSERT_TRUE(ui_->messages.empty());
     }
+    // ARRANGE ALL IN FOLDER on the survey's own folder, the combined name answered.
     void ArrangeAll(const QString& answer) {
+        ui_->folderAnswers.push_back(dir_.path());
         ui_->saveAnswers.push_back(answer);
         form_->BtnArrangeAll->click();
         Settle();
@@ -865,11 +1221,11 @@ protected:
 
 TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     ArrangeAll(dir_.filePath("comb"));
-    EXPECT_EQ(ui_->suggestedNames, QStringList({"run002.csv.txt"}));
+    EXPECT_EQ(ui_->suggestedNames, QStringList({QDir(dir_.path()).dirName() + ".txt"}));
     ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
     const QString folder = QDir::toNativeSeparators(dir_.path() + "/");
     EXPECT_EQ(host_->started, QStringList({folder + "GPS_DIFF_comb.bas"}));
-    EXPECT_EQ(form_->state().surveyFileName, "comb.txt");
+    EXPECT_EQ(form_->state().survey.fileName, "comb.txt");
     EXPECT_EQ(form_->windowTitle(), "run003.csv");  // the last survey stays on show
     EXPECT_TRUE(form_->BtnOpen->isEnabled());
     EXPECT_TRUE(form_->BtnSave->isEnabled());
@@ -892,15 +1248,18 @@ TEST_F(ArrangeAllTest, WholeFolderIntoOneMapAndTheCombinedNameStays) {
     EXPECT_EQ(ReadAll(other.filePath("GPS_ABS_comb.txt")), ReadAll(folder + "GPS_ABS_comb.txt"));
 
     // SAVE TO MAP now writes the last survey under the combined names; a
-    // further run offers the combined name's first 13 characters.
-    form_->BtnSave->click();
+    // further run starts at the run's folder and offers its name again.
+    Save();
     EXPECT_EQ(ReadAll(folder + "GPS_DIFF_comb.txt").count("\r\n"), 1 + 12 * 2400);
+    ui_->folderAnswers.push_back(dir_.path());
     ui_->saveAnswers.push_back(std::nullopt);
     form_->BtnArrangeAll->click();
-    EXPECT_EQ(ui_->suggestedNames.back(), "comb.txt.txt");
+    EXPECT_EQ(ui_->folderStarts.back(), folder);
+    EXPECT_EQ(ui_->suggestedNames.back(), QDir(dir_.path()).dirName() + ".txt");
 }
 
 TEST_F(ArrangeAllTest, CommandsWaitForTheRunAndClosingDuringItLeavesNoFile) {
+    ui_->folderAnswers.push_back(dir_.path());
     ui_->saveAnswers.push_back("comb.txt");
     form_->BtnArrangeAll->click();
     ASSERT_TRUE(form_->IsWorking());
@@ -917,7 +1276,7 @@ TEST_F(ArrangeAllTest, CombinedFilesGoToTheFolderChosenInTheDialog) {
     QTemporaryDir elsewhere;
     ArrangeAll(elsewhere.filePath("comb"));
     ASSERT_TRUE(ui_->messages.empty());
-    EXPECT_EQ(ui_->saveFolders.back(), form_->state().surveyFolder);  // the dialog opens at the surveys
+    EXPECT_EQ(ui_->saveFolders.back(), form_->state().survey.folder);  // the dialog opens at the surveys
     for (const char* name : {"GPS_ABS_comb.txt", "GPS_DIFF_comb.txt", "GPS_DIFF_comb.bas"}) {
         EXPECT_TRUE(QFile::exists(elsewhere.filePath(name))) << name;
         EXPECT_FALSE(QFile::exists(dir_.filePath(name))) << name;
@@ -931,18 +1290,52 @@ TEST_F(ArrangeAllTest, SkippedSurveysAreListedAndTheRunGoesOn) {
     ArrangeAll("comb.txt");
     EXPECT_TRUE(ui_->messages.empty());
     EXPECT_EQ(ReadAll(dir_.filePath("GPS_DIFF_comb.txt")).count("\r\n"), 1 + 2 * 12 * 2400);
-    EXPECT_TRUE(form_->StatusBar->text().contains("run002.csv")) << form_->StatusBar->text().toStdString();
-    EXPECT_TRUE(form_->StatusBar->text().contains(QString::fromUtf8(kEmptyFileText)));
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains("run002.csv")) << form_->StatusBar->toolTip().toStdString();
+    EXPECT_TRUE(form_->StatusBar->toolTip().contains(QString::fromUtf8(kEmptyFileText)));
     EXPECT_TRUE(QFile::exists(dir_.filePath("GPS_REFUSED_comb.txt")));
     EXPECT_EQ(host_->started.size(), 1);
 }
 
 TEST_F(ArrangeAllTest, CancelChangesNothing) {
-    ui_->saveAnswers.push_back(std::nullopt);
+    const struct {
+        const char* name;
+        std::optional<QString> folder;
+        std::optional<QString> combinedName;
+    } rows[] = {
+        {"folder chooser cancelled", std::nullopt, "comb.txt"},
+        {"name dialog cancelled", dir_.path(), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ui_->folderAnswers = {row.folder};
+        ui_->saveAnswers = {row.combinedName};
+        form_->BtnArrangeAll->click();
+        EXPECT_FALSE(form_->IsWorking());
+        EXPECT_EQ(form_->state().survey.fileName, "run002.csv");
+        EXPECT_TRUE(form_->BtnSave->isEnabled());
+        EXPECT_TRUE(host_->started.isEmpty());
+        EXPECT_TRUE(QDir(dir_.path()).entryList({"GPS_*"}).isEmpty());
+    }
+}
+
+// The folder arranged is the one chosen, not the shown survey's; its name
+// is offered, and the combined files go into it.
+TEST_F(ArrangeAllTest, ChosenFolderIsArrangedUnderItsOwnName) {
+    const QString chosen = dir_.filePath("second day");
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("second day"));
+    for (const char* name : {"run001.csv", "run003.csv"})
+        ASSERT_TRUE(QFile::copy(dir_.filePath(name), chosen + "/" + name));
+    ui_->folderAnswers.push_back(chosen);
+    ui_->saveAnswers.push_back(chosen + "/second day.txt");
     form_->BtnArrangeAll->click();
-    EXPECT_EQ(form_->state().surveyFileName, "run002.csv");
-    EXPECT_TRUE(host_->started.isEmpty());
-    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run002.csv.txt")));
+    Settle();
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].detail.toStdString();
+    EXPECT_EQ(ui_->folderStarts, QStringList({QDir::toNativeSeparators(dir_.path() + "/")}));
+    EXPECT_EQ(ui_->saveFolders, QStringList({QDir::toNativeSeparators(chosen + "/")}));
+    EXPECT_EQ(ui_->suggestedNames, QStringList({"second day.txt"}));
+    EXPECT_EQ(ReadAll(chosen + "/GPS_DIFF_second day.txt").count("\r\n"), 1 + 2 * 12 * 2400);
+    EXPECT_TRUE(QDir(dir_.path()).entryList({"GPS_*"}).isEmpty());
+    EXPECT_EQ(form_->state().survey.folder, QDir::toNativeSeparators(chosen + "/"));
 }
 
 TEST_F(ArrangeAllTest, EmptySecondFileStopsTheRun) {

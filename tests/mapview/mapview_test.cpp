@@ -445,3 +445,81 @@ TEST_F(MapViewTest, RefusedConnection) {
 }
 
 }  // namespace
+
+namespace {
+
+// A loopback port that was just free: nobody listens there.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TEST_F(MapViewTest, EachFailureSaysWhatKindItIs) {
+    qgrad::testing::TlsServer server;
+    using Mode = qgrad::testing::TlsServer::Mode;
+    const struct {
+        const char* name;
+        std::string endpoint;  // empty: the test server
+        bool trustServer;
+        Mode mode;
+        int status;
+        MapFailureKind kind;
+    } cases[] = {
+        {"a picture", "", true, Mode::Answer, 200, MapFailureKind::None},
+        {"an error status", "", true, Mode::Answer, 403, MapFailureKind::Refused},
+        {"a certificate not trusted", "", false, Mode::Answer, 200, MapFailureKind::Refused},
+        {"nobody listening", "https://127.0.0.1:" + std::to_string(FreePort()), true, Mode::Answer, 200,
+         MapFailureKind::Refused},
+        {"a name that never resolves", "https://no-such-host.invalid", true, Mode::Answer, 200,
+         MapFailureKind::NoNetwork},
+        {"an answer without end", "", true, Mode::Endless, 200, MapFailureKind::BadAnswer},
+        // Last: the one-thread server stays with the silent connection.
+        {"a server that never answers", "", true, Mode::Silent, 200, MapFailureKind::TimedOut},
+    };
+    for (const auto& c : cases) {
+        server.SetMode(c.mode);
+        server.SetAnswer(c.status, "image/jpeg", qgrad::testing::JpegOf(Qt::red));
+        HttpsSettings settings;
+        settings.endpoint = c.endpoint.empty() ? server.url() : c.endpoint;
+        if (c.trustServer) settings.caFile = server.certificateFile();
+        settings.totalTimeoutMs = 1500;
+        CurlMapFetcher fetcher(settings);
+        fetcher.FetchMap(Frame(37.5, 55.75, 16));
+        EXPECT_EQ(fetcher.lastFailureKind(), c.kind) << c.name << ": " << fetcher.lastFailure();
+    }
+    CurlMapFetcher cancelled;
+    cancelled.Cancel();
+    cancelled.FetchMap(Frame(37.5, 55.75, 16));
+    EXPECT_EQ(cancelled.lastFailureKind(), MapFailureKind::Cancelled);
+}
+
+TEST_F(MapViewTest, TheEnvironmentNamesTheMapService) {
+    const struct {
+        const char* name;
+        const char* endpoint;  // nullptr: unset
+        const char* caFile;
+        std::string wantEndpoint, wantCaFile;
+    } cases[] = {
+        {"unset: the public service", nullptr, nullptr, kStaticMapEndpoint, ""},
+        {"empty counts as unset", "", "", kStaticMapEndpoint, ""},
+        {"a local tile cache", "https://tiles.local:8443", "/etc/ssl/local.pem", "https://tiles.local:8443",
+         "/etc/ssl/local.pem"},
+        {"only the CA file", nullptr, "/tmp/ca.pem", kStaticMapEndpoint, "/tmp/ca.pem"},
+    };
+    for (const auto& c : cases) {
+        const qgrad::testing::ScopedEnvironment endpoint(kMapEndpointVariable, c.endpoint);
+        const qgrad::testing::ScopedEnvironment caFile(kMapCaFileVariable, c.caFile);
+        const HttpsSettings s = HttpsSettingsFromEnvironment();
+        EXPECT_EQ(s.endpoint, c.wantEndpoint) << c.name;
+        EXPECT_EQ(s.caFile, c.wantCaFile) << c.name;
+    }
+}
+
+}  // namespace

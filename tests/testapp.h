@@ -23,6 +23,10 @@ void EnsureApplication() {
 #include <QFile>
 #include <QImage>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 namespace qgrad::testing {
 
 // A 650 x 450 JPEG of one colour, as the map service would send.
@@ -35,5 +39,28 @@ inline QByteArray JpegOf(QColor colour) {
     image.save(&buffer, "JPEG");
     return bytes;
 }
+
+// Sets (nullptr: unsets) an environment variable for a scope, and puts
+// back what was there before.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        Set(value);
+    }
+    ~ScopedEnvironment() { Set(old_ ? old_->c_str() : nullptr); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    void Set(const char* value) {
+        if (value)
+            setenv(name_.c_str(), value, 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 }  // namespace qgrad::testing

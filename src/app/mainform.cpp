@@ -135,9 +135,10 @@ TMainForm::TMainForm(std::unique_ptr<UserInteraction> ui, std::unique_ptr<HostLa
                      std::unique_ptr<MapFetcher> maps, std::unique_ptr<QSettings> settings)
     : ui_(ui ? std::move(ui) : std::make_unique<WidgetInteraction>(this)),
       host_(host ? std::move(host) : std::make_unique<SystemHostLauncher>()),
-      maps_(maps ? std::move(maps) : std::make_unique<CurlMapFetcher>()),
+      maps_(std::move(maps)),
       settings_(settings ? std::move(settings) : std::make_unique<QSettings>("Quenor", "Quenor GRAD")),
       job_(std::make_unique<BackgroundJob>()) {
+    if (!maps_) maps_ = std::make_unique<CurlMapFetcher>(MapServiceSettings(*settings_));
     InitMarkerResources();
     setWindowTitle("Quenor GRADIOMETER");
     resize(892, 508 + kStatusHeight);

@@ -2,8 +2,18 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
 
 namespace qgrad {
+
+HttpsSettings MapServiceSettings(const QSettings& settings) {
+    HttpsSettings https = HttpsSettingsFromEnvironment();
+    const QString endpoint = settings.value(kMapEndpointKey).toString();
+    const QString caFile = settings.value(kMapCaFileKey).toString();
+    if (!endpoint.isEmpty()) https.endpoint = endpoint.toStdString();
+    if (!caFile.isEmpty()) https.caFile = caFile.toStdString();
+    return https;
+}
 
 void MapPicture::setPicture(const QImage& image) {
     picture_ = image;

@@ -1,10 +1,21 @@
 // The map control and the cursor ring that lies over it.
 #pragma once
 
+#include "mapview/staticmap.h"
+
 #include <QImage>
 #include <QWidget>
 
+class QSettings;
+
 namespace qgrad {
+
+// The window's map service: the address and CA file stored under
+// kMapEndpointKey and kMapCaFileKey where they are set, else those the
+// environment names, else the public service and the system's bundle.
+inline constexpr const char* kMapEndpointKey = "mapEndpoint";
+inline constexpr const char* kMapCaFileKey = "mapCaFile";
+HttpsSettings MapServiceSettings(const QSettings& settings);
 
 // Shows its picture stretched over the whole control.
 class MapPicture : public QWidget {

@@ -180,8 +180,8 @@ void DeclareArrangeFolder(CLI::App& verb, CommandLine& c) {
 void DeclareMap(CLI::App& verb, CommandLine& c) {
     AddSurvey(verb, c);
     verb.add_option_function<std::string>("OUT", Into(c.out), "the picture (.png)")->required();
-    verb.add_option("--endpoint", c.https.endpoint, "the map service's address");
-    verb.add_option("--cacert", c.https.caFile, "the CA certificates to trust (PEM)");
+    verb.add_option("--endpoint", c.https.endpoint, "the map service's address (else $QGRAD_MAP_ENDPOINT)");
+    verb.add_option("--cacert", c.https.caFile, "the CA certificates to trust (PEM; else $QGRAD_MAP_CAFILE)");
 }
 
 void DeclareGrid(CLI::App& verb, CommandLine& c) {

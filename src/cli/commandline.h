@@ -48,7 +48,7 @@ struct CommandLine {
     ProcessingSettings processing;
     GridRunOptions gridOptions;
     bool view = true;  // the gridded picture in a window, where there is a display
-    HttpsSettings https;
+    HttpsSettings https = HttpsSettingsFromEnvironment();
 
     ProcessingWords processingWords;
     GridWords gridWords;

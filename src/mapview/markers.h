@@ -14,8 +14,13 @@ namespace qgrad {
 struct CursorPlacement {
     QPoint ring;   // top-left of the ring
     QPoint label;  // top-left of the coordinate label
-    QString text;  // "LON, LAT"
+    QString text;  // CursorLabelText of the position
 };
+
+// The ring's label: latitude first, as a surveyor reads a position, each
+// with its hemisphere: "55.750000°N, 37.500000°E". Six decimals are a tenth
+// of a metre, finer than the GPS fix behind them.
+QString CursorLabelText(float lon, float lat);
 
 // Throws std::range_error for a position beyond the pixel range.
 CursorPlacement PlaceCursor(const MapFrame& frame, int mapWidth, float lon, float lat, QSize ring, int labelHeight);

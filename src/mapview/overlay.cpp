@@ -23,11 +23,24 @@ void Set2x2(QImage& image, QPoint p, QRgb colour) {
 
 QColor PlainMapFill() { return QColor(0x3A, 0x6E, 0xA5); }
 
-int ChooseScaleStep(double widthMetres) {
-    int step = kScaleSteps[0];
-    for (int s : kScaleSteps)
+long long ChooseScaleStep(double widthMetres) {
+    long long step = kScaleSteps[0];
+    auto consider = [&](long long s) {
         if (std::fabs(widthMetres / 7 - s) < std::fabs(widthMetres / 7 - step)) step = s;
+    };
+    for (int s : kScaleSteps) consider(s);
+    // The table ends at 1 km; the series goes on as 2, 5, 10 times a power of ten.
+    constexpr int kMantissas[] = {2, 5, 10};
+    for (long long decade = kScaleSteps.back(); decade <= widthMetres; decade *= 10)
+        for (int m : kMantissas)
+            if (decade * m <= widthMetres) consider(decade * m);
     return step;
+}
+
+QString ScaleLengthText(double metres) {
+    if (metres < 9999.5) return QString::number(static_cast<long long>(std::nearbyint(metres))) + "m";
+    const double tenths = std::nearbyint(metres / 100);
+    return QString::number(tenths / 10, 'f', std::fmod(tenths, 10) == 0 ? 0 : 1) + "km";
 }
 
 ScaleBar ComputeScaleBar(const MapFrame& frame, int x) {
@@ -62,12 +75,12 @@ void DrawScaleBar(QImage& image, const MapFrame& frame, int x, int y) {
     p.setFont(font);
     p.setPen(Qt::white);
     p.setBrush(Qt::NoBrush);
-    auto label = [&](int left, int top, long long metres) {
-        p.drawText(QRect(left, top, 400, 40), Qt::AlignLeft | Qt::AlignTop, QString::number(metres) + "m");
+    auto label = [&](int left, int top, double metres) {
+        p.drawText(QRect(left, top, 400, 40), Qt::AlignLeft | Qt::AlignTop, ScaleLengthText(metres));
     };
-    label(325, 432, static_cast<long long>(std::nearbyint(bar.widthMetres)));
-    label(5, 225, static_cast<long long>(std::nearbyint(bar.heightMetres)));
-    label(bar.x0 + 5, y + 5, bar.step);
+    label(325, 432, bar.widthMetres);
+    label(5, 225, bar.heightMetres);
+    label(bar.x0 + 5, y + 5, static_cast<double>(bar.step));
 }
 
 void DrawTrackOnMap(QImage& image, const MapFrame& frame, const std::vector<float>& lon,

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QString>
 
 #include <array>
 #include <vector>
@@ -17,13 +18,19 @@ inline constexpr std::array<int, 7> kScaleSteps = {10, 20, 50, 100, 200, 500, 10
 struct ScaleBar {
     double widthMetres = 0;   // ground width of the 650-pixel image
     double heightMetres = 0;  // ground height of the 450-pixel image
-    int step = 0;             // the bar's length in metres
+    long long step = 0;       // the bar's length in metres
     int x0 = 0, x1 = 0;       // the bar's ends in pixels
 };
 
-// The step for an image `widthMetres` wide: the entry nearest a seventh of
-// it, the earlier (shorter) one on a tie.
-int ChooseScaleStep(double widthMetres);
+// The step for an image `widthMetres` wide: the length nearest a seventh of
+// it, the shorter one on a tie. The lengths are kScaleSteps and after them
+// the 1-2-5 series on up to the image's width (2000, 5000, 10000, ...), so a
+// frame of a hundred kilometres still gets a bar of some pixels' length.
+long long ChooseScaleStep(double widthMetres);
+
+// A length as the bar's labels write it: whole metres ("874m") below 10 km,
+// kilometres with at most one decimal from there on ("12.3km", "100km").
+QString ScaleLengthText(double metres);
 
 // The bar for a frame, its left end at x: about a seventh of the image
 // width, the shorter step on a tie. Throws std::range_error when its right

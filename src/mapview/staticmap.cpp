@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -58,11 +59,41 @@ std::string FailureText(CURLcode code, const char* detail, bool tooLarge) {
     return "the map request failed: " + why;
 }
 
+MapFailureKind FailureKind(CURLcode code, const char* detail, bool tooLarge) {
+    if (tooLarge) return MapFailureKind::BadAnswer;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return MapFailureKind::NoNetwork;
+    case CURLE_COULDNT_CONNECT:
+        // The same code for a server that says no and for a cable pulled out.
+        return std::string(detail).find("nreachable") != std::string::npos ? MapFailureKind::NoNetwork
+                                                                            : MapFailureKind::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return MapFailureKind::TimedOut;
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+        return MapFailureKind::BadAnswer;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return MapFailureKind::Cancelled;
+    default:
+        return MapFailureKind::Refused;
+    }
+}
+
 struct CurlDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
 
 }  // namespace
+
+HttpsSettings HttpsSettingsFromEnvironment() {
+    HttpsSettings settings;
+    if (const char* endpoint = std::getenv(kMapEndpointVariable); endpoint && *endpoint) settings.endpoint = endpoint;
+    if (const char* caFile = std::getenv(kMapCaFileVariable); caFile && *caFile) settings.caFile = caFile;
+    return settings;
+}
 
 std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     static std::once_flag init;
@@ -70,6 +101,7 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) {
         lastFailure_ = "the map request failed: the HTTP client could not start";
+        lastFailureKind_ = MapFailureKind::Refused;
         return std::nullopt;
     }
     Answer answer;
@@ -97,14 +129,17 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     if (cancelled_) {
         lastFailure_ = "the map request was cancelled";
+        lastFailureKind_ = MapFailureKind::Cancelled;
         return std::nullopt;
     }
     const CURLcode code = curl_easy_perform(c);
     if (code != CURLE_OK) {
         lastFailure_ = FailureText(code, detail, answer.tooLarge);
+        lastFailureKind_ = FailureKind(code, detail, answer.tooLarge);
         return std::nullopt;
     }
     lastFailure_.clear();
+    lastFailureKind_ = MapFailureKind::None;
     return answer.body;
 }
 

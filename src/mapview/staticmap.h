@@ -36,12 +36,29 @@ public:
     virtual void Cancel() {}
 };
 
+// Why the satellite picture could not be had, as the surveyor can act on it.
+enum class MapFailureKind {
+    None,
+    NoNetwork,  // the service's name does not resolve or its network is unreachable
+    Refused,    // the connection, the certificate or the request was turned down
+    TimedOut,
+    BadAnswer,  // an answer came, but no picture of the frame's size in it
+    Cancelled,
+};
+
 struct HttpsSettings {
     std::string endpoint = kStaticMapEndpoint;
     std::string caFile;  // empty: the system's certificate bundle
     long connectTimeoutMs = 10000;
     long totalTimeoutMs = 30000;
 };
+
+// The map service's address and CA file named by the environment, for
+// both front ends: QGRAD_MAP_ENDPOINT and QGRAD_MAP_CAFILE; the defaults
+// where a variable is unset or empty.
+inline constexpr const char* kMapEndpointVariable = "QGRAD_MAP_ENDPOINT";
+inline constexpr const char* kMapCaFileVariable = "QGRAD_MAP_CAFILE";
+HttpsSettings HttpsSettingsFromEnvironment();
 
 // A map picture is some hundred kilobytes; an answer beyond this is no map.
 inline constexpr long kMaxMapAnswerBytes = 4 << 20;
@@ -58,11 +75,13 @@ public:
     const HttpsSettings& settings() const { return settings_; }
     // Why the last request gave nothing, in one line; empty after a success.
     const std::string& lastFailure() const { return lastFailure_; }
+    MapFailureKind lastFailureKind() const { return lastFailureKind_; }
     void Cancel() override { cancelled_ = true; }
 
 private:
     HttpsSettings settings_;
     std::string lastFailure_;
+    MapFailureKind lastFailureKind_ = MapFailureKind::None;
     std::atomic<bool> cancelled_{false};
 };
 

@@ -86,25 +86,66 @@ TEST_F(MapViewTest, ZoomRoundedTo32BitAfterAnOpening) {
 
 TEST_F(MapViewTest, ScaleBarGeometry) {
     const struct {
+        const char* name;
         double lat;
         int zoom;
         long long width, height;
-        int step, pixels;
-    } cases[] = {{55.75, 16, 874, 605, 100, 74}, {0, 18, 388, 269, 50, 84}, {0, 12, 24842, 17198, 1000, 26}};
+        long long step;
+        int pixels;
+    } cases[] = {
+        {"a field at 55.75 N", 55.75, 16, 874, 605, 100, 74},
+        {"closest at the equator", 0, 18, 388, 269, 50, 84},
+        {"25 km: past the old table's 1 km", 0, 12, 24842, 17198, 5000, 131},
+        {"220 km across", 55.75, 8, 223700, 154869, 20000, 58},
+        {"the whole world", 0, 0, 101752972, 70444365, 10000000, 64},
+    };
     for (const auto& c : cases) {
         const ScaleBar bar = ComputeScaleBar(Frame(37.5, c.lat, c.zoom), 20);
-        EXPECT_EQ(std::llround(bar.widthMetres), c.width) << c.zoom;
-        EXPECT_EQ(std::llround(bar.heightMetres), c.height) << c.zoom;
-        EXPECT_EQ(bar.step, c.step) << c.zoom;
+        EXPECT_EQ(std::llround(bar.widthMetres), c.width) << c.name;
+        EXPECT_EQ(std::llround(bar.heightMetres), c.height) << c.name;
+        EXPECT_EQ(bar.step, c.step) << c.name;
         EXPECT_EQ(bar.x0, 20);
-        EXPECT_EQ(bar.x1 - bar.x0, c.pixels) << c.zoom;
+        EXPECT_EQ(bar.x1 - bar.x0, c.pixels) << c.name;
     }
     // At a pole the ground has no width: the bar's end is beyond any pixel.
     EXPECT_THROW(ComputeScaleBar(Frame(37.5, 90, 18), 20), std::range_error);
     EXPECT_THROW(ComputeScaleBar(Frame(37.5, 89.9999999, 18), 20), std::range_error);
-    EXPECT_EQ(ChooseScaleStep(105.0), 10);  // a seventh is 15: the tie goes to the shorter step
-    EXPECT_EQ(ChooseScaleStep(105.1), 20);
-    EXPECT_EQ(ChooseScaleStep(1e6), 1000);
+}
+
+TEST_F(MapViewTest, ScaleStepIsTheNiceLengthNearestASeventh) {
+    const struct {
+        const char* name;
+        double width;
+        long long step;
+    } cases[] = {
+        {"tie between 10 and 20 goes to the shorter", 105.0, 10},
+        {"just past the tie", 105.1, 20},
+        {"narrower than any step", 1.0, 10},
+        {"1 km up to a seventh of 10.5 km", 10499.0, 1000},
+        {"2 km from there", 10501.0, 2000},
+        {"tie between 2 and 5 km", 24500.0, 2000},
+        {"a hundred kilometres", 1e5, 10000},
+        {"a thousand kilometres", 1e6, 100000},
+        {"never longer than the frame", 1.4e4, 2000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ChooseScaleStep(c.width), c.step) << c.name;
+}
+
+TEST_F(MapViewTest, ScaleLabelsInMetresThenKilometres) {
+    const struct {
+        const char* name;
+        double metres;
+        const char* text;
+    } cases[] = {
+        {"metres rounded half to even", 874.5, "874m"},
+        {"the old table's longest step", 1000, "1000m"},
+        {"just under 10 km", 9999.4, "9999m"},
+        {"rounds up into kilometres", 9999.6, "10km"},
+        {"one decimal", 24842, "24.8km"},
+        {"a whole number of kilometres", 20000, "20km"},
+        {"a decimal that rounds away", 154990, "155km"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ScaleLengthText(c.metres), c.text) << c.name;
 }
 
 QImage Plain() {
@@ -140,6 +181,15 @@ TEST_F(MapViewTest, ScaleBarPixels) {
     EXPECT_EQ(CountColour(image, white, QRect(400, 100, 100, 100)), 0);
 }
 
+TEST_F(MapViewTest, ScaleBarLabelOfAWideFrameIsInKilometres) {
+    // 220 km across: a 20 km bar, long enough to see, with its label beside it.
+    QImage image = Plain();
+    DrawScaleBar(image, Frame(37.5, 55.75, 8), 20, 20);
+    EXPECT_EQ(image.pixel(70, 20), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(78, 24), qRgb(0, 0, 0));  // the right tick
+    EXPECT_GT(CountColour(image, qRgb(255, 255, 255), QRect(25, 26, 40, 16)), 10);
+}
+
 TEST_F(MapViewTest, TrackPixels) {
     const QRgb lime = qRgb(0, 255, 0);
     const MapFrame f = Frame(37.5, 55.75, 16);
@@ -173,13 +223,28 @@ TEST_F(MapViewTest, MarkerAndRingPlaces) {
     const CursorPlacement full = PlaceCursor(f, 650, 37.5f, 55.75f, QSize(13, 13), 19);
     EXPECT_EQ(full.ring, QPoint(318, 218));
     EXPECT_EQ(full.label, QPoint(328, 189));
-    EXPECT_EQ(full.text, "37.50000000, 55.75000000");
     EXPECT_EQ(PlaceMarker(f, 650, 37.5f, 55.75f, QSize(25, 25)), QPoint(313, 200));
     EXPECT_EQ(PlaceMarker(f, 650, 37.5f, 55.75f, QSize(42, 24)), QPoint(304, 201));
     const CursorPlacement half = PlaceCursor(f, 325, 37.5f, 55.75f, QSize(13, 13), 19);
     EXPECT_EQ(half.ring, QPoint(156, 106));
     EXPECT_EQ(PlaceMarker(f, 325, 37.5f, 55.75f, QSize(25, 25)), QPoint(150, 87));
-    EXPECT_EQ(PlaceCursor(f, 650, 37.4f, 55.7f, QSize(13, 13), 19).text, "37.40000153, 55.70000076");
+    EXPECT_EQ(full.text, CursorLabelText(37.5f, 55.75f));
+}
+
+TEST_F(MapViewTest, RingLabelIsLatitudeThenLongitudeWithHemispheres) {
+    const struct {
+        const char* name;
+        float lon, lat;
+        const char* text;
+    } cases[] = {
+        {"north-east", 37.5f, 55.75f, "55.750000\u00B0N, 37.500000\u00B0E"},
+        {"south-west", -58.25f, -34.5f, "34.500000\u00B0S, 58.250000\u00B0W"},
+        {"32-bit value rounded to six decimals", 37.4f, 55.7f, "55.700001\u00B0N, 37.400002\u00B0E"},
+        {"on the equator and the prime meridian", 0.0f, 0.0f, "0.000000\u00B0, 0.000000\u00B0"},
+        {"a hair south of the equator rounds onto it", 10.0f, -1e-8f, "0.000000\u00B0, 10.000000\u00B0E"},
+        {"the date line's west side", -180.0f, 1.0f, "1.000000\u00B0N, 180.000000\u00B0W"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CursorLabelText(c.lon, c.lat), QString::fromUtf8(c.text)) << c.name;
 }
 
 
@@ -377,6 +442,84 @@ TEST_F(MapViewTest, RefusedConnection) {
     HttpsSettings settings;
     settings.endpoint = "https://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
     EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+}
+
+}  // namespace
+
+namespace {
+
+// A loopback port that was just free: nobody listens there.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TEST_F(MapViewTest, EachFailureSaysWhatKindItIs) {
+    qgrad::testing::TlsServer server;
+    using Mode = qgrad::testing::TlsServer::Mode;
+    const struct {
+        const char* name;
+        std::string endpoint;  // empty: the test server
+        bool trustServer;
+        Mode mode;
+        int status;
+        MapFailureKind kind;
+    } cases[] = {
+        {"a picture", "", true, Mode::Answer, 200, MapFailureKind::None},
+        {"an error status", "", true, Mode::Answer, 403, MapFailureKind::Refused},
+        {"a certificate not trusted", "", false, Mode::Answer, 200, MapFailureKind::Refused},
+        {"nobody listening", "https://127.0.0.1:" + std::to_string(FreePort()), true, Mode::Answer, 200,
+         MapFailureKind::Refused},
+        {"a name that never resolves", "https://no-such-host.invalid", true, Mode::Answer, 200,
+         MapFailureKind::NoNetwork},
+        {"an answer without end", "", true, Mode::Endless, 200, MapFailureKind::BadAnswer},
+        // Last: the one-thread server stays with the silent connection.
+        {"a server that never answers", "", true, Mode::Silent, 200, MapFailureKind::TimedOut},
+    };
+    for (const auto& c : cases) {
+        server.SetMode(c.mode);
+        server.SetAnswer(c.status, "image/jpeg", qgrad::testing::JpegOf(Qt::red));
+        HttpsSettings settings;
+        settings.endpoint = c.endpoint.empty() ? server.url() : c.endpoint;
+        if (c.trustServer) settings.caFile = server.certificateFile();
+        settings.totalTimeoutMs = 1500;
+        CurlMapFetcher fetcher(settings);
+        fetcher.FetchMap(Frame(37.5, 55.75, 16));
+        EXPECT_EQ(fetcher.lastFailureKind(), c.kind) << c.name << ": " << fetcher.lastFailure();
+    }
+    CurlMapFetcher cancelled;
+    cancelled.Cancel();
+    cancelled.FetchMap(Frame(37.5, 55.75, 16));
+    EXPECT_EQ(cancelled.lastFailureKind(), MapFailureKind::Cancelled);
+}
+
+TEST_F(MapViewTest, TheEnvironmentNamesTheMapService) {
+    const struct {
+        const char* name;
+        const char* endpoint;  // nullptr: unset
+        const char* caFile;
+        std::string wantEndpoint, wantCaFile;
+    } cases[] = {
+        {"unset: the public service", nullptr, nullptr, kStaticMapEndpoint, ""},
+        {"empty counts as unset", "", "", kStaticMapEndpoint, ""},
+        {"a local tile cache", "https://tiles.local:8443", "/etc/ssl/local.pem", "https://tiles.local:8443",
+         "/etc/ssl/local.pem"},
+        {"only the CA file", nullptr, "/tmp/ca.pem", kStaticMapEndpoint, "/tmp/ca.pem"},
+    };
+    for (const auto& c : cases) {
+        const qgrad::testing::ScopedEnvironment endpoint(kMapEndpointVariable, c.endpoint);
+        const qgrad::testing::ScopedEnvironment caFile(kMapCaFileVariable, c.caFile);
+        const HttpsSettings s = HttpsSettingsFromEnvironment();
+        EXPECT_EQ(s.endpoint, c.wantEndpoint) << c.name;
+        EXPECT_EQ(s.caFile, c.wantCaFile) << c.name;
+    }
 }
 
 }  // namespace

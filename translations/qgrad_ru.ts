@@ -196,5 +196,53 @@
         <source>drawing</source>
         <translation>построение</translation>
     </message>
+    <message>
+        <source>window ±</source>
+        <translation>окно ±</translation>
+    </message>
+    <message>
+        <source>Readings on each side of the one judged; a spike as long as this is still found</source>
+        <translation>Отсчётов с каждой стороны от проверяемого; выброс такой длины ещё находится</translation>
+    </message>
+    <message>
+        <source>true offsets</source>
+        <translation>истинные смещения</translation>
+    </message>
+    <message>
+        <source>Place each sensor at its offsets in metres from the antenna</source>
+        <translation>Ставить каждый датчик на его смещения в метрах от антенны</translation>
+    </message>
+    <message>
+        <source>Apply to the survey on show</source>
+        <translation>Применить к показанной съёмке</translation>
+    </message>
+    <message>
+        <source>Run the processing again on the points on show, without reading the file</source>
+        <translation>Выполнить обработку заново на показанных точках, не читая файл</translation>
+    </message>
+    <message>
+        <source>Processing: none</source>
+        <translation>Обработка: нет</translation>
+    </message>
+    <message>
+        <source>Processing: %1</source>
+        <translation>Обработка: %1</translation>
+    </message>
+    <message>
+        <source>No processing ran on the points on show</source>
+        <translation>Показанные точки не обрабатывались</translation>
+    </message>
+    <message>
+        <source>(PROCESSING changed)</source>
+        <translation>(ОБРАБОТКА изменена)</translation>
+    </message>
+    <message>
+        <source>SAVE TO MAP writes the points on show, with the processing above, until the change is applied.</source>
+        <translation>SAVE TO MAP записывает показанные точки с обработкой выше, пока изменение не применено.</translation>
+    </message>
+    <message>
+        <source>processing</source>
+        <translation>обработка</translation>
+    </message>
 </context>
 </TS>

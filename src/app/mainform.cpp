@@ -31,6 +31,7 @@
 #include <QMenu>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLocale>
 #include <QSpinBox>
 #include <QHBoxLayout>
 #include <QMimeData>
@@ -367,6 +368,8 @@ void TMainForm::CreateProcessingPanel() {
     LagSeconds->setRange(-99.99, 99.99);
     LagSeconds->setDecimals(2);
     LagSeconds->setSingleStep(0.01);
+    // Numbers are written with a point whatever the region, as in the files the program writes.
+    for (QDoubleSpinBox* spin : {DespikeK, LagSeconds}) spin->setLocale(QLocale::c());
     SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
     SkipRefusedCheckBox->setToolTip(tr("ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it"));
     for (QWidget* w : std::initializer_list<QWidget*>{title, TrueOffsetsCheckBox, DespikeCheckBox, DespikeK,

@@ -605,6 +605,28 @@ TEST_F(MainFormTest, ProcessingBeyondItsLimitsIsRefusedWithTheCoresMessage) {
 // The label by the profiles says what the points on show carry, and its
 // full report is the one SAVE TO MAP writes beside them, whatever the panel
 // says after the opening.
+// Under Russian the panel's own words are Russian, and its numbers keep the
+// point the program writes whatever the region says.
+TEST_F(MainFormTest, ProcessingPanelSpeaksTheInterfaceLanguageWithNumbersAsWritten) {
+    const QLocale region = QLocale();
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    MakeForm(std::make_unique<FakeMaps>());
+    QLocale::setDefault(region);
+    const struct {
+        const char* name;
+        QString shown;
+        QString expected;
+    } rows[] = {
+        {"true offsets", form_->TrueOffsetsCheckBox->text(), QString::fromUtf8("истинные смещения")},
+        {"despike window", form_->DespikeHalfWidth->prefix(), QString::fromUtf8("окно ±")},
+        {"apply", form_->BtnApplyProcessing->text(), QString::fromUtf8("Применить к показанной съёмке")},
+        {"label at start", form_->ProcessingShown->text(), QString::fromUtf8("Обработка: нет")},
+        {"despike K", form_->DespikeK->text(), "5.0"},
+        {"lag", form_->LagSeconds->text(), "0.00"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.shown.toStdString(), row.expected.toStdString()) << row.name;
+}
+
 TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {
     const QString report = dir_.filePath("GPS_DIFF_run001_processing.txt");
     const struct {

@@ -16,8 +16,6 @@
 
 namespace qgrad {
 
-QString DefaultCombinedName(const QString& surveyFileName) { return surveyFileName.left(13) + ".txt"; }
-
 QString CombinedName(const QString& dialogPath) {
     const QString name = QFileInfo(dialogPath).fileName();
     const qsizetype dot = name.lastIndexOf('.');

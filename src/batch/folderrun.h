@@ -17,9 +17,6 @@
 
 namespace qgrad {
 
-// The name offered in the save dialog: the first 13 characters of the
-// survey's file name, then ".txt".
-QString DefaultCombinedName(const QString& surveyFileName);
 // The combined name from the dialog's answer: its file name part, forced to
 // end in ".txt" (letter case significant).
 QString CombinedName(const QString& dialogPath);

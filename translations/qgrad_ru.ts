@@ -245,4 +245,119 @@
         <translation>обработка</translation>
     </message>
 </context>
+<context>
+    <name>qgrad::PrintableMap</name>
+    <message>
+        <source>%1 km</source>
+        <translation>%1 км</translation>
+    </message>
+    <message>
+        <source>%1 m</source>
+        <translation>%1 м</translation>
+    </message>
+    <message>
+        <source>Easting, m</source>
+        <translation>Восток (easting), м</translation>
+    </message>
+    <message>
+        <source>metres east of the south-west corner</source>
+        <translation>метры к востоку от юго-западного угла</translation>
+    </message>
+    <message>
+        <source>Northing, m</source>
+        <translation>Север (northing), м</translation>
+    </message>
+    <message>
+        <source>metres north</source>
+        <translation>метры к северу</translation>
+    </message>
+    <message>
+        <source>N</source>
+        <translation>С</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>№</translation>
+    </message>
+    <message>
+        <source>Longitude</source>
+        <translation>Долгота</translation>
+    </message>
+    <message>
+        <source>Latitude</source>
+        <translation>Широта</translation>
+    </message>
+    <message>
+        <source>nT/m</source>
+        <translation>нТл/м</translation>
+    </message>
+    <message>
+        <source>Depth, m</source>
+        <translation>Глубина, м</translation>
+    </message>
+    <message>
+        <source>and %1 more in the targets file</source>
+        <translation>и ещё %1 в файле целей</translation>
+    </message>
+    <message>
+        <source>Magnetic gradient survey</source>
+        <translation>Градиентная магнитная съёмка</translation>
+    </message>
+    <message>
+        <source>Surveyed: %1</source>
+        <translation>Дата съёмки: %1</translation>
+    </message>
+    <message>
+        <source>Files: %1</source>
+        <translation>Файлы: %1</translation>
+    </message>
+    <message>
+        <source>Processing: %1</source>
+        <translation>Обработка: %1</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>Grid: %1</source>
+        <translation>Сетка: %1</translation>
+    </message>
+    <message>
+        <source>Vertical gradient, nT/m; EPSG:%1, grid north up</source>
+        <translation>Вертикальный градиент, нТл/м; EPSG:%1, север сетки вверху</translation>
+    </message>
+    <message>
+        <source>Vertical gradient, nT/m; WGS 84, north up</source>
+        <translation>Вертикальный градиент, нТл/м; WGS 84, север вверху</translation>
+    </message>
+    <message>
+        <source>Targets beyond %1 nT/m from the median: %2</source>
+        <translation>Целей дальше %1 нТл/м от медианы: %2</translation>
+    </message>
+    <message>
+        <source>median ± %1 sd</source>
+        <translation>медиана ± %1 ст. откл.</translation>
+    </message>
+    <message>
+        <source>± %1 nT/m</source>
+        <translation>± %1 нТл/м</translation>
+    </message>
+    <message>
+        <source>%1 to %2 nT/m</source>
+        <translation>от %1 до %2 нТл/м</translation>
+    </message>
+    <message>
+        <source>percentiles</source>
+        <translation>процентили</translation>
+    </message>
+    <message>
+        <source>%1 × %2 nodes, cells %3 × %4 m, kriged; clip %5</source>
+        <translation>%1 × %2 узлов, ячейки %3 × %4 м, кригинг; пределы %5</translation>
+    </message>
+    <message>
+        <source>as in %1</source>
+        <translation>как в %1</translation>
+    </message>
+</context>
 </TS>

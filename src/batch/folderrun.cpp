@@ -33,6 +33,8 @@ QStringList FindSurveyFiles(const QString& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(entries)) {
         const QString name = FromLocalBytes(entry.path().filename().native());
         if (!name.endsWith(".csv", Qt::CaseInsensitive)) continue;
+        // A target list left by an earlier gridding of this folder is no run.
+        if (name.startsWith("GPS_DIFF_") && name.endsWith(kTargetListEnding)) continue;
         // Folders, FIFOs, devices and sockets are no surveys; a name whose
         // file has gone is tried and refused.
         if (!NonRegularKind(folder + name).empty()) continue;

@@ -78,6 +78,8 @@ void AddGridFlags(CLI::App& verb, GridWords& w, CLI::Option* needs = nullptr) {
         verb.add_flag("--coverage{1}", w.coverage,
                       "NAME_coverage.txt: the block's ground farther than METRES from every point"),
         verb.add_flag("--pdf{A4}", w.pdf, "NAME.pdf: the map to print, on A4 or A3"),
+        verb.add_flag("--printable", w.printable,
+                      "the picture laid out as the printed page: axes in metres, scale bar, north arrow, title"),
     };
     if (needs)
         for (CLI::Option* o : options) o->needs(needs);
@@ -98,6 +100,7 @@ GridRunOptions GridOptionsFrom(const GridWords& w) {
     if (!w.targets.empty()) o.handover.targets = ParseTargetThreshold(w.targets);
     if (!w.coverage.empty()) o.handover.coverage = ParseCoverageGap(w.coverage);
     if (!w.pdf.empty()) o.handover.pdf = ParsePaper(w.pdf);
+    o.printablePicture = w.printable;
     return o;
 }
 

@@ -36,6 +36,7 @@ struct GridWords {
     bool postPoints = false, noView = false;
     std::string palette, clip, maxNodes, cell;
     std::string targets, coverage, pdf;
+    bool printable = false;
 };
 
 // What one command line asks for.

@@ -153,6 +153,10 @@ private:
 // ("\", "/" or ":"); a name without one gets `ext` appended.
 QString ReplaceExtension(const QString& name, const QString& ext);
 
+// What the target list's name ends with beside its grid file
+// ("GPS_DIFF_NAME.grd" gives "GPS_DIFF_NAME_targets.csv").
+inline constexpr char kTargetListEnding[] = "_targets.csv";
+
 // Length of the valid UTF-8 sequence at the start of `s`, 0 when there is none.
 std::size_t Utf8SequenceLength(std::string_view s);
 

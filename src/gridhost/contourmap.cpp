@@ -139,13 +139,15 @@ QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize
     return image;
 }
 
-QImage DrawColourScale(const Grid& grid, const Presentation& presentation) {
+QImage DrawColourScale(const Grid& grid, const Presentation& presentation, int magnify) {
     constexpr int kMargin = 10, kBarHeight = 300;
-    QImage image(kMargin + 20 + kScaleBarWidth + 8 + kScaleLabelWidth,
-                 kMargin + kScaleTitleHeight + kBarHeight + kMargin + 8, QImage::Format_RGB32);
+    QImage image(magnify * (kMargin + 20 + kScaleBarWidth + 8 + kScaleLabelWidth),
+                 magnify * (kMargin + kScaleTitleHeight + kBarHeight + kMargin + 8), QImage::Format_RGB32);
     image.fill(Qt::white);
     const BandLevels levels = LevelsFor(grid, presentation);
     QPainter p(&image);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(magnify, magnify);
     p.setFont(LabelFont());
     p.setPen(Qt::black);
     PaintColourScale(p, QRect(kMargin + 20, kMargin + kScaleTitleHeight, kScaleBarWidth, kBarHeight), levels,

@@ -22,8 +22,9 @@ QSize PlotSize(const Grid& grid, int longest);
 // pixel rows run north to south over the nodes' extent.
 QImage DrawGridPicture(const Grid& grid, const Presentation& presentation, QSize size);
 
-// The colour scale with its title and values, on white.
-QImage DrawColourScale(const Grid& grid, const Presentation& presentation);
+// The colour scale with its title and values, on white; `magnify` times
+// the screen's size, for print.
+QImage DrawColourScale(const Grid& grid, const Presentation& presentation, int magnify = 1);
 
 // What the picture and the person are told when no cell of the grid has
 // four gridded corners, so that the pictures would colour nothing (points in

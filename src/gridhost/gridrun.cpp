@@ -230,8 +230,21 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     const QString blank = BlankMapNote(grid);
     QStringList notes = {result.note, blank};
     notes.removeAll(QString());
-    result.picture =
-        DrawContourMap(grid, options.cellMetres ? projected : points, options.presentation, notes.join('\n'));
+    std::vector<std::string> surveys;
+    if (arranged)
+        for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
+    // Nothing is found on a blank grid: the run fails below.
+    const HandoverFindings findings = blank.isEmpty() ? FindHandover(grid, points, options.handover) : HandoverFindings{};
+    if (options.printablePicture && blank.isEmpty()) {
+        const Paper paper = options.handover.pdf.value_or(Paper::A4);
+        PrintSheet sheet = PrintSheetFor(job, grid, options.presentation, surveys, paper);
+        if (!result.note.isEmpty()) sheet.gridding += "; " + result.note;
+        result.picture =
+            PrintableMapPicture(grid, options.presentation, sheet, findings.targets ? &*findings.targets : nullptr);
+    } else {
+        result.picture =
+            DrawContourMap(grid, options.cellMetres ? projected : points, options.presentation, notes.join('\n'));
+    }
     // Put in place as the grid file is, without waiting for the disk.
     QByteArray png;
     QBuffer buffer(&png);
@@ -244,16 +257,12 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
 
     written.push_back(result.pictureFile);
     StopIfCancelled(cancel, written);
-    const HandoverFindings findings = FindHandover(grid, points, options.handover);
     result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings);
     written.insert(written.end(), result.gisFiles.begin(), result.gisFiles.end());
     // A signal while the last files were written still fails the run, so
     // that no viewer opens and the exit status says so.
     StopIfCancelled(cancel, written);
     if (options.handover.Any()) {
-        std::vector<std::string> surveys;
-        if (arranged)
-            for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
         result.handover = WriteHandover(job, grid, findings, options.presentation, surveys, options.handover);
         written.insert(written.end(), result.handover.files.begin(), result.handover.files.end());
         StopIfCancelled(cancel, written);

@@ -53,6 +53,9 @@ struct GridRunOptions {
     std::optional<double> cellMetres;
     // The target list, coverage report and printable page asked for.
     HandoverOptions handover;
+    // The map picture laid out as the printed page (PrintableMapPicture)
+    // instead of the plot with its axes in degrees.
+    bool printablePicture = false;
 };
 
 struct GridNodes {

@@ -4,6 +4,9 @@
 #include "common/geodesy.h"
 #include "common/numtext.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cmath>
@@ -30,25 +33,35 @@ QString TitleOf(const GridJob& job) {
     return name;
 }
 
-std::string GriddingLine(const Grid& grid, const Presentation& presentation) {
+QString PageText(const char* english) { return QCoreApplication::translate("qgrad::PrintableMap", english); }
+
+QString GriddingLine(const Grid& grid, const Presentation& presentation) {
     const double dx = grid.xSize * grid.MetresAcross(), dy = grid.ySize * grid.MetresUp();
-    std::string clip;
+    QString clip;
     switch (presentation.clip.method) {
-        case ClipMethod::RobustSpread: clip = "median ± " + FormatGeneral(presentation.clip.a) + " sd"; break;
-        case ClipMethod::Symmetric: clip = "± " + FormatGeneral(presentation.clip.a) + " nT/m"; break;
-        case ClipMethod::Between:
-            clip = FormatGeneral(presentation.clip.a) + " to " + FormatGeneral(presentation.clip.b) + " nT/m";
+        case ClipMethod::RobustSpread:
+            clip = PageText("median ± %1 sd").arg(QString::fromStdString(FormatGeneral(presentation.clip.a)));
             break;
-        case ClipMethod::Percentiles: clip = "percentiles"; break;
+        case ClipMethod::Symmetric:
+            clip = PageText("± %1 nT/m").arg(QString::fromStdString(FormatGeneral(presentation.clip.a)));
+            break;
+        case ClipMethod::Between:
+            clip = PageText("%1 to %2 nT/m")
+                       .arg(QString::fromStdString(FormatGeneral(presentation.clip.a)),
+                            QString::fromStdString(FormatGeneral(presentation.clip.b)));
+            break;
+        case ClipMethod::Percentiles: clip = PageText("percentiles"); break;
     }
-    return std::to_string(grid.cols) + " × " + std::to_string(grid.rows) + " nodes, cells " + Fixed(dx, 2) + " × " +
-           Fixed(dy, 2) + " m, kriged; clip " + clip;
+    return PageText("%1 × %2 nodes, cells %3 × %4 m, kriged; clip %5")
+        .arg(grid.cols)
+        .arg(grid.rows)
+        .arg(QString::fromStdString(Fixed(dx, 2)), QString::fromStdString(Fixed(dy, 2)), clip);
 }
 
 // The processing report beside the point file, as one line for the page.
 QString ProcessingLine(const GridJob& job) {
     const QString report = ReplaceExtension(job.dataFile, "_processing.txt");
-    return QFileInfo::exists(report) ? QObject::tr("as in %1").arg(QFileInfo(report).fileName()) : QString();
+    return QFileInfo::exists(report) ? PageText("as in %1").arg(QFileInfo(report).fileName()) : QString();
 }
 
 }  // namespace
@@ -81,7 +94,7 @@ Paper ParsePaper(const std::string& text) {
 
 std::vector<QString> HandoverPaths(const QString& gridFile, const HandoverOptions& options) {
     std::vector<QString> paths;
-    if (options.targets) paths.push_back(ReplaceExtension(gridFile, "_targets.csv"));
+    if (options.targets) paths.push_back(ReplaceExtension(gridFile, kTargetListEnding));
     if (options.coverage) paths.push_back(ReplaceExtension(gridFile, "_coverage.txt"));
     if (options.pdf) paths.push_back(ReplaceExtension(gridFile, ".pdf"));
     return paths;
@@ -108,6 +121,28 @@ HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& po
     return f;
 }
 
+PrintSheet PrintSheetFor(const GridJob& job, const Grid& grid, const Presentation& presentation,
+                         const std::vector<std::string>& surveys, Paper paper) {
+    PrintSheet sheet;
+    sheet.paper = paper;
+    sheet.title = TitleOf(job);
+    // The instrument writes each run's file on the day it is walked; a
+    // file's date is the nearest thing to the survey's date the files hold.
+    // Surveys named without their folder are looked for beside the points.
+    const QDir beside = QFileInfo(job.dataFile).dir();
+    QDateTime earliest;
+    for (const std::string& s : surveys) {
+        const QFileInfo file(beside, FromLocalBytes(s));
+        sheet.files.push_back(file.fileName());
+        if (file.exists() && (!earliest.isValid() || file.lastModified() < earliest)) earliest = file.lastModified();
+    }
+    if (sheet.files.empty()) sheet.files.push_back(QFileInfo(job.dataFile).fileName());
+    if (earliest.isValid()) sheet.date = earliest.toString("yyyy-MM-dd");
+    sheet.processing = ProcessingLine(job);
+    sheet.gridding = GriddingLine(grid, presentation);
+    return sheet;
+}
+
 Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindings& findings,
                        const Presentation& presentation, const std::vector<std::string>& surveys,
                        const HandoverOptions& options) {
@@ -131,16 +166,9 @@ Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindi
                      " %) of the block farther than " + Fixed(options.coverage->gapMetres, 2) + " m from the points, in " +
                      std::to_string(coverage.gaps.size()) + " gaps\n";
     }
-    if (options.pdf) {
-        PrintSheet sheet;
-        sheet.paper = *options.pdf;
-        sheet.title = TitleOf(job);
-        for (const std::string& s : surveys) sheet.files.push_back(FromLocalBytes(s));
-        if (sheet.files.empty()) sheet.files.push_back(QFileInfo(job.dataFile).fileName());
-        sheet.processing = ProcessingLine(job);
-        sheet.gridding = QString::fromStdString(GriddingLine(grid, presentation));
-        WritePrintableMap(*path++, grid, presentation, sheet, picking ? &*picking : nullptr);
-    }
+    if (options.pdf)
+        WritePrintableMap(*path++, grid, presentation, PrintSheetFor(job, grid, presentation, surveys, *options.pdf),
+                          picking ? &*picking : nullptr);
     return h;
 }
 

@@ -55,6 +55,12 @@ Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindi
                        const Presentation& presentation, const std::vector<std::string>& surveys,
                        const HandoverOptions& options);
 
+// What the printed page says of the run: its title (the grid file's name),
+// the survey files and the date of the earliest of them, the processing and
+// the grid's cell and clip.
+PrintSheet PrintSheetFor(const GridJob& job, const Grid& grid, const Presentation& presentation,
+                         const std::vector<std::string>& surveys, Paper paper);
+
 // The coverage report's text, LF line ends.
 std::string CoverageReportText(const Coverage& coverage, double gapMetres);
 

@@ -5,6 +5,7 @@
 #include "gridhost/contourmap.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -17,14 +18,19 @@
 namespace qgrad {
 namespace {
 
+QString Text(const char* english) { return QCoreApplication::translate("qgrad::PrintableMap", english); }
+
 constexpr int kDotsPerInch = 300;
+// The picture is the page at a screen's sharpness: legible when opened
+// whole, and a few hundred kilobytes as a PNG.
+constexpr int kPictureDotsPerInch = 150;
 // The grid's picture is drawn at most this many pixels along its longer
 // side: finer than print needs, bounded for grids of any size.
 constexpr int kMostPicturePixels = 3000;
 
 QString Metres(double m) {
-    if (m >= 1000 && std::fmod(m, 1000) == 0) return QString::number(m / 1000) + " km";
-    return QString::number(m) + " m";
+    if (m >= 1000 && std::fmod(m, 1000) == 0) return Text("%1 km").arg(m / 1000);
+    return Text("%1 m").arg(m);
 }
 
 struct MapPlacement {
@@ -44,16 +50,29 @@ MapPlacement PlaceMap(const Grid& grid, const QRectF& room) {
     return m;
 }
 
-void DrawAxes(QPainter& p, const MapPlacement& m, double unit) {
+// Ticks along one side of the map: at whole steps of the grid system's own
+// coordinate (easting or northing) on a metric grid, else at whole steps
+// from the south-west corner.
+struct AxisTicks {
+    double origin;  // the coordinate at the map's left or bottom edge
+    double length;  // metres along the side
+};
+
+void DrawAxes(QPainter& p, const Grid& grid, const MapPlacement& m, double unit) {
     p.setPen(QPen(Qt::black, unit * 0.6));
     p.setBrush(Qt::NoBrush);
     p.drawRect(m.rect);
     const QFontMetricsF fm(p.font());
-    auto ticks = [&](double lengthM, bool across) {
-        const double step = NiceLength(lengthM / 5);
-        for (double v = 0; v <= lengthM + 1e-9; v += step) {
-            const double at = v * m.perMetre;
-            const QString label = QString::number(v);
+    const bool metric = grid.epsg != 0;
+    auto ticks = [&](AxisTicks axis, bool across) {
+        // Wide enough apart that the longest label fits between ticks.
+        const QString widest = QString::number(axis.origin + axis.length, 'f', 0);
+        const double room = (fm.horizontalAdvance(widest) + 4 * unit) / m.perMetre;
+        double step = NiceLength(axis.length / 5);
+        while (step < room) step = NiceLength(step * 2.5);
+        for (double v = std::ceil(axis.origin / step - 1e-9) * step; v <= axis.origin + axis.length + 1e-9; v += step) {
+            const double at = (v - axis.origin) * m.perMetre;
+            const QString label = QString::number(v, 'f', step < 1 ? 1 : 0);
             if (across) {
                 const double x = m.rect.left() + at;
                 p.drawLine(QPointF(x, m.rect.bottom()), QPointF(x, m.rect.bottom() + 3 * unit));
@@ -61,19 +80,23 @@ void DrawAxes(QPainter& p, const MapPlacement& m, double unit) {
             } else {
                 const double y = m.rect.bottom() - at;
                 p.drawLine(QPointF(m.rect.left() - 3 * unit, y), QPointF(m.rect.left(), y));
-                p.drawText(QPointF(m.rect.left() - 4 * unit - fm.horizontalAdvance(label), y + fm.ascent() / 2), label);
+                p.save();
+                p.translate(m.rect.left() - 4 * unit, y);
+                p.rotate(-90);
+                p.drawText(QPointF(-fm.horizontalAdvance(label) / 2, 0), label);
+                p.restore();
             }
         }
     };
-    ticks(m.widthM, true);
-    ticks(m.heightM, false);
-    const QString across = QObject::tr("metres east of the south-west corner");
+    ticks({metric ? grid.xLL : 0, m.widthM}, true);
+    ticks({metric ? grid.yLL : 0, m.heightM}, false);
+    const QString across = metric ? Text("Easting, m") : Text("metres east of the south-west corner");
     p.drawText(QPointF(m.rect.center().x() - fm.horizontalAdvance(across) / 2, m.rect.bottom() + 5 * unit + 2 * fm.height()),
                across);
     p.save();
-    p.translate(m.rect.left() - 6 * unit - 2.5 * fm.height(), m.rect.center().y());
+    p.translate(m.rect.left() - 5 * unit - 1.5 * fm.height(), m.rect.center().y());
     p.rotate(-90);
-    const QString up = QObject::tr("metres north");
+    const QString up = metric ? Text("Northing, m") : Text("metres north");
     p.drawText(QPointF(-fm.horizontalAdvance(up) / 2, 0), up);
     p.restore();
 }
@@ -110,7 +133,8 @@ void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
     p.setBrush(Qt::white);
     p.drawPath(right);
     const QFontMetricsF fm(p.font());
-    p.drawText(QPointF(tip.x() - fm.horizontalAdvance("N") / 2, tip.y() + h + fm.ascent() + unit), "N");
+    const QString north = Text("N");
+    p.drawText(QPointF(tip.x() - fm.horizontalAdvance(north) / 2, tip.y() + h + fm.ascent() + unit), north);
 }
 
 void DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets, double unit) {
@@ -150,8 +174,8 @@ void DrawTargetList(QPainter& p, const TargetPicking& targets, QRectF room) {
         for (int i = 0; i < cells.size(); ++i) p.drawText(QPointF(room.left() + col[i] * room.width(), y), cells[i]);
     };
     double y = room.top() + fm.ascent();
-    row(y, {QObject::tr("No."), QObject::tr("Longitude"), QObject::tr("Latitude"), QObject::tr("nT/m"),
-            QObject::tr("Depth, m")});
+    row(y, {Text("No."), Text("Longitude"), Text("Latitude"), Text("nT/m"),
+            Text("Depth, m")});
     for (int i = 0; i < shown; ++i) {
         const Target& t = targets.targets[i];
         y += line;
@@ -160,8 +184,77 @@ void DrawTargetList(QPainter& p, const TargetPicking& targets, QRectF room) {
     }
     if (shown < static_cast<int>(targets.targets.size()))
         p.drawText(QPointF(room.left(), y + line),
-                   QObject::tr("and %1 more in the targets file").arg(targets.targets.size() - shown));
+                   Text("and %1 more in the targets file").arg(targets.targets.size() - shown));
 }
+
+// The whole page inside `page`, in the painter's units of `dotsPerInch`.
+void DrawPage(QPainter& p, const QRectF& page, double dotsPerInch, const Grid& grid, const Presentation& presentation,
+              const PrintSheet& sheet, const TargetPicking* targets) {
+    p.setRenderHint(QPainter::Antialiasing);
+    const double unit = dotsPerInch / 25.4 * 0.5;  // half a millimetre
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(sheet.paper == Paper::A3 ? 9 : 7.5);
+    p.setFont(font);
+
+    // The map takes the left three quarters; the side column the rest.
+    const double sideWidth = page.width() * 0.25;
+    const QRectF mapRoom = page.adjusted(22 * unit, 4 * unit, -(sideWidth + 8 * unit), -16 * unit);
+    const MapPlacement m = PlaceMap(grid, mapRoom);
+    const double longer = std::max(m.rect.width(), m.rect.height());
+    const int pixels = static_cast<int>(std::min<double>(kMostPicturePixels, longer));
+    const QImage picture = DrawGridPicture(grid, presentation, PlotSize(grid, std::max(2, pixels)));
+    p.drawImage(m.rect, picture);
+    DrawAxes(p, grid, m, unit);
+    if (targets) DrawTargetMarks(p, grid, m, *targets, unit);
+
+    const QRectF side(page.right() - sideWidth, page.top(), sideWidth, page.height());
+    QFont titleFont = font;
+    titleFont.setPointSizeF(font.pointSizeF() * 2);
+    titleFont.setBold(true);
+    p.setFont(titleFont);
+    double y = DrawLines(p, {sheet.title.isEmpty() ? Text("Magnetic gradient survey") : sheet.title}, side.topLeft(),
+                         side.width());
+    p.setFont(font);
+    QStringList block;
+    if (!sheet.date.isEmpty()) block << Text("Surveyed: %1").arg(sheet.date);
+    if (!sheet.files.empty()) {
+        QStringList names;
+        for (const QString& f : sheet.files) names << f;
+        block << Text("Files: %1").arg(names.join(", "));
+    }
+    block << Text("Processing: %1").arg(sheet.processing.isEmpty() ? Text("none") : sheet.processing);
+    if (!sheet.gridding.isEmpty()) block << Text("Grid: %1").arg(sheet.gridding);
+    block << (grid.epsg != 0 ? Text("Vertical gradient, nT/m; EPSG:%1, grid north up").arg(grid.epsg)
+                             : Text("Vertical gradient, nT/m; WGS 84, north up"));
+    y = DrawLines(p, block, QPointF(side.left(), y + unit), side.width());
+
+    const QSize scaleSize = DrawColourScale(grid, presentation).size();
+    const double scaleHeight =
+        std::min(page.height() * 0.3, side.width() * 0.8 * scaleSize.height() / scaleSize.width());
+    const QRectF scaleRect(side.left(), y + 2 * unit, scaleHeight * scaleSize.width() / scaleSize.height(), scaleHeight);
+    // Drawn at the page's sharpness, so that its values stay legible.
+    const int magnify = 1 + static_cast<int>(std::ceil(scaleHeight / scaleSize.height()));
+    p.save();
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(scaleRect, DrawColourScale(grid, presentation, magnify));
+    p.restore();
+    y = scaleRect.bottom() + 4 * unit;
+    DrawNorthArrow(p, QPointF(side.left() + 6 * unit, y), unit);
+    DrawScaleBar(p, m, QPointF(side.left() + 16 * unit, y + 6 * unit), unit);
+    y += 24 * unit;
+    if (targets && !targets->targets.empty()) {
+        y = DrawLines(p,
+                      {Text("Targets beyond %1 nT/m from the median: %2")
+                           .arg(targets->threshold, 0, 'f', 2)
+                           .arg(targets->targets.size())},
+                      QPointF(side.left(), y), side.width());
+        DrawTargetList(p, *targets, QRectF(side.left(), y, side.width(), page.bottom() - y));
+    }
+}
+
+QPageSize PageSizeOf(Paper paper) { return QPageSize(paper == Paper::A3 ? QPageSize::A3 : QPageSize::A4); }
+
+constexpr double kMarginMillimetres = 12;
 
 }  // namespace
 
@@ -180,68 +273,29 @@ std::string PrintableMapPdf(const Grid& grid, const Presentation& presentation, 
     {
         QPdfWriter writer(&buffer);
         writer.setResolution(kDotsPerInch);
-        writer.setPageLayout(QPageLayout(QPageSize(sheet.paper == Paper::A3 ? QPageSize::A3 : QPageSize::A4),
-                                         QPageLayout::Landscape, QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter));
+        const QMarginsF margins(kMarginMillimetres, kMarginMillimetres, kMarginMillimetres, kMarginMillimetres);
+        writer.setPageLayout(QPageLayout(PageSizeOf(sheet.paper), QPageLayout::Landscape, margins, QPageLayout::Millimeter));
         writer.setTitle(sheet.title);
         writer.setCreator("Quenor GRAD");
         QPainter p(&writer);
-        p.setRenderHint(QPainter::Antialiasing);
-        const double unit = kDotsPerInch / 25.4 * 0.5;  // half a millimetre
-        const QRectF page(0, 0, writer.width(), writer.height());
-        QFont font("DejaVu Sans");
-        font.setPointSizeF(sheet.paper == Paper::A3 ? 9 : 7.5);
-        p.setFont(font);
-
-        // The map takes the left three quarters; the side column the rest.
-        const double sideWidth = page.width() * 0.25;
-        const QRectF mapRoom = page.adjusted(22 * unit, 4 * unit, -(sideWidth + 8 * unit), -16 * unit);
-        const MapPlacement m = PlaceMap(grid, mapRoom);
-        const double longer = std::max(m.rect.width(), m.rect.height());
-        const int pixels = static_cast<int>(std::min<double>(kMostPicturePixels, longer));
-        const QImage picture = DrawGridPicture(grid, presentation, PlotSize(grid, std::max(2, pixels)));
-        p.drawImage(m.rect, picture);
-        DrawAxes(p, m, unit);
-        if (targets) DrawTargetMarks(p, grid, m, *targets, unit);
-
-        const QRectF side(page.right() - sideWidth, page.top(), sideWidth, page.height());
-        QFont titleFont = font;
-        titleFont.setPointSizeF(font.pointSizeF() * 2);
-        titleFont.setBold(true);
-        p.setFont(titleFont);
-        double y = DrawLines(p, {sheet.title.isEmpty() ? QObject::tr("Magnetic gradient survey") : sheet.title},
-                             side.topLeft(), side.width());
-        p.setFont(font);
-        QStringList block;
-        if (!sheet.date.isEmpty()) block << QObject::tr("Surveyed: %1").arg(sheet.date);
-        if (!sheet.files.empty()) {
-            QStringList names;
-            for (const QString& f : sheet.files) names << f;
-            block << QObject::tr("Files: %1").arg(names.join(", "));
-        }
-        block << QObject::tr("Processing: %1").arg(sheet.processing.isEmpty() ? QObject::tr("none") : sheet.processing);
-        if (!sheet.gridding.isEmpty()) block << QObject::tr("Grid: %1").arg(sheet.gridding);
-        block << QObject::tr("Vertical gradient, nT/m; WGS 84, north up");
-        y = DrawLines(p, block, QPointF(side.left(), y + unit), side.width());
-
-        const QImage scale = DrawColourScale(grid, presentation);
-        const double scaleHeight = std::min(page.height() * 0.3, side.width() * 0.8 * scale.height() / scale.width());
-        const QRectF scaleRect(side.left(), y + 2 * unit, scaleHeight * scale.width() / scale.height(), scaleHeight);
-        p.drawImage(scaleRect, scale);
-        y = scaleRect.bottom() + 4 * unit;
-        DrawNorthArrow(p, QPointF(side.left() + 6 * unit, y), unit);
-        DrawScaleBar(p, m, QPointF(side.left() + 16 * unit, y + 6 * unit), unit);
-        y += 24 * unit;
-        if (targets && !targets->targets.empty()) {
-            p.setFont(font);
-            y = DrawLines(p,
-                          {QObject::tr("Targets beyond %1 nT/m from the median: %2")
-                               .arg(targets->threshold, 0, 'f', 2)
-                               .arg(targets->targets.size())},
-                          QPointF(side.left(), y), side.width());
-            DrawTargetList(p, *targets, QRectF(side.left(), y, side.width(), page.bottom() - y));
-        }
+        DrawPage(p, QRectF(0, 0, writer.width(), writer.height()), kDotsPerInch, grid, presentation, sheet, targets);
     }
     return buffer.data().toStdString();
+}
+
+QImage PrintableMapPicture(const Grid& grid, const Presentation& presentation, const PrintSheet& sheet,
+                           const TargetPicking* targets) {
+    const QSize size = PageSizeOf(sheet.paper).sizePixels(kPictureDotsPerInch).transposed();  // landscape
+    QImage image(size, QImage::Format_RGB32);
+    const int dotsPerMetre = qRound(kPictureDotsPerInch / 0.0254);
+    image.setDotsPerMeterX(dotsPerMetre);
+    image.setDotsPerMeterY(dotsPerMetre);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    const double margin = kMarginMillimetres / 25.4 * kPictureDotsPerInch;
+    DrawPage(p, QRectF(QPointF(0, 0), QSizeF(size)).adjusted(margin, margin, -margin, -margin), kPictureDotsPerInch,
+             grid, presentation, sheet, targets);
+    return image;
 }
 
 void WritePrintableMap(const QString& path, const Grid& grid, const Presentation& presentation,

@@ -8,6 +8,7 @@
 #include "gridhost/presentation.h"
 #include "gridhost/targets.h"
 
+#include <QImage>
 #include <QString>
 
 #include <string>
@@ -29,6 +30,12 @@ struct PrintSheet {
 // The page's bytes (PDF). `targets` may be null.
 std::string PrintableMapPdf(const Grid& grid, const Presentation& presentation, const PrintSheet& sheet,
                             const TargetPicking* targets);
+
+// The same page as a picture of the paper's size at 150 dots an inch,
+// landscape, on white: what the map picture becomes when asked to be
+// printable.
+QImage PrintableMapPicture(const Grid& grid, const Presentation& presentation, const PrintSheet& sheet,
+                           const TargetPicking* targets);
 
 // Written whole or not at all. Throws FileError.
 void WritePrintableMap(const QString& path, const Grid& grid, const Presentation& presentation,

@@ -97,6 +97,8 @@ TEST_F(FolderRunTest, SurveysInNameOrderIntoOnePairAndOneScript) {
     CopySample("run003.csv", ".hidden.CSV");
     Write("notes.txt", "not a survey");
     Write("run.csv.bak", "not a survey");
+    // The target list an earlier gridding of the folder left beside its grid.
+    Write("GPS_DIFF_comb_targets.csv", "number,longitude,latitude,peak_nT_m\n1,37.6,55.7,8.1\n");
     ASSERT_TRUE(QDir(dir_.path()).mkdir("x.csv"));
     const FolderRunResult r = Run();
     EXPECT_EQ(r.end, FolderRunEnd::Completed);

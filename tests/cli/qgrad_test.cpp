@@ -580,6 +580,22 @@ TEST_F(GridGisTest, HandoverFilesBesideTheGridWhenAsked) {
     EXPECT_TRUE(Tool("pdfinfo", {Beside(".pdf")}).contains("1191 x 842 pts (A3)"));
 }
 
+// Asked to be printable, the picture is the page: the paper's size,
+// landscape; A3 when the page is printed on A3.
+TEST_F(GridGisTest, PrintablePictureTakesThePagesPaper) {
+    struct Case {
+        const char* name;
+        QStringList words;
+        QSize size;
+    } cases[] = {{"A4", {"--printable"}, {1754, 1240}}, {"A3", {"--printable", "--pdf=A3"}, {2481, 1754}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Qgrad(QStringList({"grid", script_, "--no-view"}) + c.words);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(QImage(Beside(".png")).size(), c.size);
+    }
+}
+
 TEST_F(GridGisTest, CellGridsOnSquareMetresOfTheUtmZone) {
     const Result r = Qgrad({"grid", script_, "--no-view", "--geotiff", "--cell", "0.5"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();

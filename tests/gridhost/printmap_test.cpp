@@ -1,5 +1,6 @@
 #include "buriedfield.h"
 #include "gdaltools.h"
+#include "common/language.h"
 #include "gridhost/printmap.h"
 #include "testapp.h"
 
@@ -87,6 +88,63 @@ TEST_F(PrintableMapTest, WithoutTargetsNoMarks) {
     const QImage page = Render(pdf);
     ASSERT_FALSE(page.isNull());
     EXPECT_EQ(CountPixels(page, [](QColor q) { return q.red() > 150 && q.green() < 90 && q.blue() < 90; }), 0);
+}
+
+// A grid of the same field on metre cells of UTM zone 37N.
+Grid MetricFieldGrid() {
+    Grid grid = FieldGrid({{"iron", 20, 30, 0.6, 60}}, 5);
+    grid.epsg = 32637;
+    grid.xLL = 412000;
+    grid.yLL = 6178000;
+    grid.xSize = grid.ySize = 0.25;
+    return grid;
+}
+
+// The axes say which ground they measure, in the interface's language.
+TEST_F(PrintableMapTest, AxesSayTheirSystemInTheInterfaceLanguage) {
+    struct Case {
+        const char* name;
+        bool metric;
+        const char* language;
+        QStringList words;
+    } cases[] = {
+        {"degrees", false, "en", {"metres east of the south-west corner", "metres north", "WGS 84, north up"}},
+        {"UTM", true, "en", {"Easting, m", "Northing, m", "412000", "6178020", "EPSG:32637, grid north up"}},
+        {"UTM in Russian", true, "ru", {"Восток (easting), м", "Север (northing), м", "Обработка: нет", "412000"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallInterfaceLanguage(c.language);
+        const QString pdf = Path(QString("%1.pdf").arg(c.name));
+        WritePrintableMap(pdf, c.metric ? MetricFieldGrid() : FieldGrid({}, 2), {}, PrintSheet{}, nullptr);
+        const QString text = Tool("pdftotext", {"-layout", pdf, "-"});
+        for (const QString& word : c.words) EXPECT_TRUE(text.contains(word)) << word.toStdString() << "\n" << text.toStdString();
+    }
+    InstallInterfaceLanguage("en");
+}
+
+// The picture asked to be printable is the page itself, landscape and
+// filled by the map.
+TEST_F(PrintableMapTest, PictureIsThePageAtItsPaperSize) {
+    const Grid grid = FieldGrid({{"iron", 20, 30, 0.6, 60}, {"kiln", 40, 20, 1.0, 200}}, 4);
+    const TargetPicking targets = PickTargets(grid);
+    struct Case {
+        const char* name;
+        Paper paper;
+        QSize size;
+    } cases[] = {{"A4", Paper::A4, {1754, 1240}}, {"A3", Paper::A3, {2481, 1754}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrintSheet sheet;
+        sheet.paper = c.paper;
+        const QImage picture = PrintableMapPicture(grid, {}, sheet, &targets);
+        EXPECT_EQ(picture.size(), c.size);
+        const int greys = CountPixels(picture, [](QColor q) {
+            return q.red() == q.green() && q.green() == q.blue() && q.red() > 40 && q.red() < 215;
+        });
+        EXPECT_GT(greys, picture.width() * picture.height() / 5);
+        EXPECT_GT(CountPixels(picture, [](QColor q) { return q.red() > 150 && q.green() < 90 && q.blue() < 90; }), 4);
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "common/language.h"
 #include "gridhost/gridfile.h"
 #include "mapview/markers.h"
+#include "mapview/overlay.h"
 #include "processing/settings.h"
 #include "fakeinteraction.h"
 #include "gdaltools.h"
@@ -823,10 +824,114 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
 }
 
 TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
-    maps_->image = qgrad::testing::JpegOf(QColor(220, 20, 20));
+    maps_->answer = {qgrad::testing::JpegOf(QColor(220, 20, 20))};
     Open(Copy(kSample, "run001.csv"));
     EXPECT_NEAR(form_->SurveyMap->picture().pixelColor(600, 300).red(), 220, 8);
     EXPECT_TRUE(ui_->messages.empty());
+}
+
+// Pixels of the track's colour in a picture: the track is drawn.
+int TrackPixels(const QImage& picture) {
+    int n = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) n += picture.pixel(x, y) == qRgb(0, 255, 0);
+    return n;
+}
+
+TEST_F(MainFormTest, MissingSatellitePictureSaysWhyOverThePlainFill) {
+    const struct {
+        const char* name;
+        const char* language;
+        MapAnswer answer;
+        MapFailureKind kind;
+        const char* words;
+    } cases[] = {
+        {"no network", "ru", {std::nullopt, MapFailureKind::NoNetwork, "the map request failed: no route"},
+         MapFailureKind::NoNetwork, "Нет сети: спутникового снимка нет"},
+        {"refused", "ru", {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"},
+         MapFailureKind::Refused, "Картографический сервис отказал: спутникового снимка нет"},
+        {"timed out", "ru", {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"},
+         MapFailureKind::TimedOut, "Время ожидания истекло: спутникового снимка нет"},
+        {"an answer that is no picture", "ru", {QByteArray("<html>captcha</html>")}, MapFailureKind::BadAnswer,
+         "Картографический сервис не прислал снимка местности"},
+        {"no network, English", "en", {std::nullopt, MapFailureKind::NoNetwork, "the map request failed: no route"},
+         MapFailureKind::NoNetwork, "No network: no satellite picture"},
+        {"refused, English", "en", {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"},
+         MapFailureKind::Refused, "Refused by the map service: no satellite picture"},
+        {"timed out, English", "en", {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"},
+         MapFailureKind::TimedOut, "Timed out: no satellite picture"},
+    };
+    for (const auto& c : cases) {
+        InstallInterfaceLanguage(c.language);
+        MakeForm(std::make_unique<FakeMaps>());
+        maps_->answer = c.answer;
+        form_->show();
+        Open(Copy(kSample, "run001.csv"));
+        EXPECT_EQ(form_->state().mapFailure, c.kind) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible()) << c.name;
+        EXPECT_EQ(form_->SurveyMap->FailureText->text().toStdString(), c.words) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->RetryButton->isVisible()) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->RetryButton->isEnabled()) << c.name;
+        // The request's own account is there for a closer look.
+        EXPECT_FALSE(form_->SurveyMap->FailureText->toolTip().isEmpty()) << c.name;
+        EXPECT_EQ(form_->SurveyMap->FailureText->toolTip().toStdString(), form_->state().mapFailureReason) << c.name;
+        // The plain fill, with the track and the scale bar drawn over it.
+        const QImage& picture = form_->SurveyMap->picture();
+        EXPECT_EQ(picture.pixelColor(600, 400), PlainMapFill()) << c.name;
+        EXPECT_GT(TrackPixels(picture), 50) << c.name;
+        EXPECT_EQ(picture.pixel(50, 20), qRgb(0, 0, 0)) << c.name;
+        // Not a refusal of the survey: no message, and the commands follow.
+        EXPECT_TRUE(ui_->messages.empty()) << c.name;
+        EXPECT_TRUE(form_->BtnSave->isEnabled()) << c.name;
+    }
+    InstallInterfaceLanguage("ru");
+}
+
+TEST_F(MainFormTest, RetryFetchesThePictureAgainOnTheWorker) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    ASSERT_EQ(maps_->asked.size(), 1u);
+    ASSERT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
+
+    // Still no network: the notice stays, the fill with it.
+    form_->SurveyMap->RetryButton->click();
+    Settle();
+    ASSERT_EQ(maps_->asked.size(), 2u);
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::NoNetwork);
+    EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
+
+    // Another failure: the notice says the new reason.
+    maps_->answer = {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"};
+    form_->SurveyMap->RetryButton->click();
+    Settle();
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::TimedOut);
+    EXPECT_EQ(form_->SurveyMap->FailureText->text(), QString::fromUtf8("Время ожидания истекло: спутникового снимка нет"));
+
+    // The service answers now: the picture replaces the fill, the notice goes.
+    maps_->answer = {qgrad::testing::JpegOf(QColor(220, 20, 20))};
+    form_->SurveyMap->RetryButton->click();
+    EXPECT_TRUE(form_->IsWorking());  // on the worker, the commands waiting
+    EXPECT_FALSE(form_->BtnOpen->isEnabled());
+    Settle();
+    ASSERT_EQ(maps_->asked.size(), 4u);
+    EXPECT_EQ(maps_->asked[3].centreLon, maps_->asked[0].centreLon);
+    EXPECT_EQ(maps_->asked[3].centreLat, maps_->asked[0].centreLat);
+    EXPECT_EQ(maps_->asked[3].zoom, maps_->asked[0].zoom);
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::None);
+    EXPECT_EQ(form_->state().mapFailureReason, "");
+    EXPECT_FALSE(form_->SurveyMap->FailureNotice->isVisible());
+    const QImage& picture = form_->SurveyMap->picture();
+    EXPECT_NEAR(picture.pixelColor(600, 400).red(), 220, 8);
+    EXPECT_GT(TrackPixels(picture), 50);
+    EXPECT_NEAR(form_->state().baseMapBitmap.pixelColor(600, 400).red(), 220, 8);
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_TRUE(ui_->messages.empty());
+
+    // A new opening that fails shows the notice afresh.
+    maps_->answer = {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"};
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::Refused);
+    EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
 }
 
 TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
@@ -1123,10 +1228,10 @@ TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
 // The map service when it never answers until the test lets it.
 class HangingMaps : public MapFetcher {
 public:
-    std::optional<QByteArray> FetchMap(const MapFrame&) override {
+    MapAnswer FetchMap(const MapFrame&) override {
         entered = true;
         release.get_future().wait();
-        return std::nullopt;
+        return {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timed out"};
     }
     std::promise<void> release;
     std::atomic<bool> entered{false};

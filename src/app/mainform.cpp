@@ -307,8 +307,6 @@ void TMainForm::CreateChart() {
         axis->setTickLabelFont(verdana);
         axis->setLabelFont(verdana);
     }
-    Chart1->xAxis->setLabel("Distance, m");
-    Chart1->yAxis->setLabel("gradHz, nT");
     Chart1->xAxis->setRange(0, 1000);
 
     // The back wall: #EAEAEA at the bottom to white at the top.

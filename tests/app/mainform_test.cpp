@@ -42,6 +42,7 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <future>
 
@@ -140,8 +141,8 @@ TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
         EXPECT_TRUE(w->isHidden());
     EXPECT_EQ(form_->Chart1->graphCount(), 12);
     EXPECT_EQ(form_->Chart1->xAxis->range().upper, 1000);
-    EXPECT_EQ(form_->Chart1->xAxis->label(), "Distance, m");
-    EXPECT_EQ(form_->Chart1->yAxis->label(), "gradHz, nT");
+    EXPECT_EQ(form_->Chart1->xAxis->label(), QString::fromUtf8("Расстояние, м"));
+    EXPECT_EQ(form_->Chart1->yAxis->label(), QString::fromUtf8("gradHz, нТл"));
     for (int k = 0; k < 12; ++k) EXPECT_EQ(form_->Series(k + 1)->pen().color(), ChannelColour(k)) << k;
     EXPECT_NE(ChannelColour(0), ChannelColour(8));
     // The fresh grid: three heading rows and one empty sample row.
@@ -626,6 +627,49 @@ TEST_F(MainFormTest, ProcessingPanelSpeaksTheInterfaceLanguageWithNumbersAsWritt
         {"lag", form_->LagSeconds->text(), "0.00"},
     };
     for (const auto& row : rows) EXPECT_EQ(row.shown.toStdString(), row.expected.toStdString()) << row.name;
+}
+
+TEST_F(MainFormTest, ChartTitlesSpeakTheInterfaceLanguageAndTicksWriteAPoint) {
+    const QLocale region = QLocale();
+    const struct {
+        const char* name;
+        const char* language;
+        QLocale region;
+        const char* distance;
+        const char* gradient;
+    } rows[] = {
+        {"Russian, Russian region", "ru", QLocale(QLocale::Russian, QLocale::Russia), "Расстояние, м", "gradHz, нТл"},
+        {"English, Russian region", "en", QLocale(QLocale::Russian, QLocale::Russia), "Distance, m", "gradHz, nT"},
+        {"English, German region", "en", QLocale(QLocale::German, QLocale::Germany), "Distance, m", "gradHz, nT"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        InstallInterfaceLanguage(row.language);
+        QLocale::setDefault(row.region);
+        MakeForm(std::make_unique<FakeMaps>());
+        Open(Copy(kSample, "run001.csv"));
+        form_->Chart1->replot();
+        EXPECT_EQ(form_->Chart1->xAxis->label().toStdString(), row.distance);
+        EXPECT_EQ(form_->Chart1->yAxis->label().toStdString(), row.gradient);
+        // Each tick's label reads back as its value in the files' number
+        // text: "-2,5" or "1 000" would not.
+        int fractional = 0;
+        for (QCPAxis* axis : {form_->Chart1->xAxis, form_->Chart1->yAxis}) {
+            const QVector<double> ticks = axis->tickVector();
+            const QVector<QString> labels = axis->tickVectorLabels();
+            ASSERT_EQ(ticks.size(), labels.size());
+            for (qsizetype i = 0; i < ticks.size(); ++i) {
+                bool ok = false;
+                EXPECT_DOUBLE_EQ(labels[i].toDouble(&ok), ticks[i]) << labels[i].toStdString();
+                EXPECT_TRUE(ok) << labels[i].toStdString();
+                fractional += ticks[i] != std::floor(ticks[i]);
+            }
+        }
+        // The sample's anomaly of about -12.5 nT gives ticks between whole numbers.
+        EXPECT_GT(fractional, 0);
+    }
+    QLocale::setDefault(region);
+    InstallInterfaceLanguage("ru");
 }
 
 TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {

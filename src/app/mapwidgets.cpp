@@ -62,12 +62,17 @@ void MapPicture::setFailure(MapFailureKind kind, const QString& reason) {
 void MapPicture::resizeEvent(QResizeEvent*) { PlaceNotice(); }
 
 void MapPicture::PlaceNotice() {
-    // The upper right corner: the scale bar keeps the upper left, the
-    // result's controls the lower left, and a survey's track mostly the
-    // middle. A narrow map cuts the words before the button.
-    const QSize wanted = FailureNotice->sizeHint();
-    const int w = std::min(wanted.width(), std::max(0, width() - 8));
-    FailureNotice->setGeometry(width() - 4 - w, 4, w, wanted.height());
+    // The upper right corner: the scale bar keeps the picture's left fifth,
+    // the result's controls the lower left, and a survey's track mostly the
+    // middle. A narrow map wraps the words rather than cut them.
+    const int room = std::max(0, width() * 4 / 5 - 4);
+    FailureText->setWordWrap(false);
+    const QSize line = FailureNotice->sizeHint();
+    const bool fits = line.width() <= room;
+    FailureText->setWordWrap(!fits);
+    const int w = std::min(line.width(), room);
+    const int h = fits ? line.height() : FailureNotice->heightForWidth(w);
+    FailureNotice->setGeometry(width() - 4 - w, 4, w, h);
 }
 
 void MapPicture::setPicture(const QImage& image) {

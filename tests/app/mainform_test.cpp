@@ -931,6 +931,39 @@ TEST_F(MainFormTest, MissingSatellitePictureSaysWhyOverThePlainFill) {
     InstallInterfaceLanguage("ru");
 }
 
+TEST_F(MainFormTest, FailureNoticeKeepsClearOfTheScaleBarAndShowsAllItsWords) {
+    const struct {
+        const char* name;
+        int width;
+        bool wrapped;
+    } rows[] = {
+        {"the map at its own size", 650, false},
+        {"the map of a 700 px window", 370, true},
+        {"a narrower map still", 240, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MapPicture map;
+        map.resize(row.width, row.width * 450 / 650);
+        map.show();
+        map.setFailure(MapFailureKind::Refused, "the map request failed: 403");
+        QCoreApplication::processEvents();
+        const QRect notice = map.FailureNotice->geometry();
+        EXPECT_GE(notice.left(), row.width / 5);  // the scale bar's corner stays free
+        EXPECT_LE(notice.right(), row.width - 1);
+        const QLabel* text = map.FailureText;
+        EXPECT_EQ(text->wordWrap(), row.wrapped);
+        // Every word shown: on one line as wide as it wants, or wrapped to
+        // as many lines as its width needs.
+        if (row.wrapped)
+            EXPECT_GE(text->height(), text->heightForWidth(text->width()));
+        else
+            EXPECT_GE(text->width(), text->sizeHint().width());
+        EXPECT_TRUE(map.RetryButton->isVisible());
+        EXPECT_GE(map.RetryButton->width(), map.RetryButton->sizeHint().width());
+    }
+}
+
 TEST_F(MainFormTest, RetryFetchesThePictureAgainOnTheWorker) {
     form_->show();
     Open(Copy(kSample, "run001.csv"));

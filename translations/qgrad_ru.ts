@@ -41,7 +41,46 @@
     </message>
 </context>
 <context>
+    <name>qgrad::MapPicture</name>
+    <message>
+        <source>No network: no satellite picture</source>
+        <translation>Нет сети: спутникового снимка нет</translation>
+    </message>
+    <message>
+        <source>Refused by the map service: no satellite picture</source>
+        <translation>Картографический сервис отказал: спутникового снимка нет</translation>
+    </message>
+    <message>
+        <source>Timed out: no satellite picture</source>
+        <translation>Время ожидания истекло: спутникового снимка нет</translation>
+    </message>
+    <message>
+        <source>The map service sent no picture of the area</source>
+        <translation>Картографический сервис не прислал снимка местности</translation>
+    </message>
+    <message>
+        <source>Map request cancelled: no satellite picture</source>
+        <translation>Запрос карты отменён: спутникового снимка нет</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Повторить</translation>
+    </message>
+    <message>
+        <source>Ask the map service for the satellite picture again</source>
+        <translation>Снова запросить спутниковый снимок у картографического сервиса</translation>
+    </message>
+</context>
+<context>
     <name>qgrad::ProfileChart</name>
+    <message>
+        <source>Distance, m</source>
+        <translation>Расстояние, м</translation>
+    </message>
+    <message>
+        <source>gradHz, nT</source>
+        <translation>gradHz, нТл</translation>
+    </message>
     <message>
         <source>Channel %1: %2 m, %3 nT/m</source>
         <translation>Канал %1: %2 м, %3 нТл/м</translation>
@@ -56,6 +95,10 @@
 </context>
 <context>
     <name>qgrad::TMainForm</name>
+    <message>
+        <source>Satellite picture</source>
+        <translation>Спутниковый снимок</translation>
+    </message>
     <message>
         <source>Recent</source>
         <translation>Недавние</translation>

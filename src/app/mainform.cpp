@@ -160,6 +160,7 @@ QCPGraph* TMainForm::Series(int number) const { return Chart1->graph(number - 1)
 
 void TMainForm::CreateControls() {
     SurveyMap = new MapPicture(this);
+    connect(SurveyMap, &MapPicture::retryRequested, this, [this] { Guarded([this] { RetryMap(); }); });
     CreateChart();
 
     TopPanel = new QWidget(this);
@@ -306,8 +307,6 @@ void TMainForm::CreateChart() {
         axis->setTickLabelFont(verdana);
         axis->setLabelFont(verdana);
     }
-    Chart1->xAxis->setLabel("Distance, m");
-    Chart1->yAxis->setLabel("gradHz, nT");
     Chart1->xAxis->setRange(0, 1000);
 
     // The back wall: #EAEAEA at the bottom to white at the top.
@@ -848,9 +847,7 @@ void TMainForm::ShowSurvey(ShownSurvey& shown) {
     if (shown.map) {
         state_.cursorLon = static_cast<float>(state_.survey.frame.centreLon);
         state_.cursorLat = static_cast<float>(state_.survey.frame.centreLat);
-        state_.baseMapBitmap = shown.map->base;
-        state_.trackMapBitmap = shown.map->track;
-        ShowMapPicture();
+        ShowComposedMap(*shown.map);
     }
     if (state_.survey.reached >= OpeningStage::Profiled) ShowProfiles();
     if (state_.survey.reached >= OpeningStage::Done) {
@@ -881,6 +878,9 @@ void TMainForm::ClearSurveyViews() {
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
     SurveyMap->setPicture(QImage());
+    state_.mapFailure = MapFailureKind::None;
+    state_.mapFailureReason.clear();
+    SurveyMap->setFailure(MapFailureKind::None, {});
     Profiles->Clear();
     state_.survey.profiles.clear();
     state_.survey.positions = {};
@@ -1114,6 +1114,27 @@ Presentation TMainForm::ResultPresentation() const {
         // A setting edited by hand that means nothing: the defaults.
     }
     return p;
+}
+
+void TMainForm::ShowComposedMap(const ComposedMap& map) {
+    state_.baseMapBitmap = map.base;
+    state_.trackMapBitmap = map.track;
+    state_.mapFailure = map.failure;
+    state_.mapFailureReason = map.failureReason;
+    SurveyMap->setFailure(map.failure, QString::fromStdString(map.failureReason));
+    ShowMapPicture();
+}
+
+void TMainForm::RetryMap() {
+    if (IsWorking() || state_.mapFailure == MapFailureKind::None) return;
+    // The commands wait while the job runs, so the survey stays as it is.
+    auto composed = std::make_shared<SurveyMapPicture>();
+    RunJob(
+        WindowJob::MapRetry, tr("Satellite picture"), [this, composed] { *composed = ComposeMap(state_.survey, *maps_); },
+        [this, composed](const std::exception_ptr& failure) {
+            if (failure) std::rethrow_exception(failure);
+            ShowComposedMap(composed->map);
+        });
 }
 
 void TMainForm::ShowMapPicture() {

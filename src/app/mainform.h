@@ -67,7 +67,7 @@ struct GriddedResult {
 };
 
 // The long job under way on the worker, if any.
-enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport };
+enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport, MapRetry };
 
 // State of the program's run, shared by the commands.
 struct ModuleState {
@@ -83,6 +83,9 @@ struct ModuleState {
     float cursorLon = 0, cursorLat = 0;
     QImage baseMapBitmap;
     QImage trackMapBitmap;
+    // Why the map shows the plain fill instead of the satellite picture.
+    MapFailureKind mapFailure = MapFailureKind::None;
+    std::string mapFailureReason;
     // The map the gridding host made of the last save, once it has made it.
     std::optional<GriddedResult> result;
     // What the processing did to the shown survey (or the folder), for the
@@ -219,6 +222,10 @@ private:
     void ShowResult(const ExportPaths& paths, GriddedPoints points);
     // The satellite picture with the track, and the result over it when shown.
     void ShowMapPicture();
+    // The composed map becomes the one on show, with the notice of its failure.
+    void ShowComposedMap(const ComposedMap& map);
+    // The satellite picture of the survey on show asked for again, on the worker.
+    void RetryMap();
     Presentation ResultPresentation() const;
 
     // Runs on the worker: the map and the chart's data of an opened survey.

@@ -1,7 +1,11 @@
 #include "app/mapwidgets.h"
 
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QSettings>
 
 namespace qgrad {
@@ -13,6 +17,62 @@ HttpsSettings MapServiceSettings(const QSettings& settings) {
     if (!endpoint.isEmpty()) https.endpoint = endpoint.toStdString();
     if (!caFile.isEmpty()) https.caFile = caFile.toStdString();
     return https;
+}
+
+QString MapFailureText(MapFailureKind kind) {
+    static const struct {
+        MapFailureKind kind;
+        const char* text;
+    } kTexts[] = {
+        {MapFailureKind::NoNetwork, QT_TRANSLATE_NOOP("qgrad::MapPicture", "No network: no satellite picture")},
+        {MapFailureKind::Refused,
+         QT_TRANSLATE_NOOP("qgrad::MapPicture", "Refused by the map service: no satellite picture")},
+        {MapFailureKind::TimedOut, QT_TRANSLATE_NOOP("qgrad::MapPicture", "Timed out: no satellite picture")},
+        {MapFailureKind::BadAnswer, QT_TRANSLATE_NOOP("qgrad::MapPicture", "The map service sent no picture of the area")},
+        {MapFailureKind::Cancelled,
+         QT_TRANSLATE_NOOP("qgrad::MapPicture", "Map request cancelled: no satellite picture")},
+    };
+    for (const auto& t : kTexts)
+        if (t.kind == kind) return QCoreApplication::translate("qgrad::MapPicture", t.text);
+    return {};
+}
+
+MapPicture::MapPicture(QWidget* parent) : QWidget(parent) {
+    // Opaque, so that the words stay readable over any picture.
+    FailureNotice = new QWidget(this);
+    FailureNotice->setAutoFillBackground(true);
+    FailureText = new QLabel(FailureNotice);
+    RetryButton = new QPushButton(tr("Retry"), FailureNotice);
+    RetryButton->setToolTip(tr("Ask the map service for the satellite picture again"));
+    auto* row = new QHBoxLayout(FailureNotice);
+    row->setContentsMargins(6, 3, 3, 3);
+    row->addWidget(FailureText);
+    row->addWidget(RetryButton);
+    FailureNotice->hide();
+    connect(RetryButton, &QPushButton::clicked, this, &MapPicture::retryRequested);
+}
+
+void MapPicture::setFailure(MapFailureKind kind, const QString& reason) {
+    FailureText->setText(MapFailureText(kind));
+    FailureText->setToolTip(reason);
+    FailureNotice->setVisible(kind != MapFailureKind::None);
+    PlaceNotice();
+}
+
+void MapPicture::resizeEvent(QResizeEvent*) { PlaceNotice(); }
+
+void MapPicture::PlaceNotice() {
+    // The upper right corner: the scale bar keeps the picture's left fifth,
+    // the result's controls the lower left, and a survey's track mostly the
+    // middle. A narrow map wraps the words rather than cut them.
+    const int room = std::max(0, width() * 4 / 5 - 4);
+    FailureText->setWordWrap(false);
+    const QSize line = FailureNotice->sizeHint();
+    const bool fits = line.width() <= room;
+    FailureText->setWordWrap(!fits);
+    const int w = std::min(line.width(), room);
+    const int h = fits ? line.height() : FailureNotice->heightForWidth(w);
+    FailureNotice->setGeometry(width() - 4 - w, 4, w, h);
 }
 
 void MapPicture::setPicture(const QImage& image) {

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QWidget>
 
+class QLabel;
+class QPushButton;
 class QSettings;
 
 namespace qgrad {
@@ -17,18 +19,37 @@ inline constexpr const char* kMapEndpointKey = "mapEndpoint";
 inline constexpr const char* kMapCaFileKey = "mapCaFile";
 HttpsSettings MapServiceSettings(const QSettings& settings);
 
-// Shows its picture stretched over the whole control.
+// Why there is no satellite picture, in words the surveyor can act on, in
+// the interface language.
+QString MapFailureText(MapFailureKind kind);
+
+// Shows its picture stretched over the whole control and, in its upper
+// right corner, a notice of why the satellite picture is missing with a
+// button to fetch it again.
 class MapPicture : public QWidget {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
+    explicit MapPicture(QWidget* parent = nullptr);
     void setPicture(const QImage& image);
     const QImage& picture() const { return picture_; }
+    // None hides the notice; `reason` is the request's own account, for
+    // those who look closer.
+    void setFailure(MapFailureKind kind, const QString& reason);
+
+    QWidget* FailureNotice = nullptr;
+    QLabel* FailureText = nullptr;
+    QPushButton* RetryButton = nullptr;
+
+signals:
+    void retryRequested();
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
 
 private:
+    void PlaceNotice();
+
     QImage picture_;
 };
 

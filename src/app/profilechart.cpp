@@ -1,5 +1,6 @@
 #include "app/profilechart.h"
 
+#include <QLocale>
 #include <qcustomplot.h>
 
 #include <limits>
@@ -17,6 +18,11 @@ QColor ChannelColour(int channel) {
 
 ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), chart_(chart), channels_(channels) {
     chart_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // The titles speak the interface language; the ticks write numbers as
+    // the program's files do, with a point whatever the region.
+    chart_->xAxis->setLabel(tr("Distance, m"));
+    chart_->yAxis->setLabel(tr("gradHz, nT"));
+    chart_->setLocale(QLocale::c());
     chart_->legend->setVisible(true);
     QFont font("Verdana");
     font.setPixelSize(10);

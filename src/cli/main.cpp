@@ -221,7 +221,7 @@ int MapVerb(const CommandLine& c) {
     if (!composed.trackFailure.empty() && !refused)
         refused = Refused{RefusalText(SurveyFormatError::Kind::BadFormat).toStdString(), composed.trackFailure};
     // Without the service's picture the map is the plain fill: say why, and go on.
-    const std::string why = composed.answered ? composed.map.pictureFailure : fetcher.lastFailure();
+    const std::string& why = composed.map.failureReason;
     if (!why.empty()) std::fprintf(stderr, "warning: %s\n", why.c_str());
     if (!composed.map.track.save(c.out, "PNG")) throw std::runtime_error("cannot write " + c.out.toStdString());
     if (refused) throw *refused;

@@ -95,15 +95,11 @@ HttpsSettings HttpsSettingsFromEnvironment() {
     return settings;
 }
 
-std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
+MapAnswer CurlMapFetcher::Get(const std::string& url) {
     static std::once_flag init;
     std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl) {
-        lastFailure_ = "the map request failed: the HTTP client could not start";
-        lastFailureKind_ = MapFailureKind::Refused;
-        return std::nullopt;
-    }
+    if (!curl) return {std::nullopt, MapFailureKind::Refused, "the map request failed: the HTTP client could not start"};
     Answer answer;
     char detail[CURL_ERROR_SIZE] = "";
     CURL* c = curl.get();
@@ -127,23 +123,14 @@ std::optional<QByteArray> CurlMapFetcher::Get(const std::string& url) {
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, StopWhenCancelled);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &cancelled_);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    if (cancelled_) {
-        lastFailure_ = "the map request was cancelled";
-        lastFailureKind_ = MapFailureKind::Cancelled;
-        return std::nullopt;
-    }
+    if (cancelled_) return {std::nullopt, MapFailureKind::Cancelled, "the map request was cancelled"};
     const CURLcode code = curl_easy_perform(c);
-    if (code != CURLE_OK) {
-        lastFailure_ = FailureText(code, detail, answer.tooLarge);
-        lastFailureKind_ = FailureKind(code, detail, answer.tooLarge);
-        return std::nullopt;
-    }
-    lastFailure_.clear();
-    lastFailureKind_ = MapFailureKind::None;
-    return answer.body;
+    if (code != CURLE_OK)
+        return {std::nullopt, FailureKind(code, detail, answer.tooLarge), FailureText(code, detail, answer.tooLarge)};
+    return {answer.body, MapFailureKind::None, {}};
 }
 
-std::optional<QByteArray> CurlMapFetcher::FetchMap(const MapFrame& frame) {
+MapAnswer CurlMapFetcher::FetchMap(const MapFrame& frame) {
     return Get(MapRequestUrl(settings_.endpoint, frame));
 }
 
@@ -170,14 +157,17 @@ std::optional<QImage> DecodeMapPicture(const QByteArray& jpeg, std::string& fail
     return image;
 }
 
-void ComposeSurveyMap(const std::optional<QByteArray>& jpeg, const MapFrame& frame, const std::vector<float>& lon,
+void ComposeSurveyMap(const MapAnswer& answer, const MapFrame& frame, const std::vector<float>& lon,
                       const std::vector<float>& lat, ComposedMap& out) {
     out.base = QImage(kMapWidth, kMapHeight, QImage::Format_RGB32);
     out.base.fill(PlainMapFill());
-    out.pictureFailure.clear();
-    if (jpeg) {
-        if (const std::optional<QImage> image = DecodeMapPicture(*jpeg, out.pictureFailure))
+    out.failure = answer.failure;
+    out.failureReason = answer.reason;
+    if (answer.body) {
+        if (const std::optional<QImage> image = DecodeMapPicture(*answer.body, out.failureReason))
             out.base = image->convertToFormat(QImage::Format_RGB32);
+        else
+            out.failure = MapFailureKind::BadAnswer;
     }
     DrawScaleBar(out.base, frame, 20, 20);
     out.track = out.base.copy();

@@ -26,16 +26,6 @@ std::string BuildStaticMapUrl(const std::string& endpoint, const std::string& lo
 // The request for a frame: its centre in the general number text, longitude first.
 std::string MapRequestUrl(const std::string& endpoint, const MapFrame& frame);
 
-// The image for a frame: one synchronous request; nothing when anything fails.
-class MapFetcher {
-public:
-    virtual ~MapFetcher() = default;
-    virtual std::optional<QByteArray> FetchMap(const MapFrame& frame) = 0;
-    // From any thread: a request under way ends at once, with nothing, and
-    // so does every later one.
-    virtual void Cancel() {}
-};
-
 // Why the satellite picture could not be had, as the surveyor can act on it.
 enum class MapFailureKind {
     None,
@@ -44,6 +34,23 @@ enum class MapFailureKind {
     TimedOut,
     BadAnswer,  // an answer came, but no picture of the frame's size in it
     Cancelled,
+};
+
+// What the map service gave for a frame: its answer, or why there is none.
+struct MapAnswer {
+    std::optional<QByteArray> body;
+    MapFailureKind failure = MapFailureKind::None;
+    std::string reason;  // in one line; empty when there is an answer
+};
+
+// The image for a frame: one synchronous request.
+class MapFetcher {
+public:
+    virtual ~MapFetcher() = default;
+    virtual MapAnswer FetchMap(const MapFrame& frame) = 0;
+    // From any thread: a request under way ends at once, with nothing, and
+    // so does every later one.
+    virtual void Cancel() {}
 };
 
 struct HttpsSettings {
@@ -69,28 +76,24 @@ inline constexpr long kMaxMapAnswerBytes = 4 << 20;
 class CurlMapFetcher : public MapFetcher {
 public:
     explicit CurlMapFetcher(HttpsSettings settings = {}) : settings_(std::move(settings)) {}
-    std::optional<QByteArray> FetchMap(const MapFrame& frame) override;
+    MapAnswer FetchMap(const MapFrame& frame) override;
     // One GET of any URL.
-    std::optional<QByteArray> Get(const std::string& url);
+    MapAnswer Get(const std::string& url);
     const HttpsSettings& settings() const { return settings_; }
-    // Why the last request gave nothing, in one line; empty after a success.
-    const std::string& lastFailure() const { return lastFailure_; }
-    MapFailureKind lastFailureKind() const { return lastFailureKind_; }
     void Cancel() override { cancelled_ = true; }
 
 private:
     HttpsSettings settings_;
-    std::string lastFailure_;
-    MapFailureKind lastFailureKind_ = MapFailureKind::None;
     std::atomic<bool> cancelled_{false};
 };
 
 struct ComposedMap {
     QImage base;   // the image (or the plain fill) with the scale bar
     QImage track;  // the base with the track: the picture shown
-    // Why an answer was not taken as the image, in one line; empty when it
-    // was taken or there was none.
-    std::string pictureFailure;
+    // Why the base is the plain fill: the request's failure, or the answer
+    // not taken as the image (BadAnswer), in one line; empty with the image.
+    MapFailureKind failure = MapFailureKind::None;
+    std::string failureReason;
 };
 
 // The map service's answer as a picture of at most 650 x 450 pixels. A
@@ -100,10 +103,10 @@ struct ComposedMap {
 // answer is refused or does not decode.
 std::optional<QImage> DecodeMapPicture(const QByteArray& jpeg, std::string& failure);
 
-// Decodes the JPEG with DecodeMapPicture (a plain 650 x 450 fill when there
-// is none or it is refused), draws the scale bar at (20, 20) and the track on a copy. A track
+// Decodes the answer with DecodeMapPicture (a plain 650 x 450 fill when
+// there is none or it is refused), draws the scale bar at (20, 20) and the track on a copy. A track
 // that cannot be drawn throws std::range_error after `out` holds the picture.
-void ComposeSurveyMap(const std::optional<QByteArray>& jpeg, const MapFrame& frame, const std::vector<float>& lon,
+void ComposeSurveyMap(const MapAnswer& answer, const MapFrame& frame, const std::vector<float>& lon,
                       const std::vector<float>& lat, ComposedMap& out);
 
 }  // namespace qgrad

@@ -39,10 +39,8 @@ private:
 
 SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher) {
     SurveyMapPicture out;
-    const std::optional<QByteArray> image = fetcher.FetchMap(survey.frame);
-    out.answered = image.has_value();
     try {
-        ComposeSurveyMap(image, survey.frame, survey.track.lon, survey.track.lat, out.map);
+        ComposeSurveyMap(fetcher.FetchMap(survey.frame), survey.frame, survey.track.lon, survey.track.lat, out.map);
     } catch (const std::range_error& e) {
         out.trackFailure = e.what();
     }

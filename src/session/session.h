@@ -35,7 +35,6 @@ public:
 // the plain fill) with the scale bar and the track.
 struct SurveyMapPicture {
     ComposedMap map;
-    bool answered = false;     // the service gave an answer (taken or not: map.pictureFailure)
     std::string trackFailure;  // why the track cannot be drawn on it; drawn as far as it goes
 };
 SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher);

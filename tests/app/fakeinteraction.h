@@ -71,14 +71,15 @@ public:
     }
 };
 
-// The map service: records the frames asked for and answers with `image`.
+// The map service: records the frames asked for and gives `answer`, by
+// default as a machine without a network would.
 class FakeMaps : public MapFetcher {
 public:
     std::vector<MapFrame> asked;
-    std::optional<QByteArray> image;
-    std::optional<QByteArray> FetchMap(const MapFrame& frame) override {
+    MapAnswer answer{std::nullopt, MapFailureKind::NoNetwork, "the map request failed: no network in the tests"};
+    MapAnswer FetchMap(const MapFrame& frame) override {
         asked.push_back(frame);
-        return image;
+        return answer;
     }
 };
 

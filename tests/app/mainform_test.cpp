@@ -8,6 +8,7 @@
 #include "common/language.h"
 #include "gridhost/gridfile.h"
 #include "mapview/markers.h"
+#include "mapview/overlay.h"
 #include "processing/settings.h"
 #include "fakeinteraction.h"
 #include "gdaltools.h"
@@ -41,6 +42,7 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <future>
 
@@ -139,8 +141,8 @@ TEST_F(MainFormTest, StartsWithOnlyOpenFileEnabled) {
         EXPECT_TRUE(w->isHidden());
     EXPECT_EQ(form_->Chart1->graphCount(), 12);
     EXPECT_EQ(form_->Chart1->xAxis->range().upper, 1000);
-    EXPECT_EQ(form_->Chart1->xAxis->label(), "Distance, m");
-    EXPECT_EQ(form_->Chart1->yAxis->label(), "gradHz, nT");
+    EXPECT_EQ(form_->Chart1->xAxis->label(), QString::fromUtf8("Расстояние, м"));
+    EXPECT_EQ(form_->Chart1->yAxis->label(), QString::fromUtf8("gradHz, нТл"));
     for (int k = 0; k < 12; ++k) EXPECT_EQ(form_->Series(k + 1)->pen().color(), ChannelColour(k)) << k;
     EXPECT_NE(ChannelColour(0), ChannelColour(8));
     // The fresh grid: three heading rows and one empty sample row.
@@ -627,6 +629,49 @@ TEST_F(MainFormTest, ProcessingPanelSpeaksTheInterfaceLanguageWithNumbersAsWritt
     for (const auto& row : rows) EXPECT_EQ(row.shown.toStdString(), row.expected.toStdString()) << row.name;
 }
 
+TEST_F(MainFormTest, ChartTitlesSpeakTheInterfaceLanguageAndTicksWriteAPoint) {
+    const QLocale region = QLocale();
+    const struct {
+        const char* name;
+        const char* language;
+        QLocale region;
+        const char* distance;
+        const char* gradient;
+    } rows[] = {
+        {"Russian, Russian region", "ru", QLocale(QLocale::Russian, QLocale::Russia), "Расстояние, м", "gradHz, нТл"},
+        {"English, Russian region", "en", QLocale(QLocale::Russian, QLocale::Russia), "Distance, m", "gradHz, nT"},
+        {"English, German region", "en", QLocale(QLocale::German, QLocale::Germany), "Distance, m", "gradHz, nT"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        InstallInterfaceLanguage(row.language);
+        QLocale::setDefault(row.region);
+        MakeForm(std::make_unique<FakeMaps>());
+        Open(Copy(kSample, "run001.csv"));
+        form_->Chart1->replot();
+        EXPECT_EQ(form_->Chart1->xAxis->label().toStdString(), row.distance);
+        EXPECT_EQ(form_->Chart1->yAxis->label().toStdString(), row.gradient);
+        // Each tick's label reads back as its value in the files' number
+        // text: "-2,5" or "1 000" would not.
+        int fractional = 0;
+        for (QCPAxis* axis : {form_->Chart1->xAxis, form_->Chart1->yAxis}) {
+            const QVector<double> ticks = axis->tickVector();
+            const QVector<QString> labels = axis->tickVectorLabels();
+            ASSERT_EQ(ticks.size(), labels.size());
+            for (qsizetype i = 0; i < ticks.size(); ++i) {
+                bool ok = false;
+                EXPECT_DOUBLE_EQ(labels[i].toDouble(&ok), ticks[i]) << labels[i].toStdString();
+                EXPECT_TRUE(ok) << labels[i].toStdString();
+                fractional += ticks[i] != std::floor(ticks[i]);
+            }
+        }
+        // The sample's anomaly of about -12.5 nT gives ticks between whole numbers.
+        EXPECT_GT(fractional, 0);
+    }
+    QLocale::setDefault(region);
+    InstallInterfaceLanguage("ru");
+}
+
 TEST_F(MainFormTest, ProcessingLabelSaysWhatTheShownPointsCarry) {
     const QString report = dir_.filePath("GPS_DIFF_run001_processing.txt");
     const struct {
@@ -823,10 +868,147 @@ TEST_F(MainFormTest, ClickedProfilePointShowsItsPositionOnTheMap) {
 }
 
 TEST_F(MainFormTest, ImageFromTheServiceIsShown) {
-    maps_->image = qgrad::testing::JpegOf(QColor(220, 20, 20));
+    maps_->answer = {qgrad::testing::JpegOf(QColor(220, 20, 20))};
     Open(Copy(kSample, "run001.csv"));
     EXPECT_NEAR(form_->SurveyMap->picture().pixelColor(600, 300).red(), 220, 8);
     EXPECT_TRUE(ui_->messages.empty());
+}
+
+// Pixels of the track's colour in a picture: the track is drawn.
+int TrackPixels(const QImage& picture) {
+    int n = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) n += picture.pixel(x, y) == qRgb(0, 255, 0);
+    return n;
+}
+
+TEST_F(MainFormTest, MissingSatellitePictureSaysWhyOverThePlainFill) {
+    const struct {
+        const char* name;
+        const char* language;
+        MapAnswer answer;
+        MapFailureKind kind;
+        const char* words;
+    } cases[] = {
+        {"no network", "ru", {std::nullopt, MapFailureKind::NoNetwork, "the map request failed: no route"},
+         MapFailureKind::NoNetwork, "Нет сети: спутникового снимка нет"},
+        {"refused", "ru", {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"},
+         MapFailureKind::Refused, "Картографический сервис отказал: спутникового снимка нет"},
+        {"timed out", "ru", {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"},
+         MapFailureKind::TimedOut, "Время ожидания истекло: спутникового снимка нет"},
+        {"an answer that is no picture", "ru", {QByteArray("<html>captcha</html>")}, MapFailureKind::BadAnswer,
+         "Картографический сервис не прислал снимка местности"},
+        {"no network, English", "en", {std::nullopt, MapFailureKind::NoNetwork, "the map request failed: no route"},
+         MapFailureKind::NoNetwork, "No network: no satellite picture"},
+        {"refused, English", "en", {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"},
+         MapFailureKind::Refused, "Refused by the map service: no satellite picture"},
+        {"timed out, English", "en", {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"},
+         MapFailureKind::TimedOut, "Timed out: no satellite picture"},
+    };
+    for (const auto& c : cases) {
+        InstallInterfaceLanguage(c.language);
+        MakeForm(std::make_unique<FakeMaps>());
+        maps_->answer = c.answer;
+        form_->show();
+        Open(Copy(kSample, "run001.csv"));
+        EXPECT_EQ(form_->state().mapFailure, c.kind) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible()) << c.name;
+        EXPECT_EQ(form_->SurveyMap->FailureText->text().toStdString(), c.words) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->RetryButton->isVisible()) << c.name;
+        EXPECT_TRUE(form_->SurveyMap->RetryButton->isEnabled()) << c.name;
+        // The request's own account is there for a closer look.
+        EXPECT_FALSE(form_->SurveyMap->FailureText->toolTip().isEmpty()) << c.name;
+        EXPECT_EQ(form_->SurveyMap->FailureText->toolTip().toStdString(), form_->state().mapFailureReason) << c.name;
+        // The plain fill, with the track and the scale bar drawn over it.
+        const QImage& picture = form_->SurveyMap->picture();
+        EXPECT_EQ(picture.pixelColor(600, 400), PlainMapFill()) << c.name;
+        EXPECT_GT(TrackPixels(picture), 50) << c.name;
+        EXPECT_EQ(picture.pixel(50, 20), qRgb(0, 0, 0)) << c.name;
+        // Not a refusal of the survey: no message, and the commands follow.
+        EXPECT_TRUE(ui_->messages.empty()) << c.name;
+        EXPECT_TRUE(form_->BtnSave->isEnabled()) << c.name;
+    }
+    InstallInterfaceLanguage("ru");
+}
+
+TEST_F(MainFormTest, FailureNoticeKeepsClearOfTheScaleBarAndShowsAllItsWords) {
+    const struct {
+        const char* name;
+        int width;
+        bool wrapped;
+    } rows[] = {
+        {"the map at its own size", 650, false},
+        {"the map of a 700 px window", 370, true},
+        {"a narrower map still", 240, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MapPicture map;
+        map.resize(row.width, row.width * 450 / 650);
+        map.show();
+        map.setFailure(MapFailureKind::Refused, "the map request failed: 403");
+        QCoreApplication::processEvents();
+        const QRect notice = map.FailureNotice->geometry();
+        EXPECT_GE(notice.left(), row.width / 5);  // the scale bar's corner stays free
+        EXPECT_LE(notice.right(), row.width - 1);
+        const QLabel* text = map.FailureText;
+        EXPECT_EQ(text->wordWrap(), row.wrapped);
+        // Every word shown: on one line as wide as it wants, or wrapped to
+        // as many lines as its width needs.
+        if (row.wrapped)
+            EXPECT_GE(text->height(), text->heightForWidth(text->width()));
+        else
+            EXPECT_GE(text->width(), text->sizeHint().width());
+        EXPECT_TRUE(map.RetryButton->isVisible());
+        EXPECT_GE(map.RetryButton->width(), map.RetryButton->sizeHint().width());
+    }
+}
+
+TEST_F(MainFormTest, RetryFetchesThePictureAgainOnTheWorker) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    ASSERT_EQ(maps_->asked.size(), 1u);
+    ASSERT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
+
+    // Still no network: the notice stays, the fill with it.
+    form_->SurveyMap->RetryButton->click();
+    Settle();
+    ASSERT_EQ(maps_->asked.size(), 2u);
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::NoNetwork);
+    EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
+
+    // Another failure: the notice says the new reason.
+    maps_->answer = {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timeout"};
+    form_->SurveyMap->RetryButton->click();
+    Settle();
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::TimedOut);
+    EXPECT_EQ(form_->SurveyMap->FailureText->text(), QString::fromUtf8("Время ожидания истекло: спутникового снимка нет"));
+
+    // The service answers now: the picture replaces the fill, the notice goes.
+    maps_->answer = {qgrad::testing::JpegOf(QColor(220, 20, 20))};
+    form_->SurveyMap->RetryButton->click();
+    EXPECT_TRUE(form_->IsWorking());  // on the worker, the commands waiting
+    EXPECT_FALSE(form_->BtnOpen->isEnabled());
+    Settle();
+    ASSERT_EQ(maps_->asked.size(), 4u);
+    EXPECT_EQ(maps_->asked[3].centreLon, maps_->asked[0].centreLon);
+    EXPECT_EQ(maps_->asked[3].centreLat, maps_->asked[0].centreLat);
+    EXPECT_EQ(maps_->asked[3].zoom, maps_->asked[0].zoom);
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::None);
+    EXPECT_EQ(form_->state().mapFailureReason, "");
+    EXPECT_FALSE(form_->SurveyMap->FailureNotice->isVisible());
+    const QImage& picture = form_->SurveyMap->picture();
+    EXPECT_NEAR(picture.pixelColor(600, 400).red(), 220, 8);
+    EXPECT_GT(TrackPixels(picture), 50);
+    EXPECT_NEAR(form_->state().baseMapBitmap.pixelColor(600, 400).red(), 220, 8);
+    EXPECT_TRUE(form_->BtnOpen->isEnabled());
+    EXPECT_TRUE(ui_->messages.empty());
+
+    // A new opening that fails shows the notice afresh.
+    maps_->answer = {std::nullopt, MapFailureKind::Refused, "the map request failed: 403"};
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_EQ(form_->state().mapFailure, MapFailureKind::Refused);
+    EXPECT_TRUE(form_->SurveyMap->FailureNotice->isVisible());
 }
 
 TEST_F(MainFormTest, StatusLineSaysWhatWasWrittenAndThatGriddingRuns) {
@@ -1123,10 +1305,10 @@ TEST_F(MainFormTest, AResultWithNothingToDrawIsSaidNotShown) {
 // The map service when it never answers until the test lets it.
 class HangingMaps : public MapFetcher {
 public:
-    std::optional<QByteArray> FetchMap(const MapFrame&) override {
+    MapAnswer FetchMap(const MapFrame&) override {
         entered = true;
         release.get_future().wait();
-        return std::nullopt;
+        return {std::nullopt, MapFailureKind::TimedOut, "the map request failed: timed out"};
     }
     std::promise<void> release;
     std::atomic<bool> entered{false};

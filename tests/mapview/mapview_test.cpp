@@ -260,8 +260,8 @@ TEST_F(MapViewTest, RequestTextAndImage) {
     settings.endpoint = server.url();
     settings.caFile = server.certificateFile();
     CurlMapFetcher fetcher(settings);
-    const auto body = fetcher.FetchMap(Frame(37.5, 55.75, 16));
-    ASSERT_TRUE(body.has_value());
+    const MapAnswer answer = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+    ASSERT_TRUE(answer.body.has_value());
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
@@ -271,7 +271,8 @@ TEST_F(MapViewTest, RequestTextAndImage) {
               std::string::npos);
 
     ComposedMap map;
-    ComposeSurveyMap(body, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+    ComposeSurveyMap(answer, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+    EXPECT_EQ(map.failure, MapFailureKind::None);
     const QColor corner = map.base.pixelColor(600, 400);
     EXPECT_NEAR(corner.red(), 200, 8);
     EXPECT_NEAR(corner.green(), 30, 8);
@@ -285,12 +286,13 @@ TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
     settings.caFile = server.certificateFile();
 
     server.SetAnswer(404, "text/plain", "not here");
-    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).body.has_value());
 
     server.SetAnswer(200, "text/html", "<html>no image</html>");
     const auto notJpeg = CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16));
     ComposedMap map;
     ComposeSurveyMap(notJpeg, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+    EXPECT_EQ(map.failure, MapFailureKind::BadAnswer);
     EXPECT_EQ(map.base.size(), QSize(650, 450));
     EXPECT_EQ(map.base.pixelColor(600, 400), PlainMapFill());
     EXPECT_EQ(map.track.pixel(325, 225), qRgb(0, 255, 0));  // track and bar all the same
@@ -300,14 +302,14 @@ TEST_F(MapViewTest, FailedRequestsLeaveThePlainFill) {
     HttpsSettings system = settings;
     system.caFile.clear();
     server.SetAnswer(200, "image/jpeg", qgrad::testing::JpegOf(Qt::red));
-    EXPECT_FALSE(CurlMapFetcher(system).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_FALSE(CurlMapFetcher(system).FetchMap(Frame(37.5, 55.75, 16)).body.has_value());
 
     // A server that never answers: the whole request gives up in time.
     server.SetMode(qgrad::testing::TlsServer::Mode::Silent);
     HttpsSettings quick = settings;
     quick.totalTimeoutMs = 400;
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(CurlMapFetcher(quick).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_FALSE(CurlMapFetcher(quick).FetchMap(Frame(37.5, 55.75, 16)).body.has_value());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // a bound, not a timing
 }
 
@@ -323,13 +325,15 @@ TEST_F(MapViewTest, CancelEndsARequestThatHangs) {
         fetcher.Cancel();
     });
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    const MapAnswer hung = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+    EXPECT_FALSE(hung.body.has_value());
     closing.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // well before the time-out
-    EXPECT_FALSE(fetcher.lastFailure().empty());
+    EXPECT_FALSE(hung.reason.empty());
     // Every later request ends at once.
-    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
-    EXPECT_EQ(fetcher.lastFailure(), "the map request was cancelled");
+    const MapAnswer later = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+    EXPECT_FALSE(later.body.has_value());
+    EXPECT_EQ(later.reason, "the map request was cancelled");
 }
 
 // The JPEG with its frame header declaring another size; its data stay
@@ -369,17 +373,17 @@ TEST_F(MapViewTest, HostileAnswersLeaveThePlainFillWithAReason) {
         server.SetAnswer(200, "image/jpeg", c.body);
         if (!c.redirect.empty()) server.RedirectOnce(QByteArray::fromStdString(c.redirect));
         CurlMapFetcher fetcher(settings);
-        const auto body = fetcher.FetchMap(Frame(37.5, 55.75, 16));
+        const MapAnswer answer = fetcher.FetchMap(Frame(37.5, 55.75, 16));
         if (!c.failure) {
-            EXPECT_EQ(body, red) << c.name;
-            EXPECT_EQ(fetcher.lastFailure(), "") << c.name;
+            EXPECT_EQ(answer.body, red) << c.name;
+            EXPECT_EQ(answer.reason, "") << c.name;
             continue;
         }
-        EXPECT_FALSE(body.has_value()) << c.name;
-        EXPECT_NE(fetcher.lastFailure().find(c.failure), std::string::npos) << c.name << ": " << fetcher.lastFailure();
-        EXPECT_EQ(fetcher.lastFailure().find('\n'), std::string::npos) << c.name;
+        EXPECT_FALSE(answer.body.has_value()) << c.name;
+        EXPECT_NE(answer.reason.find(c.failure), std::string::npos) << c.name << ": " << answer.reason;
+        EXPECT_EQ(answer.reason.find('\n'), std::string::npos) << c.name;
         ComposedMap map;
-        ComposeSurveyMap(body, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+        ComposeSurveyMap(answer, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
         EXPECT_EQ(map.base.pixelColor(600, 400), PlainMapFill()) << c.name;
     }
     // The endless answer was cut off near the limit, not at the time-out.
@@ -392,9 +396,9 @@ TEST_F(MapViewTest, HostileAnswersLeaveThePlainFillWithAReason) {
     // The request itself goes out over HTTPS only.
     HttpsSettings plain = settings;
     plain.endpoint = "http://127.0.0.1:" + std::to_string(server.port());
-    CurlMapFetcher fetcher(plain);
-    EXPECT_FALSE(fetcher.FetchMap(Frame(37.5, 55.75, 16)).has_value());
-    EXPECT_NE(fetcher.lastFailure().find("only HTTPS"), std::string::npos) << fetcher.lastFailure();
+    const MapAnswer overHttp = CurlMapFetcher(plain).FetchMap(Frame(37.5, 55.75, 16));
+    EXPECT_FALSE(overHttp.body.has_value());
+    EXPECT_NE(overHttp.reason.find("only HTTPS"), std::string::npos) << overHttp.reason;
     EXPECT_EQ(server.requests().size(), 6u);
 }
 
@@ -416,13 +420,15 @@ TEST_F(MapViewTest, PicturesLargerThanTheFrameAreRefusedBeforeDecoding) {
     };
     for (const auto& c : cases) {
         ComposedMap map;
-        ComposeSurveyMap(c.answer, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
+        ComposeSurveyMap({c.answer}, Frame(37.5, 55.75, 16), {37.5f}, {55.75f}, map);
         if (c.failure) {
-            EXPECT_NE(map.pictureFailure.find(c.failure), std::string::npos) << c.name << ": " << map.pictureFailure;
+            EXPECT_NE(map.failureReason.find(c.failure), std::string::npos) << c.name << ": " << map.failureReason;
+            EXPECT_EQ(map.failure, MapFailureKind::BadAnswer) << c.name;
             EXPECT_EQ(map.base.size(), QSize(650, 450)) << c.name;
             EXPECT_EQ(map.base.pixelColor(300, 400), PlainMapFill()) << c.name;
         } else {
-            EXPECT_EQ(map.pictureFailure, "") << c.name;
+            EXPECT_EQ(map.failureReason, "") << c.name;
+            EXPECT_EQ(map.failure, MapFailureKind::None) << c.name;
             EXPECT_NEAR(map.base.pixelColor(300, 400).red(), 200, 8) << c.name;
         }
         EXPECT_EQ(map.track.pixel(325, 225), qRgb(0, 255, 0)) << c.name;  // the track is drawn all the same
@@ -441,7 +447,7 @@ TEST_F(MapViewTest, RefusedConnection) {
     close(fd);
     HttpsSettings settings;
     settings.endpoint = "https://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).has_value());
+    EXPECT_FALSE(CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16)).body.has_value());
 }
 
 }  // namespace
@@ -490,14 +496,13 @@ TEST_F(MapViewTest, EachFailureSaysWhatKindItIs) {
         settings.endpoint = c.endpoint.empty() ? server.url() : c.endpoint;
         if (c.trustServer) settings.caFile = server.certificateFile();
         settings.totalTimeoutMs = 1500;
-        CurlMapFetcher fetcher(settings);
-        fetcher.FetchMap(Frame(37.5, 55.75, 16));
-        EXPECT_EQ(fetcher.lastFailureKind(), c.kind) << c.name << ": " << fetcher.lastFailure();
+        const MapAnswer answer = CurlMapFetcher(settings).FetchMap(Frame(37.5, 55.75, 16));
+        EXPECT_EQ(answer.failure, c.kind) << c.name << ": " << answer.reason;
+        EXPECT_EQ(answer.body.has_value(), c.kind == MapFailureKind::None) << c.name;
     }
     CurlMapFetcher cancelled;
     cancelled.Cancel();
-    cancelled.FetchMap(Frame(37.5, 55.75, 16));
-    EXPECT_EQ(cancelled.lastFailureKind(), MapFailureKind::Cancelled);
+    EXPECT_EQ(cancelled.FetchMap(Frame(37.5, 55.75, 16)).failure, MapFailureKind::Cancelled);
 }
 
 TEST_F(MapViewTest, TheEnvironmentNamesTheMapService) {

@@ -293,7 +293,7 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
             }
         }
         EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
-        // The PROCESSING row's controls on show keep their size (the row scrolls instead).
+        // The PROCESSING controls on show keep their size (they wrap onto more rows instead).
         for (QWidget* w : form_->ProcessingPanel->findChildren<QWidget*>())
             if (w->isVisibleTo(form_->ProcessingPanel)) EXPECT_GE(w->width(), w->minimumSizeHint().width()) << size.width() << ": " << w->metaObject()->className();
     }

@@ -264,6 +264,14 @@
         <translation>Выполнить обработку заново на показанных точках, не читая файл</translation>
     </message>
     <message>
+        <source>Open a survey with OPEN FILE, drop a survey file or a folder on the window, or pick one under Recent.</source>
+        <translation>Откройте съёмку кнопкой OPEN FILE, перетащите в окно файл съёмки или папку или выберите съёмку в «Недавние».</translation>
+    </message>
+    <message>
+        <source>GIS EXPORT</source>
+        <translation>ЭКСПОРТ В ГИС</translation>
+    </message>
+    <message>
         <source>Processing: none</source>
         <translation>Обработка: нет</translation>
     </message>

@@ -6,6 +6,8 @@
 #include "app/slategray.h"
 #include "app/surveygrid.h"
 #include "app/tablemodels.h"
+#include "app/windowplace.h"
+#include "cli/gridviewer.h"
 #include "batch/folderrun.h"
 #include "common/errors.h"
 #include "common/fileio.h"
@@ -33,10 +35,11 @@
 #include <QDoubleSpinBox>
 #include <QLocale>
 #include <QSpinBox>
+#include <QStyle>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPainter>
-#include <QScrollArea>
 #include <QSlider>
 #include <QSettings>
 #include <QShortcut>
@@ -62,6 +65,7 @@ namespace {
 
 constexpr int kStatusHeight = 20;
 constexpr int kRecentFiles = 8;
+constexpr int kLeastViewerWidth = 320;  // narrower beside the window, the viewer goes over the map
 
 // Settings kept between runs.
 const char* const kGeometryKey = "window/geometry";
@@ -81,7 +85,7 @@ const char* const kLagSecondsKey = "processing/lagSeconds";
 const char* const kSkipRefusedKey = "folder/skipRefused";
 constexpr int kProcessingHeight = 28;
 
-QPushButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int w, int h) {
+QPushButton* MakeButton(QWidget* parent, const QString& caption, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
     b->setGeometry(x, y, w, h);
     return b;
@@ -181,7 +185,9 @@ void TMainForm::CreateControls() {
     BtnRecent->setPopupMode(QToolButton::InstantPopup);
     BtnRecent->setMenu(new QMenu(BtnRecent));
     BtnRecent->setGeometry(439, 8, std::max(60, BtnRecent->sizeHint().width()), 25);
-    BtnGisExport = MakeButton(ButtonPanel, "GIS EXPORT", 343, 8, 90, 25);
+    // The three captions above are the program's own in every language; this one follows the interface's.
+    BtnGisExport = MakeButton(ButtonPanel, tr("GIS EXPORT"), 343, 8, 90, 25);
+    BtnGisExport->resize(std::max(90, BtnGisExport->sizeHint().width()), 25);
     BtnGisExport->setToolTip(tr("GeoTIFF, KMZ and GeoPackage of the gridded map"));
     connect(BtnRecent->menu(), &QMenu::aboutToShow, this, [this] {
         QMenu* menu = BtnRecent->menu();
@@ -203,6 +209,15 @@ void TMainForm::CreateControls() {
     ProcessingShown = new QLabel(Chart1);
     ProcessingShown->setContentsMargins(4, 1, 4, 1);
     ProcessingShown->setAutoFillBackground(true);
+    // Over the empty map until a survey is on show: the three ways to begin.
+    StartHint = new QLabel(tr("Open a survey with OPEN FILE, drop a survey file or a folder on the window, or pick one under Recent."),
+                           this);
+    StartHint->setObjectName("StartHint");
+    StartHint->setWordWrap(true);
+    StartHint->setAlignment(Qt::AlignCenter);
+    StartHint->setMargin(10);
+    StartHint->setAutoFillBackground(true);
+    StartHint->setFrameShape(QFrame::StyledPanel);
     DataStringGrid = new SurveyGrid(state_.survey.table, TopPanel);
     connect(DataStringGrid, &SurveyGrid::sampleRowChosen, this,
             [this](int row) { Guarded([=, this] { DataStringGridRowClick(row); }); });
@@ -330,17 +345,12 @@ void TMainForm::CreateChart() {
 }
 
 void TMainForm::CreateProcessingPanel() {
-    // The row scrolls sideways where the window is too narrow for it, its
-    // controls keeping their size.
-    ProcessingArea = new QScrollArea(TopPanel);
-    ProcessingArea->setFrameShape(QFrame::NoFrame);
-    ProcessingArea->setWidgetResizable(true);
-    ProcessingArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ProcessingPanel = new QWidget;
-    auto* row = new QHBoxLayout(ProcessingPanel);
-    row->setContentsMargins(8, 0, 8, 2);
-    row->setSpacing(4);
-    auto* title = new QLabel(tr("PROCESSING:"), ProcessingPanel);
+    // The controls are placed by FormResize, in as many rows as the panel's
+    // width asks, in the order they are made here.
+    ProcessingPanel = new QWidget(TopPanel);
+    new QLabel(tr("PROCESSING:"), ProcessingPanel);
+    TrueOffsetsCheckBox = new QCheckBox(tr("true offsets"), ProcessingPanel);
+    TrueOffsetsCheckBox->setToolTip(tr("Place each sensor at its offsets in metres from the antenna"));
     DespikeCheckBox = new QCheckBox(tr("despike, K"), ProcessingPanel);
     DespikeK = new QDoubleSpinBox(ProcessingPanel);
     // Wider than the limits a surveyor can mean, so that a value beyond them
@@ -354,14 +364,11 @@ void TMainForm::CreateProcessingPanel() {
     DespikeHalfWidth->setValue(DespikeSettings{}.halfWidth);
     DespikeHalfWidth->setPrefix(tr("window ±"));
     DespikeHalfWidth->setToolTip(tr("Readings on each side of the one judged; a spike as long as this is still found"));
-    TrueOffsetsCheckBox = new QCheckBox(tr("true offsets"), ProcessingPanel);
-    TrueOffsetsCheckBox->setToolTip(tr("Place each sensor at its offsets in metres from the antenna"));
     DestripeCombo = new QComboBox(ProcessingPanel);
     DestripeCombo->addItems({tr("no destripe"), tr("destripe: median"), tr("destripe: mean")});
     DestripeCombo->setToolTip(tr("Take each sensor's level off each traverse"));
     LagCombo = new QComboBox(ProcessingPanel);
     LagCombo->addItems({tr("no lag"), tr("lag, s:"), tr("lag: auto")});
-    ProcessingArea->setWidget(ProcessingPanel);
     LagCombo->setToolTip(tr("Place each reading at the position this many seconds after it"));
     LagSeconds = new QDoubleSpinBox(ProcessingPanel);
     LagSeconds->setRange(-99.99, 99.99);
@@ -369,22 +376,36 @@ void TMainForm::CreateProcessingPanel() {
     LagSeconds->setSingleStep(0.01);
     // Numbers are written with a point whatever the region, as in the files the program writes.
     for (QDoubleSpinBox* spin : {DespikeK, LagSeconds}) spin->setLocale(QLocale::c());
-    SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
-    SkipRefusedCheckBox->setToolTip(tr("ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it"));
-    for (QWidget* w : std::initializer_list<QWidget*>{title, TrueOffsetsCheckBox, DespikeCheckBox, DespikeK,
-                                                          DespikeHalfWidth, DestripeCombo, LagCombo, LagSeconds})
-        row->addWidget(w);
     BtnApplyProcessing = new QPushButton(tr("Apply to the survey on show"), ProcessingPanel);
     BtnApplyProcessing->setToolTip(tr("Run the processing again on the points on show, without reading the file"));
     BtnApplyProcessing->hide();
-    row->addWidget(BtnApplyProcessing);
-    row->addSpacing(12);
-    row->addWidget(SkipRefusedCheckBox);
-    row->addStretch(1);
+    SkipRefusedCheckBox = new QCheckBox(tr("skip refused surveys"), ProcessingPanel);
+    SkipRefusedCheckBox->setToolTip(tr("ARRANGE ALL IN FOLDER goes on past a survey it cannot take and lists it"));
     // The settings take effect at the next opening.
     connect(LagCombo, &QComboBox::currentIndexChanged, this,
             [this](int mode) { LagSeconds->setEnabled(mode == 1); });
     LagSeconds->setEnabled(false);
+}
+
+int TMainForm::PlaceProcessingControls(int width) {
+    // Left to right in the order they are read, a control that would not fit
+    // whole starting the next row: every one stays on show at any width.
+    constexpr int kMargin = 8, kSpacing = 4, kBottom = 2;
+    const QList<QWidget*> controls = ProcessingPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int x = kMargin, y = 0, rowHeight = 0;
+    for (QWidget* w : controls) {
+        if (!w->isVisibleTo(ProcessingPanel)) continue;
+        const QSize size = w->sizeHint();
+        if (x > kMargin && x + size.width() > width - kMargin) {
+            x = kMargin;
+            y += rowHeight + kSpacing;
+            rowHeight = 0;
+        }
+        w->setGeometry(x, y, size.width(), size.height());
+        x += size.width() + kSpacing;
+        rowHeight = std::max(rowHeight, size.height());
+    }
+    return std::max(kProcessingHeight, y + rowHeight + kBottom);
 }
 
 ProcessingSettings TMainForm::CurrentProcessing() const {
@@ -425,13 +446,9 @@ void TMainForm::ShowAsLastTime() {
 bool TMainForm::RestoreGeometry() {
     if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) return false;
     // A settings file written on a larger screen, or edited by hand, may ask
-    // for a window whose pixels alone take gigabytes: keep it on this screen.
-    const QRect screen = this->screen()->availableGeometry();
-    const QSize size = this->size().boundedTo(screen.size());
-    const QPoint at(std::clamp(x(), screen.left(), screen.right() + 1 - size.width()),
-                    std::clamp(y(), screen.top(), screen.bottom() + 1 - size.height()));
-    resize(size);
-    move(at);
+    // for a window whose pixels alone take gigabytes: keep it, title bar and
+    // status line, on this screen.
+    setGeometry(KeepOnScreen(geometry(), WindowFrame(), screen()->availableGeometry()));
     return true;
 }
 
@@ -516,7 +533,11 @@ void TMainForm::ShowProcessingLabel() {
         text += " " + tr("(PROCESSING changed)");
         detail += "\n\n" + tr("SAVE TO MAP writes the points on show, with the processing above, until the change is applied.");
     }
-    BtnApplyProcessing->setVisible(changed && state_.reprocessable);
+    const bool offerApply = changed && state_.reprocessable;
+    if (offerApply != BtnApplyProcessing->isVisibleTo(ProcessingPanel)) {
+        BtnApplyProcessing->setVisible(offerApply);
+        FormResize();  // the panel's rows follow the controls on show
+    }
     // The lower right corner, clear of the legend above and of the axis title
     // in the middle: cut in its middle, so that the note of a change stays.
     const QMargins margins = ProcessingShown->contentsMargins();
@@ -599,12 +620,15 @@ void TMainForm::FormResize() {
     // Narrow: the recent surveys beside SAVE TO MAP, the rest on the second row.
     BtnRecent->move(oneRow ? QPoint(BtnGisExport->geometry().right() + 7, 8) : QPoint(BtnSave->geometry().right() + 7, 8));
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
-    const bool scrolls = panelWidth < ProcessingPanel->minimumSizeHint().width();
-    const int processingHeight = kProcessingHeight + (scrolls ? ProcessingArea->horizontalScrollBar()->sizeHint().height() : 0);
-    ProcessingArea->setGeometry(0, rowHeight, panelWidth, processingHeight);
+    const int processingHeight = PlaceProcessingControls(panelWidth);
+    ProcessingPanel->setGeometry(0, rowHeight, panelWidth, processingHeight);
     const int gridTop = rowHeight + processingHeight;
     DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
+    const int hintWidth = std::min(mapWidth - 16, 360);
+    StartHint->setFixedWidth(std::max(0, hintWidth));
+    StartHint->setFixedHeight(StartHint->heightForWidth(StartHint->width()));
+    StartHint->move((mapWidth - StartHint->width()) / 2, std::max(0, (mapHeight - StartHint->height()) / 2));
     ShowProcessingLabel();
     // Markers whose positions leave the pixel range keep their places.
     try {
@@ -698,6 +722,15 @@ void TMainForm::UpdateCommands() {
     BtnArrangeAll->setEnabled(on.arrangeAll);
     BtnGisExport->setEnabled(on.gisExport);
     ProcessingPanel->setEnabled(on.processing);
+    ShowStartHint();
+}
+
+void TMainForm::ShowStartHint() {
+    // A refused opening may still leave its table or its map on show.
+    const bool nothingShown = state_.survey.table.rowCount() == 0 && state_.survey.points.size() == 0 &&
+                              state_.survey.reached < OpeningStage::Framed;
+    StartHint->setVisible(state_.job == WindowJob::None && nothingShown);
+    StartHint->raise();
 }
 
 void TMainForm::RunJob(WindowJob kind, const QString& progressFormat, std::function<void()> work,
@@ -926,31 +959,57 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
     };
     auto* watch = new QTimer(this);
     auto over = std::make_shared<bool>(false);
+    auto host = std::make_shared<HostStarted>(HostStarted::No);
     auto arrived = [=, this] {
         if (*over) return;
         *over = true;
         watch->deleteLater();
         // A map of a survey no longer on show is said, by its name, not shown.
         ShowGridding(tr("Map ready: %1").arg(QFileInfo(picture).fileName()), QDir::toNativeSeparators(picture));
+        if (*host == HostStarted::LeavesTheMapToUs) ShowInViewer(picture);
         if (survey == state_.surveysShown) ShowResult(paths, points);
     };
     connect(watch, &QTimer::timeout, this, [=] {
         if (made()) arrived();
     });
     watch->start(500);
-    const bool running = host_->StartGriddingHost(paths.scriptFile, [=, this] {
+    *host = host_->StartGriddingHost(paths.scriptFile, [=, this] {
         if (made()) return arrived();
         if (*over) return;
         *over = true;
         watch->deleteLater();
         ShowGridding(tr("Gridding ended without a map"));
     });
-    if (!running) {
+    if (*host == HostStarted::No) {
         *over = true;
         watch->deleteLater();
         return;
     }
     ShowGridding(tr("Gridding %1 ...").arg(QFileInfo(paths.scriptFile).fileName()));
+}
+
+void TMainForm::ShowInViewer(const QString& pictureFile) {
+    const QImage picture(pictureFile);
+    if (picture.isNull()) return;  // the status line has said where it is
+    const QString title = QFileInfo(pictureFile).fileName();
+    // One viewer for every result, so that older pictures do not pile up over the window.
+    if (!ResultViewer)
+        ResultViewer = new GridViewer(picture, title, this);
+    else
+        ResultViewer->SetPicture(picture, title);
+    const QRect map(SurveyMap->mapToGlobal(QPoint(0, 0)), SurveyMap->size());
+    ResultViewer->setGeometry(PlaceBeside(frameGeometry(), screen()->availableGeometry(), map, WindowFrame(), kLeastViewerWidth));
+    ResultViewer->show();
+    ResultViewer->raise();
+}
+
+QMargins TMainForm::WindowFrame() const {
+    const QRect outer = frameGeometry(), inner = geometry();
+    if (outer != inner)
+        return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(), outer.bottom() - inner.bottom()};
+    // Not yet framed by the window manager: a title bar and thin borders, as most draw them.
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    return {border, border + style()->pixelMetric(QStyle::PM_TitleBarHeight), border, border};
 }
 
 void TMainForm::BtnArrangeAllClick() {

@@ -33,7 +33,6 @@ class QDropEvent;
 class QComboBox;
 class QDoubleSpinBox;
 class QSpinBox;
-class QScrollArea;
 class QSlider;
 class QToolButton;
 class QCPAbstractPlottable;
@@ -48,6 +47,7 @@ class QTableView;
 namespace qgrad {
 
 class BackgroundJob;
+class GridViewer;
 class CursorRing;
 class MapPicture;
 class ProfileChart;
@@ -170,7 +170,6 @@ public:
     QCheckBox* ResultOverlayCheckBox = nullptr;
     QSlider* ResultOpacity = nullptr;
     // PROCESSING: the stages the next opening runs.
-    QScrollArea* ProcessingArea = nullptr;
     QWidget* ProcessingPanel = nullptr;
     QCheckBox* DespikeCheckBox = nullptr;
     QDoubleSpinBox* DespikeK = nullptr;
@@ -184,6 +183,8 @@ public:
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
     QLabel* ProcessingShown = nullptr;           // by the profiles: the processing of the points on show
+    QLabel* StartHint = nullptr;                 // over the empty map: how to begin
+    GridViewer* ResultViewer = nullptr;          // the last map our own gridding host made, once there is one
     ProfileChart* Profiles = nullptr;
     // Series1 .. Series12 are Chart1's graphs 0 .. 11, one per channel.
     QCPGraph* Series(int number) const;
@@ -202,6 +203,8 @@ private:
     void CouplePointTables();
     void CreateShortcuts();
     void CreateProcessingPanel();
+    // Places the PROCESSING controls in rows `width` wide; returns the height they take.
+    int PlaceProcessingControls(int width);
     ProcessingSettings CurrentProcessing() const;
     void RestoreSettings();
     // The window's place and size as kept, within this screen; false when none
@@ -219,6 +222,10 @@ private:
     // The label by the profiles follows the survey on show and the panel.
     void ShowProcessingLabel();
     void StartGridding(const ExportPaths& paths, GriddedPoints points);
+    // The host's picture in the one viewer, beside the window or over its map.
+    void ShowInViewer(const QString& pictureFile);
+    // The window manager's frame around this window, or a likely one before it is framed.
+    QMargins WindowFrame() const;
     void ShowResult(const ExportPaths& paths, GriddedPoints points);
     // The satellite picture with the track, and the result over it when shown.
     void ShowMapPicture();
@@ -249,6 +256,8 @@ private:
                 std::function<void(const std::exception_ptr&)> finished);
     // The commands follow the state.
     void UpdateCommands();
+    // The hint over the empty views, while nothing is on show and nothing is being opened.
+    void ShowStartHint();
     // The options of the next opening; nothing, once the person has been
     // told why, where the processing's values are beyond what can be meant.
     std::optional<OpeningOptions> CurrentOpeningOptions();

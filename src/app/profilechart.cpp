@@ -34,7 +34,6 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
     chart_->axisRect()->insetLayout()->take(chart_->legend);
     chart_->axisRect()->insetLayout()->simplify();
     chart_->plotLayout()->insertRow(0);
-    chart_->plotLayout()->addElement(0, 0, chart_->legend);
     chart_->plotLayout()->setRowStretchFactor(0, 0.001);
     chart_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
     chart_->legend->setWrap(6);
@@ -45,6 +44,7 @@ ProfileChart::ProfileChart(QCustomPlot* chart, int channels) : QObject(chart), c
         chart_->graph(k)->setPen(pen);
         chart_->graph(k)->removeFromLegend();
     }
+    PlaceLegend();
     connect(chart_, &QCustomPlot::legendClick, this, [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
         if (auto* p = qobject_cast<QCPPlottableLegendItem*>(item))
             for (int k = 0; k < channels_; ++k)
@@ -75,8 +75,18 @@ void ProfileChart::ShowProfiles(const SurveyProfiles* profiles, const std::array
         if (profiles_->channel[k].size() > 0) g->addToLegend();
         ApplyVisibility(k);
     }
+    PlaceLegend();
     ResetView();
     Redraw();
+}
+
+void ProfileChart::PlaceLegend() {
+    // An empty legend would hold the plot under it to the legend's own few
+    // pixels' width: it takes its row only while it has channels to show.
+    const bool channels = chart_->legend->itemCount() > 0;
+    if (channels && !chart_->legend->layout()) chart_->plotLayout()->addElement(0, 0, chart_->legend);
+    if (!channels && chart_->legend->layout()) chart_->plotLayout()->take(chart_->legend);
+    chart_->legend->setVisible(channels);
 }
 
 void ProfileChart::Clear() {
@@ -88,6 +98,7 @@ void ProfileChart::Clear() {
         drawn_[k] = {};
     }
     chart_->legend->clearItems();
+    PlaceLegend();
     chart_->xAxis->setRange(0, 1000);
     chart_->yAxis->setRange(0, 5);
     chart_->replot(QCustomPlot::rpQueuedReplot);

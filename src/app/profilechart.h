@@ -55,6 +55,8 @@ signals:
     void hovered(const QString& text);
 
 private:
+    // The legend's row above the plot, while the legend has channels.
+    void PlaceLegend();
     void ApplyVisibility(int channel);
     // Gives the chart the points that draw the profiles over the span on show.
     void Redraw();

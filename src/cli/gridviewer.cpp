@@ -86,8 +86,8 @@ constexpr double kKeyZoom = 1.25;
 
 }  // namespace
 
-GridViewer::GridViewer(const QImage& picture, const QString& title)
-    : picture_(picture), centre_(picture.width() / 2.0, picture.height() / 2.0) {
+GridViewer::GridViewer(const QImage& picture, const QString& title, QWidget* parent)
+    : QWidget(parent, Qt::Window), picture_(picture), centre_(picture.width() / 2.0, picture.height() / 2.0) {
     setWindowTitle(title);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::OpenHandCursor);
@@ -128,6 +128,13 @@ void GridViewer::ZoomAbout(double factor, QPointF fixed) {
     centre_ = underFixed - (fixed - middle) / Scale();
     KeepInView();
     update();
+}
+
+void GridViewer::SetPicture(const QImage& picture, const QString& title) {
+    picture_ = picture;
+    setWindowTitle(title);
+    drag_.reset();
+    ShowWhole();
 }
 
 void GridViewer::ShowWhole() {

@@ -35,7 +35,12 @@ void RunWithProgressWindow(const QString& title, std::atomic<bool>& cancel,
 // and - zoom, a drag pans, a double-click shows it whole again.
 class GridViewer : public QWidget {
 public:
-    GridViewer(const QImage& picture, const QString& title);
+    // With a `parent` it is a window of the parent's, kept above it.
+    GridViewer(const QImage& picture, const QString& title, QWidget* parent = nullptr);
+
+    // Another picture in the same window, shown whole.
+    void SetPicture(const QImage& picture, const QString& title);
+    const QImage& picture() const { return picture_; }
 
     // Where a pixel of the picture stands in the window.
     QTransform PictureToWindow() const;

@@ -30,21 +30,22 @@ QString FindOwnGriddingHost() {
     return QStandardPaths::findExecutable("qgrad");
 }
 
-bool SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std::function<void()> ended) {
+HostStarted SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std::function<void()> ended) {
 #ifdef _WIN32
     // The mapping package's script host where it is installed.
     static const wchar_t* kScripter = L"C:\\Program Files (x86)\\Golden Software\\Surfer 15\\Scripter.exe";
     if (QFileInfo::exists(QString::fromWCharArray(kScripter))) {
         const std::wstring params = L"-x \"" + scriptPath.toStdWString() + L"\"";
         ShellExecuteW(static_cast<HWND>(owner_), L"open", kScripter, params.c_str(), L"C:\\", 1);
-        return true;
+        return HostStarted::ShowsItsMap;
     }
 #endif
     (void)owner_;
     // Elsewhere our own host; none installed is no error.
     const QString host = FindOwnGriddingHost();
     qint64 pid = 0;
-    if (host.isEmpty() || !QProcess::startDetached(host, {"grid", scriptPath}, QString(), &pid)) return false;
+    if (host.isEmpty() || !QProcess::startDetached(host, {"grid", "--no-view", scriptPath}, QString(), &pid))
+        return HostStarted::No;
 #ifndef _WIN32
     if (ended) {
         // A detached host is no child of ours: watch whether it still runs.
@@ -57,7 +58,7 @@ bool SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std::funct
         timer->start(500);
     }
 #endif
-    return true;
+    return HostStarted::LeavesTheMapToUs;
 }
 
 }  // namespace qgrad

@@ -1,6 +1,8 @@
 // Starting the gridding host on a script: the mapping package's script host
 // on Windows, our own `qgrad grid` elsewhere. Started detached, so that it
-// outlives the window; a missing host is no error.
+// outlives the window; a missing host is no error. Our own host shows no
+// window of its own: the surveyor's window shows its picture, in one viewer
+// for every result.
 #pragma once
 
 #include <QObject>
@@ -10,19 +12,22 @@
 
 namespace qgrad {
 
+// Whether a host was started, and whether it shows the map it makes.
+enum class HostStarted { No, ShowsItsMap, LeavesTheMapToUs };
+
 class HostLauncher {
 public:
     virtual ~HostLauncher() = default;
-    // False when no host is there. `ended`, when given, runs on this thread
-    // once the host has exited, where the platform lets the program watch it.
-    virtual bool StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) = 0;
+    // `ended`, when given, runs on this thread once the host has exited,
+    // where the platform lets the program watch it.
+    virtual HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) = 0;
 };
 
 class SystemHostLauncher : public HostLauncher {
 public:
     // `ownerWindow` is the native handle of the main window (Windows only).
     explicit SystemHostLauncher(void* ownerWindow = nullptr) : owner_(ownerWindow) {}
-    bool StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) override;
+    HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) override;
 
 private:
     void* owner_;

@@ -64,10 +64,11 @@ class FakeHost : public HostLauncher {
 public:
     QStringList started;
     std::vector<std::function<void()>> running;  // call one to end that host
-    bool StartGriddingHost(const QString& scriptPath, std::function<void()> ended) override {
+    HostStarted answer = HostStarted::LeavesTheMapToUs;
+    HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended) override {
         started << scriptPath;
         running.push_back(std::move(ended));
-        return true;
+        return answer;
     }
 };
 

@@ -1,4 +1,6 @@
 #include "app/mainform.h"
+#include "app/windowplace.h"
+#include "cli/gridviewer.h"
 #include "survey/reader.h"
 #include "app/mapwidgets.h"
 #include "app/surveygrid.h"
@@ -33,6 +35,7 @@
 #include <QProcess>
 #include <QMimeData>
 #include <QPushButton>
+#include <QToolButton>
 #include <QScreen>
 #include <QTest>
 #include <QUrl>
@@ -41,6 +44,7 @@
 #include <QTemporaryDir>
 #include <qcustomplot.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -291,7 +295,7 @@ TEST_F(MainFormTest, NarrowWindowKeepsEveryButtonWhole) {
             }
         }
         EXPECT_LE(form_->ButtonPanel->geometry().bottom(), form_->DataStringGrid->geometry().top()) << size.width();
-        // The PROCESSING row's controls on show keep their size (the row scrolls instead).
+        // The PROCESSING controls on show keep their size (they wrap onto more rows instead).
         for (QWidget* w : form_->ProcessingPanel->findChildren<QWidget*>())
             if (w->isVisibleTo(form_->ProcessingPanel)) EXPECT_GE(w->width(), w->minimumSizeHint().width()) << size.width() << ": " << w->metaObject()->className();
     }
@@ -1266,18 +1270,25 @@ TEST_F(MainFormTest, GriddedResultLiesOverTheMapAndGoesToGis) {
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
 }
 
-TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
-    Open(Copy(kSample, "run001.csv"));
-    Save();
-    Open(Copy(kSample, "later.csv"));
+// The picture of the host's map, written as the host writes it, with its grid.
+void WriteHostMap(const QString& folder, const QString& name, QColor colour) {
     Grid grid;
     grid.cols = grid.rows = 2;
     grid.xLL = 37.6;
     grid.yLL = 55.75;
     grid.xSize = grid.ySize = 0.01;
     grid.z.assign(4, 1.0);
-    WriteGridFile(dir_.filePath("GPS_DIFF_run001.grd"), grid);
-    ASSERT_TRUE(qgrad::testing::WriteFile(dir_.filePath("GPS_DIFF_run001.png"), "picture"));
+    WriteGridFile(QDir(folder).filePath(name + ".grd"), grid);
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(colour);
+    ASSERT_TRUE(picture.save(QDir(folder).filePath(name + ".png")));
+}
+
+TEST_F(MainFormTest, ResultOfAnEarlierSurveyStaysOffALaterOne) {
+    Open(Copy(kSample, "run001.csv"));
+    Save();
+    Open(Copy(kSample, "later.csv"));
+    WriteHostMap(dir_.path(), "GPS_DIFF_run001", Qt::red);
     host_->running.at(0)();
     EXPECT_TRUE(form_->ResultOverlay->isHidden());
     EXPECT_FALSE(form_->BtnGisExport->isEnabled());
@@ -1404,6 +1415,214 @@ TEST_F(MainFormTest, ClosingDuringAnOpeningEndsCleanly) {
 }  // namespace
 
 namespace {
+
+// Before anything is on show the map says how to begin; the hint goes with
+// the first survey shown and stays while a refused opening shows nothing.
+TEST_F(MainFormTest, StartHintShowsUntilASurveyIsOnShow) {
+    const struct {
+        const char* name;
+        QString file;  // opened first; none: nothing opened
+        bool hintShown;
+    } rows[] = {
+        {"nothing opened yet", {}, true},
+        {"a survey opened", kSample, false},
+        {"a missing file refused", dir_.filePath("missing.csv"), true},
+        {"an empty file refused", Write("", "empty.csv"), true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MakeForm(std::make_unique<FakeMaps>());
+        form_->show();
+        if (!row.file.isEmpty()) Open(row.file == kSample ? Copy(kSample, "run001.csv") : row.file);
+        EXPECT_EQ(form_->StartHint->isVisible(), row.hintShown);
+        EXPECT_TRUE(form_->SurveyMap->geometry().contains(form_->StartHint->geometry()));
+        EXPECT_FALSE(form_->StartHint->text().isEmpty());
+    }
+}
+
+// Before any data the chart is laid out as it is with data: its plot as
+// wide as the chart allows, its axes' labels apart.
+TEST_F(MainFormTest, ChartIsLaidOutInFullBeforeAnyData) {
+    form_->show();
+    form_->resize(1366, 768);
+    QApplication::processEvents();
+    const QRect empty = form_->Chart1->axisRect()->rect();
+    Open(Copy(kSample, "run001.csv"));
+    QApplication::processEvents();
+    const QRect withData = form_->Chart1->axisRect()->rect();
+    EXPECT_GT(empty.width(), form_->Chart1->width() * 9 / 10);
+    EXPECT_NEAR(empty.width(), withData.width(), 40);
+    EXPECT_GT(empty.height(), form_->Chart1->height() / 2);
+}
+
+// The picture windows the window has made.
+std::vector<GridViewer*> ViewersOf(const QWidget& window) {
+    std::vector<GridViewer*> viewers;
+    for (QWidget* w : window.findChildren<QWidget*>())
+        if (auto* viewer = dynamic_cast<GridViewer*>(w)) viewers.push_back(viewer);
+    return viewers;
+}
+
+// Every new result goes into the one viewer, placed beside the window where
+// the screen has room and over the map where not: never over a command.
+TEST_F(MainFormTest, EachResultReusesOneViewerClearOfTheCommands) {
+    const QRect screen = form_->screen()->availableGeometry();
+    const struct {
+        const char* name;
+        QRect window;
+        bool beside;
+    } rows[] = {
+        {"window filling the screen", screen, false},
+        {"narrow window at the left", QRect(screen.topLeft() + QPoint(0, 30), QSize(430, 450)), true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MakeForm(std::make_unique<FakeMaps>());
+        form_->setGeometry(row.window);
+        form_->show();
+        Open(Copy(kSample, "run001.csv"));
+        for (const QColor colour : {QColor(Qt::red), QColor(Qt::blue)}) {
+            Save();
+            WriteHostMap(dir_.path(), "GPS_DIFF_run001", colour);
+            host_->running.back()();
+        }
+        const std::vector<GridViewer*> viewers = ViewersOf(*form_);
+        ASSERT_EQ(viewers.size(), 1u);
+        GridViewer* viewer = viewers[0];
+        EXPECT_TRUE(viewer->isVisible());
+        EXPECT_EQ(viewer->picture().pixelColor(5, 5), QColor(Qt::blue));
+        EXPECT_EQ(viewer->windowTitle(), "GPS_DIFF_run001.png");
+        const QRect shown = viewer->frameGeometry();
+        for (QWidget* commands : std::initializer_list<QWidget*>{form_->ButtonPanel, form_->ProcessingPanel, form_->DataStringGrid}) {
+            const QRect held(commands->mapToGlobal(QPoint(0, 0)), commands->size());
+            EXPECT_FALSE(shown.intersects(held)) << commands->metaObject()->className();
+        }
+        EXPECT_EQ(shown.left() >= form_->frameGeometry().right(), row.beside);
+    }
+}
+
+// The viewer is the window's own: a host that shows its own map is left to it.
+TEST_F(MainFormTest, AHostShowingItsOwnMapGetsNoViewerOfOurs) {
+    host_->answer = HostStarted::ShowsItsMap;
+    Open(Copy(kSample, "run001.csv"));
+    Save();
+    WriteHostMap(dir_.path(), "GPS_DIFF_run001", Qt::red);
+    host_->running.back()();
+    EXPECT_TRUE(ViewersOf(*form_).empty());
+    EXPECT_FALSE(form_->ResultOverlay->isHidden());  // the result still lies over the map
+}
+
+// Every PROCESSING control is whole and on show at the smallest window, in
+// either language, with the apply button too.
+TEST_F(MainFormTest, EveryProcessingControlIsOnShowAtTheSmallestWindow) {
+    const struct {
+        const char* name;
+        const char* language;
+        QSize size;
+    } rows[] = {
+        {"Russian at 700 x 450", "ru", QSize(700, 450)},
+        {"English at 700 x 450", "en", QSize(700, 450)},
+        {"Russian at 1366 x 768", "ru", QSize(1366, 768)},
+        {"English at 1920 x 1080", "en", QSize(1920, 1080)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        InstallInterfaceLanguage(row.language);
+        MakeForm(std::make_unique<FakeMaps>());
+        form_->show();
+        form_->resize(row.size);
+        Open(Copy(kSample, "run001.csv"));
+        form_->DespikeCheckBox->toggle();  // the apply button comes
+        ASSERT_TRUE(form_->BtnApplyProcessing->isVisible());
+        QApplication::processEvents();
+        const QRect client(0, 0, form_->width(), form_->StatusBar->y());
+        const QList<QWidget*> controls = form_->ProcessingPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        EXPECT_GE(controls.size(), 10);
+        for (QWidget* w : controls) {
+            const QRect at(w->mapTo(form_.get(), QPoint(0, 0)), w->size());
+            const QString name = w->property("text").toString() + w->metaObject()->className();
+            EXPECT_TRUE(w->isVisible()) << name.toStdString();
+            EXPECT_TRUE(client.contains(at)) << name.toStdString();
+            EXPECT_GE(w->width(), w->sizeHint().width()) << name.toStdString();
+            EXPECT_FALSE(at.intersects(QRect(form_->DataStringGrid->mapTo(form_.get(), QPoint(0, 0)),
+                                             form_->DataStringGrid->size()))) << name.toStdString();
+        }
+    }
+    InstallInterfaceLanguage("ru");
+}
+
+// The three specified captions stay in every language; the buttons added
+// beside them speak the interface's.
+TEST_F(MainFormTest, MainButtonsFollowTheInterfaceLanguageBesideTheKeptCaptions) {
+    const struct {
+        const char* name;
+        const char* language;
+        std::array<const char*, 5> captions;  // OPEN FILE, SAVE TO MAP, ARRANGE ALL IN FOLDER, GIS EXPORT, Recent
+    } rows[] = {
+        {"Russian", "ru", {"OPEN FILE", "SAVE TO MAP", "ARRANGE ALL IN FOLDER", "ЭКСПОРТ В ГИС", "Недавние"}},
+        {"English", "en", {"OPEN FILE", "SAVE TO MAP", "ARRANGE ALL IN FOLDER", "GIS EXPORT", "Recent"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        InstallInterfaceLanguage(row.language);
+        MakeForm(std::make_unique<FakeMaps>());
+        const std::array<QAbstractButton*, 5> buttons = {form_->BtnOpen, form_->BtnSave, form_->BtnArrangeAll,
+                                                         form_->BtnGisExport, form_->BtnRecent};
+        for (std::size_t i = 0; i < buttons.size(); ++i) {
+            EXPECT_EQ(buttons[i]->text().toStdString(), row.captions[i]);
+            EXPECT_LE(buttons[i]->fontMetrics().horizontalAdvance(buttons[i]->text()), buttons[i]->width()) << row.captions[i];
+        }
+    }
+    InstallInterfaceLanguage("ru");
+}
+
+// A window's rectangle given, and where it is to go.
+struct PlacedRow {
+    const char* name;
+    QRect given;
+    QRect expected;
+};
+// The window manager's frame in the rows below: a title bar and thin borders.
+const QMargins kFrame(2, 24, 2, 2);
+
+// A window kept on a larger screen comes back with its title bar and its
+// status line on this one.
+TEST(KeepOnScreen, TheFrameIsCountedAsWell) {
+    const QRect small(0, 0, 700, 450);
+    const PlacedRow rows[] = {
+        {"kept at 1366 x 768", QRect(0, 0, 1366, 740), QRect(2, 24, 696, 424)},
+        {"title bar above the screen", QRect(100, 0, 300, 200), QRect(100, 24, 300, 200)},
+        {"status line below the screen", QRect(100, 300, 300, 200), QRect(100, 248, 300, 200)},
+        {"off to the right", QRect(650, 100, 300, 200), QRect(398, 100, 300, 200)},
+        {"on the screen already", QRect(10, 40, 300, 200), QRect(10, 40, 300, 200)},
+    };
+    for (const PlacedRow& row : rows) EXPECT_EQ(KeepOnScreen(row.given, kFrame, small), row.expected) << row.name;
+}
+
+// The viewer goes beside the window, or over its map.
+TEST(PlaceBeside, TheSideWithRoomOrElseWhatHoldsNoCommands) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QRect map(10, 30, 500, 300);
+    const PlacedRow rows[] = {
+        {"room on the right", QRect(0, 0, 1000, 700), QRect(1002, 24, 916, 674)},
+        {"room on the left", QRect(1000, 100, 920, 700), QRect(78, 124, 920, 674)},
+        {"window wider than the room beside it", QRect(0, 0, 1700, 1080), QRect(12, 54, 496, 274)},
+        {"too little room either side", QRect(300, 0, 1400, 1080), map.marginsRemoved(kFrame)},
+    };
+    for (const PlacedRow& row : rows) EXPECT_EQ(PlaceBeside(row.given, screen, map, kFrame, 320), row.expected) << row.name;
+}
+
+// The window restored from a larger screen's settings keeps its status line on this one.
+TEST_F(MainFormTest, KeptLargerWindowKeepsItsStatusLineOnTheScreen) {
+    const QRect screen = form_->screen()->availableGeometry();
+    form_->setGeometry(QRect(screen.topLeft(), screen.size() + QSize(666, 318)));
+    MakeForm(std::make_unique<FakeMaps>());
+    form_->show();
+    const QRect status(form_->StatusBar->mapToGlobal(QPoint(0, 0)), form_->StatusBar->size());
+    EXPECT_TRUE(screen.contains(status)) << status.y() << " + " << status.height();
+    EXPECT_GT(form_->geometry().top(), screen.top());  // room for the title bar
+}
+
 
 class ArrangeAllTest : public MainFormTest {
 protected:

@@ -423,12 +423,35 @@ private:
     std::vector<Column> earlier_;  // ascending
 };
 
-// Reads `input` line by line in large pieces; `take` gets each line without
-// its LF, and whether it had one, and returns false to stop.
-template <typename Take>
-void ForEachLine(QIODevice& input, Take&& take) {
-    // Read in large pieces, but no larger than the file needs.
-    const std::size_t chunk = static_cast<std::size_t>(std::clamp<qint64>(input.size() + 1, 64 << 10, kChunk));
+// The whole lines of one half of a piece, read into a table up to the first
+// line whose position cannot be read (left for the line-by-line reading).
+struct HalfRead {
+    std::size_t lines = 0;
+    std::size_t bytes = 0;       // with the line ends
+    std::size_t lastFields = 0;  // of the last line read
+};
+HalfRead ReadWholeLines(std::string_view text, SurveyTable& into, const FieldPlaces& places) {
+    HalfRead read;
+    std::string_view fields[SurveyTable::kColumns];
+    while (read.bytes < text.size()) {
+        const char* begin = text.data() + read.bytes;
+        const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', text.size() - read.bytes));
+        const std::size_t count = SplitFields(std::string_view(begin, static_cast<std::size_t>(lf - begin)), fields);
+        if (PositionCannotBeRead(places, fields, count)) break;
+        into.appendRow(fields, count);
+        ++read.lines;
+        read.bytes = static_cast<std::size_t>(lf + 1 - text.data());
+        read.lastFields = count;
+    }
+    return read;
+}
+
+// Reads `input` in pieces of `chunk` bytes. Before the lines of a piece are
+// taken one by one, `takeWhole` is offered the unread text and returns how
+// many bytes of whole lines from its start it took; `take` then gets each
+// line left without its LF, and whether it had one, and returns false to stop.
+template <typename TakeWhole, typename Take>
+void ForEachLine(QIODevice& input, std::size_t chunk, TakeWhole&& takeWhole, Take&& take) {
     std::string buffer;
     std::size_t begin = 0;  // start of the unread text in buffer
     for (;;) {
@@ -443,6 +466,10 @@ void ForEachLine(QIODevice& input, Take&& take) {
         buffer.resize(kept + static_cast<std::size_t>(n));
         std::size_t scanFrom = kept;
         for (;;) {
+            if (n > 0) {
+                begin += takeWhole(std::string_view(buffer.data() + begin, buffer.size() - begin));
+                scanFrom = std::max(scanFrom, begin);
+            }
             const void* lf = n > 0 ? std::memchr(buffer.data() + scanFrom, '\n', buffer.size() - scanFrom) : nullptr;
             if (!lf) break;
             const std::size_t end = static_cast<const char*>(lf) - buffer.data();
@@ -459,7 +486,8 @@ void ForEachLine(QIODevice& input, Take&& take) {
 
 }  // namespace
 
-ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant variant, CutLastLine* cut) {
+ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant variant, CutLastLine* cut,
+                           const ReadingPieces& pieces) {
     struct Closer {
         QIODevice& f;
         ~Closer() { f.close(); }
@@ -475,9 +503,45 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant va
     std::optional<CertainRefusal> refusal;
     std::size_t headingFields = 0;
     std::size_t lastFields = 0;  // of the data line before
+    SurveyTable secondHalf;
     if (cut) *cut = {};
 
-    ForEachLine(file, [&](std::string_view line, bool ended) {
+    auto reserveOnce = [&] {
+        if (reserved || table.rowCount() < 1024) return;
+        ReserveFromSample(table, bytesSeen, fileSize);
+        reserved = true;
+    };
+    auto counted = [&](const HalfRead& half) {
+        lineCount += half.lines;
+        bytesSeen += half.bytes;
+        if (half.lines) lastFields = half.lastFields;
+    };
+    auto takeWhole = [&](std::string_view text) -> std::size_t {
+        if (lineCount < 4 || refusal || text.size() < pieces.halvesFrom) return 0;
+        const auto* lastLf = static_cast<const char*>(memrchr(text.data(), '\n', text.size()));
+        if (!lastLf) return 0;
+        const std::string_view whole = text.substr(0, static_cast<std::size_t>(lastLf + 1 - text.data()));
+        if (whole.size() < pieces.halvesFrom) return 0;
+        reserveOnce();
+        const std::size_t middle = whole.size() / 2;
+        const auto* split = static_cast<const char*>(std::memchr(whole.data() + middle, '\n', whole.size() - middle));
+        const std::string_view first = whole.substr(0, static_cast<std::size_t>(split + 1 - whole.data()));
+        const std::string_view second = whole.substr(first.size());
+        HalfRead one, two;
+        secondHalf.clearKeepingCapacity();
+        RunSideBySide([&] { two = ReadWholeLines(second, secondHalf, places); },
+                      [&] { one = ReadWholeLines(first, table, places); });
+        counted(one);
+        if (one.bytes < first.size()) return one.bytes;
+        table.appendRows(secondHalf);
+        counted(two);
+        return one.bytes + two.bytes;
+    };
+
+    // Read in large pieces, but no larger than the file needs.
+    const std::size_t chunk = pieces.pieceBytes ? pieces.pieceBytes
+                                                : static_cast<std::size_t>(std::clamp<qint64>(fileSize + 1, 64 << 10, kChunk));
+    ForEachLine(file, chunk, takeWhole, [&](std::string_view line, bool ended) {
         ++lineCount;
         bytesSeen += line.size() + 1;
         if (lineCount == 4) return true;
@@ -502,10 +566,7 @@ ReadResult ReadSurveyLines(QIODevice& file, SurveyTable& table, ReaderVariant va
             refusal.emplace(table, variant, places);
             return refusal->Open();
         }
-        if (!reserved && table.rowCount() == 1024) {
-            ReserveFromSample(table, bytesSeen, fileSize);
-            reserved = true;
-        }
+        reserveOnce();
         return true;
     });
     if (refusal) refusal->Throw();

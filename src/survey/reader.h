@@ -51,6 +51,16 @@ QString CutLastLineText();
 std::string CutLastLineDetail(const CutLastLine& cut);
 QString CutLastLineNote(const CutLastLine& cut, const QString& fileName);
 
+// How the reader takes the file in: `pieceBytes` at a time (0: as suits the
+// file's size). Once the heading lines are read, the whole lines of a piece
+// that come to `halvesFrom` bytes or more are split at a line end near their
+// middle and each half is read on its own core; a half that meets a line the
+// lines before cannot settle hands it to the line-by-line reading.
+struct ReadingPieces {
+    std::size_t pieceBytes = 0;
+    std::size_t halvesFrom = 256 << 10;
+};
+
 // Reads the lines into the table (rows 0 to 2 the heading lines, the 4th line
 // dropped, then one row per data line) and closes the input. Empty for fewer
 // than three lines. Throws SurveyFormatError for a read failure, a survey
@@ -59,7 +69,8 @@ QString CutLastLineNote(const CutLastLine& cut, const QString& fileName);
 // survey as the cleaning in `variant` would refuse the whole file, without
 // keeping the lines after it; the table then holds the rows up to it as far
 // as they were cleaned. A cut last line is left out and told in `cut`.
-ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table, ReaderVariant variant, CutLastLine* cut = nullptr);
+ReadResult ReadSurveyLines(QIODevice& input, SurveyTable& table, ReaderVariant variant, CutLastLine* cut = nullptr,
+                           const ReadingPieces& pieces = {});
 
 // Cleans a table that ReadSurveyLines has loaded. Throws SurveyFormatError;
 // the table and geometry then hold what the steps so far produced.

@@ -52,13 +52,26 @@ void TextColumn::clear() {
     ends_.shrink_to_fit();
 }
 
+void TextColumn::clearKeepingCapacity() {
+    size_ = rows_ = 0;
+    ends_.clear();
+}
+
 void SurveyTable::appendRow(const std::string_view* fields, std::size_t count) {
     for (int c = 0; c < kColumns; ++c)
         columns_[c].push_back(static_cast<std::size_t>(c) < count ? fields[c] : std::string_view());
 }
 
+void SurveyTable::appendRows(const SurveyTable& other) {
+    for (int c = 0; c < kColumns; ++c) columns_[c].AppendRows(other.columns_[c], 0, other.rowCount());
+}
+
 void SurveyTable::clear() {
     for (auto& c : columns_) c.clear();
+}
+
+void SurveyTable::clearKeepingCapacity() {
+    for (auto& c : columns_) c.clearKeepingCapacity();
 }
 
 void SurveyTable::reserve(std::size_t rows, std::size_t bytes) {

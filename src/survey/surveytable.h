@@ -49,6 +49,8 @@ public:
     void AppendRows(const TextColumn& other, std::size_t from, std::size_t to);
     void reserve(std::size_t rows, std::size_t bytes);
     void clear();
+    // No rows, with the room kept for the next ones.
+    void clearKeepingCapacity();
     std::size_t textBytes() const { return size_; }
     std::size_t memoryBytes() const { return capacity_ + ends_.capacity() * sizeof(std::uint32_t); }
 
@@ -77,7 +79,10 @@ public:
 
     // Appends a row; fields past the 28th are ignored, missing ones are empty.
     void appendRow(const std::string_view* fields, std::size_t count);
+    // Appends every row of `other`.
+    void appendRows(const SurveyTable& other);
     void clear();
+    void clearKeepingCapacity();
     void reserve(std::size_t rows, std::size_t bytes);
     std::size_t memoryBytes() const;
 

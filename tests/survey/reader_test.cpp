@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -334,6 +337,93 @@ TEST_F(ReaderTest, FileIsClosedAfterAFailure) {
     auto file = OpenSurveyFile(Write("1\n2\n3\n"));
     EXPECT_THROW(ReadSurveyLines(*file, table_, ReaderVariant::Interactive), SurveyFormatError);
     EXPECT_FALSE(file->isOpen());
+}
+
+// What a reading leaves: the table's cells, a cut last line, or the failure.
+struct Reading {
+    std::optional<ReadResult> result;
+    std::vector<std::vector<std::string>> rows;
+    CutLastLine cut;
+    std::string failure;  // the detail, which names the line, column, heading and text
+    std::size_t line = 0;
+    int column = -1;
+
+    bool operator==(const Reading& o) const {
+        return result == o.result && rows == o.rows && cut.line == o.cut.line && cut.fields == o.cut.fields &&
+               cut.headingFields == o.cut.headingFields && failure == o.failure && line == o.line &&
+               column == o.column;
+    }
+};
+
+Reading ReadBytes(const std::string& bytes, const ReadingPieces& pieces) {
+    QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer input(&data);
+    input.open(QIODevice::ReadOnly);
+    SurveyTable table;
+    Reading reading;
+    try {
+        reading.result = ReadSurveyLines(input, table, ReaderVariant::Interactive, &reading.cut, pieces);
+    } catch (const SurveyFormatError& e) {
+        reading.failure = e.detail();
+        reading.line = e.line;
+        reading.column = e.column;
+    }
+    for (std::size_t r = 0; r < table.rowCount(); ++r) {
+        reading.rows.emplace_back();
+        for (int c = 0; c < SurveyTable::kColumns; ++c) reading.rows.back().emplace_back(table.cell(c, r));
+    }
+    return reading;
+}
+
+struct SplitCase {
+    const char* name;
+    std::string data;  // the lines after the heading lines
+    std::string headings = Headings();
+    const char* lineEnd = "\n";  // of the heading lines
+};
+
+// However the file falls into pieces and halves, the reading on both cores
+// leaves what the reading line by line leaves: every piece size moves the
+// split across every byte of the file, onto CRs, blank lines and faults.
+TEST(ReadingInHalves, LeavesWhatTheLineByLineReadingLeaves) {
+    std::string tenth = Headings();
+    tenth.replace(tenth.find("Ch2,nT/m"), 8, "Ch2x0.1nT/m");
+    const SplitCase cases[] = {
+        {"plain lines", "1;5530;3730;1;2;3\n2;5531;3731;4;5;6\n3;5532;3732;7;8;9\n4;5533;3733;1;1;1\n"},
+        {"CR LF line ends", "1;5530;3730;1;2\r\n2;5531;3731;4;5\r\n3;5532;3732;7;8\r\n4;5533;3733;1;1\r\n", Headings(),
+         "\r\n"},
+        {"text after a CR", "1;5530;3730\rx;y\n2;5531;3731;\r\r\n3;5532;3732\n"},
+        {"lines of different lengths",
+         "1;5530;3730;1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25;26;27;28\n2;5531;3731\n"
+         "3;5532;3732;7\n4;5533;3733;;;;;;;;;;;9\n5;5534;3734;1;2;3;4;5;6;7;8\n"},
+        {"NUL bytes", std::string("1;5530;3730;a\0b\n2;5531;3731;\0\n3;5532;3732;c\n", 44)},
+        {"a blank line in the second half", "1;5530;3730;1\n2;5531;3731;2\n3;5532;3732;3\n\n4;5533;3733;4\n"},
+        {"a blank last line", "1;5530;3730;1\n2;5531;3731;2\n3;5532;3732;3\n\n"},
+        {"a fault in the second half", "1;5530;3730;1\n2;5531;3731;2\n3;5532;3732;3\n4;55,33;3733;4\n5;5534;3734;5\n"},
+        {"faults in both halves: the first wins",
+         "1;5530;3730;1\n2;x;3731;2\n3;5532;3732;3\n4;5533;3733;4\n5;5534;y;5\n6;5535;3735;6\n"},
+        {"a later bad tenth takes over the refusal",
+         "1;5530;3730;;1;2\n2;x;3731;;1;2\n3;5532;3732;;1;2\n4;5533;3733;;1;2\n5;5534;3734;;1;z\n", tenth},
+        {"a cut last line", "1;5530;3730;1;2;3\n2;5531;3731;4;5;6\n3;5532;3732;7;8;9\n4;5533;37"},
+        {"a whole last line without a line end", "1;5530;3730;1;2;3\n2;5531;3731;4;5;6\n3;5532;3732;7;8;9"},
+        {"one data line", "1;5530;3730;1;2;3\n"},
+        {"no data line", ""},
+    };
+    const ReadingPieces lineByLine{0, std::numeric_limits<std::size_t>::max()};
+    for (const auto& c : cases) {
+        const std::string file =
+            std::string("run") + c.lineEnd + OffsetsLine() + c.lineEnd + c.headings + c.lineEnd + "4" + c.lineEnd + c.data;
+        const Reading expected = ReadBytes(file, lineByLine);
+        // Shorter than the default threshold: read line by line all through.
+        EXPECT_TRUE(ReadBytes(file, {}) == expected) << c.name;
+        for (const std::size_t halvesFrom : {std::size_t{1}, std::size_t{40}}) {
+            for (std::size_t piece = 1; piece <= file.size() + 1; ++piece) {
+                const Reading got = ReadBytes(file, {piece, halvesFrom});
+                EXPECT_TRUE(got == expected) << c.name << ", pieces of " << piece << " bytes, halves from "
+                                             << halvesFrom << ": " << got.failure << " / " << expected.failure;
+            }
+        }
+    }
 }
 
 }  // namespace

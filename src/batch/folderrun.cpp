@@ -149,7 +149,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
         result.frame = survey.frame;
         ++result.surveys;
         if (survey.cutLastLine) result.cut.push_back({name, survey.cutLastLine});
-        if (opening.processing.AnyOn())
+        if (opening.processing.AnyOn() || opening.processing.quality.on)
             result.processingReport += ProcessingReportText(survey.processing, LocalBytes(name));
         steps.Arranged(survey);
         writing.Finish();
@@ -166,7 +166,7 @@ FolderRunResult RunFolder(const QString& folder, const QString& combinedName, co
         result.reportFile = RefusedReportPath(target, combinedName);
         WriteRefusedReport(writer.AddFile(result.reportFile), result);
     }
-    if (opening.processing.AnyOn()) {
+    if (opening.processing.AnyOn() || opening.processing.quality.on) {
         result.processingReportFile = ProcessingReportPath(result.paths);
         WriteProcessingReport(writer.AddFile(result.processingReportFile), result.processingReport);
     }

@@ -241,6 +241,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, const std::vector<Ver
     try {
         out.processing = ProcessingFrom(out.processingWords);
         out.gridOptions = GridOptionsFrom(out.gridWords);
+        // The coverage asked of the grid asks the arranging side for its figures too.
+        out.processing.quality.on = out.gridOptions.handover.coverage.has_value();
+        out.processing.quality.cellMetres = out.gridOptions.cellMetres.value_or(kDefaultQualityCell);
     } catch (const std::invalid_argument& e) {
         return UsageError(program, *formatter, chosen(), e.what());
     }

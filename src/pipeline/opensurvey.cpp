@@ -118,10 +118,12 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     // Longer rows skip the give-back: their next steps reuse those holes,
     // and faulting the pages in again costs time.
     if (fileBytes < kShortRowBytes * static_cast<qint64>(s.table.dataRowCount())) GiveBackFreedMemory();
+    const std::vector<std::uint32_t> fixArrivals =
+        options.processing.quality.on ? FixArrivals(s.table) : std::vector<std::uint32_t>();
     s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
     Reach(options, s, OpeningStage::Arranged);
     if (options.keepArranged && options.processing.AnyOn()) s.asArranged = s.points;
-    s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag);
+    s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag, fixArrivals);
     Reach(options, s, OpeningStage::Processed);
 
     s.positions = ReadPositions(s.table);

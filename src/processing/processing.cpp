@@ -22,18 +22,22 @@ void WriteSpikes(const std::vector<Spike>& spikes, PointTable table, const Chann
 }  // namespace
 
 ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, ArrangedPoints& points,
-                               const ProcessingSettings& settings, const LagEstimate* estimate) {
+                               const ProcessingSettings& settings, const LagEstimate* estimate,
+                               const std::vector<std::uint32_t>& fixArrivals) {
     ProcessingReport report;
-    if (!settings.AnyOn()) return report;
+    const bool quality = settings.quality.on;
+    if (!settings.AnyOn() && !quality) return report;
     ChannelPoints index = IndexChannelPoints(arranged, points.size());
     const bool despike = settings.despike.on;
     const bool destripe = settings.destripe.level != LevelEstimate::Off;
     if (despike) report.despike = DespikeReport{settings.despike, {}};
     // One table's readings by channel at a time, the same memory for both:
-    // the gradients first, which the lag estimate reads too.
+    // the gradients first, which the lag estimate and the checks read too.
     PerChannel readings;
-    if (despike || destripe || (settings.lag.mode == LagMode::Auto && !estimate)) {
+    if (despike || destripe || quality || (settings.lag.mode == LagMode::Auto && !estimate)) {
         GatherByChannel(index, [&](std::size_t p) { return points.value(PointTable::Gradient, p); }, readings);
+        // The checks see the readings as the instrument gave them.
+        if (quality) report.quality = CheckQuality(arranged, index, readings, fixArrivals, settings.quality, despike);
         if (despike) DespikeReadings(readings, PointTable::Gradient, index, *report.despike);
     }
     const bool placeable = index.complete && points.size() > 0;
@@ -80,6 +84,7 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
         }
     }
     if (despike) OrderSpikes(*report.despike);
+    if (despike && quality) TakeDespikedSpikes(*report.despike, *report.quality);
     return report;
 }
 

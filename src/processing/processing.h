@@ -5,12 +5,14 @@
 #include "processing/despike.h"
 #include "processing/destripe.h"
 #include "processing/lag.h"
+#include "processing/quality.h"
 #include "processing/settings.h"
 #include "survey/reader.h"
 #include "survey/surveytable.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qgrad {
 
@@ -33,6 +35,7 @@ struct ProcessingReport {
     std::optional<LagReport> lag;
     std::optional<DespikeReport> despike;
     std::optional<DestripeReport> destripe;
+    std::optional<QualityReport> quality;
 };
 
 // Runs the stages that are on over one survey that ArrangeToGps has
@@ -41,9 +44,12 @@ struct ProcessingReport {
 // gradients are despiked first and placed after. With every stage
 // off the points are left as they are. `estimate` stands in for the
 // survey's own estimate under LagMode::Auto (a folder's estimate, made over
-// all its surveys). Throws SurveyFormatError for a cell that is not a number.
+// all its surveys). The checks take the rows where fixes arrived from
+// `fixArrivals` (FixArrivals before the arrangement); without them they find
+// no track fault. Throws SurveyFormatError for a cell that is not a number.
 ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry& geometry, ArrangedPoints& points,
-                               const ProcessingSettings& settings, const LagEstimate* estimate = nullptr);
+                               const ProcessingSettings& settings, const LagEstimate* estimate = nullptr,
+                               const std::vector<std::uint32_t>& fixArrivals = {});
 
 // The report as a few lines of plain text, LF line ends; `title` heads it
 // (the survey or the folder). Rows are named by their line in the survey file.

@@ -56,6 +56,41 @@ void DestripeText(const DestripeReport& d, std::string& out) {
                Number(t.gradient, 2) + " nT/m taken off\n";
 }
 
+std::string Lines(const RowStretch& s) { return "lines " + Line(s.firstRow) + "-" + Line(s.lastRow); }
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void ChannelText(const ChannelQuality& c, std::string& out) {
+    out += "  " + Channel(c.channel) + ": " + Count(c.readings, "reading", "readings") + ", noise " +
+           Number(c.noise, 3) + " nT/m, " + Count(c.spikeRows.size(), "spike", "spikes");
+    for (std::size_t i = 0; i < c.spikeRows.size(); ++i) out += (i == 0 ? " at lines " : ", ") + Line(c.spikeRows[i]);
+    out += "\n";
+    for (const FlatStretch& f : c.flat)
+        out += "    " + Lines(f.rows) + ": " + (f.empty ? std::string("nothing") : "flat at " + Number(f.value, 2) + " nT/m") +
+               " for " + Number(f.rows.seconds, 1) + " s\n";
+}
+
+void QualityText(const QualityReport& q, std::string& out) {
+    const QualitySettings& s = q.settings;
+    out += "channels: dead or flat where one value or nothing lasts over " + Number(s.flatSeconds, 1) +
+           " s; noise as the median absolute deviation of successive gradient differences; spikes " +
+           (q.despiked ? std::string("as despiked") : "by the despike rule (K " + Number(q.spikeRule.k, 2) +
+                                                            ", half-width " + std::to_string(q.spikeRule.halfWidth) +
+                                                            "), readings left as they were") +
+           "\n";
+    for (const ChannelQuality& c : q.channels) ChannelText(c, out);
+    out += "too fast for " + Number(s.cellMetres, 2) + " m cells (readings further apart along the track): " +
+           Count(q.tooFast.size(), "stretch", "stretches") + "\n";
+    for (const FastStretch& f : q.tooFast)
+        out += "  " + Lines(f.rows) + ": readings up to " + Number(f.spacing, 2) + " m apart over " +
+               Number(f.rows.seconds, 1) + " s\n";
+    out += "GPS gaps over " + Number(s.gpsGapSeconds, 1) + " s without a new fix: " + Count(q.gpsGaps.size(), "gap", "gaps") +
+           "\n";
+    for (const RowStretch& g : q.gpsGaps) out += "  " + Lines(g) + ": " + Number(g.seconds, 1) + " s\n";
+}
+
 }  // namespace
 
 std::string ProcessingReportText(const ProcessingReport& report, const std::string& title) {
@@ -67,6 +102,7 @@ std::string ProcessingReportText(const ProcessingReport& report, const std::stri
     if (report.despike) DespikeText(*report.despike, out);
     if (report.destripe) DestripeText(*report.destripe, out);
     if (!report.trueOffsets && !report.lag && !report.despike && !report.destripe) out += "no stage on\n";
+    if (report.quality) QualityText(*report.quality, out);
     return out;
 }
 

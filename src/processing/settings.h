@@ -53,6 +53,21 @@ struct LagSettings {
     double minProminence = 0.5;
 };
 
+// A grid cell of half the usual 0.5 m sensor spacing, when none is given.
+inline constexpr double kDefaultQualityCell = 0.25;
+
+struct QualitySettings {
+    bool on = false;
+    // Readings further apart along the track than this leave cells empty.
+    double cellMetres = kDefaultQualityCell;
+    // A channel reading one value, or nothing, for longer than this is dead
+    // or flat: long enough that the one-decimal readings of a live sensor
+    // walking over ground never stay put that long.
+    double flatSeconds = 2;
+    // The fix held longer than this is a gap in the GPS.
+    double gpsGapSeconds = 1;
+};
+
 struct ProcessingSettings {
     // Each sensor placed again at its offsets by the exact local conversion
     // of metres to degrees, beside the specified placement.
@@ -60,6 +75,8 @@ struct ProcessingSettings {
     LagSettings lag;
     DespikeSettings despike;
     DestripeSettings destripe;
+    // Figures the surveyor checks; they change no point.
+    QualitySettings quality;
 
     bool AnyOn() const { return trueOffsets || lag.mode != LagMode::Off || despike.on || destripe.level != LevelEstimate::Off; }
 };

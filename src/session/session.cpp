@@ -48,8 +48,9 @@ SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher) {
 }
 
 std::string ProcessingReportOf(const OpenedSurvey& survey) {
-    return ProcessingRan(survey.processing) ? ProcessingReportText(survey.processing, LocalBytes(survey.fileName))
-                                            : std::string();
+    return ProcessingRan(survey.processing) || survey.processing.quality
+               ? ProcessingReportText(survey.processing, LocalBytes(survey.fileName))
+               : std::string();
 }
 
 SavedMap SaveToMap(const QString& folder, const QString& fileName, const ArrangedPoints& points,

@@ -178,6 +178,50 @@ TEST_F(ProcessingFlagsTest, FlagsWriteWhatTheLibraryWrites) {
     }
 }
 
+// The coverage asked of the grid asks the arranging side for each survey's
+// checks, in its processing report; without it no report is written.
+TEST_F(ProcessingFlagsTest, CoverageAddsTheChecksToTheProcessingReport) {
+    // The sample with a spike in the first sensor's gradient, on file line 1001.
+    QList<QByteArray> lines = Read(kSample).split('\n');
+    QList<QByteArray> cells = lines[1000].split(';');
+    cells[5] = "900";
+    lines[1000] = cells.join(';');
+    Write(lines.join('\n'), "run.csv");
+    const QStringList arrange = {"arrange", dir_.filePath("run.csv"), "--grid", "--no-view"};
+    const Result plain = Qgrad(arrange);
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run_processing.txt")));
+    const struct {
+        const char* name;
+        QStringList flags;
+        std::vector<const char*> says;
+    } cases[] = {
+        {"the default cell",
+         {"--coverage"},
+         {"\nno stage on\nchannels: ", "\n  channel 1: 2400 readings, noise ", " 1 spike at lines 1001\n",
+          "\n  channel 12: ", "\ntoo fast for 0.25 m cells"}},
+        {"the grid's cell", {"--coverage", "--cell", "0.5"}, {"\ntoo fast for 0.50 m cells"}},
+        {"after a despike",
+         {"--coverage", "--despike"},
+         {"\ndespike: 1 spike ", "spikes as despiked\n", " 1 spike at lines 1001\n"}},
+    };
+    for (const auto& c : cases) {
+        const Result r = Qgrad(arrange + c.flags);
+        ASSERT_EQ(r.code, 0) << c.name << ": " << r.err.toStdString();
+        const QByteArray report = Read(dir_.filePath("GPS_DIFF_run_processing.txt")).replace("\r\n", "\n");
+        for (const char* text : c.says) EXPECT_TRUE(report.contains(text)) << c.name << ": " << text << "\n" << report.toStdString();
+        QFile::remove(dir_.filePath("GPS_DIFF_run_processing.txt"));
+    }
+    // A folder's report holds each survey's checks.
+    const QString samples = QString(QGRAD_SAMPLES) + "/field-2026-05-14";
+    QDir().mkpath(dir_.filePath("folder"));
+    for (const QString& name : QDir(samples).entryList({"*.csv"}))
+        QFile::copy(samples + "/" + name, dir_.filePath("folder/" + name));
+    const Result folder = Qgrad({"arrange-folder", dir_.filePath("folder"), "all", "--grid", "--no-view", "--coverage"});
+    ASSERT_EQ(folder.code, 0) << folder.err.toStdString();
+    EXPECT_EQ(QString::fromLatin1(Read(dir_.filePath("folder/GPS_DIFF_all_processing.txt"))).count("\nchannels: "), 3);
+}
+
 TEST_F(ProcessingFlagsTest, FolderFlagsWriteWhatTheLibraryWrites) {
     const QString samples = QString(QGRAD_SAMPLES) + "/field-2026-05-14";
     QDir().mkpath(dir_.filePath("cli"));

@@ -371,12 +371,43 @@ TEST(ReportTest, SaysWhatEachStageDid) {
     stripes.level = LevelEstimate::Mean;
     stripes.grouping = LevelGrouping::Direction;
     all.destripe = DestripeReport{stripes, {}};
+    ProcessingReport checked;
+    QualityReport& q = checked.quality.emplace();
+    q.settings.on = true;
+    q.settings.cellMetres = 0.5;
+    q.channels = {{0, 1200, 0.0512, {{{0, 5, 2.5}, true, 0}, {{100, 129, 3}, false, 5}}, {250, 1080}},
+                  {3, 1, 0, {}, {}}};
+    q.tooFast = {{{900, 920, 1}, 0.2}};
+    q.gpsGaps = {{480, 499, 2}};
+    ProcessingReport checkedDespiked = despiked;
+    checkedDespiked.quality.emplace().despiked = true;
     const struct {
         const char* name;
         ProcessingReport report;
         std::string text;
     } cases[] = {
         {"nothing on", {}, "Processing of run.csv\nno stage on\n"},
+        {"checks by their file lines", checked,
+         "Processing of run.csv\nno stage on\n"
+         "channels: dead or flat where one value or nothing lasts over 2.0 s; noise as the median absolute deviation "
+         "of successive gradient differences; spikes by the despike rule (K 5.00, half-width 3), readings left as "
+         "they were\n"
+         "  channel 1: 1200 readings, noise 0.051 nT/m, 2 spikes at lines 255, 1085\n"
+         "    lines 5-10: nothing for 2.5 s\n"
+         "    lines 105-134: flat at 5.00 nT/m for 3.0 s\n"
+         "  channel 4: 1 reading, noise 0.000 nT/m, 0 spikes\n"
+         "too fast for 0.50 m cells (readings further apart along the track): 1 stretch\n"
+         "  lines 905-925: readings up to 0.20 m apart over 1.0 s\n"
+         "GPS gaps over 1.0 s without a new fix: 1 gap\n"
+         "  lines 485-504: 2.0 s\n"},
+        {"checks after the despike", checkedDespiked,
+         "Processing of run.csv\ndespike: 2 spikes (K 5.00, half-width 2)\n"
+         "  channel 1 field, line 5: 48123.5 -> 48001.0\n"
+         "  channel 12 gradient, line 1005: -812.3 -> 1.2\n"
+         "channels: dead or flat where one value or nothing lasts over 2.0 s; noise as the median absolute deviation "
+         "of successive gradient differences; spikes as despiked\n"
+         "too fast for 0.25 m cells (readings further apart along the track): 0 stretches\n"
+         "GPS gaps over 1.0 s without a new fix: 0 gaps\n"},
         {"true offsets", placed, "Processing of run.csv\nsensors placed at their true offsets\n"},
         {"true offsets not applied", unplaced,
          "Processing of run.csv\ntrue offsets not applied: the arrangement stopped early or made no point, or a "

@@ -244,7 +244,8 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
 
     written.push_back(result.pictureFile);
     StopIfCancelled(cancel, written);
-    const HandoverFindings findings = FindHandover(grid, points, options.handover);
+    const HandoverFindings findings = FindHandover(grid, points, options.handover, job.dataFile,
+                                                   arranged && arranged->origins ? &*arranged->origins : nullptr);
     result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings);
     written.insert(written.end(), result.gisFiles.begin(), result.gisFiles.end());
     // A signal while the last files were written still fails the run, so

@@ -23,6 +23,7 @@ struct Lobe {
     double east = 0, north = 0;  // the refined peak, metres from the south-west node
     double halfPeakArea = 0;
     int halfPeakNodes = 0;
+    bool fragment = false;  // of a stronger lobe's anomaly
 };
 
 // Where a parabola through three values peaks, from the middle one, in
@@ -56,17 +57,31 @@ public:
                 lobes.push_back(lobe);
             }
         // The half-peak regions may reach past the threshold's, so they are
-        // flooded afresh.
-        for (Lobe& lobe : lobes) {
-            if ((lobe.amplitude > 0) != (sign > 0)) continue;
+        // flooded afresh, the strongest lobe first. Noise parts a weak
+        // anomaly into islands above the threshold; a weaker lobe whose peak
+        // lies in a stronger one's half-peak area, the field between them
+        // never under half the stronger's peak, is such an island of it.
+        // A lobe at twice the threshold or more has its half-peak area
+        // within its own island, so only weak anomalies are joined.
+        std::vector<Lobe*> strongestFirst;
+        for (Lobe& lobe : lobes)
+            if ((lobe.amplitude > 0) == (sign > 0)) strongestFirst.push_back(&lobe);
+        std::stable_sort(strongestFirst.begin(), strongestFirst.end(),
+                         [](const Lobe* a, const Lobe* b) { return std::abs(a->amplitude) > std::abs(b->amplitude); });
+        for (Lobe* lobe : strongestFirst) {
+            if (lobe->fragment) continue;
             std::fill(seen_.begin(), seen_.end(), 0);
-            const double half = std::abs(lobe.amplitude) / 2;
+            const double half = std::abs(lobe->amplitude) / 2;
             int nodes = 0;
-            Flood(lobe.col, lobe.row, [&](int cc, int rr) { return Beyond(cc, rr, sign) >= half; },
+            Flood(lobe->col, lobe->row, [&](int cc, int rr) { return Beyond(cc, rr, sign) >= half; },
                   [&](int, int) { ++nodes; });
-            lobe.halfPeakNodes = nodes;
-            lobe.halfPeakArea = nodes * dx_ * dy_;
+            lobe->halfPeakNodes = nodes;
+            lobe->halfPeakArea = nodes * dx_ * dy_;
+            for (Lobe* weaker : strongestFirst)
+                if (weaker != lobe && !weaker->halfPeakNodes && seen_[Index(weaker->col, weaker->row)])
+                    weaker->fragment = true;
         }
+        std::erase_if(lobes, [](const Lobe& lobe) { return lobe.fragment; });
     }
 
 private:

@@ -1237,7 +1237,7 @@ void TMainForm::BtnGisExportClick() {
                 return;
             }
             const OpenedSurvey& s = state_.survey;
-            ArrangedGis gis = StartGis(MakeExportPaths(s.folder, s.fileName), options.gis);
+            ArrangedGis gis = StartGis(MakeExportPaths(s.folder, s.fileName), options);
             AddToGis(s.table, s.points, s.fileName, !state_.processingReport.empty(), gis);
             *written = ExportGis(script, options, &gis);
         },

@@ -164,7 +164,7 @@ int ArrangeVerb(const CommandLine& c) {
         PrintPath(saved.written.back());
     }
     if (!c.grid) return kExitOk;
-    ArrangedGis gis = StartGis(saved.paths, c.gridOptions.gis);
+    ArrangedGis gis = StartGis(saved.paths, c.gridOptions);
     AddToGis(s, gis);
     s.clear();
     return GridScript(c, saved.paths.scriptFile, &gis);
@@ -178,7 +178,7 @@ int FolderVerb(const CommandLine& c) {
     request.refused = c.skipRefused ? RefusedSurveys::Skip : RefusedSurveys::Stop;
     request.refuseEmpty = true;
     std::optional<ArrangedGis> gis;
-    if (c.grid) gis = StartGis(MakeExportPaths(request.folder, request.combinedName), c.gridOptions.gis);
+    if (c.grid) gis = StartGis(MakeExportPaths(request.folder, request.combinedName), c.gridOptions);
     FolderRunResult run;
     {
         Progress bar;

@@ -229,6 +229,7 @@ std::string TargetDescription(const Target& t) {
     std::string d = "peak " + Signed(t.peak) + " nT/m; lobes " + Signed(t.positiveLobe) + " and " +
                     Signed(t.negativeLobe) + " nT/m; half-peak area " + FormatFixed(t.halfPeakArea, 2, 17) + " m²";
     d += t.depth ? "; depth " + FormatFixed(*t.depth, 2, 17) + " m" : "; depth not resolved";
+    if (t.nearest.line) d += "; nearest point " + t.nearest.file + ", line " + std::to_string(t.nearest.line);
     return d;
 }
 
@@ -470,7 +471,8 @@ void AddFindingLayers(GDALDatasetH ds, const GisFindings& findings, const Staged
         OGRLayerH layer = CreateLayer(ds, "targets", wkbPoint,
                                       {{"number", OFTInteger}, {"longitude", OFTReal}, {"latitude", OFTReal},
                                        {"peak", OFTReal}, {"positive_lobe", OFTReal}, {"negative_lobe", OFTReal},
-                                       {"half_peak_area", OFTReal}, {"depth", OFTReal}},
+                                       {"half_peak_area", OFTReal}, {"depth", OFTReal}, {"survey_file", OFTString},
+                                       {"line", OFTInteger}},
                                       out);
         out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
         OGRFeatureDefnH defn = Gdal().OGR_L_GetLayerDefn(layer);
@@ -480,7 +482,10 @@ void AddFindingLayers(GDALDatasetH ds, const GisFindings& findings, const Staged
             int field = 1;
             for (double v : {t.lon, t.lat, t.peak, t.positiveLobe, t.negativeLobe, t.halfPeakArea})
                 Gdal().OGR_F_SetFieldDouble(f, field++, v);
-            SetRealOrNull(f, field, t.depth ? *t.depth : std::nan(""));
+            SetRealOrNull(f, field++, t.depth ? *t.depth : std::nan(""));
+            if (t.nearest.line) Gdal().OGR_F_SetFieldString(f, field, t.nearest.file.c_str());
+            else Gdal().OGR_F_SetFieldNull(f, field);
+            SetCountOrNull(f, field + 1, t.nearest.line ? static_cast<int>(t.nearest.line) : -1);
             OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
             Gdal().OGR_G_SetPoint_2D(g, 0, t.lon, t.lat);
             Gdal().OGR_F_SetGeometryDirectly(f, g);

@@ -234,7 +234,9 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     if (arranged)
         for (const SurveyRun& run : arranged->runs) surveys.push_back(run.file);
     // Nothing is found on a blank grid: the run fails below.
-    const HandoverFindings findings = blank.isEmpty() ? FindHandover(grid, points, options.handover) : HandoverFindings{};
+    const HandoverFindings findings = blank.isEmpty() ? FindHandover(grid, points, options.handover, job.dataFile,
+                                                       arranged && arranged->origins ? &*arranged->origins : nullptr)
+                                        : HandoverFindings{};
     if (options.printablePicture && blank.isEmpty()) {
         const Paper paper = options.handover.pdf.value_or(Paper::A4);
         PrintSheet sheet = PrintSheetFor(job, grid, options.presentation, surveys, paper);

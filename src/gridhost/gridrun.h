@@ -36,10 +36,12 @@ struct GisOutputs {
 // What the session that arranged the points knows of them beyond the point
 // files, for the GIS outputs: each run's track, and the GeoPackage already
 // holding the points with their channel, survey file, line and time (when
-// one is asked for), to be completed with the grid.
+// one is asked for), to be completed with the grid; and where the targets
+// are asked for, where each point came from.
 struct ArrangedGis {
     std::vector<SurveyRun> runs;
     std::unique_ptr<GeoPackageWriter> geoPackage;
+    std::optional<PointOrigins> origins;
 };
 
 struct GridRunOptions {

@@ -64,6 +64,23 @@ QString ProcessingLine(const GridJob& job) {
     return QFileInfo::exists(report) ? PageText("as in %1").arg(QFileInfo(report).fileName()) : QString();
 }
 
+void NameNearestPoints(TargetPicking& picking, const std::vector<DataPoint>& points, const QString& pointFile,
+                       const PointOrigins* origins) {
+    if (points.empty() || picking.targets.empty()) return;
+    const std::vector<std::size_t> nearest = NearestPoints(points, picking.targets);
+    if (origins && origins->PointCount() == points.size()) {
+        for (std::size_t i = 0; i < nearest.size(); ++i) picking.targets[i].nearest = origins->Of(nearest[i]);
+        return;
+    }
+    // Read again for the few lines asked: keeping a line a point while the
+    // points are read would cost every run what only this one needs.
+    const QByteArray bytes = OpenRegularFile(pointFile)->readAll();
+    const std::vector<std::size_t> lines =
+        PointFileLines(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), nearest);
+    const std::string name = LocalBytes(QFileInfo(pointFile).fileName());
+    for (std::size_t i = 0; i < nearest.size(); ++i) picking.targets[i].nearest = {name, lines[i]};
+}
+
 }  // namespace
 
 TargetOptions ParseTargetThreshold(const std::string& text) {
@@ -114,9 +131,13 @@ std::string CoverageReportText(const Coverage& c, double gapMetres) {
     return out;
 }
 
-HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options) {
+HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options,
+                              const QString& pointFile, const PointOrigins* origins) {
     HandoverFindings f;
-    if (options.targets) f.targets = PickTargets(grid, *options.targets);
+    if (options.targets) {
+        f.targets = PickTargets(grid, *options.targets);
+        NameNearestPoints(*f.targets, points, pointFile, origins);
+    }
     if (options.coverage) f.coverage = FindCoverage(points, *options.coverage);
     return f;
 }

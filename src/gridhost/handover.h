@@ -42,7 +42,11 @@ struct HandoverFindings {
     std::optional<Coverage> coverage;
 };
 
-HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options);
+// Each target names the survey file and data line of its nearest point from
+// `origins`, the session's; without them (or when they no longer count the
+// points), the point file and its line.
+HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& points, const HandoverOptions& options,
+                              const QString& pointFile, const PointOrigins* origins = nullptr);
 
 struct Handover {
     std::vector<QString> files;  // in HandoverPaths' order

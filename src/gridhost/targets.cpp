@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
+#include <unordered_map>
 
 namespace qgrad {
 namespace {
@@ -20,6 +22,7 @@ struct Lobe {
     double east = 0, north = 0;  // the refined peak, metres from the south-west node
     double halfPeakArea = 0;
     int halfPeakNodes = 0;
+    bool fragment = false;  // of a stronger lobe's anomaly
 };
 
 // Where a parabola through three values peaks, from the middle one, in
@@ -53,17 +56,31 @@ public:
                 lobes.push_back(lobe);
             }
         // The half-peak regions may reach past the threshold's, so they are
-        // flooded afresh.
-        for (Lobe& lobe : lobes) {
-            if ((lobe.amplitude > 0) != (sign > 0)) continue;
+        // flooded afresh, the strongest lobe first. Noise parts a weak
+        // anomaly into islands above the threshold; a weaker lobe whose peak
+        // lies in a stronger one's half-peak area, the field between them
+        // never under half the stronger's peak, is such an island of it.
+        // A lobe at twice the threshold or more has its half-peak area
+        // within its own island, so only weak anomalies are joined.
+        std::vector<Lobe*> strongestFirst;
+        for (Lobe& lobe : lobes)
+            if ((lobe.amplitude > 0) == (sign > 0)) strongestFirst.push_back(&lobe);
+        std::stable_sort(strongestFirst.begin(), strongestFirst.end(),
+                         [](const Lobe* a, const Lobe* b) { return std::abs(a->amplitude) > std::abs(b->amplitude); });
+        for (Lobe* lobe : strongestFirst) {
+            if (lobe->fragment) continue;
             std::fill(seen_.begin(), seen_.end(), 0);
-            const double half = std::abs(lobe.amplitude) / 2;
+            const double half = std::abs(lobe->amplitude) / 2;
             int nodes = 0;
-            Flood(lobe.col, lobe.row, [&](int cc, int rr) { return Beyond(cc, rr, sign) >= half; },
+            Flood(lobe->col, lobe->row, [&](int cc, int rr) { return Beyond(cc, rr, sign) >= half; },
                   [&](int, int) { ++nodes; });
-            lobe.halfPeakNodes = nodes;
-            lobe.halfPeakArea = nodes * dx_ * dy_;
+            lobe->halfPeakNodes = nodes;
+            lobe->halfPeakArea = nodes * dx_ * dy_;
+            for (Lobe* weaker : strongestFirst)
+                if (weaker != lobe && !weaker->halfPeakNodes && seen_[Index(weaker->col, weaker->row)])
+                    weaker->fragment = true;
         }
+        std::erase_if(lobes, [](const Lobe& lobe) { return lobe.fragment; });
     }
 
 private:
@@ -118,7 +135,101 @@ constexpr double kRingReach = 2;
 
 double HalfPeakRadius(const Lobe& lobe) { return std::sqrt(lobe.halfPeakArea / std::numbers::pi); }
 
+// A target's nearest point is looked for first among the points in squares
+// this wide around it: one look-up a point, whatever the number of targets.
+constexpr double kNearSquareMetres = 2;
+
+// A field of the CSV, quoted where a file's name holds a comma, a quote or a
+// line end.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + '"';
+}
+
 }  // namespace
+
+void PointOrigins::AddRun(std::string file, std::size_t firstLine, std::vector<std::uint32_t> rowStarts,
+                          std::size_t points) {
+    runs_.push_back({std::move(file), points_, firstLine, std::move(rowStarts)});
+    points_ += points;
+}
+
+PointOrigin PointOrigins::Of(std::size_t point) const {
+    const auto run = std::prev(std::upper_bound(runs_.begin(), runs_.end(), point,
+                                                [](std::size_t p, const Run& r) { return p < r.firstPoint; }));
+    const auto within = static_cast<std::uint32_t>(point - run->firstPoint);
+    // A row without points starts where the next does: the last row starting
+    // at or before the point holds it.
+    const auto row = std::upper_bound(run->rowStarts.begin(), run->rowStarts.end(), within) - run->rowStarts.begin() - 1;
+    return {run->file, run->firstLine + static_cast<std::size_t>(row)};
+}
+
+std::vector<std::size_t> NearestPoints(const std::vector<DataPoint>& points, const std::vector<Target>& targets) {
+    if (targets.empty()) return {};
+    const double lat0 = targets.front().lat;
+    const double kx = MetresPerDegreeLongitude(lat0), ky = kMetresPerDegree;
+    const double lon0 = targets.front().lon;
+    auto square = [&](double east, double north) {
+        const auto i = static_cast<std::int64_t>(std::floor(east / kNearSquareMetres));
+        const auto j = static_cast<std::int64_t>(std::floor(north / kNearSquareMetres));
+        return (i << 32) ^ (j & 0xffffffff);
+    };
+    auto eastOf = [&](double lon) { return (lon - lon0) * kx; };
+    auto northOf = [&](double lat) { return (lat - lat0) * ky; };
+    // Each target in its square and the eight around: a point within a
+    // square's width of it is found from the point's own square.
+    std::unordered_map<std::int64_t, std::vector<std::size_t>> near;
+    for (std::size_t t = 0; t < targets.size(); ++t)
+        for (int di = -1; di <= 1; ++di)
+            for (int dj = -1; dj <= 1; ++dj)
+                near[square(eastOf(targets[t].lon) + di * kNearSquareMetres,
+                            northOf(targets[t].lat) + dj * kNearSquareMetres)]
+                    .push_back(t);
+    std::vector<std::size_t> best(targets.size(), 0);
+    std::vector<double> bestSquared(targets.size(), std::numeric_limits<double>::infinity());
+    auto consider = [&](std::size_t t, std::size_t p) {
+        const double de = eastOf(points[p].lon) - eastOf(targets[t].lon);
+        const double dn = northOf(points[p].lat) - northOf(targets[t].lat);
+        const double d = de * de + dn * dn;
+        if (d < bestSquared[t]) bestSquared[t] = d, best[t] = p;
+    };
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        const auto found = near.find(square(eastOf(points[p].lon), northOf(points[p].lat)));
+        if (found == near.end()) continue;
+        for (std::size_t t : found->second) consider(t, p);
+    }
+    // Farther than a square's width, a nearer point may lie outside the
+    // squares looked in: those few targets (over a gap the grid bridged)
+    // look at every point.
+    for (std::size_t t = 0; t < targets.size(); ++t)
+        if (!(bestSquared[t] <= kNearSquareMetres * kNearSquareMetres))
+            for (std::size_t p = 0; p < points.size(); ++p) consider(t, p);
+    return best;
+}
+
+std::vector<std::size_t> PointFileLines(std::string_view bytes, const std::vector<std::size_t>& points) {
+    std::vector<std::size_t> order(points.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return points[a] < points[b]; });
+    std::vector<std::size_t> lines(points.size(), 0);
+    // As the reader takes them: the first line is the heading, and a line
+    // empty but for its CR holds no point.
+    std::size_t line = 1, point = 0, at = bytes.find('\n');
+    auto next = order.begin();
+    while (at != std::string_view::npos && next != order.end()) {
+        const std::size_t start = at + 1;
+        if (start >= bytes.size()) break;
+        at = bytes.find('\n', start);
+        ++line;
+        const std::size_t end = at == std::string_view::npos ? bytes.size() : at;
+        if (end == start || (end == start + 1 && bytes[start] == '\r')) continue;
+        for (; next != order.end() && points[*next] == point; ++next) lines[*next] = line;
+        ++point;
+    }
+    return lines;
+}
 
 TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
     TargetPicking out;
@@ -204,13 +315,16 @@ TargetPicking PickTargets(const Grid& grid, const TargetOptions& options) {
 }
 
 std::string TargetsCsv(const TargetPicking& picking) {
-    std::string out = "number,longitude,latitude,peak_nT_m,positive_lobe_nT_m,negative_lobe_nT_m,half_peak_area_m2,depth_m\n";
+    std::string out =
+        "number,longitude,latitude,peak_nT_m,positive_lobe_nT_m,negative_lobe_nT_m,half_peak_area_m2,depth_m,survey_file,"
+        "line\n";
     for (const Target& t : picking.targets) {
         out += std::to_string(t.number);
         for (double v : {t.lon, t.lat}) out += ',' + FormatFixed(v, 9, 17);
         for (double v : {t.peak, t.positiveLobe, t.negativeLobe}) out += ',' + FormatFixed(v, 2, 17);
         out += ',' + FormatFixed(t.halfPeakArea, 3, 17);
         out += ',' + (t.depth ? FormatFixed(*t.depth, 2, 17) : std::string());
+        out += ',' + CsvField(t.nearest.file) + ',' + (t.nearest.line ? std::to_string(t.nearest.line) : std::string());
         out += '\n';
     }
     return out;

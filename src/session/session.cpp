@@ -35,6 +35,31 @@ private:
     int count_ = 0;
 };
 
+// The arrangement's order: the sample rows, and in each the channels with
+// both readings present; `visit(row, channel)` for each of the first
+// `count` points.
+template <typename Visit>
+void ForEachArrangedPoint(const SurveyTable& table, std::size_t count, Visit visit) {
+    std::size_t i = 0;
+    for (std::size_t row = kFirstDataRow; row < table.rowCount() && i < count; ++row)
+        for (int k = 0; k < kChannels && i < count; ++k) {
+            if (table.cell(FieldColumn(k), row).empty() || table.cell(GradientColumn(k), row).empty()) continue;
+            visit(row, k);
+            ++i;
+        }
+}
+
+// For each sample row up to the last with a point, the points before it.
+std::vector<std::uint32_t> RowStarts(const SurveyTable& table, std::size_t count) {
+    std::vector<std::uint32_t> starts;
+    std::uint32_t before = 0;
+    ForEachArrangedPoint(table, count, [&](std::size_t row, int) {
+        while (starts.size() <= row - kFirstDataRow) starts.push_back(before);
+        ++before;
+    });
+    return starts;
+}
+
 }  // namespace
 
 SurveyMapPicture ComposeMap(const OpenedSurvey& survey, MapFetcher& fetcher) {
@@ -83,9 +108,11 @@ std::vector<QString> WrittenFiles(const FolderRunResult& run) {
     return written;
 }
 
-ArrangedGis StartGis(const ExportPaths& paths, const GisOutputs& outputs) {
+ArrangedGis StartGis(const ExportPaths& paths, const GridRunOptions& options) {
     ArrangedGis gis;
-    if (outputs.geoPackage) gis.geoPackage = std::make_unique<GeoPackageWriter>(ReplaceExtension(paths.gridFile, ".gpkg"));
+    if (options.gis.geoPackage)
+        gis.geoPackage = std::make_unique<GeoPackageWriter>(ReplaceExtension(paths.gridFile, ".gpkg"));
+    if (options.handover.targets) gis.origins.emplace();
     return gis;
 }
 
@@ -101,29 +128,26 @@ void AddToGis(const SurveyTable& table, const ArrangedPoints& points, const QStr
         r.lon.push_back(lon);
         r.lat.push_back(lat);
     }
+    if (gis.origins)
+        gis.origins->AddRun(r.file, FileLineOfRow(kFirstDataRow), RowStarts(table, points.size()), points.size());
     if (!gis.geoPackage) return;
     const RowFixes fixes = ReadRowFixes(table);
-    // The arrangement's order: the sample rows, and in each the channels
-    // with both readings present.
     std::vector<GisPoint> labelled;
     labelled.reserve(points.size());
-    for (std::size_t row = kFirstDataRow; row < table.rowCount() && labelled.size() < points.size(); ++row) {
-        for (int k = 0; k < kChannels && labelled.size() < points.size(); ++k) {
-            if (table.cell(FieldColumn(k), row).empty() || table.cell(GradientColumn(k), row).empty()) continue;
-            const std::size_t i = labelled.size();
-            GisPoint& p = labelled.emplace_back();
-            p.lon = points.lon(i);
-            p.lat = points.lat(i);
-            p.gradient = points.value(PointTable::Gradient, i);
-            p.field = points.value(PointTable::Absolute, i);
-            // The table keeps the arrangement's texts.
-            if (processed) p.arrangedGradient = CellNumber(table, GradientColumn(k), row);
-            p.time = fixes.seconds[row - kFirstDataRow];
-            p.channel = k + 1;
-            p.run = run;
-            p.line = static_cast<int>(FileLineOfRow(row));
-        }
-    }
+    ForEachArrangedPoint(table, points.size(), [&](std::size_t row, int k) {
+        const std::size_t i = labelled.size();
+        GisPoint& p = labelled.emplace_back();
+        p.lon = points.lon(i);
+        p.lat = points.lat(i);
+        p.gradient = points.value(PointTable::Gradient, i);
+        p.field = points.value(PointTable::Absolute, i);
+        // The table keeps the arrangement's texts.
+        if (processed) p.arrangedGradient = CellNumber(table, GradientColumn(k), row);
+        p.time = fixes.seconds[row - kFirstDataRow];
+        p.channel = k + 1;
+        p.run = run;
+        p.line = static_cast<int>(FileLineOfRow(row));
+    });
     gis.geoPackage->AddPoints(labelled, gis.runs);
 }
 

@@ -73,12 +73,14 @@ FolderRunResult ArrangeFolder(const FolderRequest& request, SessionProgress& pro
 // and the list of refused surveys where there are those.
 std::vector<QString> WrittenFiles(const FolderRunResult& run);
 
-// What the GIS outputs of the export at `paths` are to know of the points
-// the session arranges: the GeoPackage is begun when one is asked for.
-ArrangedGis StartGis(const ExportPaths& paths, const GisOutputs& outputs);
+// What the GIS outputs and the targets of the export at `paths` are to know
+// of the points the session arranges: the GeoPackage is begun when one is
+// asked for, and the points' origins kept when targets are.
+ArrangedGis StartGis(const ExportPaths& paths, const GridRunOptions& options);
 // One arranged survey's points (channel, survey file, line, time, field,
-// gradient as written and, where processing ran, as arranged) and its track
-// from the rows' own positions, added to `gis` after those before it.
+// gradient as written and, where processing ran, as arranged), its track
+// from the rows' own positions and its points' origins, added to `gis`
+// after those before it.
 void AddToGis(const SurveyTable& table, const ArrangedPoints& points, const QString& fileName, bool processed,
               ArrangedGis& gis);
 void AddToGis(const OpenedSurvey& survey, ArrangedGis& gis);

@@ -355,9 +355,10 @@ TargetPicking TwoTargets(const Grid& g) {
     TargetPicking p;
     p.threshold = 1.5;
     p.targets.push_back({.number = 1, .lon = g.xLL + 10 * g.xSize, .lat = g.yLL + 5 * g.ySize, .peak = 12.5,
-                         .positiveLobe = 12.5, .negativeLobe = -3.25, .halfPeakArea = 0.75, .depth = 0.8});
+                         .positiveLobe = 12.5, .negativeLobe = -3.25, .halfPeakArea = 0.75, .depth = 0.8,
+                         .nearest = {"run 7, west.csv", 1234}});
     p.targets.push_back({.number = 2, .lon = g.xLL + 30 * g.xSize, .lat = g.yLL + 15 * g.ySize, .peak = -2,
-                         .positiveLobe = 0, .negativeLobe = -2, .halfPeakArea = 0.05, .depth = std::nullopt});
+                         .positiveLobe = 0, .negativeLobe = -2, .halfPeakArea = 0.05, .depth = std::nullopt, .nearest = {}});
     return p;
 }
 
@@ -402,11 +403,16 @@ TEST_F(GisOutputTest, TargetsAndGapsAreLayersAndPlacemarks) {
         EXPECT_TRUE(one.contains("ID[\"EPSG\",4326]")) << one.toStdString();
     }
     for (const char* field : {"number: Integer", "peak: Real", "positive_lobe: Real", "negative_lobe: Real",
-                              "half_peak_area: Real", "depth: Real", "gap: Integer", "area_m2: Real"})
+                              "half_peak_area: Real", "depth: Real", "survey_file: String", "line: Integer",
+                              "gap: Integer", "area_m2: Real"})
         EXPECT_TRUE(layers.contains(field)) << field;
     const QString unresolved = Tool("ogrinfo", {"-q", Path("f.gpkg"), "-sql", "SELECT * FROM targets WHERE number = 2"});
-    EXPECT_TRUE(unresolved.contains("depth (Real) = (null)")) << unresolved.toStdString();
-    EXPECT_TRUE(unresolved.contains("negative_lobe (Real) = -2")) << unresolved.toStdString();
+    for (const char* item : {"depth (Real) = (null)", "negative_lobe (Real) = -2", "survey_file (String) = (null)",
+                             "line (Integer) = (null)"})
+        EXPECT_TRUE(unresolved.contains(item)) << item << unresolved.toStdString();
+    const QString placed = Tool("ogrinfo", {"-q", Path("f.gpkg"), "-sql", "SELECT * FROM targets WHERE number = 1"});
+    for (const char* item : {"survey_file (String) = run 7, west.csv\n", "line (Integer) = 1234\n"})
+        EXPECT_TRUE(placed.contains(item)) << item << placed.toStdString();
 
     // Each gap traced along its cells' edges: the larger first, the corner pair one polygon.
     const QString gaps = Tool("ogrinfo", {"-q", Path("f.gpkg"), "-sql",
@@ -435,9 +441,11 @@ TEST_F(GisOutputTest, TargetsAndGapsAreLayersAndPlacemarks) {
     ASSERT_TRUE(qgrad::testing::WriteFile(Path("doc.kml"), kml));
     Tool("xmllint", {"--noout", Path("doc.kml")});
     EXPECT_TRUE(kml.contains("<name>1</name>\n<description>peak +12.50 nT/m; lobes +12.50 and -3.25 nT/m; "
-                             "half-peak area 0.75 m²; depth 0.80 m</description>"))
+                             "half-peak area 0.75 m²; depth 0.80 m; nearest point run 7, west.csv, line "
+                             "1234</description>"))
         << kml.toStdString();
     EXPECT_TRUE(kml.contains("<description>2.00 m² uncovered</description>"));
+    EXPECT_TRUE(kml.contains("half-peak area 0.05 m²; depth not resolved</description>")) << kml.toStdString();
 
     // Without findings the document is as it was.
     WriteKmz(Path("plain.kmz"), g, TwoRuns(g), {});

@@ -2,6 +2,7 @@
 
 #include "gdaltools.h"
 #include "ogrlines.h"
+#include "processing/syntheticsurvey.h"
 #include "testfiles.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,12 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "testapp.h"
 
@@ -102,7 +109,7 @@ TEST_F(SessionTest, EachPointCarriesItsSampleIntoTheGeoPackage) {
         const SavedMap saved = SaveToMap(s);
         GridRunOptions options;
         options.gis.geoPackage = true;
-        ArrangedGis gis = StartGis(saved.paths, options.gis);
+        ArrangedGis gis = StartGis(saved.paths, options);
         AddToGis(s, gis);
         ASSERT_EQ(gis.runs.size(), 1u) << c.name;
         EXPECT_EQ(gis.runs[0].file, "run002.csv");
@@ -143,7 +150,7 @@ TEST_F(SessionTest, TracksKeepTheFixesToTheirLastDecimal) {
     const SavedMap saved = SaveToMap(s);
     GridRunOptions options;
     options.gis = {false, true, true, GeoTiffProjection::Geographic};
-    ArrangedGis gis = StartGis(saved.paths, options.gis);
+    ArrangedGis gis = StartGis(saved.paths, options);
     AddToGis(s, gis);
     Quiet quiet;
     const GridRunResult run = Grid(saved.paths.scriptFile, options, quiet, &gis);
@@ -171,6 +178,70 @@ TEST_F(SessionTest, TracksKeepTheFixesToTheirLastDecimal) {
                    std::abs(lines[0][i].second - fixes[i].second) > kExact;
         EXPECT_EQ(off, 0) << r.name << ": vertices off the fixes";
     }
+}
+
+// A dipole buried right under one sensor's reading: the strongest target
+// names that reading's survey file and data line when the session arranged
+// the points, and the point file's line of it when the host grids the point
+// files alone; the next or previous reading, 0.1 m along, at most.
+TEST_F(SessionTest, EachTargetNamesTheFileAndLineOfItsNearestReading) {
+    using namespace qgrad::synthetic;
+    SurveyShape shape;
+    // Under the second sensor of the third traverse, halfway along.
+    const SyntheticSurvey bare = MakeSurvey(shape);
+    std::size_t row = 0;
+    int sensor = 0;
+    double best = 1e9;
+    for (std::size_t r = 0; r < bare.x.size(); ++r)
+        for (int k = 0; k < shape.sensors; ++k) {
+            const double d = std::hypot(bare.x[r][k] - 4.5, bare.y[r][k] - 20);
+            if (d < best) best = d, row = r, sensor = k;
+        }
+    shape.dipoleX = bare.x[row][sensor];
+    shape.dipoleY = bare.y[row][sensor];
+    Uniform noise(7);
+    SyntheticSurvey survey = MakeSurvey(shape, [&](int, std::size_t, double) { return 0.1 * (noise() - 0.5); });
+    ArrangedPoints points;
+    ArrangeToGps(survey.table, survey.geometry, false, points);
+    ASSERT_EQ(points.size(), survey.x.size() * shape.sensors);
+    const SavedMap saved = SaveToMap(Folder(), "synthetic.csv", points, {});
+    GridRunOptions options;
+    options.cellMetres = 0.1;
+    options.handover.targets = TargetOptions{};
+
+    const auto strongest = [&](ArrangedGis* gis) {
+        Quiet quiet;
+        const GridRunResult run = Grid(saved.paths.scriptFile, options, quiet, gis);
+        std::istringstream csv(qgrad::testing::ReadAll(run.handover.files.at(0)).toStdString());
+        std::string heading, first, field;
+        std::getline(csv, heading), std::getline(csv, first);
+        std::vector<std::string> fields;
+        for (std::istringstream cells(first); std::getline(cells, field, ',');) fields.push_back(field);
+        return fields;
+    };
+    const std::size_t surveyLine = FileLineOfRow(kFirstDataRow + row);
+    // The point file's heading, then a line a point: the rows' channels in turn.
+    const std::size_t pointLine = 2 + row * shape.sensors + sensor;
+    ArrangedGis gis = StartGis(saved.paths, options);
+    AddToGis(survey.table, points, "synthetic.csv", false, gis);
+    const struct {
+        const char* name;
+        ArrangedGis* gis;
+        std::string file;
+        std::size_t line, perRow;
+    } cases[] = {{"arranged by the session", &gis, "synthetic.csv", surveyLine, 1},
+                 {"from the point files alone", nullptr, "GPS_DIFF_synthetic.txt", pointLine,
+                  static_cast<std::size_t>(shape.sensors)}};
+    for (const auto& c : cases) {
+        const std::vector<std::string> fields = strongest(c.gis);
+        ASSERT_EQ(fields.size(), 10u) << c.name;
+        EXPECT_EQ(fields[8], c.file) << c.name;
+        const long long line = std::stoll(fields[9]);
+        EXPECT_LE(std::llabs(line - static_cast<long long>(c.line)), static_cast<long long>(c.perRow))
+            << c.name << ": line " << line << ", the reading's " << c.line;
+    }
+    // Without targets the session keeps no origins.
+    EXPECT_FALSE(StartGis(saved.paths, GridRunOptions{}).origins.has_value());
 }
 
 }  // namespace

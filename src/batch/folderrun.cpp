@@ -65,8 +65,8 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
     const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified;
     std::optional<LocalFrame> frame;
     OpenedSurvey survey;
-    auto eachSurvey = [&](auto use) {
-        OpeningOptions opening = options;
+    auto eachSurvey = [&](const OpeningOptions& from, auto use) {
+        OpeningOptions opening = from;
         for (const QString& name : names) {
             try {
                 OpenSurvey(folder + name, opening, survey);
@@ -82,8 +82,11 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
         }
     };
     LagEstimator estimator(settings.lag, settings.destripe.turns);
-    eachSurvey([&](const LagSurvey& s) { estimator.AddLines(s); });
-    eachSurvey([&](const LagSurvey& s) { estimator.AddReadings(s); });
+    // The lines need only where the sensors were, which despiking leaves.
+    OpeningOptions placing = options;
+    placing.processing.despike = {};
+    eachSurvey(placing, [&](const LagSurvey& s) { estimator.AddLines(s); });
+    eachSurvey(options, [&](const LagSurvey& s) { estimator.AddReadings(s); });
     return estimator.Finish();
 }
 

@@ -284,6 +284,7 @@ TEST_F(FolderRunTest, FolderLagIsTheEstimateOverAllSurveysAtOnce) {
         std::optional<LocalFrame> frame;
         OpeningOptions opening = options;
         opening.processing = {};
+        opening.processing.despike = options.processing.despike;
         for (const QString& name : names) {
             OpenedSurvey survey;
             OpenSurvey(Folder() + name, opening, survey);
@@ -299,14 +300,17 @@ TEST_F(FolderRunTest, FolderLagIsTheEstimateOverAllSurveysAtOnce) {
         const char* name;
         QStringList names;
         bool pairs;
+        bool despike = false;
     } cases[] = {
         // A run walks one line: it pairs only with the next run's, walked back.
         {"one survey", {"run002.csv"}, false},
         {"two surveys", {"run001.csv", "run002.csv"}, true},
         {"several", {"run001.csv", "run002.csv", "run003.csv"}, true},
+        {"several, despiked", {"run001.csv", "run002.csv", "run003.csv"}, true, true},
         {"a survey with no pairs first", {"short.csv", "run001.csv", "run002.csv", "run003.csv"}, true},
     };
     for (const auto& c : cases) {
+        options.processing.despike.on = c.despike;
         const LagEstimate folder = EstimateFolderLag(Folder(), c.names, options, RefusedSurveys::Stop);
         const LagEstimate held = allAtOnce(c.names);
         EXPECT_EQ(folder.pairs > 0, c.pairs) << c.name;

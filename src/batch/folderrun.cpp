@@ -54,11 +54,6 @@ QString RefusedReportPath(const QString& folder, const QString& combinedName) {
     return folder + "GPS_REFUSED_" + combinedName;
 }
 
-namespace {
-
-// The lag over the opposite traverses of all the folder's surveys, each
-// opened as the run opens it but without processing. A survey that cannot be
-// opened adds nothing: the run itself stops there, or skips it.
 LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options,
                               RefusedSurveys refusedSurveys) {
     const ProcessingSettings settings = options.processing;
@@ -69,25 +64,35 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
     options.processing.despike = settings.despike;
     options.keepProfiles = false;
     options.stageReached = nullptr;
-    std::vector<LagSurvey> surveys;
+    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified;
     std::optional<LocalFrame> frame;
     OpenedSurvey survey;
-    for (const QString& name : names) {
-        try {
-            OpenSurvey(folder + name, options, survey);
-        } catch (const SurveyFormatError&) {
-            if (refusedSurveys == RefusedSurveys::Skip) continue;
-            break;
+    auto eachSurvey = [&](const OpeningOptions& from, auto use) {
+        OpeningOptions opening = from;
+        for (const QString& name : names) {
+            try {
+                OpenSurvey(folder + name, opening, survey);
+            } catch (const SurveyFormatError&) {
+                if (refusedSurveys == RefusedSurveys::Skip) continue;
+                break;
+            }
+            opening.previousFrame = survey.frame;
+            if (survey.points.size() == 0 || !survey.arranged) continue;
+            if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
+            const ChannelPoints index = IndexChannelPoints(survey.table, survey.points.size());
+            use(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame, conversion));
         }
-        options.previousFrame = survey.frame;
-        if (survey.points.size() == 0 || !survey.arranged) continue;
-        if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
-        const ChannelPoints index = IndexChannelPoints(survey.table, survey.points.size());
-        surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points, index, *frame,
-                                        settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified));
-    }
-    return EstimateLag(surveys, settings.lag, settings.destripe.turns);
+    };
+    LagEstimator estimator(settings.lag, settings.destripe.turns);
+    // The lines need only where the sensors were, which despiking leaves.
+    OpeningOptions placing = options;
+    placing.processing.despike = {};
+    eachSurvey(placing, [&](const LagSurvey& s) { estimator.AddLines(s); });
+    eachSurvey(options, [&](const LagSurvey& s) { estimator.AddReadings(s); });
+    return estimator.Finish();
 }
+
+namespace {
 
 // One line per refused survey, then one per survey whose cut last line was
 // left out: name, message (in the interface language) and detail, separated

@@ -103,6 +103,14 @@ private:
 // The list of refused surveys written beside the combined files.
 QString RefusedReportPath(const QString& folder, const QString& combinedName);
 
+// The lag over the opposite traverses of the named surveys of the folder
+// (with its trailing separator), each opened as the run opens it but without
+// its processing; a survey that cannot be opened adds nothing, and with
+// RefusedSurveys::Stop ends the estimate there, as it ends the run. The
+// surveys are read twice so that one survey's readings are held at a time.
+LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, OpeningOptions options,
+                              RefusedSurveys refused);
+
 // Opens every survey of the folder in the folder mode, starting from
 // `options` (its frame carried from survey to survey), into the combined
 // files named from `combinedName`. An estimated lag is estimated once over

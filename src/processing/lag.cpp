@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
 #include <map>
 #include <numbers>
 #include <utility>
@@ -37,6 +40,7 @@ struct Line {
     bool forward;  // walked along the main direction
     double cross;  // offset across the main direction
     double uMin, uMax;  // extent along it
+    double firstSecond, lastSecond;  // times of its first and last readings
 };
 
 // Where channel k's sensor was at data row r, metres east and north.
@@ -60,6 +64,7 @@ double Along(const LagSurvey& s, int k, std::size_t i, double ux, double uy) {
 // direction: the time each line's sensor passed each point, and the readings
 // around those times.
 struct Pair {
+    std::size_t index = 0;  // among the neighbouring pairs
     std::vector<double> tauA, tauB;
     std::vector<double> timesA, valuesA, timesB, valuesB;
     double score = 0;
@@ -108,109 +113,92 @@ struct Moments {
     double Cov() const { return n > 0 ? ab - a * b / n : 0; }
 };
 
-// The pair's common points, scored by how strong the features both lines
-// see there are; empty when they share too little.
-Pair MakePair(const std::vector<LagSurvey>& surveys, const Line& a, const Line& b, double ux, double uy,
-              double search) {
-    Pair pair;
+// The common points of two lines along the main direction; empty when they
+// share too little.
+std::vector<double> PairGrid(const Line& a, const Line& b) {
+    std::vector<double> grid;
     const double from = std::max(a.uMin, b.uMin);
     const double to = std::min(a.uMax, b.uMax);
-    if (to - from < kMinOverlapMetres) return pair;
-    const LagSurvey& sa = surveys[a.survey];
-    const LagSurvey& sb = surveys[b.survey];
+    if (to - from < kMinOverlapMetres) return grid;
     auto spacing = [](const Line& l) { return (l.uMax - l.uMin) / static_cast<double>(l.end - l.begin - 1); };
     const double step = std::max(std::min(spacing(a), spacing(b)), (to - from) / static_cast<double>(kMaxPairPoints));
-    std::vector<double> grid;
     for (double u = from; u <= to; u += step) grid.push_back(u);
-    std::vector<double> readingsA, readingsB;
-    const std::vector<double> tauA = PassingTimes(sa, a, grid, ux, uy, readingsA);
-    const std::vector<double> tauB = PassingTimes(sb, b, grid, ux, uy, readingsB);
-    // Only points that every lag tried keeps within both lines' readings.
-    auto span = [&](const LagSurvey& s, const Line& l) {
-        return std::pair(s.seconds[s.rows[l.channel][l.begin]] + search, s.seconds[s.rows[l.channel][l.end - 1]] - search);
-    };
-    const auto [aFirst, aLast] = span(sa, a);
-    const auto [bFirst, bLast] = span(sb, b);
-    Moments m;
-    for (std::size_t j = 0; j < grid.size(); ++j) {
-        if (!(tauA[j] >= aFirst && tauA[j] <= aLast && tauB[j] >= bFirst && tauB[j] <= bLast)) continue;
-        pair.tauA.push_back(tauA[j]);
-        pair.tauB.push_back(tauB[j]);
-        m.Add(readingsA[j], readingsB[j]);
-    }
-    if (pair.tauA.size() < kMinReadings) pair.tauA.clear();
-    else pair.score = std::min(m.VarA(), m.VarB()) / m.n;
-    return pair;
+    return grid;
 }
 
-// The line's readings that the pair's points need at any lag tried.
-void NeededReadings(const LagSurvey& s, const Line& line, const std::vector<double>& tau, double search,
-                    std::vector<double>& times, std::vector<double>& values) {
-    const auto [first, last] = std::minmax_element(tau.begin(), tau.end());
+// The times of the line's readings before or after them by at most the search
+// and a second, among which the passing times fall: one reading beyond each
+// end closes the outermost intervals.
+bool NearPassing(double t, double first, double last, double search) {
+    return t >= first - search - 1 && t <= last + search + 1;
+}
+
+// One line's share of a pair, taken while its survey is at hand: its passing
+// times and readings on the pair's points, and its readings that the points
+// it keeps within its own span could need at any lag tried.
+struct Side {
+    bool taken = false;
+    std::vector<double> tau, readings;
+    std::vector<double> times, values;
+};
+
+// Points that every lag tried keeps within the line's readings.
+bool InSpan(const Line& line, double tau, double search) {
+    return tau >= line.firstSecond + search && tau <= line.lastSecond - search;
+}
+
+Side TakeSide(const LagSurvey& s, const Line& line, const std::vector<double>& grid, double ux, double uy,
+              double search) {
+    Side side;
+    side.taken = true;
+    side.tau = PassingTimes(s, line, grid, ux, uy, side.readings);
+    double first = std::numeric_limits<double>::infinity();
+    double last = -first;
+    for (const double t : side.tau)
+        if (InSpan(line, t, search)) {
+            first = std::min(first, t);
+            last = std::max(last, t);
+        }
+    if (first > last) return side;
     for (std::size_t i = line.begin; i < line.end; ++i) {
         const double t = s.seconds[s.rows[line.channel][i]];
-        // One reading beyond each end closes the outermost intervals.
-        if (t < *first - search - 1 || t > *last + search + 1) continue;
-        times.push_back(t);
-        values.push_back(s.values[line.channel][i]);
+        if (!NearPassing(t, first, last, search)) continue;
+        side.times.push_back(t);
+        side.values.push_back(s.values[line.channel][i]);
+    }
+    return side;
+}
+
+// The line's readings that the pair's points need at any lag tried, of those
+// its side kept.
+void NeededReadings(const Side& side, const std::vector<double>& tau, double search, std::vector<double>& times,
+                    std::vector<double>& values) {
+    const auto [first, last] = std::minmax_element(tau.begin(), tau.end());
+    for (std::size_t i = 0; i < side.times.size(); ++i) {
+        if (!NearPassing(side.times[i], *first, *last, search)) continue;
+        times.push_back(side.times[i]);
+        values.push_back(side.values[i]);
     }
 }
 
-std::vector<Line> SensorLines(const std::vector<LagSurvey>& surveys, const TurnSettings& turns, double& ux,
-                              double& uy) {
-    struct Rows {
-        std::size_t survey, first, last;
-    };
-    std::vector<Rows> traverses;
-    for (std::size_t s = 0; s < surveys.size(); ++s) {
-        // Only the straight part of each traverse: in a turn the sensors
-        // sweep across, and heading error changes with the course.
-        for (const Traverse& t : SplitTraverses(surveys[s].fixes, turns))
-            if (t.straightEnd > t.straightBegin) traverses.push_back({s, t.straightBegin, t.straightEnd - 1});
+// The pair's points that both lines keep within their spans, scored by how
+// strong the features both lines see there are; a score of 0 when they share
+// too few.
+Pair MakePair(const Line& a, const Side& sa, const Line& b, const Side& sb, double search) {
+    Pair pair;
+    Moments m;
+    for (std::size_t j = 0; j < sa.tau.size(); ++j) {
+        if (!(InSpan(a, sa.tau[j], search) && InSpan(b, sb.tau[j], search))) continue;
+        pair.tauA.push_back(sa.tau[j]);
+        pair.tauB.push_back(sb.tau[j]);
+        m.Add(sa.readings[j], sb.readings[j]);
     }
-    // The main direction: that of the longest traverse.
-    double longest = 0;
-    ux = 1;
-    uy = 0;
-    for (const Rows& t : traverses) {
-        const TrackXY& f = surveys[t.survey].fixes;
-        const double dx = f.x[t.last] - f.x[t.first];
-        const double dy = f.y[t.last] - f.y[t.first];
-        const double length = std::hypot(dx, dy);
-        if (length > longest) {
-            longest = length;
-            ux = dx / length;
-            uy = dy / length;
-        }
-    }
-    const double minCos = std::cos(kMaxSkewDegrees * std::numbers::pi / 180);
-    std::vector<Line> lines;
-    for (std::size_t ti = 0; ti < traverses.size(); ++ti) {
-        const Rows& t = traverses[ti];
-        const LagSurvey& s = surveys[t.survey];
-        const double dx = s.fixes.x[t.last] - s.fixes.x[t.first];
-        const double dy = s.fixes.y[t.last] - s.fixes.y[t.first];
-        const double length = std::hypot(dx, dy);
-        const double cosine = length > 0 ? (dx * ux + dy * uy) / length : 0;
-        if (std::abs(cosine) < minCos) continue;
-        for (int k = 0; k < kChannels; ++k) {
-            const std::vector<std::uint32_t>& rows = s.rows[k];
-            const std::size_t begin = static_cast<std::size_t>(
-                std::lower_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.first)) - rows.begin());
-            const std::size_t end = static_cast<std::size_t>(
-                std::upper_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(t.last)) - rows.begin());
-            if (end - begin < kMinReadings) continue;
-            Line line{t.survey, ti, k, begin, end, cosine > 0, 0, 0, 0};
-            const double u0 = Along(s, k, begin, ux, uy);
-            const double u1 = Along(s, k, end - 1, ux, uy);
-            line.uMin = std::min(u0, u1);
-            line.uMax = std::max(u0, u1);
-            const auto [x, y] = SensorAt(s, k, rows[(begin + end) / 2]);
-            line.cross = ux * y - uy * x;
-            lines.push_back(line);
-        }
-    }
-    return lines;
+    if (pair.tauA.size() < kMinReadings) return {};
+    pair.score = std::min(m.VarA(), m.VarB()) / m.n;
+    if (pair.score <= 0) return {};
+    NeededReadings(sa, pair.tauA, search, pair.timesA, pair.valuesA);
+    NeededReadings(sb, pair.tauB, search, pair.timesB, pair.valuesB);
+    return pair;
 }
 
 // Each line with the nearest line walked the other way alongside it that
@@ -364,36 +352,41 @@ LagEstimate EstimateSurveyLag(const RowFixes& fixes, const SurveyGeometry& geome
     }
 }
 
-LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns) {
+namespace {
+
+// A sensor line as the first round finds it, before the main direction is
+// known: where its sensor was at its first, last and middle readings.
+struct LineEnds {
+    std::size_t survey, traverse;
+    int channel;
+    std::size_t begin, end;
+    double firstX, firstY, lastX, lastY, middleX, middleY;
+    double firstSecond, lastSecond;
+};
+
+// A straight traverse: from its first fix to its last, and its sensors'
+// lines [firstLine, endLine) of those found.
+struct TraverseEnds {
+    double dx, dy;
+    std::size_t firstLine, endLine;
+};
+
+// A pair of neighbouring lines waiting for the surveys of both.
+struct PairToTake {
+    std::size_t a, b;
+    Side sideA, sideB;
+};
+
+// What the choice of pairs needs to know of every pair made.
+struct PairScore {
+    std::size_t index;
+    double score;
+    std::size_t points;
+};
+
+// The normalised cross-correlation of the pairs, in their order, at each lag.
+LagEstimate Correlate(const std::vector<Pair>& pairs, const LagSettings& settings) {
     LagEstimate estimate;
-    double ux = 1;
-    double uy = 0;
-    const std::vector<Line> lines = SensorLines(surveys, turns, ux, uy);
-    std::vector<Pair> pairs;
-    std::vector<std::pair<std::size_t, std::size_t>> pairLines;
-    std::vector<std::pair<std::size_t, std::size_t>> neighbours = NeighbourPairs(lines);
-    KeepSameGround(lines, neighbours);
-    for (const auto& [a, b] : neighbours) {
-        Pair p = MakePair(surveys, lines[a], lines[b], ux, uy, settings.searchSeconds);
-        if (p.score <= 0) continue;
-        pairs.push_back(std::move(p));
-        pairLines.emplace_back(a, b);
-    }
-    std::vector<std::size_t> order(pairs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return pairs[x].score > pairs[y].score; });
-    std::vector<Pair> used;
-    std::size_t points = 0;
-    for (std::size_t o = 0; o < order.size() && points < kPointBudget; ++o) {
-        Pair& p = pairs[order[o]];
-        const Line& a = lines[pairLines[order[o]].first];
-        const Line& b = lines[pairLines[order[o]].second];
-        NeededReadings(surveys[a.survey], a, p.tauA, settings.searchSeconds, p.timesA, p.valuesA);
-        NeededReadings(surveys[b.survey], b, p.tauB, settings.searchSeconds, p.timesB, p.valuesB);
-        points += p.tauA.size();
-        used.push_back(std::move(p));
-    }
-    pairs = std::move(used);
     estimate.pairs = pairs.size();
     if (pairs.empty()) return estimate;
 
@@ -442,6 +435,173 @@ LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings
     estimate.reliable = inside && estimate.correlation > 0 && estimate.prominence >= settings.minProminence;
     estimate.seconds = estimate.reliable ? estimate.best : 0;
     return estimate;
+}
+
+}  // namespace
+
+struct LagEstimator::State {
+    LagSettings settings;
+    TurnSettings turns;
+    // The first round.
+    std::size_t surveysLined = 0;
+    std::vector<TraverseEnds> traverses;
+    std::vector<LineEnds> ends;
+    // The second.
+    bool planned = false;
+    std::size_t surveysRead = 0;
+    double ux = 1, uy = 0;
+    std::vector<Line> lines;
+    std::vector<PairToTake> waiting;  // their sides let go once both came
+    std::vector<PairScore> scores;
+    std::vector<Pair> kept;
+
+    // The main direction, the lines along it and their neighbouring pairs.
+    void Plan();
+    void Keep(PairToTake& p, std::size_t index);
+    void DropOutranked();
+};
+
+void LagEstimator::State::Plan() {
+    planned = true;
+    // The main direction: that of the longest traverse.
+    double longest = 0;
+    for (const TraverseEnds& t : traverses) {
+        const double length = std::hypot(t.dx, t.dy);
+        if (length > longest) {
+            longest = length;
+            ux = t.dx / length;
+            uy = t.dy / length;
+        }
+    }
+    const double minCos = std::cos(kMaxSkewDegrees * std::numbers::pi / 180);
+    for (const TraverseEnds& t : traverses) {
+        const double length = std::hypot(t.dx, t.dy);
+        const double cosine = length > 0 ? (t.dx * ux + t.dy * uy) / length : 0;
+        if (std::abs(cosine) < minCos) continue;
+        for (std::size_t e = t.firstLine; e < t.endLine; ++e) {
+            const LineEnds& l = ends[e];
+            const double u0 = l.firstX * ux + l.firstY * uy;
+            const double u1 = l.lastX * ux + l.lastY * uy;
+            lines.push_back({l.survey, l.traverse, l.channel, l.begin, l.end, cosine > 0, ux * l.middleY - uy * l.middleX,
+                             std::min(u0, u1), std::max(u0, u1), l.firstSecond, l.lastSecond});
+        }
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> neighbours = NeighbourPairs(lines);
+    KeepSameGround(lines, neighbours);
+    for (const auto& [a, b] : neighbours) waiting.push_back({a, b, {}, {}});
+    traverses = {};
+    ends = {};
+}
+
+void LagEstimator::State::Keep(PairToTake& p, std::size_t index) {
+    Pair pair = MakePair(lines[p.a], p.sideA, lines[p.b], p.sideB, settings.searchSeconds);
+    p.sideA = {};
+    p.sideB = {};
+    if (pair.score <= 0) return;
+    pair.index = index;
+    scores.push_back({index, pair.score, pair.tauA.size()});
+    kept.push_back(std::move(pair));
+}
+
+// Pairs are taken best score first while fewer points than the budget are
+// taken, so a pair outranked by pairs of that many points is never taken,
+// whatever comes after.
+void LagEstimator::State::DropOutranked() {
+    std::sort(kept.begin(), kept.end(), [](const Pair& x, const Pair& y) { return x.score > y.score; });
+    std::size_t i = 0;
+    std::size_t better = 0;
+    while (i < kept.size() && better < kPointBudget) {
+        const double score = kept[i].score;
+        for (; i < kept.size() && kept[i].score == score; ++i) better += kept[i].tauA.size();
+    }
+    kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(i), kept.end());
+}
+
+LagEstimator::LagEstimator(const LagSettings& settings, const TurnSettings& turns) : state_(std::make_unique<State>()) {
+    state_->settings = settings;
+    state_->turns = turns;
+}
+
+LagEstimator::~LagEstimator() = default;
+
+void LagEstimator::AddLines(const LagSurvey& s) {
+    State& st = *state_;
+    const std::size_t survey = st.surveysLined++;
+    // Only the straight part of each traverse: in a turn the sensors sweep
+    // across, and heading error changes with the course.
+    for (const Traverse& t : SplitTraverses(s.fixes, st.turns)) {
+        if (t.straightEnd <= t.straightBegin) continue;
+        const std::size_t first = t.straightBegin;
+        const std::size_t last = t.straightEnd - 1;
+        TraverseEnds traverse{s.fixes.x[last] - s.fixes.x[first], s.fixes.y[last] - s.fixes.y[first], st.ends.size(), 0};
+        for (int k = 0; k < kChannels; ++k) {
+            const std::vector<std::uint32_t>& rows = s.rows[k];
+            const std::size_t begin = static_cast<std::size_t>(
+                std::lower_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(first)) - rows.begin());
+            const std::size_t end = static_cast<std::size_t>(
+                std::upper_bound(rows.begin(), rows.end(), static_cast<std::uint32_t>(last)) - rows.begin());
+            if (end - begin < kMinReadings) continue;
+            const auto [x0, y0] = SensorAt(s, k, rows[begin]);
+            const auto [x1, y1] = SensorAt(s, k, rows[end - 1]);
+            const auto [xm, ym] = SensorAt(s, k, rows[(begin + end) / 2]);
+            st.ends.push_back({survey, st.traverses.size(), k, begin, end, x0, y0, x1, y1, xm, ym,
+                               s.seconds[rows[begin]], s.seconds[rows[end - 1]]});
+        }
+        traverse.endLine = st.ends.size();
+        st.traverses.push_back(traverse);
+    }
+}
+
+void LagEstimator::AddReadings(const LagSurvey& s) {
+    State& st = *state_;
+    if (!st.planned) st.Plan();
+    const std::size_t survey = st.surveysRead++;
+    const double search = st.settings.searchSeconds;
+    for (std::size_t i = 0; i < st.waiting.size(); ++i) {
+        PairToTake& p = st.waiting[i];
+        const Line& a = st.lines[p.a];
+        const Line& b = st.lines[p.b];
+        if (a.survey != survey && b.survey != survey) continue;
+        const std::vector<double> grid = PairGrid(a, b);
+        if (grid.empty()) continue;
+        if (a.survey == survey) p.sideA = TakeSide(s, a, grid, st.ux, st.uy, search);
+        if (b.survey == survey) p.sideB = TakeSide(s, b, grid, st.ux, st.uy, search);
+        if (p.sideA.taken && p.sideB.taken) st.Keep(p, i);
+    }
+    st.DropOutranked();
+}
+
+LagEstimate LagEstimator::Finish() {
+    State& st = *state_;
+    if (!st.planned) st.Plan();
+    if (st.surveysRead != st.surveysLined)
+        throw std::logic_error("the lag's readings came from " + std::to_string(st.surveysRead) + " surveys, its lines from " +
+                               std::to_string(st.surveysLined));
+    // The pairs in their neighbouring order, sorted by score as a whole, so
+    // that pairs of equal score fall as they would with all pairs at hand.
+    std::sort(st.scores.begin(), st.scores.end(), [](const PairScore& x, const PairScore& y) { return x.index < y.index; });
+    std::vector<std::size_t> order(st.scores.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t x, std::size_t y) { return st.scores[x].score > st.scores[y].score; });
+    std::sort(st.kept.begin(), st.kept.end(), [](const Pair& x, const Pair& y) { return x.index < y.index; });
+    std::vector<Pair> used;
+    std::size_t points = 0;
+    for (std::size_t o = 0; o < order.size() && points < kPointBudget; ++o) {
+        const PairScore& chosen = st.scores[order[o]];
+        const auto at = std::lower_bound(st.kept.begin(), st.kept.end(), chosen.index,
+                                         [](const Pair& p, std::size_t index) { return p.index < index; });
+        points += chosen.points;
+        used.push_back(std::move(*at));
+    }
+    return Correlate(used, st.settings);
+}
+
+LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns) {
+    LagEstimator estimator(settings, turns);
+    for (const LagSurvey& s : surveys) estimator.AddLines(s);
+    for (const LagSurvey& s : surveys) estimator.AddReadings(s);
+    return estimator.Finish();
 }
 
 }  // namespace qgrad

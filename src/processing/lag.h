@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qgrad {
@@ -65,6 +66,31 @@ struct LagEstimate {
 // since lines further apart see different ground. The best lag is used when
 // it lies inside the search, its correlation is above 0 and its prominence
 // reaches minProminence.
+//
+// The surveys are met one at a time, each twice: all of them for their
+// sensor lines (AddLines), then all of them again in the same order for the
+// readings of the lines compared (AddReadings). Between the two, only the
+// lines' ends are held, and after, only the pairs that may still take part,
+// so a folder of any size is estimated with one survey's readings at hand.
+class LagEstimator {
+public:
+    LagEstimator(const LagSettings& settings, const TurnSettings& turns);
+    ~LagEstimator();
+    LagEstimator(const LagEstimator&) = delete;
+    LagEstimator& operator=(const LagEstimator&) = delete;
+
+    void AddLines(const LagSurvey& survey);
+    void AddReadings(const LagSurvey& survey);
+    // Throws std::logic_error unless each survey of the first round came
+    // again in the second.
+    LagEstimate Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The estimate over surveys all held at once.
 LagEstimate EstimateLag(const std::vector<LagSurvey>& surveys, const LagSettings& settings, const TurnSettings& turns);
 
 // EstimateLag over one survey arranged without a lag, from its gradient

@@ -267,6 +267,64 @@ TEST_F(FolderRunTest, TheRefusedListIsTheLastRunsOnly) {
     }
 }
 
+// The folder's lag, read one survey at a time, is the estimate over all its
+// surveys held at once: the same lines, the same pairs, the same sums.
+TEST_F(FolderRunTest, FolderLagIsTheEstimateOverAllSurveysAtOnce) {
+    CopySample("run001.csv", "run001.csv");
+    CopySample("run002.csv", "run002.csv");
+    CopySample("run003.csv", "run003.csv");
+    // The start of a run: a few metres of one line, which pairs with nothing.
+    const QByteArray whole = Read("run001.csv");
+    qsizetype end = 0;
+    for (int line = 0; line < 60; ++line) end = whole.indexOf('\n', end) + 1;
+    Write("short.csv", whole.left(end));
+    OpeningOptions options;
+    options.mode = OpeningMode::Folder;
+    options.processing.lag.mode = LagMode::Auto;
+    auto allAtOnce = [&](const QStringList& names) {
+        std::vector<LagSurvey> surveys;
+        std::optional<LocalFrame> frame;
+        OpeningOptions opening = options;
+        opening.processing = {};
+        opening.processing.despike = options.processing.despike;
+        for (const QString& name : names) {
+            OpenedSurvey survey;
+            OpenSurvey(Folder() + name, opening, survey);
+            opening.previousFrame = survey.frame;
+            if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
+            surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points,
+                                            IndexChannelPoints(survey.table, survey.points.size()), *frame,
+                                            OffsetConversion::Specified));
+        }
+        return EstimateLag(surveys, options.processing.lag, options.processing.destripe.turns);
+    };
+    const struct {
+        const char* name;
+        QStringList names;
+        bool pairs;
+        bool despike = false;
+    } cases[] = {
+        // A run walks one line: it pairs only with the next run's, walked back.
+        {"one survey", {"run002.csv"}, false},
+        {"two surveys", {"run001.csv", "run002.csv"}, true},
+        {"several", {"run001.csv", "run002.csv", "run003.csv"}, true},
+        {"several, despiked", {"run001.csv", "run002.csv", "run003.csv"}, true, true},
+        {"a survey with no pairs first", {"short.csv", "run001.csv", "run002.csv", "run003.csv"}, true},
+    };
+    for (const auto& c : cases) {
+        options.processing.despike.on = c.despike;
+        const LagEstimate folder = EstimateFolderLag(Folder(), c.names, options, RefusedSurveys::Stop);
+        const LagEstimate held = allAtOnce(c.names);
+        EXPECT_EQ(folder.pairs > 0, c.pairs) << c.name;
+        EXPECT_EQ(folder.pairs, held.pairs) << c.name;
+        EXPECT_EQ(folder.reliable, held.reliable) << c.name;
+        EXPECT_EQ(folder.seconds, held.seconds) << c.name;
+        EXPECT_EQ(folder.best, held.best) << c.name;
+        EXPECT_EQ(folder.correlation, held.correlation) << c.name;
+        EXPECT_EQ(folder.prominence, held.prominence) << c.name;
+    }
+}
+
 // FIFOs, sockets and links to devices are skipped like folders, never
 // waited on; a name that is not UTF-8 is read under its own bytes.
 TEST_F(FolderRunTest, OnlyRegularFilesUnderTheirOwnNames) {

@@ -2,6 +2,7 @@
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
 #include "gridhost/gridoverlay.h"
+#include "gridhost/gridsystem.h"
 #include "mapview/mapframe.h"
 
 #include "testapp.h"
@@ -13,23 +14,27 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <vector>
 
 using namespace qgrad;
 
 namespace {
 
-Grid Ramp() {
+// Nodes numbered from the south-west, west to east, but for one blank.
+Grid Numbered(int cols, int rows, double xLL, double yLL, double xSize, double ySize, int blank) {
     Grid g;
-    g.cols = 5;
-    g.rows = 4;
-    g.xLL = 37.6;
-    g.yLL = 55.75;
-    g.xSize = 0.0001;
-    g.ySize = 0.00005;
+    g.cols = cols;
+    g.rows = rows;
+    g.xLL = xLL;
+    g.yLL = yLL;
+    g.xSize = xSize;
+    g.ySize = ySize;
     for (int i = 0; i < g.cols * g.rows; ++i) g.z.push_back(i);
-    g.z[7] = std::nan("");
+    g.z[blank] = std::nan("");
     return g;
 }
+
+Grid Ramp() { return Numbered(5, 4, 37.6, 55.75, 0.0001, 0.00005, 7); }
 
 TEST(GridFileReading, ReadsBackWhatWasWritten) {
     QTemporaryDir dir;
@@ -90,6 +95,51 @@ TEST(GridOverlay, MapPixelsTakeTheirNodesColourAndStayClearElsewhere) {
     const GeoPosition p = MapPixelToGeo(frame, sw.x(), sw.y());
     EXPECT_NEAR(p.lon, g.xLL, pixel);
     EXPECT_NEAR(p.lat, g.yLL, pixel);
+}
+
+// A grid in metres of UTM zone 37N, 118 m east by 4 m north at Moscow's
+// longitude, where the zone's north is turned about 1.2 degrees from true
+// north: its east end lies some 2.4 m off the line due east of its west end,
+// more than two rows. Each node has its own value, so its own grey.
+TEST(GridOverlay, MetricGridNodesLandOnTheirPixels) {
+    qgrad::testing::EnsureApplication<QGuiApplication>();
+    const int blank = 2 * 60 + 30;
+    Grid g = Numbered(60, 5, 413000, 6178000, 2, 1, blank);
+    g.epsg = 32637;
+    std::vector<double> x = {g.xLL + g.xSize * (g.cols - 1) / 2}, y = {g.yLL + g.ySize * (g.rows - 1) / 2};
+    ToLonLat(g.epsg, x, y);
+    MapFrame frame;
+    frame.centreLon = x[0];
+    frame.centreLat = y[0];
+    frame.zoom = kMaxZoom;
+    Presentation grey;
+    grey.clip = ClipRange::Between(0, g.cols * g.rows - 1);
+    grey.bands = g.cols * g.rows - 1;
+    const QImage overlay = DrawGridOverlay(g, frame, grey);
+    const BandLevels levels = ChooseLevels(g, grey.clip, grey.bands);
+    const struct {
+        const char* name;
+        int col, row;
+    } nodes[] = {
+        {"south-west", 0, 0},
+        {"south-east, turned north of the west end's row", g.cols - 1, 0},
+        {"north-east", g.cols - 1, g.rows - 1},
+        {"north-west", 0, g.rows - 1},
+        {"middle", 29, 2},
+    };
+    for (const auto& n : nodes) {
+        std::vector<double> lon = {g.xLL + n.col * g.xSize}, lat = {g.yLL + n.row * g.ySize};
+        ToLonLat(g.epsg, lon, lat);
+        const QPoint at = GeoToMapPixel(frame, static_cast<float>(lon[0]), static_cast<float>(lat[0]));
+        const int i = n.row * g.cols + n.col;
+        EXPECT_EQ(overlay.pixelColor(at), PaletteColour(Palette::Greyscale, (levels.BandOf(i) + 0.5) / levels.bands))
+            << n.name;
+    }
+    std::vector<double> lon = {g.xLL + 30 * g.xSize}, lat = {g.yLL + 2 * g.ySize};
+    ToLonLat(g.epsg, lon, lat);
+    EXPECT_EQ(qAlpha(overlay.pixel(GeoToMapPixel(frame, static_cast<float>(lon[0]), static_cast<float>(lat[0])))), 0)
+        << "the blank node";
+    EXPECT_EQ(qAlpha(overlay.pixel(2, 2)), 0) << "beyond the grid";
 }
 
 }  // namespace

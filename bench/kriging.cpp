@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     options.shareFactorisations = std::find_if(argv + 2, argv + argc, [](const char* a) {
                                       return std::strcmp(a, "--plain") == 0;
                                   }) == argv + argc;
+    // Without --tile, the whole grid at once.
     options.tileCols = options.tileRows = Option(argc, argv, "--tile", 0);
     const std::vector<qgrad::DataPoint> points = qgrad::ReadPointFile(QString::fromLocal8Bit(argv[1]));
     std::vector<double> times;

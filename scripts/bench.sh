@@ -163,7 +163,7 @@ done
 # square size (7071 x 7071, just under 50,000,000 nodes) once.
 # A third argument krige in tiles of that many nodes a side, to the same values.
 kriging_row() {
-  IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2" --tile "${3:-0}")
+  IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2" ${3:+--tile "$3"})
   local goal="" met=""
   case $1 in
     200) goal="< 0.3 s"; met=$(verdict "$s" 0.3) ;;

@@ -1,6 +1,7 @@
 // qgrad-bench-kriging: times the kriging alone on a point file.
-//   qgrad-bench-kriging POINTFILE [--cols N] [--rows N] [--repeat N] [--plain]
-// (--plain: every node factorises its own system, as before the sharing)
+//   qgrad-bench-kriging POINTFILE [--cols N] [--rows N] [--repeat N] [--plain] [--tile N]
+// (--plain: every node factorises its own system, as before the sharing;
+// --tile: kriged in tiles of N by N nodes, each from the points near it)
 // Prints one tab-separated line: nodes, points, seconds (median of the
 // repeats), CPU seconds of all threads per repeat, and peak resident MB.
 #include "gridhost/gridjob.h"
@@ -32,7 +33,7 @@ double CpuSeconds() {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: qgrad-bench-kriging POINTFILE [--cols N] [--rows N] [--repeat N] [--plain]\n");
+        std::fprintf(stderr, "usage: qgrad-bench-kriging POINTFILE [--cols N] [--rows N] [--repeat N] [--plain] [--tile N]\n");
         return 2;
     }
     const int cols = Option(argc, argv, "--cols", 1000), rows = Option(argc, argv, "--rows", 1000);
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
     options.shareFactorisations = std::find_if(argv + 2, argv + argc, [](const char* a) {
                                       return std::strcmp(a, "--plain") == 0;
                                   }) == argv + argc;
+    // Without --tile, the whole grid at once.
+    options.tileCols = options.tileRows = Option(argc, argv, "--tile", 0);
     const std::vector<qgrad::DataPoint> points = qgrad::ReadPointFile(QString::fromLocal8Bit(argv[1]));
     std::vector<double> times;
     const double cpu0 = CpuSeconds();

@@ -161,17 +161,19 @@ done
 # The kriging alone on the same points, without reading, map and files:
 # seconds and CPU seconds of both threads; a grid of the host's largest
 # square size (7071 x 7071, just under 50,000,000 nodes) once.
+# A third argument krige in tiles of that many nodes a side, to the same values.
 kriging_row() {
-  IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2")
+  IFS=$'\t' read -r _ _ s cpu p < <($B/qgrad-bench-kriging "$pts" --cols "$1" --rows "$1" --repeat "$2" ${3:+--tile "$3"})
   local goal="" met=""
   case $1 in
     200) goal="< 0.3 s"; met=$(verdict "$s" 0.3) ;;
     1000) goal="< 3 s"; met=$(verdict "$s" 3) ;;
     *) goal="measured" ;;
   esac
-  row "kriging alone $1 x $1 (CPU ${cpu} s)" "$n" "-" "$s" "$p" "$goal" "$met" "-"
+  row "kriging alone $1 x $1${3:+ in tiles of $3} (CPU ${cpu} s)" "$n" "-" "$s" "$p" "$goal" "$met" "-"
 }
 for s in $sizes; do kriging_row "$s" 3; done
+kriging_row 1000 1 256
 [ $quick = 0 ] && kriging_row 7071 1
 
 # The GIS outputs of a gridding run: a 1000 x 1000 grid and 200,000 points.

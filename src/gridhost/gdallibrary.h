@@ -21,7 +21,8 @@ namespace qgrad {
 #define QGRAD_GDAL_FUNCTIONS(X)                                                                                      \
     X(CPLCloseFileInZip) X(CPLCloseZip) X(CPLCreateFileInZip) X(CPLCreateZip) X(CPLErrorReset) X(CPLGetLastErrorMsg) \
     X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler) X(CPLQuietErrorHandler) X(CPLWriteFileInZip) \
-    X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALClose) X(GDALCreate) X(GDALCreateCopy)                    \
+    X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALBuildOverviews) X(GDALClose) X(GDALCreate)                \
+    X(GDALCreateCopy)                                                                                                \
     X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer) X(GDALDatasetStartTransaction) X(GDALGetDriverByName)  \
     X(GDALGetGeoTransform) X(GDALGetRasterBand) X(GDALGetRasterXSize) X(GDALGetRasterYSize) X(GDALPolygonize)        \
     X(GDALRasterIO) X(GDALSetDescription) X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue)                         \

@@ -26,6 +26,8 @@ const float kNoData = static_cast<float>(kGridBlank);
 // What the raster band holds, as GIS programs show it beside the values.
 constexpr const char* kBandDescription = "vertical gradient";
 constexpr const char* kBandUnit = "nT/m";
+// The larger side of the smallest overview a tiled GeoTIFF gets, in pixels.
+constexpr int kSmallestOverview = 128;
 
 struct DatasetCloser {
     void operator()(void* ds) const { Gdal().GDALClose(ds); }
@@ -106,27 +108,40 @@ private:
     char** list_ = nullptr;
 };
 
-// The grid as a one-band Float32 raster in memory: north row first, each
-// pixel centred on its node.
-Dataset GridRaster(const Grid& grid) {
-    Dataset ds(Gdal().GDALCreate(Gdal().GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr));
-    if (!ds) return ds;
+Options GeoTiffCreation() { return Options{"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"}; }
+
+// The place, system and band of a raster of the grid's nodes: north row
+// first, each pixel centred on its node.
+void DescribeRaster(GDALDatasetH ds, const Grid& grid) {
     double transform[6] = {grid.xLL - grid.xSize / 2, grid.xSize, 0,
                            grid.yLL + grid.ySize * (grid.rows - 1) + grid.ySize / 2, 0, -grid.ySize};
-    Gdal().GDALSetGeoTransform(ds.get(), transform);
-    Gdal().GDALSetSpatialRef(ds.get(), Epsg(grid.Metric() ? grid.epsg : kWgs84).get());
-    GDALRasterBandH band = Gdal().GDALGetRasterBand(ds.get(), 1);
+    Gdal().GDALSetGeoTransform(ds, transform);
+    Gdal().GDALSetSpatialRef(ds, Epsg(grid.Metric() ? grid.epsg : kWgs84).get());
+    GDALRasterBandH band = Gdal().GDALGetRasterBand(ds, 1);
     Gdal().GDALSetRasterNoDataValue(band, kNoData);
     Gdal().GDALSetDescription(band, kBandDescription);
     Gdal().GDALSetRasterUnitType(band, kBandUnit);
-    std::vector<float> values(static_cast<std::size_t>(grid.cols) * grid.rows);
-    for (int r = 0; r < grid.rows; ++r) {
-        float* line = values.data() + static_cast<std::size_t>(grid.rows - 1 - r) * grid.cols;
-        for (int c = 0; c < grid.cols; ++c) {
-            const double v = grid.at(c, r);
-            line[c] = Grid::Blank(v) ? kNoData : static_cast<float>(v);
-        }
+}
+
+// `rows` rows of `cols` values, south row first, as raster lines of
+// Float32, north line first, blanks as the no-data value.
+std::vector<float> RasterLines(const std::vector<double>& z, int cols, int rows) {
+    std::vector<float> values(static_cast<std::size_t>(cols) * rows);
+    for (int r = 0; r < rows; ++r) {
+        float* line = values.data() + static_cast<std::size_t>(rows - 1 - r) * cols;
+        const double* row = z.data() + static_cast<std::size_t>(r) * cols;
+        for (int c = 0; c < cols; ++c) line[c] = Grid::Blank(row[c]) ? kNoData : static_cast<float>(row[c]);
     }
+    return values;
+}
+
+// The grid as a one-band Float32 raster in memory.
+Dataset GridRaster(const Grid& grid) {
+    Dataset ds(Gdal().GDALCreate(Gdal().GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr));
+    if (!ds) return ds;
+    DescribeRaster(ds.get(), grid);
+    GDALRasterBandH band = Gdal().GDALGetRasterBand(ds.get(), 1);
+    std::vector<float> values = RasterLines(grid.z, grid.cols, grid.rows);
     if (Gdal().GDALRasterIO(band, GF_Write, 0, 0, grid.cols, grid.rows, values.data(), grid.cols, grid.rows, GDT_Float32, 0,
                      0) != CE_None)
         ds.reset();
@@ -382,7 +397,7 @@ void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection proje
     CheckGrid(grid, out);
     Dataset source = GridRaster(grid);
     out.Check(source != nullptr, "cannot hold the grid");
-    const Options creation{"COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES"};
+    const Options creation = GeoTiffCreation();
     // A metric grid is written on its own nodes in its own system.
     if (projection == GeoTiffProjection::Geographic || grid.Metric()) {
         Dataset tiff(Gdal().GDALCreateCopy(Gdal().GDALGetDriverByName("GTiff"), out.temp().c_str(), source.get(), FALSE,
@@ -510,6 +525,59 @@ void AddFindingLayers(GDALDatasetH ds, const GisFindings& findings, const Staged
 }
 
 }  // namespace
+
+struct GeoTiffTileWriter::State {
+    explicit State(const QString& path) : out(path) {}
+    StagedFile out;
+    Dataset ds;
+    int cols = 0, rows = 0;
+};
+
+GeoTiffTileWriter::GeoTiffTileWriter(const QString& path, const Grid& nodes) : s_(std::make_unique<State>(path)) {
+    QuietGdal quiet;
+    StagedFile& out = s_->out;
+    if (nodes.cols < 1 || nodes.rows < 1) out.Fail("the grid has no nodes");
+    s_->cols = nodes.cols;
+    s_->rows = nodes.rows;
+    const Options creation = GeoTiffCreation();
+    s_->ds.reset(Gdal().GDALCreate(Gdal().GDALGetDriverByName("GTiff"), out.temp().c_str(), nodes.cols, nodes.rows, 1,
+                                   GDT_Float32, creation.get()));
+    out.Check(s_->ds != nullptr, "cannot create the GeoTIFF");
+    DescribeRaster(s_->ds.get(), nodes);
+    out.CheckGdal("cannot describe the GeoTIFF");
+}
+
+GeoTiffTileWriter::~GeoTiffTileWriter() = default;
+
+void GeoTiffTileWriter::Add(const GridTile& tile) {
+    QuietGdal quiet;
+    const StagedFile& out = s_->out;
+    if (tile.col < 0 || tile.row < 0 || tile.cols < 1 || tile.rows < 1 || tile.col + tile.cols > s_->cols ||
+        tile.row + tile.rows > s_->rows || tile.z.size() != static_cast<std::size_t>(tile.cols) * tile.rows)
+        out.Fail("a tile lies outside the grid");
+    std::vector<float> values = RasterLines(tile.z, tile.cols, tile.rows);
+    const int top = s_->rows - (tile.row + tile.rows);
+    out.Check(Gdal().GDALRasterIO(Gdal().GDALGetRasterBand(s_->ds.get(), 1), GF_Write, tile.col, top, tile.cols,
+                                  tile.rows, values.data(), tile.cols, tile.rows, GDT_Float32, 0, 0) == CE_None,
+              "cannot write a tile");
+}
+
+void GeoTiffTileWriter::Finish() {
+    QuietGdal quiet;
+    StagedFile& out = s_->out;
+    // Halved until the whole map fits a screen's corner, so that a GIS shows
+    // it whole without reading every pixel.
+    std::vector<int> levels;
+    for (int level = 2; std::max(s_->cols, s_->rows) / (level / 2) > kSmallestOverview; level *= 2)
+        levels.push_back(level);
+    if (!levels.empty())
+        out.Check(Gdal().GDALBuildOverviews(s_->ds.get(), "AVERAGE", static_cast<int>(levels.size()), levels.data(), 0,
+                                            nullptr, nullptr, nullptr) == CE_None,
+                  "cannot build the overviews");
+    s_->ds.reset();
+    out.CheckGdal("cannot finish the GeoTIFF");
+    out.Commit();
+}
 
 GeoPackageWriter::GeoPackageWriter(const QString& path) : s_(std::make_unique<State>(path)) {
     QuietGdal quiet;

@@ -61,6 +61,26 @@ void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, co
               const GisFindings& findings = {});
 void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings = {});
 
+// The GeoTIFF of a grid written tile by tile as the tiles are kriged, so
+// that no whole copy of the grid is made for it: tiled, DEFLATE, and with
+// overviews averaged down to about 128 pixels, built once the last tile is
+// in. Abandoned before Finish, it leaves no file behind. Throws FileError.
+class GeoTiffTileWriter {
+public:
+    // `nodes`: the grid's size, place and system; its values are not read.
+    GeoTiffTileWriter(const QString& path, const Grid& nodes);
+    ~GeoTiffTileWriter();
+    GeoTiffTileWriter(const GeoTiffTileWriter&) = delete;
+    GeoTiffTileWriter& operator=(const GeoTiffTileWriter&) = delete;
+    void Add(const GridTile& tile);
+    // The overviews built and the file put in place.
+    void Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
 // The GeoPackage written as its points come, run by run, and completed with
 // the grid once there is one: memory holds no more than the points given at once.
 // Abandoned before Finish, it leaves no file behind. Throws FileError.

@@ -67,13 +67,20 @@ GisSurvey PointFileSurvey(const QString& gradientFile, const std::vector<DataPoi
     return survey;
 }
 
+// `tiff`: the GeoTIFF written as the grid's tiles were kriged, to finish.
 std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const std::vector<DataPoint>& points,
                                      const GridRunOptions& options, ArrangedGis* arranged,
-                                     const HandoverFindings& handover = {}) {
+                                     const HandoverFindings& handover = {}, GeoTiffTileWriter* tiff = nullptr) {
     const GisOutputs& gis = options.gis;
     const std::vector<QString> paths = GisOutputPaths(job, gis);
     auto path = paths.begin();
-    if (gis.geoTiff) WriteGeoTiff(*path++, grid, gis.projection);
+    if (gis.geoTiff) {
+        if (tiff)
+            tiff->Finish();
+        else
+            WriteGeoTiff(*path, grid, gis.projection);
+        ++path;
+    }
     if (!gis.kmz && !gis.geoPackage) return paths;
     // The points go into the GeoPackage only; the KMZ draws the runs.
     GisSurvey survey;
@@ -122,6 +129,16 @@ void CheckGriddableSpan(const std::vector<DataPoint>& points) {
                             " km apart: one map of a site spans at most " +
                             std::to_string(std::lround(kMaxGriddedSpanMetres / 1000)) +
                             " km; grid the surveys of each site on their own");
+}
+
+GridNodes TileShape(GridNodes grid, std::uint64_t bytes) {
+    constexpr std::uint64_t kValueBytes = sizeof(double);
+    constexpr std::int32_t kLargestSide = 1024, kBlock = 256;
+    if (static_cast<std::uint64_t>(NodeCount(grid)) * kValueBytes <= bytes) return {0, 0};
+    auto side = static_cast<std::int32_t>(
+        std::min<double>(kLargestSide, std::max(1.0, std::floor(std::sqrt(static_cast<double>(bytes / kValueBytes))))));
+    if (side >= kBlock) side -= side % kBlock;
+    return {side, side};
 }
 
 GridNodes FitToNodeLimit(GridNodes asked, long long limit) {
@@ -210,12 +227,24 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     // A metric grid's picture posts the points in its own system.
     std::vector<DataPoint> projected;
     Grid grid;
+    std::unique_ptr<GeoTiffTileWriter> tiff;
     if (options.cellMetres) {
         const int epsg = MetricGridEpsg(points);
         projected = InGridSystem(points, epsg);
-        Grid nodes = MetricGridNodes(projected, epsg, *options.cellMetres, options.maxNodes);
+        const long long limit = options.maxNodes < kMaxGridNodes ? options.maxNodes : kMaxTiledGridNodes;
+        Grid nodes = MetricGridNodes(projected, epsg, *options.cellMetres, limit);
         result.made = {nodes.cols, nodes.rows};
-        grid = KrigeMetricGrid(projected, std::move(nodes), {}, rowsDone, cancel);
+        const GridNodes tile = TileShape(result.made, options.memoryBudget);
+        if (tile.cols == 0 && NodeCount(result.made) > options.maxNodes)
+            throw GridHostError("a grid of " + SizeText(result.made) + " nodes is more than this host makes whole (" +
+                                std::to_string(options.maxNodes) + "): give it a memory budget it must be tiled in");
+        KrigingOptions kriging;
+        kriging.tileCols = tile.cols;
+        kriging.tileRows = tile.rows;
+        if (tile.cols > 0 && options.gis.geoTiff)
+            tiff = std::make_unique<GeoTiffTileWriter>(ReplaceExtension(job.gridFile, ".tif"), nodes);
+        const TileSink toTiff = [&tiff](const GridTile& t) { tiff->Add(t); };
+        grid = KrigeMetricGrid(projected, std::move(nodes), kriging, rowsDone, cancel, tiff ? toTiff : TileSink());
     } else {
         grid = KrigeGrid(points, result.made.cols, result.made.rows, {}, rowsDone, cancel);
     }
@@ -259,7 +288,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
 
     written.push_back(result.pictureFile);
     StopIfCancelled(cancel, written);
-    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings);
+    result.gisFiles = WriteGisOutputs(job, grid, points, options, arranged, findings, tiff.get());
     written.insert(written.end(), result.gisFiles.begin(), result.gisFiles.end());
     // A signal while the last files were written still fails the run, so
     // that no viewer opens and the exit status says so.

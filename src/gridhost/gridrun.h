@@ -23,6 +23,10 @@ namespace qgrad {
 
 // More nodes than this the host does not make.
 inline constexpr long long kMaxGridNodes = 50'000'000;
+// More nodes than this a grid on metre cells is not made of, when the node
+// limit is left at kMaxGridNodes: such grids are kriged in tiles, and only
+// the grid file and the picture hold them whole.
+inline constexpr long long kMaxTiledGridNodes = 128'000'000;
 
 // Each written beside the grid file with its name: NAME.tif, NAME.kmz,
 // NAME.gpkg beside NAME.grd.
@@ -58,6 +62,11 @@ struct GridRunOptions {
     // The map picture laid out as the printed page (PrintableMapPicture)
     // instead of the plot with its axes in degrees.
     bool printablePicture = false;
+    // A grid on metre cells whose values would take more bytes than this
+    // is kriged tile by tile, each tile of at most this many bytes, and its
+    // GeoTIFF written as the tiles finish. The default keeps every grid of
+    // up to kMaxGridNodes whole.
+    std::uint64_t memoryBudget = kMaxGridNodes * sizeof(double);
 };
 
 struct GridNodes {
@@ -65,6 +74,12 @@ struct GridNodes {
     std::int32_t rows = 0;
     bool operator==(const GridNodes&) const = default;
 };
+
+// The tiles a grid of `grid` is kriged in under a budget of
+// `bytes` for its values: none (zero) when the whole grid fits; else
+// squares of at most 1024 nodes a side, whole GeoTIFF blocks of 256 where
+// they are that large.
+GridNodes TileShape(GridNodes grid, std::uint64_t bytes);
 
 // The largest grid of no more than `limit` nodes whose node spacing keeps
 // the ratio of `asked`'s over the same extent: the side with fewer nodes

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <future>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <numbers>
 #include <numeric>
@@ -243,12 +244,20 @@ private:
     Eigen::VectorXd b_, w_;
 };
 
+// How far a node's neighbour search looked: the squared distance of the
+// farthest point it took in, and whether it stopped only because the points
+// it searched ran out.
+struct SearchReach {
+    double farthest2 = 0;
+    bool exhausted = false;
+};
+
 // Up to `perQuadrant` nearest points in each quadrant around (x, y) within
 // `radius`, looked for among the 256 nearest points: a quadrant that has
 // none of its points among those has only far ones, of little weight.
-void QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double y, double radius, int perQuadrant,
-                        std::vector<std::uint32_t>& chosen, std::vector<std::uint32_t>& found,
-                        std::vector<double>& dist) {
+SearchReach QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double y, double radius,
+                               int perQuadrant, std::vector<std::uint32_t>& chosen, std::vector<std::uint32_t>& found,
+                               std::vector<double>& dist) {
     const std::size_t n = p.x.size();
     std::size_t k = std::min<std::size_t>(n, 64);
     const double query[2] = {x, y};
@@ -273,8 +282,10 @@ void QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double
             }
         }
         const bool full = std::all_of(count.begin(), count.end(), [&](int c) { return c == perQuadrant; });
+        const double farthest2 = got > 0 ? dist[got - 1] : 0;
         // Look further only while quadrants are short and nearer points remain.
-        if (full || beyond || got < k || k >= n || k >= kMaxCandidates) return;
+        if (full || beyond || k >= kMaxCandidates) return {farthest2, false};
+        if (got < k || k >= n) return {farthest2, true};
         k = std::min(n, k * 4);
     }
 }
@@ -364,90 +375,223 @@ PlanePoints ToPlane(std::vector<DataPoint> points, double x0, double y0, double 
 // kriging plane, whose origin is the south-west node.
 struct NodePlacement {
     double xStep, xScale, yStep, yScale;
+    double X(int col) const { return col * xStep * xScale; }
+    double Y(int row) const { return row * yStep * yScale; }
 };
+
+// A rectangle of the kriging plane.
+struct Extent {
+    double west, east, south, north;
+    bool Holds(double x, double y) const { return x >= west && x <= east && y >= south && y <= north; }
+    // How far (x, y), inside, lies from the nearest edge.
+    double Margin(double x, double y) const { return std::min({x - west, east - x, y - south, north - y}); }
+};
+
+// Columns [col, col + cols) and rows [row, row + rows) of a grid's nodes.
+struct NodeBlock {
+    int col, row, cols, rows;
+    std::size_t Size() const { return static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows); }
+};
+
+// The plane's points within `e`, in their order in the plane: a node's
+// system then lists its neighbours in the order the whole plane would.
+PlanePoints PointsWithin(const PlanePoints& plane, const Extent& e) {
+    PlanePoints near;
+    for (std::size_t i = 0; i < plane.x.size(); ++i)
+        if (e.Holds(plane.x[i], plane.y[i])) {
+            near.x.push_back(plane.x[i]);
+            near.y.push_back(plane.y[i]);
+            near.z.push_back(plane.z[i]);
+        }
+    return near;
+}
+
+// What every node is kriged with, whichever of the points a block of nodes
+// searches: the hull of all points, the search's radius, and the one system
+// when all points take part in every node's.
+class NodeKriging {
+public:
+    NodeKriging(const PlanePoints& plane, std::vector<PlanePoint> hull, double width, double height,
+                const NodePlacement& at, const KrigingOptions& options, const std::atomic<bool>* cancel)
+        : plane_(plane), hull_(std::move(hull)), at_(at), options_(options), cancel_(cancel),
+          global_(plane.x.size() <= options.globalLimit), tolerance_(1e-9 * std::max(width, height)),
+          radius_(0.5 * std::hypot(width, height)) {
+        if (!global_) return;
+        everyPoint_.resize(plane.x.size());
+        std::iota(everyPoint_.begin(), everyPoint_.end(), 0u);
+        Eigen::MatrixXd a;
+        FillSystem(plane, everyPoint_, a);
+        globalLu_.compute(a);
+    }
+
+    bool Global() const { return global_; }
+    bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+
+    // The overlap a block's points are first taken with: twice the radius
+    // that holds as many points as a search looks at, where the points are
+    // spread evenly over their hull. Denser or sparser places only change
+    // how often a block is taken again with a wider one.
+    double FirstOverlap() const {
+        const double density = static_cast<double>(plane_.x.size()) / HullArea(hull_);
+        return 2 * std::sqrt(static_cast<double>(kMaxCandidates) / (std::numbers::pi * density));
+    }
+
+    // Kriges the nodes of `block` marked in `pending` (all when it is empty)
+    // from `points`, searched by `tree`, into `out` (the block's values,
+    // south row first). With `safe`, a rectangle all of whose points
+    // `points` holds, a node whose search may have missed a nearer point
+    // beyond it is left alone and marked in `unsure`. `progress` gets the
+    // block's rows done so far.
+    void Krige(const PlanePoints& points, const Tree* tree, const NodeBlock& block, const Extent* safe,
+               const std::vector<char>& pending, std::vector<char>& unsure, double* out,
+               const std::function<void(int)>& progress) const {
+        // Rows go to the threads in bands, each band column by column, so
+        // that a node's neighbours above and to the left were met just
+        // before it.
+        const int bands = (block.rows + kBandRows - 1) / kBandRows;
+        std::atomic<int> rowsDone{0};
+        std::mutex progressMutex;
+#pragma omp parallel
+        {
+            Solver solver;
+            SharedSolver shared(kSharedSystems);
+            std::vector<std::uint32_t> chosen, found;
+            std::vector<double> dist;
+            Eigen::VectorXd b, w;
+            std::vector<std::pair<double, double>> spans;
+#pragma omp for schedule(dynamic, 1)
+            for (int band = 0; band < bands; ++band) {
+                // OpenMP lets no loop be left early: the bands after a cancel are skipped.
+                if (Cancelled()) continue;
+                const int first = block.row + band * kBandRows, last = std::min(block.row + block.rows, first + kBandRows);
+                spans.clear();
+                for (int row = first; row < last; ++row) spans.push_back(HullSpan(hull_, at_.Y(row), tolerance_));
+                for (int col = block.col; col < block.col + block.cols && !Cancelled(); ++col) {
+                    const double x = at_.X(col);
+                    for (int row = first; row < last && !Cancelled(); ++row) {
+                        const std::size_t i = static_cast<std::size_t>(row - block.row) * block.cols + (col - block.col);
+                        if (!pending.empty() && !pending[i]) continue;
+                        const double y = at_.Y(row);
+                        const auto [left, right] = spans[static_cast<std::size_t>(row - first)];
+                        if (x < left || x > right) continue;
+                        double value = std::numeric_limits<double>::quiet_NaN();
+                        if (global_) {
+                            value = Solve(plane_, everyPoint_, globalLu_, x, y, b, w);
+                        } else if (!tree) {
+                            unsure[i] = 1;
+                            continue;
+                        } else {
+                            const SearchReach reach = QuadrantNeighbours(*tree, points, x, y, radius_,
+                                                                         options_.perQuadrant, chosen, found, dist);
+                            if (safe) {
+                                const double margin = safe->Margin(x, y);
+                                if (reach.exhausted || !(reach.farthest2 < margin * margin)) {
+                                    unsure[i] = 1;
+                                    continue;
+                                }
+                            }
+                            if (static_cast<int>(chosen.size()) >= options_.minimumPoints)
+                                value = options_.shareFactorisations ? shared.Estimate(points, chosen, x, y)
+                                                                     : solver.Estimate(points, chosen, x, y);
+                        }
+                        out[i] = std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
+                    }
+                }
+                const int done = rowsDone += last - first;
+                if (progress) {
+                    std::lock_guard lock(progressMutex);
+                    progress(done);
+                }
+            }
+        }
+    }
+
+private:
+    const PlanePoints& plane_;
+    const std::vector<PlanePoint> hull_;
+    const NodePlacement at_;
+    const KrigingOptions& options_;
+    const std::atomic<bool>* cancel_;
+    const bool global_;
+    const double tolerance_, radius_;
+    std::vector<std::uint32_t> everyPoint_;
+    Eigen::PartialPivLU<Eigen::MatrixXd> globalLu_;
+};
+
+std::unique_ptr<Tree> BuildTree(const PlanePoints& points) {
+    return std::make_unique<Tree>(2, points, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+}
+
+// The blocks of at most `tileCols` by `tileRows` nodes a grid is kriged in:
+// the northern strip first, as a raster is stored, each strip west to east.
+std::vector<NodeBlock> Tiles(int cols, int rows, int tileCols, int tileRows) {
+    std::vector<NodeBlock> tiles;
+    for (int top = rows; top > 0; top -= tileRows) {
+        const int bottom = std::max(0, top - tileRows);
+        for (int col = 0; col < cols; col += tileCols)
+            tiles.push_back({col, bottom, std::min(tileCols, cols - col), top - bottom});
+    }
+    return tiles;
+}
+
+// Kriges `g` tile by tile. Each tile searches the points within an overlap
+// around its nodes; its nodes whose search reached the overlap's edge (or
+// ran out of points there) are kriged again from a wider one, doubled until
+// they all have the neighbours they would have among all the points.
+void KrigeTiles(const NodeKriging& kriging, const PlanePoints& plane, const NodePlacement& at, Grid& g,
+                const KrigingOptions& options, const TileSink& onTile, const std::function<void(int)>& progress) {
+    const double firstOverlap = kriging.Global() ? 0 : kriging.FirstOverlap();
+    int stripsDone = 0;
+    for (const NodeBlock& block : Tiles(g.cols, g.rows, options.tileCols, options.tileRows)) {
+        if (kriging.Cancelled()) return;
+        GridTile tile{block.col, block.row, block.cols, block.rows,
+                      std::vector<double>(block.Size(), std::numeric_limits<double>::quiet_NaN())};
+        std::vector<char> pending, unsure(block.Size(), 0);
+        if (kriging.Global()) kriging.Krige(plane, nullptr, block, nullptr, pending, unsure, tile.z.data(), {});
+        for (double overlap = firstOverlap; !kriging.Global(); overlap *= 2) {
+            const Extent region{at.X(block.col) - overlap, at.X(block.col + block.cols - 1) + overlap,
+                                at.Y(block.row) - overlap, at.Y(block.row + block.rows - 1) + overlap};
+            const PlanePoints near = PointsWithin(plane, region);
+            const bool all = near.x.size() == plane.x.size();
+            const std::unique_ptr<Tree> tree = near.x.empty() ? nullptr : BuildTree(near);
+            unsure.assign(block.Size(), 0);
+            kriging.Krige(near, tree.get(), block, all ? nullptr : &region, pending, unsure, tile.z.data(), {});
+            if (all || std::find(unsure.begin(), unsure.end(), 1) == unsure.end()) break;
+            pending.swap(unsure);
+        }
+        for (int r = 0; r < block.rows; ++r)
+            std::copy_n(tile.z.begin() + static_cast<std::ptrdiff_t>(r) * block.cols, block.cols,
+                        g.z.begin() + static_cast<std::ptrdiff_t>(block.row + r) * g.cols + block.col);
+        if (onTile) onTile(tile);
+        if (block.col + block.cols == g.cols && progress) progress(stripsDone += block.rows);
+    }
+}
 
 // Fills `g.z` by kriging the plane's points (metres from the south-west
 // node) onto the nodes; `width` and `height` are the points' extent.
 void KrigeNodes(const PlanePoints& plane, double width, double height, const NodePlacement& at, Grid& g,
                 const KrigingOptions& options, const std::function<void(int)>& progress,
-                const std::atomic<bool>* cancel) {
-    const int cols = g.cols, rows = g.rows;
+                const std::atomic<bool>* cancel, const TileSink& onTile = {}) {
+    const bool tiled = options.tileCols > 0 && options.tileRows > 0 &&
+                       (options.tileCols < g.cols || options.tileRows < g.rows);
     const bool global = plane.x.size() <= options.globalLimit;
     // The search tree is built on the other core while the hull is found.
     std::future<std::unique_ptr<Tree>> building;
-    if (!global)
-        building = std::async(std::launch::async, [&plane] {
-            return std::make_unique<Tree>(2, plane, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-        });
-    const auto hull = ConvexHull(plane);
+    if (!global && !tiled) building = std::async(std::launch::async, [&plane] { return BuildTree(plane); });
+    auto hull = ConvexHull(plane);
     // Rounding can leave points of one slanting line a hull of a sliver.
     if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
-    g.z.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows),
+    g.z.assign(static_cast<std::size_t>(g.cols) * static_cast<std::size_t>(g.rows),
                std::numeric_limits<double>::quiet_NaN());
-    const auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-
-    const double tolerance = 1e-9 * std::max(width, height);
-    const double radius = 0.5 * std::hypot(width, height);
-
-    // One system for all nodes when every point takes part.
-    std::vector<std::uint32_t> everyPoint;
-    Eigen::PartialPivLU<Eigen::MatrixXd> globalLu;
-    if (global) {
-        everyPoint.resize(plane.x.size());
-        std::iota(everyPoint.begin(), everyPoint.end(), 0u);
-        Eigen::MatrixXd a;
-        FillSystem(plane, everyPoint, a);
-        globalLu.compute(a);
+    const NodeKriging kriging(plane, std::move(hull), width, height, at, options, cancel);
+    if (tiled) {
+        KrigeTiles(kriging, plane, at, g, options, onTile, progress);
+    } else {
+        const std::unique_ptr<Tree> tree = global ? nullptr : building.get();
+        std::vector<char> unsure;
+        kriging.Krige(plane, tree.get(), {0, 0, g.cols, g.rows}, nullptr, {}, unsure, g.z.data(), progress);
     }
-    const std::unique_ptr<Tree> tree = global ? nullptr : building.get();
-
-    // Rows go to the threads in bands, each band column by column, so that a
-    // node's neighbours above and to the left were met just before it.
-    const int bands = (rows + kBandRows - 1) / kBandRows;
-    std::atomic<int> rowsDone{0};
-    std::mutex progressMutex;
-#pragma omp parallel
-    {
-        Solver solver;
-        SharedSolver shared(kSharedSystems);
-        std::vector<std::uint32_t> chosen, found;
-        std::vector<double> dist;
-        Eigen::VectorXd b, w;
-        std::vector<std::pair<double, double>> spans;
-#pragma omp for schedule(dynamic, 1)
-        for (int band = 0; band < bands; ++band) {
-            // OpenMP lets no loop be left early: the bands after a cancel are skipped.
-            if (cancelled()) continue;
-            const int first = band * kBandRows, last = std::min(rows, first + kBandRows);
-            spans.clear();
-            for (int row = first; row < last; ++row)
-                spans.push_back(HullSpan(hull, row * at.yStep * at.yScale, tolerance));
-            for (int col = 0; col < cols && !cancelled(); ++col) {
-                const double x = col * at.xStep * at.xScale;
-                for (int row = first; row < last && !cancelled(); ++row) {
-                    const double y = row * at.yStep * at.yScale;
-                    const auto [left, right] = spans[static_cast<std::size_t>(row - first)];
-                    if (x < left || x > right) continue;
-                    double value = std::numeric_limits<double>::quiet_NaN();
-                    if (global) {
-                        value = Solve(plane, everyPoint, globalLu, x, y, b, w);
-                    } else {
-                        QuadrantNeighbours(*tree, plane, x, y, radius, options.perQuadrant, chosen, found, dist);
-                        if (static_cast<int>(chosen.size()) >= options.minimumPoints)
-                            value = options.shareFactorisations ? shared.Estimate(plane, chosen, x, y)
-                                                                : solver.Estimate(plane, chosen, x, y);
-                    }
-                    g.at(col, row) = std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
-                }
-            }
-            const int done = rowsDone += last - first;
-            if (progress) {
-                std::lock_guard lock(progressMutex);
-                progress(done);
-            }
-        }
-    }
-    if (cancelled()) throw GridCancelled();
+    if (kriging.Cancelled()) throw GridCancelled();
 }
 
 }  // namespace
@@ -505,13 +649,15 @@ Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double c
 }
 
 Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid g, const KrigingOptions& options,
-                     const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+                     const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
+                     const TileSink& onTile) {
     CheckFinite(projected);
     std::vector<DataPoint> points = MergeDuplicates(projected);
     const PointBounds e = AreaExtent(points);
     if (e.minLon == e.maxLon || e.minLat == e.maxLat) NoArea("all points lie on one line of the grid");
     const PlanePoints plane = ToPlane(std::move(points), g.xLL, g.yLL, 1, 1);
-    KrigeNodes(plane, e.maxLon - e.minLon, e.maxLat - e.minLat, {g.xSize, 1, g.ySize, 1}, g, options, progress, cancel);
+    KrigeNodes(plane, e.maxLon - e.minLon, e.maxLat - e.minLat, {g.xSize, 1, g.ySize, 1}, g, options, progress, cancel,
+               onTile);
     return g;
 }
 

@@ -46,7 +46,23 @@ struct KrigingOptions {
     // system. Off, every node factorises its own: the plain path, slower,
     // equal to rounding.
     bool shareFactorisations = true;
+    // Nodes kriged a block of this many columns by rows at a time, each
+    // block searching only the points near it, so that no search holds all
+    // the points: the values are those of the whole grid kriged at once.
+    // 0: the whole grid at once.
+    int tileCols = 0, tileRows = 0;
 };
+
+// A block of a grid's nodes as tiled kriging finishes it: columns
+// [col, col + cols) and rows [row, row + rows) of the grid.
+struct GridTile {
+    int col = 0, row = 0;
+    int cols = 0, rows = 0;
+    std::vector<double> z;  // south row first, west to east; NaN = blank
+};
+// Called with each tile once its nodes are kriged, the northern strip of
+// tiles first and each strip west to east, on the thread that kriges.
+using TileSink = std::function<void(const GridTile&)>;
 
 // Gridding stopped by its cancel flag: there is no grid to write; or, once
 // the writing had begun, the files named were written whole and no more.
@@ -74,9 +90,11 @@ Grid KrigeGrid(const std::vector<DataPoint>& points, int cols, int rows, const K
 Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double cell, long long maxNodes);
 
 // The points, in the system of the grid `nodes` from MetricGridNodes,
-// kriged onto its nodes; as KrigeGrid does otherwise.
+// kriged onto its nodes; as KrigeGrid does otherwise. Kriged in tiles
+// (KrigingOptions::tileCols), each tile goes to `onTile` as it is done.
 Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid nodes, const KrigingOptions& options = {},
-                     const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
+                     const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr,
+                     const TileSink& onTile = {});
 
 // Exact duplicates (same longitude and latitude) become one point with
 // their mean value; the order of first appearance is kept.

@@ -4,6 +4,7 @@
 #include "gridhost/gridfile.h"
 #include "gridhost/gridrun.h"
 
+#include "gdaltools.h"
 #include "testapp.h"
 #include "testfiles.h"
 
@@ -11,6 +12,7 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -196,6 +198,52 @@ TEST_F(HostRun, ASwathWithNoCellToDrawFailsAndThePictureSaysWhy) {
     // The same points on a grid fine enough across the strip make a map.
     const GridRunResult fine = RunGridHost(Script("fine.csv", {400, 400}));
     EXPECT_TRUE(fine.note.isEmpty());
+}
+
+// 0.25 m cells over the 40 m by 20 m field: about 160 by 80 nodes, against
+// a budget of 40 by 40 nodes' values.
+TEST_F(HostRun, MetreGridOverItsBudgetIsKrigedInTilesToTheSameValues) {
+    using qgrad::testing::Tool;
+    GridRunOptions whole;
+    whole.cellMetres = 0.25;
+    whole.gis.geoTiff = true;
+    GridRunOptions tiled = whole;
+    tiled.memoryBudget = 40 * 40 * sizeof(double);
+    const GridRunResult a = RunGridHost(Script("whole.csv", {100, 100}), whole);
+    const GridRunResult b = RunGridHost(Script("tiled.csv", {100, 100}), tiled);
+    ASSERT_EQ(b.made, a.made);
+    ASSERT_GT(a.made.cols, 128);
+    ASSERT_LE(a.made.rows, 128);
+    ASSERT_EQ(TileShape(a.made, whole.memoryBudget), (GridNodes{0, 0}));
+    ASSERT_EQ(TileShape(a.made, tiled.memoryBudget), (GridNodes{40, 40}));
+
+    const Grid ga = ReadGridFile(a.gridFile), gb = ReadGridFile(b.gridFile);
+    ASSERT_EQ(ga.z.size(), gb.z.size());
+    int differing = 0, valued = 0;
+    for (std::size_t i = 0; i < ga.z.size(); ++i) {
+        valued += !std::isnan(ga.z[i]);
+        differing += std::isnan(ga.z[i]) ? !std::isnan(gb.z[i]) : !(std::fabs(ga.z[i] - gb.z[i]) <= 1e-9);
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(valued, 161 * 81 / 2);
+
+    // The tiled GeoTIFF, read back: tiled, DEFLATE, one overview (the
+    // wider side halved once is within 128 pixels), the same pixels as the
+    // whole grid's GeoTIFF.
+    const QString tifA = a.gisFiles.at(0), tifB = b.gisFiles.at(0);
+    const QString info = Tool("gdalinfo", {"-checksum", tifB});
+    EXPECT_TRUE(info.contains("Block=256x256")) << info.toStdString();
+    EXPECT_TRUE(info.contains("COMPRESSION=DEFLATE")) << info.toStdString();
+    const QString overview = QString("Overviews: %1x%2\n").arg((a.made.cols + 1) / 2).arg((a.made.rows + 1) / 2);
+    EXPECT_TRUE(info.contains(overview)) << info.toStdString();
+    const auto checksum = [](const QString& text) {
+        const auto m = QRegularExpression("Band 1 Block=[\\s\\S]*?Checksum=(\\d+)").match(text);
+        EXPECT_TRUE(m.hasMatch()) << text.toStdString();
+        return m.captured(1);
+    };
+    EXPECT_EQ(checksum(info), checksum(Tool("gdalinfo", {"-checksum", tifA})));
+    EXPECT_EQ(qgrad::testing::ValueRange(Tool("gdalinfo", {"-stats", tifB})),
+              qgrad::testing::ValueRange(Tool("gdalinfo", {"-stats", tifA})));
 }
 
 }  // namespace

@@ -65,7 +65,15 @@ std::string Count(std::size_t n, const char* one, const char* many) {
 void ChannelText(const ChannelQuality& c, std::string& out) {
     out += "  " + Channel(c.channel) + ": " + Count(c.readings, "reading", "readings") + ", noise " +
            Number(c.noise, 3) + " nT/m, " + Count(c.spikeRows.size(), "spike", "spikes");
-    for (std::size_t i = 0; i < c.spikeRows.size(); ++i) out += (i == 0 ? " at lines " : ", ") + Line(c.spikeRows[i]);
+    // A spike spans a few readings: neighbouring lines are written as one
+    // range, which keeps a long survey's list readable.
+    for (std::size_t i = 0; i < c.spikeRows.size();) {
+        std::size_t last = i;
+        while (last + 1 < c.spikeRows.size() && c.spikeRows[last + 1] == c.spikeRows[last] + 1) ++last;
+        out += (i == 0 ? " at lines " : ", ") + Line(c.spikeRows[i]);
+        if (last > i) out += "-" + Line(c.spikeRows[last]);
+        i = last + 1;
+    }
     out += "\n";
     for (const FlatStretch& f : c.flat)
         out += "    " + Lines(f.rows) + ": " + (f.empty ? std::string("nothing") : "flat at " + Number(f.value, 2) + " nT/m") +

@@ -375,7 +375,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
     QualityReport& q = checked.quality.emplace();
     q.settings.on = true;
     q.settings.cellMetres = 0.5;
-    q.channels = {{0, 1200, 0.0512, {{{0, 5, 2.5}, true, 0}, {{100, 129, 3}, false, 5}}, {250, 1080}},
+    q.channels = {{0, 1200, 0.0512, {{{0, 5, 2.5}, true, 0}, {{100, 129, 3}, false, 5}}, {250, 251, 252, 1078, 1080}},
                   {3, 1, 0, {}, {}}};
     q.tooFast = {{{900, 920, 1}, 0.2}};
     q.gpsGaps = {{480, 499, 2}};
@@ -392,7 +392,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "channels: dead or flat where one value or nothing lasts over 2.0 s; noise as the median absolute deviation "
          "of successive gradient differences; spikes by the despike rule (K 5.00, half-width 3), readings left as "
          "they were\n"
-         "  channel 1: 1200 readings, noise 0.051 nT/m, 2 spikes at lines 255, 1085\n"
+         "  channel 1: 1200 readings, noise 0.051 nT/m, 5 spikes at lines 255-257, 1083, 1085\n"
          "    lines 5-10: nothing for 2.5 s\n"
          "    lines 105-134: flat at 5.00 nT/m for 3.0 s\n"
          "  channel 4: 1 reading, noise 0.000 nT/m, 0 spikes\n"

@@ -4,7 +4,6 @@
 #include "common/geodesy.h"
 #include "common/numtext.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -32,8 +31,6 @@ QString TitleOf(const GridJob& job) {
     if (name.startsWith("GPS_DIFF_")) name = name.mid(9);
     return name;
 }
-
-QString PageText(const char* english) { return QCoreApplication::translate("qgrad::PrintableMap", english); }
 
 QString GriddingLine(const Grid& grid, const Presentation& presentation) {
     const double dx = grid.xSize * grid.MetresAcross(), dy = grid.ySize * grid.MetresUp();

@@ -18,8 +18,6 @@
 namespace qgrad {
 namespace {
 
-QString Text(const char* english) { return QCoreApplication::translate("qgrad::PrintableMap", english); }
-
 constexpr int kDotsPerInch = 300;
 // The picture is the page at a screen's sharpness: legible when opened
 // whole, and a few hundred kilobytes as a PNG.
@@ -29,8 +27,8 @@ constexpr int kPictureDotsPerInch = 150;
 constexpr int kMostPicturePixels = 3000;
 
 QString Metres(double m) {
-    if (m >= 1000 && std::fmod(m, 1000) == 0) return Text("%1 km").arg(m / 1000);
-    return Text("%1 m").arg(m);
+    if (m >= 1000 && std::fmod(m, 1000) == 0) return PageText("%1 km").arg(m / 1000);
+    return PageText("%1 m").arg(m);
 }
 
 struct MapPlacement {
@@ -90,13 +88,13 @@ void DrawAxes(QPainter& p, const Grid& grid, const MapPlacement& m, double unit)
     };
     ticks({metric ? grid.xLL : 0, m.widthM}, true);
     ticks({metric ? grid.yLL : 0, m.heightM}, false);
-    const QString across = metric ? Text("Easting, m") : Text("metres east of the south-west corner");
+    const QString across = metric ? PageText("Easting, m") : PageText("metres east of the south-west corner");
     p.drawText(QPointF(m.rect.center().x() - fm.horizontalAdvance(across) / 2, m.rect.bottom() + 5 * unit + 2 * fm.height()),
                across);
     p.save();
     p.translate(m.rect.left() - 5 * unit - 1.5 * fm.height(), m.rect.center().y());
     p.rotate(-90);
-    const QString up = metric ? Text("Northing, m") : Text("metres north");
+    const QString up = metric ? PageText("Northing, m") : PageText("metres north");
     p.drawText(QPointF(-fm.horizontalAdvance(up) / 2, 0), up);
     p.restore();
 }
@@ -133,7 +131,7 @@ void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
     p.setBrush(Qt::white);
     p.drawPath(right);
     const QFontMetricsF fm(p.font());
-    const QString north = Text("N");
+    const QString north = PageText("N");
     p.drawText(QPointF(tip.x() - fm.horizontalAdvance(north) / 2, tip.y() + h + fm.ascent() + unit), north);
 }
 
@@ -174,8 +172,8 @@ void DrawTargetList(QPainter& p, const TargetPicking& targets, QRectF room) {
         for (int i = 0; i < cells.size(); ++i) p.drawText(QPointF(room.left() + col[i] * room.width(), y), cells[i]);
     };
     double y = room.top() + fm.ascent();
-    row(y, {Text("No."), Text("Longitude"), Text("Latitude"), Text("nT/m"),
-            Text("Depth, m")});
+    row(y, {PageText("No."), PageText("Longitude"), PageText("Latitude"), PageText("nT/m"),
+            PageText("Depth, m")});
     for (int i = 0; i < shown; ++i) {
         const Target& t = targets.targets[i];
         y += line;
@@ -184,7 +182,7 @@ void DrawTargetList(QPainter& p, const TargetPicking& targets, QRectF room) {
     }
     if (shown < static_cast<int>(targets.targets.size()))
         p.drawText(QPointF(room.left(), y + line),
-                   Text("and %1 more in the targets file").arg(targets.targets.size() - shown));
+                   PageText("and %1 more in the targets file").arg(targets.targets.size() - shown));
 }
 
 // The whole page inside `page`, in the painter's units of `dotsPerInch`.
@@ -212,20 +210,20 @@ void DrawPage(QPainter& p, const QRectF& page, double dotsPerInch, const Grid& g
     titleFont.setPointSizeF(font.pointSizeF() * 2);
     titleFont.setBold(true);
     p.setFont(titleFont);
-    double y = DrawLines(p, {sheet.title.isEmpty() ? Text("Magnetic gradient survey") : sheet.title}, side.topLeft(),
+    double y = DrawLines(p, {sheet.title.isEmpty() ? PageText("Magnetic gradient survey") : sheet.title}, side.topLeft(),
                          side.width());
     p.setFont(font);
     QStringList block;
-    if (!sheet.date.isEmpty()) block << Text("Surveyed: %1").arg(sheet.date);
+    if (!sheet.date.isEmpty()) block << PageText("Surveyed: %1").arg(sheet.date);
     if (!sheet.files.empty()) {
         QStringList names;
         for (const QString& f : sheet.files) names << f;
-        block << Text("Files: %1").arg(names.join(", "));
+        block << PageText("Files: %1").arg(names.join(", "));
     }
-    block << Text("Processing: %1").arg(sheet.processing.isEmpty() ? Text("none") : sheet.processing);
-    if (!sheet.gridding.isEmpty()) block << Text("Grid: %1").arg(sheet.gridding);
-    block << (grid.epsg != 0 ? Text("Vertical gradient, nT/m; EPSG:%1, grid north up").arg(grid.epsg)
-                             : Text("Vertical gradient, nT/m; WGS 84, north up"));
+    block << PageText("Processing: %1").arg(sheet.processing.isEmpty() ? PageText("none") : sheet.processing);
+    if (!sheet.gridding.isEmpty()) block << PageText("Grid: %1").arg(sheet.gridding);
+    block << (grid.epsg != 0 ? PageText("Vertical gradient, nT/m; EPSG:%1, grid north up").arg(grid.epsg)
+                             : PageText("Vertical gradient, nT/m; WGS 84, north up"));
     y = DrawLines(p, block, QPointF(side.left(), y + unit), side.width());
 
     const QSize scaleSize = DrawColourScale(grid, presentation).size();
@@ -244,7 +242,7 @@ void DrawPage(QPainter& p, const QRectF& page, double dotsPerInch, const Grid& g
     y += 24 * unit;
     if (targets && !targets->targets.empty()) {
         y = DrawLines(p,
-                      {Text("Targets beyond %1 nT/m from the median: %2")
+                      {PageText("Targets beyond %1 nT/m from the median: %2")
                            .arg(targets->threshold, 0, 'f', 2)
                            .arg(targets->targets.size())},
                       QPointF(side.left(), y), side.width());
@@ -257,6 +255,8 @@ QPageSize PageSizeOf(Paper paper) { return QPageSize(paper == Paper::A3 ? QPageS
 constexpr double kMarginMillimetres = 12;
 
 }  // namespace
+
+QString PageText(const char* english) { return QCoreApplication::translate("qgrad::PrintableMap", english); }
 
 double NiceLength(double most) {
     if (!(most > 0)) return 1;

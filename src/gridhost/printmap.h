@@ -41,6 +41,9 @@ QImage PrintableMapPicture(const Grid& grid, const Presentation& presentation, c
 void WritePrintableMap(const QString& path, const Grid& grid, const Presentation& presentation,
                        const PrintSheet& sheet, const TargetPicking* targets);
 
+// A text of the printed page in the interface language.
+QString PageText(const char* english);
+
 // A length for a scale bar or an axis step: 1, 2 or 5 times a power of ten,
 // the largest not over `most`.
 double NiceLength(double most);

@@ -11,6 +11,7 @@
 #include "gridviewer.h"
 #include "mapview/staticmap.h"
 #include "pipeline/opensurvey.h"
+#include "processing/processing.h"
 #include "session/session.h"
 
 #include <QApplication>
@@ -160,7 +161,7 @@ int ArrangeVerb(const CommandLine& c) {
     const SavedMap saved = SaveToMap(s);
     PrintPaths({saved.written.begin(), saved.written.begin() + 3});
     if (!saved.processingReport.empty()) {
-        std::fputs(saved.processingReport.c_str(), stderr);
+        std::fputs(ProcessingReportHeadings(saved.processingReport).c_str(), stderr);
         PrintPath(saved.written.back());
     }
     if (!c.grid) return kExitOk;
@@ -194,7 +195,7 @@ int FolderVerb(const CommandLine& c) {
     const std::vector<QString> written = WrittenFiles(run);
     PrintPaths({written.begin(), written.begin() + 3});
     if (!run.processingReportFile.isEmpty()) {
-        std::fputs(run.processingReport.c_str(), stderr);
+        std::fputs(ProcessingReportHeadings(run.processingReport).c_str(), stderr);
         PrintPath(run.processingReportFile);
     }
     if (!run.reportFile.isEmpty()) PrintPath(run.reportFile);

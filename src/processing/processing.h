@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qgrad {
@@ -54,5 +55,10 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
 // The report as a few lines of plain text, LF line ends; `title` heads it
 // (the survey or the folder). Rows are named by their line in the survey file.
 std::string ProcessingReportText(const ProcessingReport& report, const std::string& title);
+
+// The report's headings without the lines under them (each spike, traverse
+// and check): what a terminal shows, where a long survey's full report would
+// run to thousands of lines.
+std::string ProcessingReportHeadings(std::string_view report);
 
 }  // namespace qgrad

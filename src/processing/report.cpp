@@ -114,4 +114,15 @@ std::string ProcessingReportText(const ProcessingReport& report, const std::stri
     return out;
 }
 
+std::string ProcessingReportHeadings(std::string_view report) {
+    std::string out;
+    while (!report.empty()) {
+        const std::size_t end = report.find('\n');
+        const std::string_view line = report.substr(0, end == std::string_view::npos ? report.size() : end + 1);
+        if (line.front() != ' ') out += line;
+        report.remove_prefix(line.size());
+    }
+    return out;
+}
+
 }  // namespace qgrad

@@ -351,6 +351,18 @@
         <translation>и ещё %1 в файле целей</translation>
     </message>
     <message>
+        <source>%1 ringed on the map without a number, where numbers would overlap</source>
+        <translation>%1 обведены на карте без номера там, где номера наложились бы друг на друга</translation>
+    </message>
+    <message>
+        <source>Longitude, degrees east</source>
+        <translation>Долгота, ° в. д.</translation>
+    </message>
+    <message>
+        <source>Latitude, degrees north</source>
+        <translation>Широта, ° с. ш.</translation>
+    </message>
+    <message>
         <source>Magnetic gradient survey</source>
         <translation>Градиентная магнитная съёмка</translation>
     </message>

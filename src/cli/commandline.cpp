@@ -80,6 +80,7 @@ void AddGridFlags(CLI::App& verb, GridWords& w, CLI::Option* needs = nullptr) {
         verb.add_flag("--pdf{A4}", w.pdf, "NAME.pdf: the map to print, on A4 or A3"),
         verb.add_flag("--printable", w.printable,
                       "the picture laid out as the printed page: axes in metres, scale bar, north arrow, title"),
+        verb.add_flag("--degrees", w.degrees, "the printed page's axes in degrees of longitude and latitude"),
     };
     if (needs)
         for (CLI::Option* o : options) o->needs(needs);
@@ -101,6 +102,7 @@ GridRunOptions GridOptionsFrom(const GridWords& w) {
     if (!w.coverage.empty()) o.handover.coverage = ParseCoverageGap(w.coverage);
     if (!w.pdf.empty()) o.handover.pdf = ParsePaper(w.pdf);
     o.printablePicture = w.printable;
+    if (w.degrees) o.handover.axes = PageAxes::Degrees;
     return o;
 }
 

@@ -37,6 +37,7 @@ struct GridWords {
     std::string palette, clip, maxNodes, cell;
     std::string targets, coverage, pdf;
     bool printable = false;
+    bool degrees = false;
 };
 
 // What one command line asks for.

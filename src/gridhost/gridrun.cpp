@@ -268,7 +268,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
                                         : HandoverFindings{};
     if (options.printablePicture && blank.isEmpty()) {
         const Paper paper = options.handover.pdf.value_or(Paper::A4);
-        PrintSheet sheet = PrintSheetFor(job, grid, options.presentation, surveys, paper);
+        PrintSheet sheet = PrintSheetFor(job, grid, options.presentation, surveys, paper, options.handover.axes);
         if (!result.note.isEmpty()) sheet.gridding += "; " + result.note;
         result.picture =
             PrintableMapPicture(grid, options.presentation, sheet, findings.targets ? &*findings.targets : nullptr);

@@ -140,9 +140,10 @@ HandoverFindings FindHandover(const Grid& grid, const std::vector<DataPoint>& po
 }
 
 PrintSheet PrintSheetFor(const GridJob& job, const Grid& grid, const Presentation& presentation,
-                         const std::vector<std::string>& surveys, Paper paper) {
+                         const std::vector<std::string>& surveys, Paper paper, PageAxes axes) {
     PrintSheet sheet;
     sheet.paper = paper;
+    sheet.axes = axes;
     sheet.title = TitleOf(job);
     // The instrument writes each run's file on the day it is walked; a
     // file's date is the nearest thing to the survey's date the files hold.
@@ -185,7 +186,7 @@ Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindi
                      std::to_string(coverage.gaps.size()) + " gaps\n";
     }
     if (options.pdf)
-        WritePrintableMap(*path++, grid, presentation, PrintSheetFor(job, grid, presentation, surveys, *options.pdf),
+        WritePrintableMap(*path++, grid, presentation, PrintSheetFor(job, grid, presentation, surveys, *options.pdf, options.axes),
                           picking ? &*picking : nullptr);
     return h;
 }

@@ -20,6 +20,8 @@ struct HandoverOptions {
     std::optional<TargetOptions> targets;
     std::optional<CoverageOptions> coverage;
     std::optional<Paper> pdf;
+    // The sides of the printed page (NAME.pdf and the printable picture).
+    PageAxes axes = PageAxes::Metres;
 
     bool Any() const { return targets || coverage || pdf; }
 };
@@ -63,7 +65,7 @@ Handover WriteHandover(const GridJob& job, const Grid& grid, const HandoverFindi
 // the survey files and the date of the earliest of them, the processing and
 // the grid's cell and clip.
 PrintSheet PrintSheetFor(const GridJob& job, const Grid& grid, const Presentation& presentation,
-                         const std::vector<std::string>& surveys, Paper paper);
+                         const std::vector<std::string>& surveys, Paper paper, PageAxes axes);
 
 // The coverage report's text, LF line ends.
 std::string CoverageReportText(const Coverage& coverage, double gapMetres);

@@ -3,6 +3,7 @@
 #include "common/fileio.h"
 #include "common/geodesy.h"
 #include "gridhost/contourmap.h"
+#include "gridhost/gridsystem.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -14,6 +15,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 namespace qgrad {
 namespace {
@@ -48,53 +52,97 @@ MapPlacement PlaceMap(const Grid& grid, const QRectF& room) {
     return m;
 }
 
-// Ticks along one side of the map: at whole steps of the grid system's own
-// coordinate (easting or northing) on a metric grid, else at whole steps
-// from the south-west corner.
-struct AxisTicks {
-    double origin;  // the coordinate at the map's left or bottom edge
-    double length;  // metres along the side
+// A tick on one side of the map: how far along the side, in page pixels,
+// and its label.
+struct Tick {
+    double at;
+    QString label;
 };
 
-void DrawAxes(QPainter& p, const Grid& grid, const MapPlacement& m, double unit) {
+// Ticks at whole steps of the grid system's own coordinate (easting or
+// northing) on a metric grid, else at whole steps from the south-west
+// corner; wide enough apart that the longest label fits between ticks.
+std::vector<Tick> MetreTicks(double origin, double length, const MapPlacement& m, const QFontMetricsF& fm, double unit) {
+    const QString widest = QString::number(origin + length, 'f', 0);
+    const double room = (fm.horizontalAdvance(widest) + 4 * unit) / m.perMetre;
+    double step = NiceLength(length / 5);
+    while (step < room) step = NiceLength(step * 2.5);
+    std::vector<Tick> ticks;
+    for (double v = std::ceil(origin / step - 1e-9) * step; v <= origin + length + 1e-9; v += step)
+        ticks.push_back({(v - origin) * m.perMetre, QString::number(v, 'f', step < 1 ? 1 : 0)});
+    return ticks;
+}
+
+// Ticks where whole steps of longitude (along the south side) or latitude
+// (along the west side) cross the side. On a metric grid the meridians and
+// parallels are not square to its sides, so each side's degrees are found
+// point by point along it.
+std::vector<Tick> DegreeTicks(const Grid& grid, bool across, double length, const MapPlacement& m,
+                              const QFontMetricsF& fm, double unit) {
+    constexpr int kSamples = 256;
+    std::vector<double> x(kSamples + 1), y(kSamples + 1);
+    for (int i = 0; i <= kSamples; ++i) {
+        const double f = static_cast<double>(i) / kSamples;
+        x[i] = grid.xLL + (across ? f * grid.xSize * (grid.cols - 1) : 0);
+        y[i] = grid.yLL + (across ? 0 : f * grid.ySize * (grid.rows - 1));
+    }
+    if (grid.Metric()) ToLonLat(grid.epsg, x, y);
+    const std::vector<double>& degrees = across ? x : y;
+    const double first = degrees.front(), last = degrees.back();
+    if (!(last > first)) return {};
+    const double perDegree = length * m.perMetre / (last - first);
+    auto decimals = [](double step) { return std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9))); };
+    double step = NiceLength((last - first) / 4);
+    while (step * perDegree < fm.horizontalAdvance(QString::number(last, 'f', decimals(step))) + 4 * unit)
+        step = NiceLength(step * 2.5);
+    std::vector<Tick> ticks;
+    std::size_t i = 0;
+    for (double v = std::ceil(first / step - 1e-9) * step; v <= last + 1e-12; v += step) {
+        while (i + 1 < degrees.size() && degrees[i + 1] < v) ++i;
+        const std::size_t j = std::min(i + 1, degrees.size() - 1);
+        const double f = degrees[j] > degrees[i] ? std::clamp((v - degrees[i]) / (degrees[j] - degrees[i]), 0.0, 1.0) : 0;
+        ticks.push_back({(i + f) / kSamples * length * m.perMetre, QString::number(v, 'f', decimals(step)) + "°"});
+    }
+    return ticks;
+}
+
+void DrawAxes(QPainter& p, const Grid& grid, const MapPlacement& m, PageAxes axes, double unit) {
     p.setPen(QPen(Qt::black, unit * 0.6));
     p.setBrush(Qt::NoBrush);
     p.drawRect(m.rect);
     const QFontMetricsF fm(p.font());
-    const bool metric = grid.epsg != 0;
-    auto ticks = [&](AxisTicks axis, bool across) {
-        // Wide enough apart that the longest label fits between ticks.
-        const QString widest = QString::number(axis.origin + axis.length, 'f', 0);
-        const double room = (fm.horizontalAdvance(widest) + 4 * unit) / m.perMetre;
-        double step = NiceLength(axis.length / 5);
-        while (step < room) step = NiceLength(step * 2.5);
-        for (double v = std::ceil(axis.origin / step - 1e-9) * step; v <= axis.origin + axis.length + 1e-9; v += step) {
-            const double at = (v - axis.origin) * m.perMetre;
-            const QString label = QString::number(v, 'f', step < 1 ? 1 : 0);
-            if (across) {
-                const double x = m.rect.left() + at;
-                p.drawLine(QPointF(x, m.rect.bottom()), QPointF(x, m.rect.bottom() + 3 * unit));
-                p.drawText(QPointF(x - fm.horizontalAdvance(label) / 2, m.rect.bottom() + 4 * unit + fm.ascent()), label);
-            } else {
-                const double y = m.rect.bottom() - at;
-                p.drawLine(QPointF(m.rect.left() - 3 * unit, y), QPointF(m.rect.left(), y));
-                p.save();
-                p.translate(m.rect.left() - 4 * unit, y);
-                p.rotate(-90);
-                p.drawText(QPointF(-fm.horizontalAdvance(label) / 2, 0), label);
-                p.restore();
-            }
-        }
+    const bool metric = grid.Metric();
+    const bool degrees = axes == PageAxes::Degrees;
+    auto side = [&](bool across) {
+        const double length = across ? m.widthM : m.heightM;
+        return degrees ? DegreeTicks(grid, across, length, m, fm, unit)
+                       : MetreTicks(metric ? (across ? grid.xLL : grid.yLL) : 0, length, m, fm, unit);
     };
-    ticks({metric ? grid.xLL : 0, m.widthM}, true);
-    ticks({metric ? grid.yLL : 0, m.heightM}, false);
-    const QString across = metric ? PageText("Easting, m") : PageText("metres east of the south-west corner");
+    for (const Tick& t : side(true)) {
+        const double x = m.rect.left() + t.at;
+        p.drawLine(QPointF(x, m.rect.bottom()), QPointF(x, m.rect.bottom() + 3 * unit));
+        p.drawText(QPointF(x - fm.horizontalAdvance(t.label) / 2, m.rect.bottom() + 4 * unit + fm.ascent()), t.label);
+    }
+    for (const Tick& t : side(false)) {
+        const double y = m.rect.bottom() - t.at;
+        p.drawLine(QPointF(m.rect.left() - 3 * unit, y), QPointF(m.rect.left(), y));
+        p.save();
+        p.translate(m.rect.left() - 4 * unit, y);
+        p.rotate(-90);
+        p.drawText(QPointF(-fm.horizontalAdvance(t.label) / 2, 0), t.label);
+        p.restore();
+    }
+    const QString across = degrees  ? PageText("Longitude, degrees east")
+                           : metric ? PageText("Easting, m")
+                                    : PageText("metres east of the south-west corner");
     p.drawText(QPointF(m.rect.center().x() - fm.horizontalAdvance(across) / 2, m.rect.bottom() + 5 * unit + 2 * fm.height()),
                across);
     p.save();
     p.translate(m.rect.left() - 5 * unit - 1.5 * fm.height(), m.rect.center().y());
     p.rotate(-90);
-    const QString up = metric ? PageText("Northing, m") : PageText("metres north");
+    const QString up = degrees  ? PageText("Latitude, degrees north")
+                       : metric ? PageText("Northing, m")
+                                : PageText("metres north");
     p.drawText(QPointF(-fm.horizontalAdvance(up) / 2, 0), up);
     p.restore();
 }
@@ -135,18 +183,52 @@ void DrawNorthArrow(QPainter& p, QPointF tip, double unit) {
     p.drawText(QPointF(tip.x() - fm.horizontalAdvance(north) / 2, tip.y() + h + fm.ascent() + unit), north);
 }
 
-void DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets, double unit) {
+// Rings every target and numbers those whose number finds room: strongest
+// first, none over another's number, so a dense list stays legible and the
+// weaker targets of a crowded area are left to the list and the file.
+// Returns how many were left unnumbered.
+std::size_t DrawTargetMarks(QPainter& p, const Grid& grid, const MapPlacement& m, const TargetPicking& targets,
+                            double unit) {
     p.save();
+    p.setPen(QPen(QColor(200, 0, 0), unit * 0.8));
+    p.setBrush(Qt::NoBrush);
+    const QFontMetricsF fm(p.font());
+    // The numbers placed so far, by the square of the page they start in.
+    const double bucket = 4 * fm.height();
+    std::unordered_map<std::int64_t, std::vector<QRectF>> placed;
+    auto key = [&](double x, double y) {
+        return (static_cast<std::int64_t>(std::floor(x / bucket)) << 32) ^
+               static_cast<std::int64_t>(static_cast<std::uint32_t>(std::floor(y / bucket)));
+    };
+    std::size_t unnumbered = 0;
     for (const Target& t : targets.targets) {
         const double east = (t.x - grid.xLL) * grid.MetresAcross();
         const double north = (t.y - grid.yLL) * grid.MetresUp();
         const QPointF c(m.rect.left() + east * m.perMetre, m.rect.bottom() - north * m.perMetre);
-        p.setPen(QPen(QColor(200, 0, 0), unit * 0.8));
-        p.setBrush(Qt::NoBrush);
         p.drawEllipse(c, 2.5 * unit, 2.5 * unit);
-        p.drawText(c + QPointF(3 * unit, -3 * unit), QString::number(t.number));
+        const QString number = QString::number(t.number);
+        const QPointF at = c + QPointF(3 * unit, -3 * unit);
+        const QRectF box(at.x(), at.y() - fm.ascent(), fm.horizontalAdvance(number), fm.height());
+        bool free = true;
+        for (int dx = -1; dx <= 1 && free; ++dx)
+            for (int dy = -1; dy <= 1 && free; ++dy) {
+                const auto near = placed.find(key(box.left() + dx * bucket, box.top() + dy * bucket));
+                if (near == placed.end()) continue;
+                for (const QRectF& other : near->second)
+                    if (other.intersects(box)) {
+                        free = false;
+                        break;
+                    }
+            }
+        if (!free) {
+            ++unnumbered;
+            continue;
+        }
+        placed[key(box.left(), box.top())].push_back(box);
+        p.drawText(at, number);
     }
     p.restore();
+    return unnumbered;
 }
 
 // Lines of text from `top` down within `width`; returns where the next line goes.
@@ -202,8 +284,8 @@ void DrawPage(QPainter& p, const QRectF& page, double dotsPerInch, const Grid& g
     const int pixels = static_cast<int>(std::min<double>(kMostPicturePixels, longer));
     const QImage picture = DrawGridPicture(grid, presentation, PlotSize(grid, std::max(2, pixels)));
     p.drawImage(m.rect, picture);
-    DrawAxes(p, grid, m, unit);
-    if (targets) DrawTargetMarks(p, grid, m, *targets, unit);
+    DrawAxes(p, grid, m, sheet.axes, unit);
+    const std::size_t unnumbered = targets ? DrawTargetMarks(p, grid, m, *targets, unit) : 0;
 
     const QRectF side(page.right() - sideWidth, page.top(), sideWidth, page.height());
     QFont titleFont = font;
@@ -241,11 +323,12 @@ void DrawPage(QPainter& p, const QRectF& page, double dotsPerInch, const Grid& g
     DrawScaleBar(p, m, QPointF(side.left() + 16 * unit, y + 6 * unit), unit);
     y += 24 * unit;
     if (targets && !targets->targets.empty()) {
-        y = DrawLines(p,
-                      {PageText("Targets beyond %1 nT/m from the median: %2")
-                           .arg(targets->threshold, 0, 'f', 2)
-                           .arg(targets->targets.size())},
-                      QPointF(side.left(), y), side.width());
+        QStringList heading{PageText("Targets beyond %1 nT/m from the median: %2")
+                                .arg(targets->threshold, 0, 'f', 2)
+                                .arg(targets->targets.size())};
+        if (unnumbered > 0)
+            heading << PageText("%1 ringed on the map without a number, where numbers would overlap").arg(unnumbered);
+        y = DrawLines(p, heading, QPointF(side.left(), y), side.width());
         DrawTargetList(p, *targets, QRectF(side.left(), y, side.width(), page.bottom() - y));
     }
 }

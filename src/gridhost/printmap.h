@@ -18,8 +18,14 @@ namespace qgrad {
 
 enum class Paper { A4, A3 };
 
+// What the map's sides are measured in: metres (eastings and northings on a
+// metric grid, else from the south-west corner), or degrees of longitude and
+// latitude.
+enum class PageAxes { Metres, Degrees };
+
 struct PrintSheet {
     Paper paper = Paper::A4;
+    PageAxes axes = PageAxes::Metres;
     QString title;       // the site or the combined name
     QString date;        // of the survey, as the files give it
     std::vector<QString> files;

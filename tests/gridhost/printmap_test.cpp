@@ -1,6 +1,7 @@
 #include "buriedfield.h"
 #include "gdaltools.h"
 #include "common/language.h"
+#include "gridhost/gridsystem.h"
 #include "gridhost/printmap.h"
 #include "testapp.h"
 
@@ -42,6 +43,26 @@ int CountPixels(const QImage& image, const std::function<bool(QColor)>& wanted) 
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) n += wanted(image.pixelColor(x, y));
     return n;
+}
+
+// Words of a PDF page with their boxes, as pdftotext -bbox gives them.
+struct PageWord {
+    QString text;
+    QRectF box;
+};
+
+std::vector<PageWord> PageWords(const QString& pdf) {
+    const QString html = Tool("pdftotext", {"-bbox", pdf, "-"});
+    static const QRegularExpression word(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>");
+    std::vector<PageWord> words;
+    for (auto m = word.globalMatch(html); m.hasNext();) {
+        const auto w = m.next();
+        const QPointF from(w.captured(1).toDouble(), w.captured(2).toDouble());
+        const QPointF to(w.captured(3).toDouble(), w.captured(4).toDouble());
+        words.push_back({w.captured(5), QRectF(from, to)});
+    }
+    return words;
 }
 
 TEST_F(PrintableMapTest, LandscapePageOfTheChosenPaperWithTheMapAndTargetsOnIt) {
@@ -123,6 +144,42 @@ TEST_F(PrintableMapTest, AxesSayTheirSystemInTheInterfaceLanguage) {
     InstallInterfaceLanguage("en");
 }
 
+// Asked for degrees, the sides carry longitudes and latitudes: on a metric
+// grid each found along the side from the grid's own system, within the
+// longitudes and latitudes of its corners.
+TEST_F(PrintableMapTest, DegreesOnTheSidesWhenAskedFor) {
+    struct Case {
+        const char* name;
+        Grid grid;
+    } cases[] = {{"grid in degrees", FieldGrid({}, 2)}, {"UTM grid", MetricFieldGrid()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Grid& g = c.grid;
+        std::vector<double> x{g.xLL, g.xLL + g.xSize * (g.cols - 1)}, y{g.yLL, g.yLL + g.ySize * (g.rows - 1)};
+        if (g.Metric()) ToLonLat(g.epsg, x, y);
+        PrintSheet sheet;
+        sheet.axes = PageAxes::Degrees;
+        const QString pdf = Path(QString("%1.pdf").arg(c.name));
+        WritePrintableMap(pdf, g, {}, sheet, nullptr);
+        const QString text = Tool("pdftotext", {"-layout", pdf, "-"});
+        EXPECT_TRUE(text.contains("Longitude, degrees east")) << text.toStdString();
+        EXPECT_TRUE(text.contains("Latitude, degrees north")) << text.toStdString();
+        int longitudes = 0, latitudes = 0;
+        for (const PageWord& w : PageWords(pdf)) {
+            if (!w.text.endsWith("°")) continue;
+            bool ok = false;
+            const double v = w.text.chopped(1).toDouble(&ok);
+            ASSERT_TRUE(ok) << w.text.toStdString();
+            const double slack = 1e-9;
+            if (v >= x[0] - slack && v <= x[1] + slack) ++longitudes;
+            else if (v >= y[0] - slack && v <= y[1] + slack) ++latitudes;
+            else ADD_FAILURE() << w.text.toStdString() << " lies off the grid";
+        }
+        EXPECT_GE(longitudes, 2);
+        EXPECT_GE(latitudes, 2);
+    }
+}
+
 // The picture asked to be printable is the page itself, landscape and
 // filled by the map.
 TEST_F(PrintableMapTest, PictureIsThePageAtItsPaperSize) {
@@ -144,6 +201,56 @@ TEST_F(PrintableMapTest, PictureIsThePageAtItsPaperSize) {
         });
         EXPECT_GT(greys, picture.width() * picture.height() / 5);
         EXPECT_GT(CountPixels(picture, [](QColor q) { return q.red() > 150 && q.green() < 90 && q.blue() < 90; }), 4);
+    }
+}
+
+// Hundreds of targets in a corner of the field: each is ringed, the
+// numbers that would lie over another's are left off and the side says how
+// many, and no two numbers on the map overlap.
+TEST_F(PrintableMapTest, CrowdedTargetsKeepTheirNumbersApart) {
+    const Grid grid = FieldGrid({}, 3);
+    struct Case {
+        const char* name;
+        int count;
+        double spacingCells;  // between neighbouring targets
+        bool crowded;
+    } cases[] = {{"a few far apart", 6, 40, false}, {"hundreds close together", 400, 1.5, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TargetPicking targets;
+        targets.threshold = 1;
+        for (int i = 0; i < c.count; ++i) {
+            Target t;
+            t.number = i + 1;
+            t.x = grid.xLL + (5 + (i % 20) * c.spacingCells) * grid.xSize;
+            t.y = grid.yLL + (5 + (i / 20) * c.spacingCells) * grid.ySize;
+            t.peak = 10.0 - i * 0.01;
+            targets.targets.push_back(t);
+        }
+        const QString pdf = Path(QString("%1.pdf").arg(c.count));
+        WritePrintableMap(pdf, grid, {}, PrintSheet{}, &targets);
+        const std::vector<PageWord> words = PageWords(pdf);
+        ASSERT_FALSE(words.empty());
+        // The map is the page's left three quarters; the list is right of it.
+        double pageRight = 0;
+        for (const PageWord& w : words) pageRight = std::max(pageRight, w.box.right());
+        std::vector<QRectF> numbers;
+        for (const PageWord& w : words) {
+            bool isNumber = false;
+            w.text.toInt(&isNumber);
+            if (isNumber && w.box.right() < 0.7 * pageRight) numbers.push_back(w.box);
+        }
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            for (std::size_t j = i + 1; j < numbers.size(); ++j)
+                EXPECT_FALSE(numbers[i].adjusted(0.2, 0.2, -0.2, -0.2).intersects(numbers[j]))
+                    << i << " and " << j << " overlap";
+        const QString text = Tool("pdftotext", {"-layout", pdf, "-"});
+        const bool saysUnnumbered = text.contains("ringed on the map without a number");
+        EXPECT_EQ(saysUnnumbered, c.crowded) << text.toStdString();
+        if (c.crowded) {
+            EXPECT_GT(numbers.size(), 10u);
+            EXPECT_LT(numbers.size(), static_cast<std::size_t>(c.count));
+        }
     }
 }
 

@@ -237,7 +237,11 @@ bool WriteCampaign(const CampaignSpec& plan, const std::string& folder) {
     Walk shape;
     shape.length = plan.traverseLength;
     const double rowsPerLine = shape.Period() / kSpeed * kSampleHz;
-    shape.traverses = std::max(1, static_cast<int>(static_cast<double>(plan.rowsPerFile) / rowsPerLine));
+    // The file ends while the crew is still walking, part way along its last
+    // traverse. A cart left standing at the end would keep one fix for the
+    // rest of the file, and the arrangement carries a final held fix on at
+    // the last step's pace: tens of metres of points beyond the field.
+    shape.traverses = std::max(1, static_cast<int>(std::ceil(static_cast<double>(plan.rowsPerFile) / rowsPerLine)));
     const double blockWidth = shape.traverses * kSwath;
     // Blocks in rows of `across`, the field about as wide as it is long.
     const int across = std::max(

@@ -244,6 +244,216 @@ private:
     Eigen::VectorXd b_, w_;
 };
 
+std::unique_ptr<Tree> BuildTree(const PlanePoints& points) {
+    return std::make_unique<Tree>(2, points, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+}
+
+// Every point within `reach` of a centre (and none farther), in the order
+// of their squared distances to the node searched last: a node a little way
+// off has its nearest points among them, nearly in the same order.
+struct PointPool {
+    std::size_t k = 0;  // the count of nearest points it was gathered for
+    std::vector<double> x, y;
+    std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> gathered;  // the points met while gathering
+    struct Entry {
+        double d;
+        std::uint32_t at;  // in x, y and ids
+    };
+    std::vector<Entry> order;
+    double centreX = 0, centreY = 0, reach = 0;
+};
+
+// A node's nearest points, nearest first, and the pools of the last nodes
+// searched, one for each count asked: the search's own scratch, one per
+// thread.
+struct NearestPoints {
+    std::vector<std::uint32_t> found;
+    std::vector<double> dist;
+    std::vector<PointPool> pools;
+};
+
+// The points sorted into square cells, searched ring by ring about a node:
+// a node's points lie in the cells next to its own, and the next node's
+// among the same points, already nearly in order. It answers as the k-d
+// tree does, the same points in the same order. Only where two of those
+// points lie at exactly the same distance, or the last of them at the
+// distance of the next, does the tree's answer depend on the order it
+// visits them in: such a search is left to the tree, built the first time
+// one is met.
+class NeighbourIndex {
+public:
+    explicit NeighbourIndex(const PlanePoints& p) : p_(p) {
+        const std::size_t n = p.x.size();
+        const auto [west, east] = std::minmax_element(p.x.begin(), p.x.end());
+        const auto [south, north] = std::minmax_element(p.y.begin(), p.y.end());
+        x0_ = *west;
+        y0_ = *south;
+        const double width = *east - *west, height = *north - *south;
+        const double cells = std::max(1.0, static_cast<double>(n) / kPointsPerCell);
+        // Points along one line get their cells along it.
+        size_ = std::max({std::sqrt(width * height / cells), width / cells, height / cells});
+        if (!(size_ > 0)) size_ = 1;
+        inverse_ = 1 / size_;
+        cols_ = static_cast<int>(width * inverse_) + 1;
+        rows_ = static_cast<int>(height * inverse_) + 1;
+        // Far above the rounding of a point's cell or a root, far below any
+        // spacing of points.
+        slack_ = 1e-9 * (width + height + size_);
+        std::vector<std::uint32_t> cellOf(n);
+        start_.assign(static_cast<std::size_t>(cols_) * static_cast<std::size_t>(rows_) + 1, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            cellOf[i] = static_cast<std::uint32_t>(Cell(Col(p.x[i]), Row(p.y[i])));
+            ++start_[cellOf[i] + 1];
+        }
+        std::partial_sum(start_.begin(), start_.end(), start_.begin());
+        order_.resize(n);
+        std::vector<std::uint32_t> next(start_.begin(), start_.end() - 1);
+        for (std::size_t i = 0; i < n; ++i) order_[next[cellOf[i]]++] = static_cast<std::uint32_t>(i);
+    }
+
+    // The min(k, n) points nearest to `query` into `out.found`, nearest
+    // first, with their squared distances in `out.dist`; returns how many.
+    std::size_t Nearest(const double query[2], std::size_t k, NearestPoints& out) const {
+        out.found.resize(k);
+        out.dist.resize(k);
+        auto pool = std::find_if(out.pools.begin(), out.pools.end(), [k](const PointPool& p) { return p.k == k; });
+        if (pool == out.pools.end()) pool = out.pools.insert(out.pools.end(), PointPool{k});
+        if (!FromPool(query, *pool)) Gather(query, *pool);
+        const auto& order = pool->order;
+        const std::size_t got = std::min(k, order.size());
+        bool tie = got < order.size() && order[got].d == order[got - 1].d;
+        for (std::size_t j = 1; j < got && !tie; ++j) tie = order[j].d == order[j - 1].d;
+        if (tie) return FallbackTree().knnSearch(query, k, out.found.data(), out.dist.data());
+        for (std::size_t j = 0; j < got; ++j) {
+            out.dist[j] = order[j].d;
+            out.found[j] = pool->ids[order[j].at];
+        }
+        return got;
+    }
+
+private:
+    // Points a cell holds on average: few enough that a node's search looks
+    // at little beyond its nearest points, enough that it visits few cells.
+    static constexpr double kPointsPerCell = 8;
+    // The pool reaches this much beyond the farthest of the nearest points
+    // of the node it is gathered about, so that the nodes after it find
+    // theirs in it.
+    static constexpr double kPoolReach = 1.25;
+
+    // The pool put in the order of the distances to `query`: true when its
+    // first k (or all points) are the nearest of all points.
+    bool FromPool(const double query[2], PointPool& pool) const {
+        if (!(pool.reach > 0)) return false;
+        const double x = query[0], y = query[1];
+        auto& order = pool.order;
+        for (auto& e : order) {
+            const double dx = x - pool.x[e.at], dy = y - pool.y[e.at];
+            e.d = dx * dx + dy * dy;
+        }
+        // Nearly in order already: insertion moves few.
+        for (std::size_t j = 1; j < order.size(); ++j) {
+            const PointPool::Entry e = order[j];
+            std::size_t to = j;
+            for (; to > 0 && order[to - 1].d > e.d; --to) order[to] = order[to - 1];
+            order[to] = e;
+        }
+        if (std::isinf(pool.reach)) return true;
+        if (order.size() < pool.k) return false;
+        // A point beyond the reach is farther from the node than the k-th.
+        const double moved = Lag(x - pool.centreX, y - pool.centreY);
+        return std::sqrt(order[pool.k - 1].d) + moved < pool.reach - slack_;
+    }
+
+    // Gathers the pool about `query`: ring by ring of cells, until the rings
+    // hold the k nearest points and the reach beyond them.
+    void Gather(const double query[2], PointPool& pool) const {
+        const std::size_t k = pool.k;
+        auto& order = pool.order;
+        pool.gathered.clear();
+        order.clear();
+        const double x = query[0], y = query[1];
+        const int col = Col(x), row = Row(y);
+        const auto byDistance = [](const PointPool::Entry& a, const PointPool::Entry& b) { return a.d < b.d; };
+        const auto scan = [&](int c, int r) {
+            const std::size_t cell = Cell(c, r);
+            for (std::uint32_t s = start_[cell]; s < start_[cell + 1]; ++s) {
+                const std::uint32_t i = order_[s];
+                // As the tree's metric adds the squares: the same bits.
+                const double dx = x - p_.x[i], dy = y - p_.y[i];
+                order.push_back({dx * dx + dy * dy, static_cast<std::uint32_t>(pool.gathered.size())});
+                pool.gathered.push_back(i);
+            }
+        };
+        double reach = std::numeric_limits<double>::infinity();
+        for (int ring = 0;; ++ring) {
+            const int west = col - ring, east = col + ring, south = row - ring, north = row + ring;
+            const int c0 = std::max(west, 0), c1 = std::min(east, cols_ - 1);
+            const int r0 = std::max(south + 1, 0), r1 = std::min(north - 1, rows_ - 1);
+            if (south >= 0)
+                for (int c = c0; c <= c1; ++c) scan(c, south);
+            if (ring > 0 && north < rows_)
+                for (int c = c0; c <= c1; ++c) scan(c, north);
+            if (west >= 0)
+                for (int r = r0; r <= r1; ++r) scan(west, r);
+            if (ring > 0 && east < cols_)
+                for (int r = r0; r <= r1; ++r) scan(east, r);
+            if (west <= 0 && south <= 0 && east >= cols_ - 1 && north >= rows_ - 1) break;
+            if (order.size() < k) continue;
+            // Every point not yet met lies beyond one of the rings' sides.
+            double beyond = std::numeric_limits<double>::infinity();
+            if (west > 0) beyond = std::min(beyond, x - (x0_ + west * size_));
+            if (east < cols_ - 1) beyond = std::min(beyond, x0_ + (east + 1) * size_ - x);
+            if (south > 0) beyond = std::min(beyond, y - (y0_ + south * size_));
+            if (north < rows_ - 1) beyond = std::min(beyond, y0_ + (north + 1) * size_ - y);
+            beyond -= slack_;
+            if (!(beyond > 0)) continue;
+            std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k - 1), order.end(), byDistance);
+            const double kth = std::sqrt(order[k - 1].d);
+            if (kth + slack_ < beyond) {
+                reach = std::min(beyond, kPoolReach * kth + slack_);
+                break;
+            }
+        }
+        if (std::isfinite(reach)) {
+            const double reach2 = reach * reach;
+            order.erase(std::remove_if(order.begin(), order.end(), [&](const auto& e) { return !(e.d < reach2); }),
+                        order.end());
+        }
+        std::sort(order.begin(), order.end(), byDistance);
+        pool.x.clear();
+        pool.y.clear();
+        pool.ids.clear();
+        for (auto& e : order) {
+            const std::uint32_t i = pool.gathered[e.at];
+            e.at = static_cast<std::uint32_t>(pool.ids.size());
+            pool.ids.push_back(i);
+            pool.x.push_back(p_.x[i]);
+            pool.y.push_back(p_.y[i]);
+        }
+        pool.centreX = x;
+        pool.centreY = y;
+        pool.reach = reach;
+    }
+
+    int Col(double x) const { return static_cast<int>(std::clamp((x - x0_) * inverse_, 0.0, cols_ - 1.0)); }
+    int Row(double y) const { return static_cast<int>(std::clamp((y - y0_) * inverse_, 0.0, rows_ - 1.0)); }
+    std::size_t Cell(int c, int r) const { return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_) + c; }
+
+    const Tree& FallbackTree() const {
+        std::call_once(treeBuilt_, [this] { tree_ = BuildTree(p_); });
+        return *tree_;
+    }
+
+    const PlanePoints& p_;
+    double x0_ = 0, y0_ = 0, size_ = 1, inverse_ = 1, slack_ = 0;
+    int cols_ = 1, rows_ = 1;
+    std::vector<std::uint32_t> start_;  // each cell's first place in order_, and the end
+    std::vector<std::uint32_t> order_;  // the points' indices, cell by cell
+    mutable std::once_flag treeBuilt_;
+    mutable std::unique_ptr<Tree> tree_;
+};
+
 // How far a node's neighbour search looked: the squared distance of the
 // farthest point it took in, and whether it stopped only because the points
 // it searched ran out.
@@ -255,17 +465,16 @@ struct SearchReach {
 // Up to `perQuadrant` nearest points in each quadrant around (x, y) within
 // `radius`, looked for among the 256 nearest points: a quadrant that has
 // none of its points among those has only far ones, of little weight.
-SearchReach QuadrantNeighbours(const Tree& tree, const PlanePoints& p, double x, double y, double radius,
-                               int perQuadrant, std::vector<std::uint32_t>& chosen, std::vector<std::uint32_t>& found,
-                               std::vector<double>& dist) {
+SearchReach QuadrantNeighbours(const NeighbourIndex& index, const PlanePoints& p, double x, double y, double radius,
+                               int perQuadrant, std::vector<std::uint32_t>& chosen, NearestPoints& nearest) {
     const std::size_t n = p.x.size();
     std::size_t k = std::min<std::size_t>(n, 64);
     const double query[2] = {x, y};
     const double radius2 = radius * radius;
     for (;;) {
-        found.resize(k);
-        dist.resize(k);
-        const std::size_t got = tree.knnSearch(query, k, found.data(), dist.data());
+        const std::size_t got = index.Nearest(query, k, nearest);
+        const std::vector<std::uint32_t>& found = nearest.found;
+        const std::vector<double>& dist = nearest.dist;
         chosen.clear();
         std::array<int, 4> count{};
         bool beyond = false;
@@ -437,12 +646,12 @@ public:
     }
 
     // Kriges the nodes of `block` marked in `pending` (all when it is empty)
-    // from `points`, searched by `tree`, into `out` (the block's values,
+    // from `points`, searched by `index`, into `out` (the block's values,
     // south row first). With `safe`, a rectangle all of whose points
     // `points` holds, a node whose search may have missed a nearer point
     // beyond it is left alone and marked in `unsure`. `progress` gets the
     // block's rows done so far.
-    void Krige(const PlanePoints& points, const Tree* tree, const NodeBlock& block, const Extent* safe,
+    void Krige(const PlanePoints& points, const NeighbourIndex* index, const NodeBlock& block, const Extent* safe,
                const std::vector<char>& pending, std::vector<char>& unsure, double* out,
                const std::function<void(int)>& progress) const {
         // Rows go to the threads in bands, each band column by column, so
@@ -455,8 +664,8 @@ public:
         {
             Solver solver;
             SharedSolver shared(kSharedSystems);
-            std::vector<std::uint32_t> chosen, found;
-            std::vector<double> dist;
+            std::vector<std::uint32_t> chosen;
+            NearestPoints nearest;
             Eigen::VectorXd b, w;
             std::vector<std::pair<double, double>> spans;
 #pragma omp for schedule(dynamic, 1)
@@ -477,12 +686,12 @@ public:
                         double value = std::numeric_limits<double>::quiet_NaN();
                         if (global_) {
                             value = Solve(plane_, everyPoint_, globalLu_, x, y, b, w);
-                        } else if (!tree) {
+                        } else if (!index) {
                             unsure[i] = 1;
                             continue;
                         } else {
-                            const SearchReach reach = QuadrantNeighbours(*tree, points, x, y, radius_,
-                                                                         options_.perQuadrant, chosen, found, dist);
+                            const SearchReach reach = QuadrantNeighbours(*index, points, x, y, radius_,
+                                                                         options_.perQuadrant, chosen, nearest);
                             if (safe) {
                                 const double margin = safe->Margin(x, y);
                                 if (reach.exhausted || !(reach.farthest2 < margin * margin)) {
@@ -518,10 +727,6 @@ private:
     Eigen::PartialPivLU<Eigen::MatrixXd> globalLu_;
 };
 
-std::unique_ptr<Tree> BuildTree(const PlanePoints& points) {
-    return std::make_unique<Tree>(2, points, nanoflann::KDTreeSingleIndexAdaptorParams(16));
-}
-
 // The blocks of at most `tileCols` by `tileRows` nodes a grid is kriged in:
 // the northern strip first, as a raster is stored, each strip west to east.
 std::vector<NodeBlock> Tiles(int cols, int rows, int tileCols, int tileRows) {
@@ -553,9 +758,10 @@ void KrigeTiles(const NodeKriging& kriging, const PlanePoints& plane, const Node
                                 at.Y(block.row) - overlap, at.Y(block.row + block.rows - 1) + overlap};
             const PlanePoints near = PointsWithin(plane, region);
             const bool all = near.x.size() == plane.x.size();
-            const std::unique_ptr<Tree> tree = near.x.empty() ? nullptr : BuildTree(near);
+            const std::unique_ptr<NeighbourIndex> index =
+                near.x.empty() ? nullptr : std::make_unique<NeighbourIndex>(near);
             unsure.assign(block.Size(), 0);
-            kriging.Krige(near, tree.get(), block, all ? nullptr : &region, pending, unsure, tile.z.data(), {});
+            kriging.Krige(near, index.get(), block, all ? nullptr : &region, pending, unsure, tile.z.data(), {});
             if (all || std::find(unsure.begin(), unsure.end(), 1) == unsure.end()) break;
             pending.swap(unsure);
         }
@@ -575,9 +781,10 @@ void KrigeNodes(const PlanePoints& plane, double width, double height, const Nod
     const bool tiled = options.tileCols > 0 && options.tileRows > 0 &&
                        (options.tileCols < g.cols || options.tileRows < g.rows);
     const bool global = plane.x.size() <= options.globalLimit;
-    // The search tree is built on the other core while the hull is found.
-    std::future<std::unique_ptr<Tree>> building;
-    if (!global && !tiled) building = std::async(std::launch::async, [&plane] { return BuildTree(plane); });
+    // The search's cells are filled on the other core while the hull is found.
+    std::future<std::unique_ptr<NeighbourIndex>> building;
+    if (!global && !tiled)
+        building = std::async(std::launch::async, [&plane] { return std::make_unique<NeighbourIndex>(plane); });
     auto hull = ConvexHull(plane);
     // Rounding can leave points of one slanting line a hull of a sliver.
     if (hull.size() < 3 || HullArea(hull) <= 1e-9 * std::fabs(width * height)) NoArea("all points lie on one line");
@@ -587,9 +794,9 @@ void KrigeNodes(const PlanePoints& plane, double width, double height, const Nod
     if (tiled) {
         KrigeTiles(kriging, plane, at, g, options, onTile, progress);
     } else {
-        const std::unique_ptr<Tree> tree = global ? nullptr : building.get();
+        const std::unique_ptr<NeighbourIndex> index = global ? nullptr : building.get();
         std::vector<char> unsure;
-        kriging.Krige(plane, tree.get(), {0, 0, g.cols, g.rows}, nullptr, {}, unsure, g.z.data(), progress);
+        kriging.Krige(plane, index.get(), {0, 0, g.cols, g.rows}, nullptr, {}, unsure, g.z.data(), progress);
     }
     if (kriging.Cancelled()) throw GridCancelled();
 }

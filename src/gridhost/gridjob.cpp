@@ -303,7 +303,8 @@ std::size_t NextLineEnd(const ReadBytes& read, std::size_t from, std::size_t end
     for (std::size_t at = from; at < end; at += kLook) {
         const std::size_t n = std::min(kLook, end - at);
         read(at, look, n);
-        if (const void* lf = std::memchr(look, '\n', n)) return at + static_cast<std::size_t>(static_cast<const char*>(lf) - look);
+        if (const void* lf = std::memchr(look, '\n', n))
+            return at + static_cast<std::size_t>(static_cast<const char*>(lf) - look);
     }
     return end;
 }

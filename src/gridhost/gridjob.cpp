@@ -143,15 +143,19 @@ namespace {
     throw GridHostError("cannot read " + LocalBytes(path) + ": " + why);
 }
 
-// The whole of a regular file of at most `maxBytes`; anything but a regular
-// file is refused before a byte is read.
-QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
-    std::unique_ptr<InputFile> f;
+// A regular file open for reading; anything else is refused before a byte
+// is read.
+std::unique_ptr<InputFile> OpenForReading(const QString& path) {
     try {
-        f = OpenRegularFile(path);
+        return OpenRegularFile(path);
     } catch (const FileReadError& e) {
         FailReading(path, e.what());
     }
+}
+
+// The whole of a regular file of at most `maxBytes`.
+QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
+    const std::unique_ptr<InputFile> f = OpenForReading(path);
     if (f->opened.size > maxBytes)
         FailReading(path, std::to_string(f->opened.size) + " bytes, more than the " + std::to_string(maxBytes) +
                               " this file can hold");
@@ -356,12 +360,7 @@ std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string&
 }
 
 std::vector<DataPoint> ReadPointFile(const QString& path, const PointFileReading& reading) {
-    std::unique_ptr<InputFile> f;
-    try {
-        f = OpenRegularFile(path);
-    } catch (const FileReadError& e) {
-        FailReading(path, e.what());
-    }
+    const std::unique_ptr<InputFile> f = OpenForReading(path);
     const int fd = f->handle();
     const ReadBytes read = [&](std::size_t at, char* into, std::size_t n) {
         while (n > 0) {

@@ -3,14 +3,16 @@
 #include "common/fileio.h"
 #include "common/griddingscript.h"
 #include "common/numtext.h"
+#include "common/sidebyside.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <cerrno>
 #include <charconv>
-#include <future>
-#include <limits>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -141,15 +143,19 @@ namespace {
     throw GridHostError("cannot read " + LocalBytes(path) + ": " + why);
 }
 
-// The whole of a regular file of at most `maxBytes`; anything but a regular
-// file is refused before a byte is read.
-QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
-    std::unique_ptr<InputFile> f;
+// A regular file open for reading; anything else is refused before a byte
+// is read.
+std::unique_ptr<InputFile> OpenForReading(const QString& path) {
     try {
-        f = OpenRegularFile(path);
+        return OpenRegularFile(path);
     } catch (const FileReadError& e) {
         FailReading(path, e.what());
     }
+}
+
+// The whole of a regular file of at most `maxBytes`.
+QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
+    const std::unique_ptr<InputFile> f = OpenForReading(path);
     if (f->opened.size > maxBytes)
         FailReading(path, std::to_string(f->opened.size) + " bytes, more than the " + std::to_string(maxBytes) +
                               " this file can hold");
@@ -163,12 +169,6 @@ constexpr qint64 kMaxScriptBytes = 1 << 20;
 
 GridJob ReadGriddingScript(const QString& path) {
     return ParseGriddingScript(ReadRegularFile(path, kMaxScriptBytes).toStdString());
-}
-
-std::vector<DataPoint> ReadPointFile(const QString& path) {
-    const QByteArray bytes = ReadRegularFile(path, std::numeric_limits<qint64>::max());
-    return ParsePointFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                          LocalBytes(path));
 }
 
 QString MapPicturePath(const GridJob& job) { return ReplaceExtension(job.gridFile, ".png"); }
@@ -211,76 +211,169 @@ void CheckJobOutputs(const GridJob& job, const QString& scriptPath, const std::v
 
 namespace {
 
-// A line of the point file that is not a point: where it starts in the
-// file, and what is wrong with it.
-struct BadLine {
-    std::size_t at = 0;
-    std::string why;
+// Reads `n` bytes of the point file from byte `at` into `into`; throws
+// GridHostError when the file holds fewer.
+using ReadBytes = std::function<void(std::size_t at, char* into, std::size_t n)>;
+
+// Points of one part of the file, in blocks of their own pages: gathered
+// into one list block by block, each let go once copied, they never stand
+// beside a second whole copy of the points.
+constexpr std::size_t kBlockPoints = std::size_t{1} << 22;
+// "0;0;0" and its line end: no point line is shorter.
+constexpr std::size_t kShortestPointLine = 6;
+
+// The lines of one part of the point file, read up to the first that is not
+// a point.
+struct PartRead {
+    std::vector<std::vector<DataPoint>> blocks;
+    std::size_t blockCapacity = 0;
+    std::size_t lineEnds = 0;  // LFs read
+    // The first line that is not a point: the LFs of the part before it,
+    // and what is wrong with it.
+    std::optional<std::pair<std::size_t, std::string>> bad;
+
+    void Add(const DataPoint& p) {
+        if (blocks.empty() || blocks.back().size() == blocks.back().capacity())
+            blocks.emplace_back().reserve(blockCapacity);
+        blocks.back().push_back(p);
+    }
 };
 
-// The points of `lines`, whole lines of the point file from byte `at` of
-// it, up to the first that is not a point, which goes to `bad`.
-std::vector<DataPoint> ParsePointLines(std::string_view lines, std::size_t at, std::optional<BadLine>& bad) {
-    std::vector<DataPoint> points;
-    points.reserve(lines.size() / 32);
-    std::string_view rest = lines;
-    while (!rest.empty()) {
-        const std::size_t start = at + static_cast<std::size_t>(rest.data() - lines.data());
-        const std::size_t lf = rest.find('\n');
-        std::string_view line = rest.substr(0, lf);
-        rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
-        double v[3];
-        std::size_t pos = 0;
-        for (int i = 0; i < 3; ++i) {
-            const std::size_t semi = line.find(';', pos);
-            const std::string_view cell = line.substr(pos, semi == std::string_view::npos ? line.npos : semi - pos);
-            if (!TryParseNumber(cell, v[i])) {
-                bad = BadLine{start, "\"" + std::string(cell.substr(0, 40)) + "\" is not a number"};
-                return points;
-            }
-            if (semi == std::string_view::npos) {
-                if (i < 2) {
-                    bad = BadLine{start, "fewer than three fields"};
-                    return points;
-                }
-                pos = line.size();
-            } else {
-                pos = semi + 1;
-            }
+// Why `line` (without its line end) is not a point; empty when it is one,
+// added to `part`. A blank line is no point and no fault.
+std::string TakePointLine(std::string_view line, PartRead& part) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return {};
+    double v[3];
+    std::size_t pos = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t semi = line.find(';', pos);
+        const std::string_view cell = line.substr(pos, semi == std::string_view::npos ? line.npos : semi - pos);
+        if (!TryParseNumber(cell, v[i])) return "\"" + std::string(cell.substr(0, 40)) + "\" is not a number";
+        if (semi == std::string_view::npos) {
+            if (i < 2) return "fewer than three fields";
+            pos = line.size();
+        } else {
+            pos = semi + 1;
         }
-        points.push_back({v[0], v[1], v[2]});
     }
+    part.Add({v[0], v[1], v[2]});
+    return {};
+}
+
+// Takes the whole lines of `text`, and with `last` the unended line after
+// them, into `part`, up to the first that is not a point; the bytes taken.
+std::size_t TakePointLines(std::string_view text, bool last, PartRead& part) {
+    std::size_t taken = 0;
+    while (taken < text.size()) {
+        const auto* begin = text.data() + taken;
+        const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', text.size() - taken));
+        if (!lf && !last) break;
+        const std::size_t length = lf ? static_cast<std::size_t>(lf - begin) : text.size() - taken;
+        if (std::string why = TakePointLine({begin, length}, part); !why.empty()) {
+            part.bad.emplace(part.lineEnds, std::move(why));
+            return taken;
+        }
+        taken += length + (lf ? 1 : 0);
+        if (lf) ++part.lineEnds;
+    }
+    return taken;
+}
+
+// Bytes [begin, end) of the point file, whole lines, read in pieces of
+// `pieceBytes`: the file's text is never held whole.
+PartRead ReadPointLines(const ReadBytes& read, std::size_t begin, std::size_t end, std::size_t pieceBytes) {
+    PartRead part;
+    part.blockCapacity = std::min(kBlockPoints, (end - begin) / kShortestPointLine + 1);
+    std::vector<char> buffer;
+    std::size_t kept = 0;  // bytes of a line begun in the piece before
+    for (std::size_t at = begin; at < end && !part.bad;) {
+        const std::size_t n = std::min(pieceBytes, end - at);
+        buffer.resize(kept + n);
+        read(at, buffer.data() + kept, n);
+        at += n;
+        const std::size_t taken = TakePointLines({buffer.data(), kept + n}, at == end, part);
+        kept = kept + n - taken;
+        std::memmove(buffer.data(), buffer.data() + taken, kept);
+    }
+    return part;
+}
+
+// Where the first LF at or after byte `from` is, or `end` when there is none
+// before it.
+std::size_t NextLineEnd(const ReadBytes& read, std::size_t from, std::size_t end) {
+    constexpr std::size_t kLook = 64 << 10;
+    char look[kLook];
+    for (std::size_t at = from; at < end; at += kLook) {
+        const std::size_t n = std::min(kLook, end - at);
+        read(at, look, n);
+        if (const void* lf = std::memchr(look, '\n', n))
+            return at + static_cast<std::size_t>(static_cast<const char*>(lf) - look);
+    }
+    return end;
+}
+
+// The points of a point file of `size` bytes that `read` gives; `name` is
+// the file's name in messages.
+std::vector<DataPoint> ReadPoints(const ReadBytes& read, std::size_t size, const std::string& name,
+                                  const PointFileReading& reading) {
+    // The heading is any first line.
+    const std::size_t body = std::min(size, NextLineEnd(read, 0, size) + 1);
+    // A large file is read in two halves at once, split after a line.
+    const std::size_t middle = reading.splitAfter.value_or(body + (size - body) / 2);
+    const std::size_t second =
+        size - body < reading.halvesFrom ? size : std::min(size, NextLineEnd(read, std::max(body, middle), size) + 1);
+    PartRead first, later;
+    const auto readFirst = [&] { first = ReadPointLines(read, body, second, reading.pieceBytes); };
+    if (second < size)
+        RunSideBySide([&] { later = ReadPointLines(read, second, size, reading.pieceBytes); }, readFirst);
+    else
+        readFirst();
+    // The first half's lines all end in a LF when it reads whole.
+    const std::size_t linesBefore[] = {body > 0 ? 1u : 0u, (body > 0 ? 1u : 0u) + first.lineEnds};
+    std::size_t index = 0;
+    for (const PartRead* part : {&first, &later}) {
+        if (part->bad)
+            throw GridHostError(name + ", line " + std::to_string(linesBefore[index] + part->bad->first + 1) + ": " +
+                                part->bad->second);
+        ++index;
+    }
+    std::size_t count = 0;
+    for (const PartRead* part : {&first, &later})
+        for (const std::vector<DataPoint>& block : part->blocks) count += block.size();
+    std::vector<DataPoint> points;
+    points.reserve(count);
+    for (PartRead* part : {&first, &later})
+        for (std::vector<DataPoint>& block : part->blocks) {
+            points.insert(points.end(), block.begin(), block.end());
+            std::vector<DataPoint>().swap(block);
+        }
     return points;
 }
 
-// Below this many bytes a second thread costs more than it saves.
-constexpr std::size_t kSplitParseBytes = 1 << 20;
-
 }  // namespace
 
-std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name) {
-    // The heading is any first line.
-    const std::size_t heading = bytes.find('\n');
-    const std::size_t body = heading == std::string_view::npos ? bytes.size() : heading + 1;
-    // A large file is read in two halves at once, split after a line.
-    const std::size_t split =
-        bytes.size() - body < kSplitParseBytes ? bytes.size() : bytes.find('\n', body + (bytes.size() - body) / 2);
-    const std::size_t second = split == std::string_view::npos ? bytes.size() : std::min(bytes.size(), split + 1);
-    std::optional<BadLine> bad, laterBad;
-    std::future<std::vector<DataPoint>> later;
-    if (second < bytes.size())
-        later = std::async(std::launch::async, [&] { return ParsePointLines(bytes.substr(second), second, laterBad); });
-    std::vector<DataPoint> points = ParsePointLines(bytes.substr(body, second - body), body, bad);
-    const std::vector<DataPoint> rest = later.valid() ? later.get() : std::vector<DataPoint>();
-    if (!bad) bad = laterBad;
-    if (bad) {
-        const auto line = std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bad->at), '\n') + 1;
-        throw GridHostError(name + ", line " + std::to_string(line) + ": " + bad->why);
-    }
-    points.insert(points.end(), rest.begin(), rest.end());
-    return points;
+std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name,
+                                      const PointFileReading& reading) {
+    const ReadBytes read = [bytes](std::size_t at, char* into, std::size_t n) { std::memcpy(into, bytes.data() + at, n); };
+    return ReadPoints(read, bytes.size(), name, reading);
+}
+
+std::vector<DataPoint> ReadPointFile(const QString& path, const PointFileReading& reading) {
+    const std::unique_ptr<InputFile> f = OpenForReading(path);
+    const int fd = f->handle();
+    const ReadBytes read = [&](std::size_t at, char* into, std::size_t n) {
+        while (n > 0) {
+            const ssize_t got = ::pread(fd, into, n, static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) FailReading(path, std::strerror(errno));
+            if (got == 0) FailReading(path, "the file became shorter while it was read");
+            into += got;
+            at += static_cast<std::size_t>(got);
+            n -= static_cast<std::size_t>(got);
+        }
+    };
+    return ReadPoints(read, static_cast<std::size_t>(f->opened.size), LocalBytes(path), reading);
 }
 
 PointBounds BoundsOf(const std::vector<DataPoint>& points) {

@@ -58,10 +58,22 @@ struct PointBounds {
 };
 PointBounds BoundsOf(const std::vector<DataPoint>& points);
 
+// How the point file is read: in pieces of `pieceBytes`, never its whole
+// text at once; when its lines come to `halvesFrom` bytes or more, in two
+// halves on both cores, the second from the line after the first LF at or
+// after byte `splitAfter` (the middle of the lines when unset).
+struct PointFileReading {
+    std::size_t pieceBytes = 4 << 20;
+    std::size_t halvesFrom = 1 << 20;
+    std::optional<std::size_t> splitAfter;
+};
+
 // The point file: a heading line, then "lon;lat;value;" lines. `name` is
-// the file's name in messages.
-std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name);
+// the file's name in messages. Throws GridHostError naming the file and the
+// line of the first line that is not a point.
+std::vector<DataPoint> ParsePointFile(std::string_view bytes, const std::string& name,
+                                      const PointFileReading& reading = {});
 // Reads a regular file only, as ReadGriddingScript does.
-std::vector<DataPoint> ReadPointFile(const QString& path);
+std::vector<DataPoint> ReadPointFile(const QString& path, const PointFileReading& reading = {});
 
 }  // namespace qgrad

@@ -45,7 +45,7 @@ std::vector<DataPoint> PixelsInGridSystem(const Grid& grid, const MapFrame& fram
         }
         pixels[i] = {std::nan(""), std::nan(""), 0};
     }
-    const std::vector<DataPoint> projected = InGridSystem(lonLat, grid.epsg);
+    const std::vector<DataPoint> projected = InGridSystem(std::move(lonLat), grid.epsg);
     for (std::size_t n = 0; n < near.size(); ++n) pixels[near[n]] = projected[n];
     return pixels;
 }

@@ -97,6 +97,13 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     return paths;
 }
 
+// The points for a step that merges or turns them in place: `points`
+// themselves, left empty, unless a later step still needs them (`needed`).
+std::vector<DataPoint> HandOn(std::vector<DataPoint>& points, bool needed) {
+    if (needed) return points;
+    return std::move(points);
+}
+
 // A SIGTERM or Ctrl+C that came after the last node was kriged still ends
 // the run: before its first file, or before the next of them once some are
 // written (each whole), which the message then names.
@@ -219,8 +226,14 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     // load as the points take to read: it loads on the other core meanwhile.
     OnTheOtherCore fonts;
     fonts.Start([] { QFontDatabase::families(); });
-    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    std::vector<DataPoint> points = ReadPointFile(job.dataFile);
     CheckGriddableSpan(points);
+    // After the kriging the points are drawn on the picture when posted,
+    // and the handover and a GeoPackage of the point files take them in
+    // longitude and latitude; otherwise they are handed on, never copied.
+    const bool posted = options.presentation.posting != PointPosting::Off;
+    const bool lonLatLater = (posted && !options.cellMetres) || options.handover.targets || options.handover.coverage ||
+                             (options.gis.geoPackage && !arranged);
     const auto rowsDone = [&](int rows) {
         if (progress) progress(rows, result.made.rows);
     };
@@ -230,7 +243,7 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
     std::unique_ptr<GeoTiffTileWriter> tiff;
     if (options.cellMetres) {
         const int epsg = MetricGridEpsg(points);
-        projected = InGridSystem(points, epsg);
+        projected = InGridSystem(HandOn(points, lonLatLater), epsg);
         const long long limit = options.maxNodes < kMaxGridNodes ? options.maxNodes : kMaxTiledGridNodes;
         Grid nodes = MetricGridNodes(projected, epsg, *options.cellMetres, limit);
         result.made = {nodes.cols, nodes.rows};
@@ -244,9 +257,10 @@ GridRunResult RunGridHost(const QString& scriptPath, const GridRunOptions& optio
         if (tile.cols > 0 && options.gis.geoTiff)
             tiff = std::make_unique<GeoTiffTileWriter>(ReplaceExtension(job.gridFile, ".tif"), nodes);
         const TileSink toTiff = [&tiff](const GridTile& t) { tiff->Add(t); };
-        grid = KrigeMetricGrid(projected, std::move(nodes), kriging, rowsDone, cancel, tiff ? toTiff : TileSink());
+        grid = KrigeMetricGrid(HandOn(projected, posted), std::move(nodes), kriging, rowsDone, cancel,
+                               tiff ? toTiff : TileSink());
     } else {
-        grid = KrigeGrid(points, result.made.cols, result.made.rows, {}, rowsDone, cancel);
+        grid = KrigeGrid(HandOn(points, lonLatLater), result.made.cols, result.made.rows, {}, rowsDone, cancel);
     }
     result.gridFile = job.gridFile;
     std::vector<QString> written;

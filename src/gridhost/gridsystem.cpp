@@ -65,16 +65,19 @@ int MetricGridEpsg(const std::vector<DataPoint>& lonLat) {
     return UtmEpsgCode((e.minLon + e.maxLon) / 2, (e.minLat + e.maxLat) / 2);
 }
 
-std::vector<DataPoint> InGridSystem(const std::vector<DataPoint>& lonLat, int epsg) {
-    std::vector<DataPoint> out(lonLat.size());
+std::vector<DataPoint> InGridSystem(std::vector<DataPoint> lonLat, int epsg) {
+    // Each block of positions is read whole before any of it is written.
     TransformAll(
         kWgs84, epsg, lonLat.size(),
         [&](std::size_t i, double& x, double& y) {
             x = lonLat[i].lon;
             y = lonLat[i].lat;
         },
-        [&](std::size_t i, double x, double y) { out[i] = {x, y, lonLat[i].z}; });
-    return out;
+        [&](std::size_t i, double x, double y) {
+            lonLat[i].lon = x;
+            lonLat[i].lat = y;
+        });
+    return lonLat;
 }
 
 void ToLonLat(int epsg, std::vector<double>& x, std::vector<double>& y) {

@@ -13,9 +13,11 @@ namespace qgrad {
 // the points' extent.
 int MetricGridEpsg(const std::vector<DataPoint>& lonLat);
 
-// The points with lon and lat replaced by easting and northing in `epsg`.
-// Throws GridHostError for a position the system cannot take.
-std::vector<DataPoint> InGridSystem(const std::vector<DataPoint>& lonLat, int epsg);
+// The points with lon and lat replaced by easting and northing in `epsg`,
+// in place: a caller done with the longitudes and latitudes moves them in
+// and no second list is made. Throws GridHostError for a position the
+// system cannot take.
+std::vector<DataPoint> InGridSystem(std::vector<DataPoint> lonLat, int epsg);
 
 // Eastings and northings of `epsg` replaced, in place, by longitudes and
 // latitudes. Throws GridHostError for a position that has none.

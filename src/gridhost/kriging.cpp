@@ -512,31 +512,33 @@ std::uint64_t PositionHash(double lon, double lat) {
 
 }  // namespace
 
-std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points) {
+std::vector<DataPoint> MergeDuplicates(std::vector<DataPoint> points) {
     // An open-addressed table of the merged points by position, at most
-    // half full; each reading is folded into its point's mean in the order
-    // of the readings.
+    // two thirds full; each reading is folded into its point's mean in the
+    // order of the readings. The merged points take the places of the
+    // readings, never after the one being read.
     constexpr std::uint32_t kFree = std::numeric_limits<std::uint32_t>::max();
-    const std::size_t mask = std::bit_ceil(std::max<std::size_t>(16, 2 * points.size())) - 1;
+    const std::size_t mask = std::bit_ceil(std::max<std::size_t>(16, points.size() + points.size() / 2)) - 1;
     std::vector<std::uint32_t> table(mask + 1, kFree);
-    std::vector<DataPoint> out;
     std::vector<int> counts;
-    out.reserve(points.size());
     counts.reserve(points.size());
-    for (const DataPoint& d : points) {
+    std::size_t merged = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const DataPoint d = points[i];
         std::size_t slot = PositionHash(d.lon, d.lat) & mask;
-        while (table[slot] != kFree && !(out[table[slot]].lon == d.lon && out[table[slot]].lat == d.lat))
+        while (table[slot] != kFree && !(points[table[slot]].lon == d.lon && points[table[slot]].lat == d.lat))
             slot = (slot + 1) & mask;
         if (table[slot] == kFree) {
-            table[slot] = static_cast<std::uint32_t>(out.size());
-            out.push_back({d.lon, d.lat, 0});
+            table[slot] = static_cast<std::uint32_t>(merged);
+            points[merged++] = {d.lon, d.lat, 0};
             counts.push_back(0);
         }
-        DataPoint& m = out[table[slot]];
+        DataPoint& m = points[table[slot]];
         const int c = ++counts[table[slot]];
         m.z += (d.z - m.z) / c;  // running mean
     }
-    return out;
+    points.resize(merged);
+    return points;
 }
 
 namespace {
@@ -803,10 +805,10 @@ void KrigeNodes(const PlanePoints& plane, double width, double height, const Nod
 
 }  // namespace
 
-Grid KrigeGrid(const std::vector<DataPoint>& readings, int cols, int rows, const KrigingOptions& options,
+Grid KrigeGrid(std::vector<DataPoint> readings, int cols, int rows, const KrigingOptions& options,
                const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
     CheckFinite(readings);
-    std::vector<DataPoint> points = MergeDuplicates(readings);
+    std::vector<DataPoint> points = MergeDuplicates(std::move(readings));
     const PointBounds e = AreaExtent(points);
     double sumLat = 0;
     for (const DataPoint& d : points) sumLat += d.lat;
@@ -855,11 +857,11 @@ Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double c
     return g;
 }
 
-Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid g, const KrigingOptions& options,
+Grid KrigeMetricGrid(std::vector<DataPoint> projected, Grid g, const KrigingOptions& options,
                      const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
                      const TileSink& onTile) {
     CheckFinite(projected);
-    std::vector<DataPoint> points = MergeDuplicates(projected);
+    std::vector<DataPoint> points = MergeDuplicates(std::move(projected));
     const PointBounds e = AreaExtent(points);
     if (e.minLon == e.maxLon || e.minLat == e.maxLat) NoArea("all points lie on one line of the grid");
     const PlanePoints plane = ToPlane(std::move(points), g.xLL, g.yLL, 1, 1);

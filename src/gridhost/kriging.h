@@ -73,12 +73,15 @@ public:
         : GridHostError("gridding cancelled: only " + written + " written, each whole") {}
 };
 
+// The points given to KrigeGrid and KrigeMetricGrid are merged in place:
+// a caller done with them moves them in, and no second list of them is made.
+//
 // `progress` is called with the rows done so far (from any thread).
 // `cancel`, when given, is watched node by node; once set, KrigeGrid throws
 // GridCancelled. Throws GridHostError for points that span no area (none,
 // one spot, one line) or whose extent gives no finite node spacing, and for
 // a coordinate or value that is not a finite number.
-Grid KrigeGrid(const std::vector<DataPoint>& points, int cols, int rows, const KrigingOptions& options = {},
+Grid KrigeGrid(std::vector<DataPoint> points, int cols, int rows, const KrigingOptions& options = {},
                const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr);
 
 // The nodes, without values, of a grid on square cells of `cell` metres of
@@ -92,12 +95,12 @@ Grid MetricGridNodes(const std::vector<DataPoint>& projected, int epsg, double c
 // The points, in the system of the grid `nodes` from MetricGridNodes,
 // kriged onto its nodes; as KrigeGrid does otherwise. Kriged in tiles
 // (KrigingOptions::tileCols), each tile goes to `onTile` as it is done.
-Grid KrigeMetricGrid(const std::vector<DataPoint>& projected, Grid nodes, const KrigingOptions& options = {},
+Grid KrigeMetricGrid(std::vector<DataPoint> projected, Grid nodes, const KrigingOptions& options = {},
                      const std::function<void(int)>& progress = {}, const std::atomic<bool>* cancel = nullptr,
                      const TileSink& onTile = {});
 
 // Exact duplicates (same longitude and latitude) become one point with
-// their mean value; the order of first appearance is kept.
-std::vector<DataPoint> MergeDuplicates(const std::vector<DataPoint>& points);
+// their mean value; the order of first appearance is kept. Merged in place.
+std::vector<DataPoint> MergeDuplicates(std::vector<DataPoint> points);
 
 }  // namespace qgrad

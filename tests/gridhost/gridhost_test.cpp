@@ -211,6 +211,56 @@ TEST(PointFileReading, LargeFilesReadInPartsKeepOrderAndLineNumbers) {
     }
 }
 
+TEST(PointFileReading, AnySplitAndPieceSizeReadsAsTheWholeFile) {
+    // Each file read in two halves split after every byte, in pieces of a
+    // few bytes, so that halves and pieces begin and end inside every line,
+    // line end and field.
+    const std::string points = "Lon;Lat;grad(H),nT/m\r\n37.5;55.75;1.5;\r\n\r\n-37.25;55.5;-2;\n\n1e-3;2;3";
+    const std::vector<DataPoint> expected = {{37.5, 55.75, 1.5}, {-37.25, 55.5, -2}, {1e-3, 2, 3}};
+    const struct {
+        const char* name;
+        std::string text;
+        const char* message;  // nothing when the file reads as `expected`
+    } cases[] = {
+        {"points, blank lines, CR LF and LF, no end at the end", points, nullptr},
+        {"a line end at the end", points + "\r\n", nullptr},
+        {"blank lines at the end", points + "\n\r\n\n", nullptr},
+        {"a bad number", points + "\n4;oops;5;\n6;7;8;", "p.txt, line 7: \"oops\" is not a number"},
+        {"a cut last line", points + "\r\n37.5;55.7", "p.txt, line 7: fewer than three fields"},
+        {"a cut line end", points + "\r", nullptr},
+        {"the earlier of two", "h\n1;2;3;\nx;1;2;\n1;2;3;\n1;2;y;\n", "p.txt, line 3: \"x\" is not a number"},
+        {"a bad first point", "h\r\n1;;3\r\n1;2;3\r\n", "p.txt, line 2: \"\" is not a number"},
+        {"the heading only", "Lon;Lat;grad(H),nT/m", nullptr},
+        {"an empty file", "", nullptr},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.txt");
+    for (const auto& c : cases) {
+        ASSERT_TRUE(qgrad::testing::WriteFile(path, QByteArray::fromStdString(c.text)));
+        const bool none = c.text.find('\n') == std::string::npos;
+        for (std::size_t split = 0; split <= c.text.size(); ++split)
+            for (const std::size_t piece : {1, 2, 5, 64}) {
+                const PointFileReading reading{piece, 0, split};
+                const std::string name = std::string(c.name) + ", split after " + std::to_string(split) +
+                                         ", pieces of " + std::to_string(piece);
+                if (c.message) {
+                    ExpectRefused([&] { ReadPointFile(path, reading); }, c.message, name);
+                    ExpectRefused([&] { ParsePointFile(c.text, "p.txt", reading); }, c.message, name);
+                    continue;
+                }
+                for (const std::vector<DataPoint>& read :
+                     {ReadPointFile(path, reading), ParsePointFile(c.text, "p.txt", reading)}) {
+                    ASSERT_EQ(read.size(), none ? 0 : expected.size()) << name;
+                    for (std::size_t i = 0; i < read.size(); ++i) {
+                        ASSERT_EQ(read[i].lon, expected[i].lon) << name << " point " << i;
+                        ASSERT_EQ(read[i].lat, expected[i].lat) << name << " point " << i;
+                        ASSERT_EQ(read[i].z, expected[i].z) << name << " point " << i;
+                    }
+                }
+            }
+    }
+}
+
 // A socket file at `path`, left bound until the test ends.
 class SocketFile {
 public:

@@ -309,6 +309,66 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
 }
 
+// The points' spatial index is written packed as the points come: whatever
+// the number of points, it is a whole R-tree that finds each point, and the
+// triggers that keep it are back once the file is done.
+TEST_F(GisOutputTest, PointsIndexFindsEveryPointAtEveryTreeSize) {
+    constexpr int kCells = 51;  // cells of a node, as SQLite sizes them on GDAL's 4096-byte pages
+    const Grid g = MakeGrid(3, 3, 9, 9, [](int, int) { return false; });
+    const struct {
+        const char* name;
+        int points;
+    } cases[] = {{"no points", 0},
+                 {"one full leaf, the root", kCells},
+                 {"two leaves under a root", kCells + 1},
+                 {"three levels, the last leaf part full", kCells * kCells + 7}};
+    for (const auto& c : cases) {
+        // Serpentine lines of 12 channels, given survey by survey as the folder run does.
+        GisSurvey survey;
+        survey.runs = {{"a.csv", {}, {}}, {"b.csv", {}, {}}};
+        for (int i = 0; i < c.points; ++i) {
+            const int row = i / 12, along = row % 40, line = row / 40;
+            survey.points.push_back({37.6 + 1e-5 * (line % 2 ? 39 - along : along), 55.75 + 1e-5 * (12 * line + i % 12),
+                                     0.01 * i, 48000, i % 12 + 1, i < c.points / 2 ? 0 : 1});
+        }
+        const QString path = Path("i.gpkg");
+        {
+            GeoPackageWriter writer(path);
+            const auto half = survey.points.begin() + c.points / 2;
+            writer.AddPoints(std::vector<GisPoint>(survey.points.begin(), half), survey.runs);
+            writer.AddPoints(std::vector<GisPoint>(half, survey.points.end()), survey.runs);
+            writer.Finish(g, survey.runs);
+        }
+        auto query = [&](const QString& sql) { return Tool("ogrinfo", {"-q", path, "-sql", sql}); };
+        const QString counts = query("SELECT (SELECT COUNT(*) FROM points) AS points, "
+                                     "(SELECT COUNT(*) FROM rtree_points_geom) AS indexed, "
+                                     "rtreecheck('rtree_points_geom') AS checked");
+        EXPECT_TRUE(counts.contains(QString("points (Integer) = %1\n").arg(c.points))) << c.name << counts.toStdString();
+        EXPECT_TRUE(counts.contains(QString("indexed (Integer) = %1\n").arg(c.points))) << c.name;
+        EXPECT_TRUE(counts.contains("checked (String) = ok\n")) << c.name;
+        // A window, its edges half-way between points, searched in the tree
+        // and through GDAL's spatial filter finds what the positions say lies in it.
+        const QString inside = query("SELECT COUNT(*) AS n FROM points WHERE longitude BETWEEN 37.600035 AND 37.600175 "
+                                     "AND latitude BETWEEN 55.750045 AND 55.750185");
+        const auto expected = QRegularExpression("n \\(Integer\\) = (\\d+)").match(inside);
+        ASSERT_TRUE(expected.hasMatch()) << c.name << inside.toStdString();
+        const QString searched = query("SELECT COUNT(*) AS n FROM rtree_points_geom WHERE maxx >= 37.600035 AND "
+                                       "minx <= 37.600175 AND maxy >= 55.750045 AND miny <= 55.750185");
+        EXPECT_EQ(searched.toStdString(), inside.toStdString()) << c.name;
+        const QString filtered = Tool("ogrinfo", {"-so", "-spat", "37.600035", "55.750045", "37.600175", "55.750185", path,
+                                                  "points"});
+        EXPECT_TRUE(filtered.contains("Feature Count: " + expected.captured(1) + "\n")) << c.name << filtered.toStdString();
+        // A deleted point leaves the index by the trigger put back.
+        if (c.points > 0) {
+            query("DELETE FROM points WHERE fid = 1");
+            EXPECT_TRUE(query("SELECT COUNT(*) AS n FROM rtree_points_geom")
+                            .contains(QString("n (Integer) = %1\n").arg(c.points - 1)))
+                << c.name;
+        }
+        QFile::remove(path);
+    }
+}
+
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {
     const GisSurvey none;
     const struct {

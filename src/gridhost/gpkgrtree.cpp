@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 
 namespace qgrad {
 namespace {
@@ -20,15 +19,16 @@ void PutBigEndian(unsigned char* at, std::uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; --i, v >>= 8) at[i] = static_cast<unsigned char>(v);
 }
 
-// The box is stored in floats: it must still hold the point, as SQLite's own
-// insert rounds outwards.
+// The box is stored in floats, rounded outwards as SQLite's own insert
+// rounds it, so that the index holds the boxes GDAL's would.
+constexpr double kTowardsZero = 1.0 - 1.0 / 8388608.0, kAwayFromZero = 1.0 + 1.0 / 8388608.0;
 float Below(double v) {
     const float f = static_cast<float>(v);
-    return f > v ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
+    return f > v ? static_cast<float>(v * (v < 0 ? kAwayFromZero : kTowardsZero)) : f;
 }
 float Above(double v) {
     const float f = static_cast<float>(v);
-    return f < v ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+    return f < v ? static_cast<float>(v * (v < 0 ? kTowardsZero : kAwayFromZero)) : f;
 }
 
 std::string Quoted(const std::string& name) {

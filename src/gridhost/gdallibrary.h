@@ -23,7 +23,7 @@ namespace qgrad {
     X(CPLCloseFileInZip) X(CPLCloseZip) X(CPLCreateFileInZip) X(CPLCreateZip) X(CPLErrorReset) X(CPLGetLastErrorMsg) \
     X(CPLGetLastErrorType) X(CPLPopErrorHandler) X(CPLPushErrorHandler) X(CPLQuietErrorHandler) X(CPLWriteFileInZip) \
     X(CSLAddString) X(CSLDestroy) X(GDALAllRegister) X(GDALBuildOverviews) X(GDALClose) X(GDALCreate)                \
-    X(GDALCreateCopy) X(GDALDatasetExecuteSQL) X(GDALDatasetReleaseResultSet) X(GDALGetInternalHandle)               \
+    X(GDALCreateCopy)                                                                                                \
     X(GDALDatasetCommitTransaction) X(GDALDatasetCreateLayer) X(GDALDatasetStartTransaction) X(GDALGetDriverByName)  \
     X(GDALGetGeoTransform) X(GDALGetRasterBand) X(GDALGetRasterXSize) X(GDALGetRasterYSize) X(GDALPolygonize)        \
     X(GDALRasterIO) X(GDALSetDescription) X(GDALSetGeoTransform) X(GDALSetRasterNoDataValue)                         \
@@ -34,9 +34,11 @@ namespace qgrad {
     X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature) X(OGR_L_CreateField) X(OGR_L_GetLayerDefn)    \
     X(OGR_L_GetNextFeature) X(OGR_L_ResetReading) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)       \
     X(OSRSetAxisMappingStrategy) X(OCTNewCoordinateTransformation) X(OCTTransform)                                   \
-    X(OCTDestroyCoordinateTransformation) X(VSIFree) X(OGR_F_SetFID)                                                  \
-    X(sqlite3_bind_blob) X(sqlite3_bind_int64) X(sqlite3_bind_text) X(sqlite3_column_int) X(sqlite3_column_text)     \
-    X(sqlite3_errmsg) X(sqlite3_exec) X(sqlite3_finalize) X(sqlite3_prepare_v2) X(sqlite3_reset) X(sqlite3_step)
+    X(OCTDestroyCoordinateTransformation) X(VSIFree)                                                                 \
+    X(GDALDatasetDeleteLayer) X(GDALDatasetExecuteSQL) X(GDALDatasetReleaseResultSet) X(GDALGetInternalHandle)       \
+    X(OGR_F_SetFID) X(sqlite3_bind_blob) X(sqlite3_bind_int64) X(sqlite3_bind_text) X(sqlite3_column_int)            \
+    X(sqlite3_column_text) X(sqlite3_errmsg) X(sqlite3_exec) X(sqlite3_finalize) X(sqlite3_prepare_v2)               \
+    X(sqlite3_reset) X(sqlite3_step)
 
 // Each member is the library's function of the same name; the sqlite3_
 // ones are SQLite's as GDAL loaded it, for the connection a GeoPackage

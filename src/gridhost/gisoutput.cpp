@@ -467,8 +467,10 @@ struct FeatureDestroyer {
 using Feature = std::unique_ptr<std::remove_pointer_t<OGRFeatureH>, FeatureDestroyer>;
 
 struct GeoPackageWriter::State {
-    explicit State(const QString& path) : out(path) {}
+    State(const QString& path, std::optional<std::uint64_t> limit) : out(path), pointLimit(limit) {}
     StagedFile out;
+    std::optional<std::uint64_t> pointLimit;
+    bool pointsLeftOut = false;
     GDALDriverH driver = nullptr;
     Dataset ds;
     OGRLayerH points = nullptr;
@@ -593,7 +595,8 @@ void GeoTiffTileWriter::Finish() {
     out.Commit();
 }
 
-GeoPackageWriter::GeoPackageWriter(const QString& path) : s_(std::make_unique<State>(path)) {
+GeoPackageWriter::GeoPackageWriter(const QString& path, std::optional<std::uint64_t> pointLimit)
+    : s_(std::make_unique<State>(path, pointLimit)) {
     QuietGdal quiet;
     StagedFile& out = s_->out;
     s_->driver = Gdal().GDALGetDriverByName("GPKG");
@@ -626,6 +629,9 @@ GeoPackageWriter::~GeoPackageWriter() = default;
 void GeoPackageWriter::AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs) {
     QuietGdal quiet;
     const StagedFile& out = s_->out;
+    if (s_->pointLimit && static_cast<std::uint64_t>(s_->written) + points.size() > *s_->pointLimit)
+        s_->pointsLeftOut = true;
+    if (s_->pointsLeftOut) return;
     OGRFeatureH f = s_->point.get();
     OGRGeometryH place = Gdal().OGR_F_GetGeometryRef(f);
     for (const GisPoint& p : points) {
@@ -652,9 +658,16 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
     StagedFile& out = s_->out;
     CheckGrid(grid, out);
     GDALDatasetH ds = s_->ds.get();
+    // Whole, even for points left out: GDAL drops a layer by its index's triggers.
     s_->index->Finish();
     s_->index.reset();
     out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the points");
+    if (s_->pointsLeftOut) {
+        // The first layer; the pages its points took are given back.
+        out.Check(Gdal().GDALDatasetDeleteLayer(ds, 0) == OGRERR_NONE, "cannot leave out the points");
+        Gdal().GDALDatasetReleaseResultSet(ds, Gdal().GDALDatasetExecuteSQL(ds, "VACUUM", nullptr, nullptr));
+        out.CheckGdal("cannot leave out the points");
+    }
     OGRLayerH tracks = CreateLayer(ds, "tracks", wkbLineString, {{"survey_file", OFTString}}, out);
     out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
     OGRFeatureDefnH trackDefn = Gdal().OGR_L_GetLayerDefn(tracks);
@@ -684,8 +697,11 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
     out.Commit();
 }
 
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings) {
-    GeoPackageWriter writer(path);
+bool GeoPackageWriter::PointsLeftOut() const { return s_->pointsLeftOut; }
+
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings,
+                     std::optional<std::uint64_t> pointLimit) {
+    GeoPackageWriter writer(path, pointLimit);
     writer.AddPoints(survey.points, survey.runs);
     writer.Finish(grid, survey.runs, findings);
 }

@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -368,6 +369,40 @@ TEST_F(GisOutputTest, PointsIndexFindsEveryPointAtEveryTreeSize) {
         }
         QFile::remove(path);
     }
+}
+
+// Past the point limit the GeoPackage has no points layer, and the pages the
+// points took are given back; the other layers are as without a limit.
+TEST_F(GisOutputTest, PointsPastTheLimitAreLeftOut) {
+    const Grid g = MakeGrid(41, 21, 200, 100, [](int, int) { return false; });
+    const GisSurvey survey = TwoRuns(g);
+    const std::uint64_t all = survey.points.size();
+    const struct {
+        const char* name;
+        std::optional<std::uint64_t> limit;
+        bool points;
+    } cases[] = {{"every point", std::nullopt, true}, {"as many as the limit", all, true}, {"one past the limit", all - 1, false}};
+    qint64 withPoints = 0, without = 0;
+    for (const auto& c : cases) {
+        const QString path = Path(QString(c.name).replace(' ', '_') + ".gpkg");
+        GeoPackageWriter writer(path, c.limit);
+        // Given survey by survey: the second passes the limit.
+        const auto half = survey.points.begin() + static_cast<std::ptrdiff_t>(all / 2);
+        writer.AddPoints(std::vector<GisPoint>(survey.points.begin(), half), survey.runs);
+        writer.AddPoints(std::vector<GisPoint>(half, survey.points.end()), survey.runs);
+        writer.Finish(g, survey.runs);
+        EXPECT_EQ(writer.PointsLeftOut(), !c.points) << c.name;
+        const QString layers = Tool("ogrinfo", {"-so", "-q", path});
+        EXPECT_EQ(layers.contains("points (Point)"), c.points) << c.name << layers.toStdString();
+        EXPECT_TRUE(layers.contains("tracks (Line String)")) << c.name;
+        EXPECT_TRUE(Tool("gdalinfo", {path}).contains("Size is 41, 21")) << c.name;
+        if (c.points)
+            EXPECT_TRUE(Tool("ogrinfo", {"-q", path, "-sql", "SELECT COUNT(*) AS n FROM rtree_points_geom"})
+                            .contains(QString("n (Integer) = %1").arg(all)))
+                << c.name;
+        (c.points ? withPoints : without) = QFileInfo(path).size();
+    }
+    EXPECT_LT(without, withPoints);
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {

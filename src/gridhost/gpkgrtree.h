@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,6 @@ public:
     // calls `fail` with SQLite's reason; `fail` throws.
     using Failure = std::function<void(const std::string& reason)>;
     PackedPointRtree(sqlite3* db, const std::string& table, const std::string& geometryColumn, Failure fail);
-    ~PackedPointRtree();
     PackedPointRtree(const PackedPointRtree&) = delete;
     PackedPointRtree& operator=(const PackedPointRtree&) = delete;
 
@@ -37,38 +37,37 @@ public:
     void Finish();
 
 private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
     struct Box {
         float minX, maxX, minY, maxY;
     };
+    // A point in its leaf, or a node in the one above: its id and box.
     struct Cell {
         std::int64_t id;
-        Box box;
-    };
-    struct Node {
-        std::int64_t number;
         Box box;
     };
 
     [[noreturn]] void Fail(const std::string& what) const;
     void Execute(const std::string& sql);
-    sqlite3_stmt* Prepare(const std::string& sql);
-    void Step(sqlite3_stmt* statement, const char* what);
-    void WriteNode(std::int64_t number, int depth, const std::vector<Cell>& cells);
+    Statement Prepare(const std::string& sql);
+    void Step(sqlite3_stmt* statement);
+    // The node's box, around its cells.
+    Box WriteNode(std::int64_t number, int depth, const std::vector<Cell>& cells);
     void WriteLeaf(std::int64_t number);
-    void FinishStatements();
 
     sqlite3* db_;
     Failure fail_;
     std::string rtree_;
     std::vector<std::string> triggers_;  // as created, to be put back
     int nodeSize_ = 0, cellsPerNode_ = 0;
-    sqlite3_stmt* insertNode_ = nullptr;
-    sqlite3_stmt* insertRowid_ = nullptr;
-    sqlite3_stmt* insertParent_ = nullptr;
-    // A full leaf is written once the next point comes: a survey's only
-    // leaf is the root, which has a number of its own.
+    Statement insertNode_, insertRowid_, insertParent_;
+    // A full leaf is written once the next point comes: a run's only leaf
+    // is the root, which has a number of its own.
     std::vector<Cell> leaf_;
-    std::vector<Node> leaves_;
+    std::vector<Cell> leaves_;
     std::vector<unsigned char> blob_;
 };
 

@@ -65,6 +65,9 @@ void AddGridFlags(CLI::App& verb, GridWords& w, CLI::Option* needs = nullptr) {
         verb.add_flag("--geotiff", w.geoTiff, "NAME.tif: the grid as 32-bit floats"),
         verb.add_flag("--kmz", w.kmz, "NAME.kmz: the picture as a ground overlay, the tracks"),
         verb.add_flag("--gpkg", w.geoPackage, "NAME.gpkg: the points, the tracks and the grid"),
+        verb.add_option("--gis-points", w.gisPoints,
+                        "N or all: the GeoPackage's points when there are at most N (5000000, the default), else "
+                        "none; all: every point"),
         verb.add_flag("--utm", w.utm, "the GeoTIFF in the survey's UTM zone instead of EPSG:4326"),
         verb.add_option("--palette", w.palette, "grey (default), diverging or rainbow"),
         verb.add_option("--clip", w.clip, "the picture's range: N, LOW:HIGH or Ksd (default 3sd)"),
@@ -98,6 +101,7 @@ GridRunOptions GridOptionsFrom(const GridWords& w) {
     if (!w.clip.empty()) o.presentation.clip = ParseClip(w.clip);
     if (!w.maxNodes.empty()) o.maxNodes = ParseNodeLimit(w.maxNodes);
     if (!w.cell.empty()) o.cellMetres = ParseCellSize(w.cell);
+    if (!w.gisPoints.empty()) o.gis.geoPackagePointLimit = ParseGeoPackagePointLimit(w.gisPoints);
     if (!w.targets.empty()) o.handover.targets = ParseTargetThreshold(w.targets);
     if (!w.coverage.empty()) o.handover.coverage = ParseCoverageGap(w.coverage);
     if (!w.pdf.empty()) o.handover.pdf = ParsePaper(w.pdf);

@@ -34,7 +34,7 @@ struct ProcessingWords {
 struct GridWords {
     bool gis = false, geoTiff = false, kmz = false, geoPackage = false, utm = false;
     bool postPoints = false, noView = false;
-    std::string palette, clip, maxNodes, cell;
+    std::string palette, clip, maxNodes, cell, gisPoints;
     std::string targets, coverage, pdf;
     bool printable = false;
     bool degrees = false;

@@ -12,6 +12,7 @@
 #include <gdal_utils.h>
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <type_traits>
@@ -33,9 +34,15 @@ namespace qgrad {
     X(OGR_G_SetPointCount) X(OGR_G_SetPoint_2D) X(OGR_L_CreateFeature) X(OGR_L_CreateField) X(OGR_L_GetLayerDefn)    \
     X(OGR_L_GetNextFeature) X(OGR_L_ResetReading) X(OSRImportFromEPSG) X(OSRNewSpatialReference) X(OSRRelease)       \
     X(OSRSetAxisMappingStrategy) X(OCTNewCoordinateTransformation) X(OCTTransform)                                   \
-    X(OCTDestroyCoordinateTransformation) X(VSIFree)
+    X(OCTDestroyCoordinateTransformation) X(VSIFree)                                                                 \
+    X(GDALDatasetDeleteLayer) X(GDALDatasetExecuteSQL) X(GDALDatasetReleaseResultSet) X(GDALGetInternalHandle)       \
+    X(OGR_F_SetFID) X(sqlite3_bind_blob) X(sqlite3_bind_int64) X(sqlite3_bind_text) X(sqlite3_column_int)            \
+    X(sqlite3_column_text) X(sqlite3_errmsg) X(sqlite3_exec) X(sqlite3_finalize) X(sqlite3_prepare_v2)               \
+    X(sqlite3_reset) X(sqlite3_step)
 
-// Each member is the library's function of the same name.
+// Each member is the library's function of the same name; the sqlite3_
+// ones are SQLite's as GDAL loaded it, for the connection a GeoPackage
+// dataset hands out.
 struct GdalLibrary {
 #define QGRAD_GDAL_POINTER(name) decltype(&::name) name = nullptr;
     QGRAD_GDAL_FUNCTIONS(QGRAD_GDAL_POINTER)

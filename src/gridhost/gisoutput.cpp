@@ -6,6 +6,7 @@
 #include "common/numtext.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gdallibrary.h"
+#include "gridhost/gpkgrtree.h"
 #include "gridhost/gridfile.h"
 
 #include <QBuffer>
@@ -369,9 +370,11 @@ std::string KmlDocument(const QString& name, const Grid& grid, const GisSurvey& 
     return k;
 }
 
+// `indexed`: GDAL builds the layer's spatial index once its features are in.
 OGRLayerH CreateLayer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type,
-                      std::initializer_list<std::pair<const char*, OGRFieldType>> fields, const StagedFile& out) {
-    const Options options{"SPATIAL_INDEX=YES"};
+                      std::initializer_list<std::pair<const char*, OGRFieldType>> fields, const StagedFile& out,
+                      bool indexed = true) {
+    const Options options{indexed ? "SPATIAL_INDEX=YES" : "SPATIAL_INDEX=NO"};
     OGRLayerH layer = Gdal().GDALDatasetCreateLayer(ds, name, Epsg(kWgs84).get(), type, options.get());
     out.Check(layer != nullptr, "cannot create a layer");
     for (const auto& [field, fieldType] : fields) {
@@ -458,12 +461,25 @@ void WriteKmz(const QString& path, const Grid& nodes, const GisSurvey& survey, c
     out.Commit();
 }
 
+struct FeatureDestroyer {
+    void operator()(OGRFeatureH f) const { Gdal().OGR_F_Destroy(f); }
+};
+using Feature = std::unique_ptr<std::remove_pointer_t<OGRFeatureH>, FeatureDestroyer>;
+
 struct GeoPackageWriter::State {
-    explicit State(const QString& path) : out(path) {}
+    State(const QString& path, std::optional<std::uint64_t> limit) : out(path), pointLimit(limit) {}
     StagedFile out;
+    std::optional<std::uint64_t> pointLimit;
+    bool pointsLeftOut = false;
     GDALDriverH driver = nullptr;
     Dataset ds;
     OGRLayerH points = nullptr;
+    // One feature refilled for every point: creating and destroying one per
+    // point costs as much as writing it.
+    Feature point;
+    std::int64_t written = 0;
+    // Declared after the dataset: its statements end before the connection.
+    std::unique_ptr<PackedPointRtree> index;
 };
 
 namespace {
@@ -579,24 +595,33 @@ void GeoTiffTileWriter::Finish() {
     out.Commit();
 }
 
-GeoPackageWriter::GeoPackageWriter(const QString& path) : s_(std::make_unique<State>(path)) {
+GeoPackageWriter::GeoPackageWriter(const QString& path, std::optional<std::uint64_t> pointLimit)
+    : s_(std::make_unique<State>(path, pointLimit)) {
     QuietGdal quiet;
     StagedFile& out = s_->out;
     s_->driver = Gdal().GDALGetDriverByName("GPKG");
     s_->ds.reset(Gdal().GDALCreate(s_->driver, out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     out.Check(s_->ds != nullptr, "cannot create the GeoPackage");
+    GDALDatasetH ds = s_->ds.get();
     // One layer filled at a time: with two open at once GDAL's inserts
-    // are much slower. The driver builds each layer's spatial index
-    // (SQLite's R-tree) once its features are in, from the table, in
-    // SQLite's bounded page cache. That triples the time the points take
-    // to write, but a GIS then draws a small window of a survey of
-    // millions of points about ten times as fast.
-    s_->points = CreateLayer(s_->ds.get(), "points", wkbPoint,
+    // are much slower. A GIS draws a small window of a survey of millions
+    // of points about ten times as fast with the points' spatial index
+    // (SQLite's R-tree); GDAL creates it empty, with the triggers that keep
+    // it, and the points fill it packed as they come (gpkgrtree.h).
+    s_->points = CreateLayer(ds, "points", wkbPoint,
                              {{"longitude", OFTReal}, {"latitude", OFTReal}, {"gradient", OFTReal},
                               {"gradient_arranged", OFTReal}, {"field", OFTReal}, {"channel", OFTInteger},
                               {"survey_file", OFTString}, {"line", OFTInteger}, {"time", OFTReal}},
-                             out);
-    out.Check(Gdal().GDALDatasetStartTransaction(s_->ds.get(), FALSE) == OGRERR_NONE, "cannot start a transaction");
+                             out, false);
+    Gdal().GDALDatasetReleaseResultSet(ds, Gdal().GDALDatasetExecuteSQL(ds, "SELECT CreateSpatialIndex('points', 'geom')",
+                                                                        nullptr, nullptr));
+    out.CheckGdal("cannot index the points");
+    auto* db = static_cast<sqlite3*>(Gdal().GDALGetInternalHandle(ds, "SQLITE_HANDLE"));
+    out.Check(db != nullptr, "cannot index the points");
+    out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
+    s_->index = std::make_unique<PackedPointRtree>(db, "points", "geom", [&out](const std::string& reason) { out.Fail(reason); });
+    s_->point.reset(Gdal().OGR_F_Create(Gdal().OGR_L_GetLayerDefn(s_->points)));
+    Gdal().OGR_F_SetGeometryDirectly(s_->point.get(), Gdal().OGR_G_CreateGeometry(wkbPoint));
 }
 
 GeoPackageWriter::~GeoPackageWriter() = default;
@@ -604,9 +629,12 @@ GeoPackageWriter::~GeoPackageWriter() = default;
 void GeoPackageWriter::AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs) {
     QuietGdal quiet;
     const StagedFile& out = s_->out;
-    OGRFeatureDefnH pointDefn = Gdal().OGR_L_GetLayerDefn(s_->points);
+    if (s_->pointLimit && static_cast<std::uint64_t>(s_->written) + points.size() > *s_->pointLimit)
+        s_->pointsLeftOut = true;
+    if (s_->pointsLeftOut) return;
+    OGRFeatureH f = s_->point.get();
+    OGRGeometryH place = Gdal().OGR_F_GetGeometryRef(f);
     for (const GisPoint& p : points) {
-        OGRFeatureH f = Gdal().OGR_F_Create(pointDefn);
         Gdal().OGR_F_SetFieldDouble(f, kLon, p.lon);
         Gdal().OGR_F_SetFieldDouble(f, kLat, p.lat);
         Gdal().OGR_F_SetFieldDouble(f, kGradient, p.gradient);
@@ -617,10 +645,11 @@ void GeoPackageWriter::AddPoints(const std::vector<GisPoint>& points, const std:
         else Gdal().OGR_F_SetFieldString(f, kFile, runs[p.run].file.c_str());
         SetCountOrNull(f, kLine, p.line);
         SetRealOrNull(f, kTime, p.time);
-        OGRGeometryH g = Gdal().OGR_G_CreateGeometry(wkbPoint);
-        Gdal().OGR_G_SetPoint_2D(g, 0, p.lon, p.lat);
-        Gdal().OGR_F_SetGeometryDirectly(f, g);
-        AddFeature(s_->points, f, out);
+        Gdal().OGR_G_SetPoint_2D(place, 0, p.lon, p.lat);
+        // Numbered here, as the R-tree's leaves name them.
+        Gdal().OGR_F_SetFID(f, ++s_->written);
+        out.Check(Gdal().OGR_L_CreateFeature(s_->points, f) == OGRERR_NONE, "cannot add a feature");
+        s_->index->Add(s_->written, p.lon, p.lat);
     }
 }
 
@@ -629,7 +658,16 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
     StagedFile& out = s_->out;
     CheckGrid(grid, out);
     GDALDatasetH ds = s_->ds.get();
+    // Whole, even for points left out: GDAL drops a layer by its index's triggers.
+    s_->index->Finish();
+    s_->index.reset();
     out.Check(Gdal().GDALDatasetCommitTransaction(ds) == OGRERR_NONE, "cannot commit the points");
+    if (s_->pointsLeftOut) {
+        // The first layer; the pages its points took are given back.
+        out.Check(Gdal().GDALDatasetDeleteLayer(ds, 0) == OGRERR_NONE, "cannot leave out the points");
+        Gdal().GDALDatasetReleaseResultSet(ds, Gdal().GDALDatasetExecuteSQL(ds, "VACUUM", nullptr, nullptr));
+        out.CheckGdal("cannot leave out the points");
+    }
     OGRLayerH tracks = CreateLayer(ds, "tracks", wkbLineString, {{"survey_file", OFTString}}, out);
     out.Check(Gdal().GDALDatasetStartTransaction(ds, FALSE) == OGRERR_NONE, "cannot start a transaction");
     OGRFeatureDefnH trackDefn = Gdal().OGR_L_GetLayerDefn(tracks);
@@ -659,8 +697,11 @@ void GeoPackageWriter::Finish(const Grid& grid, const std::vector<SurveyRun>& ru
     out.Commit();
 }
 
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings) {
-    GeoPackageWriter writer(path);
+bool GeoPackageWriter::PointsLeftOut() const { return s_->pointsLeftOut; }
+
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings,
+                     std::optional<std::uint64_t> pointLimit) {
+    GeoPackageWriter writer(path, pointLimit);
     writer.AddPoints(survey.points, survey.runs);
     writer.Finish(grid, survey.runs, findings);
 }

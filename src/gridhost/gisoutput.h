@@ -11,8 +11,10 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +61,17 @@ enum class GeoTiffProjection {
 void WriteGeoTiff(const QString& path, const Grid& grid, GeoTiffProjection projection = GeoTiffProjection::Geographic);
 void WriteKmz(const QString& path, const Grid& grid, const GisSurvey& survey, const Presentation& presentation,
               const GisFindings& findings = {});
-void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings = {});
+// The points a GeoPackage holds by default: a GIS pans this many with their
+// spatial index at ease, and the file stays under a gigabyte. A run of more
+// points leaves them out (the grid, tracks and findings still go in): every
+// point of a campaign of tens of millions takes minutes and over ten
+// gigabytes (README, GIS outputs).
+inline constexpr std::uint64_t kGeoPackagePointLimit = 5'000'000;
+
+// `pointLimit`: the points go in when there are at most that many; none
+// for every point.
+void WriteGeoPackage(const QString& path, const Grid& grid, const GisSurvey& survey, const GisFindings& findings = {},
+                     std::optional<std::uint64_t> pointLimit = std::nullopt);
 
 // The GeoTIFF of a grid written tile by tile as the tiles are kriged, so
 // that no whole copy of the grid is made for it: tiled, DEFLATE, and with
@@ -86,7 +98,9 @@ private:
 // Abandoned before Finish, it leaves no file behind. Throws FileError.
 class GeoPackageWriter {
 public:
-    explicit GeoPackageWriter(const QString& path);
+    // `pointLimit`: once the points given pass it, the points layer is
+    // left out of the file; none for every point.
+    explicit GeoPackageWriter(const QString& path, std::optional<std::uint64_t> pointLimit = std::nullopt);
     ~GeoPackageWriter();
     GeoPackageWriter(const GeoPackageWriter&) = delete;
     GeoPackageWriter& operator=(const GeoPackageWriter&) = delete;
@@ -94,6 +108,8 @@ public:
     void AddPoints(const std::vector<GisPoint>& points, const std::vector<SurveyRun>& runs);
     // The runs' tracks, the findings and the grid, and the file put in place.
     void Finish(const Grid& grid, const std::vector<SurveyRun>& runs, const GisFindings& findings = {});
+    // The points passed the limit: the file has no points layer.
+    bool PointsLeftOut() const;
 
 private:
     struct State;

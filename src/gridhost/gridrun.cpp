@@ -93,7 +93,7 @@ std::vector<QString> WriteGisOutputs(const GridJob& job, const Grid& grid, const
     if (arranged && arranged->geoPackage)
         arranged->geoPackage->Finish(grid, arranged->runs, findings);
     else
-        WriteGeoPackage(*path, grid, survey, findings);
+        WriteGeoPackage(*path, grid, survey, findings, gis.geoPackagePointLimit);
     return paths;
 }
 
@@ -181,6 +181,15 @@ long long ParseNodeLimit(const std::string& text) {
     if (error != std::errc() || end != text.data() + text.size() || limit < kFewest || limit > kMaxGridNodes)
         throw std::invalid_argument("not a node limit: \"" + text + "\" (" + std::to_string(kFewest) + " to " +
                                     std::to_string(kMaxGridNodes) + ")");
+    return limit;
+}
+
+std::optional<std::uint64_t> ParseGeoPackagePointLimit(const std::string& text) {
+    if (text == "all") return std::nullopt;
+    std::uint64_t limit = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+    if (error != std::errc() || end != text.data() + text.size())
+        throw std::invalid_argument("not a point limit: \"" + text + "\" (a number of points, or all)");
     return limit;
 }
 

@@ -35,6 +35,9 @@ struct GisOutputs {
     bool kmz = false;
     bool geoPackage = false;
     GeoTiffProjection projection = GeoTiffProjection::Geographic;
+    // The GeoPackage's points when there are at most this many; none for
+    // every point.
+    std::optional<std::uint64_t> geoPackagePointLimit = kGeoPackagePointLimit;
 };
 
 // What the session that arranged the points knows of them beyond the point
@@ -98,6 +101,10 @@ void CheckGriddableSpan(const std::vector<DataPoint>& points);
 // A node limit given as text: a whole number from 4 (two by two nodes) to
 // kMaxGridNodes. Throws std::invalid_argument naming the text.
 long long ParseNodeLimit(const std::string& text);
+
+// The GeoPackage's point limit given as text: a whole number of points, or
+// "all" for every point (none). Throws std::invalid_argument naming the text.
+std::optional<std::uint64_t> ParseGeoPackagePointLimit(const std::string& text);
 
 // A cell size given as text: metres, a number from 0.01 to 1000. Throws
 // std::invalid_argument naming the text.

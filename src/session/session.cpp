@@ -111,7 +111,8 @@ std::vector<QString> WrittenFiles(const FolderRunResult& run) {
 ArrangedGis StartGis(const ExportPaths& paths, const GridRunOptions& options) {
     ArrangedGis gis;
     if (options.gis.geoPackage)
-        gis.geoPackage = std::make_unique<GeoPackageWriter>(ReplaceExtension(paths.gridFile, ".gpkg"));
+        gis.geoPackage = std::make_unique<GeoPackageWriter>(ReplaceExtension(paths.gridFile, ".gpkg"),
+                                                            options.gis.geoPackagePointLimit);
     if (options.handover.targets) gis.origins.emplace();
     return gis;
 }

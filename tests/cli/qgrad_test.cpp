@@ -657,6 +657,21 @@ TEST_F(GridGisTest, CellGridsOnSquareMetresOfTheUtmZone) {
     EXPECT_EQ(size(info), size(grd));
 }
 
+// The point file's points go into the GeoPackage up to --gis-points.
+TEST_F(GridGisTest, PointsUpToTheLimitGoIntoTheGeoPackage) {
+    const struct {
+        const char* name;
+        QStringList args;
+        bool points;
+    } cases[] = {{"the default limit", {}, true}, {"a limit the survey passes", {"--gis-points", "10"}, false},
+                 {"every point", {"--gis-points=all"}, true}};
+    for (const auto& c : cases) {
+        const Result r = Qgrad(QStringList{"grid", script_, "--gpkg", "--no-view"} + c.args);
+        ASSERT_EQ(r.code, 0) << c.name << r.err.toStdString();
+        EXPECT_EQ(Tool("ogrinfo", {"-so", "-q", Beside(".gpkg")}).contains("points (Point)"), c.points) << c.name;
+    }
+}
+
 TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
     const Result r = Qgrad({"grid", script_, "--gpkg", "--no-view"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -681,6 +696,9 @@ TEST_F(GridGisTest, OneEachAndWordsItDoesNotTake) {
         {{"--cell", "0"}, "not a cell size: \"0\""},
         {{"--cell", "0.5m"}, "not a cell size: \"0.5m\""},
         {{"--cell"}, "usage:"},
+        {{"--gis-points", "many"}, "not a point limit: \"many\""},
+        {{"--gis-points", "-1"}, "not a point limit: \"-1\""},
+        {{"--gis-points"}, "usage:"},
     };
     for (const auto& b : bad) {
         const Result e = Qgrad(QStringList({"grid", script_, "--no-view"}) + b.args);

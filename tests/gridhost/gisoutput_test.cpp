@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -307,6 +308,101 @@ TEST_F(GisOutputTest, GeoPackageHoldsPointsTracksAndTheGrid) {
     EXPECT_TRUE(raster.contains("Description = vertical gradient"));
     EXPECT_TRUE(raster.contains("Unit Type: nT/m"));
     EXPECT_EQ(ValueRange(raster), ValueRange(Tool("gdalinfo", {"-stats", Path("p.grd")})));
+}
+
+// The points' spatial index is written packed as the points come: whatever
+// the number of points, it is a whole R-tree that finds each point, and the
+// triggers that keep it are back once the file is done.
+TEST_F(GisOutputTest, PointsIndexFindsEveryPointAtEveryTreeSize) {
+    constexpr int kCells = 51;  // cells of a node, as SQLite sizes them on GDAL's 4096-byte pages
+    const Grid g = MakeGrid(3, 3, 9, 9, [](int, int) { return false; });
+    const struct {
+        const char* name;
+        int points;
+    } cases[] = {{"no points", 0},
+                 {"one full leaf, the root", kCells},
+                 {"two leaves under a root", kCells + 1},
+                 {"three levels, the last leaf part full", kCells * kCells + 7}};
+    for (const auto& c : cases) {
+        // Serpentine lines of 12 channels, given survey by survey as the folder run does.
+        GisSurvey survey;
+        survey.runs = {{"a.csv", {}, {}}, {"b.csv", {}, {}}};
+        for (int i = 0; i < c.points; ++i) {
+            const int row = i / 12, along = row % 40, line = row / 40;
+            survey.points.push_back({37.6 + 1e-4 * (line % 2 ? 39 - along : along), 55.75 + 1e-4 * (12 * line + i % 12),
+                                     0.01 * i, 48000, i % 12 + 1, i < c.points / 2 ? 0 : 1});
+        }
+        const QString path = Path("i.gpkg");
+        {
+            GeoPackageWriter writer(path);
+            const auto half = survey.points.begin() + c.points / 2;
+            writer.AddPoints(std::vector<GisPoint>(survey.points.begin(), half), survey.runs);
+            writer.AddPoints(std::vector<GisPoint>(half, survey.points.end()), survey.runs);
+            writer.Finish(g, survey.runs);
+        }
+        auto query = [&](const QString& sql) { return Tool("ogrinfo", {"-q", path, "-sql", sql}); };
+        const QString counts = query("SELECT (SELECT COUNT(*) FROM points) AS points, "
+                                     "(SELECT COUNT(*) FROM rtree_points_geom) AS indexed, "
+                                     "rtreecheck('rtree_points_geom') AS checked");
+        EXPECT_TRUE(counts.contains(QString("points (Integer) = %1\n").arg(c.points))) << c.name << counts.toStdString();
+        EXPECT_TRUE(counts.contains(QString("indexed (Integer) = %1\n").arg(c.points))) << c.name;
+        EXPECT_TRUE(counts.contains("checked (String) = ok\n")) << c.name;
+        // A window, its edges half-way between points (far beyond the boxes'
+        // rounding), searched in the tree and through GDAL's spatial filter
+        // finds what the positions say lies in it.
+        const QString inside = query("SELECT COUNT(*) AS n FROM points WHERE longitude BETWEEN 37.60035 AND 37.60175 "
+                                     "AND latitude BETWEEN 55.75045 AND 55.75185");
+        const auto expected = QRegularExpression("n \\(Integer\\) = (\\d+)").match(inside);
+        ASSERT_TRUE(expected.hasMatch()) << c.name << inside.toStdString();
+        const QString searched = query("SELECT COUNT(*) AS n FROM rtree_points_geom WHERE maxx >= 37.60035 AND "
+                                       "minx <= 37.60175 AND maxy >= 55.75045 AND miny <= 55.75185");
+        EXPECT_EQ(searched.toStdString(), inside.toStdString()) << c.name;
+        const QString filtered = Tool("ogrinfo", {"-so", "-spat", "37.60035", "55.75045", "37.60175", "55.75185", path,
+                                                  "points"});
+        EXPECT_TRUE(filtered.contains("Feature Count: " + expected.captured(1) + "\n")) << c.name << filtered.toStdString();
+        // A deleted point leaves the index by the trigger put back.
+        if (c.points > 0) {
+            query("DELETE FROM points WHERE fid = 1");
+            EXPECT_TRUE(query("SELECT COUNT(*) AS n FROM rtree_points_geom")
+                            .contains(QString("n (Integer) = %1\n").arg(c.points - 1)))
+                << c.name;
+        }
+        QFile::remove(path);
+    }
+}
+
+// Past the point limit the GeoPackage has no points layer, and the pages the
+// points took are given back; the other layers are as without a limit.
+TEST_F(GisOutputTest, PointsPastTheLimitAreLeftOut) {
+    const Grid g = MakeGrid(41, 21, 200, 100, [](int, int) { return false; });
+    const GisSurvey survey = TwoRuns(g);
+    const std::uint64_t all = survey.points.size();
+    const struct {
+        const char* name;
+        std::optional<std::uint64_t> limit;
+        bool points;
+    } cases[] = {{"every point", std::nullopt, true}, {"as many as the limit", all, true}, {"one past the limit", all - 1, false}};
+    qint64 withPoints = 0, without = 0;
+    for (const auto& c : cases) {
+        const QString path = Path(QString(c.name).replace(' ', '_') + ".gpkg");
+        GeoPackageWriter writer(path, c.limit);
+        // Given survey by survey: the second passes the limit.
+        const auto half = survey.points.begin() + static_cast<std::ptrdiff_t>(all / 2);
+        writer.AddPoints(std::vector<GisPoint>(survey.points.begin(), half), survey.runs);
+        writer.AddPoints(std::vector<GisPoint>(half, survey.points.end()), survey.runs);
+        writer.Finish(g, survey.runs);
+        EXPECT_EQ(writer.PointsLeftOut(), !c.points) << c.name;
+        const QString layers = Tool("ogrinfo", {"-so", "-q", path});
+        EXPECT_EQ(layers.contains("points (Point)"), c.points) << c.name << layers.toStdString();
+        EXPECT_TRUE(layers.contains("tracks (Line String)")) << c.name;
+        EXPECT_TRUE(Tool("gdalinfo", {path}).contains("Size is 41, 21")) << c.name;
+        if (c.points)
+            EXPECT_TRUE(Tool("ogrinfo", {"-q", path, "-sql", "SELECT COUNT(*) AS n FROM rtree_points_geom"})
+                            .contains(QString("n (Integer) = %1").arg(all)))
+                << c.name;
+        (c.points ? withPoints : without) = QFileInfo(path).size();
+    }
+    EXPECT_LT(without, withPoints);
 }
 
 TEST_F(GisOutputTest, AFailureLeavesTheOldFileAndNoStagedOne) {

@@ -122,8 +122,10 @@ TEST_F(SessionTest, EachPointCarriesItsSampleIntoTheGeoPackage) {
         const QString points = Query(run.gisFiles[0],
                                      "SELECT COUNT(*) AS n, COUNT(DISTINCT channel) AS channels, MIN(line) AS first, "
                                      "MAX(line) AS last, MIN(time) AS early, SUM(survey_file = 'run002.csv') AS named, "
-                                     "COUNT(gradient_arranged) AS arranged FROM points");
+                                     "COUNT(gradient_arranged) AS arranged, "
+                                     "(SELECT COUNT(*) FROM rtree_points_geom) AS indexed FROM points");
         EXPECT_TRUE(points.contains(QString("n (Integer) = %1").arg(s.points.size()))) << c.name << points.toStdString();
+        EXPECT_TRUE(points.contains(QString("indexed (Integer) = %1").arg(s.points.size()))) << c.name;
         EXPECT_TRUE(points.contains(QString("named (Integer) = %1").arg(s.points.size()))) << c.name;
         EXPECT_TRUE(points.contains("channels (Integer) = 12")) << c.name;
         // The sample lines of the file, 5 to 2404, each with its points.

@@ -503,14 +503,15 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     // would level the gradients a second time.
     // The distance column beside half the gradient columns.
     distanceOut.emplace(table.column(kDistance));
-    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
-    // Each column is put in place as soon as it is written, so that the old
-    // and new texts of only one column a core are held at once.
+    // Each column is begun when its turn comes and put in place as soon as
+    // it is written, so that the old and new texts of only two columns a
+    // core are held at once.
     auto writeGradients = [&](int fromChannel, int toChannel) {
         char text[kNumberTextCapacity];
         for (int k = fromChannel; k < toChannel; k += 2) {
             // Two columns a pass, block by block, over the block's points in cache.
             const int pair = std::min(k + 2, toChannel);
+            for (int c = k; c < pair; ++c) gradientOut[c].emplace(table.column(GradientColumn(c)));
             ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
                 for (int c = k; c < pair; ++c)
                     for (std::size_t i = from; i < to; ++i)

@@ -178,8 +178,8 @@ public:
             const double east = rho * std::cos(phi);
             const double north = rho * std::sin(phi);
             // asin's argument outside -1..1 is a fault only for a channel in use.
-            dLat_[k] = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
-            dLonFactor_[k] = std::asin(kPi * east / kOffsetRadius) * 180;
+            offset_[k].dLat = std::asin(kPi * north / kOffsetRadius) * 180 / kPi / 2;
+            offset_[k].dLonFactor = std::asin(kPi * east / kOffsetRadius) * 180;
         }
     }
 
@@ -189,9 +189,18 @@ public:
     // The signed position of channel k's sensor placed from the unsigned fix
     // (lat, lon) whose LonScale is `lonScale`.
     void Place(int k, double lat, double lon, double lonScale, double& pointLon, double& pointLat) const {
-        const double dLon = Finite(dLonFactor_[k] * lonScale / kPi / 2);
-        pointLon = Finite(g_.longitudeSign * (lon + dLon));
-        pointLat = Finite(g_.latitudeSign * (lat + dLat_[k]));
+        double dLon = 0;
+        PlaceAtOffset(offset_[k], g_.latitudeSign, g_.longitudeSign, lat, lon, lonScale, dLon, pointLon, pointLat);
+        Finite(dLon);
+        Finite(pointLon);
+        Finite(pointLat);
+    }
+
+    // What compact points recompute their positions from.
+    void KeepIn(PlacedReadings& placed) const {
+        placed.offset = offset_;
+        placed.latitudeSign = g_.latitudeSign;
+        placed.longitudeSign = g_.longitudeSign;
     }
 
     // The same by the exact local conversion, the cart walking along the
@@ -208,8 +217,7 @@ public:
 
 private:
     const SurveyGeometry& g_;
-    std::array<double, kChannels> dLat_{};
-    std::array<double, kChannels> dLonFactor_{};
+    std::array<SensorOffset, kChannels> offset_{};
 };
 
 // The track's length over which its course at a fix is taken: the cart is
@@ -329,8 +337,8 @@ constexpr auto kBits = [] {
 // every number is read once, straight into the point tables. False, with
 // only `points` changed, at anything that would end the arrangement, so that
 // the row-by-row placement meets it where it lies and keeps what comes before.
-bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool levelSignals, ArrangedPoints& points,
-                    std::optional<ColumnRewriter>& distanceOut,
+bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool levelSignals, PointStorage storage,
+                    ArrangedPoints& points, std::optional<ColumnRewriter>& distanceOut,
                     std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut) {
     const std::size_t rows = table.dataRowCount();
     std::vector<double> lat(rows), lon(rows);
@@ -342,18 +350,18 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     const RowPoints rowPoints(table);
     auto pointOf = [&](std::size_t i, int k) { return rowPoints.PointOf(i, k); };
     auto present = [&](std::size_t i, int k) { return rowPoints.Has(i, k); };
-    points.resize(rowPoints.total());
 
-    std::vector<double> distance(rows, 0.0);
-    try {
-        // The readings, each core half the rows. Block by block, a channel
-        // at a time: the points of a block stay in cache while its channels
-        // write their readings a row's points apart.
-        bool readable[2] = {true, true};
+    // The readings, each core half the rows. Block by block, a channel at a
+    // time: the points of a block stay in cache while its channels write
+    // their readings a row's points apart. `keep(i, k, p, field, gradient)`
+    // is false for readings it cannot keep, which ends the pass.
+    enum class ReadingsRead { All, NotANumber, NotKept };
+    auto readAll = [&](auto&& keep) {
+        ReadingsRead read[2] = {ReadingsRead::All, ReadingsRead::All};
         OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
-            bool& read = readable[begin == 0 ? 0 : 1];
+            ReadingsRead& r = read[begin == 0 ? 0 : 1];
             ForEachRowBlock(begin, end, [&](std::size_t from, std::size_t to) {
-                for (int k = 0; k < kChannels && read; ++k) {
+                for (int k = 0; k < kChannels && r == ReadingsRead::All; ++k) {
                     const TextColumn& fieldCol = table.column(FieldColumn(k));
                     const TextColumn& gradientCol = table.column(GradientColumn(k));
                     for (std::size_t i = from; i < to; ++i) {
@@ -361,21 +369,61 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                         double f = 0, g = 0;
                         if (!TryParseNumber(fieldCol[kFirstDataRow + i], f) ||
                             !TryParseNumber(gradientCol[kFirstDataRow + i], g)) {
-                            read = false;
+                            r = ReadingsRead::NotANumber;
                             return;
                         }
-                        const std::size_t p = pointOf(i, k);
-                        points.setValue(PointTable::Absolute, p, f);
-                        points.setValue(PointTable::Gradient, p, g);
+                        if (!keep(i, k, pointOf(i, k), f, g)) {
+                            r = ReadingsRead::NotKept;
+                            return;
+                        }
                     }
                 }
             });
         });
-        if (!readable[0] || !readable[1]) return false;
+        // A number that cannot be read ends the arrangement wherever it lies.
+        for (const ReadingsRead r : read)
+            if (r == ReadingsRead::NotANumber) return r;
+        return read[0] == ReadingsRead::All ? read[1] : read[0];
+    };
+    // Kept as placed where asked and every reading is whole hundredths.
+    std::optional<PlacedReadings> placed;
+    ReadingsRead read = ReadingsRead::NotKept;
+    if (storage == PointStorage::AsPlaced && rows <= PlacedReadings::kMaxRows) {
+        placed.emplace();
+        placed->rowChannel.resize(rowPoints.total());
+        placed->field.resize(rowPoints.total());
+        placed->gradient.resize(rowPoints.total());
+        read = readAll([&](std::size_t i, int k, std::size_t p, double f, double g) {
+            const std::optional<std::int32_t> field = PlacedReadings::Hundredths(f);
+            const std::optional<std::int32_t> gradient = PlacedReadings::Hundredths(g);
+            if (!field || !gradient) return false;
+            placed->rowChannel[p] = static_cast<std::uint32_t>(i << PlacedReadings::kChannelBits) | static_cast<std::uint32_t>(k);
+            placed->field[p] = *field;
+            placed->gradient[p] = *gradient;
+            return true;
+        });
+        if (read != ReadingsRead::All) placed.reset();
+    }
+    if (read == ReadingsRead::NotKept) {
+        points.resize(rowPoints.total());
+        read = readAll([&](std::size_t, int, std::size_t p, double f, double g) {
+            points.setValue(PointTable::Absolute, p, f);
+            points.setValue(PointTable::Gradient, p, g);
+            return true;
+        });
+    }
+    if (read != ReadingsRead::All) return false;
+    // A reading as read, before the levels.
+    auto reading = [&](PointTable t, std::size_t p) {
+        if (!placed) return points.value(t, p);
+        return PlacedReadings::Reading(t == PointTable::Absolute ? placed->field[p] : placed->gradient[p]);
+    };
 
+    std::vector<double> distance(rows, 0.0);
+    Levels levels;
+    try {
         // Each channel's level: the mean of its readings summed in row
         // order, each core half the channels.
-        Levels levels;
         if (levelSignals) {
             OnBothCores(kChannels, [&](std::size_t fromChannel, std::size_t toChannel) {
                 std::array<double, kChannels> fieldSum{}, gradientSum{};
@@ -385,8 +433,8 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
                         for (std::size_t i = from; i < to; ++i) {
                             if (!present(i, k)) continue;
                             const std::size_t p = pointOf(i, k);
-                            fieldSum[k] += points.value(PointTable::Absolute, p);
-                            gradientSum[k] += points.value(PointTable::Gradient, p);
+                            fieldSum[k] += reading(PointTable::Absolute, p);
+                            gradientSum[k] += reading(PointTable::Gradient, p);
                             ++count[k];
                         }
                 });
@@ -407,26 +455,47 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
         });
         for (std::size_t i = 1; i < rows; ++i) distance[i] = Finite(distance[i - 1] + distance[i]);
 
-        // Each row is placed from the fix of the row after it; the last row from its own.
+        // Each row is placed from the fix of the row after it; the last row
+        // from its own. Points kept as placed are placed all the same, so
+        // that a position or value that is not finite is met here.
+        std::vector<double> lonScale(placed ? rows : 0);
         OnBothCores(rows, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t fix = std::min(i + 1, rows - 1);
-                const double lonScale = SensorPlacement::LonScale(lat[fix]);
+                const double scale = SensorPlacement::LonScale(lat[fix]);
+                if (placed) lonScale[i] = scale;
                 for (int k = 0; k < kChannels; ++k) {
                     if (!present(i, k)) continue;
                     const std::size_t p = pointOf(i, k);
                     double pointLon = 0, pointLat = 0;
-                    placement.Place(k, lat[fix], lon[fix], lonScale, pointLon, pointLat);
+                    placement.Place(k, lat[fix], lon[fix], scale, pointLon, pointLat);
+                    const double field = Finite(reading(PointTable::Absolute, p) - levels.field[k]);
+                    const double gradient = Finite(reading(PointTable::Gradient, p) - levels.gradient[k]);
+                    if (placed) continue;
                     points.setPosition(p, pointLon, pointLat);
-                    for (const PointTable t : {PointTable::Absolute, PointTable::Gradient})
-                        points.setValue(t, p,
-                                        Finite(points.value(t, p) -
-                                               (t == PointTable::Absolute ? levels.field[k] : levels.gradient[k])));
+                    points.setValue(PointTable::Absolute, p, field);
+                    points.setValue(PointTable::Gradient, p, gradient);
                 }
             }
         });
+        if (placed) {
+            placement.KeepIn(*placed);
+            placed->fieldLevel = levels.field;
+            placed->gradientLevel = levels.gradient;
+            placed->lonScale = std::move(lonScale);
+        }
     } catch (const ArrangeFault&) {
         return false;
+    }
+    if (placed) {
+        // The placing fixes: each row's is the next row's own.
+        for (std::size_t i = 0; i + 1 < rows; ++i) {
+            lat[i] = lat[i + 1];
+            lon[i] = lon[i + 1];
+        }
+        placed->fixLat = std::move(lat);
+        placed->fixLon = std::move(lon);
+        points.KeepAsPlaced(std::move(*placed));
     }
 
     // The texts, once every point is placed: a fault past here ends the
@@ -434,14 +503,15 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
     // would level the gradients a second time.
     // The distance column beside half the gradient columns.
     distanceOut.emplace(table.column(kDistance));
-    for (int k = 0; k < kChannels; ++k) gradientOut[k].emplace(table.column(GradientColumn(k)));
-    // Each column is put in place as soon as it is written, so that the old
-    // and new texts of only one column a core are held at once.
+    // Each column is begun when its turn comes and put in place as soon as
+    // it is written, so that the old and new texts of only two columns a
+    // core are held at once.
     auto writeGradients = [&](int fromChannel, int toChannel) {
         char text[kNumberTextCapacity];
         for (int k = fromChannel; k < toChannel; k += 2) {
             // Two columns a pass, block by block, over the block's points in cache.
             const int pair = std::min(k + 2, toChannel);
+            for (int c = k; c < pair; ++c) gradientOut[c].emplace(table.column(GradientColumn(c)));
             ForEachRowBlock(0, rows, [&](std::size_t from, std::size_t to) {
                 for (int c = k; c < pair; ++c)
                     for (std::size_t i = from; i < to; ++i)
@@ -468,13 +538,14 @@ bool PlaceAllAtOnce(SurveyTable& table, const SensorPlacement& placement, bool l
 // before a fault stays.
 void PlaceSensors(SurveyTable& table, const SurveyGeometry& g, bool levelSignals, ArrangedPoints& points,
                   std::optional<ColumnRewriter>& distanceOut,
-                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut, ArrangePath path) {
+                  std::array<std::optional<ColumnRewriter>, kChannels>& gradientOut, ArrangePath path,
+                  PointStorage storage) {
     SpreadTimesAndFixes(table);
 
     const std::size_t last = table.rowCount() - 1;
     const SensorPlacement placement(table, g);
     if (path == ArrangePath::AsTheTableAllows &&
-        PlaceAllAtOnce(table, placement, levelSignals, points, distanceOut, gradientOut))
+        PlaceAllAtOnce(table, placement, levelSignals, storage, points, distanceOut, gradientOut))
         return;
     points.clear();
     points.reserve(table.dataRowCount() * kChannels);
@@ -672,7 +743,7 @@ bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, con
 }
 
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
-                  ArrangePath path) {
+                  ArrangePath path, PointStorage storage) {
     if (table.rowCount() <= kFirstDataRow) throw std::invalid_argument("the survey table holds no data row");
     points.clear();
     points.lonHeading = std::string(table.cell(kLongitude, kHeadingRow));
@@ -684,7 +755,7 @@ bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool level
     std::array<std::optional<ColumnRewriter>, kChannels> gradientOut;
     bool completed = true;
     try {
-        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut, path);
+        PlaceSensors(table, geometry, levelSignals, points, distanceOut, gradientOut, path, storage);
     } catch (const ArrangeFault&) {
         completed = false;
     }

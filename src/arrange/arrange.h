@@ -21,9 +21,12 @@ namespace qgrad {
 // The arrangement runs in whole passes over a sound table and row by row
 // over one with a fault, meeting it where it lies; both give the same bytes
 // on a sound table. `path` forces the row-by-row one, to show that.
+// `storage` AsPlaced keeps the points of the whole passes as placed when
+// every reading is whole hundredths; the row-by-row placement keeps them
+// editable.
 enum class ArrangePath { AsTheTableAllows, RowByRow };
 bool ArrangeToGps(SurveyTable& table, const SurveyGeometry& geometry, bool levelSignals, ArrangedPoints& points,
-                  ArrangePath path = ArrangePath::AsTheTableAllows);
+                  ArrangePath path = ArrangePath::AsTheTableAllows, PointStorage storage = PointStorage::Editable);
 
 // The time and the own fix of every data row of an arranged table.
 struct RowFixes {

@@ -120,7 +120,10 @@ void Open(QIODevice& input, const OpeningOptions& options, OpenedSurvey& s) {
     if (fileBytes < kShortRowBytes * static_cast<qint64>(s.table.dataRowCount())) GiveBackFreedMemory();
     const std::vector<std::uint32_t> fixArrivals =
         options.processing.quality.on ? FixArrivals(s.table) : std::vector<std::uint32_t>();
-    s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points);
+    // Points that no stage changes are kept as placed, in less than half
+    // the memory.
+    s.arranged = ArrangeToGps(s.table, s.geometry, options.levelSignals, s.points, ArrangePath::AsTheTableAllows,
+                              options.processing.AnyOn() ? PointStorage::Editable : PointStorage::AsPlaced);
     Reach(options, s, OpeningStage::Arranged);
     if (options.keepArranged && options.processing.AnyOn()) s.asArranged = s.points;
     s.processing = ProcessSurvey(s.table, s.geometry, s.points, options.processing, options.folderLag, fixArrivals);
@@ -174,6 +177,7 @@ void Named(const QString& fileName, const qint64& size, Steps&& open) {
 Reprocessed ProcessAgain(const OpenedSurvey& survey, const ProcessingSettings& settings) {
     Reprocessed again;
     again.points = survey.asArranged.size() > 0 ? survey.asArranged : survey.points;
+    if (settings.AnyOn()) again.points.MakeEditable();
     again.asArranged = settings.AnyOn() ? again.points : ArrangedPoints();
     again.processing = ProcessSurvey(survey.table, survey.geometry, again.points, settings);
     ReadProfiles(survey.table, again.points, true, again.profiles);

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace qgrad;
@@ -50,13 +55,22 @@ protected:
         std::vector<std::string_view> views(cells.begin(), cells.end());
         table_.appendRow(views.data(), views.size());
     }
-    bool Arrange(bool level = true) { return ArrangeToGps(table_, geometry_, level, points_); }
+    bool Arrange(bool level = true, PointStorage storage = PointStorage::Editable) {
+        return ArrangeToGps(table_, geometry_, level, points_, ArrangePath::AsTheTableAllows, storage);
+    }
     std::string Cell(int c, std::size_t r) const { return std::string(table_.cell(c, r)); }
     std::string Point(PointTable t, int c, std::size_t row) const { return points_.CellText(t, c, row); }
     std::vector<std::string> Column(int c) const {
         std::vector<std::string> v;
         for (std::size_t r = 3; r < table_.rowCount(); ++r) v.push_back(Cell(c, r));
         return v;
+    }
+    // Every data cell, column after column.
+    std::vector<std::string> DataCells() const {
+        std::vector<std::string> cells;
+        for (int c = 0; c < SurveyTable::kColumns; ++c)
+            for (std::string& cell : Column(c)) cells.push_back(std::move(cell));
+        return cells;
     }
 
     SurveyTable table_;
@@ -387,4 +401,124 @@ TEST_F(ArrangeTest, RowPointsFindEachPointOfTheArrangement) {
                     << i << " " << k;
             }
         }
+}
+
+namespace {
+
+std::uint64_t Bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// Every number of every point, bit for bit: a -0 is not a 0.
+std::vector<std::uint64_t> PointBits(const ArrangedPoints& points) {
+    std::vector<std::uint64_t> bits;
+    for (std::size_t p = 0; p < points.size(); ++p)
+        for (const double v : {points.lon(p), points.lat(p), points.value(PointTable::Absolute, p),
+                               points.value(PointTable::Gradient, p)})
+            bits.push_back(Bits(v));
+    return bits;
+}
+
+TEST(PlacedReadingsTest, HundredthsReadBackBitForBit) {
+    const struct {
+        const char* name;
+        double reading;
+        bool whole;
+    } cases[] = {
+        {"a field reading", 49480.13, true},
+        {"a gradient", -0.17, true},
+        {"tenths", 0.5, true},
+        {"a whole number", 48000, true},
+        {"zero", 0.0, true},
+        {"negative zero", -0.0, true},
+        {"the largest", 21474836.46, true},
+        {"thousandths", 0.125, false},
+        {"a third", 1.0 / 3, false},
+        {"beyond the range", 21474836.48, false},
+        {"far beyond it", -1e300, false},
+        {"not a number", std::numeric_limits<double>::quiet_NaN(), false},
+        {"infinite", std::numeric_limits<double>::infinity(), false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<std::int32_t> hundredths = PlacedReadings::Hundredths(c.reading);
+        ASSERT_EQ(hundredths.has_value(), c.whole) << c.name;
+        if (hundredths) EXPECT_EQ(Bits(PlacedReadings::Reading(*hundredths)), Bits(c.reading)) << c.name;
+    }
+}
+
+}  // namespace
+
+// Points kept as placed read the same bits as four numbers a point, and the
+// table the same texts; the arrangement keeps them so only where it can.
+TEST_F(ArrangeTest, PointsKeptAsPlacedReadTheSameBits) {
+    for (int k = 0; k < kChannels; ++k) {
+        geometry_.offsetX[k] = -1.1 + 0.2 * k;
+        geometry_.offsetY[k] = 0.15 * (k % 3);
+    }
+    auto survey = [](const std::string& gradient) {
+        std::vector<Row> rows;
+        for (int i = 0; i < 300; ++i) {
+            Row row = {std::to_string(101500 + i / 10), FormatFixed(55.5 + (i / 4) * 1e-5, 8, 12),
+                       FormatFixed(37.5 + (i / 4) * 2e-5, 8, 12), ""};
+            for (int k = 0; k < kChannels; ++k) {
+                // Channel 3 drops out every seventh row.
+                const bool dropped = k == 3 && i % 7 == 0;
+                row.push_back(dropped ? "" : FormatFixed(49480 + k + (i * 37 % 1000) / 100.0, 2, 12));
+                row.push_back(dropped ? "" : i == 150 && k == 5 ? gradient : FormatFixed(((i * 53 + k) % 400 - 200) / 100.0, 2, 12));
+            }
+            rows.push_back(row);
+        }
+        return rows;
+    };
+    const struct {
+        const char* name;
+        std::vector<Row> rows;
+        bool level;
+        const char* lat;
+        const char* lon;
+        bool kept;
+    } cases[] = {
+        {"hundredths, levelled", survey("-0.00"), true, "Latitude,N", "Longitude,E", true},
+        {"hundredths and a -0, not levelled", survey("-0.00"), false, "Latitude,N", "Longitude,E", true},
+        {"south and west", survey("0.07"), true, "Latitude,S", "Longitude,W", true},
+        {"a reading in thousandths", survey("0.125"), true, "Latitude,N", "Longitude,E", false},
+        {"a reading beyond the hundredths", survey("30000000"), false, "Latitude,N", "Longitude,E", false},
+        {"a reading that is no number", survey("x"), true, "Latitude,N", "Longitude,E", false},
+    };
+    for (const auto& c : cases) {
+        geometry_.latitudeSign = std::string(c.lat) == "Latitude,S" ? -1 : 1;
+        geometry_.longitudeSign = std::string(c.lon) == "Longitude,W" ? -1 : 1;
+        Load(c.rows, c.lat, c.lon);
+        const bool editableDone = Arrange(c.level, PointStorage::Editable);
+        EXPECT_FALSE(points_.keptAsPlaced()) << c.name;
+        const std::vector<std::uint64_t> editable = PointBits(points_);
+        const std::vector<std::string> editableCells = DataCells();
+
+        Load(c.rows, c.lat, c.lon);
+        EXPECT_EQ(Arrange(c.level, PointStorage::AsPlaced), editableDone) << c.name;
+        EXPECT_EQ(points_.keptAsPlaced(), c.kept) << c.name;
+        EXPECT_EQ(PointBits(points_), editable) << c.name;
+        EXPECT_EQ(DataCells(), editableCells) << c.name;
+    }
+}
+
+// Points kept as placed change only once made editable, into the same
+// numbers; a copy made before keeps them as placed.
+TEST_F(ArrangeTest, PointsKeptAsPlacedAreMadeEditableToChange) {
+    geometry_.offsetX[1] = 0.5;
+    Load({{"1", "55.5", "37.5", "", "48000.25", "-0.00", "48001.5", "2.25"},
+          {"2", "55.6", "37.6", "", "48000.75", "1.5", "48002", "-3.5"}});
+    ASSERT_TRUE(Arrange(false, PointStorage::AsPlaced));
+    ASSERT_TRUE(points_.keptAsPlaced());
+    const std::vector<std::uint64_t> placed = PointBits(points_);
+    EXPECT_THROW(points_.setValue(PointTable::Gradient, 0, 1.0), std::logic_error);
+    EXPECT_THROW(points_.setPosition(0, 1.0, 2.0), std::logic_error);
+    EXPECT_THROW(points_.append(1, 2, 3, 4), std::logic_error);
+
+    const ArrangedPoints copy = points_;
+    points_.MakeEditable();
+    EXPECT_FALSE(points_.keptAsPlaced());
+    EXPECT_EQ(PointBits(points_), placed);
+    points_.setValue(PointTable::Gradient, 0, 1.0);
+    EXPECT_EQ(points_.value(PointTable::Gradient, 0), 1.0);
+    EXPECT_TRUE(copy.keptAsPlaced());
+    EXPECT_EQ(PointBits(copy), placed);
 }

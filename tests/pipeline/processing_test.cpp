@@ -68,7 +68,19 @@ TEST(OpeningProcessingTest, ThePointsAndProfilesChangeAndTheTableStays) {
             }
         }
         EXPECT_EQ(s.track.lon, plain.track.lon) << c.name;
+        // Points no stage changes are kept as placed; processed again, they
+        // become what the opening with the stages gives.
+        EXPECT_EQ(s.points.keptAsPlaced(), !c.settings.AnyOn()) << c.name;
+        const Reprocessed again = ProcessAgain(plain, c.settings);
+        ASSERT_EQ(again.points.size(), s.points.size()) << c.name;
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < s.points.size(); ++i)
+            differing += again.points.lon(i) != s.points.lon(i) || again.points.lat(i) != s.points.lat(i) ||
+                         again.points.value(PointTable::Gradient, i) != s.points.value(PointTable::Gradient, i) ||
+                         again.points.value(PointTable::Absolute, i) != s.points.value(PointTable::Absolute, i);
+        EXPECT_EQ(differing, 0u) << c.name << ": points that differ";
     }
+    EXPECT_TRUE(plain.points.keptAsPlaced());
 }
 
 }  // namespace

@@ -304,8 +304,24 @@
         <translation>Штриховать участки дальше расстояния проверки покрытия от всех точек</translation>
     </message>
     <message>
-        <source>GRIDDING:</source>
-        <translation>СЕТКА:</translation>
+        <source>What the gridding of the next SAVE TO MAP or folder run makes besides the map</source>
+        <translation>Что строит сетка при следующем SAVE TO MAP или обработке папки, кроме карты</translation>
+    </message>
+    <message>
+        <source>targets %1</source>
+        <translation>цели %1</translation>
+    </message>
+    <message>
+        <source>coverage %1 m</source>
+        <translation>покрытие %1 м</translation>
+    </message>
+    <message>
+        <source>GRIDDING: %1</source>
+        <translation>СЕТКА: %1</translation>
+    </message>
+    <message>
+        <source>as the script</source>
+        <translation>как в сценарии</translation>
     </message>
     <message>
         <source>cell, m</source>

@@ -19,6 +19,7 @@
 #include "gridhost/gridjob.h"
 #include "gridhost/gridoverlay.h"
 #include "gridhost/gridrun.h"
+#include "gridhost/printmap.h"
 #include "mapview/overlay.h"
 #include "mapview/markers.h"
 #include "session/session.h"
@@ -38,7 +39,9 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QScreen>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QWidgetAction>
 #include <QMimeData>
 #include <QPainter>
 #include <QSlider>
@@ -256,6 +259,7 @@ void TMainForm::CreateControls() {
     ResultOverlay->hide();
     connect(ResultOverlayCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
     connect(UncoveredCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
+    connect(ResultOpacity, &QSlider::valueChanged, this, [this] { ShowMapPicture(); });
 
     // Beside the survey table: the targets the gridding found.
     FindingsHeader = new QLabel(TopPanel);
@@ -267,7 +271,7 @@ void TMainForm::CreateControls() {
     TargetList->verticalHeader()->hide();
     TargetList->verticalHeader()->setDefaultSectionSize(kTargetRowHeight);
     TargetList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    TargetList->horizontalHeader()->setStretchLastSection(true);
+    TargetList->horizontalHeader()->setSectionResizeMode(TargetTableModel::SurveyFile, QHeaderView::Stretch);
     TargetList->setSelectionBehavior(QAbstractItemView::SelectRows);
     TargetList->setSelectionMode(QAbstractItemView::SingleSelection);
     TargetList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -276,7 +280,6 @@ void TMainForm::CreateControls() {
             [this](const QModelIndex& current) {
                 if (current.isValid()) Guarded([=, this] { ChooseTarget(current.row()); });
             });
-    connect(ResultOpacity, &QSlider::valueChanged, this, [this] { ShowMapPicture(); });
 
     GriddingStatus = new QLabel(this);
     GriddingStatus->setContentsMargins(6, 0, 6, 0);
@@ -426,21 +429,38 @@ void TMainForm::CreateProcessingPanel() {
 }
 
 void TMainForm::CreateGriddingControls() {
-    // In the PROCESSING panel's rows, after its own controls: they take
-    // effect at the next SAVE TO MAP or folder run.
-    new QLabel(tr("GRIDDING:"), ProcessingPanel);
-    CellCheckBox = new QCheckBox(tr("cell, m"), ProcessingPanel);
+    // One button in the PROCESSING panel's rows saying what is asked, the
+    // controls in its drop-down: the panel keeps its rows on a small window.
+    // They take effect at the next SAVE TO MAP or folder run.
+    GriddingButton = new QToolButton(ProcessingPanel);
+    GriddingButton->setPopupMode(QToolButton::InstantPopup);
+    GriddingButton->setToolTip(tr("What the gridding of the next SAVE TO MAP or folder run makes besides the map"));
+    auto* menu = new QMenu(GriddingButton);
+    auto* controls = new QWidget(menu);
+    auto* rows = new QGridLayout(controls);
+    rows->setContentsMargins(8, 6, 8, 6);
+    CellCheckBox = new QCheckBox(tr("cell, m"), controls);
     CellCheckBox->setToolTip(tr("Square cells of this size in the survey's UTM zone; off: the script's grid"));
-    CellMetres = new QDoubleSpinBox(ProcessingPanel);
-    TargetsCheckBox = new QCheckBox(tr("targets beyond"), ProcessingPanel);
+    CellMetres = new QDoubleSpinBox(controls);
+    TargetsCheckBox = new QCheckBox(tr("targets beyond"), controls);
     TargetsCheckBox->setToolTip(tr("Pick anomalies beyond this from the grid's median: Ksd (robust standard deviations) or nT/m"));
-    TargetThreshold = new QComboBox(ProcessingPanel);
+    TargetThreshold = new QComboBox(controls);
     TargetThreshold->setEditable(true);
     TargetThreshold->addItems({"3sd", "6sd", "10sd"});
     TargetThreshold->setToolTip(TargetsCheckBox->toolTip());
-    CoverageCheckBox = new QCheckBox(tr("coverage, gap m"), ProcessingPanel);
+    CoverageCheckBox = new QCheckBox(tr("coverage, gap m"), controls);
     CoverageCheckBox->setToolTip(tr("Find the ground of the block farther than this from every point"));
-    CoverageGap = new QDoubleSpinBox(ProcessingPanel);
+    CoverageGap = new QDoubleSpinBox(controls);
+    const std::pair<QCheckBox*, QWidget*> pairs[] = {
+        {CellCheckBox, CellMetres}, {TargetsCheckBox, TargetThreshold}, {CoverageCheckBox, CoverageGap}};
+    for (int r = 0; r < 3; ++r) {
+        rows->addWidget(pairs[r].first, r, 0);
+        rows->addWidget(pairs[r].second, r, 1);
+    }
+    auto* action = new QWidgetAction(menu);
+    action->setDefaultWidget(controls);
+    menu->addAction(action);
+    GriddingButton->setMenu(menu);
     // As the processing's numbers: wider than qgrad's limits, so that a
     // value beyond them is refused with qgrad's reason, not cut silently.
     CellMetres->setRange(0.001, 10000);
@@ -454,9 +474,27 @@ void TMainForm::CreateGriddingControls() {
         value->setEnabled(box->isChecked());
         connect(box, &QCheckBox::toggled, value, &QWidget::setEnabled);
     };
-    follow(CellCheckBox, CellMetres);
-    follow(TargetsCheckBox, TargetThreshold);
-    follow(CoverageCheckBox, CoverageGap);
+    // The button's text follows, and its row in the panel with it.
+    const auto said = [this] {
+        ShowGriddingChoices();
+        FormResize();
+    };
+    for (const auto& [box, value] : pairs) {
+        follow(box, value);
+        connect(box, &QCheckBox::toggled, this, said);
+    }
+    for (QDoubleSpinBox* spin : {CellMetres, CoverageGap}) connect(spin, &QDoubleSpinBox::valueChanged, this, said);
+    connect(TargetThreshold, &QComboBox::currentTextChanged, this, said);
+    ShowGriddingChoices();
+}
+
+void TMainForm::ShowGriddingChoices() {
+    const GriddingChoices c = CurrentGriddingWords();
+    QStringList asked;
+    if (c.cellMetres) asked << PageText("%1 m").arg(QString::fromStdString(*c.cellMetres));  // a length as the page writes it
+    if (c.targetThreshold) asked << tr("targets %1").arg(QString::fromStdString(*c.targetThreshold));
+    if (c.coverageGap) asked << tr("coverage %1 m").arg(QString::fromStdString(*c.coverageGap));
+    GriddingButton->setText(tr("GRIDDING: %1").arg(asked.isEmpty() ? tr("as the script") : asked.join(", ")));
 }
 
 GriddingChoices TMainForm::CurrentGriddingWords() const {
@@ -733,6 +771,7 @@ void TMainForm::FormResize() {
     if (FindingsHeader->isVisibleTo(TopPanel)) {
         const int headerHeight = FindingsHeader->sizeHint().height();
         FindingsHeader->setGeometry(0, gridTop, panelWidth, headerHeight);
+        ShowElided(FindingsHeader, findingsMessage_);
         gridTop += headerHeight;
     }
     if (TargetList->isVisibleTo(TopPanel)) {
@@ -1322,8 +1361,7 @@ void TMainForm::ShowFindings() {
         header << tr("covered %1 m², uncovered %2 m²")
                       .arg(QString::number(c.coveredArea, 'f', 0), QString::number(c.uncoveredArea, 'f', 0));
     }
-    FindingsHeader->setText(header.join("; "));
-    FindingsHeader->setToolTip(header.join("\n"));
+    findingsMessage_ = header.join("; ");
     FindingsHeader->setVisible(!header.isEmpty());
     TargetList->setVisible(f && f->targets && !f->targets->targets.empty());
     TargetList->resizeColumnsToContents();

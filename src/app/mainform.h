@@ -190,7 +190,9 @@ public:
     QDoubleSpinBox* LagSeconds = nullptr;
     QPushButton* BtnApplyProcessing = nullptr;  // shown while the panel differs from what the points on show carry
     QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
-    // Beside PROCESSING: what the gridding of the next save or folder run is asked for.
+    // Beside PROCESSING: what the gridding of the next save or folder run is
+    // asked for, in the drop-down of a button that says it.
+    QToolButton* GriddingButton = nullptr;
     QCheckBox* CellCheckBox = nullptr;  // off: the script's grid
     QDoubleSpinBox* CellMetres = nullptr;
     QCheckBox* TargetsCheckBox = nullptr;
@@ -228,6 +230,7 @@ private:
     ProcessingSettings CurrentProcessing() const;
     void CreateGriddingControls();
     GriddingChoices CurrentGriddingWords() const;
+    void ShowGriddingChoices();
     // The gridding asked for; nothing, once the person has been told why,
     // where a value is beyond what qgrad's flags take.
     std::optional<GriddingChoices> CurrentGridding();
@@ -317,6 +320,7 @@ private:
     std::unique_ptr<QSettings> settings_;
     QString lastMessage_;  // the status line's message, back when the mouse leaves the profiles
     QString griddingMessage_;
+    QString findingsMessage_;  // over the target list, cut to its width
     std::unique_ptr<BackgroundJob> job_;
 };
 

@@ -1726,7 +1726,7 @@ TEST_F(MainFormTest, ChosenTargetCentresTheMapAndSelectsItsRow) {
 
     ASSERT_TRUE(form_->TargetList->isVisible());
     ASSERT_EQ(form_->TargetList->model()->rowCount(), 1);
-    EXPECT_TRUE(form_->FindingsHeader->text().startsWith("1 ")) << form_->FindingsHeader->text().toStdString();
+    EXPECT_TRUE(form_->FindingsHeader->toolTip().startsWith("1 ")) << form_->FindingsHeader->toolTip().toStdString();
     const QAbstractItemModel* list = form_->TargetList->model();
     EXPECT_EQ(list->data(list->index(0, 3)).toString(), "run001.csv");
     const int row = SampleRowOfPoint(form_->state().survey.table, chosen);
@@ -1779,7 +1779,7 @@ TEST_F(MainFormTest, UncoveredGroundIsHatchedOverTheMap) {
     const Coverage& found = *form_->state().result->findings.coverage;
     EXPECT_GT(found.uncoveredArea, 0);
     for (double area : {found.coveredArea, found.uncoveredArea})
-        EXPECT_TRUE(form_->FindingsHeader->text().contains(QString::number(area, 'f', 0))) << form_->FindingsHeader->text().toStdString();
+        EXPECT_TRUE(form_->FindingsHeader->toolTip().contains(QString::number(area, 'f', 0))) << form_->FindingsHeader->toolTip().toStdString();
     const auto hatched = [&] {
         const QImage& shown = form_->SurveyMap->picture();
         int n = 0;

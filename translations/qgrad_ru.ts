@@ -295,6 +295,70 @@
         <source>processing</source>
         <translation>обработка</translation>
     </message>
+    <message>
+        <source>Uncovered</source>
+        <translation>Непокрытое</translation>
+    </message>
+    <message>
+        <source>Hatch the ground farther than the coverage check&apos;s distance from every point</source>
+        <translation>Штриховать участки дальше расстояния проверки покрытия от всех точек</translation>
+    </message>
+    <message>
+        <source>What the gridding of the next SAVE TO MAP or folder run makes besides the map</source>
+        <translation>Что строит сетка при следующем SAVE TO MAP или обработке папки, кроме карты</translation>
+    </message>
+    <message>
+        <source>targets %1</source>
+        <translation>цели %1</translation>
+    </message>
+    <message>
+        <source>coverage %1 m</source>
+        <translation>покрытие %1 м</translation>
+    </message>
+    <message>
+        <source>GRIDDING: %1</source>
+        <translation>СЕТКА: %1</translation>
+    </message>
+    <message>
+        <source>as the script</source>
+        <translation>как в сценарии</translation>
+    </message>
+    <message>
+        <source>cell, m</source>
+        <translation>ячейка, м</translation>
+    </message>
+    <message>
+        <source>Square cells of this size in the survey&apos;s UTM zone; off: the script&apos;s grid</source>
+        <translation>Квадратные ячейки этого размера в зоне UTM съёмки; выключено: сетка сценария</translation>
+    </message>
+    <message>
+        <source>targets beyond</source>
+        <translation>цели сильнее</translation>
+    </message>
+    <message>
+        <source>Pick anomalies beyond this from the grid&apos;s median: Ksd (robust standard deviations) or nT/m</source>
+        <translation>Выбирать аномалии, отстоящие от медианы сетки больше чем на это: Ksd (робастные стандартные отклонения) или нТл/м</translation>
+    </message>
+    <message>
+        <source>coverage, gap m</source>
+        <translation>покрытие, разрыв м</translation>
+    </message>
+    <message>
+        <source>Find the ground of the block farther than this from every point</source>
+        <translation>Найти участки блока дальше этого расстояния от всех точек</translation>
+    </message>
+    <message>
+        <source>covered %1 m², uncovered %2 m²</source>
+        <translation>покрыто %1 м², не покрыто %2 м²</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n target(s) beyond %1 nT/m</source>
+        <translation>
+            <numerusform>%n цель сильнее %1 нТл/м</numerusform>
+            <numerusform>%n цели сильнее %1 нТл/м</numerusform>
+            <numerusform>%n целей сильнее %1 нТл/м</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>qgrad::PrintableMap</name>
@@ -421,6 +485,17 @@
     <message>
         <source>as in %1</source>
         <translation>как в %1</translation>
+    </message>
+</context>
+<context>
+    <name>qgrad::TargetTableModel</name>
+    <message>
+        <source>survey file</source>
+        <translation>файл съёмки</translation>
+    </message>
+    <message>
+        <source>line</source>
+        <translation>строка</translation>
     </message>
 </context>
 </TS>

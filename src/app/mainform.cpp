@@ -12,12 +12,14 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/language.h"
+#include "common/numtext.h"
 #include "export/export.h"
 #include "gridhost/contourmap.h"
 #include "gridhost/gridfile.h"
 #include "gridhost/gridjob.h"
 #include "gridhost/gridoverlay.h"
 #include "gridhost/gridrun.h"
+#include "gridhost/printmap.h"
 #include "mapview/overlay.h"
 #include "mapview/markers.h"
 #include "session/session.h"
@@ -37,7 +39,9 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QScreen>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QWidgetAction>
 #include <QMimeData>
 #include <QPainter>
 #include <QSlider>
@@ -83,6 +87,16 @@ const char* const kDestripeKey = "processing/destripe";  // 0 off, 1 median, 2 m
 const char* const kLagKey = "processing/lag";            // 0 off, 1 seconds, 2 auto
 const char* const kLagSecondsKey = "processing/lagSeconds";
 const char* const kSkipRefusedKey = "folder/skipRefused";
+const char* const kCellOnKey = "gridding/cell";
+const char* const kCellMetresKey = "gridding/cellMetres";
+const char* const kTargetsOnKey = "gridding/targets";
+const char* const kTargetThresholdKey = "gridding/targetThreshold";  // as qgrad grid --targets takes it
+const char* const kCoverageOnKey = "gridding/coverage";
+const char* const kCoverageGapKey = "gridding/coverageGap";
+constexpr double kDefaultCellMetres = 0.25;
+const char* const kDefaultTargetThreshold = "6sd";
+constexpr double kDefaultCoverageGap = 1.0;
+constexpr int kTargetRowHeight = 20;
 constexpr int kProcessingHeight = 28;
 
 QPushButton* MakeButton(QWidget* parent, const QString& caption, int x, int y, int w, int h) {
@@ -205,6 +219,7 @@ void TMainForm::CreateControls() {
     }
 
     CreateProcessingPanel();
+    CreateGriddingControls();
     // By the profiles: the processing the points on show carry, which SAVE TO MAP writes.
     ProcessingShown = new QLabel(Chart1);
     ProcessingShown->setContentsMargins(4, 1, 4, 1);
@@ -231,14 +246,40 @@ void TMainForm::CreateControls() {
     ResultOpacity->setRange(0, 100);
     ResultOpacity->setValue(70);
     ResultOpacity->setToolTip(tr("Opacity of the result"));
+    UncoveredCheckBox = new QCheckBox(tr("Uncovered"), ResultOverlay);
+    UncoveredCheckBox->setToolTip(tr("Hatch the ground farther than the coverage check's distance from every point"));
+    UncoveredCheckBox->setChecked(true);
+    UncoveredCheckBox->hide();
     auto* overlayRow = new QHBoxLayout(ResultOverlay);
     overlayRow->setContentsMargins(4, 2, 4, 2);
     overlayRow->addWidget(ResultOverlayCheckBox);
     overlayRow->addWidget(ResultOpacity);
+    overlayRow->addWidget(UncoveredCheckBox);
     ResultOverlay->resize(ResultOverlay->sizeHint().expandedTo(QSize(220, 0)));
     ResultOverlay->hide();
     connect(ResultOverlayCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
+    connect(UncoveredCheckBox, &QCheckBox::toggled, this, [this] { ShowMapPicture(); });
     connect(ResultOpacity, &QSlider::valueChanged, this, [this] { ShowMapPicture(); });
+
+    // Beside the survey table: the targets the gridding found.
+    FindingsHeader = new QLabel(TopPanel);
+    FindingsHeader->setContentsMargins(8, 0, 8, 0);
+    FindingsHeader->hide();
+    targetModel_ = new TargetTableModel(this);
+    TargetList = new QTableView(TopPanel);
+    TargetList->setModel(targetModel_);
+    TargetList->verticalHeader()->hide();
+    TargetList->verticalHeader()->setDefaultSectionSize(kTargetRowHeight);
+    TargetList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    TargetList->horizontalHeader()->setSectionResizeMode(TargetTableModel::SurveyFile, QHeaderView::Stretch);
+    TargetList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    TargetList->setSelectionMode(QAbstractItemView::SingleSelection);
+    TargetList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TargetList->hide();
+    connect(TargetList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) Guarded([=, this] { ChooseTarget(current.row()); });
+            });
 
     GriddingStatus = new QLabel(this);
     GriddingStatus->setContentsMargins(6, 0, 6, 0);
@@ -387,6 +428,94 @@ void TMainForm::CreateProcessingPanel() {
     LagSeconds->setEnabled(false);
 }
 
+void TMainForm::CreateGriddingControls() {
+    // One button in the PROCESSING panel's rows saying what is asked, the
+    // controls in its drop-down: the panel keeps its rows on a small window.
+    // They take effect at the next SAVE TO MAP or folder run.
+    GriddingButton = new QToolButton(ProcessingPanel);
+    GriddingButton->setPopupMode(QToolButton::InstantPopup);
+    GriddingButton->setToolTip(tr("What the gridding of the next SAVE TO MAP or folder run makes besides the map"));
+    auto* menu = new QMenu(GriddingButton);
+    auto* controls = new QWidget(menu);
+    auto* rows = new QGridLayout(controls);
+    rows->setContentsMargins(8, 6, 8, 6);
+    CellCheckBox = new QCheckBox(tr("cell, m"), controls);
+    CellCheckBox->setToolTip(tr("Square cells of this size in the survey's UTM zone; off: the script's grid"));
+    CellMetres = new QDoubleSpinBox(controls);
+    TargetsCheckBox = new QCheckBox(tr("targets beyond"), controls);
+    TargetsCheckBox->setToolTip(tr("Pick anomalies beyond this from the grid's median: Ksd (robust standard deviations) or nT/m"));
+    TargetThreshold = new QComboBox(controls);
+    TargetThreshold->setEditable(true);
+    TargetThreshold->addItems({"3sd", "6sd", "10sd"});
+    TargetThreshold->setToolTip(TargetsCheckBox->toolTip());
+    CoverageCheckBox = new QCheckBox(tr("coverage, gap m"), controls);
+    CoverageCheckBox->setToolTip(tr("Find the ground of the block farther than this from every point"));
+    CoverageGap = new QDoubleSpinBox(controls);
+    const std::pair<QCheckBox*, QWidget*> pairs[] = {
+        {CellCheckBox, CellMetres}, {TargetsCheckBox, TargetThreshold}, {CoverageCheckBox, CoverageGap}};
+    for (int r = 0; r < 3; ++r) {
+        rows->addWidget(pairs[r].first, r, 0);
+        rows->addWidget(pairs[r].second, r, 1);
+    }
+    auto* action = new QWidgetAction(menu);
+    action->setDefaultWidget(controls);
+    menu->addAction(action);
+    GriddingButton->setMenu(menu);
+    // As the processing's numbers: wider than qgrad's limits, so that a
+    // value beyond them is refused with qgrad's reason, not cut silently.
+    CellMetres->setRange(0.001, 10000);
+    CellMetres->setDecimals(3);
+    CellMetres->setSingleStep(0.05);
+    CoverageGap->setRange(0, 1000);
+    CoverageGap->setDecimals(2);
+    CoverageGap->setSingleStep(0.25);
+    for (QDoubleSpinBox* spin : {CellMetres, CoverageGap}) spin->setLocale(QLocale::c());
+    const auto follow = [](QCheckBox* box, QWidget* value) {
+        value->setEnabled(box->isChecked());
+        connect(box, &QCheckBox::toggled, value, &QWidget::setEnabled);
+    };
+    // The button's text follows, and its row in the panel with it.
+    const auto said = [this] {
+        ShowGriddingChoices();
+        FormResize();
+    };
+    for (const auto& [box, value] : pairs) {
+        follow(box, value);
+        connect(box, &QCheckBox::toggled, this, said);
+    }
+    for (QDoubleSpinBox* spin : {CellMetres, CoverageGap}) connect(spin, &QDoubleSpinBox::valueChanged, this, said);
+    connect(TargetThreshold, &QComboBox::currentTextChanged, this, said);
+    ShowGriddingChoices();
+}
+
+void TMainForm::ShowGriddingChoices() {
+    const GriddingChoices c = CurrentGriddingWords();
+    QStringList asked;
+    if (c.cellMetres) asked << PageText("%1 m").arg(QString::fromStdString(*c.cellMetres));  // a length as the page writes it
+    if (c.targetThreshold) asked << tr("targets %1").arg(QString::fromStdString(*c.targetThreshold));
+    if (c.coverageGap) asked << tr("coverage %1 m").arg(QString::fromStdString(*c.coverageGap));
+    GriddingButton->setText(tr("GRIDDING: %1").arg(asked.isEmpty() ? tr("as the script") : asked.join(", ")));
+}
+
+GriddingChoices TMainForm::CurrentGriddingWords() const {
+    GriddingChoices c;
+    if (CellCheckBox->isChecked()) c.cellMetres = FormatGeneral(CellMetres->value());
+    if (TargetsCheckBox->isChecked()) c.targetThreshold = TargetThreshold->currentText().trimmed().toStdString();
+    if (CoverageCheckBox->isChecked()) c.coverageGap = FormatGeneral(CoverageGap->value());
+    return c;
+}
+
+std::optional<GriddingChoices> TMainForm::CurrentGridding() {
+    const GriddingChoices c = CurrentGriddingWords();
+    try {
+        GridOptionsOf(c);
+    } catch (const std::invalid_argument& refused) {
+        ui_->ShowMessage(QString::fromStdString(refused.what()));
+        return std::nullopt;
+    }
+    return c;
+}
+
 int TMainForm::PlaceProcessingControls(int width) {
     // Left to right in the order they are read, a control that would not fit
     // whole starting the next row: every one stays on show at any width.
@@ -475,6 +604,21 @@ void TMainForm::RestoreSettings() {
     connect(LagCombo, &QComboBox::currentIndexChanged, this, [this](int i) { settings_->setValue(kLagKey, i); });
     connect(LagSeconds, &QDoubleSpinBox::valueChanged, this, [this](double s) { settings_->setValue(kLagSecondsKey, s); });
     connect(ArrSignalsCheckBox, &QCheckBox::toggled, this, [this](bool on) { settings_->setValue(kLevelSignalsKey, on); });
+    const std::pair<QCheckBox*, const char*> switches[] = {
+        {CellCheckBox, kCellOnKey}, {TargetsCheckBox, kTargetsOnKey}, {CoverageCheckBox, kCoverageOnKey}};
+    for (const auto& [box, key] : switches) {
+        box->setChecked(settings_->value(key, false).toBool());
+        connect(box, &QCheckBox::toggled, this, [this, key](bool on) { settings_->setValue(key, on); });
+    }
+    const std::tuple<QDoubleSpinBox*, const char*, double> numbers[] = {
+        {CellMetres, kCellMetresKey, kDefaultCellMetres}, {CoverageGap, kCoverageGapKey, kDefaultCoverageGap}};
+    for (const auto& [spin, key, fallback] : numbers) {
+        spin->setValue(settings_->value(key, fallback).toDouble());
+        connect(spin, &QDoubleSpinBox::valueChanged, this, [this, key](double v) { settings_->setValue(key, v); });
+    }
+    TargetThreshold->setCurrentText(settings_->value(kTargetThresholdKey, kDefaultTargetThreshold).toString());
+    connect(TargetThreshold, &QComboBox::currentTextChanged, this,
+            [this](const QString& text) { settings_->setValue(kTargetThresholdKey, text); });
 }
 
 QStringList TMainForm::RecentFiles() const { return settings_->value(kRecentKey).toStringList(); }
@@ -622,7 +766,20 @@ void TMainForm::FormResize() {
     ButtonPanel->setGeometry(0, 0, panelWidth, rowHeight);
     const int processingHeight = PlaceProcessingControls(panelWidth);
     ProcessingPanel->setGeometry(0, rowHeight, panelWidth, processingHeight);
-    const int gridTop = rowHeight + processingHeight;
+    int gridTop = rowHeight + processingHeight;
+    // The findings take what they need of the room above the survey table, at most a third.
+    if (FindingsHeader->isVisibleTo(TopPanel)) {
+        const int headerHeight = FindingsHeader->sizeHint().height();
+        FindingsHeader->setGeometry(0, gridTop, panelWidth, headerHeight);
+        ShowElided(FindingsHeader, findingsMessage_);
+        gridTop += headerHeight;
+    }
+    if (TargetList->isVisibleTo(TopPanel)) {
+        const int wanted = TargetList->horizontalHeader()->sizeHint().height() + targetModel_->rowCount() * kTargetRowHeight + 4;
+        const int listHeight = std::min(wanted, std::max(0, mapHeight - gridTop) / 3);
+        TargetList->setGeometry(0, gridTop, panelWidth, listHeight);
+        gridTop += listHeight;
+    }
     DataStringGrid->setGeometry(0, gridTop, panelWidth, std::max(0, mapHeight - gridTop));
     ResultOverlay->move(4, mapHeight - ResultOverlay->height() - 4);
     const int hintWidth = std::min(mapWidth - 16, 360);
@@ -630,6 +787,10 @@ void TMainForm::FormResize() {
     StartHint->setFixedHeight(StartHint->heightForWidth(StartHint->width()));
     StartHint->move((mapWidth - StartHint->width()) / 2, std::max(0, (mapHeight - StartHint->height()) / 2));
     ShowProcessingLabel();
+    PlaceMapMarkers();
+}
+
+void TMainForm::PlaceMapMarkers() {
     // Markers whose positions leave the pixel range keep their places.
     try {
         PlaceCursorMarker();
@@ -694,11 +855,14 @@ std::optional<OpeningOptions> TMainForm::CurrentOpeningOptions() {
         ui_->ShowMessage(QString::fromStdString(refused.what()));
         return std::nullopt;
     }
+    const std::optional<GriddingChoices> gridding = CurrentGridding();
+    if (!gridding) return std::nullopt;
     OpeningOptions options;
     options.levelSignals = ArrSignalsCheckBox->isChecked();
     options.previousFrame = state_.survey.frame;
     options.keepArranged = true;
     options.processing = CurrentProcessing();
+    AskQualityForCoverage(GridOptionsOf(*gridding), options.processing);
     return options;
 }
 
@@ -907,6 +1071,7 @@ void TMainForm::ClearSurveyViews() {
     ++state_.surveysShown;
     state_.result.reset();
     ResultOverlay->hide();
+    ShowFindings();
     state_.survey.track = {{0.0f}, {0.0f}};
     state_.baseMapBitmap.fill(Qt::white);
     state_.trackMapBitmap.fill(Qt::white);
@@ -932,6 +1097,8 @@ void TMainForm::ShowProfiles() {
 }
 
 void TMainForm::BtnSaveClick() {
+    const std::optional<GriddingChoices> gridding = CurrentGridding();
+    if (!gridding) return;
     ui_->SetBusyCursor(true);
     auto saved = std::make_shared<SavedMap>();
     // The commands wait until the save has ended, so the survey stays as it is meanwhile.
@@ -940,14 +1107,16 @@ void TMainForm::BtnSaveClick() {
         [this, saved] {
             *saved = SaveToMap(state_.survey.folder, state_.survey.fileName, state_.survey.points, state_.processingReport);
         },
-        [this, saved](const std::exception_ptr& failure) {
+        [this, saved, gridding = *gridding](const std::exception_ptr& failure) {
             if (failure) std::rethrow_exception(failure);
             ShowWritten(QStringList(saved->written.begin(), saved->written.end()));
-            StartGridding(saved->paths, GriddedPoints::ShownSurvey);
+            StartGridding(saved->paths, GriddedPoints::ShownSurvey, gridding);
         });
 }
 
-void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
+void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points, const GriddingChoices& gridding) {
+    // What the host is asked for is what its results are read back as, whatever the panel says by then.
+    const GridRunOptions options = GridOptionsOf(gridding);
     const QString picture = ReplaceExtension(paths.gridFile, ".png");
     const QDateTime started = QDateTime::currentDateTime();
     const int survey = state_.surveysShown;  // the result belongs to the survey on show now
@@ -967,13 +1136,13 @@ void TMainForm::StartGridding(const ExportPaths& paths, GriddedPoints points) {
         // A map of a survey no longer on show is said, by its name, not shown.
         ShowGridding(tr("Map ready: %1").arg(QFileInfo(picture).fileName()), QDir::toNativeSeparators(picture));
         if (*host == HostStarted::LeavesTheMapToUs) ShowInViewer(picture);
-        if (survey == state_.surveysShown) ShowResult(paths, points);
+        if (survey == state_.surveysShown) ShowResult(paths, points, options);
     };
     connect(watch, &QTimer::timeout, this, [=] {
         if (made()) arrived();
     });
     watch->start(500);
-    *host = host_->StartGriddingHost(paths.scriptFile, [=, this] {
+    *host = host_->StartGriddingHost(paths.scriptFile, GridHostWords(gridding), [=, this] {
         if (made()) return arrived();
         if (*over) return;
         *over = true;
@@ -1026,6 +1195,7 @@ void TMainForm::ArrangeFolder(const QString& path) {
     FolderRequest request;
     const std::optional<OpeningOptions> options = CurrentOpeningOptions();
     if (!options) return;
+    const GriddingChoices gridding = CurrentGriddingWords();  // checked with the opening options
     request.options = *options;
     request.options.keepArranged = false;  // a folder's surveys are not processed again
     state_.processingRan = options->processing;
@@ -1066,16 +1236,16 @@ void TMainForm::ArrangeFolder(const QString& path) {
             WindowProgress progress(this);
             *run = qgrad::ArrangeFolder(request, progress);
         },
-        [this, run, request](const std::exception_ptr& failure) {
+        [this, run, request, gridding](const std::exception_ptr& failure) {
             // The saves take the combined name from here on, however the run ended.
             state_.survey.fileName = request.combinedName;
             state_.survey.folder = request.folder;
             if (failure) std::rethrow_exception(failure);
-            FinishFolderRun(*run);
+            FinishFolderRun(*run, gridding);
         });
 }
 
-void TMainForm::FinishFolderRun(FolderRunResult& run) {
+void TMainForm::FinishFolderRun(FolderRunResult& run, const GriddingChoices& gridding) {
     switch (run.end) {
         case FolderRunEnd::Completed:
             // The last survey's points stay where the window shows them.
@@ -1094,7 +1264,7 @@ void TMainForm::FinishFolderRun(FolderRunResult& run) {
                 ShowStatus(tr("%n survey(s) refused and skipped: ", nullptr, static_cast<int>(run.refused.size())) +
                            skipped.join("; "));
             }
-            StartGridding(run.paths, GriddedPoints::Folder);
+            StartGridding(run.paths, GriddedPoints::Folder, gridding);
             break;
         case FolderRunEnd::EmptyFile:
             ShowStatus(tr("The folder run stopped at %1").arg(run.file));
@@ -1145,23 +1315,72 @@ void TMainForm::Shape1MouseUp() {
     Shape1->hide();
 }
 
-void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points) {
+void TMainForm::ShowResult(const ExportPaths& paths, GriddedPoints points, const GridRunOptions& options) {
     try {
         GriddedResult result;
-        result.grid = ReadGridFile(paths.gridFile);
+        // The shown survey's own points were gridded: its targets name its file and lines.
+        GriddedFindings read =
+            ReadGriddedFindings(paths, options, points == GriddedPoints::ShownSurvey ? &state_.survey : nullptr);
+        result.grid = std::move(read.grid);
         if (const QString blank = BlankMapNote(result.grid); !blank.isEmpty()) throw GridHostError(blank.toStdString());
+        result.findings = std::move(read.findings);
         result.scriptFile = paths.scriptFile;
         result.points = points;
-        result.overlay = DrawGridOverlay(result.grid, state_.survey.frame, ResultPresentation());
         state_.result = std::move(result);
-    } catch (const GridHostError& e) {
+    } catch (const std::exception& e) {
+        // Called from the host's watch, outside any command: said, never thrown.
         ShowStatus(QString::fromLocal8Bit(e.what()));
         return;
     }
+    DrawResultOverlays();
+    UncoveredCheckBox->setVisible(state_.result->findings.coverage.has_value());
+    ResultOverlay->resize(ResultOverlay->sizeHint().expandedTo(QSize(220, 0)));
     ResultOverlay->show();
     ResultOverlay->raise();
+    ShowFindings();
     UpdateCommands();
     ShowMapPicture();
+}
+
+void TMainForm::DrawResultOverlays() {
+    if (!state_.result) return;
+    GriddedResult& r = *state_.result;
+    r.overlay = DrawGridOverlay(r.grid, state_.survey.frame, ResultPresentation());
+    r.uncovered = r.findings.coverage ? DrawCoverageOverlay(*r.findings.coverage, state_.survey.frame) : QImage();
+}
+
+void TMainForm::ShowFindings() {
+    const HandoverFindings* f = state_.result ? &state_.result->findings : nullptr;
+    targetModel_->SetTargets(f && f->targets ? f->targets->targets : std::vector<Target>());
+    QStringList header;
+    if (f && f->targets)
+        header << tr("%n target(s) beyond %1 nT/m", nullptr, static_cast<int>(f->targets->targets.size()))
+                      .arg(QString::number(f->targets->threshold, 'f', 2));
+    if (f && f->coverage) {
+        const Coverage& c = *f->coverage;
+        header << tr("covered %1 m², uncovered %2 m²")
+                      .arg(QString::number(c.coveredArea, 'f', 0), QString::number(c.uncoveredArea, 'f', 0));
+    }
+    findingsMessage_ = header.join("; ");
+    FindingsHeader->setVisible(!header.isEmpty());
+    TargetList->setVisible(f && f->targets && !f->targets->targets.empty());
+    TargetList->resizeColumnsToContents();
+    FormResize();
+}
+
+void TMainForm::ChooseTarget(int index) {
+    const std::vector<Target>& targets = targetModel_->targets();
+    if (index < 0 || static_cast<std::size_t>(index) >= targets.size()) return;
+    const Target& t = targets[static_cast<std::size_t>(index)];
+    if (const std::optional<int> row = SampleRowOf(state_.survey, t.nearest)) {
+        QTableView* rows = DataStringGrid->sampleView();
+        rows->selectRow(*row);
+        rows->scrollTo(rows->model()->index(*row, 0), QAbstractItemView::PositionAtCenter);
+    }
+    if (IsWorking()) return;
+    state_.survey.frame.centreLon = t.lon;
+    state_.survey.frame.centreLat = t.lat;
+    FetchMapPicture(WindowJob::MapCentring);
 }
 
 Presentation TMainForm::ResultPresentation() const {
@@ -1186,34 +1405,50 @@ void TMainForm::ShowComposedMap(const ComposedMap& map) {
 
 void TMainForm::RetryMap() {
     if (IsWorking() || state_.mapFailure == MapFailureKind::None) return;
+    FetchMapPicture(WindowJob::MapRetry);
+}
+
+void TMainForm::FetchMapPicture(WindowJob kind) {
     // The commands wait while the job runs, so the survey stays as it is.
     auto composed = std::make_shared<SurveyMapPicture>();
     RunJob(
-        WindowJob::MapRetry, tr("Satellite picture"), [this, composed] { *composed = ComposeMap(state_.survey, *maps_); },
+        kind, tr("Satellite picture"), [this, composed] { *composed = ComposeMap(state_.survey, *maps_); },
         [this, composed](const std::exception_ptr& failure) {
             if (failure) std::rethrow_exception(failure);
+            DrawResultOverlays();
             ShowComposedMap(composed->map);
+            PlaceMapMarkers();
         });
 }
 
 void TMainForm::ShowMapPicture() {
-    if (!state_.result || !ResultOverlayCheckBox->isChecked()) {
+    if (!state_.result) {
         SurveyMap->setPicture(state_.trackMapBitmap);
         return;
     }
-    // The result lies over the satellite picture, under the scale bar and the track.
-    QImage picture = state_.baseMapBitmap.convertToFormat(QImage::Format_RGB32);
-    {
+    QImage picture = state_.trackMapBitmap;
+    if (ResultOverlayCheckBox->isChecked()) {
+        // The result lies over the satellite picture, under the scale bar and the track.
+        picture = state_.baseMapBitmap.convertToFormat(QImage::Format_RGB32);
+        {
+            QPainter p(&picture);
+            p.setOpacity(ResultOpacity->value() / 100.0);
+            p.drawImage(0, 0, state_.result->overlay);
+        }
+        DrawScaleBar(picture, state_.survey.frame, 20, 20);
+        try {
+            DrawTrackOnMap(picture, state_.survey.frame, state_.survey.track.lon, state_.survey.track.lat);
+        } catch (const std::range_error&) {
+            // Drawn as far as it goes, as on the picture without the result.
+        }
+    }
+    // What the gridding found lies over everything, whether the result is shown or not.
+    const HandoverFindings& found = state_.result->findings;
+    if (UncoveredCheckBox->isChecked() && !state_.result->uncovered.isNull()) {
         QPainter p(&picture);
-        p.setOpacity(ResultOpacity->value() / 100.0);
-        p.drawImage(0, 0, state_.result->overlay);
+        p.drawImage(0, 0, state_.result->uncovered);
     }
-    DrawScaleBar(picture, state_.survey.frame, 20, 20);
-    try {
-        DrawTrackOnMap(picture, state_.survey.frame, state_.survey.track.lon, state_.survey.track.lat);
-    } catch (const std::range_error&) {
-        // Drawn as far as it goes, as on the picture without the result.
-    }
+    if (found.targets) DrawTargetMarkers(picture, state_.survey.frame, found.targets->targets);
     SurveyMap->setPicture(picture);
 }
 

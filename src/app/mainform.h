@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "export/export.h"
 #include "export/hostlauncher.h"
+#include "gridhost/handover.h"
 #include "gridhost/kriging.h"
 #include "gridhost/presentation.h"
 #include "mapview/mapframe.h"
@@ -54,6 +55,9 @@ class ProfileChart;
 struct ShownSurvey;
 class PointTableModel;
 class SurveyGrid;
+class TargetTableModel;
+struct GriddingChoices;
+struct GridRunOptions;
 
 // Whose points a gridding took.
 enum class GriddedPoints { ShownSurvey, Folder };
@@ -64,10 +68,13 @@ struct GriddedResult {
     QString scriptFile;
     GriddedPoints points = GriddedPoints::ShownSurvey;
     QImage overlay;  // 650 x 450, transparent where the grid has no value
+    // The targets and the coverage asked of the gridding, found as the host found them.
+    HandoverFindings findings;
+    QImage uncovered;  // 650 x 450, hatched over the ground left uncovered; null without a coverage check
 };
 
 // The long job under way on the worker, if any.
-enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport, MapRetry };
+enum class WindowJob { None, Opening, Processing, SaveToMap, FolderRun, GisExport, MapRetry, MapCentring };
 
 // State of the program's run, shared by the commands.
 struct ModuleState {
@@ -129,6 +136,9 @@ public:
     // A click on a sample row of the table: its position on the map, as a
     // click on a profile point shows it.
     void DataStringGridRowClick(int sampleRow);
+    // A target chosen in the list: the map centred on it, fetched anew, and
+    // its nearest sample row selected where that row is the survey on show's.
+    void ChooseTarget(int index);
 
     // OPEN FILE without its dialog: a survey named on the command line,
     // dropped on the window or picked from the recent files.
@@ -180,6 +190,18 @@ public:
     QDoubleSpinBox* LagSeconds = nullptr;
     QPushButton* BtnApplyProcessing = nullptr;  // shown while the panel differs from what the points on show carry
     QCheckBox* SkipRefusedCheckBox = nullptr;  // ARRANGE ALL IN FOLDER goes on past a refused survey
+    // Beside PROCESSING: what the gridding of the next save or folder run is
+    // asked for, in the drop-down of a button that says it.
+    QToolButton* GriddingButton = nullptr;
+    QCheckBox* CellCheckBox = nullptr;  // off: the script's grid
+    QDoubleSpinBox* CellMetres = nullptr;
+    QCheckBox* TargetsCheckBox = nullptr;
+    QComboBox* TargetThreshold = nullptr;  // editable: Ksd or nT/m, as qgrad grid --targets takes it
+    QCheckBox* CoverageCheckBox = nullptr;
+    QDoubleSpinBox* CoverageGap = nullptr;
+    QCheckBox* UncoveredCheckBox = nullptr;  // with the result's controls: the hatched uncovered ground
+    QLabel* FindingsHeader = nullptr;        // over the target list: the targets found, the ground covered
+    QTableView* TargetList = nullptr;
     QLabel* StatusBar = nullptr;                 // what was written, what is under the mouse
     QLabel* GriddingStatus = nullptr;            // what the gridding host does
     QLabel* ProcessingShown = nullptr;           // by the profiles: the processing of the points on show
@@ -206,6 +228,12 @@ private:
     // Places the PROCESSING controls in rows `width` wide; returns the height they take.
     int PlaceProcessingControls(int width);
     ProcessingSettings CurrentProcessing() const;
+    void CreateGriddingControls();
+    GriddingChoices CurrentGriddingWords() const;
+    void ShowGriddingChoices();
+    // The gridding asked for; nothing, once the person has been told why,
+    // where a value is beyond what qgrad's flags take.
+    std::optional<GriddingChoices> CurrentGridding();
     void RestoreSettings();
     // The window's place and size as kept, within this screen; false when none
     // was kept.
@@ -221,12 +249,19 @@ private:
     QString ProcessingSummary() const;
     // The label by the profiles follows the survey on show and the panel.
     void ShowProcessingLabel();
-    void StartGridding(const ExportPaths& paths, GriddedPoints points);
+    void StartGridding(const ExportPaths& paths, GriddedPoints points, const GriddingChoices& gridding);
     // The host's picture in the one viewer, beside the window or over its map.
     void ShowInViewer(const QString& pictureFile);
     // The window manager's frame around this window, or a likely one before it is framed.
     QMargins WindowFrame() const;
-    void ShowResult(const ExportPaths& paths, GriddedPoints points);
+    void ShowResult(const ExportPaths& paths, GriddedPoints points, const GridRunOptions& options);
+    // The result's pictures over the map follow the map's frame.
+    void DrawResultOverlays();
+    // The target list and its header follow the result.
+    void ShowFindings();
+    // The satellite picture of the survey's frame fetched on the worker as
+    // the window's job `kind`, the result's pictures and the markers following.
+    void FetchMapPicture(WindowJob kind);
     // The satellite picture with the track, and the result over it when shown.
     void ShowMapPicture();
     // The composed map becomes the one on show, with the notice of its failure.
@@ -244,7 +279,7 @@ private:
     // The survey and point tables and every view of the survey emptied.
     void ClearSurvey();
     void FinishOpening(const std::shared_ptr<ShownSurvey>& shown, const std::optional<SurveyFormatError>& refusal);
-    void FinishFolderRun(FolderRunResult& run);
+    void FinishFolderRun(FolderRunResult& run, const GriddingChoices& gridding);
     // The point tables take `points`, their views following.
     void ReplacePoints(ArrangedPoints&& points);
     // The panel's processing run again on the survey on show, without reading its file.
@@ -265,6 +300,8 @@ private:
     class TableUpdate;
     void PlaceStartEndMarkers();
     void PlaceCursorMarker();
+    // The cursor ring and the start and end markers at their positions on the map as framed now.
+    void PlaceMapMarkers();
     // The cursor ring at a data row's position.
     void ShowCursorAtRow(int row);
 
@@ -279,9 +316,11 @@ private:
     std::unique_ptr<MapFetcher> maps_;
     PointTableModel* diffModel_ = nullptr;
     PointTableModel* absModel_ = nullptr;
+    TargetTableModel* targetModel_ = nullptr;
     std::unique_ptr<QSettings> settings_;
     QString lastMessage_;  // the status line's message, back when the mouse leaves the profiles
     QString griddingMessage_;
+    QString findingsMessage_;  // over the target list, cut to its width
     std::unique_ptr<BackgroundJob> job_;
 };
 

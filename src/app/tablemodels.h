@@ -3,9 +3,12 @@
 #pragma once
 
 #include "arrange/arrangedpoints.h"
+#include "gridhost/targets.h"
 #include "survey/surveytable.h"
 
 #include <QAbstractTableModel>
+
+#include <vector>
 
 namespace qgrad {
 
@@ -50,6 +53,23 @@ private:
     const ArrangedPoints& points_;
     PointTable kind_;
     bool onShow_ = false;
+};
+
+// The target list beside the map: a row a target, strongest first.
+class TargetTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Number, Amplitude, Depth, SurveyFile, Line, ColumnCount };
+    explicit TargetTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    void SetTargets(std::vector<Target> targets);
+    const std::vector<Target>& targets() const { return targets_; }
+
+private:
+    std::vector<Target> targets_;
 };
 
 }  // namespace qgrad

@@ -30,7 +30,8 @@ QString FindOwnGriddingHost() {
     return QStandardPaths::findExecutable("qgrad");
 }
 
-HostStarted SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std::function<void()> ended) {
+HostStarted SystemHostLauncher::StartGriddingHost(const QString& scriptPath, const QStringList& options,
+                                                  std::function<void()> ended) {
 #ifdef _WIN32
     // The mapping package's script host where it is installed.
     static const wchar_t* kScripter = L"C:\\Program Files (x86)\\Golden Software\\Surfer 15\\Scripter.exe";
@@ -44,7 +45,7 @@ HostStarted SystemHostLauncher::StartGriddingHost(const QString& scriptPath, std
     // Elsewhere our own host; none installed is no error.
     const QString host = FindOwnGriddingHost();
     qint64 pid = 0;
-    if (host.isEmpty() || !QProcess::startDetached(host, {"grid", "--no-view", scriptPath}, QString(), &pid))
+    if (host.isEmpty() || !QProcess::startDetached(host, QStringList{"grid", "--no-view"} + options + QStringList{scriptPath}, QString(), &pid))
         return HostStarted::No;
 #ifndef _WIN32
     if (ended) {

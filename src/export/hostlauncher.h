@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,15 +20,19 @@ class HostLauncher {
 public:
     virtual ~HostLauncher() = default;
     // `ended`, when given, runs on this thread once the host has exited,
-    // where the platform lets the program watch it.
-    virtual HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) = 0;
+    // where the platform lets the program watch it. `options` are our own
+    // host's words before the script (qgrad grid's flags); the mapping
+    // package's script host takes none.
+    virtual HostStarted StartGriddingHost(const QString& scriptPath, const QStringList& options = {},
+                                          std::function<void()> ended = {}) = 0;
 };
 
 class SystemHostLauncher : public HostLauncher {
 public:
     // `ownerWindow` is the native handle of the main window (Windows only).
     explicit SystemHostLauncher(void* ownerWindow = nullptr) : owner_(ownerWindow) {}
-    HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended = {}) override;
+    HostStarted StartGriddingHost(const QString& scriptPath, const QStringList& options = {},
+                                  std::function<void()> ended = {}) override;
 
 private:
     void* owner_;

@@ -2,8 +2,12 @@
 
 #include "gridhost/gridsystem.h"
 
+#include <QFont>
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 namespace qgrad {
@@ -73,6 +77,51 @@ QImage DrawGridOverlay(const Grid& grid, const MapFrame& frame, const Presentati
         }
     }
     return image;
+}
+
+QImage DrawCoverageOverlay(const Coverage& coverage, const MapFrame& frame) {
+    QImage image(kMapWidth, kMapHeight, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    if (coverage.cols < 1 || coverage.rows < 1 || !(coverage.xSize > 0) || !(coverage.ySize > 0)) return image;
+    // Lines across a faint wash: the picture under a gap stays readable.
+    constexpr int kPitch = 6, kLine = 2;
+    const QRgb wash = qRgba(qRed(kUncoveredHatch), qGreen(kUncoveredHatch), qBlue(kUncoveredHatch), 60);
+    for (int y = 0; y < kMapHeight; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < kMapWidth; ++x) {
+            const GeoPosition p = MapPixelToGeo(frame, x, y);
+            const double col = std::floor((p.lon - coverage.xLL) / coverage.xSize);
+            const double row = std::floor((p.lat - coverage.yLL) / coverage.ySize);
+            if (!(col >= 0 && col < coverage.cols && row >= 0 && row < coverage.rows)) continue;
+            if (!coverage.Uncovered(static_cast<int>(col), static_cast<int>(row))) continue;
+            line[x] = (x + y) % kPitch < kLine ? kUncoveredHatch : wash;
+        }
+    }
+    return image;
+}
+
+void DrawTargetMarkers(QImage& image, const MapFrame& frame, const std::vector<Target>& targets) {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font = p.font();
+    font.setPixelSize(kTargetMarkerRadius + 1);
+    font.setBold(true);
+    p.setFont(font);
+    // The strongest last, on top where markers overlap.
+    for (auto t = targets.rbegin(); t != targets.rend(); ++t) {
+        QPoint at;
+        try {
+            at = GeoToMapPixel(frame, static_cast<float>(t->lon), static_cast<float>(t->lat));
+        } catch (const std::range_error&) {
+            continue;
+        }
+        const QRect disc(at.x() - kTargetMarkerRadius, at.y() - kTargetMarkerRadius, 2 * kTargetMarkerRadius + 1,
+                         2 * kTargetMarkerRadius + 1);
+        p.setPen(QPen(Qt::black, 1));
+        p.setBrush(QColor::fromRgb(kTargetMarkerFill));
+        p.drawEllipse(disc);
+        p.drawText(disc, Qt::AlignCenter, QString::number(t->number));
+    }
 }
 
 }  // namespace qgrad

@@ -1,3 +1,7 @@
+// Before the session's own names: its Grid() hides the type Grid from what follows it.
+#include "gridhost/gridfile.h"
+#include "gridhost/gridsystem.h"
+
 #include "session/session.h"
 
 #include "arrange/arrange.h"
@@ -161,6 +165,55 @@ GridRunResult Grid(const QString& script, const GridRunOptions& options, Session
     return RunGridHost(
         script, options, [&](int rows, int count) { progress.Step(rows, count, "kriging"); }, &progress.cancel,
         arranged);
+}
+
+GridRunOptions GridOptionsOf(const GriddingChoices& choices) {
+    GridRunOptions o;
+    if (choices.cellMetres) o.cellMetres = ParseCellSize(*choices.cellMetres);
+    if (choices.targetThreshold) o.handover.targets = ParseTargetThreshold(*choices.targetThreshold);
+    if (choices.coverageGap) o.handover.coverage = ParseCoverageGap(*choices.coverageGap);
+    return o;
+}
+
+QStringList GridHostWords(const GriddingChoices& choices) {
+    QStringList words;
+    if (choices.cellMetres) words << "--cell" << QString::fromStdString(*choices.cellMetres);
+    if (choices.targetThreshold) words << "--targets=" + QString::fromStdString(*choices.targetThreshold);
+    if (choices.coverageGap) words << "--coverage=" + QString::fromStdString(*choices.coverageGap);
+    return words;
+}
+
+void AskQualityForCoverage(const GridRunOptions& grid, ProcessingSettings& processing) {
+    processing.quality.on = grid.handover.coverage.has_value();
+    processing.quality.cellMetres = grid.cellMetres.value_or(kDefaultQualityCell);
+}
+
+GriddedFindings ReadGriddedFindings(const ExportPaths& paths, const GridRunOptions& options,
+                                    const OpenedSurvey* gridded) {
+    GriddedFindings out;
+    out.grid = ReadGridFile(paths.gridFile);
+    if (!options.cellMetres && !options.handover.targets && !options.handover.coverage) return out;
+    const GridJob job = ReadGriddingScript(paths.scriptFile);
+    const std::vector<DataPoint> points = ReadPointFile(job.dataFile);
+    // The grid file holds no system: a metric one is the points' own zone's.
+    if (options.cellMetres) out.grid.epsg = MetricGridEpsg(points);
+    ArrangedGis origins;
+    if (gridded && options.handover.targets) {
+        origins.origins.emplace();
+        AddToGis(*gridded, origins);
+    }
+    HandoverOptions asked = options.handover;
+    asked.pdf.reset();
+    out.findings = FindHandover(out.grid, points, asked, job.dataFile, origins.origins ? &*origins.origins : nullptr);
+    return out;
+}
+
+std::optional<int> SampleRowOf(const OpenedSurvey& survey, const PointOrigin& origin) {
+    const std::size_t first = FileLineOfRow(kFirstDataRow);
+    if (origin.file != LocalBytes(survey.fileName) || origin.line < first) return std::nullopt;
+    const std::size_t row = origin.line - first;
+    if (row + kFirstDataRow >= survey.table.rowCount()) return std::nullopt;
+    return static_cast<int>(row);
 }
 
 }  // namespace qgrad

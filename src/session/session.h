@@ -10,8 +10,10 @@
 #include "pipeline/opensurvey.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,5 +91,40 @@ void AddToGis(const OpenedSurvey& survey, ArrangedGis& gis);
 // points when it arranged them itself.
 GridRunResult Grid(const QString& script, const GridRunOptions& options, SessionProgress& progress,
                    ArrangedGis* arranged = nullptr);
+
+// What a window asks of the gridding beyond its script, in the words of
+// qgrad's flags; unset where not asked: --cell METRES, --targets=THRESHOLD,
+// --coverage=METRES.
+struct GriddingChoices {
+    std::optional<std::string> cellMetres;
+    std::optional<std::string> targetThreshold;
+    std::optional<std::string> coverageGap;
+    bool operator==(const GriddingChoices&) const = default;
+};
+// The choices read as qgrad reads its flags, within the same limits: throws
+// std::invalid_argument naming the word that is beyond them.
+GridRunOptions GridOptionsOf(const GriddingChoices& choices);
+// The words the gridding host is started with before the script: none with
+// nothing chosen, so that it grids as it always has.
+QStringList GridHostWords(const GriddingChoices& choices);
+// A coverage check asks the processing for the figures of the readings
+// themselves (dead channels, speed, GPS gaps), at the grid's cell size.
+void AskQualityForCoverage(const GridRunOptions& grid, ProcessingSettings& processing);
+
+// The host's grid read back for the window, with what it found as it found
+// it: the grid in its own system, the targets and the coverage where
+// `options` asks for them.
+struct GriddedFindings {
+    struct Grid grid;  // the type, not the session's Grid below
+    HandoverFindings findings;
+};
+// `gridded`, where the survey on show is the one gridded, names each
+// target's survey file and data line; else the point file and its line.
+// Throws GridHostError for a grid or point file that cannot be read.
+GriddedFindings ReadGriddedFindings(const ExportPaths& paths, const GridRunOptions& options,
+                                    const OpenedSurvey* gridded = nullptr);
+// The sample row (0 = the first data row) of `survey` that a point came
+// from; nothing when it came from another file.
+std::optional<int> SampleRowOf(const OpenedSurvey& survey, const PointOrigin& origin);
 
 }  // namespace qgrad

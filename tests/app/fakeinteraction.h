@@ -63,10 +63,12 @@ private:
 class FakeHost : public HostLauncher {
 public:
     QStringList started;
+    std::vector<QStringList> options;  // each start's words before the script
     std::vector<std::function<void()>> running;  // call one to end that host
     HostStarted answer = HostStarted::LeavesTheMapToUs;
-    HostStarted StartGriddingHost(const QString& scriptPath, std::function<void()> ended) override {
+    HostStarted StartGriddingHost(const QString& scriptPath, const QStringList& words, std::function<void()> ended) override {
         started << scriptPath;
+        options.push_back(words);
         running.push_back(std::move(ended));
         return answer;
     }

@@ -8,10 +8,13 @@
 #include "common/errors.h"
 #include "app/profilechart.h"
 #include "common/language.h"
+#include "common/geodesy.h"
 #include "gridhost/gridfile.h"
+#include "gridhost/gridoverlay.h"
 #include "mapview/markers.h"
 #include "mapview/overlay.h"
 #include "processing/settings.h"
+#include "survey/columns.h"
 #include "fakeinteraction.h"
 #include "gdaltools.h"
 
@@ -1587,6 +1590,252 @@ const QMargins kFrame(2, 24, 2, 2);
 
 // A window kept on a larger screen comes back with its title bar and its
 // status line on this one.
+// The gridding asked for beside PROCESSING: within qgrad's limits, kept
+// between runs, and given to the host as qgrad grid's flags.
+TEST_F(MainFormTest, GriddingChoicesAreCheckedKeptAndGivenToTheHost) {
+    const struct {
+        const char* name;
+        std::optional<double> cell;
+        std::optional<QString> threshold;
+        std::optional<double> gap;
+        QStringList words;        // given to the host before the script
+        const char* refusedWord;  // else named in the message, nothing written
+    } rows[] = {
+        {"all off: the script's grid", {}, {}, {}, {}, nullptr},
+        {"metric cells", 0.25, {}, {}, {"--cell", "0.25"}, nullptr},
+        {"targets in robust deviations", {}, "6sd", {}, {"--targets=6sd"}, nullptr},
+        {"targets in nT/m", {}, "2.5", {}, {"--targets=2.5"}, nullptr},
+        {"coverage check", {}, {}, 0.5, {"--coverage=0.5"}, nullptr},
+        {"all three", 1, "10sd", 2, {"--cell", "1", "--targets=10sd", "--coverage=2"}, nullptr},
+        {"cell finer than a centimetre", 0.001, {}, {}, {}, "0.001"},
+        {"cell over a kilometre", 1500, {}, {}, {}, "1500"},
+        {"threshold that is no number", {}, "six", {}, {}, "six"},
+        {"threshold of nothing", {}, "0sd", {}, {}, "0sd"},
+        {"gap of nothing", {}, {}, 0, {}, "0"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form_.reset();  // its settings are written as it closes
+        QFile::remove(dir_.filePath("settings.ini"));  // nothing kept from the row before
+        MakeForm(std::make_unique<FakeMaps>());
+        Open(Copy(kSample, "run001.csv"));
+        QFile::remove(dir_.filePath("GPS_DIFF_run001.bas"));
+        form_->CellCheckBox->setChecked(row.cell.has_value());
+        if (row.cell) form_->CellMetres->setValue(*row.cell);
+        form_->TargetsCheckBox->setChecked(row.threshold.has_value());
+        if (row.threshold) form_->TargetThreshold->setCurrentText(*row.threshold);
+        form_->CoverageCheckBox->setChecked(row.gap.has_value());
+        if (row.gap) form_->CoverageGap->setValue(*row.gap);
+        Save();
+        if (row.refusedWord) {
+            ASSERT_EQ(ui_->messages.size(), 1u);
+            EXPECT_TRUE(ui_->messages[0].text.contains("\"" + QString::fromUtf8(row.refusedWord) + "\""))
+                << ui_->messages[0].text.toStdString();
+            EXPECT_TRUE(host_->started.isEmpty());
+            EXPECT_FALSE(QFile::exists(dir_.filePath("GPS_DIFF_run001.bas")));
+            continue;
+        }
+        ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].text.toStdString();
+        ASSERT_EQ(host_->options.size(), 1u);
+        EXPECT_EQ(host_->options[0], row.words);
+        // The program's next run offers the same.
+        MakeForm(std::make_unique<FakeMaps>());
+        EXPECT_EQ(form_->CellCheckBox->isChecked(), row.cell.has_value());
+        if (row.cell) EXPECT_EQ(form_->CellMetres->value(), *row.cell);
+        EXPECT_EQ(form_->TargetsCheckBox->isChecked(), row.threshold.has_value());
+        if (row.threshold) EXPECT_EQ(form_->TargetThreshold->currentText(), *row.threshold);
+        EXPECT_EQ(form_->CoverageCheckBox->isChecked(), row.gap.has_value());
+        if (row.gap) EXPECT_EQ(form_->CoverageGap->value(), *row.gap);
+    }
+}
+
+// The window refuses a cell size with the words qgrad refuses it with.
+TEST_F(MainFormTest, RefusedCellSizeIsSaidAsQgradSaysIt) {
+    Open(Copy(kSample, "run001.csv"));
+    form_->CellCheckBox->setChecked(true);
+    form_->CellMetres->setValue(0.005);
+    Save();
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    QProcess qgrad;
+    qgrad.start(QGRAD_CLI, {"grid", "--no-view", "--cell", "0.005", dir_.filePath("none.bas")});
+    ASSERT_TRUE(qgrad.waitForFinished(60000));
+    EXPECT_NE(qgrad.exitCode(), 0);
+    const QString said = QString::fromLocal8Bit(qgrad.readAllStandardError());
+    EXPECT_TRUE(said.contains(ui_->messages[0].text)) << said.toStdString() << " / " << ui_->messages[0].text.toStdString();
+}
+
+// A coverage check asks the opening for the readings' own figures, as qgrad's --coverage does.
+TEST_F(MainFormTest, CoverageCheckAsksTheOpeningForTheReadingsFigures) {
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_TRUE(form_->state().processingReport.empty());
+    form_->CoverageCheckBox->setChecked(true);
+    Open(Copy(kSample, "run001.csv"));
+    EXPECT_FALSE(form_->state().processingReport.empty());
+}
+
+// The sample row of the table an arranged point comes from, counted as the
+// arrangement takes them: the sample rows in turn, in each the channels
+// with both readings.
+int SampleRowOfPoint(const SurveyTable& table, std::size_t point) {
+    std::size_t seen = 0;
+    for (std::size_t row = kFirstDataRow; row < table.rowCount(); ++row)
+        for (int k = 0; k < kChannels; ++k) {
+            if (table.cell(FieldColumn(k), row).empty() || table.cell(GradientColumn(k), row).empty()) continue;
+            if (seen++ == point) return static_cast<int>(row - kFirstDataRow);
+        }
+    return -1;
+}
+
+// A grid, 61 nodes of half a metre a side, centred on a place, with one
+// round anomaly of `peak` nT/m there on a level ground of nothing.
+Grid AnomalyAt(double lon, double lat, double peak) {
+    constexpr int kNodes = 61;
+    constexpr double kSpacing = 0.5, kWidth = 1.2;
+    Grid grid;
+    grid.cols = grid.rows = kNodes;
+    grid.xSize = kSpacing / MetresPerDegreeLongitude(lat);
+    grid.ySize = kSpacing / kMetresPerDegree;
+    grid.xLL = lon - kNodes / 2 * grid.xSize;
+    grid.yLL = lat - kNodes / 2 * grid.ySize;
+    grid.z.resize(kNodes * kNodes);
+    for (int r = 0; r < kNodes; ++r)
+        for (int c = 0; c < kNodes; ++c) {
+            const double dx = (c - kNodes / 2) * kSpacing, dy = (r - kNodes / 2) * kSpacing;
+            grid.z[static_cast<std::size_t>(r) * kNodes + c] = peak * std::exp(-(dx * dx + dy * dy) / (2 * kWidth * kWidth));
+        }
+    return grid;
+}
+
+// The targets found in the host's grid: numbered on the map where they lie,
+// listed beside it; choosing one centres the map on it and selects its
+// nearest sample row.
+TEST_F(MainFormTest, ChosenTargetCentresTheMapAndSelectsItsRow) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    form_->TargetsCheckBox->setChecked(true);
+    form_->TargetThreshold->setCurrentText("5");
+    Save();
+    ASSERT_EQ(host_->options.size(), 1u);
+    // The host's grid: an anomaly on a point in the middle of the survey.
+    const ArrangedPoints& points = form_->state().survey.points;
+    const std::size_t chosen = points.size() / 2 + 5;
+    const double lon = points.lon(chosen), lat = points.lat(chosen);
+    WriteGridFile(dir_.filePath("GPS_DIFF_run001.grd"), AnomalyAt(lon, lat, 40));
+    ASSERT_TRUE(qgrad::testing::WriteFile(dir_.filePath("GPS_DIFF_run001.png"), "picture"));
+    host_->running.at(0)();
+
+    ASSERT_TRUE(form_->TargetList->isVisible());
+    ASSERT_EQ(form_->TargetList->model()->rowCount(), 1);
+    EXPECT_TRUE(form_->FindingsHeader->toolTip().startsWith("1 ")) << form_->FindingsHeader->toolTip().toStdString();
+    const QAbstractItemModel* list = form_->TargetList->model();
+    EXPECT_EQ(list->data(list->index(0, 3)).toString(), "run001.csv");
+    const int row = SampleRowOfPoint(form_->state().survey.table, chosen);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(list->data(list->index(0, 4)).toULongLong(), FileLineOfRow(kFirstDataRow + row));
+    // The marker is numbered on the map at the target's pixel.
+    const auto markerAt = [&](QPoint centre) {
+        const QImage& shown = form_->SurveyMap->picture();
+        return shown.pixel(centre + QPoint(-6, 0)) == kTargetMarkerFill && shown.pixel(centre + QPoint(6, 0)) == kTargetMarkerFill &&
+               shown.pixel(centre + QPoint(0, -7)) == kTargetMarkerFill;
+    };
+    const MapFrame before = form_->state().survey.frame;
+    EXPECT_TRUE(markerAt(GeoToMapPixel(before, static_cast<float>(lon), static_cast<float>(lat))));
+
+    const std::size_t asked = maps_->asked.size();
+    form_->TargetList->selectRow(0);
+    Settle();
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].text.toStdString();
+    // Its map fetched anew around it, at the same zoom, the marker in the middle.
+    ASSERT_EQ(maps_->asked.size(), asked + 1);
+    const MapFrame around = maps_->asked.back();
+    EXPECT_NEAR(around.centreLon, lon, 1e-6);
+    EXPECT_NEAR(around.centreLat, lat, 1e-6);
+    EXPECT_EQ(around.zoom, before.zoom);
+    EXPECT_TRUE(markerAt(QPoint(kMapWidth / 2, kMapHeight / 2)));
+    // Its nearest row is the one chosen in the survey table.
+    const QModelIndexList selected = form_->DataStringGrid->sampleView()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), row);
+    EXPECT_TRUE(form_->BtnSave->isEnabled());
+}
+
+// The coverage check's gaps hatched over the map, switched with the result's
+// controls, the areas over the list.
+TEST_F(MainFormTest, UncoveredGroundIsHatchedOverTheMap) {
+    form_->show();
+    Open(Copy(kSample, "run001.csv"));
+    form_->CoverageCheckBox->setChecked(true);
+    form_->CoverageGap->setValue(0.2);  // finer than the sensors' spacing: the ground between them is left out
+    Save();
+    const MapFrame frame = form_->state().survey.frame;
+    const ArrangedPoints& points = form_->state().survey.points;
+    WriteGridFile(dir_.filePath("GPS_DIFF_run001.grd"), AnomalyAt(points.lon(0), points.lat(0), 40));
+    ASSERT_TRUE(qgrad::testing::WriteFile(dir_.filePath("GPS_DIFF_run001.png"), "picture"));
+    host_->running.at(0)();
+
+    ASSERT_TRUE(form_->UncoveredCheckBox->isVisible());
+    EXPECT_FALSE(form_->TargetList->isVisible());
+    ASSERT_TRUE(form_->state().result && form_->state().result->findings.coverage);
+    const Coverage& found = *form_->state().result->findings.coverage;
+    EXPECT_GT(found.uncoveredArea, 0);
+    for (double area : {found.coveredArea, found.uncoveredArea})
+        EXPECT_TRUE(form_->FindingsHeader->toolTip().contains(QString::number(area, 'f', 0))) << form_->FindingsHeader->toolTip().toStdString();
+    const auto hatched = [&] {
+        const QImage& shown = form_->SurveyMap->picture();
+        int n = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) n += shown.pixel(x, y) == kUncoveredHatch;
+        return n;
+    };
+    EXPECT_GT(hatched(), 0);
+    form_->UncoveredCheckBox->setChecked(false);
+    EXPECT_EQ(hatched(), 0);
+    EXPECT_EQ(form_->state().survey.frame.centreLon, frame.centreLon);
+}
+
+// The hatching lies on the pixels of the uncovered cells and nowhere else.
+TEST(CoverageOverlay, HatchesTheGapsPixelsOnly) {
+    MapFrame frame;
+    frame.centreLon = 37.6;
+    frame.centreLat = 55.75;
+    frame.zoom = 18;
+    Coverage coverage;
+    coverage.cols = coverage.rows = 40;
+    coverage.cell = 1;
+    coverage.xSize = 1 / MetresPerDegreeLongitude(frame.centreLat);
+    coverage.ySize = 1 / kMetresPerDegree;
+    coverage.xLL = frame.centreLon - 20 * coverage.xSize;
+    coverage.yLL = frame.centreLat - 20 * coverage.ySize;
+    coverage.uncovered.assign(40 * 40, 0);
+    // The gap: columns 5 to 14, rows 25 to 34 (metres east and north of the raster's corner).
+    for (int r = 25; r < 35; ++r)
+        for (int c = 5; c < 15; ++c) coverage.uncovered[static_cast<std::size_t>(r) * 40 + c] = 1;
+    const QImage overlay = DrawCoverageOverlay(coverage, frame);
+    ASSERT_EQ(overlay.size(), QSize(kMapWidth, kMapHeight));
+    const QPoint sw = GeoToMapPixel(frame, static_cast<float>(coverage.xLL + 5 * coverage.xSize),
+                                    static_cast<float>(coverage.yLL + 25 * coverage.ySize));
+    const QPoint ne = GeoToMapPixel(frame, static_cast<float>(coverage.xLL + 15 * coverage.xSize),
+                                    static_cast<float>(coverage.yLL + 35 * coverage.ySize));
+    const QRect gap = QRect(QPoint(sw.x(), ne.y()), QPoint(ne.x(), sw.y()));
+    ASSERT_GT(gap.width(), 20);
+    int lines = 0, outside = 0, bare = 0;
+    for (int y = 0; y < kMapHeight; ++y)
+        for (int x = 0; x < kMapWidth; ++x) {
+            const QRgb p = overlay.pixel(x, y);
+            if (gap.adjusted(1, 1, -1, -1).contains(x, y)) {
+                bare += qAlpha(p) == 0;
+                lines += p == kUncoveredHatch;
+            } else if (!gap.adjusted(-1, -1, 1, 1).contains(x, y)) {
+                outside += qAlpha(p) != 0;
+            }
+        }
+    EXPECT_EQ(bare, 0);
+    EXPECT_EQ(outside, 0);
+    // A line in every few pixels across the gap: a third of them.
+    EXPECT_NEAR(lines, gap.adjusted(2, 2, -2, -2).width() * gap.adjusted(2, 2, -2, -2).height() / 3.0,
+                gap.width() * 2.0);
+}
+
 TEST(KeepOnScreen, TheFrameIsCountedAsWell) {
     const QRect small(0, 0, 700, 450);
     const PlacedRow rows[] = {
@@ -1791,3 +2040,13 @@ TEST_F(ArrangeAllTest, MalformedFileStopsTheRunWithItsDetail) {
 }
 
 }  // namespace
+
+TEST_F(ArrangeAllTest, GriddingChoicesGoWithTheFolderRun) {
+    form_->TargetsCheckBox->setChecked(true);
+    form_->CellCheckBox->setChecked(true);
+    form_->CellMetres->setValue(0.5);
+    ArrangeAll(dir_.filePath("comb"));
+    ASSERT_TRUE(ui_->messages.empty()) << ui_->messages[0].text.toStdString();
+    ASSERT_EQ(host_->options.size(), 1u);
+    EXPECT_EQ(host_->options[0], QStringList({"--cell", "0.5", "--targets=6sd"}));
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -275,23 +276,63 @@ TEST(BackgroundLevelTest, LevelsFromTheGroundBetweenAnomalies) {
     }
 }
 
-TrackXY Walk(const synthetic::SurveyShape& shape, double step) {
+// How a cart's receiver reports the walk: a fix every `fixEvery` readings,
+// repeated until the next, off the truth by up to `jitter` metres each way.
+struct Receiver {
+    int fixEvery = 1;
+    double jitter = 0;
+};
+
+TrackXY Walk(const synthetic::SurveyShape& shape, double step, const Receiver& receiver = {}) {
     TrackXY t;
+    synthetic::Uniform random(7);
     const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;
-    for (double s = 0; s <= total; s += step) {
-        const synthetic::Pose p = synthetic::AntennaAt(shape, s);
-        t.x.push_back(p.x);
-        t.y.push_back(p.y);
+    double x = 0, y = 0;
+    for (std::size_t i = 0; static_cast<double>(i) * step <= total; ++i) {
+        if (i % static_cast<std::size_t>(receiver.fixEvery) == 0) {
+            const synthetic::Pose p = synthetic::AntennaAt(shape, static_cast<double>(i) * step);
+            x = p.x + receiver.jitter * (2 * random() - 1);
+            y = p.y + receiver.jitter * (2 * random() - 1);
+        }
+        t.x.push_back(x);
+        t.y.push_back(y);
     }
     return t;
 }
 
+// The readings, `step` metres apart, at the middle of each of the shape's
+// turns: where its traverses meet.
+std::vector<double> TurnMiddles(const synthetic::SurveyShape& shape, double step) {
+    const double turn = std::numbers::pi * shape.turnRadius;
+    std::vector<double> starts = {0};
+    for (int j = 1; j < shape.traverses; ++j) starts.push_back((j * (shape.length + turn) - turn / 2) / step);
+    return starts;
+}
+
+// Whether the reading `step` metres apart lies on one of the shape's
+// traverses or where its turns have bent the course by under 30 degrees,
+// which a wide turn takes metres to do.
+bool NearlyStraight(const synthetic::SurveyShape& shape, double step, std::size_t reading) {
+    const double leg = shape.length + std::numbers::pi * shape.turnRadius;
+    const double bent = shape.turnRadius * std::numbers::pi / 6;
+    const double along = std::fmod(static_cast<double>(reading) * step, leg);
+    return along <= shape.length + bent || along >= leg - bent;
+}
+
 TEST(TraverseTest, TracksSplitAtTheirTurns) {
-    synthetic::SurveyShape three;
-    three.traverses = 3;
-    synthetic::SurveyShape wide = three;
-    wide.turnRadius = 5;
-    wide.spacing = 10;
+    auto serpentine = [](int traverses, double length, double radius, double sway = 0) {
+        synthetic::SurveyShape s;
+        s.traverses = traverses;
+        s.length = length;
+        s.turnRadius = radius;
+        s.spacing = 2 * radius;
+        s.sway = sway;
+        return s;
+    };
+    // A cart at 1 m/s read ten times a second: a fix twice a second, as
+    // many receivers give, repeated on the readings between.
+    const Receiver cart{5, 0.02};
+    const Receiver jittery{5, 0.05};
     TrackXY bend;  // 30 degrees to the right after 20 m
     for (int i = 0; i <= 400; ++i) {
         const double s = i * 0.1;
@@ -306,30 +347,55 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
     const struct {
         const char* name;
         TrackXY track;
-        TurnSettings turns;
-        // The traverses' first readings, within a reading or two.
-        std::vector<double> starts;
+        std::vector<double> starts;  // the traverses' first readings
+        double within;               // readings
+        // The shape walked, whose turns the traverses' straight parts must
+        // leave out; none for a track of its own.
+        std::optional<synthetic::SurveyShape> shape = {};
+        TurnSettings turns = {};
     } cases[] = {
-        {"straight run", Walk([] { synthetic::SurveyShape s; s.traverses = 1; return s; }(), 0.1), {}, {0}},
-        // A turn of pi m starts after 40 m: split halfway round, 41.57 m.
-        {"three traverses", Walk(three, 0.1), {}, {0, 415.7, 847.1}},
-        // A turn of 5 m radius bends the course 34 degrees over twice 1.5 m.
-        {"wide turns pass", Walk(wide, 0.1), {}, {0}},
-        {"wide turns, long smoothing", Walk(wide, 0.1), {45, 6}, {0, 478.5, 1035.6}},
-        {"gentle bend", bend, {}, {0}},
-        {"bend over a lower threshold", bend, {20, 1.5}, {0, 200}},
-        {"corner", corner, {}, {0, 200}},
-        {"empty", {}, {}, {}},
+        {"no turns", Walk(serpentine(1, 40, 1), 0.1), {0}, 0},
+        {"three traverses", Walk(serpentine(3, 40, 1), 0.1), TurnMiddles(serpentine(3, 40, 1), 0.1), 2,
+         serpentine(3, 40, 1)},
+        // Half circles of half a 6 m swath: 29 degrees over 1.5 m either
+        // side of their middle, and the repeated fixes hide even that.
+        {"swath turns, radius 3 m", Walk(serpentine(4, 60, 3), 0.1, cart), TurnMiddles(serpentine(4, 60, 3), 0.1), 10,
+         serpentine(4, 60, 3)},
+        {"swath turns with 5 cm jitter", Walk(serpentine(4, 60, 3), 0.1, jittery),
+         TurnMiddles(serpentine(4, 60, 3), 0.1), 10, serpentine(4, 60, 3)},
+        {"swath turns, radius 2 m", Walk(serpentine(4, 40, 2), 0.1, cart), TurnMiddles(serpentine(4, 40, 2), 0.1), 10,
+         serpentine(4, 40, 2)},
+        {"wide turns, radius 5 m", Walk(serpentine(3, 40, 5), 0.1, cart), TurnMiddles(serpentine(3, 40, 5), 0.1), 10,
+         serpentine(3, 40, 5)},
+        {"wide turns, radius 7 m", Walk(serpentine(3, 40, 7), 0.1, cart), TurnMiddles(serpentine(3, 40, 7), 0.1), 10,
+         serpentine(3, 40, 7)},
+        {"tight cart turns, radius 0.3 m", Walk(serpentine(4, 30, 0.3), 0.1, cart),
+         TurnMiddles(serpentine(4, 30, 0.3), 0.1), 10, serpentine(4, 30, 0.3)},
+        {"short traverses", Walk(serpentine(5, 10, 2), 0.1, cart), TurnMiddles(serpentine(5, 10, 2), 0.1), 10,
+         serpentine(5, 10, 2)},
+        // A sway of 0.3 m each way every 8 m turns the cart 13 degrees.
+        {"straight traverse that sways", Walk(serpentine(1, 200, 3, 0.3), 0.1, jittery), {0}, 0},
+        {"swaying traverses", Walk(serpentine(3, 60, 3, 0.3), 0.1, cart), TurnMiddles(serpentine(3, 60, 3), 0.1), 10,
+         serpentine(3, 60, 3, 0.3)},
+        {"gentle bend", bend, {0}, 0},
+        {"bend over a lower threshold", bend, {0, 200}, 2, {}, {20, 1.5, 1.5}},
+        {"corner", corner, {0, 200}, 2},
+        {"wide turns beyond the longest stretch", Walk(serpentine(3, 40, 7), 0.1, cart), {0}, 0, {},
+         {45, 1.5, 3}},
+        {"empty", {}, {}, 0},
     };
     for (const auto& c : cases) {
         const std::vector<Traverse> traverses = SplitTraverses(c.track, c.turns);
         ASSERT_EQ(traverses.size(), c.starts.size()) << c.name;
         for (std::size_t i = 0; i < traverses.size(); ++i) {
             const Traverse& t = traverses[i];
-            EXPECT_NEAR(static_cast<double>(t.begin), c.starts[i], 2) << c.name << " traverse " << i;
+            EXPECT_NEAR(static_cast<double>(t.begin), c.starts[i], c.within) << c.name << " traverse " << i;
             EXPECT_EQ(t.end, i + 1 < traverses.size() ? traverses[i + 1].begin : c.track.x.size()) << c.name;
             EXPECT_TRUE(t.begin <= t.straightBegin && t.straightBegin < t.straightEnd && t.straightEnd <= t.end)
                 << c.name << " traverse " << i;
+            if (!c.shape) continue;
+            for (const std::size_t r : {t.straightBegin, t.straightEnd - 1})
+                EXPECT_TRUE(NearlyStraight(*c.shape, 0.1, r)) << c.name << " traverse " << i << " reading " << r;
         }
     }
 }
@@ -430,7 +496,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "  channel 12 gradient, line 1005: -812.3 -> 1.2\n"},
         {"levels per traverse", destriped,
          "Processing of run.csv\ndestripe: median of the readings between the 5th and 95th percentiles, per "
-         "traverse; turns over 45 degrees in 1.5 m; 2 traverses\n"
+         "traverse; turns over 45 degrees in 1.5 to 6.0 m; 2 traverses\n"
          "  channel 2 traverse 1, lines 5-404, bearing 2 degrees, 400 readings: field 1.50 nT, gradient -0.25 nT/m "
          "taken off\n"
          "  channel 2 traverse 2, lines 405-815, bearing 181 degrees, 411 readings: field -2.00 nT, gradient 0.00 "
@@ -440,7 +506,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "sensor lines)\n"
          "despike: 0 spikes (K 3.50, half-width 3)\n"
          "destripe: mean of the readings between the 5th and 95th percentiles, per walking direction; turns over 45 "
-         "degrees in 1.5 m; 0 traverses\n"},
+         "degrees in 1.5 to 6.0 m; 0 traverses\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(ProcessingReportText(c.report, "run.csv"), c.text) << c.name;
 }

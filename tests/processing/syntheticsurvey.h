@@ -38,6 +38,10 @@ struct SurveyShape {
     double length = 40;       // m
     double spacing = 2;       // between traverses, m
     double turnRadius = 1;    // m
+    // A cart sways across its traverse by up to this much, m, once every
+    // `swayMetres` walked.
+    double sway = 0;
+    double swayMetres = 8;
     double speed = 1;         // m/s
     int sampleHz = 10;
     int sensors = 4;
@@ -84,8 +88,14 @@ inline Pose AntennaAt(const SurveyShape& shape, double s) {
     const double along = s - j * leg;
     const bool north = j % 2 == 0;
     const double x0 = j * shape.spacing;
-    if (along <= shape.length)
-        return {x0, north ? along : shape.length - along, 0, north ? 1.0 : -1.0};
+    if (along <= shape.length) {
+        const double phase = 2 * std::numbers::pi * along / shape.swayMetres;
+        const double across = shape.sway * std::sin(phase);
+        const double slope = shape.sway * 2 * std::numbers::pi / shape.swayMetres * std::cos(phase);
+        const double norm = std::sqrt(1 + slope * slope);
+        const double dy = north ? 1.0 : -1.0;
+        return {x0 + across, north ? along : shape.length - along, slope / norm, dy / norm};
+    }
     // Half circle to the next traverse, over the far end of this one.
     const double a = (along - shape.length) / shape.turnRadius;
     const double cx = x0 + shape.turnRadius;

@@ -276,23 +276,19 @@ TEST(BackgroundLevelTest, LevelsFromTheGroundBetweenAnomalies) {
     }
 }
 
-// How a cart's receiver reports the walk: a fix every `fixEvery` readings,
+// The antenna's positions at each reading of the walk, `step` metres apart,
+// as the receiver reports them: a fix every `readingsPerFix` readings,
 // repeated until the next, off the truth by up to `jitter` metres each way.
-struct Receiver {
-    int fixEvery = 1;
-    double jitter = 0;
-};
-
-TrackXY Walk(const synthetic::SurveyShape& shape, double step, const Receiver& receiver = {}) {
+TrackXY Walk(const synthetic::SurveyShape& shape, double step, double jitter = 0) {
     TrackXY t;
     synthetic::Uniform random(7);
     const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;
     double x = 0, y = 0;
     for (std::size_t i = 0; static_cast<double>(i) * step <= total; ++i) {
-        if (i % static_cast<std::size_t>(receiver.fixEvery) == 0) {
+        if (i % static_cast<std::size_t>(shape.readingsPerFix) == 0) {
             const synthetic::Pose p = synthetic::AntennaAt(shape, static_cast<double>(i) * step);
-            x = p.x + receiver.jitter * (2 * random() - 1);
-            y = p.y + receiver.jitter * (2 * random() - 1);
+            x = p.x + jitter * (2 * random() - 1);
+            y = p.y + jitter * (2 * random() - 1);
         }
         t.x.push_back(x);
         t.y.push_back(y);
@@ -320,19 +316,20 @@ bool NearlyStraight(const synthetic::SurveyShape& shape, double step, std::size_
 }
 
 TEST(TraverseTest, TracksSplitAtTheirTurns) {
-    auto serpentine = [](int traverses, double length, double radius, double sway = 0) {
+    // A cart at 1 m/s read ten times a second, with a fix twice a second
+    // as many receivers give, or with every reading.
+    auto serpentine = [](int traverses, double length, double radius, double sway = 0, int readingsPerFix = 5) {
         synthetic::SurveyShape s;
         s.traverses = traverses;
         s.length = length;
         s.turnRadius = radius;
         s.spacing = 2 * radius;
         s.sway = sway;
+        s.readingsPerFix = readingsPerFix;
         return s;
     };
-    // A cart at 1 m/s read ten times a second: a fix twice a second, as
-    // many receivers give, repeated on the readings between.
-    const Receiver cart{5, 0.02};
-    const Receiver jittery{5, 0.05};
+    const double cart = 0.02;  // m of jitter
+    const double jittery = 0.05;
     TrackXY bend;  // 30 degrees to the right after 20 m
     for (int i = 0; i <= 400; ++i) {
         const double s = i * 0.1;
@@ -354,8 +351,8 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
         std::optional<synthetic::SurveyShape> shape = {};
         TurnSettings turns = {};
     } cases[] = {
-        {"no turns", Walk(serpentine(1, 40, 1), 0.1), {0}, 0},
-        {"three traverses", Walk(serpentine(3, 40, 1), 0.1), TurnMiddles(serpentine(3, 40, 1), 0.1), 2,
+        {"no turns", Walk(serpentine(1, 40, 1, 0, 1), 0.1), {0}, 0},
+        {"three traverses", Walk(serpentine(3, 40, 1, 0, 1), 0.1), TurnMiddles(serpentine(3, 40, 1), 0.1), 2,
          serpentine(3, 40, 1)},
         // Half circles of half a 6 m swath: 29 degrees over 1.5 m either
         // side of their middle, and the repeated fixes hide even that.

@@ -46,6 +46,10 @@ struct SurveyShape {
     int sampleHz = 10;
     int sensors = 4;
     double sensorSpacing = 0.5;  // m, right of the course
+    double firstSensorRight = 0;  // m, the first sensor's offset right of the antenna
+    // Readings per fix: a receiver slower than the instrument gives each fix
+    // to the reading it arrives with and repeats it on those after.
+    int readingsPerFix = 1;
     // Seconds the fixes run behind the readings: the fix of a row is where
     // the antenna was that much earlier.
     double fixLag = 0;
@@ -174,7 +178,8 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
         const int second = 10 * 3600 + 15 * 60 + static_cast<int>(t);
         std::snprintf(buf, sizeof buf, "%02d%02d%02d", second / 3600, second / 60 % 60, second % 60);
         std::vector<std::string> cells = {buf};
-        const Pose fix = AntennaAt(shape, (t - shape.fixLag) * shape.speed);
+        const double fixed = static_cast<double>(r - r % static_cast<std::size_t>(shape.readingsPerFix)) / shape.sampleHz;
+        const Pose fix = AntennaAt(shape, (fixed - shape.fixLag) * shape.speed);
         cells.push_back(FormatFixed(kLat0 + fix.y / kMetresPerDegree, 9, 15));
         cells.push_back(FormatFixed(kLon0 + fix.x / LonDegree(), 9, 15));
         cells.push_back("0");
@@ -194,7 +199,7 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
 inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add = {}) {
     SyntheticSurvey out;
     for (int k = 0; k < shape.sensors; ++k) {
-        out.geometry.offsetX[k] = k * shape.sensorSpacing;
+        out.geometry.offsetX[k] = shape.firstSensorRight + k * shape.sensorSpacing;
         out.geometry.offsetY[k] = shape.behind;
     }
     // Unless in metres, the sensors lie where the arrangement puts them from
@@ -262,6 +267,19 @@ inline SurveyShape Field() {
         {0, 5, 1.0, 8, true, 40, 55},         // a pipe
         {-2, 40, 0.5, -3, true, 40, 36},      // a ditch
     };
+    return shape;
+}
+
+// The field walked as a crew walks a campaign: the cart's sensors centred on
+// the antenna, neighbouring traverses a swath apart, so that only their
+// outermost sensors' lines pass half a sensor spacing from each other, the
+// turns half a swath in radius, and a fix twice a second.
+inline SurveyShape CampaignField() {
+    SurveyShape shape = Field();
+    shape.firstSensorRight = -0.5 * (shape.sensors - 1) * shape.sensorSpacing;
+    shape.spacing = shape.sensors * shape.sensorSpacing;
+    shape.turnRadius = shape.spacing / 2;
+    shape.readingsPerFix = 5;
     return shape;
 }
 

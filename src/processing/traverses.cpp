@@ -30,10 +30,13 @@ void MarkTurning(const TrackXY& track, const std::vector<double>& along, double 
         const double by = track.y[i] - track.y[behind];
         const double ax = track.x[ahead] - track.x[i];
         const double ay = track.y[ahead] - track.y[i];
+        // A stretch whose ends lie under half its length apart went nowhere:
+        // a cart standing while its fixes jitter, or a sensor beside the
+        // antenna that turns almost on the spot, has no course to compare.
+        const double shortest = stretch * stretch / 4;
+        if (bx * bx + by * by < shortest || ax * ax + ay * ay < shortest) continue;
         const double lengths = std::sqrt((bx * bx + by * by) * (ax * ax + ay * ay));
-        // A course folded back on itself within the stretch has no
-        // direction: it is turning.
-        if (lengths == 0 || (bx * ax + by * ay) < cosTurn * lengths) turning[i] = 1;
+        if ((bx * ax + by * ay) < cosTurn * lengths) turning[i] = 1;
     }
 }
 

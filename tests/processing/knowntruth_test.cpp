@@ -230,6 +230,24 @@ Stripes MeasureStripes(const Processed& p, const Source& broad) {
     return s;
 }
 
+TEST(KnownTruthTest, DestripeLevelsEachTraverseOfACampaign) {
+    // Its turns are half a swath wide, so that with the true offsets the
+    // outermost sensors swing round them on 0.25 m and 3.75 m circles, and
+    // its fixes jitter by a few centimetres.
+    for (const bool trueOffsets : {false, true}) {
+        SurveyShape shape = synthetic::CampaignField();
+        shape.fixJitter = 0.03;
+        ProcessingSettings settings;
+        settings.trueOffsets = trueOffsets;
+        settings.destripe.level = LevelEstimate::Median;
+        Defects defects;
+        const Processed p(shape, defects, settings);
+        ASSERT_TRUE(p.report.destripe);
+        EXPECT_EQ(p.report.destripe->levels.size(), static_cast<std::size_t>(shape.sensors * shape.traverses))
+            << (trueOffsets ? "true offsets" : "as specified");
+    }
+}
+
 TEST(KnownTruthTest, DestripeSparesBroadAnomalies) {
     // Levelled by all of each traverse's readings between the 5th and 95th
     // percentiles, the field's own broad source came through either way

@@ -336,6 +336,16 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
         bend.x.push_back(s <= 20 ? 0 : (s - 20) * std::sin(std::numbers::pi / 6));
         bend.y.push_back(s <= 20 ? s : 20 + (s - 20) * std::cos(std::numbers::pi / 6));
     }
+    // 30 m north, half a minute standing while the fixes wander by up to
+    // 0.1 m each way, and 30 m more.
+    TrackXY pause;
+    synthetic::Uniform wander(11);
+    for (int i = 0; i < 900; ++i) {
+        const double y = std::clamp(i * 0.1, 0.0, 30.0) + std::max(0, i - 600) * 0.1;
+        const bool standing = i >= 300 && i < 600;
+        pause.x.push_back(standing && i % 5 == 0 ? 0.1 * (2 * wander() - 1) : i > 0 ? pause.x.back() : 0);
+        pause.y.push_back(standing ? (i % 5 == 0 ? y + 0.1 * (2 * wander() - 1) : pause.y.back()) : y);
+    }
     TrackXY corner = bend;  // 90 degrees
     for (int i = 201; i <= 400; ++i) {
         corner.x[i] = (i - 200) * 0.1;
@@ -374,6 +384,7 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
         {"straight traverse that sways", Walk(serpentine(1, 200, 3, 0.3), 0.1, jittery), {0}, 0},
         {"swaying traverses", Walk(serpentine(3, 60, 3, 0.3), 0.1, cart), TurnMiddles(serpentine(3, 60, 3), 0.1), 10,
          serpentine(3, 60, 3, 0.3)},
+        {"a pause on the traverse", pause, {0}, 0},
         {"gentle bend", bend, {0}, 0},
         {"bend over a lower threshold", bend, {0, 200}, 2, {}, {20, 1.5, 1.5}},
         {"corner", corner, {0, 200}, 2},

@@ -50,6 +50,7 @@ struct SurveyShape {
     // Readings per fix: a receiver slower than the instrument gives each fix
     // to the reading it arrives with and repeats it on those after.
     int readingsPerFix = 1;
+    double fixJitter = 0;  // m each way east and north, a fix's own error
     // Seconds the fixes run behind the readings: the fix of a row is where
     // the antenna was that much earlier.
     double fixLag = 0;
@@ -172,6 +173,8 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
     }
     append(headings);
     char buf[64];
+    Uniform jitter(5);
+    double jitterX = 0, jitterY = 0;
     for (std::size_t r = 0; r < rows; ++r) {
         const double t = static_cast<double>(r) / shape.sampleHz;
         // The instrument stamps whole seconds and repeats them.
@@ -180,8 +183,12 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
         std::vector<std::string> cells = {buf};
         const double fixed = static_cast<double>(r - r % static_cast<std::size_t>(shape.readingsPerFix)) / shape.sampleHz;
         const Pose fix = AntennaAt(shape, (fixed - shape.fixLag) * shape.speed);
-        cells.push_back(FormatFixed(kLat0 + fix.y / kMetresPerDegree, 9, 15));
-        cells.push_back(FormatFixed(kLon0 + fix.x / LonDegree(), 9, 15));
+        if (shape.fixJitter > 0 && r % static_cast<std::size_t>(shape.readingsPerFix) == 0) {
+            jitterX = shape.fixJitter * (2 * jitter() - 1);
+            jitterY = shape.fixJitter * (2 * jitter() - 1);
+        }
+        cells.push_back(FormatFixed(kLat0 + (fix.y + jitterY) / kMetresPerDegree, 9, 15));
+        cells.push_back(FormatFixed(kLon0 + (fix.x + jitterX) / LonDegree(), 9, 15));
         cells.push_back("0");
         const Pose at = AntennaAt(shape, t * shape.speed);
         for (int k = 0; k < shape.sensors; ++k) {

@@ -351,7 +351,7 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
         corner.x[i] = (i - 200) * 0.1;
         corner.y[i] = 20;
     }
-    const struct {
+    struct Case {
         const char* name;
         TrackXY track;
         std::vector<double> starts;  // the traverses' first readings
@@ -360,36 +360,32 @@ TEST(TraverseTest, TracksSplitAtTheirTurns) {
         // leave out; none for a track of its own.
         std::optional<synthetic::SurveyShape> shape = {};
         TurnSettings turns = {};
-    } cases[] = {
+    };
+    // The shape walked, split where its turns are.
+    auto walked = [](const char* name, const synthetic::SurveyShape& shape, double jitter) {
+        return Case{name, Walk(shape, 0.1, jitter), TurnMiddles(shape, 0.1), 10, shape};
+    };
+    const Case cases[] = {
         {"no turns", Walk(serpentine(1, 40, 1, 0, 1), 0.1), {0}, 0},
         {"three traverses", Walk(serpentine(3, 40, 1, 0, 1), 0.1), TurnMiddles(serpentine(3, 40, 1), 0.1), 2,
          serpentine(3, 40, 1)},
         // Half circles of half a 6 m swath: 29 degrees over 1.5 m either
         // side of their middle, and the repeated fixes hide even that.
-        {"swath turns, radius 3 m", Walk(serpentine(4, 60, 3), 0.1, cart), TurnMiddles(serpentine(4, 60, 3), 0.1), 10,
-         serpentine(4, 60, 3)},
-        {"swath turns with 5 cm jitter", Walk(serpentine(4, 60, 3), 0.1, jittery),
-         TurnMiddles(serpentine(4, 60, 3), 0.1), 10, serpentine(4, 60, 3)},
-        {"swath turns, radius 2 m", Walk(serpentine(4, 40, 2), 0.1, cart), TurnMiddles(serpentine(4, 40, 2), 0.1), 10,
-         serpentine(4, 40, 2)},
-        {"wide turns, radius 5 m", Walk(serpentine(3, 40, 5), 0.1, cart), TurnMiddles(serpentine(3, 40, 5), 0.1), 10,
-         serpentine(3, 40, 5)},
-        {"wide turns, radius 7 m", Walk(serpentine(3, 40, 7), 0.1, cart), TurnMiddles(serpentine(3, 40, 7), 0.1), 10,
-         serpentine(3, 40, 7)},
-        {"tight cart turns, radius 0.3 m", Walk(serpentine(4, 30, 0.3), 0.1, cart),
-         TurnMiddles(serpentine(4, 30, 0.3), 0.1), 10, serpentine(4, 30, 0.3)},
-        {"short traverses", Walk(serpentine(5, 10, 2), 0.1, cart), TurnMiddles(serpentine(5, 10, 2), 0.1), 10,
-         serpentine(5, 10, 2)},
+        walked("swath turns, radius 3 m", serpentine(4, 60, 3), cart),
+        walked("swath turns with 5 cm jitter", serpentine(4, 60, 3), jittery),
+        walked("swath turns, radius 2 m", serpentine(4, 40, 2), cart),
+        walked("wide turns, radius 5 m", serpentine(3, 40, 5), cart),
+        walked("wide turns, radius 7 m", serpentine(3, 40, 7), cart),
+        walked("tight cart turns, radius 0.3 m", serpentine(4, 30, 0.3), cart),
+        walked("short traverses", serpentine(5, 10, 2), cart),
         // A sway of 0.3 m each way every 8 m turns the cart 13 degrees.
         {"straight traverse that sways", Walk(serpentine(1, 200, 3, 0.3), 0.1, jittery), {0}, 0},
-        {"swaying traverses", Walk(serpentine(3, 60, 3, 0.3), 0.1, cart), TurnMiddles(serpentine(3, 60, 3), 0.1), 10,
-         serpentine(3, 60, 3, 0.3)},
+        walked("swaying traverses", serpentine(3, 60, 3, 0.3), cart),
         {"a pause on the traverse", pause, {0}, 0},
         {"gentle bend", bend, {0}, 0},
         {"bend over a lower threshold", bend, {0, 200}, 2, {}, {20, 1.5, 1.5}},
         {"corner", corner, {0, 200}, 2},
-        {"wide turns beyond the longest stretch", Walk(serpentine(3, 40, 7), 0.1, cart), {0}, 0, {},
-         {45, 1.5, 3}},
+        {"wide turns beyond the longest stretch", Walk(serpentine(3, 40, 7), 0.1, cart), {0}, 0, {}, {45, 1.5, 3}},
         {"empty", {}, {}, 0},
     };
     for (const auto& c : cases) {

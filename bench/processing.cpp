@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
             }
         }));
         Time(steps[6], ([&] {
-            const qgrad::CartTraverses cart = qgrad::FindTraverses(points, index, all.destripe.turns);
+            const qgrad::CartTraverses cart = qgrad::FindTraverses(points, index, geometry, all.destripe.turns);
             qgrad::DestripeReport destriped = qgrad::StartDestripe(index, cart, all.destripe);
             for (const qgrad::PointTable t : qgrad::kPointTables) {
                 gather(t);

@@ -235,11 +235,20 @@ double BackgroundLevel(std::vector<double>& values, LevelEstimate estimate, doub
     return RobustLevel(values, estimate, lowPercentile, highPercentile);
 }
 
-CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns) {
-    int widest = 0;
-    for (int k = 1; k < kChannels; ++k)
-        if (index.point[k].size() > index.point[widest].size()) widest = k;
-    const std::vector<std::uint32_t>& ps = index.point[widest];
+CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const SurveyGeometry& geometry,
+                            const TurnSettings& turns) {
+    std::size_t most = 0;
+    for (int k = 0; k < kChannels; ++k) most = std::max(most, index.point[k].size());
+    // A channel that lost a tenth of its readings may have lost a traverse.
+    int followed = 0;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < kChannels; ++k) {
+        const double distance = std::hypot(geometry.offsetX[k], geometry.offsetY[k]);
+        if (10 * index.point[k].size() < 9 * most || distance >= nearest) continue;
+        followed = k;
+        nearest = distance;
+    }
+    const std::vector<std::uint32_t>& ps = index.point[followed];
     CartTraverses cart;
     if (ps.empty()) return cart;
     const LocalFrame frame(points.lon(ps[0]), points.lat(ps[0]));
@@ -258,7 +267,7 @@ CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& i
         if (std::hypot(dx(traverses[t]), dy(traverses[t])) > std::hypot(dx(traverses[longest]), dy(traverses[longest])))
             longest = t;
     for (const Traverse& t : traverses) {
-        cart.firstRow.push_back(index.row[widest][t.begin]);
+        cart.firstRow.push_back(index.row[followed][t.begin]);
         cart.bearing.push_back(Bearing(track, t.begin, t.end - 1));
         cart.forward.push_back(dx(t) * dx(traverses[longest]) + dy(t) * dy(traverses[longest]) >= 0);
     }

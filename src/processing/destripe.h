@@ -6,6 +6,7 @@
 #include "arrange/arrangedpoints.h"
 #include "processing/channelpoints.h"
 #include "processing/settings.h"
+#include "survey/reader.h"
 
 #include <cstddef>
 #include <vector>
@@ -55,7 +56,12 @@ struct CartTraverses {
     std::vector<bool> forward;  // walked like the longest traverse
 };
 
-CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const TurnSettings& turns);
+// The traverses of the track of the sensor nearest the antenna, of those
+// with nearly as many points as the channel with the most: turned with the
+// cart, an outer sensor swings round a turn on a wide circle and the inner
+// one almost on the spot, where the jitter of the fixes hides the turn.
+CartTraverses FindTraverses(const ArrangedPoints& points, const ChannelPoints& index, const SurveyGeometry& geometry,
+                            const TurnSettings& turns);
 
 // The report's levels, one for each sensor and traverse it has readings on,
 // all still 0. Destriping fills them in table by table.

@@ -266,19 +266,35 @@ void KeepSameGround(const std::vector<Line>& lines, std::vector<std::pair<std::s
     std::erase_if(pairs, [&](const auto& p) { return gap(p) > nearest[traverses(p)] + tolerance; });
 }
 
+// A climb back up the peak's slope smaller than this share of the peak's
+// height is a wiggle of the readings interpolated between lags, no other peak.
+constexpr double kWiggle = 0.01;
+
 // How far the curve's highest point stands above its highest other peak,
 // as a share of its height over the curve's lowest point; the peak's slopes
-// run down from it as far as the curve keeps falling.
+// run down from it as far as the curve keeps falling, but for wiggles.
 double Prominence(const std::vector<double>& curve, std::size_t best) {
-    std::size_t left = best, right = best;
-    while (left > 0 && curve[left - 1] <= curve[left]) --left;
-    while (right + 1 < curve.size() && curve[right + 1] <= curve[right]) ++right;
     const double lowest = *std::min_element(curve.begin(), curve.end());
+    const double height = curve[best] - lowest;
+    if (!(height > 0)) return 0;
+    const double wiggle = kWiggle * height;
+    // The slope's foot on one side: its lowest point before the curve climbs
+    // more than a wiggle above it.
+    auto foot = [&](bool rightward) {
+        std::size_t at = best;
+        for (std::size_t c = best; rightward ? c + 1 < curve.size() : c > 0;) {
+            c = rightward ? c + 1 : c - 1;
+            if (curve[c] > curve[at] + wiggle) break;
+            if (curve[c] <= curve[at]) at = c;
+        }
+        return at;
+    };
+    const std::size_t left = foot(false);
+    const std::size_t right = foot(true);
     double other = std::max(curve[left], curve[right]);
     for (std::size_t c = 0; c < curve.size(); ++c)
         if (c < left || c > right) other = std::max(other, curve[c]);
-    const double height = curve[best] - lowest;
-    return height > 0 ? (curve[best] - other) / height : 0;
+    return (curve[best] - other) / height;
 }
 
 }  // namespace
@@ -384,7 +400,8 @@ struct PairScore {
     std::size_t points;
 };
 
-// The normalised cross-correlation of the pairs, in their order, at each lag.
+// The normalised cross-correlation of the pairs, in their order, at each lag:
+// the mean of the pairs' own, weighted by their points.
 LagEstimate Correlate(const std::vector<Pair>& pairs, const LagSettings& settings) {
     LagEstimate estimate;
     estimate.pairs = pairs.size();
@@ -398,8 +415,12 @@ LagEstimate Correlate(const std::vector<Pair>& pairs, const LagSettings& setting
     // cursor takes a step now and then instead of crossing the whole pair
     // again for each lag. Each lag's sums still add the points, then the
     // pairs, in their order.
+    // Each pair's own correlation, weighted by its points: pooled sums would
+    // let the one line that passes right over a shallow dipole, thousands of
+    // nT/m, outweigh every other pair, and a line half a sensor spacing aside
+    // sees such a dipole's side lobe, of either sign.
     auto tryLags = [&](std::size_t from, std::size_t to) {
-        std::vector<double> cov(to - from, 0), varA(to - from, 0), varB(to - from, 0);
+        std::vector<double> sum(to - from, 0), weight(to - from, 0);
         std::vector<Moments> m(to - from);
         for (const Pair& p : pairs) {
             TimeSeriesCursor a(p.timesA);
@@ -411,14 +432,15 @@ LagEstimate Correlate(const std::vector<Pair>& pairs, const LagSettings& setting
                     m[c - from].Add(a.Find(p.tauA[j] - lag).Of(p.valuesA), b.Find(p.tauB[j] - lag).Of(p.valuesB));
                 }
             for (std::size_t c = 0; c < m.size(); ++c) {
-                cov[c] += m[c].Cov();
-                varA[c] += m[c].VarA();
-                varB[c] += m[c].VarB();
+                const double variances = m[c].VarA() * m[c].VarB();
+                if (!(variances > 0)) continue;
+                sum[c] += m[c].n * m[c].Cov() / std::sqrt(variances);
+                weight[c] += m[c].n;
             }
         }
         for (std::size_t c = from; c < to; ++c) {
             const std::size_t i = c - from;
-            correlation[c] = varA[i] > 0 && varB[i] > 0 ? cov[i] / std::sqrt(varA[i] * varB[i]) : 0;
+            correlation[c] = weight[i] > 0 ? sum[i] / weight[i] : 0;
         }
     };
     RunSideBySide([&] { tryLags(count / 2, count); }, [&] { tryLags(0, count / 2); });

@@ -59,8 +59,8 @@ struct LagEstimate {
 // Tries each lag of the settings' steps within ±searchSeconds: each reading
 // of time t moved to where its sensor was at t + lag, pairs of opposite
 // sensor lines that pass over the same ground resampled on common points
-// along their direction, and the normalised cross-correlation of all pairs
-// together. Each sensor's line on a straight traverse is paired with the
+// along their direction, and the normalised cross-correlation of each pair,
+// averaged over the pairs by their points. Each sensor's line on a straight traverse is paired with the
 // nearest line walked the other way alongside; of each two traverses, only
 // the pairs within half the sensor spacing of their nearest pair take part,
 // since lines further apart see different ground. The best lag is used when

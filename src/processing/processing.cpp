@@ -68,7 +68,7 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
     if (!despike && !destripe) return report;
     CartTraverses cart;
     if (destripe) {
-        cart = FindTraverses(points, index, settings.destripe.turns);
+        cart = FindTraverses(points, index, geometry, settings.destripe.turns);
         report.destripe = StartDestripe(index, cart, settings.destripe);
     }
     for (const PointTable table : {PointTable::Gradient, PointTable::Absolute}) {

@@ -48,7 +48,7 @@ void DestripeText(const DestripeReport& d, std::string& out) {
            " of the readings between the " + Number(s.lowPercentile, 0) + "th and " + Number(s.highPercentile, 0) +
            "th percentiles, " + (s.grouping == LevelGrouping::Traverse ? "per traverse" : "per walking direction") +
            "; turns over " + Number(s.turns.degrees, 0) + " degrees in " + Number(s.turns.smoothingMetres, 1) +
-           " m; " + std::to_string(d.levels.size()) + " traverses\n";
+           " to " + Number(s.turns.longestMetres, 1) + " m; " + std::to_string(d.levels.size()) + " traverses\n";
     for (const TraverseLevel& t : d.levels)
         out += "  " + Channel(t.channel) + " traverse " + std::to_string(t.traverse) + ", lines " + Line(t.firstRow) +
                "-" + Line(t.lastRow) + ", bearing " + Number(t.bearing, 0) + " degrees, " +

@@ -17,11 +17,15 @@ struct DespikeSettings {
 };
 
 // Where a track turns from one traverse into the next: where the course over
-// the stretch of track behind a reading and the course over the stretch ahead,
-// each `smoothingMetres` long, differ by more than `degrees`.
+// the stretch of track behind a reading and the course over the stretch ahead
+// differ by more than `degrees`, for stretches `smoothingMetres` long, or
+// twice, four times … that, up to `longestMetres`. A cart's turn between
+// traverses a swath apart has a radius of half the swath, a few metres: the
+// longest stretch finds it up to about 1.3 times its own length.
 struct TurnSettings {
     double degrees = 45;
     double smoothingMetres = 1.5;
+    double longestMetres = 6;
 };
 
 enum class LevelEstimate { Off, Median, Mean };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -275,61 +276,130 @@ TEST(BackgroundLevelTest, LevelsFromTheGroundBetweenAnomalies) {
     }
 }
 
-TrackXY Walk(const synthetic::SurveyShape& shape, double step) {
+// The antenna's positions at each reading of the walk, `step` metres apart,
+// as the receiver reports them: a fix every `readingsPerFix` readings,
+// repeated until the next, off the truth by up to `jitter` metres each way.
+TrackXY Walk(const synthetic::SurveyShape& shape, double step, double jitter = 0) {
     TrackXY t;
+    synthetic::Uniform random(7);
     const double total = shape.traverses * shape.length + (shape.traverses - 1) * std::numbers::pi * shape.turnRadius;
-    for (double s = 0; s <= total; s += step) {
-        const synthetic::Pose p = synthetic::AntennaAt(shape, s);
-        t.x.push_back(p.x);
-        t.y.push_back(p.y);
+    double x = 0, y = 0;
+    for (std::size_t i = 0; static_cast<double>(i) * step <= total; ++i) {
+        if (i % static_cast<std::size_t>(shape.readingsPerFix) == 0) {
+            const synthetic::Pose p = synthetic::AntennaAt(shape, static_cast<double>(i) * step);
+            x = p.x + jitter * (2 * random() - 1);
+            y = p.y + jitter * (2 * random() - 1);
+        }
+        t.x.push_back(x);
+        t.y.push_back(y);
     }
     return t;
 }
 
+// The readings, `step` metres apart, at the middle of each of the shape's
+// turns: where its traverses meet.
+std::vector<double> TurnMiddles(const synthetic::SurveyShape& shape, double step) {
+    const double turn = std::numbers::pi * shape.turnRadius;
+    std::vector<double> starts = {0};
+    for (int j = 1; j < shape.traverses; ++j) starts.push_back((j * (shape.length + turn) - turn / 2) / step);
+    return starts;
+}
+
+// Whether the reading `step` metres apart lies on one of the shape's
+// traverses or where its turns have bent the course by under 30 degrees,
+// which a wide turn takes metres to do.
+bool NearlyStraight(const synthetic::SurveyShape& shape, double step, std::size_t reading) {
+    const double leg = shape.length + std::numbers::pi * shape.turnRadius;
+    const double bent = shape.turnRadius * std::numbers::pi / 6;
+    const double along = std::fmod(static_cast<double>(reading) * step, leg);
+    return along <= shape.length + bent || along >= leg - bent;
+}
+
 TEST(TraverseTest, TracksSplitAtTheirTurns) {
-    synthetic::SurveyShape three;
-    three.traverses = 3;
-    synthetic::SurveyShape wide = three;
-    wide.turnRadius = 5;
-    wide.spacing = 10;
+    // A cart at 1 m/s read ten times a second, with a fix twice a second
+    // as many receivers give, or with every reading.
+    auto serpentine = [](int traverses, double length, double radius, double sway = 0, int readingsPerFix = 5) {
+        synthetic::SurveyShape s;
+        s.traverses = traverses;
+        s.length = length;
+        s.turnRadius = radius;
+        s.spacing = 2 * radius;
+        s.sway = sway;
+        s.readingsPerFix = readingsPerFix;
+        return s;
+    };
+    const double cart = 0.02;  // m of jitter
+    const double jittery = 0.05;
     TrackXY bend;  // 30 degrees to the right after 20 m
     for (int i = 0; i <= 400; ++i) {
         const double s = i * 0.1;
         bend.x.push_back(s <= 20 ? 0 : (s - 20) * std::sin(std::numbers::pi / 6));
         bend.y.push_back(s <= 20 ? s : 20 + (s - 20) * std::cos(std::numbers::pi / 6));
     }
+    // 30 m north, half a minute standing while the fixes wander by up to
+    // 0.1 m each way, and 30 m more.
+    TrackXY pause;
+    synthetic::Uniform wander(11);
+    for (int i = 0; i < 900; ++i) {
+        const double y = std::clamp(i * 0.1, 0.0, 30.0) + std::max(0, i - 600) * 0.1;
+        const bool standing = i >= 300 && i < 600;
+        pause.x.push_back(standing && i % 5 == 0 ? 0.1 * (2 * wander() - 1) : i > 0 ? pause.x.back() : 0);
+        pause.y.push_back(standing ? (i % 5 == 0 ? y + 0.1 * (2 * wander() - 1) : pause.y.back()) : y);
+    }
     TrackXY corner = bend;  // 90 degrees
     for (int i = 201; i <= 400; ++i) {
         corner.x[i] = (i - 200) * 0.1;
         corner.y[i] = 20;
     }
-    const struct {
+    struct Case {
         const char* name;
         TrackXY track;
-        TurnSettings turns;
-        // The traverses' first readings, within a reading or two.
-        std::vector<double> starts;
-    } cases[] = {
-        {"straight run", Walk([] { synthetic::SurveyShape s; s.traverses = 1; return s; }(), 0.1), {}, {0}},
-        // A turn of pi m starts after 40 m: split halfway round, 41.57 m.
-        {"three traverses", Walk(three, 0.1), {}, {0, 415.7, 847.1}},
-        // A turn of 5 m radius bends the course 34 degrees over twice 1.5 m.
-        {"wide turns pass", Walk(wide, 0.1), {}, {0}},
-        {"wide turns, long smoothing", Walk(wide, 0.1), {45, 6}, {0, 478.5, 1035.6}},
-        {"gentle bend", bend, {}, {0}},
-        {"bend over a lower threshold", bend, {20, 1.5}, {0, 200}},
-        {"corner", corner, {}, {0, 200}},
-        {"empty", {}, {}, {}},
+        std::vector<double> starts;  // the traverses' first readings
+        double within;               // readings
+        // The shape walked, whose turns the traverses' straight parts must
+        // leave out; none for a track of its own.
+        std::optional<synthetic::SurveyShape> shape = {};
+        TurnSettings turns = {};
+    };
+    // The shape walked, split where its turns are.
+    auto walked = [](const char* name, const synthetic::SurveyShape& shape, double jitter) {
+        return Case{name, Walk(shape, 0.1, jitter), TurnMiddles(shape, 0.1), 10, shape};
+    };
+    const Case cases[] = {
+        {"no turns", Walk(serpentine(1, 40, 1, 0, 1), 0.1), {0}, 0},
+        {"three traverses", Walk(serpentine(3, 40, 1, 0, 1), 0.1), TurnMiddles(serpentine(3, 40, 1), 0.1), 2,
+         serpentine(3, 40, 1)},
+        // Half circles of half a 6 m swath: 29 degrees over 1.5 m either
+        // side of their middle, and the repeated fixes hide even that.
+        walked("swath turns, radius 3 m", serpentine(4, 60, 3), cart),
+        walked("swath turns with 5 cm jitter", serpentine(4, 60, 3), jittery),
+        walked("swath turns, radius 2 m", serpentine(4, 40, 2), cart),
+        walked("wide turns, radius 5 m", serpentine(3, 40, 5), cart),
+        walked("wide turns, radius 7 m", serpentine(3, 40, 7), cart),
+        walked("tight cart turns, radius 0.3 m", serpentine(4, 30, 0.3), cart),
+        walked("short traverses", serpentine(5, 10, 2), cart),
+        // A sway of 0.3 m each way every 8 m turns the cart 13 degrees.
+        {"straight traverse that sways", Walk(serpentine(1, 200, 3, 0.3), 0.1, jittery), {0}, 0},
+        walked("swaying traverses", serpentine(3, 60, 3, 0.3), cart),
+        {"a pause on the traverse", pause, {0}, 0},
+        {"gentle bend", bend, {0}, 0},
+        {"bend over a lower threshold", bend, {0, 200}, 2, {}, {20, 1.5, 1.5}},
+        {"corner", corner, {0, 200}, 2},
+        {"wide turns beyond the longest stretch", Walk(serpentine(3, 40, 7), 0.1, cart), {0}, 0, {}, {45, 1.5, 3}},
+        {"empty", {}, {}, 0},
     };
     for (const auto& c : cases) {
         const std::vector<Traverse> traverses = SplitTraverses(c.track, c.turns);
         ASSERT_EQ(traverses.size(), c.starts.size()) << c.name;
         for (std::size_t i = 0; i < traverses.size(); ++i) {
             const Traverse& t = traverses[i];
-            EXPECT_NEAR(static_cast<double>(t.begin), c.starts[i], 2) << c.name << " traverse " << i;
+            EXPECT_NEAR(static_cast<double>(t.begin), c.starts[i], c.within) << c.name << " traverse " << i;
             EXPECT_EQ(t.end, i + 1 < traverses.size() ? traverses[i + 1].begin : c.track.x.size()) << c.name;
             EXPECT_TRUE(t.begin <= t.straightBegin && t.straightBegin < t.straightEnd && t.straightEnd <= t.end)
                 << c.name << " traverse " << i;
+            if (!c.shape) continue;
+            for (const std::size_t r : {t.straightBegin, t.straightEnd - 1})
+                EXPECT_TRUE(NearlyStraight(*c.shape, 0.1, r)) << c.name << " traverse " << i << " reading " << r;
         }
     }
 }
@@ -430,7 +500,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "  channel 12 gradient, line 1005: -812.3 -> 1.2\n"},
         {"levels per traverse", destriped,
          "Processing of run.csv\ndestripe: median of the readings between the 5th and 95th percentiles, per "
-         "traverse; turns over 45 degrees in 1.5 m; 2 traverses\n"
+         "traverse; turns over 45 degrees in 1.5 to 6.0 m; 2 traverses\n"
          "  channel 2 traverse 1, lines 5-404, bearing 2 degrees, 400 readings: field 1.50 nT, gradient -0.25 nT/m "
          "taken off\n"
          "  channel 2 traverse 2, lines 405-815, bearing 181 degrees, 411 readings: field -2.00 nT, gradient 0.00 "
@@ -440,7 +510,7 @@ TEST(ReportTest, SaysWhatEachStageDid) {
          "sensor lines)\n"
          "despike: 0 spikes (K 3.50, half-width 3)\n"
          "destripe: mean of the readings between the 5th and 95th percentiles, per walking direction; turns over 45 "
-         "degrees in 1.5 m; 0 traverses\n"},
+         "degrees in 1.5 to 6.0 m; 0 traverses\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(ProcessingReportText(c.report, "run.csv"), c.text) << c.name;
 }

@@ -38,10 +38,19 @@ struct SurveyShape {
     double length = 40;       // m
     double spacing = 2;       // between traverses, m
     double turnRadius = 1;    // m
+    // A cart sways across its traverse by up to this much, m, once every
+    // `swayMetres` walked.
+    double sway = 0;
+    double swayMetres = 8;
     double speed = 1;         // m/s
     int sampleHz = 10;
     int sensors = 4;
     double sensorSpacing = 0.5;  // m, right of the course
+    double firstSensorRight = 0;  // m, the first sensor's offset right of the antenna
+    // Readings per fix: a receiver slower than the instrument gives each fix
+    // to the reading it arrives with and repeats it on those after.
+    int readingsPerFix = 1;
+    double fixJitter = 0;  // m each way east and north, a fix's own error
     // Seconds the fixes run behind the readings: the fix of a row is where
     // the antenna was that much earlier.
     double fixLag = 0;
@@ -84,8 +93,14 @@ inline Pose AntennaAt(const SurveyShape& shape, double s) {
     const double along = s - j * leg;
     const bool north = j % 2 == 0;
     const double x0 = j * shape.spacing;
-    if (along <= shape.length)
-        return {x0, north ? along : shape.length - along, 0, north ? 1.0 : -1.0};
+    if (along <= shape.length) {
+        const double phase = 2 * std::numbers::pi * along / shape.swayMetres;
+        const double across = shape.sway * std::sin(phase);
+        const double slope = shape.sway * 2 * std::numbers::pi / shape.swayMetres * std::cos(phase);
+        const double norm = std::sqrt(1 + slope * slope);
+        const double dy = north ? 1.0 : -1.0;
+        return {x0 + across, north ? along : shape.length - along, slope / norm, dy / norm};
+    }
     // Half circle to the next traverse, over the far end of this one.
     const double a = (along - shape.length) / shape.turnRadius;
     const double cx = x0 + shape.turnRadius;
@@ -158,15 +173,22 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
     }
     append(headings);
     char buf[64];
+    Uniform jitter(5);
+    double jitterX = 0, jitterY = 0;
     for (std::size_t r = 0; r < rows; ++r) {
         const double t = static_cast<double>(r) / shape.sampleHz;
         // The instrument stamps whole seconds and repeats them.
         const int second = 10 * 3600 + 15 * 60 + static_cast<int>(t);
         std::snprintf(buf, sizeof buf, "%02d%02d%02d", second / 3600, second / 60 % 60, second % 60);
         std::vector<std::string> cells = {buf};
-        const Pose fix = AntennaAt(shape, (t - shape.fixLag) * shape.speed);
-        cells.push_back(FormatFixed(kLat0 + fix.y / kMetresPerDegree, 9, 15));
-        cells.push_back(FormatFixed(kLon0 + fix.x / LonDegree(), 9, 15));
+        const double fixed = static_cast<double>(r - r % static_cast<std::size_t>(shape.readingsPerFix)) / shape.sampleHz;
+        const Pose fix = AntennaAt(shape, (fixed - shape.fixLag) * shape.speed);
+        if (shape.fixJitter > 0 && r % static_cast<std::size_t>(shape.readingsPerFix) == 0) {
+            jitterX = shape.fixJitter * (2 * jitter() - 1);
+            jitterY = shape.fixJitter * (2 * jitter() - 1);
+        }
+        cells.push_back(FormatFixed(kLat0 + (fix.y + jitterY) / kMetresPerDegree, 9, 15));
+        cells.push_back(FormatFixed(kLon0 + (fix.x + jitterX) / LonDegree(), 9, 15));
         cells.push_back("0");
         const Pose at = AntennaAt(shape, t * shape.speed);
         for (int k = 0; k < shape.sensors; ++k) {
@@ -184,7 +206,7 @@ SurveyTable SurveyRows(const SurveyShape& shape, Reading&& reading) {
 inline SyntheticSurvey MakeSurvey(const SurveyShape& shape, const Addition& add = {}) {
     SyntheticSurvey out;
     for (int k = 0; k < shape.sensors; ++k) {
-        out.geometry.offsetX[k] = k * shape.sensorSpacing;
+        out.geometry.offsetX[k] = shape.firstSensorRight + k * shape.sensorSpacing;
         out.geometry.offsetY[k] = shape.behind;
     }
     // Unless in metres, the sensors lie where the arrangement puts them from
@@ -252,6 +274,19 @@ inline SurveyShape Field() {
         {0, 5, 1.0, 8, true, 40, 55},         // a pipe
         {-2, 40, 0.5, -3, true, 40, 36},      // a ditch
     };
+    return shape;
+}
+
+// The field walked as a crew walks a campaign: the cart's sensors centred on
+// the antenna, neighbouring traverses a swath apart, so that only their
+// outermost sensors' lines pass half a sensor spacing from each other, the
+// turns half a swath in radius, and a fix twice a second.
+inline SurveyShape CampaignField() {
+    SurveyShape shape = Field();
+    shape.firstSensorRight = -0.5 * (shape.sensors - 1) * shape.sensorSpacing;
+    shape.spacing = shape.sensors * shape.sensorSpacing;
+    shape.turnRadius = shape.spacing / 2;
+    shape.readingsPerFix = 5;
     return shape;
 }
 

@@ -1641,11 +1641,17 @@ TEST_F(MainFormTest, GriddingChoicesAreCheckedKeptAndGivenToTheHost) {
         // The program's next run offers the same.
         MakeForm(std::make_unique<FakeMaps>());
         EXPECT_EQ(form_->CellCheckBox->isChecked(), row.cell.has_value());
-        if (row.cell) EXPECT_EQ(form_->CellMetres->value(), *row.cell);
+        if (row.cell) {
+            EXPECT_EQ(form_->CellMetres->value(), *row.cell);
+        }
         EXPECT_EQ(form_->TargetsCheckBox->isChecked(), row.threshold.has_value());
-        if (row.threshold) EXPECT_EQ(form_->TargetThreshold->currentText(), *row.threshold);
+        if (row.threshold) {
+            EXPECT_EQ(form_->TargetThreshold->currentText(), *row.threshold);
+        }
         EXPECT_EQ(form_->CoverageCheckBox->isChecked(), row.gap.has_value());
-        if (row.gap) EXPECT_EQ(form_->CoverageGap->value(), *row.gap);
+        if (row.gap) {
+            EXPECT_EQ(form_->CoverageGap->value(), *row.gap);
+        }
     }
 }
 

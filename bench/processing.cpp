@@ -109,9 +109,9 @@ int main(int argc, char** argv) {
         Time(steps[3], ([&] {
             gather(qgrad::PointTable::Gradient);
             estimate = qgrad::EstimateSurveyLag(fixes, geometry, points, index, readings,
-                                                 qgrad::OffsetConversion::Specified, all.lag, all.destripe.turns);
+                                                 qgrad::OffsetConversion::OneCourse, all.lag, all.destripe.turns);
         }));
-        Time(steps[4], ([&] { qgrad::PlaceAgain(table, geometry, fixes, 0.2, qgrad::OffsetConversion::Specified, points); }));
+        Time(steps[4], ([&] { qgrad::PlaceAgain(table, geometry, fixes, 0.2, qgrad::OffsetConversion::OneCourse, points); }));
         // Each stage on its own: both tables gathered, processed and, for the
         // destripe, put back.
         Time(steps[5], ([&] {

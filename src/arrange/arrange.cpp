@@ -157,8 +157,8 @@ void SpreadTimesAndFixes(SurveyTable& table) {
     }
 }
 
-// Where each channel's sensor lies from the fix a row is placed from. As
-// specified, the course is one straight line from the run's first to its
+// Where each channel's sensor lies from the fix a row is placed from. In the
+// arrangement's own placement the course is one straight line from the run's first to its
 // last fix, so each sensor's offset in metres east and north, and its
 // latitude offset, are the same on every row. The exact conversion turns the
 // offsets by the course at each fix instead (PlaceAlong). Reads the spread
@@ -676,7 +676,7 @@ RowFixes ReadRowFixes(const SurveyTable& arranged) {
 bool PlaceAgain(const SurveyTable& arranged, const SurveyGeometry& geometry, const RowFixes& fixes,
                 double lagSeconds, OffsetConversion conversion, ArrangedPoints& points) {
     const std::vector<double>& seconds = fixes.seconds;
-    if ((lagSeconds == 0 && conversion == OffsetConversion::Specified) || points.size() == 0) return true;
+    if ((lagSeconds == 0 && conversion == OffsetConversion::OneCourse) || points.size() == 0) return true;
     if (lagSeconds != 0 && seconds.back() <= seconds.front()) return false;
     const std::size_t rows = seconds.size();
     const RowPoints rowPoints(arranged);

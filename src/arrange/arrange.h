@@ -57,18 +57,19 @@ private:
 // Throws SurveyFormatError for a cell that is not a number.
 RowFixes ReadRowFixes(const SurveyTable& arranged);
 
-// How a sensor's offsets in metres become degrees: as specified, or by the
-// exact local conversion at the placing fix's latitude, the offsets turned
-// by the course of the track at that fix (over a metre of track on each
-// side), as a cart's sensors turn with it.
-enum class OffsetConversion { Specified, Exact };
+// How a sensor's offsets in metres become degrees: as the arrangement places
+// them, turned by one course for the whole run, or by the exact local
+// conversion at the placing fix's latitude, the offsets turned by the course
+// of the track at that fix (over a metre of track on each side), as a cart's
+// sensors turn with it.
+enum class OffsetConversion { OneCourse, Exact };
 
 // Places the readings of an arranged table again, each sensor at its offset
 // by `conversion`, for positions that lag the readings by `lagSeconds`: a
 // reading of time t goes where the track was at t + lag (the rows' own fixes
 // and times, interpolated linearly; held at the run's first and last fix
 // beyond it). A lag of 0 keeps the arrangement's placing fix (the next
-// row's), and with the specified conversion leaves the points untouched. The
+// row's), and with the one-course conversion leaves the points untouched. The
 // first points.size() points move; the table keeps its texts. False, moving
 // nothing, when a lag is asked for and the times never advance, or when a
 // position is not finite. `fixes` are the table's.

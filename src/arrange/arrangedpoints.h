@@ -27,7 +27,7 @@ namespace qgrad {
 enum class PointTable { Absolute, Gradient };
 
 // Where a channel's sensor lies from the fix its row is placed from, by the
-// specified offset conversion: the same on every row.
+// arrangement's one-course offset conversion: the same on every row.
 struct SensorOffset {
     double dLat = 0;        // degrees
     double dLonFactor = 0;  // degrees of longitude times 2 pi over the fix's longitude scale

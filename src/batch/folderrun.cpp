@@ -64,7 +64,7 @@ LagEstimate EstimateFolderLag(const QString& folder, const QStringList& names, O
     options.processing.despike = settings.despike;
     options.keepProfiles = false;
     options.stageReached = nullptr;
-    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified;
+    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::OneCourse;
     std::optional<LocalFrame> frame;
     OpenedSurvey survey;
     auto eachSurvey = [&](const OpeningOptions& from, auto use) {

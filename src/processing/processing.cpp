@@ -41,7 +41,7 @@ ProcessingReport ProcessSurvey(const SurveyTable& arranged, const SurveyGeometry
         if (despike) DespikeReadings(readings, PointTable::Gradient, index, *report.despike);
     }
     const bool placeable = index.complete && points.size() > 0;
-    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::Specified;
+    const OffsetConversion conversion = settings.trueOffsets ? OffsetConversion::Exact : OffsetConversion::OneCourse;
     std::optional<RowFixes> fixes;
     if (placeable && (settings.trueOffsets || settings.lag.mode != LagMode::Off)) fixes = ReadRowFixes(arranged);
     if (settings.trueOffsets)

@@ -74,7 +74,7 @@ struct QualitySettings {
 
 struct ProcessingSettings {
     // Each sensor placed again at its offsets by the exact local conversion
-    // of metres to degrees, beside the specified placement.
+    // of metres to degrees, beside the arrangement's one-course placement.
     bool trueOffsets = false;
     LagSettings lag;
     DespikeSettings despike;

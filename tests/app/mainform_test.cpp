@@ -72,7 +72,7 @@ const QString kSample = QString(QGRAD_SAMPLES) + "/field-2026-05-14/run001.csv";
 
 class MainFormTest : public ::testing::Test {
 protected:
-    // The window speaks as specified: Russian messages.
+    // The window speaks as its users know it: Russian messages.
     static void SetUpTestSuite() {
         qgrad::testing::EnsureApplication<QApplication>();
         InstallInterfaceLanguage("ru");
@@ -1554,7 +1554,7 @@ TEST_F(MainFormTest, EveryProcessingControlIsOnShowAtTheSmallestWindow) {
     InstallInterfaceLanguage("ru");
 }
 
-// The three specified captions stay in every language; the buttons added
+// The three kept captions stay in every language; the buttons added
 // beside them speak the interface's.
 TEST_F(MainFormTest, MainButtonsFollowTheInterfaceLanguageBesideTheKeptCaptions) {
     const struct {

@@ -323,7 +323,7 @@ TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
     };
     for (const auto& c : cases) {
         points_ = arranged;
-        ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), c.lag, OffsetConversion::Specified, points_)) << c.name;
+        ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), c.lag, OffsetConversion::OneCourse, points_)) << c.name;
         for (std::size_t i = 0; i < c.lon.size(); ++i) {
             EXPECT_NEAR(points_.lon(i), c.lon[i] + dLon, 1e-9) << c.name << " row " << i;
             EXPECT_NEAR(points_.lat(i), 55.0 + dLat, 1e-9) << c.name << " row " << i;
@@ -332,12 +332,12 @@ TEST_F(ArrangeTest, ALagMovesEachReadingAlongTheTrack) {
     }
     // A whole second back places row i exactly where the arrangement placed row i - 2.
     points_ = arranged;
-    ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), -1, OffsetConversion::Specified, points_));
+    ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), -1, OffsetConversion::OneCourse, points_));
     EXPECT_EQ(points_.CellText(PointTable::Gradient, 0, 4), arranged.CellText(PointTable::Gradient, 0, 2));
     EXPECT_EQ(points_.CellText(PointTable::Gradient, 1, 4), arranged.CellText(PointTable::Gradient, 1, 2));
     // No lag: the arrangement's placement, untouched.
     points_ = arranged;
-    ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), 0, OffsetConversion::Specified, points_));
+    ASSERT_TRUE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), 0, OffsetConversion::OneCourse, points_));
     for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
 }
 
@@ -346,7 +346,7 @@ TEST_F(ArrangeTest, ALagNeedsTimesThatAdvance) {
           {"0.00", "55.0", "37.2", "", "1", "1"}});
     ASSERT_TRUE(Arrange());
     const ArrangedPoints arranged = points_;
-    EXPECT_FALSE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), 0.5, OffsetConversion::Specified, points_));
+    EXPECT_FALSE(PlaceAgain(table_, geometry_, ReadRowFixes(table_), 0.5, OffsetConversion::OneCourse, points_));
     for (std::size_t i = 0; i < arranged.size(); ++i) EXPECT_EQ(points_.lon(i), arranged.lon(i));
 }
 

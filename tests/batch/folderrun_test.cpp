@@ -294,7 +294,7 @@ TEST_F(FolderRunTest, FolderLagIsTheEstimateOverAllSurveysAtOnce) {
             if (!frame) frame.emplace(survey.points.lon(0), survey.points.lat(0));
             surveys.push_back(MakeLagSurvey(ReadRowFixes(survey.table), survey.geometry, survey.points,
                                             IndexChannelPoints(survey.table, survey.points.size()), *frame,
-                                            OffsetConversion::Specified));
+                                            OffsetConversion::OneCourse));
         }
         return EstimateLag(surveys, options.processing.lag, options.processing.destripe.turns);
     };

@@ -143,7 +143,7 @@ TEST(KnownTruthTest, TrueOffsetsPlaceSensorsWhereTheyAre) {
         double least, most;  // how far a sensor lands from the truth, m
     } cases[] = {
         // One course for the whole run puts the sensors along the traverses.
-        {"as specified, 1 m behind", false, 1, 0.5, 1e9},
+        {"one course, 1 m behind", false, 1, 0.5, 1e9},
         {"true offsets, 1 m behind", true, 1, 0, 0.05},
         {"true offsets, 2.5 m behind", true, 2.5, 0, 0.05},
         {"true offsets, beside the antenna", true, 0, 0, 0.05},
@@ -244,7 +244,7 @@ TEST(KnownTruthTest, DestripeLevelsEachTraverseOfACampaign) {
         const Processed p(shape, defects, settings);
         ASSERT_TRUE(p.report.destripe);
         EXPECT_EQ(p.report.destripe->levels.size(), static_cast<std::size_t>(shape.sensors * shape.traverses))
-            << (trueOffsets ? "true offsets" : "as specified");
+            << (trueOffsets ? "true offsets" : "one course");
     }
 }
 

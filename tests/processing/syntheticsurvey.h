@@ -59,7 +59,7 @@ struct SurveyShape {
     // Every sensor's offset behind the antenna, m.
     double behind = 0;
     // Where the sensors truly are: at their offsets in metres, turned with
-    // the cart as it walks, or else where the specified placement puts them.
+    // the cart as it walks, or else where the arrangement's one-course placement puts them.
     bool offsetsInMetres = false;
 };
 

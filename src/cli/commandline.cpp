@@ -2,6 +2,7 @@
 
 #include "common/fileio.h"
 #include "common/numtext.h"
+#include "session/session.h"
 
 #include <CLI/CLI.hpp>
 
@@ -247,9 +248,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, const std::vector<Ver
     try {
         out.processing = ProcessingFrom(out.processingWords);
         out.gridOptions = GridOptionsFrom(out.gridWords);
-        // The coverage asked of the grid asks the arranging side for its figures too.
-        out.processing.quality.on = out.gridOptions.handover.coverage.has_value();
-        out.processing.quality.cellMetres = out.gridOptions.cellMetres.value_or(kDefaultQualityCell);
+        AskQualityForCoverage(out.gridOptions, out.processing);
     } catch (const std::invalid_argument& e) {
         return UsageError(program, *formatter, chosen(), e.what());
     }
